@@ -1,0 +1,107 @@
+// The declaration of a configuration key: one `Field` per key holds its TOML
+// name, the record member, its description and its schema limits, plus how it
+// is handed to the converter. Loading, the schema, the JSON form, the summary
+// and the call arguments all walk these declarations; no other list of keys
+// exists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace vora {
+
+// Limits stated by the schema. They describe the format; loading never
+// enforces them.
+struct Limits {
+    std::optional<std::int64_t> min_length{};
+    std::optional<std::int64_t> min_items{};
+    std::optional<std::int64_t> minimum{};
+    std::optional<std::int64_t> maximum{};
+};
+
+// How a key reaches the converter call of its section.
+enum class Pass {
+    Keyword,         // keyword argument; an absent optional value is left out
+    KeywordOrNone,   // keyword argument; an absent optional value is passed as None
+    Positional,      // the call's positional argument
+    NumpyArrays,     // the value names a numpy file; the keyword gets its arrays
+};
+
+template <class Record, class T>
+struct Field {
+    using record_type = Record;
+    using value_type = T;
+
+    std::string_view key;
+    T Record::*member;
+    std::string_view description{};
+    Limits limits{};
+    Pass pass = Pass::Keyword;
+    std::string_view keyword{};  // keyword name when it differs from `key`
+    int call_rank = -1;          // position among the call's keywords; -1 keeps declaration order
+
+    const T& get(const Record& r) const { return r.*member; }
+    T& get(Record& r) const { return r.*member; }
+    std::string_view call_name() const { return keyword.empty() ? key : keyword; }
+};
+
+template <class Record, class T>
+constexpr Field<Record, T> field(std::string_view key, T Record::*member, std::string_view description = {},
+                                 Limits limits = {}) {
+    return Field<Record, T>{key, member, description, limits};
+}
+
+template <class F>
+constexpr F with_pass(F f, Pass pass, std::string_view keyword = {}) {
+    f.pass = pass;
+    f.keyword = keyword;
+    return f;
+}
+
+template <class F>
+constexpr F with_rank(F f, int rank) {
+    f.call_rank = rank;
+    return f;
+}
+
+// Calls fn(field, index) for every field of Record, in declaration order.
+template <class Record, class Fn>
+constexpr void for_each_field(Fn&& fn) {
+    constexpr auto fields = Record::fields();
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (fn(std::get<I>(fields), I), ...);
+    }(std::make_index_sequence<std::tuple_size_v<decltype(fields)>>{});
+}
+
+// Like for_each_field, but stops at the first call that returns true.
+// Returns whether it stopped.
+template <class Record, class Fn>
+constexpr bool any_field(Fn&& fn) {
+    constexpr auto fields = Record::fields();
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return (fn(std::get<I>(fields), I) || ...);
+    }(std::make_index_sequence<std::tuple_size_v<decltype(fields)>>{});
+}
+
+template <class Record>
+constexpr std::size_t field_count() {
+    return std::tuple_size_v<decltype(Record::fields())>;
+}
+
+template <class T>
+struct is_optional : std::false_type {};
+template <class T>
+struct is_optional<std::optional<T>> : std::true_type {};
+
+template <class T>
+struct is_vector : std::false_type {};
+template <class T>
+struct is_vector<std::vector<T>> : std::true_type {};
+
+}  // namespace vora

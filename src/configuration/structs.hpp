@@ -1,0 +1,174 @@
+// The records of a configuration file, with their defaults and the one
+// declaration of every key.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <variant>
+#include <vector>
+
+#include "configuration/fields.hpp"
+
+namespace vora {
+
+using Text = std::string;
+using Size = std::uint64_t;
+
+struct ConfigConfig {
+    static constexpr std::string_view name = "ConfigConfig";
+
+    std::optional<std::vector<float>> mean_values{};
+    std::optional<std::vector<float>> std_values{};
+    Text quantized_dtype = "asymmetric_quantized-8";
+    Text quantized_algorithm = "normal";
+    Text quantized_method = "channel";
+    std::optional<Text> target_platform{};
+    std::optional<bool> quant_img_RGB2BGR = false;
+    std::optional<Text> float_dtype = Text("float16");
+    std::uint8_t optimization_level = 3;
+    std::optional<Text> custom_string{};
+    std::optional<bool> remove_weight = false;
+    std::optional<bool> compress_weight = false;
+    std::optional<Text> inputs_yuv_fmt{};
+    std::optional<bool> single_core_mode = false;
+
+    static constexpr auto fields() {
+        using R = ConfigConfig;
+        return std::tuple{
+            field("mean_values", &R::mean_values, "Mean values for normalization."),
+            field("std_values", &R::std_values, "Standard deviation values for normalization."),
+            field("quantized_dtype", &R::quantized_dtype, "Quantized dtype. [asymmetric_quantized-8]"),
+            field("quantized_algorithm", &R::quantized_algorithm, "Quantized algorithm. [normal, mmse]"),
+            field("quantized_method", &R::quantized_method, "Quantized method. [channel, group, layers]"),
+            with_pass(field("target_platform", &R::target_platform,
+                            "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]",
+                            Limits{.min_length = 1, .min_items = 1}),
+                      Pass::KeywordOrNone),
+            field("quant_img_RGB2BGR", &R::quant_img_RGB2BGR, "BGR channel order instead of RGB"),
+            field("float_dtype", &R::float_dtype, "float_dtype [float16, float32, bfloat16]"),
+            field("optimization_level", &R::optimization_level, "Optimization level [0, 1, 2, 3]",
+                  Limits{.minimum = 0, .maximum = 3}),
+            field("custom_string", &R::custom_string, "A custom string to add to the model."),
+            field("remove_weight", &R::remove_weight, "Remove the weights from the model."),
+            field("compress_weight", &R::compress_weight, "Compress the model weights."),
+            field("inputs_yuv_fmt", &R::inputs_yuv_fmt, "Input YUV format."),
+            field("single_core_mode", &R::single_core_mode, "Single core mode."),
+        };
+    }
+};
+
+struct OnnxLoadConfig {
+    static constexpr std::string_view name = "OnnxLoadConfig";
+
+    Text model = "model.onnx";
+    std::optional<std::vector<Text>> inputs{};
+    std::optional<std::vector<std::vector<Size>>> input_size_list{};
+    std::optional<Text> input_initial_val_file{};
+    std::optional<std::vector<Text>> outputs{};
+
+    static constexpr auto fields() {
+        using R = OnnxLoadConfig;
+        return std::tuple{
+            with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional),
+            with_rank(field("inputs", &R::inputs, "Optional list of input names (e.g. [\"input0\"])"), 0),
+            with_rank(field("input_size_list", &R::input_size_list,
+                            "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
+                      2),
+            with_rank(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
+                                      "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
+                                Pass::NumpyArrays, "input_initial_val"),
+                      3),
+            with_rank(field("outputs", &R::outputs, "Optional list of output names"), 1),
+        };
+    }
+};
+
+// The model source of the [load] table, selected by its `model_type` tag.
+struct LoadConfig {
+    static constexpr std::string_view name = "LoadConfig";
+    static constexpr std::string_view tag_key = "model_type";
+    static constexpr std::string_view onnx_tag = "Onnx";
+
+    std::variant<OnnxLoadConfig> source{};
+
+    const OnnxLoadConfig& onnx() const { return std::get<OnnxLoadConfig>(source); }
+};
+
+struct BuildConfig {
+    static constexpr std::string_view name = "BuildConfig";
+
+    std::optional<bool> do_quantization = true;
+    std::optional<Text> dataset{};
+    std::optional<std::int32_t> vora_batch_size{};
+    std::optional<bool> auto_hybrid = false;
+
+    static constexpr auto fields() {
+        using R = BuildConfig;
+        return std::tuple{
+            field("do_quantization", &R::do_quantization, "Whether to quantize the model (default: true)"),
+            field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
+            field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
+            field("auto_hybrid", &R::auto_hybrid, "Enable automatic hybrid quantization (default: false)"),
+        };
+    }
+};
+
+struct AccuracyAnalysisConfig {
+    static constexpr std::string_view name = "AccuracyAnalysisConfig";
+
+    std::vector<Text> inputs{};
+    std::optional<Text> output_dir{};
+    std::optional<Text> target{};
+    std::optional<Text> device_id{};
+
+    static constexpr auto fields() {
+        using R = AccuracyAnalysisConfig;
+        return std::tuple{
+            field("inputs", &R::inputs, "Input file paths for accuracy analysis."),
+            field("output_dir", &R::output_dir, "Directory where accuracy snapshots and analysis files are written."),
+            field("target", &R::target, "Optional target hardware platform for board-side analysis."),
+            field("device_id", &R::device_id, "Optional target device ID."),
+        };
+    }
+};
+
+struct ExportConfig {
+    static constexpr std::string_view name = "ExportConfig";
+
+    std::optional<Text> export_path{};
+
+    static constexpr auto fields() {
+        using R = ExportConfig;
+        return std::tuple{
+            with_pass(field("export_path", &R::export_path), Pass::Positional),
+        };
+    }
+};
+
+// The whole file. Section order is the order of the converter calls and of
+// the summary.
+struct Configuration {
+    static constexpr std::string_view name = "Configuration";
+
+    ConfigConfig config{};
+    LoadConfig load{};
+    BuildConfig build{};
+    std::optional<AccuracyAnalysisConfig> accuracy_analysis{};
+    ExportConfig exports{};
+
+    static constexpr auto fields() {
+        using R = Configuration;
+        return std::tuple{
+            field("config", &R::config),
+            field("load", &R::load),
+            field("build", &R::build),
+            field("accuracy_analysis", &R::accuracy_analysis),
+            field("export", &R::exports),
+        };
+    }
+};
+
+}  // namespace vora
