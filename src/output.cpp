@@ -1,1 +1,62 @@
-// placeholder
+#include "output.hpp"
+
+#include <cerrno>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+#include "fault.hpp"
+#include "read_file.hpp"
+
+namespace vora {
+
+namespace {
+
+struct LineWriter {
+    std::mutex lock;
+    std::string pending;  // the unfinished last line
+};
+
+LineWriter& writer() {
+    static LineWriter* instance = new LineWriter();  // lives for the whole process
+    return *instance;
+}
+
+void write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw InternalFault("failed printing to stdout: " + os_error_text(errno));
+        }
+        if (n == 0) throw InternalFault("failed printing to stdout: failed to write whole buffer");
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+void print_stdout(std::string_view text) {
+    LineWriter& w = writer();
+    std::lock_guard<std::mutex> guard(w.lock);
+    const std::size_t last = text.rfind('\n');
+    if (last == std::string_view::npos) {
+        w.pending.append(text);
+        return;
+    }
+    try {
+        if (w.pending.empty()) {
+            write_all(text.substr(0, last + 1));
+        } else {
+            w.pending.append(text.substr(0, last + 1));
+            write_all(w.pending);
+            w.pending.clear();
+        }
+    } catch (...) {
+        w.pending.clear();
+        throw;
+    }
+    w.pending.assign(text.substr(last + 1));
+}
+
+}  // namespace vora

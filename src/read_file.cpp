@@ -1,1 +1,77 @@
-// placeholder
+#include "read_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "text/utf8.hpp"
+
+namespace vora {
+
+std::string os_error_text(int error_number) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not live in buffer.
+    const char* text = strerror_r(error_number, buffer, sizeof buffer);
+    return std::string(text) + " (os error " + std::to_string(error_number) + ")";
+}
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::variant<std::string, ReadError> read_text_file(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
+    const std::string name(path);
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return ReadError{os_error_text(errno)};
+    FileDescriptor file(fd);
+
+    std::string content;
+    struct stat info {};
+    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        content.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    }
+    char chunk[65536];
+    for (;;) {
+        // Read straight into the string's spare capacity when there is room.
+        const std::size_t spare = content.capacity() - content.size();
+        ssize_t n;
+        if (spare >= sizeof chunk / 4) {
+            const std::size_t old = content.size();
+            content.resize(content.capacity());
+            n = ::read(file.get(), content.data() + old, content.size() - old);
+            content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
+        } else {
+            n = ::read(file.get(), chunk, sizeof chunk);
+            if (n > 0) content.append(chunk, static_cast<std::size_t>(n));
+        }
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ReadError{os_error_text(errno)};
+        }
+    }
+    if (!utf8::valid(content)) return ReadError{"stream did not contain valid UTF-8"};
+    return content;
+}
+
+}  // namespace vora

@@ -1,1 +1,713 @@
-// placeholder
+#include "configuration/load.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "configuration/toml.hpp"
+#include "format.hpp"
+#include "text/utf8.hpp"
+
+namespace vora {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Integer literals beyond signed 64 bits.
+//
+// The parser keeps integers as signed 64-bit values and refuses a literal
+// outside that range, but the format accepts sizes up to 2^64-1. When the
+// parser refuses such a literal, one linear scan finds every integer literal
+// in value position that only fits the unsigned range; each is overwritten in
+// a copy of the text by "0" padded with spaces to the same length (so every
+// line and column stays put), its value is remembered by position, and the
+// copy is parsed once more. A literal that fits neither range is reported as
+// "integer number overflowed". The scan is a safety net rather than a second
+// parser: should it miss a literal, the parser's own report of it is patched
+// the same way, so a document is parsed a bounded number of times.
+// ---------------------------------------------------------------------------
+
+struct WideInteger {
+    std::uint64_t value;
+    Span span;
+};
+
+using WideIntegers = std::map<std::pair<std::size_t, std::size_t>, WideInteger>;
+
+enum class LiteralFit { Signed, Unsigned, Neither, NotInteger };
+
+struct LiteralValue {
+    LiteralFit fit = LiteralFit::NotInteger;
+    std::uint64_t magnitude = 0;
+};
+
+LiteralValue evaluate_integer_literal(std::string_view token) {
+    LiteralValue out;
+    bool negative = false;
+    std::size_t i = 0;
+    if (!token.empty() && (token[0] == '+' || token[0] == '-')) {
+        negative = token[0] == '-';
+        ++i;
+    }
+    unsigned base = 10;
+    if (i == 0 && token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'o' || token[1] == 'b')) {
+        base = token[1] == 'x' ? 16 : token[1] == 'o' ? 8 : 2;
+        i = 2;
+    }
+    if (i >= token.size()) return out;
+    bool overflow = false;
+    bool any_digit = false;
+    std::uint64_t value = 0;
+    for (; i < token.size(); ++i) {
+        const char c = token[i];
+        if (c == '_') continue;
+        unsigned d;
+        if (c >= '0' && c <= '9') {
+            d = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            d = static_cast<unsigned>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            d = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return out;
+        }
+        if (d >= base) return out;
+        any_digit = true;
+        if (!overflow) {
+            if (value > (std::numeric_limits<std::uint64_t>::max() - d) / base) {
+                overflow = true;
+            } else {
+                value = value * base + d;
+            }
+        }
+    }
+    if (!any_digit) return out;
+    out.magnitude = value;
+    constexpr std::uint64_t signed_max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (overflow) {
+        out.fit = LiteralFit::Neither;
+    } else if (negative) {
+        out.fit = value <= signed_max + 1 ? LiteralFit::Signed : LiteralFit::Neither;
+    } else {
+        out.fit = value <= signed_max ? LiteralFit::Signed : LiteralFit::Unsigned;
+    }
+    return out;
+}
+
+// Skips the string starting at text[i] (a quote character); returns the
+// offset just past it, or the end of the line for an unterminated one.
+std::size_t skip_string(std::string_view text, std::size_t i) {
+    const char q = text[i];
+    const bool basic = q == '"';
+    if (text.substr(i, 3) == std::string_view(basic ? "\"\"\"" : "'''")) {
+        std::size_t j = i + 3;
+        while (j < text.size()) {
+            if (basic && text[j] == '\\') {
+                j += 2;
+                continue;
+            }
+            if (text[j] == q && j + 2 < text.size() && text[j + 1] == q && text[j + 2] == q) {
+                j += 3;
+                // Up to two quotes may directly precede the closing delimiter.
+                for (int extra = 0; extra < 2 && j < text.size() && text[j] == q; ++extra) ++j;
+                return j;
+            }
+            ++j;
+        }
+        return text.size();
+    }
+    std::size_t j = i + 1;
+    while (j < text.size() && text[j] != '\n') {
+        if (basic && text[j] == '\\') {
+            j += 2;
+            continue;
+        }
+        if (text[j] == q) return j + 1;
+        ++j;
+    }
+    return std::min(j, text.size());
+}
+
+struct Literal {
+    std::size_t begin;
+    std::size_t end;
+    std::uint64_t value;
+};
+
+// Finds the integer literals in value position that fit only the unsigned
+// 64-bit range. Keys, strings and comments are skipped.
+std::vector<Literal> scan_unsigned_literals(std::string_view text) {
+    enum class Mode { Key, Value, After };
+    std::vector<Literal> found;
+    std::vector<char> nesting;  // 'A' array, 'I' inline table
+    Mode mode = Mode::Key;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    auto after_close = [&] { mode = Mode::After; };
+    while (i < n) {
+        const char c = text[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+            continue;
+        }
+        if (c == '\n') {
+            if (nesting.empty()) mode = Mode::Key;
+            ++i;
+            continue;
+        }
+        if (c == '#') {
+            const std::size_t nl = text.find('\n', i);
+            i = nl == std::string_view::npos ? n : nl;
+            continue;
+        }
+        switch (mode) {
+            case Mode::Key:
+                if (c == '[' && nesting.empty()) {
+                    // A table header: keys up to the closing bracket(s).
+                    ++i;
+                    while (i < n && text[i] != ']' && text[i] != '\n') {
+                        i = (text[i] == '"' || text[i] == '\'') ? skip_string(text, i) : i + 1;
+                    }
+                    while (i < n && text[i] == ']') ++i;
+                } else if (c == '"' || c == '\'') {
+                    i = skip_string(text, i);
+                } else if (c == '=') {
+                    mode = Mode::Value;
+                    ++i;
+                } else if (c == '}' && !nesting.empty() && nesting.back() == 'I') {
+                    nesting.pop_back();
+                    after_close();
+                    ++i;
+                } else {
+                    ++i;
+                }
+                break;
+            case Mode::Value:
+                if (c == '"' || c == '\'') {
+                    i = skip_string(text, i);
+                    mode = Mode::After;
+                } else if (c == '[') {
+                    nesting.push_back('A');
+                    ++i;
+                } else if (c == '{') {
+                    nesting.push_back('I');
+                    mode = Mode::Key;
+                    ++i;
+                } else if (c == ']' && !nesting.empty() && nesting.back() == 'A') {
+                    nesting.pop_back();
+                    after_close();
+                    ++i;
+                } else {
+                    std::size_t j = i;
+                    while (j < n) {
+                        const char d = text[j];
+                        if (d == ' ' || d == '\t' || d == '\r' || d == '\n' || d == ',' || d == ']' || d == '}' ||
+                            d == '#')
+                            break;
+                        ++j;
+                    }
+                    if (j == i) ++j;
+                    const LiteralValue v = evaluate_integer_literal(text.substr(i, j - i));
+                    if (v.fit == LiteralFit::Unsigned) found.push_back({i, j, v.magnitude});
+                    i = j;
+                    mode = Mode::After;
+                }
+                break;
+            case Mode::After:
+                if (c == ',' && !nesting.empty()) {
+                    mode = nesting.back() == 'A' ? Mode::Value : Mode::Key;
+                } else if ((c == ']' && !nesting.empty() && nesting.back() == 'A') ||
+                           (c == '}' && !nesting.empty() && nesting.back() == 'I')) {
+                    nesting.pop_back();
+                }
+                ++i;
+                break;
+        }
+    }
+    return found;
+}
+
+// The literal that ends at byte offset `end` (the parser reports the point
+// just after a literal it cannot represent).
+std::size_t literal_start(std::string_view text, std::size_t end) {
+    std::size_t b = end;
+    while (b > 0) {
+        const char c = text[b - 1];
+        const bool part = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                          c == '+' || c == '-' || c == '.';
+        if (!part) break;
+        --b;
+    }
+    return b;
+}
+
+// Position of byte offset `offset`, walking forward from (from_offset, from).
+Position advance(std::string_view text, std::size_t from_offset, Position from, std::size_t offset) {
+    Position p = from;
+    std::size_t i = from_offset;
+    while (i < offset) {
+        if (text[i] == '\n') {
+            ++p.line;
+            p.column = 1;
+            ++i;
+        } else {
+            utf8::next(text, i);
+            ++p.column;
+        }
+    }
+    return p;
+}
+
+Position position_of(std::string_view text, std::size_t offset) { return advance(text, 0, Position{}, offset); }
+
+LoadError syntax_error(std::string message, Span span) { return LoadError{std::move(message), span, {}, {}}; }
+
+// ---------------------------------------------------------------------------
+// The mapping of parsed values onto the records.
+// ---------------------------------------------------------------------------
+
+Span span_of(const toml::source_region& region) {
+    return Span{Position{region.begin.line, region.begin.column}, Position{region.end.line, region.end.column}};
+}
+
+struct Context {
+    const WideIntegers& wide;
+
+    const WideInteger* wide_integer(const toml::node& node) const {
+        if (wide.empty()) return nullptr;
+        const auto& b = node.source().begin;
+        auto it = wide.find({b.line, b.column});
+        return it == wide.end() ? nullptr : &it->second;
+    }
+
+    Span span(const toml::node& node) const {
+        if (const WideInteger* w = wide_integer(node)) return w->span;
+        return span_of(node.source());
+    }
+};
+
+std::string escape_debug(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const std::size_t start = i;
+        const char32_t cp = utf8::next(s, i);
+        switch (cp) {
+            case '\0': out += "\\0"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            default:
+                if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+                    static constexpr char hex[] = "0123456789abcdef";
+                    out += "\\u{";
+                    bool started = false;
+                    for (int shift = 20; shift >= 0; shift -= 4) {
+                        const unsigned d = (cp >> shift) & 0xF;
+                        if (d || started || shift == 0) {
+                            out += hex[d];
+                            started = true;
+                        }
+                    }
+                    out += '}';
+                } else {
+                    out.append(s.substr(start, i - start));
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// What the file holds, as named in type and value errors.
+std::string found(const toml::node& node, const Context& ctx) {
+    switch (node.type()) {
+        case toml::node_type::string:
+            return "string " + escape_debug(*node.value<std::string_view>());
+        case toml::node_type::integer:
+            if (const WideInteger* w = ctx.wide_integer(node)) return "integer `" + std::to_string(w->value) + "`";
+            return "integer `" + std::to_string(*node.value<std::int64_t>()) + "`";
+        case toml::node_type::floating_point:
+            return "floating point `" + format_display_double(*node.value<double>()) + "`";
+        case toml::node_type::boolean:
+            return *node.value<bool>() ? "boolean `true`" : "boolean `false`";
+        case toml::node_type::array:
+            return "sequence";
+        default:
+            return "map";
+    }
+}
+
+LoadError invalid_type(const toml::node& node, std::string_view expected, const Context& ctx) {
+    return LoadError{"invalid type: " + found(node, ctx) + ", expected " + std::string(expected), ctx.span(node), {}, {}};
+}
+
+using MaybeError = std::optional<LoadError>;
+
+// Integer value of a node: signed, or unsigned beyond the signed range.
+struct IntegerValue {
+    bool is_wide;
+    std::int64_t value;
+    std::uint64_t wide;
+};
+
+std::optional<IntegerValue> integer_of(const toml::node& node, const Context& ctx) {
+    if (!node.is_integer()) return std::nullopt;
+    if (const WideInteger* w = ctx.wide_integer(node)) return IntegerValue{true, 0, w->value};
+    return IntegerValue{false, *node.value<std::int64_t>(), 0};
+}
+
+template <class Int>
+MaybeError convert_integer(const toml::node& node, Int& out, std::string_view expected, const Context& ctx) {
+    const auto iv = integer_of(node, ctx);
+    if (!iv) return invalid_type(node, expected, ctx);
+    bool fits;
+    if (iv->is_wide) {
+        fits = iv->wide <= static_cast<std::uint64_t>(std::numeric_limits<Int>::max());
+        if (fits) out = static_cast<Int>(iv->wide);
+    } else {
+        fits = std::in_range<Int>(iv->value);
+        if (fits) out = static_cast<Int>(iv->value);
+    }
+    if (!fits) {
+        return LoadError{"invalid value: " + found(node, ctx) + ", expected " + std::string(expected), ctx.span(node),
+                         {}, {}};
+    }
+    return std::nullopt;
+}
+
+MaybeError convert(const toml::node& node, std::string& out, const Context& ctx) {
+    if (const auto* s = node.as_string()) {
+        out = s->get();
+        return std::nullopt;
+    }
+    return invalid_type(node, "a string", ctx);
+}
+
+MaybeError convert(const toml::node& node, bool& out, const Context& ctx) {
+    if (const auto* b = node.as_boolean()) {
+        out = b->get();
+        return std::nullopt;
+    }
+    return invalid_type(node, "a boolean", ctx);
+}
+
+MaybeError convert(const toml::node& node, std::uint8_t& out, const Context& ctx) {
+    return convert_integer(node, out, "u8", ctx);
+}
+MaybeError convert(const toml::node& node, std::int32_t& out, const Context& ctx) {
+    return convert_integer(node, out, "i32", ctx);
+}
+MaybeError convert(const toml::node& node, std::uint64_t& out, const Context& ctx) {
+    return convert_integer(node, out, "usize", ctx);
+}
+
+MaybeError convert(const toml::node& node, float& out, const Context& ctx) {
+    if (const auto* f = node.as_floating_point()) {
+        out = static_cast<float>(f->get());
+        return std::nullopt;
+    }
+    if (const auto iv = integer_of(node, ctx)) {
+        out = iv->is_wide ? static_cast<float>(iv->wide) : static_cast<float>(iv->value);
+        return std::nullopt;
+    }
+    return invalid_type(node, "f32", ctx);
+}
+
+template <class T>
+MaybeError convert(const toml::node& node, std::vector<T>& out, const Context& ctx);
+template <class T>
+MaybeError convert(const toml::node& node, std::optional<T>& out, const Context& ctx);
+template <class R>
+    requires requires { R::fields(); }
+MaybeError convert(const toml::node& node, R& out, const Context& ctx);
+MaybeError convert(const toml::node& node, LoadConfig& out, const Context& ctx);
+
+template <class T>
+MaybeError convert(const toml::node& node, std::vector<T>& out, const Context& ctx) {
+    const auto* arr = node.as_array();
+    if (!arr) return invalid_type(node, "a sequence", ctx);
+    std::vector<T> items;
+    items.reserve(arr->size());
+    for (const toml::node& element : *arr) {
+        T item{};
+        if (auto err = convert(element, item, ctx)) return err;
+        items.push_back(std::move(item));
+    }
+    out = std::move(items);
+    return std::nullopt;
+}
+
+template <class T>
+MaybeError convert(const toml::node& node, std::optional<T>& out, const Context& ctx) {
+    T value{};
+    if (auto err = convert(node, value, ctx)) return err;
+    out = std::move(value);
+    return std::nullopt;
+}
+
+bool is_date_or_time(const toml::node& node) { return node.is_date() || node.is_time() || node.is_date_time(); }
+
+// Maps the entries of `table` onto the record's keys; unknown keys are ignored.
+template <class R>
+MaybeError map_table(const toml::table& table, R& out, const Context& ctx) {
+    MaybeError err;
+    any_field<R>([&](const auto& f, std::size_t) {
+        const toml::node* value = table.get(f.key);
+        if (!value) return false;
+        err = convert(*value, f.get(out), ctx);
+        if (err) err->path.insert(err->path.begin(), std::string(f.key));
+        return err.has_value();
+    });
+    return err;
+}
+
+// Maps the elements of `array`, from `first` on, onto the record's keys in
+// declaration order; keys after the last element keep their defaults and
+// elements beyond the last key are ignored.
+template <class R>
+MaybeError map_sequence(const toml::array& array, std::size_t first, R& out, const Context& ctx) {
+    MaybeError err;
+    any_field<R>([&](const auto& f, std::size_t index) {
+        if (first + index >= array.size()) return false;
+        err = convert(*array.get(first + index), f.get(out), ctx);
+        if (err) err->path.insert(err->path.begin(), std::string(f.key));
+        return err.has_value();
+    });
+    return err;
+}
+
+template <class R>
+    requires requires { R::fields(); }
+MaybeError convert(const toml::node& node, R& out, const Context& ctx) {
+    if (const auto* table = node.as_table()) return map_table(*table, out, ctx);
+    if (const auto* array = node.as_array()) return map_sequence(*array, 0, out, ctx);
+    // A date-time reads as a table holding one unrecognised entry.
+    if (is_date_or_time(node)) return std::nullopt;
+    return invalid_type(node, "struct " + std::string(R::name), ctx);
+}
+
+MaybeError convert(const toml::node& node, LoadConfig& out, const Context& ctx) {
+    const Span whole = ctx.span(node);
+    const auto* table = node.as_table();
+    const auto* array = node.as_array();
+    const toml::node* tag = nullptr;
+    if (table) {
+        tag = table->get(LoadConfig::tag_key);
+    } else if (array) {
+        tag = array->empty() ? nullptr : array->get(0);
+    } else if (!is_date_or_time(node)) {
+        return invalid_type(node, "internally tagged enum LoadConfig", ctx);
+    }
+    if (!tag) return LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole, {}, {}};
+    const auto* tag_text = tag->as_string();
+    if (!tag_text) {
+        auto err = invalid_type(*tag, "variant identifier", ctx);
+        err.path.insert(err.path.begin(), std::string(LoadConfig::tag_key));
+        return err;
+    }
+    if (tag_text->get() != LoadConfig::onnx_tag) {
+        LoadError err{"unknown variant `" + tag_text->get() + "`, expected `" + std::string(LoadConfig::onnx_tag) + "`",
+                      ctx.span(*tag),
+                      {std::string(LoadConfig::tag_key)},
+                      {}};
+        return err;
+    }
+    OnnxLoadConfig payload;
+    MaybeError err = table ? map_table(*table, payload, ctx) : map_sequence(*array, 1, payload, ctx);
+    if (err) {
+        // The entries beside the tag are mapped apart from their source, so
+        // their errors point at the load table as a whole.
+        err->span = whole;
+        return err;
+    }
+    out.source = std::move(payload);
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Checks for what the parser accepts beyond TOML 1.1.0.
+// ---------------------------------------------------------------------------
+
+bool is_bare_key_char(char32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+bool plain_key(std::string_view key) {
+    for (unsigned char c : key)
+        if (!is_bare_key_char(c)) return false;
+    return !key.empty();
+}
+
+// A key whose name holds characters a bare key may not must have been quoted.
+MaybeError check_key(std::string_view text, const toml::key& key) {
+    if (plain_key(key.str())) return std::nullopt;
+    const auto& b = key.source().begin;
+    std::size_t i = utf8::offset_of(text, b.line, b.column);
+    if (i >= text.size() || text[i] == '"' || text[i] == '\'') return std::nullopt;
+    Position p{b.line, b.column};
+    while (i < text.size()) {
+        const std::size_t at = i;
+        const char32_t c = utf8::next(text, i);
+        if (!is_bare_key_char(c)) {
+            return syntax_error("Error while parsing key: bare keys may only contain ASCII letters, digits, '-' "
+                                "and '_', saw '" +
+                                    std::string(text.substr(at, i - at)) + "'",
+                                Span{p, p});
+        }
+        ++p.column;
+    }
+    return std::nullopt;
+}
+
+bool may_hold_hex_float(std::string_view text) {
+    for (std::size_t i = text.find("0x"); i != std::string_view::npos; i = text.find("0x", i + 2)) {
+        std::size_t j = i + 2;
+        while (j < text.size() && (std::isxdigit(static_cast<unsigned char>(text[j])) || text[j] == '_')) ++j;
+        if (j < text.size() && (text[j] == '.' || text[j] == 'p' || text[j] == 'P')) return true;
+    }
+    return false;
+}
+
+MaybeError check_float(std::string_view text, const toml::node& node) {
+    const auto& b = node.source().begin;
+    std::size_t i = utf8::offset_of(text, b.line, b.column);
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (text.substr(i, 2) == "0x") {
+        const Position p{b.line, b.column};
+        return syntax_error("Error while parsing floating-point: hexadecimal floats are not allowed", Span{p, p});
+    }
+    return std::nullopt;
+}
+
+MaybeError check_extensions(std::string_view text, const toml::table& root) {
+    const bool check_floats = may_hold_hex_float(text);
+    // Depth is bounded by the parser's nesting limit.
+    MaybeError err;
+    auto visit = [&](auto& self, const toml::node& node) -> bool {
+        if (const auto* table = node.as_table()) {
+            for (const auto& [key, value] : *table) {
+                if ((err = check_key(text, key))) return true;
+                if (self(self, value)) return true;
+            }
+        } else if (const auto* array = node.as_array()) {
+            for (const auto& element : *array)
+                if (self(self, element)) return true;
+        } else if (check_floats && node.is_floating_point()) {
+            if ((err = check_float(text, node))) return true;
+        }
+        return false;
+    };
+    visit(visit, root);
+    return err;
+}
+
+// ---------------------------------------------------------------------------
+// Parsing.
+// ---------------------------------------------------------------------------
+
+struct Parsed {
+    toml::table root;
+    WideIntegers wide;
+};
+
+bool ends_with(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::variant<Parsed, LoadError> parse_document(std::string_view text) {
+    std::string patched;  // the text with wide literals blanked out, once needed
+    WideIntegers wide;
+    auto patch = [&](std::size_t begin, std::size_t end, std::uint64_t value, Position at) {
+        patched[begin] = '0';
+        for (std::size_t k = begin + 1; k < end; ++k) patched[k] = ' ';
+        const Position stop{at.line, at.column + (end - begin)};
+        wide[{at.line, at.column}] = WideInteger{value, Span{at, stop}};
+    };
+
+    for (;;) {
+        const std::string_view source = patched.empty() ? text : std::string_view(patched);
+        try {
+            return Parsed{toml::parse(source), std::move(wide)};
+        } catch (const toml::parse_error& e) {
+            const std::string_view description = e.description();
+            const auto& at = e.source().begin;
+            const Position pos{at.line, at.column};
+            const bool integer_range = ends_with(description, "is not representable in 64 bits");
+            const bool float_value = description.starts_with("Error while parsing floating-point:") &&
+                                     ends_with(description, "could not be interpreted as a value");
+            if (integer_range || float_value) {
+                const std::size_t end = utf8::offset_of(source, pos.line, pos.column);
+                const std::size_t begin = literal_start(source, end);
+                const Position start = position_of(source, begin);
+                const Span literal{start, pos};
+                const std::string_view token = source.substr(begin, end - begin);
+                if (float_value) {
+                    std::string digits;
+                    for (char c : token)
+                        if (c != '_') digits += c;
+                    errno = 0;
+                    const double v = std::strtod(digits.c_str(), nullptr);
+                    if (errno == ERANGE && std::isinf(v)) return syntax_error("floating-point number overflowed", literal);
+                } else {
+                    const LiteralValue v = evaluate_integer_literal(token);
+                    if (v.fit == LiteralFit::Neither) return syntax_error("integer number overflowed", literal);
+                    if (v.fit == LiteralFit::Unsigned && !wide.contains({start.line, start.column})) {
+                        if (patched.empty()) {
+                            patched.assign(text);
+                            // Blank out every such literal at once, so a file
+                            // with many of them is parsed twice, not once per
+                            // literal.
+                            Position cursor{};
+                            std::size_t cursor_offset = 0;
+                            for (const Literal& lit : scan_unsigned_literals(text)) {
+                                cursor = advance(text, cursor_offset, cursor, lit.begin);
+                                cursor_offset = lit.begin;
+                                patch(lit.begin, lit.end, lit.value, cursor);
+                            }
+                        }
+                        if (!wide.contains({start.line, start.column})) patch(begin, end, v.magnitude, start);
+                        continue;
+                    }
+                }
+            }
+            return syntax_error(std::string(description), Span{pos, pos});
+        } catch (const detail::TomlUnreachable& e) {
+            return syntax_error(e.what(), Span{});
+        }
+    }
+}
+
+}  // namespace
+
+LoadResult parse_configuration(std::string_view text) {
+    auto parsed = parse_document(text);
+    if (auto* err = std::get_if<LoadError>(&parsed)) {
+        err->text.assign(text);
+        return std::move(*err);
+    }
+    Parsed& doc = std::get<Parsed>(parsed);
+    if (auto err = check_extensions(text, doc.root)) {
+        err->text.assign(text);
+        return std::move(*err);
+    }
+    const Context ctx{doc.wide};
+    Configuration configuration;
+    MaybeError err = map_table(doc.root, configuration, ctx);
+    if (err) {
+        err->text.assign(text);
+        return std::move(*err);
+    }
+    return configuration;
+}
+
+}  // namespace vora

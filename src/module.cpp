@@ -1,0 +1,233 @@
+// The module vora_convert_inner: initialisation and the two exported
+// functions, rust_convert(path) and rust_explain(path).
+#include "python/py.hpp"
+
+#include <atomic>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <unistd.h>
+
+#include "configuration/load.hpp"
+#include "fault.hpp"
+#include "output.hpp"
+#include "pipeline/driver.hpp"
+#include "read_file.hpp"
+#include "section/summary.hpp"
+
+namespace vora {
+
+namespace {
+
+PyObject* panic_type = nullptr;  // the panic exception type, created once
+PyObject* module_object = nullptr;
+
+// How deeply the calling thread holds the interpreter lock through this
+// module: the lock is taken from the interpreter only at depth zero.
+thread_local int lock_depth = 0;
+
+class LockHold {
+public:
+    LockHold() : taken_(lock_depth == 0) {
+        if (taken_) state_ = PyGILState_Ensure();
+        ++lock_depth;
+    }
+    LockHold(const LockHold&) = delete;
+    LockHold& operator=(const LockHold&) = delete;
+    ~LockHold() {
+        --lock_depth;
+        if (taken_) PyGILState_Release(state_);
+    }
+
+private:
+    bool taken_;
+    PyGILState_STATE state_{};
+};
+
+// Function entry: the caller already holds the lock.
+class EntryDepth {
+public:
+    EntryDepth() { ++lock_depth; }
+    EntryDepth(const EntryDepth&) = delete;
+    EntryDepth& operator=(const EntryDepth&) = delete;
+    ~EntryDepth() { --lock_depth; }
+};
+
+void raise_runtime_error(const std::string& message) {
+    PyErr_SetString(PyExc_RuntimeError, message.c_str());
+}
+
+void raise_panic(const std::string& message) {
+    const std::string report = "vora_convert_inner: internal fault: " + message + "\n";
+    [[maybe_unused]] auto written = ::write(STDERR_FILENO, report.data(), report.size());
+    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (!text) return;
+    PyErr_SetObject(panic_type, text);
+    Py_DECREF(text);
+}
+
+// Argument extraction: one parameter `path`, positional or keyword, which
+// must be a str (or a subclass of it). Returns its UTF-8 text, or null with
+// the exception set.
+const char* extract_path(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                         Py_ssize_t* size) {
+    if (nargs > 1) {
+        PyErr_Format(PyExc_TypeError, "%s() takes 1 positional arguments but %zd %s given", function, nargs,
+                     nargs == 1 ? "was" : "were");
+        return nullptr;
+    }
+    PyObject* path = nargs == 1 ? args[0] : nullptr;
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject* name = PyTuple_GET_ITEM(kwnames, i);
+        const int is_path = PyUnicode_Check(name) ? PyUnicode_CompareWithASCIIString(name, "path") == 0 : 0;
+        if (!is_path) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, name);
+            return nullptr;
+        }
+        if (path) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument 'path'", function);
+            return nullptr;
+        }
+        path = args[nargs + i];
+    }
+    if (!path) {
+        PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: 'path'", function);
+        return nullptr;
+    }
+    if (!PyUnicode_Check(path)) {
+        const std::string type_name = py::qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(path)));
+        PyErr_Format(PyExc_TypeError, "argument 'path': '%s' object cannot be converted to 'PyString'",
+                     type_name.c_str());
+        return nullptr;
+    }
+    return PyUnicode_AsUTF8AndSize(path, size);
+}
+
+// Reads and loads the file; on failure sets RuntimeError and yields nothing.
+std::optional<Configuration> load_file(std::string_view path) {
+    auto read = read_text_file(path);
+    if (auto* err = std::get_if<ReadError>(&read)) {
+        raise_runtime_error(err->message);
+        return std::nullopt;
+    }
+    auto loaded = parse_configuration(std::get<std::string>(read));
+    if (auto* err = std::get_if<LoadError>(&loaded)) {
+        raise_runtime_error(err->render());
+        return std::nullopt;
+    }
+    return std::move(std::get<Configuration>(loaded));
+}
+
+PyObject* explain(std::string_view path) {
+    const auto configuration = load_file(path);
+    if (!configuration) return nullptr;
+    print_stdout(configuration_summary(*configuration));
+    Py_RETURN_NONE;
+}
+
+PyObject* convert(std::string_view path) {
+    const auto configuration = load_file(path);
+    if (!configuration) return nullptr;
+    py::Status status = [&] {
+        LockHold hold;
+        return pipeline::run(*configuration);
+    }();
+    if (status.ok()) Py_RETURN_NONE;
+    // A new exception: the converter's exception, its traceback and cause
+    // are not attached.
+    const std::string message = status.take_error().describe();
+    raise_runtime_error(message);
+    return nullptr;
+}
+
+// The boundary: nothing thrown inside ever unwinds into the interpreter.
+template <PyObject* (*Body)(std::string_view)>
+PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    EntryDepth depth;
+    try {
+        Py_ssize_t size = 0;
+        const char* path = extract_path(function, args, nargs, kwnames, &size);
+        if (!path) return nullptr;
+        return Body(std::string_view(path, static_cast<std::size_t>(size)));
+    } catch (const InternalFault& fault) {
+        raise_panic(fault.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    } catch (...) {
+        raise_panic("unknown internal fault");
+    }
+    return nullptr;
+}
+
+PyObject* rust_convert(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry<convert>("rust_convert", args, nargs, kwnames);
+}
+
+PyObject* rust_explain(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry<explain>("rust_explain", args, nargs, kwnames);
+}
+
+PyMethodDef function_defs[] = {
+    {"rust_convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rust_convert)),
+     METH_FASTCALL | METH_KEYWORDS, "rust_convert(path)\n--\n\n"},
+    {"rust_explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rust_explain)),
+     METH_FASTCALL | METH_KEYWORDS, "rust_explain(path)\n--\n\n"},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "vora_convert_inner",
+    "",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+std::atomic<bool> initialised{false};
+
+PyObject* initialise() {
+    if (initialised.exchange(true)) {
+        PyErr_SetString(PyExc_ImportError,
+                        "vora_convert_inner may only be initialized once per interpreter process");
+        return nullptr;
+    }
+    py::Ref module(PyModule_Create2(&module_def, PYTHON_API_VERSION));
+    if (!module) return nullptr;
+    py::Ref name(PyModule_GetNameObject(module.get()));
+    if (!name) return nullptr;
+    if (!panic_type) {
+        panic_type = PyErr_NewExceptionWithDoc(
+            "vora_convert_inner.PanicException",
+            "An internal fault of vora_convert_inner (a broken invariant or unwritable standard output).",
+            PyExc_BaseException, nullptr);
+        if (!panic_type) return nullptr;
+    }
+    for (PyMethodDef& def : function_defs) {
+        py::Ref function(PyCFunction_NewEx(&def, module.get(), name.get()));
+        if (!function) return nullptr;
+        if (PyModule_AddObject(module.get(), def.ml_name, function.get()) < 0) return nullptr;
+        function.release();  // the module took the reference
+    }
+    module_object = module.release();
+    Py_INCREF(module_object);  // kept for the life of the process
+    return module_object;
+}
+
+}  // namespace
+
+}  // namespace vora
+
+extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
+    try {
+        return vora::initialise();
+    } catch (...) {
+        PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize");
+        return nullptr;
+    }
+}

@@ -1,0 +1,13 @@
+// The converter driver: one VORA object from vora.api, its methods called in
+// order, each result judged as a return code.
+#pragma once
+
+#include "configuration/structs.hpp"
+#include "python/py.hpp"
+
+namespace vora::pipeline {
+
+// Runs the whole conversion. The caller holds the interpreter lock.
+py::Status run(const Configuration& configuration);
+
+}  // namespace vora::pipeline

@@ -1,0 +1,21 @@
+// Reading a configuration file whole, as UTF-8 text.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vora {
+
+struct ReadError {
+    std::string message;
+};
+
+// The C library's text for an error number, then " (os error N)".
+std::string os_error_text(int error_number);
+
+// Reads the file named by `path` (opened as given, relative to the current
+// directory) and checks that it is valid UTF-8.
+std::variant<std::string, ReadError> read_text_file(std::string_view path);
+
+}  // namespace vora

@@ -1,0 +1,111 @@
+#include "text/utf8.hpp"
+
+#include <cstring>
+
+namespace vora::utf8 {
+
+bool valid(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        // Fast path: eight ASCII bytes at a time.
+        if (end - p >= 8) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, p, 8);
+            if ((chunk & 0x8080808080808080ULL) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t len;
+        char32_t min;
+        char32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2, min = 0x80, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3, min = 0x800, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4, min = 0x10000, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < len) return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += len;
+    }
+    return true;
+}
+
+char32_t next(std::string_view text, std::size_t& i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    std::size_t len;
+    char32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2, cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3, cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4, cp = c & 0x07;
+    } else {
+        ++i;
+        return 0xFFFD;
+    }
+    if (text.size() - i < len) {
+        ++i;
+        return 0xFFFD;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    i += len;
+    return cp;
+}
+
+void append(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::size_t offset_of(std::string_view text, std::size_t line, std::size_t column) {
+    std::size_t i = 0;
+    for (std::size_t n = 1; n < line; ++n) {
+        const std::size_t nl = text.find('\n', i);
+        if (nl == std::string_view::npos) return text.size();
+        i = nl + 1;
+    }
+    for (std::size_t c = 1; c < column && i < text.size() && text[i] != '\n'; ++c) next(text, i);
+    return i;
+}
+
+}  // namespace vora::utf8

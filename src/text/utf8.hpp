@@ -1,0 +1,33 @@
+// Small UTF-8 helpers shared by reading, loading and rendering.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vora::utf8 {
+
+// Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool valid(std::string_view bytes);
+
+// Number of code points in valid UTF-8 text (counts lead bytes).
+inline std::size_t count_code_points(std::string_view text) {
+    std::size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// Decodes the code point starting at text[i] and advances i past it. On a
+// malformed sequence returns U+FFFD and advances by one byte.
+char32_t next(std::string_view text, std::size_t& i);
+
+// Appends the UTF-8 form of `cp`.
+void append(std::string& out, char32_t cp);
+
+// Byte offset of the 1-based (line, column) position, columns counted in code
+// points; clamped to the text.
+std::size_t offset_of(std::string_view text, std::size_t line, std::size_t column);
+
+}  // namespace vora::utf8
