@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "configuration/load.hpp"
+#include "read_file.hpp"
+#include "text/utf8.hpp"
+
+namespace vora {
+namespace {
+
+Configuration load_ok(std::string_view text) {
+    auto result = parse_configuration(text);
+    if (auto* err = std::get_if<LoadError>(&result)) {
+        ADD_FAILURE() << "unexpected error:\n" << err->render();
+        return {};
+    }
+    return std::get<Configuration>(std::move(result));
+}
+
+std::string load_error(std::string_view text) {
+    auto result = parse_configuration(text);
+    if (auto* err = std::get_if<LoadError>(&result)) return err->render();
+    ADD_FAILURE() << "expected an error for:\n" << text;
+    return {};
+}
+
+TEST(Load, EmptyFileGivesEveryDefault) {
+    for (std::string_view text : {"", "# only a comment\n\n"}) {
+        const Configuration c = load_ok(text);
+        EXPECT_EQ(c.config.quantized_dtype, "asymmetric_quantized-8");
+        EXPECT_EQ(c.config.quantized_algorithm, "normal");
+        EXPECT_EQ(c.config.quantized_method, "channel");
+        EXPECT_EQ(c.config.float_dtype, std::optional<std::string>("float16"));
+        EXPECT_EQ(c.config.optimization_level, 3);
+        EXPECT_EQ(c.config.quant_img_RGB2BGR, std::optional<bool>(false));
+        EXPECT_FALSE(c.config.mean_values || c.config.target_platform || c.config.custom_string);
+        EXPECT_EQ(c.load.onnx().model, "model.onnx");
+        EXPECT_FALSE(c.load.onnx().inputs || c.load.onnx().input_size_list);
+        EXPECT_EQ(c.build.do_quantization, std::optional<bool>(true));
+        EXPECT_EQ(c.build.auto_hybrid, std::optional<bool>(false));
+        EXPECT_FALSE(c.build.vora_batch_size);
+        EXPECT_FALSE(c.accuracy_analysis);
+        EXPECT_FALSE(c.exports.export_path);
+    }
+}
+
+TEST(Load, ValuesAndForms) {
+    const Configuration c = load_ok(R"(
+unknown_top = 1
+[config]
+mean_values = [0, 0.5, -1]
+std_values = [inf, nan]
+optimization_level = 7
+quantized_dtype = ""
+Quantized_Method = "ignored, wrong case"
+target_platform = 'vora-m1'
+[load]
+model_type = "Onnx"
+model = "net.onnx"
+input_size_list = [[1, 3, 224, 224], [18446744073709551615]]
+inputs = []
+extra = { anything = 1 }
+[build]
+dataset = "./data.txt"
+vora_batch_size = -1
+[accuracy_analysis]
+[export.nested]
+ignored = true
+)");
+    EXPECT_EQ(*c.config.mean_values, (std::vector<float>{0.0f, 0.5f, -1.0f}));
+    EXPECT_TRUE(std::isinf((*c.config.std_values)[0]));
+    EXPECT_TRUE(std::isnan((*c.config.std_values)[1]));
+    EXPECT_EQ(c.config.optimization_level, 7);
+    EXPECT_EQ(c.config.quantized_dtype, "");
+    EXPECT_EQ(c.config.quantized_method, "channel");
+    EXPECT_EQ(*c.config.target_platform, "vora-m1");
+    EXPECT_EQ(c.load.onnx().model, "net.onnx");
+    EXPECT_EQ(*c.load.onnx().input_size_list,
+              (std::vector<std::vector<Size>>{{1, 3, 224, 224}, {18446744073709551615ULL}}));
+    EXPECT_TRUE(c.load.onnx().inputs && c.load.onnx().inputs->empty());
+    EXPECT_EQ(*c.build.dataset, "./data.txt");
+    EXPECT_EQ(c.build.do_quantization, std::optional<bool>(true));
+    EXPECT_EQ(*c.build.vora_batch_size, -1);
+    ASSERT_TRUE(c.accuracy_analysis);
+    EXPECT_TRUE(c.accuracy_analysis->inputs.empty());
+    EXPECT_FALSE(c.accuracy_analysis->output_dir);
+}
+
+TEST(Load, SectionForms) {
+    // Inline tables over several lines (TOML 1.1), dotted keys, arrays read by
+    // position, and date-times giving the defaults.
+    Configuration c = load_ok("config = {\n  optimization_level = 1,\n  custom_string = \"\\e\\x41\",\n}\n"
+                              "build.dataset = \"d\"\n"
+                              "load = [\"Onnx\", \"m.onnx\", [\"in\"]]\n"
+                              "export = 1979-05-27T07:32:00Z\n");
+    EXPECT_EQ(c.config.optimization_level, 1);
+    EXPECT_EQ(*c.config.custom_string, "\x1b" "A");
+    EXPECT_EQ(*c.build.dataset, "d");
+    EXPECT_EQ(c.load.onnx().model, "m.onnx");
+    EXPECT_EQ(*c.load.onnx().inputs, std::vector<std::string>{"in"});
+    EXPECT_FALSE(c.exports.export_path);
+
+    c = load_ok("build = [false, \"set\"]\naccuracy_analysis = [[\"a\", \"b\"], \"out\"]\nconfig = 07:32\n");
+    EXPECT_EQ(c.build.do_quantization, std::optional<bool>(false));
+    EXPECT_EQ(*c.build.dataset, "set");
+    EXPECT_EQ(c.build.auto_hybrid, std::optional<bool>(false));
+    EXPECT_EQ(c.accuracy_analysis->inputs, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(*c.accuracy_analysis->output_dir, "out");
+    EXPECT_EQ(c.config.optimization_level, 3);
+}
+
+struct ErrorCase {
+    const char* name;
+    std::string text;
+    std::string rendered;
+};
+
+class LoadErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(LoadErrors, RenderExactly) { EXPECT_EQ(load_error(GetParam().text), GetParam().rendered); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, LoadErrors,
+    ::testing::Values(
+        ErrorCase{"u8_range", "[config]\n# level\noptimization_level = 300\n",
+                  "TOML parse error at line 3, column 22\n  |\n3 | optimization_level = 300\n"
+                  "  |                      ^^^\ninvalid value: integer `300`, expected u8\n"},
+        ErrorCase{"u8_float", "config.optimization_level = 3.0",
+                  "TOML parse error at line 1, column 29\n  |\n1 | config.optimization_level = 3.0\n"
+                  "  |                             ^^^\ninvalid type: floating point `3.0`, expected u8\n"},
+        ErrorCase{"empty_load", "\n[load]\n",
+                  "TOML parse error at line 2, column 1\n  |\n2 | [load]\n  | ^^^^^^\n"
+                  "missing field `model_type`\n"},
+        ErrorCase{"variant_case", "[load]\nmodel_type = \"onnx\"\n",
+                  "TOML parse error at line 2, column 14\n  |\n2 | model_type = \"onnx\"\n"
+                  "  |              ^^^^^^\nunknown variant `onnx`, expected `Onnx`\n"},
+        ErrorCase{"variant_type", "[load]\nmodel_type = 1\n",
+                  "TOML parse error at line 2, column 14\n  |\n2 | model_type = 1\n"
+                  "  |              ^\ninvalid type: integer `1`, expected variant identifier\n"},
+        ErrorCase{"load_scalar", "load = \"Onnx\"\n",
+                  "TOML parse error at line 1, column 8\n  |\n1 | load = \"Onnx\"\n  |        ^^^^^^\n"
+                  "invalid type: string \"Onnx\", expected internally tagged enum LoadConfig\n"},
+        ErrorCase{"payload_points_at_load", "load = { model_type = \"Onnx\", model = true }\n",
+                  "TOML parse error at line 1, column 8\n  |\n1 | load = { model_type = \"Onnx\", model = true }\n"
+                  "  |        ^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^\n"
+                  "invalid type: boolean `true`, expected a string\n"},
+        ErrorCase{"flat_shapes", "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [1, 3]\n",
+                  "TOML parse error at line 1, column 1\n  |\n1 | [load]\n  | ^^^^^^\n"
+                  "invalid type: integer `1`, expected a sequence\n"},
+        ErrorCase{"negative_size", "load = [\"Onnx\", \"m\", [], [[-1]]]",
+                  "TOML parse error at line 1, column 8\n  |\n1 | load = [\"Onnx\", \"m\", [], [[-1]]]\n"
+                  "  |        ^^^^^^^^^^^^^^^^^^^^^^^^^\ninvalid value: integer `-1`, expected usize\n"},
+        ErrorCase{"i32_range", "[build]\nvora_batch_size = 2147483648\n",
+                  "TOML parse error at line 2, column 19\n  |\n2 | vora_batch_size = 2147483648\n"
+                  "  |                   ^^^^^^^^^^\ninvalid value: integer `2147483648`, expected i32\n"},
+        ErrorCase{"boolean", "[build]\ndo_quantization = \"yes\"\n",
+                  "TOML parse error at line 2, column 19\n  |\n2 | do_quantization = \"yes\"\n"
+                  "  |                   ^^^^^\ninvalid type: string \"yes\", expected a boolean\n"},
+        ErrorCase{"section_type", "build = 1\n",
+                  "TOML parse error at line 1, column 9\n  |\n1 | build = 1\n  |         ^\n"
+                  "invalid type: integer `1`, expected struct BuildConfig\n"},
+        ErrorCase{"list_element", "[config]\nmean_values = [1, \"a\\\"\\\\\\t\\u0001\"]\n",
+                  "TOML parse error at line 2, column 19\n  |\n2 | mean_values = [1, \"a\\\"\\\\\\t\\u0001\"]\n"
+                  "  |                   ^^^^^^^^^^^^^^^\n"
+                  "invalid type: string \"a\\\"\\\\\\t\\u{1}\", expected f32\n"},
+        ErrorCase{"not_a_list", "[config]\nmean_values = 0\n",
+                  "TOML parse error at line 2, column 15\n  |\n2 | mean_values = 0\n  |               ^\n"
+                  "invalid type: integer `0`, expected a sequence\n"},
+        ErrorCase{"date_value", "[export]\nexport_path = 1979-05-27\n",
+                  "TOML parse error at line 2, column 15\n  |\n2 | export_path = 1979-05-27\n"
+                  "  |               ^^^^^^^^^^\ninvalid type: map, expected a string\n"},
+        ErrorCase{"table_as_list", "[accuracy_analysis]\ninputs = {}\n",
+                  "TOML parse error at line 2, column 10\n  |\n2 | inputs = {}\n  |          ^^\n"
+                  "invalid type: map, expected a sequence\n"},
+        ErrorCase{"float_forms", "[config]\ncustom_string = -1e300\n",
+                  "TOML parse error at line 2, column 17\n  |\n2 | custom_string = -1e300\n"
+                  "  |                 ^^^^^^\ninvalid type: floating point `-1" +
+                      std::string(300, '0') + ".0`, expected a string\n"},
+        ErrorCase{"nan", "[config]\ncustom_string = nan\n",
+                  "TOML parse error at line 2, column 17\n  |\n2 | custom_string = nan\n"
+                  "  |                 ^^^\ninvalid type: floating point `NaN`, expected a string\n"},
+        ErrorCase{"columns_in_characters", "[config]\n\"é\" = 1\ncustom_string = [\"ü\"]\n",
+                  "TOML parse error at line 3, column 17\n  |\n3 | custom_string = [\"ü\"]\n"
+                  "  |                 ^^^^^\ninvalid type: sequence, expected a string\n"},
+        ErrorCase{"crlf_line", "[build]\r\nauto_hybrid = 0\r\n",
+                  "TOML parse error at line 2, column 15\n  |\n2 | auto_hybrid = 0\n  |               ^\n"
+                  "invalid type: integer `0`, expected a boolean\n"},
+        ErrorCase{"caret_cut_at_line_end", "load = { model_type = \"Onnx\",\n  model = 1 }\n",
+                  "TOML parse error at line 1, column 8\n  |\n1 | load = { model_type = \"Onnx\",\n"
+                  "  |        ^^^^^^^^^^^^^^^^^^^^^^\ninvalid type: integer `1`, expected a string\n"},
+        ErrorCase{"integer_overflow", "x = [18446744073709551616]\n",
+                  "TOML parse error at line 1, column 6\n  |\n1 | x = [18446744073709551616]\n"
+                  "  |      ^^^^^^^^^^^^^^^^^^^^\ninteger number overflowed\n"},
+        ErrorCase{"negative_overflow", "x = -9223372036854775809\n",
+                  "TOML parse error at line 1, column 5\n  |\n1 | x = -9223372036854775809\n"
+                  "  |     ^^^^^^^^^^^^^^^^^^^^\ninteger number overflowed\n"},
+        ErrorCase{"hex_overflow", "x = 0x1_0000_0000_0000_0000\n",
+                  "TOML parse error at line 1, column 5\n  |\n1 | x = 0x1_0000_0000_0000_0000\n"
+                  "  |     ^^^^^^^^^^^^^^^^^^^^^^^\ninteger number overflowed\n"},
+        ErrorCase{"float_overflow", "x = { y = -1.8e308 }\n",
+                  "TOML parse error at line 1, column 11\n  |\n1 | x = { y = -1.8e308 }\n"
+                  "  |           ^^^^^^^^\nfloating-point number overflowed\n"},
+        ErrorCase{"wide_value_in_range_check", "[config]\noptimization_level = 0xFFFF_FFFF_FFFF_FFFF\n",
+                  "TOML parse error at line 2, column 22\n  |\n2 | optimization_level = 0xFFFF_FFFF_FFFF_FFFF\n"
+                  "  |                      ^^^^^^^^^^^^^^^^^^^^^\n"
+                  "invalid value: integer `18446744073709551615`, expected u8\n"},
+        ErrorCase{"wide_value_type", "[config]\ncustom_string = +9223372036854775808\n",
+                  "TOML parse error at line 2, column 17\n  |\n2 | custom_string = +9223372036854775808\n"
+                  "  |                 ^^^^^^^^^^^^^^^^^^^^\n"
+                  "invalid type: integer `9223372036854775808`, expected a string\n"},
+        ErrorCase{"non_ascii_bare_key", "[config]\nμ = 1\n",
+                  "TOML parse error at line 2, column 1\n  |\n2 | μ = 1\n  | ^\n"
+                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
+                  "'μ'\n"},
+        ErrorCase{"plus_in_bare_key", "a+b = 1\n",
+                  "TOML parse error at line 1, column 2\n  |\n1 | a+b = 1\n  |  ^\n"
+                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
+                  "'+'\n"},
+        ErrorCase{"hex_float", "x = [1.0, 0x1.8p1]\n",
+                  "TOML parse error at line 1, column 11\n  |\n1 | x = [1.0, 0x1.8p1]\n  |           ^\n"
+                  "Error while parsing floating-point: hexadecimal floats are not allowed\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Load, WideIntegersAreExactAndLinear) {
+    // Many unsigned-only literals in one file: every one keeps its exact value.
+    std::string text = "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [\n";
+    for (int i = 0; i < 20000; ++i) text += "  [18446744073709551615, " + std::to_string(i) + ", 9223372036854775808],\n";
+    text += "]\nunknown = [0xFFFF_FFFF_FFFF_FFFF, \"18446744073709551615 = x\"]\n";
+    text += "18446744073709551615 = 'a digit key stays a key'\n";
+    const Configuration c = load_ok(text);
+    const auto& shapes = *c.load.onnx().input_size_list;
+    ASSERT_EQ(shapes.size(), 20000u);
+    EXPECT_EQ(shapes[19999], (std::vector<Size>{18446744073709551615ULL, 19999, 9223372036854775808ULL}));
+}
+
+TEST(Load, WideIntegerAsFloat) {
+    const Configuration c = load_ok("config.mean_values = [18446744073709551615, 1]");
+    EXPECT_EQ((*c.config.mean_values)[0], 18446744073709551615.0f);
+}
+
+TEST(Load, NoPositionRendersMessageAndPath) {
+    LoadError e{"missing field `model_type`", std::nullopt, {"load"}, ""};
+    EXPECT_EQ(e.render(), "missing field `model_type`\nin `load`\n");
+    e.path = {"config", "optimization_level"};
+    EXPECT_EQ(e.render(), "missing field `model_type`\nin `config.optimization_level`\n");
+    e.path.clear();
+    EXPECT_EQ(e.render(), "missing field `model_type`\n");
+}
+
+// Inputs that once aborted or misbehaved inside the parser, and hostile input.
+TEST(Load, HostileInputsAreRejectedCleanly) {
+    std::vector<std::string> inputs = {"[", "[!]", "[.]", "[..]", "[[[", "[[", "]", "=", "\"", "'''", "a = {",
+                                       "a = [", "a.", "\xEF\xBB\xBF[", std::string("a = \"\0\"", 7)};
+    inputs.push_back(std::string(100000, '['));
+    inputs.push_back("a = " + std::string(100000, '[') + std::string(100000, ']'));
+    inputs.push_back("a = " + std::string(100000, '{'));
+    for (const std::string& text : inputs) {
+        const std::string rendered = load_error(text);
+        EXPECT_TRUE(rendered.starts_with("TOML parse error at line ")) << rendered;
+    }
+    std::mt19937 rng(12345);
+    const std::string alphabet = "[]{}=\"'.,#\n \\abc01xe+-_:μ\t";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        const int length = static_cast<int>(rng() % 40);
+        for (int i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
+        if (!utf8::valid(text)) continue;
+        auto result = parse_configuration(text);
+        if (auto* err = std::get_if<LoadError>(&result)) EXPECT_FALSE(err->render().empty());
+    }
+}
+
+// The TOML 1.1.0 conformance corpus: every valid document loads without a
+// syntax error (it may still fail the mapping), every invalid one is refused.
+std::vector<std::string> corpus(std::string_view kind) {
+    std::vector<std::string> names;
+    std::ifstream list(std::string(VORA_TOML_TEST_DIR) + "/files-toml-1.1.0");
+    std::string line;
+    while (std::getline(list, line)) {
+        if (line.starts_with(kind) && line.ends_with(".toml")) names.push_back(line);
+    }
+    return names;
+}
+
+std::string file_bytes(const std::string& relative) {
+    std::ifstream in(std::string(VORA_TOML_TEST_DIR) + "/" + relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool is_mapping_message(std::string_view m) {
+    for (std::string_view prefix : {"invalid type: ", "invalid value: ", "missing field ", "unknown variant "})
+        if (m.starts_with(prefix)) return true;
+    return false;
+}
+
+TEST(TomlCorpus, ValidDocumentsParse) {
+    const auto names = corpus("valid/");
+    ASSERT_EQ(names.size(), 220u);
+    for (const std::string& name : names) {
+        const std::string text = file_bytes(name);
+        ASSERT_TRUE(utf8::valid(text)) << name;
+        auto result = parse_configuration(text);
+        if (auto* err = std::get_if<LoadError>(&result)) {
+            EXPECT_TRUE(is_mapping_message(err->message)) << name << "\n" << err->render();
+        }
+    }
+}
+
+TEST(TomlCorpus, InvalidDocumentsAreRefused) {
+    const auto names = corpus("invalid/");
+    ASSERT_EQ(names.size(), 492u);
+    for (const std::string& name : names) {
+        const std::string text = file_bytes(name);
+        if (!utf8::valid(text)) continue;  // refused before parsing: "stream did not contain valid UTF-8"
+        auto result = parse_configuration(text);
+        auto* err = std::get_if<LoadError>(&result);
+        ASSERT_NE(err, nullptr) << name << " was accepted";
+        EXPECT_FALSE(is_mapping_message(err->message)) << name;
+        EXPECT_TRUE(err->render().starts_with("TOML parse error at line ")) << name;
+    }
+}
+
+TEST(ReadFile, Failures) {
+    const auto dir = std::filesystem::temp_directory_path();
+    auto message = [](std::string_view path) {
+        auto r = read_text_file(path);
+        auto* e = std::get_if<ReadError>(&r);
+        return e ? e->message : std::string("<read>");
+    };
+    EXPECT_EQ(message((dir / "vora-no-such-file.toml").string()), "No such file or directory (os error 2)");
+    EXPECT_EQ(message(dir.string()), "Is a directory (os error 21)");
+    EXPECT_EQ(message(std::string("a\0b", 3)), "file name contained an unexpected NUL byte");
+    const auto bad = dir / "vora-bad-utf8.toml";
+    std::ofstream(bad, std::ios::binary) << "a = \"\xC3\x28\"";
+    EXPECT_EQ(message(bad.string()), "stream did not contain valid UTF-8");
+    std::ofstream(bad, std::ios::binary) << "a = \"\xED\xA0\x80\"";  // an encoded surrogate
+    EXPECT_EQ(message(bad.string()), "stream did not contain valid UTF-8");
+    std::filesystem::remove(bad);
+}
+
+}  // namespace
+}  // namespace vora
