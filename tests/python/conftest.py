@@ -1,0 +1,82 @@
+"""Shared fixtures: the converter stand-in, configuration files, subprocesses."""
+
+import os
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+STANDIN = REPO / "tests" / "standin"
+
+# The stand-in package is never installed: it is found through sys.path only.
+if str(STANDIN) not in sys.path:
+    sys.path.insert(0, str(STANDIN))
+
+import vora.api  # noqa: E402  (the stand-in, found through the line above)
+
+assert Path(vora.api.__file__).resolve().parent.parent == STANDIN, vora.api.__file__
+
+
+@pytest.fixture(autouse=True)
+def standin(monkeypatch, tmp_path):
+    """The stand-in module ``vora.api``, reset; each test runs in its own tmp_path."""
+    monkeypatch.chdir(tmp_path)
+    vora.api.reset()
+    yield vora.api
+    vora.api.reset()
+
+
+@pytest.fixture
+def script(standin):
+    """The stand-in's SCRIPT dict: method name (or "__init__") -> value, exception or callable."""
+    return standin.SCRIPT
+
+
+@pytest.fixture
+def calls(standin):
+    """Returns the recorded method calls as (method, args, [(keyword, value), ...])."""
+
+    def recorded():
+        return [(c.method, c.args, list(c.kwargs.items())) for c in standin.CALLS]
+
+    return recorded
+
+
+@pytest.fixture
+def write_config(tmp_path):
+    """Writes a (dedented) configuration file into tmp_path and returns its path as str."""
+
+    def write(text, name="vora.toml"):
+        path = tmp_path / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(textwrap.dedent(text), encoding="utf-8")
+        return str(path)
+
+    return write
+
+
+@pytest.fixture
+def run_python(tmp_path):
+    """Runs code in a fresh interpreter (cwd tmp_path) and returns its stdout.
+
+    With standin=True the stand-in package is on PYTHONPATH; without it no
+    ``vora`` package can be imported. A non-zero exit fails the test.
+    """
+
+    def run(code, standin=True, timeout=600):
+        env = dict(os.environ)
+        paths = [p for p in env.get("PYTHONPATH", "").split(os.pathsep) if p and Path(p).resolve() != STANDIN]
+        if standin:
+            paths.insert(0, str(STANDIN))
+        env["PYTHONPATH"] = os.pathsep.join(paths)
+        result = subprocess.run(
+            [sys.executable, "-c", textwrap.dedent(code)],
+            cwd=tmp_path, env=env, capture_output=True, text=True, timeout=timeout,
+        )
+        assert result.returncode == 0, f"exit {result.returncode}\n{result.stdout}\n{result.stderr}"
+        return result.stdout
+
+    return run
