@@ -16,6 +16,13 @@
 // inputs as ordinary syntax errors, and this definition (unlike NDEBUG) never
 // turns a check into an optimiser assumption.
 #define TOML_ASSERT(expr) static_assert(true)
+// With NDEBUG some versions turn those checks into optimiser assumptions
+// (TOML_ASSERT_ASSUME); hide NDEBUG while the parser is included so they
+// use the definition above instead.
+#ifdef NDEBUG
+#define VORA_NDEBUG_WAS_DEFINED
+#undef NDEBUG
+#endif
 
 #include <toml++/impl/preprocessor.h>
 
@@ -39,3 +46,8 @@ struct TomlUnreachable : std::logic_error {
 #define TOML_UNREACHABLE ::vora::detail::toml_unreachable()
 
 #include <toml++/toml.h>
+
+#ifdef VORA_NDEBUG_WAS_DEFINED
+#define NDEBUG
+#undef VORA_NDEBUG_WAS_DEFINED
+#endif

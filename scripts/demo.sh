@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The demo: explains the bundled example configuration, then converts it with
+# the project's stand-in converter and shows what the converter wrote.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+root="$PWD"
+work="$(mktemp -d)"
+cd "$work"
+PYTHONPATH="$root/tests/standin" "${PYTHON:-python3}" - "$root/examples/example.toml" <<'PY'
+import json, os, sys
+import vora_convert_inner
+
+path = sys.argv[1]
+vora_convert_inner.rust_explain(path)
+vora_convert_inner.rust_convert(path)
+written = [f for f in os.listdir(".")]
+for name in sorted(written):
+    print(f"--- the converter wrote {name}:")
+    with open(name) as f:
+        print(f.read())
+PY
