@@ -1,0 +1,20 @@
+// Text forms of double-precision numbers.
+#pragma once
+
+#include <string>
+
+namespace vora {
+
+// The number as it appears in the summary's JSON cells: the shortest digits
+// that read back as the same double, in fixed notation when the decimal
+// exponent of the first significant digit lies in -5..15 (integral values get
+// ".0"), otherwise as d[.ddd]e±N. Negative zero is "-0.0". Non-finite values
+// have no JSON number form and give "null".
+std::string format_json_double(double value);
+
+// The number as loader messages show it: the shortest round-trip digits,
+// always in plain fixed notation without an exponent, ".0" appended when
+// there is no decimal point. Infinities are "inf" and "-inf", NaN is "NaN".
+std::string format_display_double(double value);
+
+}  // namespace vora

@@ -1,0 +1,73 @@
+#include "format.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace vora {
+namespace {
+
+struct DoubleCase {
+    double value;
+    const char* json;
+    std::string display;
+};
+
+void PrintTo(const DoubleCase& c, std::ostream* os) { *os << c.json; }
+
+class DoubleText : public ::testing::TestWithParam<DoubleCase> {};
+
+TEST_P(DoubleText, JsonForm) { EXPECT_EQ(format_json_double(GetParam().value), GetParam().json); }
+
+TEST_P(DoubleText, DisplayForm) { EXPECT_EQ(format_display_double(GetParam().value), GetParam().display); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DoubleText,
+    ::testing::Values(
+        // Zeros and small integral values.
+        DoubleCase{0.0, "0.0", "0.0"}, DoubleCase{-0.0, "-0.0", "-0.0"}, DoubleCase{3.0, "3.0", "3.0"},
+        DoubleCase{255.0, "255.0", "255.0"}, DoubleCase{-1.5, "-1.5", "-1.5"}, DoubleCase{0.5, "0.5", "0.5"},
+        DoubleCase{57.375, "57.375", "57.375"}, DoubleCase{123456.789, "123456.789", "123456.789"},
+        DoubleCase{1.0000000000000002, "1.0000000000000002", "1.0000000000000002"},
+        // Single-precision values widened to double keep all their digits.
+        DoubleCase{static_cast<double>(0.1f), "0.10000000149011612", "0.10000000149011612"},
+        DoubleCase{static_cast<double>(123.675f), "123.67500305175781", "123.67500305175781"},
+        DoubleCase{0.1, "0.1", "0.1"},
+        // Around the lower switch point 1e-5.
+        DoubleCase{0.001, "0.001", "0.001"}, DoubleCase{1e-5, "0.00001", "0.00001"},
+        DoubleCase{-1e-5, "-0.00001", "-0.00001"}, DoubleCase{1.5e-5, "0.000015", "0.000015"},
+        DoubleCase{9.999999999999999e-6, "9.999999999999999e-6", "0.000009999999999999999"},
+        DoubleCase{1e-6, "1e-6", "0.000001"}, DoubleCase{1e-7, "1e-7", "0.0000001"},
+        DoubleCase{1.5e-7, "1.5e-7", "0.00000015"}, DoubleCase{-2.5e-10, "-2.5e-10", "-0.00000000025"},
+        // Around the upper switch point 1e16.
+        DoubleCase{1e15, "1000000000000000.0", "1000000000000000.0"},
+        DoubleCase{1234567890123456.8, "1234567890123456.8", "1234567890123456.8"},
+        DoubleCase{9999999999999998.0, "9999999999999998.0", "9999999999999998.0"},
+        DoubleCase{1e16, "1e+16", "10000000000000000.0"}, DoubleCase{-1e16, "-1e+16", "-10000000000000000.0"},
+        DoubleCase{1.2345678901234568e+17, "1.2345678901234568e+17", "123456789012345680.0"},
+        DoubleCase{1e100, "1e+100", "1" + std::string(100, '0') + ".0"},
+        DoubleCase{1e300, "1e+300", "1" + std::string(300, '0') + ".0"},
+        // Extremes.
+        DoubleCase{std::numeric_limits<double>::max(), "1.7976931348623157e+308",
+                   "17976931348623157" + std::string(292, '0') + ".0"},
+        DoubleCase{std::numeric_limits<double>::denorm_min(), "5e-324", "0." + std::string(323, '0') + "5"},
+        DoubleCase{std::numeric_limits<double>::min(), "2.2250738585072014e-308",
+                   "0." + std::string(307, '0') + "22250738585072014"}));
+
+TEST(DoubleText, NonFiniteValues) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(format_display_double(inf), "inf");
+    EXPECT_EQ(format_display_double(-inf), "-inf");
+    EXPECT_EQ(format_display_double(nan), "NaN");
+    EXPECT_EQ(format_display_double(std::copysign(nan, -1.0)), "NaN");
+    // No JSON number exists for them; they are the JSON null.
+    EXPECT_EQ(format_json_double(inf), "null");
+    EXPECT_EQ(format_json_double(-inf), "null");
+    EXPECT_EQ(format_json_double(nan), "null");
+}
+
+}  // namespace
+}  // namespace vora
