@@ -1,1 +1,132 @@
-// placeholder
+#include "section/cell_text.hpp"
+
+#include <cstdint>
+#include <string_view>
+
+#include "fault.hpp"
+#include "format.hpp"
+
+namespace vora {
+namespace {
+
+using json = nlohmann::json;
+
+void append_quoted(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        switch (byte) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case 0x08: out += "\\b"; break;
+            case 0x09: out += "\\t"; break;
+            case 0x0A: out += "\\n"; break;
+            case 0x0C: out += "\\f"; break;
+            case 0x0D: out += "\\r"; break;
+            default:
+                if (byte < 0x20) {
+                    out += "\\u00";
+                    out.push_back(kHex[byte >> 4]);
+                    out.push_back(kHex[byte & 0x0F]);
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+    out.push_back('"');
+}
+
+void append_compact(std::string& out, const json& value) {
+    switch (value.type()) {
+        case json::value_t::null: out += "null"; return;
+        case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
+        case json::value_t::number_unsigned: out += std::to_string(value.get<json::number_unsigned_t>()); return;
+        case json::value_t::number_integer: out += std::to_string(value.get<json::number_integer_t>()); return;
+        case json::value_t::number_float: out += format_json_double(value.get<double>()); return;
+        case json::value_t::string: append_quoted(out, value.get_ref<const std::string&>()); return;
+        case json::value_t::array: {
+            out.push_back('[');
+            bool first = true;
+            for (const auto& element : value) {
+                if (!first) out.push_back(',');
+                first = false;
+                append_compact(out, element);
+            }
+            out.push_back(']');
+            return;
+        }
+        case json::value_t::object: {
+            out.push_back('{');
+            bool first = true;
+            for (const auto& [name, member] : value.items()) {
+                if (!first) out.push_back(',');
+                first = false;
+                append_quoted(out, name);
+                out.push_back(':');
+                append_compact(out, member);
+            }
+            out.push_back('}');
+            return;
+        }
+        case json::value_t::binary:
+        case json::value_t::discarded: break;
+    }
+    throw InternalFault("value has no JSON text");
+}
+
+// The three number representations, with stored non-negative signed
+// integers counted as unsigned.
+enum class NumberKind { Unsigned, Negative, Float };
+
+NumberKind number_kind(const json& value) {
+    if (value.is_number_float()) return NumberKind::Float;
+    if (value.is_number_unsigned()) return NumberKind::Unsigned;
+    return value.get<json::number_integer_t>() < 0 ? NumberKind::Negative : NumberKind::Unsigned;
+}
+
+}  // namespace
+
+std::string cell_text(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    std::string out;
+    append_compact(out, value);
+    return out;
+}
+
+bool json_equal(const nlohmann::json& a, const nlohmann::json& b) {
+    if (a.is_number() && b.is_number()) {
+        const NumberKind kind = number_kind(a);
+        if (kind != number_kind(b)) return false;
+        switch (kind) {
+            case NumberKind::Float: return a.get<double>() == b.get<double>();
+            case NumberKind::Negative: return a.get<json::number_integer_t>() == b.get<json::number_integer_t>();
+            case NumberKind::Unsigned: return a.get<json::number_unsigned_t>() == b.get<json::number_unsigned_t>();
+        }
+    }
+    if (a.type() != b.type()) return false;
+    switch (a.type()) {
+        case json::value_t::null: return true;
+        case json::value_t::boolean: return a.get<bool>() == b.get<bool>();
+        case json::value_t::string: return a.get_ref<const std::string&>() == b.get_ref<const std::string&>();
+        case json::value_t::array: {
+            if (a.size() != b.size()) return false;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                if (!json_equal(a[i], b[i])) return false;
+            }
+            return true;
+        }
+        case json::value_t::object: {
+            if (a.size() != b.size()) return false;
+            auto ia = a.begin();
+            auto ib = b.begin();
+            for (; ia != a.end(); ++ia, ++ib) {
+                if (ia.key() != ib.key() || !json_equal(ia.value(), ib.value())) return false;
+            }
+            return true;
+        }
+        default: return a == b;
+    }
+}
+
+}  // namespace vora

@@ -1,0 +1,217 @@
+#include "section/summary.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vora {
+namespace {
+
+// The cell texts of a drawn summary, one vector per table row (single-line
+// cells only), trailing padding removed.
+std::vector<std::vector<std::string>> table_cells(const std::string& summary) {
+    std::vector<std::vector<std::string>> rows;
+    std::size_t start = 0;
+    while (start < summary.size()) {
+        std::size_t end = summary.find('\n', start);
+        if (end == std::string::npos) end = summary.size();
+        const std::string line = summary.substr(start, end - start);
+        start = end + 1;
+        const std::string frame = "║";
+        if (line.rfind(frame, 0) != 0) continue;
+        std::string inner = line.substr(frame.size(), line.size() - 2 * frame.size());
+        std::vector<std::string> cells;
+        const std::string column_line = "│";
+        std::size_t from = 0;
+        while (true) {
+            const std::size_t at = inner.find(column_line, from);
+            std::string cell = inner.substr(from, at == std::string::npos ? std::string::npos : at - from);
+            cell.erase(cell.find_last_not_of(' ') + 1);
+            cells.push_back(cell);
+            if (at == std::string::npos) break;
+            from = at + column_line.size();
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+const std::vector<std::string> kHeader = {"Key", "Value", "Default", "Set by User?", "Description"};
+
+TEST(SectionSummary, BuildSectionExample) {
+    BuildConfig build;
+    build.do_quantization = false;
+    build.dataset = "./dataset.txt";
+    EXPECT_EQ(section_summary("build", build),
+              "[build]\n"
+              "╔═══════════════╤═════════════╤═══════╤════════════╤═════════════════════════════════════════════════════╗\n"
+              "║Key            │Value        │Default│Set by User?│Description                                          ║\n"
+              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+              "║auto_hybrid    │false        │false  │No          │Enable automatic hybrid quantization (default: false)║\n"
+              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+              "║dataset        │./dataset.txt│null   │Yes         │Path to dataset file for quantization (default: None)║\n"
+              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+              "║do_quantization│false        │true   │Yes         │Whether to quantize the model (default: true)        ║\n"
+              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+              "║vora_batch_size│null         │null   │No          │Batch size for inference (default: None)             ║\n"
+              "╚═══════════════╧═════════════╧═══════╧════════════╧═════════════════════════════════════════════════════╝\n"
+              "\n");
+}
+
+TEST(SectionSummary, ExportSection) {
+    EXPECT_EQ(section_summary("export", ExportConfig{}),
+              "[export]\n"
+              "╔═══════════╤═════╤═══════╤════════════╤═══════════╗\n"
+              "║Key        │Value│Default│Set by User?│Description║\n"
+              "╟───────────┼─────┼───────┼────────────┼───────────╢\n"
+              "║export_path│null │null   │No          │           ║\n"
+              "╚═══════════╧═════╧═══════╧════════════╧═══════════╝\n"
+              "\n");
+}
+
+TEST(SectionSummary, DefaultConfigSection) {
+    const std::string target =
+        "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]";
+    const Rows expected = {
+        kHeader,
+        {"compress_weight", "false", "false", "No", "Compress the model weights."},
+        {"custom_string", "null", "null", "No", "A custom string to add to the model."},
+        {"float_dtype", "float16", "float16", "No", "float_dtype [float16, float32, bfloat16]"},
+        {"inputs_yuv_fmt", "null", "null", "No", "Input YUV format."},
+        {"mean_values", "null", "null", "No", "Mean values for normalization."},
+        {"optimization_level", "3", "3", "No", "Optimization level [0, 1, 2, 3]"},
+        {"quant_img_RGB2BGR", "false", "false", "No", "BGR channel order instead of RGB"},
+        {"quantized_algorithm", "normal", "normal", "No", "Quantized algorithm. [normal, mmse]"},
+        {"quantized_dtype", "asymmetric_quantized-8", "asymmetric_quantized-8", "No",
+         "Quantized dtype. [asymmetric_quantized-8]"},
+        {"quantized_method", "channel", "channel", "No", "Quantized method. [channel, group, layers]"},
+        {"remove_weight", "false", "false", "No", "Remove the weights from the model."},
+        {"single_core_mode", "false", "false", "No", "Single core mode."},
+        {"std_values", "null", "null", "No", "Standard deviation values for normalization."},
+        {"target_platform", "null", "null", "No", target},
+    };
+    const std::string summary = section_summary("config", ConfigConfig{});
+    EXPECT_EQ(summary.substr(0, 9), "[config]\n");
+    EXPECT_EQ(summary.substr(summary.size() - 5), "╝\n\n");
+    EXPECT_EQ(table_cells(summary), expected);
+}
+
+struct RowCase {
+    const char* name;
+    std::string summary;
+    std::vector<std::string> row;
+};
+
+void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+
+class SummaryRow : public ::testing::TestWithParam<RowCase> {};
+
+// The row of the case's key appears exactly as given.
+TEST_P(SummaryRow, Shows) {
+    const Rows rows = table_cells(GetParam().summary);
+    const auto& expected = GetParam().row;
+    bool found = false;
+    for (const auto& row : rows) {
+        if (!row.empty() && row[0] == expected[0]) {
+            EXPECT_EQ(row, expected);
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found) << "no row for " << expected[0];
+}
+
+ConfigConfig with_mean_values() {
+    ConfigConfig config;
+    config.mean_values = std::vector<float>{0.1f};
+    config.std_values = std::vector<float>{0.5f, 57.375f};
+    config.optimization_level = 2;
+    config.float_dtype = "float16";
+    config.target_platform = "vora-m2";
+    return config;
+}
+
+OnnxLoadConfig with_load_lists() {
+    OnnxLoadConfig load;
+    load.inputs = std::vector<std::string>{};
+    load.outputs = std::vector<std::string>{"out\"0", "out\\1"};
+    load.input_size_list = std::vector<std::vector<Size>>{{1, 3, 224, 224}};
+    load.model = "model.onnx";
+    return load;
+}
+
+AccuracyAnalysisConfig with_accuracy_inputs(std::vector<std::string> inputs) {
+    AccuracyAnalysisConfig accuracy;
+    accuracy.inputs = std::move(inputs);
+    return accuracy;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SummaryRow,
+    ::testing::Values(
+        RowCase{"mean_values_single_float", section_summary("config", with_mean_values()),
+                {"mean_values", "[0.10000000149011612]", "null", "Yes", "Mean values for normalization."}},
+        RowCase{"std_values_exact_floats", section_summary("config", with_mean_values()),
+                {"std_values", "[0.5,57.375]", "null", "Yes", "Standard deviation values for normalization."}},
+        RowCase{"optimization_level_changed", section_summary("config", with_mean_values()),
+                {"optimization_level", "2", "3", "Yes", "Optimization level [0, 1, 2, 3]"}},
+        RowCase{"float_dtype_written_as_default", section_summary("config", with_mean_values()),
+                {"float_dtype", "float16", "float16", "No", "float_dtype [float16, float32, bfloat16]"}},
+        RowCase{"target_platform_set", section_summary("config", with_mean_values()),
+                {"target_platform", "vora-m2", "null", "Yes",
+                 "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]"}},
+        RowCase{"load_inputs_empty_differs_from_null", section_summary("load", with_load_lists()),
+                {"inputs", "[]", "null", "Yes", "Optional list of input names (e.g. [\"input0\"])"}},
+        RowCase{"load_outputs_quoted_and_escaped", section_summary("load", with_load_lists()),
+                {"outputs", R"(["out\"0","out\\1"])", "null", "Yes", "Optional list of output names"}},
+        RowCase{"load_input_size_list", section_summary("load", with_load_lists()),
+                {"input_size_list", "[[1,3,224,224]]", "null", "Yes",
+                 "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"}},
+        RowCase{"load_model_default", section_summary("load", with_load_lists()),
+                {"model", "model.onnx", "model.onnx", "No", "Path to the ONNX model file"}},
+        RowCase{"accuracy_inputs_empty_is_default", section_summary("accuracy_analysis", with_accuracy_inputs({})),
+                {"inputs", "[]", "[]", "No", "Input file paths for accuracy analysis."}},
+        RowCase{"accuracy_inputs_set", section_summary("accuracy_analysis", with_accuracy_inputs({"a.jpg"})),
+                {"inputs", R"(["a.jpg"])", "[]", "Yes", "Input file paths for accuracy analysis."}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SectionSummary, KeyOrderOfEverySection) {
+    const auto keys = [](const std::string& summary) {
+        std::vector<std::string> out;
+        for (const auto& row : table_cells(summary)) out.push_back(row[0]);
+        return out;
+    };
+    EXPECT_EQ(keys(section_summary("load", OnnxLoadConfig{})),
+              (std::vector<std::string>{"Key", "input_initial_val_file", "input_size_list", "inputs", "model",
+                                        "outputs"}));
+    EXPECT_EQ(keys(section_summary("accuracy_analysis", AccuracyAnalysisConfig{})),
+              (std::vector<std::string>{"Key", "device_id", "inputs", "output_dir", "target"}));
+}
+
+TEST(ConfigurationSummary, SectionsInOrder) {
+    Configuration without_accuracy;
+    const std::string expected_without = "\n[Configuration Summary]\n\n" +
+                                         section_summary("config", ConfigConfig{}) +
+                                         section_summary("load", OnnxLoadConfig{}) +
+                                         section_summary("build", BuildConfig{}) +
+                                         section_summary("export", ExportConfig{});
+    EXPECT_EQ(configuration_summary(without_accuracy), expected_without);
+
+    Configuration with_accuracy;
+    with_accuracy.accuracy_analysis = with_accuracy_inputs({"x.png"});
+    with_accuracy.build.auto_hybrid = true;
+    with_accuracy.exports.export_path = "out.vora";
+    const std::string expected_with = "\n[Configuration Summary]\n\n" +
+                                      section_summary("config", ConfigConfig{}) +
+                                      section_summary("load", OnnxLoadConfig{}) +
+                                      section_summary("build", with_accuracy.build) +
+                                      section_summary("accuracy_analysis", *with_accuracy.accuracy_analysis) +
+                                      section_summary("export", with_accuracy.exports);
+    EXPECT_EQ(configuration_summary(with_accuracy), expected_with);
+    EXPECT_NE(expected_with.find("╝\n\n[accuracy_analysis]\n╔"), std::string::npos);
+    EXPECT_NE(expected_with.find("║export_path│out.vora│null   │Yes         │           ║"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vora
