@@ -14,9 +14,10 @@ import vora_convert_inner
 path = sys.argv[1]
 vora_convert_inner.rust_explain(path)
 vora_convert_inner.rust_convert(path)
-written = [f for f in os.listdir(".")]
-for name in sorted(written):
-    print(f"--- the converter wrote {name}:")
-    with open(name) as f:
-        print(f.read())
+for folder, _, files in sorted(os.walk(".")):
+    for name in sorted(files):
+        written = os.path.join(folder, name)
+        print(f"--- the converter wrote {os.path.normpath(written)}:")
+        with open(written) as f:
+            print(f.read())
 PY
