@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 #include "fault.hpp"
+#include "text/utf8.hpp"
 
 namespace vora {
 
@@ -46,40 +46,6 @@ constexpr std::string_view kBottomLeft = "\u255A";
 constexpr std::string_view kBottomJunction = "\u2567";
 constexpr std::string_view kBottomRight = "\u255D";
 
-// One decoded scalar value and the number of bytes it took. A malformed
-// sequence decodes as one unit of one byte, so every byte is consumed exactly
-// once and nothing past `end` is read.
-struct Scalar {
-    std::uint32_t code;
-    std::size_t length;
-};
-
-constexpr std::uint32_t kInvalid = 0xFFFFFFFF;
-
-Scalar decode(const unsigned char* p, const unsigned char* end) {
-    const unsigned lead = p[0];
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length;
-    std::uint32_t code;
-    std::uint32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code = lead & 0x1F, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code = lead & 0x0F, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code = lead & 0x07, min = 0x10000;
-    } else {
-        return {kInvalid, 1};
-    }
-    if (static_cast<std::size_t>(end - p) < length) return {kInvalid, 1};
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return {kInvalid, 1};
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {kInvalid, 1};
-    return {code, length};
-}
-
 bool is_white_space(std::uint32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
@@ -94,21 +60,21 @@ struct Line {
 // Appends the source line [p, end) to `lines`, with every whitespace
 // character that directly follows a non-whitespace character replaced by one
 // space.
-void add_line(const unsigned char* p, const unsigned char* end, std::vector<Line>& lines) {
+void add_line(std::string_view source, std::vector<Line>& lines) {
     Line line;
-    line.text.reserve(static_cast<std::size_t>(end - p));
+    line.text.reserve(source.size());
     bool after_word = false;
-    while (p < end) {
-        const Scalar s = decode(p, end);
-        const bool white = s.code != kInvalid && is_white_space(s.code);
+    std::size_t i = 0;
+    while (i < source.size()) {
+        const std::size_t start = i;
+        const bool white = is_white_space(utf8::next(source, i));
         if (white && after_word) {
             line.text.push_back(' ');
         } else {
-            line.text.append(reinterpret_cast<const char*>(p), s.length);
+            line.text.append(source.substr(start, i - start));
         }
         after_word = !white;
         ++line.width;
-        p += s.length;
     }
     lines.push_back(std::move(line));
 }
@@ -118,18 +84,16 @@ void add_line(const unsigned char* p, const unsigned char* end, std::vector<Line
 // at least one (empty) line.
 std::vector<Line> cell_lines(std::string_view text) {
     std::vector<Line> lines;
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const auto* feed = static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        if (feed == nullptr) {
-            add_line(p, end, lines);
+    while (!text.empty()) {
+        const std::size_t feed = text.find('\n');
+        if (feed == std::string_view::npos) {
+            add_line(text, lines);
             break;
         }
-        const auto* line_end = feed;
-        if (line_end > p && line_end[-1] == '\r') --line_end;
-        add_line(p, line_end, lines);
-        p = feed + 1;
+        std::string_view line = text.substr(0, feed);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        add_line(line, lines);
+        text.remove_prefix(feed + 1);
     }
     if (lines.empty()) lines.emplace_back();
     return lines;

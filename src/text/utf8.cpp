@@ -5,7 +5,8 @@
 namespace vora::utf8 {
 
 bool valid(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* p = begin;
     const auto* end = p + bytes.size();
     while (p < end) {
         // Fast path: eight ASCII bytes at a time.
@@ -17,30 +18,11 @@ bool valid(std::string_view bytes) {
                 continue;
             }
         }
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        std::size_t len;
-        char32_t min;
-        char32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2, min = 0x80, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3, min = 0x800, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4, min = 0x10000, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (static_cast<std::size_t>(end - p) < len) return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((p[k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        p += len;
+        const std::size_t at = static_cast<std::size_t>(p - begin);
+        std::size_t i = at;
+        // U+FFFD from next() means a malformed sequence unless it was spelled out.
+        if (next(bytes, i) == replacement && bytes.substr(at, i - at) != "\xEF\xBF\xBD") return false;
+        p = begin + i;
     }
     return true;
 }
@@ -53,27 +35,32 @@ char32_t next(std::string_view text, std::size_t& i) {
     }
     std::size_t len;
     char32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07;
+    char32_t min;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2, cp = c & 0x1F, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3, cp = c & 0x0F, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4, cp = c & 0x07, min = 0x10000;
     } else {
         ++i;
-        return 0xFFFD;
+        return replacement;
     }
     if (text.size() - i < len) {
         ++i;
-        return 0xFFFD;
+        return replacement;
     }
     for (std::size_t k = 1; k < len; ++k) {
         const auto b = static_cast<unsigned char>(text[i + k]);
         if ((b & 0xC0) != 0x80) {
             ++i;
-            return 0xFFFD;
+            return replacement;
         }
         cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return replacement;
     }
     i += len;
     return cp;

@@ -19,8 +19,11 @@ inline std::size_t count_code_points(std::string_view text) {
     return n;
 }
 
+inline constexpr char32_t replacement = 0xFFFD;
+
 // Decodes the code point starting at text[i] and advances i past it. On a
-// malformed sequence returns U+FFFD and advances by one byte.
+// malformed sequence (overlong forms and surrogates included) returns U+FFFD
+// and advances by one byte.
 char32_t next(std::string_view text, std::size_t& i);
 
 // Appends the UTF-8 form of `cp`.

@@ -271,8 +271,29 @@ TEST(Load, HostileInputsAreRejectedCleanly) {
         for (int i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
         if (!utf8::valid(text)) continue;
         auto result = parse_configuration(text);
-        if (auto* err = std::get_if<LoadError>(&result)) EXPECT_FALSE(err->render().empty());
+        if (auto* err = std::get_if<LoadError>(&result)) {
+            EXPECT_FALSE(err->render().empty());
+        }
     }
+}
+
+TEST(Utf8, Validity) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"plain ascii, longer than eight bytes", true},
+        {"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", true},  // é 中 😀
+        {"\xEF\xBF\xBD", true},                          // U+FFFD written out
+        {"\xF4\x8F\xBF\xBF", true},                      // U+10FFFF
+        {"\xC0\xAF", false},                              // overlong '/'
+        {"\xE0\x80\xAF", false},                          // overlong, three bytes
+        {"\xED\xA0\x80", false},                          // a surrogate
+        {"\xF4\x90\x80\x80", false},                      // above U+10FFFF
+        {"abcdefgh\xC3", false},                          // truncated at the end
+        {"\xC3(", false},                                 // bad continuation
+        {"\x80", false},                                  // lone continuation
+        {"\xFF", false},
+    };
+    for (const auto& [bytes, ok] : cases) EXPECT_EQ(utf8::valid(bytes), ok) << bytes;
 }
 
 // The TOML 1.1.0 conformance corpus: every valid document loads without a
