@@ -12,5 +12,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF
 cmake --build "$build" -j2
 (cd "$build" && ctest --output-on-failure)
 
-# Run pytest from outside the source tree so the installed module is the one tested.
+# The Python tests once more against a module built with the sanitizers
+# (the long memory-growth test is left to the plain run below).
+asan_build=build/ci-asan-module
+cmake -S . -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_SANITIZE=ON \
+    -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
+cmake --build "$asan_build" -j2 --target vora_convert_inner
+LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    PYTHONPATH="$PWD/$asan_build" "$PYTHON" -m pytest -q -p no:cacheprovider -k "not memory" "$PWD/tests/python"
+
+# Run pytest on the installed module; this run's summary closes the output.
 "$PYTHON" -m pytest -q -p no:cacheprovider "$PWD/tests/python"
