@@ -1,13 +1,14 @@
 #include "configuration/load.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "configuration/toml.hpp"
 #include "format.hpp"
@@ -32,12 +33,49 @@ namespace {
 // the same way, so a document is parsed a bounded number of times.
 // ---------------------------------------------------------------------------
 
+// A literal beyond the signed range, by the position where it starts.
 struct WideInteger {
+    std::size_t line;
+    std::size_t column;
+    std::size_t length;  // in bytes, which are code points: a literal is ASCII
     std::uint64_t value;
-    Span span;
+
+    Span span() const { return Span{Position{line, column}, Position{line, column + length}}; }
 };
 
-using WideIntegers = std::map<std::pair<std::size_t, std::size_t>, WideInteger>;
+// The wide literals of a document ordered by position: a sorted vector rather
+// than a node-based map, as a file may hold millions of them.
+class WideIntegers {
+public:
+    bool empty() const { return items_.empty(); }
+    void reserve(std::size_t n) { items_.reserve(n); }
+
+    const WideInteger* find(std::size_t line, std::size_t column) const {
+        const auto it = lower_bound(line, column);
+        return it != items_.end() && it->line == line && it->column == column ? &*it : nullptr;
+    }
+
+    // Adds a literal at a position not held yet; literals mostly arrive in
+    // document order.
+    void add(const WideInteger& w) {
+        if (items_.empty() || key(items_.back()) < key(w)) {
+            items_.push_back(w);
+        } else {
+            items_.insert(lower_bound(w.line, w.column), w);
+        }
+    }
+
+private:
+    using Key = std::pair<std::size_t, std::size_t>;
+    static Key key(const WideInteger& w) { return {w.line, w.column}; }
+
+    std::vector<WideInteger>::const_iterator lower_bound(std::size_t line, std::size_t column) const {
+        return std::lower_bound(items_.begin(), items_.end(), Key{line, column},
+                                [](const WideInteger& w, const Key& k) { return key(w) < k; });
+    }
+
+    std::vector<WideInteger> items_;
+};
 
 enum class LiteralFit { Signed, Unsigned, Neither, NotInteger };
 
@@ -78,11 +116,14 @@ LiteralValue evaluate_integer_literal(std::string_view token) {
         }
         if (d >= base) return out;
         any_digit = true;
+        // Overflow checks without a division per digit.
+        std::uint64_t shifted;
         if (!overflow) {
-            if (value > (std::numeric_limits<std::uint64_t>::max() - d) / base) {
+            if (__builtin_mul_overflow(value, std::uint64_t{base}, &shifted) ||
+                __builtin_add_overflow(shifted, std::uint64_t{d}, &shifted)) {
                 overflow = true;
             } else {
-                value = value * base + d;
+                value = shifted;
             }
         }
     }
@@ -212,8 +253,12 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
                         ++j;
                     }
                     if (j == i) ++j;
-                    const LiteralValue v = evaluate_integer_literal(text.substr(i, j - i));
-                    if (v.fit == LiteralFit::Unsigned) found.push_back({i, j, v.magnitude});
+                    // No literal shorter than "0x8000000000000000" lies
+                    // beyond the signed range.
+                    if (j - i >= 18) {
+                        const LiteralValue v = evaluate_integer_literal(text.substr(i, j - i));
+                        if (v.fit == LiteralFit::Unsigned) found.push_back({i, j, v.magnitude});
+                    }
                     i = j;
                     mode = Mode::After;
                 }
@@ -251,10 +296,14 @@ Position advance(std::string_view text, std::size_t from_offset, Position from, 
     Position p = from;
     std::size_t i = from_offset;
     while (i < offset) {
-        if (text[i] == '\n') {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
             ++p.line;
             p.column = 1;
             ++i;
+        } else if (c < 0x80) {
+            ++i;
+            ++p.column;
         } else {
             utf8::next(text, i);
             ++p.column;
@@ -268,7 +317,8 @@ Position position_of(std::string_view text, std::size_t offset) { return advance
 LoadError syntax_error(std::string message, Span span) { return LoadError{std::move(message), span, {}, {}}; }
 
 // ---------------------------------------------------------------------------
-// The mapping of parsed values onto the records.
+// The mapping of parsed values onto the records. It consumes the parsed
+// tree: strings are moved out of it.
 // ---------------------------------------------------------------------------
 
 Span span_of(const toml::source_region& region) {
@@ -280,13 +330,15 @@ struct Context {
 
     const WideInteger* wide_integer(const toml::node& node) const {
         if (wide.empty()) return nullptr;
+        // A wide literal reads as 0 in the text parsed, so no other integer
+        // needs looking up.
+        if (const auto* integer = node.as_integer(); integer && integer->get() != 0) return nullptr;
         const auto& b = node.source().begin;
-        auto it = wide.find({b.line, b.column});
-        return it == wide.end() ? nullptr : &it->second;
+        return wide.find(b.line, b.column);
     }
 
     Span span(const toml::node& node) const {
-        if (const WideInteger* w = wide_integer(node)) return w->span;
+        if (const WideInteger* w = wide_integer(node)) return w->span();
         return span_of(node.source());
     }
 };
@@ -385,15 +437,18 @@ MaybeError convert_integer(const toml::node& node, Int& out, std::string_view ex
     return std::nullopt;
 }
 
-MaybeError convert(const toml::node& node, std::string& out, const Context& ctx) {
-    if (const auto* s = node.as_string()) {
-        out = s->get();
+// The parsed tree is discarded once mapped, and no node is read again after
+// its own conversion, so a string is moved out of the tree rather than copied:
+// a copy would hold every string twice at the peak and cost an allocation each.
+MaybeError convert(toml::node& node, std::string& out, const Context& ctx) {
+    if (auto* s = node.as_string()) {
+        out = std::move(s->get());
         return std::nullopt;
     }
     return invalid_type(node, "a string", ctx);
 }
 
-MaybeError convert(const toml::node& node, bool& out, const Context& ctx) {
+MaybeError convert(toml::node& node, bool& out, const Context& ctx) {
     if (const auto* b = node.as_boolean()) {
         out = b->get();
         return std::nullopt;
@@ -401,17 +456,17 @@ MaybeError convert(const toml::node& node, bool& out, const Context& ctx) {
     return invalid_type(node, "a boolean", ctx);
 }
 
-MaybeError convert(const toml::node& node, std::uint8_t& out, const Context& ctx) {
+MaybeError convert(toml::node& node, std::uint8_t& out, const Context& ctx) {
     return convert_integer(node, out, "u8", ctx);
 }
-MaybeError convert(const toml::node& node, std::int32_t& out, const Context& ctx) {
+MaybeError convert(toml::node& node, std::int32_t& out, const Context& ctx) {
     return convert_integer(node, out, "i32", ctx);
 }
-MaybeError convert(const toml::node& node, std::uint64_t& out, const Context& ctx) {
+MaybeError convert(toml::node& node, std::uint64_t& out, const Context& ctx) {
     return convert_integer(node, out, "usize", ctx);
 }
 
-MaybeError convert(const toml::node& node, float& out, const Context& ctx) {
+MaybeError convert(toml::node& node, float& out, const Context& ctx) {
     if (const auto* f = node.as_floating_point()) {
         out = static_cast<float>(f->get());
         return std::nullopt;
@@ -424,21 +479,21 @@ MaybeError convert(const toml::node& node, float& out, const Context& ctx) {
 }
 
 template <class T>
-MaybeError convert(const toml::node& node, std::vector<T>& out, const Context& ctx);
+MaybeError convert(toml::node& node, std::vector<T>& out, const Context& ctx);
 template <class T>
-MaybeError convert(const toml::node& node, std::optional<T>& out, const Context& ctx);
+MaybeError convert(toml::node& node, std::optional<T>& out, const Context& ctx);
 template <class R>
     requires requires { R::fields(); }
-MaybeError convert(const toml::node& node, R& out, const Context& ctx);
-MaybeError convert(const toml::node& node, LoadConfig& out, const Context& ctx);
+MaybeError convert(toml::node& node, R& out, const Context& ctx);
+MaybeError convert(toml::node& node, LoadConfig& out, const Context& ctx);
 
 template <class T>
-MaybeError convert(const toml::node& node, std::vector<T>& out, const Context& ctx) {
-    const auto* arr = node.as_array();
+MaybeError convert(toml::node& node, std::vector<T>& out, const Context& ctx) {
+    auto* arr = node.as_array();
     if (!arr) return invalid_type(node, "a sequence", ctx);
     std::vector<T> items;
     items.reserve(arr->size());
-    for (const toml::node& element : *arr) {
+    for (toml::node& element : *arr) {
         T item{};
         if (auto err = convert(element, item, ctx)) return err;
         items.push_back(std::move(item));
@@ -448,7 +503,7 @@ MaybeError convert(const toml::node& node, std::vector<T>& out, const Context& c
 }
 
 template <class T>
-MaybeError convert(const toml::node& node, std::optional<T>& out, const Context& ctx) {
+MaybeError convert(toml::node& node, std::optional<T>& out, const Context& ctx) {
     T value{};
     if (auto err = convert(node, value, ctx)) return err;
     out = std::move(value);
@@ -459,10 +514,10 @@ bool is_date_or_time(const toml::node& node) { return node.is_date() || node.is_
 
 // Maps the entries of `table` onto the record's keys; unknown keys are ignored.
 template <class R>
-MaybeError map_table(const toml::table& table, R& out, const Context& ctx) {
+MaybeError map_table(toml::table& table, R& out, const Context& ctx) {
     MaybeError err;
     any_field<R>([&](const auto& f, std::size_t) {
-        const toml::node* value = table.get(f.key);
+        toml::node* value = table.get(f.key);
         if (!value) return false;
         err = convert(*value, f.get(out), ctx);
         if (err) err->path.insert(err->path.begin(), std::string(f.key));
@@ -475,7 +530,7 @@ MaybeError map_table(const toml::table& table, R& out, const Context& ctx) {
 // declaration order; keys after the last element keep their defaults and
 // elements beyond the last key are ignored.
 template <class R>
-MaybeError map_sequence(const toml::array& array, std::size_t first, R& out, const Context& ctx) {
+MaybeError map_sequence(toml::array& array, std::size_t first, R& out, const Context& ctx) {
     MaybeError err;
     any_field<R>([&](const auto& f, std::size_t index) {
         if (first + index >= array.size()) return false;
@@ -488,19 +543,19 @@ MaybeError map_sequence(const toml::array& array, std::size_t first, R& out, con
 
 template <class R>
     requires requires { R::fields(); }
-MaybeError convert(const toml::node& node, R& out, const Context& ctx) {
-    if (const auto* table = node.as_table()) return map_table(*table, out, ctx);
-    if (const auto* array = node.as_array()) return map_sequence(*array, 0, out, ctx);
+MaybeError convert(toml::node& node, R& out, const Context& ctx) {
+    if (auto* table = node.as_table()) return map_table(*table, out, ctx);
+    if (auto* array = node.as_array()) return map_sequence(*array, 0, out, ctx);
     // A date-time reads as a table holding one unrecognised entry.
     if (is_date_or_time(node)) return std::nullopt;
     return invalid_type(node, "struct " + std::string(R::name), ctx);
 }
 
-MaybeError convert(const toml::node& node, LoadConfig& out, const Context& ctx) {
+MaybeError convert(toml::node& node, LoadConfig& out, const Context& ctx) {
     const Span whole = ctx.span(node);
-    const auto* table = node.as_table();
-    const auto* array = node.as_array();
-    const toml::node* tag = nullptr;
+    auto* table = node.as_table();
+    auto* array = node.as_array();
+    toml::node* tag = nullptr;
     if (table) {
         tag = table->get(LoadConfig::tag_key);
     } else if (array) {
@@ -548,11 +603,40 @@ bool plain_key(std::string_view key) {
     return !key.empty();
 }
 
+// The text with the offsets at which its lines start, found on first use: a
+// position is then located by walking along its own line only, not along the
+// whole text before it (which made checking many keys or floats quadratic).
+class LineIndex {
+public:
+    explicit LineIndex(std::string_view text) : text_(text) {}
+
+    std::string_view text() const { return text_; }
+
+    // Same result as utf8::offset_of(text, line, column).
+    std::size_t offset_of(std::size_t line, std::size_t column) {
+        if (starts_.empty()) {
+            starts_.reserve(static_cast<std::size_t>(std::count(text_.begin(), text_.end(), '\n')) + 1);
+            starts_.push_back(0);
+            for (std::size_t nl = text_.find('\n'); nl != std::string_view::npos; nl = text_.find('\n', nl + 1))
+                starts_.push_back(nl + 1);
+        }
+        const std::size_t index = line == 0 ? 0 : line - 1;
+        if (index >= starts_.size()) return text_.size();
+        const std::size_t start = starts_[index];
+        return start + utf8::offset_of(text_.substr(start), 1, column);
+    }
+
+private:
+    std::string_view text_;
+    std::vector<std::size_t> starts_;
+};
+
 // A key whose name holds characters a bare key may not must have been quoted.
-MaybeError check_key(std::string_view text, const toml::key& key) {
+MaybeError check_key(LineIndex& lines, const toml::key& key) {
     if (plain_key(key.str())) return std::nullopt;
+    const std::string_view text = lines.text();
     const auto& b = key.source().begin;
-    std::size_t i = utf8::offset_of(text, b.line, b.column);
+    std::size_t i = lines.offset_of(b.line, b.column);
     if (i >= text.size() || text[i] == '"' || text[i] == '\'') return std::nullopt;
     Position p{b.line, b.column};
     while (i < text.size()) {
@@ -578,9 +662,10 @@ bool may_hold_hex_float(std::string_view text) {
     return false;
 }
 
-MaybeError check_float(std::string_view text, const toml::node& node) {
+MaybeError check_float(LineIndex& lines, const toml::node& node) {
+    const std::string_view text = lines.text();
     const auto& b = node.source().begin;
-    std::size_t i = utf8::offset_of(text, b.line, b.column);
+    std::size_t i = lines.offset_of(b.line, b.column);
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     if (text.substr(i, 2) == "0x") {
         const Position p{b.line, b.column};
@@ -591,19 +676,20 @@ MaybeError check_float(std::string_view text, const toml::node& node) {
 
 MaybeError check_extensions(std::string_view text, const toml::table& root) {
     const bool check_floats = may_hold_hex_float(text);
+    LineIndex lines(text);
     // Depth is bounded by the parser's nesting limit.
     MaybeError err;
     auto visit = [&](auto& self, const toml::node& node) -> bool {
         if (const auto* table = node.as_table()) {
             for (const auto& [key, value] : *table) {
-                if ((err = check_key(text, key))) return true;
+                if ((err = check_key(lines, key))) return true;
                 if (self(self, value)) return true;
             }
         } else if (const auto* array = node.as_array()) {
             for (const auto& element : *array)
                 if (self(self, element)) return true;
         } else if (check_floats && node.is_floating_point()) {
-            if ((err = check_float(text, node))) return true;
+            if ((err = check_float(lines, node))) return true;
         }
         return false;
     };
@@ -630,8 +716,7 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
     auto patch = [&](std::size_t begin, std::size_t end, std::uint64_t value, Position at) {
         patched[begin] = '0';
         for (std::size_t k = begin + 1; k < end; ++k) patched[k] = ' ';
-        const Position stop{at.line, at.column + (end - begin)};
-        wide[{at.line, at.column}] = WideInteger{value, Span{at, stop}};
+        wide.add(WideInteger{at.line, at.column, end - begin, value});
     };
 
     for (;;) {
@@ -661,7 +746,7 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
                 } else {
                     const LiteralValue v = evaluate_integer_literal(token);
                     if (v.fit == LiteralFit::Neither) return syntax_error("integer number overflowed", literal);
-                    if (v.fit == LiteralFit::Unsigned && !wide.contains({start.line, start.column})) {
+                    if (v.fit == LiteralFit::Unsigned && !wide.find(start.line, start.column)) {
                         if (patched.empty()) {
                             patched.assign(text);
                             // Blank out every such literal at once, so a file
@@ -669,13 +754,15 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
                             // literal.
                             Position cursor{};
                             std::size_t cursor_offset = 0;
-                            for (const Literal& lit : scan_unsigned_literals(text)) {
+                            const std::vector<Literal> literals = scan_unsigned_literals(text);
+                            wide.reserve(literals.size() + 1);
+                            for (const Literal& lit : literals) {
                                 cursor = advance(text, cursor_offset, cursor, lit.begin);
                                 cursor_offset = lit.begin;
                                 patch(lit.begin, lit.end, lit.value, cursor);
                             }
                         }
-                        if (!wide.contains({start.line, start.column})) patch(begin, end, v.magnitude, start);
+                        if (!wide.find(start.line, start.column)) patch(begin, end, v.magnitude, start);
                         continue;
                     }
                 }

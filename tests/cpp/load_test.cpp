@@ -223,6 +223,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "'+'\n"},
         ErrorCase{"hex_float", "x = [1.0, 0x1.8p1]\n",
                   "TOML parse error at line 1, column 11\n  |\n1 | x = [1.0, 0x1.8p1]\n  |           ^\n"
+                  "Error while parsing floating-point: hexadecimal floats are not allowed\n"},
+        // Later lines, after quoted keys and multi-byte text on the same line.
+        ErrorCase{"bare_key_after_quoted_keys", "\"a b\" = 1\n'c.d' = 2\n[t]\n\"é\".λ = 1\n",
+                  "TOML parse error at line 4, column 5\n  |\n4 | \"é\".λ = 1\n  |     ^\n"
+                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
+                  "'λ'\n"},
+        ErrorCase{"hex_float_on_a_later_line", "x = 1.5\n# 0x\ny = [2.5,\n  -0x1.8p1]\n",
+                  "TOML parse error at line 4, column 3\n  |\n4 |   -0x1.8p1]\n  |   ^\n"
                   "Error while parsing floating-point: hexadecimal floats are not allowed\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
