@@ -140,38 +140,40 @@ LiteralValue evaluate_integer_literal(std::string_view token) {
     return out;
 }
 
+// The next unescaped `q` at or after `from` (a quote preceded by an odd
+// number of backslashes is escaped in a basic string), or npos.
+std::size_t next_quote(std::string_view text, std::size_t from, char q, bool basic) {
+    for (std::size_t k = text.find(q, from); k != std::string_view::npos; k = text.find(q, k + 1)) {
+        if (!basic) return k;
+        std::size_t backslashes = 0;
+        while (k - backslashes > from && text[k - backslashes - 1] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) return k;
+    }
+    return std::string_view::npos;
+}
+
 // Skips the string starting at text[i] (a quote character); returns the
 // offset just past it, or the end of the line for an unterminated one.
 std::size_t skip_string(std::string_view text, std::size_t i) {
     const char q = text[i];
     const bool basic = q == '"';
     if (text.substr(i, 3) == std::string_view(basic ? "\"\"\"" : "'''")) {
-        std::size_t j = i + 3;
-        while (j < text.size()) {
-            if (basic && text[j] == '\\') {
-                j += 2;
-                continue;
-            }
-            if (text[j] == q && j + 2 < text.size() && text[j + 1] == q && text[j + 2] == q) {
-                j += 3;
+        for (std::size_t k = next_quote(text, i + 3, q, basic); k != std::string_view::npos;
+             k = next_quote(text, k + 1, q, basic)) {
+            if (text.substr(k, 3) == std::string_view(basic ? "\"\"\"" : "'''")) {
+                std::size_t j = k + 3;
                 // Up to two quotes may directly precede the closing delimiter.
                 for (int extra = 0; extra < 2 && j < text.size() && text[j] == q; ++extra) ++j;
                 return j;
             }
-            ++j;
         }
         return text.size();
     }
-    std::size_t j = i + 1;
-    while (j < text.size() && text[j] != '\n') {
-        if (basic && text[j] == '\\') {
-            j += 2;
-            continue;
-        }
-        if (text[j] == q) return j + 1;
-        ++j;
-    }
-    return std::min(j, text.size());
+    const std::size_t close = next_quote(text, i + 1, q, basic);
+    const std::size_t stop = close == std::string_view::npos ? text.size() : close;
+    const std::size_t line_end = text.substr(0, stop).find('\n', i + 1);
+    if (line_end != std::string_view::npos) return line_end;
+    return close == std::string_view::npos ? text.size() : close + 1;
 }
 
 struct Literal {
@@ -180,16 +182,42 @@ struct Literal {
     std::uint64_t value;
 };
 
-// Finds the integer literals in value position that fit only the unsigned
-// 64-bit range. Keys, strings and comments are skipped.
-std::vector<Literal> scan_unsigned_literals(std::string_view text) {
+struct Scan {
+    std::vector<Literal> literals;  // integer literals that fit only the unsigned range
+    std::size_t depth = 0;          // the deepest nesting of tables and arrays
+    std::size_t depth_offset = 0;   // where that depth is first reached
+};
+
+// One linear pass over the text that tells keys, values, strings and
+// comments apart well enough to find the integer literals in value position
+// and to measure how deeply tables and arrays nest (dotted keys and headers
+// included). It does not check the syntax; the parser does that.
+Scan scan_document(std::string_view text) {
     enum class Mode { Key, Value, After };
-    std::vector<Literal> found;
-    std::vector<char> nesting;  // 'A' array, 'I' inline table
+    struct Level {
+        char kind;          // 'A' array, 'I' inline table
+        std::size_t depth;  // depth of its elements (array) or of the table itself (inline table)
+    };
+    Scan out;
+    std::vector<Level> nesting;
     Mode mode = Mode::Key;
+    std::size_t header_depth = 0;  // depth of the table the current header opened
+    std::size_t key_depth = 0;     // segments of the key being read, 0 between keys
+    std::size_t value_depth = 0;   // depth of the value being read
+    std::size_t key_start = 0;     // offset of the key being read
     std::size_t i = 0;
     const std::size_t n = text.size();
-    auto after_close = [&] { mode = Mode::After; };
+    auto reach = [&](std::size_t depth, std::size_t at) {
+        if (depth > out.depth) {
+            out.depth = depth;
+            out.depth_offset = at;
+        }
+    };
+    auto key_base = [&] { return nesting.empty() ? header_depth : nesting.back().depth; };
+    auto close = [&] {
+        nesting.pop_back();
+        mode = Mode::After;
+    };
     while (i < n) {
         const char c = text[i];
         if (c == ' ' || c == '\t' || c == '\r') {
@@ -197,7 +225,10 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
             continue;
         }
         if (c == '\n') {
-            if (nesting.empty()) mode = Mode::Key;
+            if (nesting.empty()) {
+                mode = Mode::Key;
+                key_depth = 0;
+            }
             ++i;
             continue;
         }
@@ -208,24 +239,40 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
         }
         switch (mode) {
             case Mode::Key:
-                if (c == '[' && nesting.empty()) {
-                    // A table header: keys up to the closing bracket(s).
+                if (c == '[' && nesting.empty() && key_depth == 0) {
+                    // A table header: dotted keys up to the closing bracket(s);
+                    // an array of tables adds the array's own level.
+                    const std::size_t at = i;
                     ++i;
+                    header_depth = 1;
+                    if (i < n && text[i] == '[') {
+                        ++header_depth;
+                        ++i;
+                    }
                     while (i < n && text[i] != ']' && text[i] != '\n') {
+                        if (text[i] == '.') ++header_depth;
                         i = (text[i] == '"' || text[i] == '\'') ? skip_string(text, i) : i + 1;
                     }
                     while (i < n && text[i] == ']') ++i;
-                } else if (c == '"' || c == '\'') {
-                    i = skip_string(text, i);
+                    reach(header_depth, at);
                 } else if (c == '=') {
+                    value_depth = key_base() + std::max<std::size_t>(key_depth, 1);
+                    reach(value_depth, key_depth ? key_start : i);
+                    key_depth = 0;
                     mode = Mode::Value;
                     ++i;
-                } else if (c == '}' && !nesting.empty() && nesting.back() == 'I') {
-                    nesting.pop_back();
-                    after_close();
+                } else if (c == '}' && !nesting.empty() && nesting.back().kind == 'I') {
+                    close();
+                    ++i;
+                } else if (c == ',') {
                     ++i;
                 } else {
-                    ++i;
+                    if (key_depth == 0) {
+                        key_depth = 1;
+                        key_start = i;
+                    }
+                    if (c == '.') ++key_depth;
+                    i = (c == '"' || c == '\'') ? skip_string(text, i) : i + 1;
                 }
                 break;
             case Mode::Value:
@@ -233,15 +280,17 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
                     i = skip_string(text, i);
                     mode = Mode::After;
                 } else if (c == '[') {
-                    nesting.push_back('A');
+                    nesting.push_back({'A', value_depth + 1});
+                    value_depth += 1;
+                    reach(value_depth, i);
                     ++i;
                 } else if (c == '{') {
-                    nesting.push_back('I');
+                    nesting.push_back({'I', value_depth});
+                    key_depth = 0;
                     mode = Mode::Key;
                     ++i;
-                } else if (c == ']' && !nesting.empty() && nesting.back() == 'A') {
-                    nesting.pop_back();
-                    after_close();
+                } else if (c == ']' && !nesting.empty() && nesting.back().kind == 'A') {
+                    close();
                     ++i;
                 } else {
                     std::size_t j = i;
@@ -257,7 +306,7 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
                     // beyond the signed range.
                     if (j - i >= 18) {
                         const LiteralValue v = evaluate_integer_literal(text.substr(i, j - i));
-                        if (v.fit == LiteralFit::Unsigned) found.push_back({i, j, v.magnitude});
+                        if (v.fit == LiteralFit::Unsigned) out.literals.push_back({i, j, v.magnitude});
                     }
                     i = j;
                     mode = Mode::After;
@@ -265,16 +314,23 @@ std::vector<Literal> scan_unsigned_literals(std::string_view text) {
                 break;
             case Mode::After:
                 if (c == ',' && !nesting.empty()) {
-                    mode = nesting.back() == 'A' ? Mode::Value : Mode::Key;
-                } else if ((c == ']' && !nesting.empty() && nesting.back() == 'A') ||
-                           (c == '}' && !nesting.empty() && nesting.back() == 'I')) {
+                    if (nesting.back().kind == 'A') {
+                        mode = Mode::Value;
+                        value_depth = nesting.back().depth;
+                    } else {
+                        mode = Mode::Key;
+                        key_depth = 0;
+                    }
+                } else if ((c == ']' && !nesting.empty() && nesting.back().kind == 'A') ||
+                           (c == '}' && !nesting.empty() && nesting.back().kind == 'I')) {
                     nesting.pop_back();
+                    if (!nesting.empty() && nesting.back().kind == 'A') value_depth = nesting.back().depth;
                 }
                 ++i;
                 break;
         }
     }
-    return found;
+    return out;
 }
 
 // The literal that ends at byte offset `end` (the parser reports the point
@@ -677,7 +733,7 @@ MaybeError check_float(LineIndex& lines, const toml::node& node) {
 MaybeError check_extensions(std::string_view text, const toml::table& root) {
     const bool check_floats = may_hold_hex_float(text);
     LineIndex lines(text);
-    // Depth is bounded by the parser's nesting limit.
+    // Recursion is safe: documents nested deeper than max_depth never get here.
     MaybeError err;
     auto visit = [&](auto& self, const toml::node& node) -> bool {
         if (const auto* table = node.as_table()) {
@@ -710,7 +766,45 @@ bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
+// The parser builds and tears down nested tables and arrays recursively, so a
+// document nested deep enough (a dotted key of 100,000 parts) would exhaust
+// the stack of the calling thread. Such documents are refused up front.
+constexpr std::size_t max_depth = 4096;
+
+// A bound on the nesting depth from the dots alone. Arrays and inline tables
+// nest at most TOML_MAX_NESTED_VALUES deep in the parser; every other level
+// takes a dot, and the dots of one key or header stand on one line. With at
+// most d dots on any line, a header opens at most d + 2 levels and the key at
+// each of the (nested values + 1) inline levels adds at most d + 1.
+constexpr std::size_t depth_bound(std::size_t dots_per_line) {
+    constexpr std::size_t values = TOML_MAX_NESTED_VALUES;
+    return (dots_per_line + 2) + (values + 1) * (dots_per_line + 1) + values;
+}
+
+std::size_t most_dots_on_a_line(std::string_view text) {
+    std::size_t most = 0;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        most = std::max(most, static_cast<std::size_t>(std::count(text.begin(), text.begin() + end, '.')));
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return most;
+}
+
+std::optional<LoadError> check_depth(std::string_view text) {
+    // Cheap tests first: a typical file settles it by counting dots.
+    const auto dots = static_cast<std::size_t>(std::count(text.begin(), text.end(), '.'));
+    if (depth_bound(dots) <= max_depth || depth_bound(most_dots_on_a_line(text)) <= max_depth) return std::nullopt;
+    const Scan scan = scan_document(text);
+    if (scan.depth <= max_depth) return std::nullopt;
+    const Position at = position_of(text, scan.depth_offset);
+    return syntax_error("Error while parsing key: tables and arrays may nest at most " + std::to_string(max_depth) +
+                            " levels deep",
+                        Span{at, at});
+}
+
 std::variant<Parsed, LoadError> parse_document(std::string_view text) {
+    if (auto err = check_depth(text)) return std::move(*err);
     std::string patched;  // the text with wide literals blanked out, once needed
     WideIntegers wide;
     auto patch = [&](std::size_t begin, std::size_t end, std::uint64_t value, Position at) {
@@ -754,7 +848,7 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
                             // literal.
                             Position cursor{};
                             std::size_t cursor_offset = 0;
-                            const std::vector<Literal> literals = scan_unsigned_literals(text);
+                            const std::vector<Literal> literals = scan_document(text).literals;
                             wide.reserve(literals.size() + 1);
                             for (const Literal& lit : literals) {
                                 cursor = advance(text, cursor_offset, cursor, lit.begin);

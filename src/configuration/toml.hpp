@@ -11,6 +11,9 @@
 #define TOML_ENABLE_UNRELEASED_FEATURES 1
 #define TOML_ENABLE_FORMATTERS 0
 #define TOML_EXCEPTIONS 1
+// How deeply arrays and inline tables may nest; the loader's own depth check
+// relies on this bound.
+#define TOML_MAX_NESTED_VALUES 256
 // The parser's internal assertions would abort the interpreter on some
 // malformed headers ("[", "[.]", ...). Without them the parser reports those
 // inputs as ordinary syntax errors, and this definition (unlike NDEBUG) never

@@ -285,6 +285,39 @@ TEST(Load, HostileInputsAreRejectedCleanly) {
     }
 }
 
+std::string dotted(std::size_t parts) {
+    std::string key = "a";
+    for (std::size_t i = 1; i < parts; ++i) key += ".a";
+    return key;
+}
+
+TEST(Load, NestingDepthIsBounded) {
+    // Deep dotted keys and headers would exhaust the stack while the parsed
+    // tree is built or torn down; they are refused with a position.
+    const std::string deep_errors[] = {
+        dotted(100000) + " = 1\n",
+        "[" + dotted(100000) + "]\n",
+        "[[" + dotted(4096) + "]]\n",
+        "x = 1\n" + dotted(100000) + " = 1\n= broken",
+        "[" + dotted(2100) + "]\n" + dotted(2100) + " = 1\n",
+        "t = {" + dotted(1400) + " = [{" + dotted(1400) + " = {" + dotted(1400) + " = 1}}]}\n",
+    };
+    for (const std::string& text : deep_errors) {
+        const std::string rendered = load_error(text);
+        EXPECT_NE(rendered.find("tables and arrays may nest at most 4096 levels deep"), std::string::npos)
+            << rendered.substr(0, 200);
+    }
+    EXPECT_TRUE(load_error(dotted(100000) + " = 1\n").starts_with("TOML parse error at line 1, column 1\n"));
+
+    // Deep but within bounds, and many dots that do not nest.
+    std::string fine = "[" + dotted(2000) + "]\n" + dotted(2000) + " = [[1]]\n";
+    fine += "[accuracy_analysis]\ninputs = [";
+    for (int i = 0; i < 5000; ++i) fine += "\"img." + std::to_string(i) + ".jpg\", ";
+    fine += "]\n";
+    const Configuration c = load_ok(fine);
+    EXPECT_EQ(c.accuracy_analysis->inputs.size(), 5000u);
+}
+
 TEST(Utf8, Validity) {
     const std::pair<std::string, bool> cases[] = {
         {"", true},

@@ -318,3 +318,27 @@ def test_hostile_values_render_by_the_rules(tmp_path):
     assert len(widths) == 1
     assert "x" * 100000 in blocks["[build]"]
     assert '["i",' + '"i",' * 99998 + '"i"]' in blocks["[load]"]
+
+
+@pytest.mark.parametrize(
+    "content, first_line",
+    [
+        (b"x = " + b"[" * 100000 + b"]" * 100000, "TOML parse error at line 1, column "),
+        (b"a" + b".a" * 100000 + b" = 1\n", "TOML parse error at line 1, column 1"),
+        (b"[config]\ncustom_string = 'unterminated", "TOML parse error at line 2, column "),
+        (bytes(range(256)) * 4, None),
+        (b"\x00\x01\x02garbage", "TOML parse error at line 1, column 1"),
+    ],
+    ids=["deep-array", "deep-dotted-key", "truncated", "binary", "control-bytes"],
+)
+def test_hostile_files_give_one_clean_error(tmp_path, content, first_line):
+    path = tmp_path / "c.toml"
+    path.write_bytes(content)
+    for f in (vora_convert_inner.rust_explain, vora_convert_inner.rust_convert):
+        with pytest.raises(RuntimeError) as info:
+            f(str(path))
+        message = str(info.value)
+        if first_line is None:
+            assert message == "stream did not contain valid UTF-8"
+        else:
+            assert message.startswith(first_line)
