@@ -120,10 +120,15 @@ std::size_t add_cell_lines(std::string_view text, std::vector<Line>& lines, std:
 
 std::string rule(const std::vector<std::size_t>& widths, std::string_view left, std::string_view fill,
                  std::string_view junction, std::string_view right) {
+    std::size_t widest = 0;
+    for (std::size_t w : widths) widest = std::max(widest, w);
+    std::string run;  // `fill` repeated as often as the widest column needs
+    run.reserve(widest * fill.size());
+    for (std::size_t k = 0; k < widest; ++k) run += fill;
     std::string out(left);
     for (std::size_t c = 0; c < widths.size(); ++c) {
         if (c > 0) out += junction;
-        for (std::size_t k = 0; k < widths[c]; ++k) out += fill;
+        out.append(run, 0, widths[c] * fill.size());
     }
     out += right;
     return out;
