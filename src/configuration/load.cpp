@@ -1,6 +1,7 @@
 #include "configuration/load.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -571,14 +572,30 @@ bool is_date_or_time(const toml::node& node) { return node.is_date() || node.is_
 // Maps the entries of `table` onto the record's keys; unknown keys are ignored.
 template <class R>
 MaybeError map_table(toml::table& table, R& out, const Context& ctx) {
-    MaybeError err;
-    any_field<R>([&](const auto& f, std::size_t) {
-        toml::node* value = table.get(f.key);
-        if (!value) return false;
-        err = convert(*value, f.get(out), ctx);
-        if (err) err->path.insert(err->path.begin(), std::string(f.key));
-        return err.has_value();
+    // The known keys are converted in the order the file gives them, so the
+    // error reported is the first one in the file.
+    struct Entry {
+        toml::source_position at;
+        std::size_t field;
+        toml::node* value;
+    };
+    std::array<Entry, field_count<R>()> entries;
+    std::size_t present = 0;
+    for_each_field<R>([&](const auto& f, std::size_t index) {
+        if (toml::node* value = table.get(f.key)) entries[present++] = Entry{value->source().begin, index, value};
     });
+    std::sort(entries.begin(), entries.begin() + present, [](const Entry& a, const Entry& b) {
+        return a.at.line != b.at.line ? a.at.line < b.at.line : a.at.column < b.at.column;
+    });
+    MaybeError err;
+    for (std::size_t k = 0; k < present && !err; ++k) {
+        any_field<R>([&](const auto& f, std::size_t index) {
+            if (index != entries[k].field) return false;
+            err = convert(*entries[k].value, f.get(out), ctx);
+            if (err) err->path.insert(err->path.begin(), std::string(f.key));
+            return true;
+        });
+    }
     return err;
 }
 

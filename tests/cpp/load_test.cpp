@@ -234,6 +234,18 @@ INSTANTIATE_TEST_SUITE_P(
                   "Error while parsing floating-point: hexadecimal floats are not allowed\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Load, FirstBadKeyInTheFileIsReported) {
+    // Two bad keys: the one written first wins, whatever the declaration order.
+    EXPECT_TRUE(load_error("[config]\noptimization_level = 300\nmean_values = 1\n")
+                    .starts_with("TOML parse error at line 2, column 22\n"));
+    EXPECT_TRUE(load_error("[config]\nmean_values = 1\noptimization_level = 300\n")
+                    .starts_with("TOML parse error at line 2, column 15\n"));
+    EXPECT_TRUE(load_error("build = 1\n[config]\noptimization_level = 300\n")
+                    .starts_with("TOML parse error at line 1, column 9\n"));
+    EXPECT_TRUE(load_error("[load]\nmodel_type = 'Onnx'\noutputs = 1\nmodel = 2\n")
+                    .ends_with("invalid type: integer `1`, expected a sequence\n"));
+}
+
 TEST(Load, WideIntegersAreExactAndLinear) {
     // Many unsigned-only literals in one file: every one keeps its exact value.
     std::string text = "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [\n";
