@@ -888,7 +888,17 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
 }  // namespace
 
 LoadResult parse_configuration(std::string_view text) {
-    auto parsed = parse_document(text);
+    // A byte-order mark is no part of the document. The parser skips it
+    // without counting a column, while positions worked out here from the
+    // text would count it; dropping it first keeps every position, and the
+    // line shown in an error, in one frame.
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (text.starts_with(bom)) text.remove_prefix(bom.size());
+    // The parser would skip a second one as well.
+    auto parsed = text.starts_with(bom)
+                      ? std::variant<Parsed, LoadError>(syntax_error(
+                            "Error while parsing: a byte-order mark may only begin the document", Span{}))
+                      : parse_document(text);
     if (auto* err = std::get_if<LoadError>(&parsed)) {
         err->text.assign(text);
         return std::move(*err);

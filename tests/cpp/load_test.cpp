@@ -258,6 +258,17 @@ TEST(Load, WideIntegersAreExactAndLinear) {
     EXPECT_EQ(shapes[19999], (std::vector<Size>{18446744073709551615ULL, 19999, 9223372036854775808ULL}));
 }
 
+TEST(Load, ByteOrderMarkKeepsPositionsInOneFrame) {
+    const Configuration c = load_ok("\xEF\xBB\xBF" "config.mean_values = [18446744073709551615]\n");
+    EXPECT_EQ((*c.config.mean_values)[0], 18446744073709551615.0f);
+    EXPECT_EQ(load_error("\xEF\xBB\xBF" "build = 1\n"),
+              "TOML parse error at line 1, column 9\n  |\n1 | build = 1\n  |         ^\n"
+              "invalid type: integer `1`, expected struct BuildConfig\n");
+    EXPECT_EQ(load_error("\xEF\xBB\xBF" "x = [0x1.0p0]\n"),
+              "TOML parse error at line 1, column 6\n  |\n1 | x = [0x1.0p0]\n  |      ^\n"
+              "Error while parsing floating-point: hexadecimal floats are not allowed\n");
+}
+
 TEST(Load, WideIntegerAsFloat) {
     const Configuration c = load_ok("config.mean_values = [18446744073709551615, 1]");
     EXPECT_EQ((*c.config.mean_values)[0], 18446744073709551615.0f);
