@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
@@ -220,6 +221,13 @@ def test_explain_build_example_byte_for_byte(tmp_path):
     assert list(blocks) == ["[config]", "[load]", "[build]", "[export]"]
     assert blocks["[build]"] == BUILD_TABLE
     assert out.endswith(BUILD_TABLE + EXPORT_TABLE)
+
+
+def test_explain_whole_output_of_an_empty_file(tmp_path):
+    path = tmp_path / "c.toml"
+    path.write_text("")
+    expected = (Path(__file__).parent / "data" / "default_summary.txt").read_text(encoding="utf-8")
+    assert explain_output(path) == expected
 
 
 def test_explain_default_file_says_no_everywhere(tmp_path):
