@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -676,9 +677,10 @@ bool plain_key(std::string_view key) {
     return !key.empty();
 }
 
-// The text with the offsets at which its lines start, found on first use: a
-// position is then located by walking along its own line only, not along the
-// whole text before it (which made checking many keys or floats quadratic).
+// The text with the offsets at which its lines start, found on first use,
+// and for long lines the offset of every 64th character, so that locating a
+// position costs at most a short walk however long its line is and however
+// many positions are looked up.
 class LineIndex {
 public:
     explicit LineIndex(std::string_view text) : text_(text) {}
@@ -696,12 +698,33 @@ public:
         const std::size_t index = line == 0 ? 0 : line - 1;
         if (index >= starts_.size()) return text_.size();
         const std::size_t start = starts_[index];
-        return start + utf8::offset_of(text_.substr(start), 1, column);
+        const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] - 1 : text_.size();
+        const std::string_view content = text_.substr(start, end - start);
+        std::size_t skip = column == 0 ? 0 : column - 1;
+        std::size_t from = 0;
+        if (skip >= step && !content.empty()) {
+            auto [it, fresh] = checkpoints_.try_emplace(index);
+            if (fresh) {
+                std::size_t i = 0;
+                for (std::size_t n = 0; i < content.size(); ++n) {
+                    if (n % step == 0) it->second.push_back(i);
+                    utf8::next(content, i);
+                }
+            }
+            const std::size_t k = std::min(skip / step, it->second.size() - 1);
+            from = it->second[k];
+            skip -= k * step;
+        }
+        std::size_t i = from;
+        for (; skip > 0 && i < content.size(); --skip) utf8::next(content, i);
+        return start + i;
     }
 
 private:
+    static constexpr std::size_t step = 64;
     std::string_view text_;
     std::vector<std::size_t> starts_;
+    std::unordered_map<std::size_t, std::vector<std::size_t>> checkpoints_;
 };
 
 // A key whose name holds characters a bare key may not must have been quoted.

@@ -246,6 +246,19 @@ TEST(Load, FirstBadKeyInTheFileIsReported) {
                     .ends_with("invalid type: integer `1`, expected a sequence\n"));
 }
 
+TEST(Load, KeysOnOneLongLineAreCheckedInLinearTime) {
+    // 50,000 quoted keys that need their source looked at, on one line full
+    // of non-ASCII text, then a bare key that is not allowed.
+    std::string text = "x = {";
+    for (int i = 0; i < 50000; ++i) text += "\"é " + std::to_string(i) + "\" = 1, ";
+    const std::size_t column = utf8::count_code_points(text) + 1;
+    text += "μ = 2}\n";
+    const std::string rendered = load_error(text);
+    EXPECT_TRUE(rendered.starts_with("TOML parse error at line 1, column " + std::to_string(column) + "\n"))
+        << rendered.substr(0, 60);
+    EXPECT_TRUE(rendered.ends_with("saw 'μ'\n"));
+}
+
 TEST(Load, WideIntegersAreExactAndLinear) {
     // Many unsigned-only literals in one file: every one keeps its exact value.
     std::string text = "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [\n";
