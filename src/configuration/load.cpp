@@ -687,7 +687,8 @@ public:
 
     std::string_view text() const { return text_; }
 
-    // Same result as utf8::offset_of(text, line, column).
+    // The byte offset of a 1-based (line, column) position, columns counted
+    // in characters; clamped to the end of its line and of the text.
     std::size_t offset_of(std::size_t line, std::size_t column) {
         if (starts_.empty()) {
             starts_.reserve(static_cast<std::size_t>(std::count(text_.begin(), text_.end(), '\n')) + 1);
@@ -865,7 +866,7 @@ std::variant<Parsed, LoadError> parse_document(std::string_view text) {
             const bool float_value = description.starts_with("Error while parsing floating-point:") &&
                                      ends_with(description, "could not be interpreted as a value");
             if (integer_range || float_value) {
-                const std::size_t end = utf8::offset_of(source, pos.line, pos.column);
+                const std::size_t end = LineIndex(source).offset_of(pos.line, pos.column);
                 const std::size_t begin = literal_start(source, end);
                 const Position start = position_of(source, begin);
                 const Span literal{start, pos};

@@ -84,15 +84,4 @@ void append(std::string& out, char32_t cp) {
     }
 }
 
-std::size_t offset_of(std::string_view text, std::size_t line, std::size_t column) {
-    std::size_t i = 0;
-    for (std::size_t n = 1; n < line; ++n) {
-        const std::size_t nl = text.find('\n', i);
-        if (nl == std::string_view::npos) return text.size();
-        i = nl + 1;
-    }
-    for (std::size_t c = 1; c < column && i < text.size() && text[i] != '\n'; ++c) next(text, i);
-    return i;
-}
-
 }  // namespace vora::utf8

@@ -29,8 +29,4 @@ char32_t next(std::string_view text, std::size_t& i);
 // Appends the UTF-8 form of `cp`.
 void append(std::string& out, char32_t cp);
 
-// Byte offset of the 1-based (line, column) position, columns counted in code
-// points; clamped to the text.
-std::size_t offset_of(std::string_view text, std::size_t line, std::size_t column);
-
 }  // namespace vora::utf8
