@@ -860,27 +860,3 @@ def test_resident_memory_is_steady_over_many_runs(tmp_path, run_python):
     assert abs(result["failures"] - 66_667) <= 1
     # A leak of one small object per call would add well over 1 MiB here.
     assert result["after"] - result["before"] < 1024, result
-
-
-# --- the function object ----------------------------------------------------------------------
-
-def test_function_signature_and_module():
-    assert rust_convert.__text_signature__ == "(path)"
-    assert rust_convert.__doc__ is None
-    assert rust_convert.__module__ == "vora_convert_inner"
-    assert vora_convert_inner.__doc__ == ""
-
-
-def test_module_initialises_once_per_process(run_python):
-    out = run_python("""
-        import importlib, sys
-        import vora_convert_inner
-        del sys.modules["vora_convert_inner"]
-        try:
-            importlib.import_module("vora_convert_inner")
-        except ImportError as error:
-            print("ImportError:", error)
-        else:
-            print("imported again")
-    """)
-    assert out.startswith("ImportError:") and "once" in out
