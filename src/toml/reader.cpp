@@ -1,0 +1,1488 @@
+// The TOML 1.1.0 reader: one forward pass over the text, no recursion.
+//
+// Values are parsed with an explicit stack of open arrays and inline tables.
+// Positions are worked out by a cursor that only moves forward: the reader
+// asks for the position of each span's start and end as it reaches them, so
+// counting lines and characters costs one walk over the text in all.
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include "toml/toml.hpp"
+
+namespace vora::toml {
+
+using detail::Entry;
+using detail::in_buffer;
+using detail::Node;
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint8_t state_mask = 0x3;
+// How a table came to be; decides which later lines may add to it.
+constexpr std::uint8_t implicit_table = 0;  // opened on the way to a [header]; a header may still define it
+constexpr std::uint8_t header_table = 1;    // defined by its own [header] or [[header]]
+constexpr std::uint8_t dotted_table = 2;    // defined by dotted keys
+constexpr std::uint8_t inline_table = 3;    // written { ... }; closed to any addition
+constexpr std::uint8_t array_of_tables = 0x4;
+constexpr std::uint8_t wide_integer = 0x8;
+
+}  // namespace
+
+Type Value::type() const { return doc_->node(id_).type; }
+Span Value::span() const { return doc_->node(id_).span; }
+bool Value::is_date_time() const {
+    const Type t = type();
+    return t == Type::OffsetDateTime || t == Type::LocalDateTime || t == Type::LocalDate || t == Type::LocalTime;
+}
+Table Value::as_table() const { return Table(doc_, id_); }
+Array Value::as_array() const { return Array(doc_, id_); }
+std::string_view Value::as_string() const {
+    const Node& n = doc_->node(id_);
+    return doc_->stored(n.v.r.first, n.v.r.last);
+}
+bool Value::as_boolean() const { return doc_->node(id_).v.b; }
+double Value::as_float() const { return doc_->node(id_).v.f; }
+bool Value::is_wide() const { return (doc_->node(id_).flags & wide_integer) != 0; }
+std::int64_t Value::as_signed() const { return doc_->node(id_).v.i; }
+std::uint64_t Value::as_unsigned() const { return doc_->node(id_).v.u; }
+DateTime Value::as_date_time() const { return doc_->date_times_[doc_->node(id_).v.r.first]; }
+
+Member Table::iterator::operator*() const {
+    const Entry& e = doc_->entries_[entry_];
+    return Member{doc_->stored(e.name, e.name_len), e.key_span, Value(doc_, e.value)};
+}
+Table::iterator& Table::iterator::operator++() {
+    entry_ = doc_->entries_[entry_].next;
+    return *this;
+}
+Table::iterator Table::begin() const { return iterator(doc_, doc_->node(id_).v.r.first); }
+std::size_t Table::size() const {
+    std::size_t n = 0;
+    for (auto it = begin(); it != end(); ++it) ++n;
+    return n;
+}
+Value Table::get(std::string_view key) const {
+    const std::uint32_t e = doc_->find_entry(id_, key);
+    return e == no_node ? Value() : Value(doc_, doc_->entries_[e].value);
+}
+std::optional<Member> Table::member(std::string_view key) const {
+    const std::uint32_t e = doc_->find_entry(id_, key);
+    if (e == no_node) return std::nullopt;
+    return *iterator(doc_, e);
+}
+
+Array::iterator& Array::iterator::operator++() {
+    node_ = doc_->node(node_).next;
+    return *this;
+}
+Array::iterator Array::begin() const { return iterator(doc_, doc_->node(id_).v.r.first); }
+std::size_t Array::size() const {
+    std::size_t n = 0;
+    for (auto it = begin(); it != end(); ++it) ++n;
+    return n;
+}
+
+namespace {
+
+std::uint64_t hash_key(NodeId table, std::string_view key) {
+    // FNV-1a over the key, seeded with the table.
+    std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t{table} * 0x9E3779B97F4A7C15ull);
+    for (unsigned char c : key) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    }
+    return h ^ (h >> 29);
+}
+
+}  // namespace
+
+std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
+    if (slots_.empty()) return no_node;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash_key(table, key) & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.entry == no_node) return no_node;
+        if (s.table == table) {
+            const Entry& e = entries_[s.entry];
+            if (stored(e.name, e.name_len) == key) return s.entry;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The parser
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool is_bare_key_char(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+unsigned hex_value(char c) {
+    if (is_digit(c)) return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    return static_cast<unsigned>(c - 'A' + 10);
+}
+
+// Length of the well-formed UTF-8 sequence at s[i] (a byte >= 0x80), or 0.
+std::size_t utf8_length(std::string_view s, std::size_t i, char32_t* out = nullptr) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    std::size_t len;
+    char32_t cp;
+    char32_t min;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    if (out) *out = cp;
+    return len;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Character classes for the string scanners: 0 is an ordinary character.
+enum : std::uint8_t { plain = 0, cls_quote = 1, cls_apostrophe = 2, cls_backslash = 3, cls_newline = 4, cls_cr = 5,
+                      cls_control = 6, cls_high = 7 };
+
+struct Classes {
+    std::uint8_t c[256];
+    constexpr Classes() : c{} {
+        for (int i = 0; i < 0x20; ++i) c[i] = cls_control;
+        c['\t'] = plain;
+        c['\n'] = cls_newline;
+        c['\r'] = cls_cr;
+        c[0x7F] = cls_control;
+        c['"'] = cls_quote;
+        c['\''] = cls_apostrophe;
+        c['\\'] = cls_backslash;
+        for (int i = 0x80; i < 0x100; ++i) c[i] = cls_high;
+    }
+};
+constexpr Classes classes;
+
+std::string hex4(unsigned v) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string s = "U+";
+    for (int shift = 12; shift >= 0; shift -= 4) s += digits[(v >> shift) & 0xF];
+    return s;
+}
+
+bool leap_year(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+unsigned days_in_month(unsigned y, unsigned m) {
+    static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && leap_year(y) ? 29 : days[m - 1];
+}
+
+struct Failure {};  // thrown inside the parser only, caught in parse()
+
+}  // namespace
+
+class Parser {
+public:
+    Parser(std::string_view text, const Options& options, Document& doc)
+        : s_(text), n_(text.size()), options_(options), doc_(doc) {
+        doc_.text_ = text;
+        doc_.nodes_.reserve(std::min<std::size_t>(text.size() / 16 + 16, std::size_t{1} << 20));
+    }
+
+    void run();
+    Error error;
+
+private:
+    // -- positions ---------------------------------------------------------
+    Position at(std::size_t offset) {
+        if (offset < cur_off_) {
+            // Only error paths look back; walk again from the start of the line.
+            if (offset >= cur_line_start_) {
+                cur_off_ = cur_line_start_;
+                cur_.column = 1;
+            } else {
+                cur_off_ = 0;
+                cur_line_start_ = 0;
+                cur_ = Position{};
+                if (bom_) cur_off_ = cur_line_start_ = 3;
+            }
+        }
+        std::size_t i = cur_off_;
+        std::uint32_t line = cur_.line;
+        std::uint32_t column = cur_.column;
+        std::size_t line_start = cur_line_start_;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(s_.data());
+        for (; i < offset; ++i) {
+            const unsigned char c = p[i];
+            if (c == '\n') {
+                ++line;
+                column = 1;
+                line_start = i + 1;
+            } else {
+                column += (c & 0xC0) != 0x80;
+            }
+        }
+        cur_off_ = offset;
+        cur_ = Position{line, column};
+        cur_line_start_ = line_start;
+        return cur_;
+    }
+    Span span(std::size_t begin, std::size_t end) {
+        const Position b = at(begin);
+        return Span{b, at(end)};
+    }
+
+    // -- errors --------------------------------------------------------------
+    [[noreturn]] void fail(std::size_t offset, std::string message, std::size_t end = 0) {
+        if (end <= offset) end = offset + char_length(offset);
+        const Position b = at(offset);
+        error = Error{std::move(message), Span{b, at(std::min(end, n_))}};
+        throw Failure{};
+    }
+    std::size_t char_length(std::size_t i) const {
+        if (i >= n_) return 0;
+        const auto c = static_cast<unsigned char>(s_[i]);
+        if (c < 0x80) return 1;
+        const std::size_t len = utf8_length(s_, i);
+        return len ? len : 1;
+    }
+    // What stands at `i`, as error messages name it.
+    std::string found(std::size_t i) const {
+        if (i >= n_) return "the end of the file";
+        const auto c = static_cast<unsigned char>(s_[i]);
+        if (c == '\n' || (c == '\r' && i + 1 < n_ && s_[i + 1] == '\n')) return "a line break";
+        if (c < 0x20 || c == 0x7F) return "the control character " + hex4(c);
+        if (c < 0x80) return std::string("`") + static_cast<char>(c) + "`";
+        const std::size_t len = utf8_length(s_, i);
+        if (!len) return "a byte that is not valid UTF-8";
+        return "`" + std::string(s_.substr(i, len)) + "`";
+    }
+    [[noreturn]] void expected(std::size_t i, std::string_view what) {
+        fail(i, "expected " + std::string(what) + ", found " + found(i));
+    }
+    [[noreturn]] void bad_utf8(std::size_t i) { fail(i, "the text is not valid UTF-8"); }
+
+    // -- whitespace, comments, newlines --------------------------------------
+    char peek(std::size_t i) const { return i < n_ ? s_[i] : '\0'; }
+    void skip_ws() {
+        while (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+    }
+    // A comment from its `#` to the end of the line (not included).
+    void skip_comment() {
+        ++pos_;
+        const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+        while (pos_ < n_) {
+            const unsigned char c = p[pos_];
+            if (c >= 0x20 && c < 0x7F) {
+                ++pos_;
+            } else if (c == '\t') {
+                ++pos_;
+            } else if (c == '\n') {
+                return;
+            } else if (c == '\r') {
+                if (peek(pos_ + 1) == '\n') return;
+                fail(pos_, "a carriage return may only stand before a line feed, found one alone in a comment");
+            } else if (c >= 0x80) {
+                const std::size_t len = utf8_length(s_, pos_);
+                if (!len) bad_utf8(pos_);
+                pos_ += len;
+            } else {
+                fail(pos_, "comments may not hold the control character " + hex4(c));
+            }
+        }
+    }
+    // At a line break: steps over it and returns true.
+    bool newline() {
+        if (pos_ < n_ && s_[pos_] == '\n') {
+            ++pos_;
+            return true;
+        }
+        if (pos_ + 1 < n_ && s_[pos_] == '\r' && s_[pos_ + 1] == '\n') {
+            pos_ += 2;
+            return true;
+        }
+        return false;
+    }
+    // Whitespace, comments and line breaks, as allowed inside arrays and
+    // inline tables.
+    void skip_ws_comments_newlines() {
+        for (;;) {
+            skip_ws();
+            if (pos_ < n_ && s_[pos_] == '#') skip_comment();
+            if (!newline()) return;
+        }
+    }
+    // The end of an expression line: optional whitespace and comment, then a
+    // line break or the end of the text.
+    void end_of_line(std::string_view after) {
+        skip_ws();
+        if (pos_ < n_ && s_[pos_] == '#') skip_comment();
+        if (pos_ >= n_ || newline()) return;
+        fail(pos_, "expected a line break or a comment after " + std::string(after) + ", found " + found(pos_));
+    }
+
+    // -- arena ----------------------------------------------------------------
+    NodeId new_node(Type type, Span sp) {
+        if (doc_.nodes_.size() >= 0xFFFFFFF0u) fail(pos_, "the document holds too many values");
+        Node node;
+        node.span = sp;
+        node.type = type;
+        if (type == Type::Table || type == Type::Array) node.v.r = {no_node, no_node};
+        doc_.nodes_.push_back(node);
+        return static_cast<NodeId>(doc_.nodes_.size() - 1);
+    }
+    Node& node(NodeId id) { return doc_.nodes_[id]; }
+    std::uint8_t state(NodeId t) { return node(t).flags & state_mask; }
+    void set_state(NodeId t, std::uint8_t st) { node(t).flags = static_cast<std::uint8_t>((node(t).flags & ~state_mask) | st); }
+
+    void append_element(NodeId array, NodeId element) {
+        Node& a = node(array);
+        if (a.v.r.last == no_node) {
+            a.v.r.first = element;
+        } else {
+            node(a.v.r.last).next = element;
+        }
+        a.v.r.last = element;
+    }
+
+    // -- keys -------------------------------------------------------------------
+    struct Segment {
+        std::uint32_t name;
+        std::uint32_t name_len;  // with in_buffer when unescaped into the buffer
+        std::size_t begin;       // byte offsets of the segment as written
+        std::size_t end;
+        Span span;
+    };
+    std::string_view name(const Segment& k) const { return doc_.stored(k.name, k.name_len); }
+
+    // Reads a key (bare, quoted, dotted) into keys_, up to the `=` or `]`
+    // that follows; `context` names what is being read for messages.
+    void read_key(std::string_view context);
+    void read_simple_key(std::string_view context);
+
+    std::uint32_t find(NodeId table, std::string_view key) const { return doc_.find_entry(table, key); }
+    std::uint32_t add_entry(NodeId table, const Segment& k, NodeId value);
+    void grow_index();
+    std::string key_path(std::size_t count) const;
+
+    // -- values ---------------------------------------------------------------
+    NodeId parse_value(std::uint32_t depth);
+    NodeId parse_scalar();
+    NodeId parse_basic_string(bool as_key, Segment* key);
+    NodeId parse_literal_string(bool as_key, Segment* key);
+    NodeId parse_multiline_basic();
+    NodeId parse_multiline_literal();
+    NodeId parse_number_or_date();
+    NodeId parse_date_time(std::size_t begin);
+    NodeId string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length);
+
+    // -- structure --------------------------------------------------------------
+    void header();
+    void key_value();
+    // Walks keys_[0..count-1) as dotted keys from `table`; returns the table
+    // that holds the last key.
+    NodeId dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth);
+
+    void check_depth(std::uint32_t depth, std::size_t offset) {
+        if (depth > options_.max_depth)
+            fail(offset, "tables and arrays may nest at most " + std::to_string(options_.max_depth) + " levels deep");
+    }
+
+    std::string_view s_;
+    std::size_t n_;
+    const Options& options_;
+    Document& doc_;
+    std::size_t pos_ = 0;
+    bool bom_ = false;
+
+    std::size_t cur_off_ = 0;
+    std::size_t cur_line_start_ = 0;
+    Position cur_{};
+
+    std::vector<Segment> keys_;
+    NodeId current_ = 0;              // the table that key/value lines go into
+    std::uint32_t current_depth_ = 0;
+
+    struct Frame {
+        NodeId node;
+        bool table;
+        std::uint32_t depth;      // depth of the container itself
+        std::size_t open;         // offset of its opening bracket
+    };
+    std::vector<Frame> stack_;
+    std::vector<std::uint32_t> pending_;  // the entries of open inline tables awaiting their value
+    std::string scratch_;
+};
+
+std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value) {
+    if (doc_.entries_.size() >= 0x7FFFFFF0u) fail(k.begin, "the document holds too many keys");
+    Entry e;
+    e.key_span = k.span;
+    e.name = k.name;
+    e.name_len = k.name_len;
+    e.value = value;
+    const auto id = static_cast<std::uint32_t>(doc_.entries_.size());
+    doc_.entries_.push_back(e);
+    Node& t = node(table);
+    if (t.v.r.last == no_node) {
+        t.v.r.first = id;
+    } else {
+        doc_.entries_[t.v.r.last].next = id;
+    }
+    t.v.r.last = id;
+    if ((doc_.entries_.size() + 1) * 2 > doc_.slots_.size()) grow_index();
+    const std::size_t mask = doc_.slots_.size() - 1;
+    std::size_t i = hash_key(table, name(k)) & mask;
+    while (doc_.slots_[i].entry != no_node) i = (i + 1) & mask;
+    doc_.slots_[i] = Document::Slot{table, id};
+    return id;
+}
+
+void Parser::grow_index() {
+    std::size_t size = doc_.slots_.empty() ? 64 : doc_.slots_.size() * 2;
+    std::vector<Document::Slot> slots(size, Document::Slot{no_node, no_node});
+    const std::size_t mask = size - 1;
+    for (const Document::Slot& s : doc_.slots_) {
+        if (s.entry == no_node) continue;
+        const Entry& e = doc_.entries_[s.entry];
+        std::size_t i = hash_key(s.table, doc_.stored(e.name, e.name_len)) & mask;
+        while (slots[i].entry != no_node) i = (i + 1) & mask;
+        slots[i] = s;
+    }
+    doc_.slots_ = std::move(slots);
+}
+
+std::string Parser::key_path(std::size_t count) const {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) out += '.';
+        const std::string_view k = name(keys_[i]);
+        bool bare = !k.empty();
+        for (unsigned char c : k) bare = bare && is_bare_key_char(c);
+        if (bare) {
+            out += k;
+        } else {
+            out += '"';
+            for (char c : k) {
+                if (c == '"' || c == '\\') out += '\\';
+                out += c;
+            }
+            out += '"';
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Keys
+// ---------------------------------------------------------------------------
+
+void Parser::read_simple_key(std::string_view context) {
+    const std::size_t begin = pos_;
+    Segment k{};
+    k.begin = begin;
+    const char c = peek(pos_);
+    if (c == '"') {
+        if (s_.substr(pos_, 3) == "\"\"\"") fail(pos_, "a key may not be a multi-line string", pos_ + 3);
+        parse_basic_string(true, &k);
+    } else if (c == '\'') {
+        if (s_.substr(pos_, 3) == "'''") fail(pos_, "a key may not be a multi-line string", pos_ + 3);
+        parse_literal_string(true, &k);
+    } else {
+        while (pos_ < n_ && is_bare_key_char(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+        if (pos_ == begin) {
+            const auto b = static_cast<unsigned char>(peek(pos_));
+            if (b >= 0x80 || b == '+')
+                fail(pos_, "a bare key may only hold ASCII letters, digits, `-` and `_`, found " + found(pos_) +
+                               "; put keys with other characters in quotes");
+            expected(pos_, context);
+        }
+        k.name = static_cast<std::uint32_t>(begin);
+        k.name_len = static_cast<std::uint32_t>(pos_ - begin);
+        // A character that cannot follow a key but belongs to no other
+        // construct either is part of a mistyped bare key.
+        const auto b = static_cast<unsigned char>(peek(pos_));
+        if (pos_ < n_ && (b >= 0x80 || b == '+' || b == '@' || b == '$' || b == '%' || b == '&' || b == '*' ||
+                          b == '!' || b == '?' || b == '/' || b == '~' || b == '^' || b == '|'))
+            fail(pos_, "a bare key may only hold ASCII letters, digits, `-` and `_`, found " + found(pos_) +
+                           "; put keys with other characters in quotes");
+    }
+    k.end = pos_;
+    k.span = span(k.begin, k.end);
+    keys_.push_back(k);
+}
+
+void Parser::read_key(std::string_view context) {
+    keys_.clear();
+    for (;;) {
+        read_simple_key(keys_.empty() ? context : "a key after `.`");
+        const std::size_t save = pos_;
+        skip_ws();
+        if (peek(pos_) == '.') {
+            ++pos_;
+            skip_ws();
+            continue;
+        }
+        pos_ = save;
+        skip_ws();
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------
+
+NodeId Parser::string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length) {
+    const NodeId id = new_node(Type::String, span(begin, end));
+    node(id).v.r = {offset, length};
+    return id;
+}
+
+// Reads one escape sequence at s_[pos_] == '\\' into scratch_.
+#define VORA_TOML_ESCAPE()                                                                         \
+    do {                                                                                          \
+        const std::size_t esc = pos_;                                                             \
+        const char e = peek(pos_ + 1);                                                            \
+        std::size_t digits = 0;                                                                   \
+        switch (e) {                                                                              \
+            case 'b': scratch_ += '\b'; break;                                                    \
+            case 't': scratch_ += '\t'; break;                                                    \
+            case 'n': scratch_ += '\n'; break;                                                    \
+            case 'f': scratch_ += '\f'; break;                                                    \
+            case 'r': scratch_ += '\r'; break;                                                    \
+            case 'e': scratch_ += '\x1B'; break;                                                  \
+            case '"': scratch_ += '"'; break;                                                     \
+            case '\\': scratch_ += '\\'; break;                                                   \
+            case 'x': digits = 2; break;                                                          \
+            case 'u': digits = 4; break;                                                          \
+            case 'U': digits = 8; break;                                                          \
+            default:                                                                              \
+                if (pos_ + 1 >= n_) fail(esc, "unterminated string: expected an escape after `\\`"); \
+                fail(esc, "invalid escape sequence `\\" + std::string(s_.substr(pos_ + 1, char_length(pos_ + 1))) + \
+                              "`; the escapes are \\b \\t \\n \\f \\r \\e \\\" \\\\ \\xHH \\uHHHH \\UHHHHHHHH", \
+                     pos_ + 1 + char_length(pos_ + 1));                                           \
+        }                                                                                         \
+        if (digits == 0) {                                                                        \
+            pos_ += 2;                                                                            \
+        } else {                                                                                  \
+            char32_t cp = 0;                                                                      \
+            for (std::size_t d = 0; d < digits; ++d) {                                            \
+                const char h = peek(pos_ + 2 + d);                                                \
+                if (!is_hex(h) || pos_ + 2 + d >= n_)                                             \
+                    fail(pos_ + 2 + d, "invalid escape sequence: `\\" + std::string(1, e) + "` needs " + \
+                                           std::to_string(digits) + " hexadecimal digits, found " +  \
+                                           found(pos_ + 2 + d));                                  \
+                cp = (cp << 4) | hex_value(h);                                                    \
+            }                                                                                     \
+            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))                                  \
+                fail(esc, "invalid escape sequence: " + std::string(s_.substr(esc, 2 + digits)) + \
+                              " is not a Unicode scalar value", esc + 2 + digits);                \
+            append_utf8(scratch_, cp);                                                            \
+            pos_ += 2 + digits;                                                                   \
+        }                                                                                         \
+    } while (false)
+
+NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
+    const std::size_t begin = pos_;
+    ++pos_;
+    const std::size_t content = pos_;
+    bool escaped = false;
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    for (;;) {
+        while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+        if (pos_ >= n_) fail(begin, "unterminated string: expected `\"` before the end of the file", n_);
+        const std::uint8_t cls = classes.c[p[pos_]];
+        if (cls == cls_quote) break;
+        if (cls == cls_apostrophe) {
+            if (escaped) scratch_ += '\'';
+            ++pos_;
+        } else if (cls == cls_high) {
+            const std::size_t len = utf8_length(s_, pos_);
+            if (!len) bad_utf8(pos_);
+            if (escaped) scratch_.append(s_.substr(pos_, len));
+            pos_ += len;
+        } else if (cls == cls_backslash) {
+            if (!escaped) {
+                escaped = true;
+                scratch_.assign(s_.substr(content, pos_ - content));
+            }
+            VORA_TOML_ESCAPE();
+        } else if (cls == cls_newline || (cls == cls_cr && peek(pos_ + 1) == '\n')) {
+            fail(begin, "unterminated string: expected `\"` before the end of the line", pos_);
+        } else {
+            fail(pos_, "the control character " + hex4(p[pos_]) + " must be escaped in a string");
+        }
+        if (escaped) {
+            // Copy the plain run that follows in one piece.
+            const std::size_t from = pos_;
+            while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+            scratch_.append(s_.substr(from, pos_ - from));
+        }
+    }
+    std::uint32_t offset;
+    std::uint32_t length;
+    if (escaped) {
+        offset = static_cast<std::uint32_t>(doc_.buffer_.size());
+        length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
+        doc_.buffer_ += scratch_;
+    } else {
+        offset = static_cast<std::uint32_t>(content);
+        length = static_cast<std::uint32_t>(pos_ - content);
+    }
+    ++pos_;  // the closing quote
+    if (as_key) {
+        key->name = offset;
+        key->name_len = length;
+        return no_node;
+    }
+    return string_node(begin, pos_, offset, length);
+}
+
+NodeId Parser::parse_literal_string(bool as_key, Segment* key) {
+    const std::size_t begin = pos_;
+    ++pos_;
+    const std::size_t content = pos_;
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    for (;;) {
+        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_quote ||
+                             classes.c[p[pos_]] == cls_backslash))
+            ++pos_;
+        if (pos_ >= n_) fail(begin, "unterminated string: expected `'` before the end of the file", n_);
+        const std::uint8_t cls = classes.c[p[pos_]];
+        if (cls == cls_apostrophe) break;
+        if (cls == cls_high) {
+            const std::size_t len = utf8_length(s_, pos_);
+            if (!len) bad_utf8(pos_);
+            pos_ += len;
+        } else if (cls == cls_newline || (cls == cls_cr && peek(pos_ + 1) == '\n')) {
+            fail(begin, "unterminated string: expected `'` before the end of the line", pos_);
+        } else {
+            fail(pos_, "literal strings may not hold the control character " + hex4(p[pos_]));
+        }
+    }
+    const auto offset = static_cast<std::uint32_t>(content);
+    const auto length = static_cast<std::uint32_t>(pos_ - content);
+    ++pos_;
+    if (as_key) {
+        key->name = offset;
+        key->name_len = length;
+        return no_node;
+    }
+    return string_node(begin, pos_, offset, length);
+}
+
+NodeId Parser::parse_multiline_basic() {
+    const std::size_t begin = pos_;
+    pos_ += 3;
+    newline();  // a line break right after the opening quotes is no part of the string
+    const std::size_t content = pos_;
+    bool copied = false;
+    auto start_copy = [&] {
+        if (!copied) {
+            copied = true;
+            scratch_.assign(s_.substr(content, pos_ - content));
+        }
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    for (;;) {
+        const std::size_t from = pos_;
+        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_apostrophe ||
+                             classes.c[p[pos_]] == cls_newline))
+            ++pos_;
+        if (copied) scratch_.append(s_.substr(from, pos_ - from));
+        if (pos_ >= n_) fail(begin, "unterminated string: expected `\"\"\"` before the end of the file", begin + 3);
+        const std::uint8_t cls = classes.c[p[pos_]];
+        if (cls == cls_quote) {
+            std::size_t run = 0;
+            while (peek(pos_ + run) == '"' && pos_ + run < n_) ++run;
+            if (run < 3) {
+                if (copied) scratch_.append(run, '"');
+                pos_ += run;
+                continue;
+            }
+            if (run > 5) fail(pos_ + 5, "too many quotes: a multi-line string ends at the third of at most five `\"`");
+            // Up to two quotes just before the closing delimiter belong to the string.
+            if (copied) scratch_.append(run - 3, '"');
+            const std::size_t content_end = pos_ + run - 3;
+            pos_ += run;
+            std::uint32_t offset;
+            std::uint32_t length;
+            if (copied) {
+                offset = static_cast<std::uint32_t>(doc_.buffer_.size());
+                length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
+                doc_.buffer_ += scratch_;
+            } else {
+                offset = static_cast<std::uint32_t>(content);
+                length = static_cast<std::uint32_t>(content_end - content);
+            }
+            return string_node(begin, pos_, offset, length);
+        }
+        if (cls == cls_high) {
+            const std::size_t len = utf8_length(s_, pos_);
+            if (!len) bad_utf8(pos_);
+            if (copied) scratch_.append(s_.substr(pos_, len));
+            pos_ += len;
+        } else if (cls == cls_cr) {
+            if (peek(pos_ + 1) != '\n')
+                fail(pos_, "a carriage return may only stand before a line feed, found one alone in a string");
+            start_copy();
+            scratch_ += '\n';  // line breaks read as a line feed
+            pos_ += 2;
+        } else if (cls == cls_backslash) {
+            start_copy();
+            // A line-ending backslash: the backslash, spaces and tabs, a line
+            // break, then every space, tab and line break up to the next
+            // other character are dropped.
+            std::size_t j = pos_ + 1;
+            while (j < n_ && (s_[j] == ' ' || s_[j] == '\t')) ++j;
+            if (j < n_ && (s_[j] == '\n' || (s_[j] == '\r' && peek(j + 1) == '\n'))) {
+                pos_ = j;
+                for (;;) {
+                    if (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n')) {
+                        ++pos_;
+                    } else if (pos_ + 1 < n_ && s_[pos_] == '\r' && s_[pos_ + 1] == '\n') {
+                        pos_ += 2;
+                    } else {
+                        break;
+                    }
+                }
+                continue;
+            }
+            VORA_TOML_ESCAPE();
+        } else {
+            fail(pos_, "the control character " + hex4(p[pos_]) + " must be escaped in a string");
+        }
+    }
+}
+
+NodeId Parser::parse_multiline_literal() {
+    const std::size_t begin = pos_;
+    pos_ += 3;
+    newline();
+    const std::size_t content = pos_;
+    bool copied = false;
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    for (;;) {
+        const std::size_t from = pos_;
+        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_quote ||
+                             classes.c[p[pos_]] == cls_backslash || classes.c[p[pos_]] == cls_newline))
+            ++pos_;
+        if (copied) scratch_.append(s_.substr(from, pos_ - from));
+        if (pos_ >= n_) fail(begin, "unterminated string: expected `'''` before the end of the file", begin + 3);
+        const std::uint8_t cls = classes.c[p[pos_]];
+        if (cls == cls_apostrophe) {
+            std::size_t run = 0;
+            while (pos_ + run < n_ && s_[pos_ + run] == '\'') ++run;
+            if (run < 3) {
+                if (copied) scratch_.append(run, '\'');
+                pos_ += run;
+                continue;
+            }
+            if (run > 5) fail(pos_ + 5, "too many quotes: a multi-line string ends at the third of at most five `'`");
+            if (copied) scratch_.append(run - 3, '\'');
+            const std::size_t content_end = pos_ + run - 3;
+            pos_ += run;
+            std::uint32_t offset;
+            std::uint32_t length;
+            if (copied) {
+                offset = static_cast<std::uint32_t>(doc_.buffer_.size());
+                length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
+                doc_.buffer_ += scratch_;
+            } else {
+                offset = static_cast<std::uint32_t>(content);
+                length = static_cast<std::uint32_t>(content_end - content);
+            }
+            return string_node(begin, pos_, offset, length);
+        }
+        if (cls == cls_high) {
+            const std::size_t len = utf8_length(s_, pos_);
+            if (!len) bad_utf8(pos_);
+            if (copied) scratch_.append(s_.substr(pos_, len));
+            pos_ += len;
+        } else if (cls == cls_cr) {
+            if (peek(pos_ + 1) != '\n')
+                fail(pos_, "a carriage return may only stand before a line feed, found one alone in a string");
+            if (!copied) {
+                copied = true;
+                scratch_.assign(s_.substr(content, pos_ - content));
+            }
+            scratch_ += '\n';
+            pos_ += 2;
+        } else {
+            fail(pos_, "literal strings may not hold the control character " + hex4(p[pos_]));
+        }
+    }
+}
+
+#undef VORA_TOML_ESCAPE
+
+// ---------------------------------------------------------------------------
+// Numbers, booleans, date-times
+// ---------------------------------------------------------------------------
+
+NodeId Parser::parse_scalar() {
+    const std::size_t begin = pos_;
+    const char c = peek(pos_);
+    if (c == '"') {
+        if (s_.substr(pos_, 3) == "\"\"\"") return parse_multiline_basic();
+        return parse_basic_string(false, nullptr);
+    }
+    if (c == '\'') {
+        if (s_.substr(pos_, 3) == "'''") return parse_multiline_literal();
+        return parse_literal_string(false, nullptr);
+    }
+    if (c == 't' && s_.substr(pos_, 4) == "true") {
+        pos_ += 4;
+        const NodeId id = new_node(Type::Boolean, span(begin, pos_));
+        node(id).v.b = true;
+        return id;
+    }
+    if (c == 'f' && s_.substr(pos_, 5) == "false") {
+        pos_ += 5;
+        const NodeId id = new_node(Type::Boolean, span(begin, pos_));
+        node(id).v.b = false;
+        return id;
+    }
+    if (is_digit(c) || c == '+' || c == '-' || c == 'i' || c == 'n') return parse_number_or_date();
+    expected(pos_, "a value");
+}
+
+NodeId Parser::parse_number_or_date() {
+    const std::size_t begin = pos_;
+    // Date-times start with four digits and `-`, times with two and `:`.
+    if (begin + 4 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && is_digit(s_[begin + 2]) &&
+        is_digit(s_[begin + 3]) && s_[begin + 4] == '-')
+        return parse_date_time(begin);
+    if (begin + 2 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && s_[begin + 2] == ':')
+        return parse_date_time(begin);
+
+    std::size_t i = begin;
+    bool negative = false;
+    const bool sign = s_[i] == '+' || s_[i] == '-';
+    if (sign) {
+        negative = s_[i] == '-';
+        ++i;
+    }
+    // inf and nan
+    if (s_.substr(i, 3) == "inf" || s_.substr(i, 3) == "nan") {
+        const bool inf = s_[i] == 'i';
+        pos_ = i + 3;
+        const NodeId id = new_node(Type::Float, span(begin, pos_));
+        double v = inf ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+        node(id).v.f = negative ? -v : v;
+        return id;
+    }
+    if (!is_digit(peek(i))) expected(i, sign ? "a digit, `inf` or `nan` after the sign" : "a value");
+
+    auto literal_end = [&](std::size_t from) {
+        std::size_t j = from;
+        while (j < n_) {
+            const char d = s_[j];
+            if (is_hex(d) || d == '_' || d == '.' || d == '+' || d == '-' || d == 'x' || d == 'o' || d == 'p' ||
+                d == 'P' || d == 'X' || d == 'O' || d == 'B' || (d >= 'g' && d <= 'z') || (d >= 'G' && d <= 'Z'))
+                ++j;
+            else
+                break;
+        }
+        return j;
+    };
+
+    // Radix integers: 0x, 0o, 0b, never signed.
+    if (s_[i] == '0' && (peek(i + 1) == 'x' || peek(i + 1) == 'o' || peek(i + 1) == 'b')) {
+        const char kind = s_[i + 1];
+        if (sign) fail(begin, "a hexadecimal, octal or binary integer may not have a sign", i + 2);
+        const unsigned base = kind == 'x' ? 16 : kind == 'o' ? 8 : 2;
+        const char* what = kind == 'x' ? "hexadecimal" : kind == 'o' ? "octal" : "binary";
+        std::size_t j = i + 2;
+        std::uint64_t value = 0;
+        bool overflow = false;
+        bool any = false;
+        for (;; ++j) {
+            const char d = peek(j);
+            if (d == '_') {
+                if (!any || !(j + 1 < n_ && is_hex(s_[j + 1]) && hex_value(s_[j + 1]) < base))
+                    fail(j, std::string("invalid ") + what + " integer: `_` must stand between two digits");
+                continue;
+            }
+            if (!is_hex(d) || hex_value(d) >= base) break;
+            any = true;
+            const unsigned digit = hex_value(d);
+            if (!overflow) {
+                std::uint64_t shifted;
+                if (__builtin_mul_overflow(value, std::uint64_t{base}, &shifted) ||
+                    __builtin_add_overflow(shifted, std::uint64_t{digit}, &value))
+                    overflow = true;
+            }
+        }
+        if (!any) fail(j, std::string("invalid ") + what + " integer: expected a digit after `0" + kind + "`, found " + found(j));
+        if (base == 16 && (peek(j) == '.' || peek(j) == 'p' || peek(j) == 'P'))
+            fail(begin, "hexadecimal floats are not allowed", literal_end(j));
+        if (j < n_ && (is_hex(s_[j]) || (s_[j] >= 'g' && s_[j] <= 'z') || (s_[j] >= 'G' && s_[j] <= 'Z') || s_[j] == '.'))
+            fail(j, std::string("invalid ") + what + " integer: unexpected " + found(j));
+        pos_ = j;
+        if (overflow) fail(begin, "integer number overflowed", j);
+        const NodeId id = new_node(Type::Integer, span(begin, pos_));
+        node(id).v.u = value;
+        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) node(id).flags |= wide_integer;
+        return id;
+    }
+
+    // Decimal: integer part, then an optional fraction and exponent.
+    const std::size_t int_begin = i;
+    auto digits = [&](std::size_t& j, const char* part, bool leading_zero_ok) {
+        if (!is_digit(peek(j))) fail(j, std::string("invalid number: expected a digit ") + part + ", found " + found(j));
+        const std::size_t first = j;
+        for (;;) {
+            if (is_digit(peek(j))) {
+                ++j;
+            } else if (peek(j) == '_') {
+                if (!is_digit(peek(j + 1))) fail(j, "invalid number: `_` must stand between two digits");
+                ++j;
+            } else {
+                break;
+            }
+        }
+        if (!leading_zero_ok && s_[first] == '0' && j > first + 1)
+            fail(first, "invalid number: leading zeros are not allowed", j);
+    };
+    std::size_t j = i;
+    digits(j, "", false);
+    const std::size_t int_end = j;
+    bool is_float = false;
+    if (peek(j) == '.') {
+        is_float = true;
+        ++j;
+        digits(j, "after the decimal point", true);
+    }
+    if (peek(j) == 'e' || peek(j) == 'E') {
+        is_float = true;
+        ++j;
+        if (peek(j) == '+' || peek(j) == '-') ++j;
+        digits(j, "in the exponent", true);
+    }
+    const std::size_t end = j;
+    if (j < n_) {
+        const char d = s_[j];
+        if (is_digit(d) || (d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z') || d == '_' || d == '.')
+            fail(j, "invalid number: unexpected " + found(j));
+        if ((d == ':' || d == '-') && !is_float)
+            fail(j, "invalid number: unexpected " + found(j) + " (dates are written YYYY-MM-DD, times HH:MM)");
+    }
+    pos_ = end;
+
+    if (!is_float) {
+        std::uint64_t value = 0;
+        bool overflow = false;
+        for (std::size_t k = int_begin; k < int_end; ++k) {
+            if (s_[k] == '_') continue;
+            std::uint64_t shifted;
+            if (__builtin_mul_overflow(value, std::uint64_t{10}, &shifted) ||
+                __builtin_add_overflow(shifted, std::uint64_t(s_[k] - '0'), &value)) {
+                overflow = true;
+                break;
+            }
+        }
+        constexpr auto signed_max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        if (overflow || (negative && value > signed_max + 1)) fail(begin, "integer number overflowed", end);
+        const NodeId id = new_node(Type::Integer, span(begin, end));
+        Node& nd = node(id);
+        if (negative) {
+            nd.v.i = value == signed_max + 1 ? std::numeric_limits<std::int64_t>::min()
+                                             : -static_cast<std::int64_t>(value);
+        } else {
+            nd.v.u = value;
+            if (value > signed_max) nd.flags |= wide_integer;
+        }
+        return id;
+    }
+
+    // A float: the digits without underscores, read as the nearest double.
+    scratch_.clear();
+    for (std::size_t k = begin; k < end; ++k)
+        if (s_[k] != '_' && s_[k] != '+') scratch_ += s_[k];
+    // A '+' after the exponent mark was dropped above; from_chars accepts
+    // "e5" and "e-5" alike.
+    double value = 0;
+    const char* first = scratch_.data();
+    const char* last = first + scratch_.size();
+    const auto result = std::from_chars(first, last, value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too large or too small: tell which by the decimal exponent of the
+        // first significant digit.
+        long long exponent = 0;
+        std::size_t k = 0;
+        if (scratch_[k] == '-') ++k;
+        long long lead = 0;  // exponent of the first significant digit before the written exponent
+        bool seen = false;
+        long long place = 0;
+        for (; k < scratch_.size() && scratch_[k] != '.' && scratch_[k] != 'e' && scratch_[k] != 'E'; ++k) ++place;
+        // place = number of integer digits
+        std::size_t q = (scratch_[0] == '-') ? 1 : 0;
+        long long pos_in = place;
+        for (; q < scratch_.size() && scratch_[q] != 'e' && scratch_[q] != 'E'; ++q) {
+            if (scratch_[q] == '.') continue;
+            --pos_in;
+            if (scratch_[q] != '0' && !seen) {
+                seen = true;
+                lead = pos_in;
+            }
+        }
+        if (q < scratch_.size()) {
+            ++q;
+            bool neg = false;
+            if (scratch_[q] == '-') {
+                neg = true;
+                ++q;
+            }
+            for (; q < scratch_.size(); ++q) {
+                if (exponent < 100000000) exponent = exponent * 10 + (scratch_[q] - '0');
+            }
+            if (neg) exponent = -exponent;
+        }
+        if (seen && lead + exponent > 0) fail(begin, "floating-point number overflowed", end);
+        value = negative ? -0.0 : 0.0;
+    } else if (result.ec != std::errc() || result.ptr != last) {
+        fail(begin, "invalid number", end);
+    }
+    const NodeId id = new_node(Type::Float, span(begin, end));
+    node(id).v.f = value;
+    return id;
+}
+
+NodeId Parser::parse_date_time(std::size_t begin) {
+    DateTime dt;
+    std::size_t i = begin;
+    auto two = [&](std::size_t at, const char* what) -> unsigned {
+        if (!is_digit(peek(at)) || !is_digit(peek(at + 1)))
+            fail(at, std::string("invalid date-time: expected two digits for the ") + what + ", found " + found(is_digit(peek(at)) ? at + 1 : at));
+        return static_cast<unsigned>((s_[at] - '0') * 10 + (s_[at + 1] - '0'));
+    };
+    bool has_date = false;
+    bool has_time = false;
+    bool has_offset = false;
+    if (begin + 4 < n_ && s_[begin + 4] == '-') {
+        has_date = true;
+        const unsigned year = static_cast<unsigned>((s_[i] - '0') * 1000 + (s_[i + 1] - '0') * 100 + (s_[i + 2] - '0') * 10 + (s_[i + 3] - '0'));
+        i += 5;
+        const unsigned month = two(i, "month");
+        if (month < 1 || month > 12) fail(i, "invalid date: the month must be 01 to 12", i + 2);
+        i += 2;
+        if (peek(i) != '-') expected(i, "`-` between the month and the day");
+        ++i;
+        const unsigned day = two(i, "day");
+        if (day < 1 || day > days_in_month(year, month))
+            fail(i, "invalid date: " + std::string(s_.substr(begin, i + 2 - begin)) + " does not exist", i + 2);
+        i += 2;
+        dt.year = static_cast<std::uint16_t>(year);
+        dt.month = static_cast<std::uint8_t>(month);
+        dt.day = static_cast<std::uint8_t>(day);
+        // A time follows after `T`, `t` or a space that is followed by digits.
+        const char d = peek(i);
+        if (d == 'T' || d == 't' || (d == ' ' && is_digit(peek(i + 1)) && is_digit(peek(i + 2)) && peek(i + 3) == ':')) {
+            ++i;
+            has_time = true;
+        }
+    } else {
+        has_time = true;
+    }
+    if (has_time) {
+        const unsigned hour = two(i, "hour");
+        if (hour > 23) fail(i, "invalid time: the hour must be 00 to 23", i + 2);
+        i += 2;
+        if (peek(i) != ':') expected(i, "`:` between the hour and the minute");
+        ++i;
+        const unsigned minute = two(i, "minute");
+        if (minute > 59) fail(i, "invalid time: the minute must be 00 to 59", i + 2);
+        i += 2;
+        dt.hour = static_cast<std::uint8_t>(hour);
+        dt.minute = static_cast<std::uint8_t>(minute);
+        if (peek(i) == ':') {
+            ++i;
+            const unsigned second = two(i, "second");
+            if (second > 59) fail(i, "invalid time: the second must be 00 to 59", i + 2);
+            i += 2;
+            dt.second = static_cast<std::uint8_t>(second);
+            dt.has_seconds = true;
+            if (peek(i) == '.') {
+                ++i;
+                if (!is_digit(peek(i))) expected(i, "a digit after the decimal point of the seconds");
+                std::uint32_t nanos = 0;
+                unsigned count = 0;
+                while (is_digit(peek(i))) {
+                    if (count < 9) nanos = nanos * 10 + static_cast<std::uint32_t>(s_[i] - '0');
+                    ++count;
+                    ++i;
+                }
+                for (unsigned k = count; k < 9; ++k) nanos *= 10;
+                dt.nanosecond = nanos;
+                dt.fraction_digits = static_cast<std::uint8_t>(count > 255 ? 255 : count);
+            }
+        }
+        if (has_date) {
+            const char d = peek(i);
+            if (d == 'Z' || d == 'z') {
+                has_offset = true;
+                ++i;
+            } else if (d == '+' || d == '-') {
+                has_offset = true;
+                const std::size_t at = i;
+                ++i;
+                const unsigned oh = two(i, "offset hours");
+                if (oh > 23) fail(i, "invalid offset: the hours must be 00 to 23", i + 2);
+                i += 2;
+                if (peek(i) != ':') expected(i, "`:` between the hours and minutes of the offset");
+                ++i;
+                const unsigned om = two(i, "offset minutes");
+                if (om > 59) fail(i, "invalid offset: the minutes must be 00 to 59", i + 2);
+                i += 2;
+                const int minutes = static_cast<int>(oh * 60 + om);
+                dt.offset_minutes = static_cast<std::int16_t>(s_[at] == '-' ? -minutes : minutes);
+            }
+        }
+    }
+    // Nothing may stick to the value.
+    if (i < n_) {
+        const char d = s_[i];
+        if (is_digit(d) || (d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z') || d == '_' || d == '.' || d == ':' ||
+            d == '-' || d == '+')
+            fail(i, "invalid date-time: unexpected " + found(i));
+    }
+    pos_ = i;
+    const Type type = !has_date ? Type::LocalTime
+                      : !has_time ? Type::LocalDate
+                      : has_offset ? Type::OffsetDateTime
+                                   : Type::LocalDateTime;
+    const NodeId id = new_node(type, span(begin, i));
+    node(id).v.r = {static_cast<std::uint32_t>(doc_.date_times_.size()), 0};
+    doc_.date_times_.push_back(dt);
+    return id;
+}
+
+// ---------------------------------------------------------------------------
+// Arrays and inline tables, without recursion
+// ---------------------------------------------------------------------------
+
+NodeId Parser::parse_value(std::uint32_t depth) {
+    stack_.clear();
+    NodeId value;
+    for (;;) {
+        // A value starts here.
+        const char c = peek(pos_);
+        if (c == '[') {
+            check_depth(depth, pos_);
+            const NodeId a = new_node(Type::Array, Span{at(pos_), {}});
+            stack_.push_back(Frame{a, false, depth, pos_});
+            ++pos_;
+            skip_ws_comments_newlines();
+            if (peek(pos_) != ']') {
+                ++depth;
+                continue;
+            }
+            ++pos_;
+            stack_.pop_back();
+            node(a).span.end = at(pos_);
+            value = a;
+        } else if (c == '{') {
+            check_depth(depth, pos_);
+            const NodeId t = new_node(Type::Table, Span{at(pos_), {}});
+            set_state(t, inline_table);
+            stack_.push_back(Frame{t, true, depth, pos_});
+            ++pos_;
+            skip_ws_comments_newlines();
+            if (peek(pos_) == '}') {
+                ++pos_;
+                stack_.pop_back();
+                node(t).span.end = at(pos_);
+                value = t;
+            } else {
+                // The first key of the inline table.
+                goto inline_key;
+            }
+        } else {
+            value = parse_scalar();
+        }
+
+        // A value is complete: hand it to the innermost open container.
+        for (;;) {
+            if (stack_.empty()) return value;
+            Frame& top = stack_.back();
+            if (!top.table) {
+                append_element(top.node, value);
+                skip_ws_comments_newlines();
+                if (peek(pos_) == ',') {
+                    ++pos_;
+                    skip_ws_comments_newlines();
+                    if (peek(pos_) != ']') {
+                        depth = top.depth + 1;
+                        break;  // the next element
+                    }
+                } else if (peek(pos_) != ']') {
+                    expected(pos_, "`,` or `]` after an array element");
+                }
+                ++pos_;
+                node(top.node).span.end = at(pos_);
+                value = top.node;
+                stack_.pop_back();
+                continue;
+            }
+            // The value of the pending key of an inline table.
+            doc_.entries_[pending_.back()].value = value;
+            pending_.pop_back();
+            skip_ws_comments_newlines();
+            if (peek(pos_) == ',') {
+                ++pos_;
+                skip_ws_comments_newlines();
+                if (peek(pos_) != '}') goto inline_key;
+            } else if (peek(pos_) != '}') {
+                expected(pos_, "`,` or `}` after a value in an inline table");
+            }
+            ++pos_;
+            node(top.node).span.end = at(pos_);
+            value = top.node;
+            stack_.pop_back();
+            continue;
+        }
+        continue;
+
+    inline_key : {
+        // A key/value pair inside the innermost inline table.
+        const Frame top = stack_.back();
+        read_key("a key or `}`");
+        if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+        ++pos_;
+        skip_ws();
+        std::uint32_t holder_depth = 0;
+        const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth);
+        const Segment& last = keys_.back();
+        if (find(holder, name(last)) != no_node)
+            fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end);
+        pending_.push_back(add_entry(holder, last, no_node));
+        depth = holder_depth + 1;
+        continue;
+    }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+// ---------------------------------------------------------------------------
+
+NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth) {
+    NodeId cur = table;
+    for (std::size_t i = 0; i + 1 < keys_.size(); ++i) {
+        const Segment& k = keys_[i];
+        ++depth;
+        check_depth(depth, k.begin);
+        const std::uint32_t e = find(cur, name(k));
+        if (e == no_node) {
+            const NodeId t = new_node(Type::Table, k.span);
+            set_state(t, dotted_table);
+            add_entry(cur, k, t);
+            cur = t;
+            continue;
+        }
+        const NodeId v = doc_.entries_[e].value;
+        const Node& nd = node(v);
+        if (nd.type == Type::Table) {
+            const std::uint8_t st = state(v);
+            if (st == header_table)
+                fail(k.begin, "cannot add keys to table " + key_path(i + 1) + " here: it is defined by its own [" +
+                                  key_path(i + 1) + "] header",
+                     k.end);
+            if (st == inline_table)
+                fail(k.begin, "cannot add keys to " + key_path(i + 1) + ": it is an inline table, closed when written",
+                     k.end);
+            if (st == implicit_table) set_state(v, dotted_table);
+            cur = v;
+            continue;
+        }
+        if (nd.type == Type::Array && (nd.flags & array_of_tables))
+            fail(k.begin, "cannot add keys to " + key_path(i + 1) + " with a dotted key: it is an array of tables",
+                 k.end);
+        fail(k.begin, "cannot use " + key_path(i + 1) + " as a table: it already holds a value", k.end);
+    }
+    *out_depth = depth;
+    return cur;
+}
+
+void Parser::key_value() {
+    read_key("a key");
+    if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+    ++pos_;
+    skip_ws();
+    std::uint32_t depth = 0;
+    const NodeId holder = dotted_parent(current_, current_depth_, &depth);
+    const Segment& last = keys_.back();
+    if (find(holder, name(last)) != no_node)
+        fail(last.begin, "duplicate key " + key_path(keys_.size()), last.end);
+    const std::uint32_t entry = add_entry(holder, last, no_node);
+    pending_.clear();
+    const NodeId value = parse_value(depth + 1);
+    doc_.entries_[entry].value = value;
+    end_of_line("the value");
+}
+
+void Parser::header() {
+    const std::size_t begin = pos_;
+    const Position header_begin = at(begin);
+    const bool array = peek(pos_ + 1) == '[';
+    pos_ += array ? 2 : 1;
+    skip_ws();
+    read_key(array ? "a key after `[[`" : "a key after `[`");
+    if (array) {
+        if (peek(pos_) != ']' || peek(pos_ + 1) != ']') expected(pos_, "`]]` to close the header");
+        pos_ += 2;
+    } else {
+        if (peek(pos_) != ']') expected(pos_, "`]` to close the header");
+        ++pos_;
+    }
+    const std::size_t end = pos_;
+    const Span header_span{header_begin, at(end)};
+
+    NodeId cur = 0;
+    std::uint32_t depth = 0;
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+        const Segment& k = keys_[i];
+        const bool last = i + 1 == keys_.size();
+        ++depth;
+        check_depth(depth, k.begin);
+        const std::uint32_t e = find(cur, name(k));
+        if (e == no_node) {
+            if (last && array) {
+                const NodeId a = new_node(Type::Array, header_span);
+                node(a).flags |= array_of_tables;
+                add_entry(cur, k, a);
+                ++depth;
+                check_depth(depth, k.begin);
+                const NodeId t = new_node(Type::Table, header_span);
+                set_state(t, header_table);
+                append_element(a, t);
+                cur = t;
+            } else {
+                const NodeId t = new_node(Type::Table, header_span);
+                set_state(t, last ? header_table : implicit_table);
+                add_entry(cur, k, t);
+                cur = t;
+            }
+            continue;
+        }
+        const NodeId v = doc_.entries_[e].value;
+        const Node nd = node(v);
+        if (nd.type == Type::Table) {
+            const std::uint8_t st = state(v);
+            if (st == inline_table)
+                fail(k.begin, "cannot add to " + key_path(i + 1) + ": it is an inline table, closed when written",
+                     k.end);
+            if (last) {
+                if (array)
+                    fail(k.begin, "cannot define " + key_path(i + 1) + " as an array of tables: it is already a table",
+                         k.end);
+                if (st != implicit_table)
+                    fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end);
+                set_state(v, header_table);
+                node(v).span = header_span;
+            }
+            cur = v;
+            continue;
+        }
+        if (nd.type == Type::Array && (nd.flags & array_of_tables)) {
+            ++depth;
+            if (last) {
+                if (!array)
+                    fail(k.begin, "cannot define " + key_path(i + 1) + " as a table: it is already an array of tables",
+                         k.end);
+                check_depth(depth, k.begin);
+                const NodeId t = new_node(Type::Table, header_span);
+                set_state(t, header_table);
+                append_element(v, t);
+                cur = t;
+            } else {
+                cur = nd.v.r.last;
+            }
+            continue;
+        }
+        if (nd.type == Type::Array)
+            fail(k.begin, "cannot add to " + key_path(i + 1) + ": it is an array written as a value", k.end);
+        fail(k.begin, "cannot use " + key_path(i + 1) + " as a table: it already holds a value", k.end);
+    }
+    current_ = cur;
+    current_depth_ = depth;
+    end_of_line("the table header");
+}
+
+void Parser::run() {
+    if (s_.size() >= 0x7FFFFFF0u) {
+        error = Error{"the document is too large (2 GiB at most)", Span{}};
+        throw Failure{};
+    }
+    if (s_.starts_with("\xEF\xBB\xBF")) {
+        pos_ = cur_off_ = cur_line_start_ = 3;
+        bom_ = true;
+    }
+    const NodeId root = new_node(Type::Table, Span{at(pos_), {}});
+    set_state(root, header_table);
+    while (pos_ < n_) {
+        skip_ws();
+        if (pos_ >= n_) break;
+        const char c = s_[pos_];
+        if (c == '#') {
+            skip_comment();
+            if (pos_ < n_ && !newline()) expected(pos_, "a line break");
+        } else if (newline()) {
+            continue;
+        } else if (c == '[') {
+            header();
+        } else {
+            key_value();
+        }
+    }
+    node(root).span.end = at(n_);
+}
+
+Result parse(std::string_view text, const Options& options) {
+    Document doc;
+    Parser parser(text, options, doc);
+    try {
+        parser.run();
+    } catch (const Failure&) {
+        return std::move(parser.error);
+    }
+    return doc;
+}
+
+}  // namespace vora::toml
