@@ -9,6 +9,8 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq g++ libtomlplusplus-dev nlohmann-json3-dev libgtest-dev >/dev/null
+# clang and its runtime (libFuzzer, the sanitizers) for the fuzz targets under fuzz/.
+$SUDO apt-get install -y -qq clang libclang-rt-dev >/dev/null
 
 PYTHON="${PYTHON:-python3}"
 "$PYTHON" -m pip install -q --upgrade pip >/dev/null 2>&1 || true

@@ -12,6 +12,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF
 cmake --build "$build" -j2
 (cd "$build" && ctest --output-on-failure)
 
+# Fuzzing: each libFuzzer target for 60 s from the seed corpus (built with
+# clang in a build directory of its own; fails on any crash).
+if ! command -v clang++ >/dev/null; then
+    sudo_cmd=""
+    if [ "$(id -u)" != 0 ]; then sudo_cmd="sudo"; fi
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq clang libclang-rt-dev >/dev/null
+fi
+VORA_FUZZ_JOBS=2 fuzz/run.sh 60
+
 # The Python tests once more against a module built with the sanitizers
 # (the long memory-growth test is left to the plain run below).
 asan_build=build/ci-asan-module

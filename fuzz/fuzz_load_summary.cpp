@@ -1,0 +1,61 @@
+// Fuzz target: vora::parse_configuration and what rust_explain makes of its
+// result, on every input that is well-formed UTF-8 (the file reader refuses
+// any other before the loader sees it).
+//
+// A refused file is rendered as its user sees it; an accepted one is turned
+// into the whole configuration summary. Checked on the way:
+//   - the loader never accepts a text the bare reader refuses;
+//   - an error has a message, its span runs forwards between positions of
+//     the text, and its rendering is well-formed UTF-8;
+//   - the summary opens with its banner and is well-formed UTF-8.
+// Anything thrown out of the loader or the renderers is a fault: the module
+// would report it as an internal error.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "configuration/load.hpp"
+#include "section/summary.hpp"
+#include "text_index.hpp"
+#include "toml/toml.hpp"
+
+namespace {
+
+using fuzz::require;
+
+volatile std::size_t sink;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (!fuzz::valid_utf8(text)) return 0;
+
+    const vora::LoadResult loaded = vora::parse_configuration(text);
+    if (const auto* err = std::get_if<vora::LoadError>(&loaded)) {
+        require(!err->message.empty(), "load error without a message");
+        if (err->span) {
+            const fuzz::LineIndex lines(text);
+            const vora::Span& s = *err->span;
+            require(fuzz::before_or_same(s.begin, s.end), "load error span ends before it begins");
+            require(lines.contains(s.begin.line, s.begin.column), "load error begins outside the text");
+            require(lines.contains(s.end.line, s.end.column), "load error ends outside the text");
+        }
+        for (const std::string& key : err->path) sink = sink + fuzz::touch(key);
+        const std::string shown = err->render();
+        require(!shown.empty() && shown.back() == '\n', "rendered error is empty or unterminated");
+        require(fuzz::valid_utf8(shown), "rendered error is not UTF-8");
+        sink = sink + fuzz::touch(shown);
+        return 0;
+    }
+
+    require(!std::holds_alternative<vora::toml::Error>(vora::toml::parse(text)),
+            "loader accepts a text the reader refuses");
+    const std::string summary = vora::configuration_summary(std::get<vora::Configuration>(loaded));
+    require(summary.starts_with("\n[Configuration Summary]\n\n"), "summary without its banner");
+    require(fuzz::valid_utf8(summary), "summary is not UTF-8");
+    sink = sink + fuzz::touch(summary);
+    return 0;
+}
