@@ -925,7 +925,6 @@ NodeId Parser::parse_number_or_date() {
     // Radix integers: 0x, 0o, 0b, never signed.
     if (s_[i] == '0' && (peek(i + 1) == 'x' || peek(i + 1) == 'o' || peek(i + 1) == 'b')) {
         const char kind = s_[i + 1];
-        if (sign) fail(begin, "a hexadecimal, octal or binary integer may not have a sign", i + 2);
         const unsigned base = kind == 'x' ? 16 : kind == 'o' ? 8 : 2;
         const char* what = kind == 'x' ? "hexadecimal" : kind == 'o' ? "octal" : "binary";
         std::size_t j = i + 2;
@@ -952,6 +951,7 @@ NodeId Parser::parse_number_or_date() {
         if (!any) fail(j, std::string("invalid ") + what + " integer: expected a digit after `0" + kind + "`, found " + found(j));
         if (base == 16 && (peek(j) == '.' || peek(j) == 'p' || peek(j) == 'P'))
             fail(begin, "hexadecimal floats are not allowed", literal_end(j));
+        if (sign) fail(begin, "a hexadecimal, octal or binary integer may not have a sign", i + 2);
         if (j < n_ && (is_hex(s_[j]) || (s_[j] >= 'g' && s_[j] <= 'z') || (s_[j] >= 'G' && s_[j] <= 'Z') || s_[j] == '.'))
             fail(j, std::string("invalid ") + what + " integer: unexpected " + found(j));
         pos_ = j;

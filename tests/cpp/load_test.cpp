@@ -215,23 +215,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "invalid type: integer `9223372036854775808`, expected a string\n"},
         ErrorCase{"non_ascii_bare_key", "[config]\nμ = 1\n",
                   "TOML parse error at line 2, column 1\n  |\n2 | μ = 1\n  | ^\n"
-                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
-                  "'μ'\n"},
+                  "a bare key may only hold ASCII letters, digits, `-` and `_`, found `μ`; put keys with other "
+                  "characters in quotes\n"},
         ErrorCase{"plus_in_bare_key", "a+b = 1\n",
                   "TOML parse error at line 1, column 2\n  |\n1 | a+b = 1\n  |  ^\n"
-                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
-                  "'+'\n"},
+                  "a bare key may only hold ASCII letters, digits, `-` and `_`, found `+`; put keys with other "
+                  "characters in quotes\n"},
         ErrorCase{"hex_float", "x = [1.0, 0x1.8p1]\n",
-                  "TOML parse error at line 1, column 11\n  |\n1 | x = [1.0, 0x1.8p1]\n  |           ^\n"
-                  "Error while parsing floating-point: hexadecimal floats are not allowed\n"},
+                  "TOML parse error at line 1, column 11\n  |\n1 | x = [1.0, 0x1.8p1]\n  |           ^^^^^^^\n"
+                  "hexadecimal floats are not allowed\n"},
         // Later lines, after quoted keys and multi-byte text on the same line.
         ErrorCase{"bare_key_after_quoted_keys", "\"a b\" = 1\n'c.d' = 2\n[t]\n\"é\".λ = 1\n",
                   "TOML parse error at line 4, column 5\n  |\n4 | \"é\".λ = 1\n  |     ^\n"
-                  "Error while parsing key: bare keys may only contain ASCII letters, digits, '-' and '_', saw "
-                  "'λ'\n"},
+                  "a bare key may only hold ASCII letters, digits, `-` and `_`, found `λ`; put keys with other "
+                  "characters in quotes\n"},
         ErrorCase{"hex_float_on_a_later_line", "x = 1.5\n# 0x\ny = [2.5,\n  -0x1.8p1]\n",
-                  "TOML parse error at line 4, column 3\n  |\n4 |   -0x1.8p1]\n  |   ^\n"
-                  "Error while parsing floating-point: hexadecimal floats are not allowed\n"}),
+                  "TOML parse error at line 4, column 3\n  |\n4 |   -0x1.8p1]\n  |   ^^^^^^^^\n"
+                  "hexadecimal floats are not allowed\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Load, FirstBadKeyInTheFileIsReported) {
@@ -256,7 +256,7 @@ TEST(Load, KeysOnOneLongLineAreCheckedInLinearTime) {
     const std::string rendered = load_error(text);
     EXPECT_TRUE(rendered.starts_with("TOML parse error at line 1, column " + std::to_string(column) + "\n"))
         << rendered.substr(0, 60);
-    EXPECT_TRUE(rendered.ends_with("saw 'μ'\n"));
+    EXPECT_TRUE(rendered.ends_with("found `μ`; put keys with other characters in quotes\n"));
 }
 
 TEST(Load, WideIntegersAreExactAndLinear) {
@@ -278,8 +278,8 @@ TEST(Load, ByteOrderMarkKeepsPositionsInOneFrame) {
               "TOML parse error at line 1, column 9\n  |\n1 | build = 1\n  |         ^\n"
               "invalid type: integer `1`, expected struct BuildConfig\n");
     EXPECT_EQ(load_error("\xEF\xBB\xBF" "x = [0x1.0p0]\n"),
-              "TOML parse error at line 1, column 6\n  |\n1 | x = [0x1.0p0]\n  |      ^\n"
-              "Error while parsing floating-point: hexadecimal floats are not allowed\n");
+              "TOML parse error at line 1, column 6\n  |\n1 | x = [0x1.0p0]\n  |      ^^^^^^^\n"
+              "hexadecimal floats are not allowed\n");
 }
 
 TEST(Load, WideIntegerAsFloat) {
@@ -343,7 +343,8 @@ TEST(Load, NestingDepthIsBounded) {
         EXPECT_NE(rendered.find("tables and arrays may nest at most 4096 levels deep"), std::string::npos)
             << rendered.substr(0, 200);
     }
-    EXPECT_TRUE(load_error(dotted(100000) + " = 1\n").starts_with("TOML parse error at line 1, column 1\n"));
+    // The error points at the first key part beyond the limit.
+    EXPECT_TRUE(load_error(dotted(100000) + " = 1\n").starts_with("TOML parse error at line 1, column 8193\n"));
 
     // Deep but within bounds, and many dots that do not nest.
     std::string fine = "[" + dotted(2000) + "]\n" + dotted(2000) + " = [[1]]\n";

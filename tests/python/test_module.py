@@ -129,7 +129,7 @@ def test_lone_surrogate_raises_the_interpreters_error():
         (
             "a = [1,,2]\n",
             "TOML parse error at line 1, column 8\n  |\n1 | a = [1,,2]\n  |        ^\n"
-            "Error while parsing array: expected value or closing ']', saw comma\n",
+            "expected a value, found `,`\n",
         ),
     ],
 )
