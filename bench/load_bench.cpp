@@ -1,9 +1,9 @@
 // Throughput and peak memory of vora::parse_configuration on large generated
-// files, against the bare toml::parse of the same text (configured exactly as
-// the loader configures it).
+// files, against the bare vora::toml::parse of the same text.
 //
-// Every measurement runs in a child process started from this small parent,
-// so neither the heap left behind by one case nor its peak can hide another:
+// Every measurement runs in a child process started from this small parent
+// (bench/measure.hpp), so neither the heap left behind by one case nor its
+// peak can hide another:
 //   - one child per case times the loader and the bare parse, alternating,
 //     and keeps the best of a few repetitions of each;
 //   - one child per case and function measures the peak resident memory of a
@@ -16,18 +16,11 @@
 //
 // Prints figures only; it asserts nothing about time.
 
-#include <malloc.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -35,30 +28,18 @@
 #include <vector>
 
 #include "configuration/load.hpp"
-#include "configuration/toml.hpp"
+#include "measure.hpp"
+#include "toml/toml.hpp"
 
 namespace {
 
-constexpr std::size_t MB = 1000 * 1000;
+using bench::fill;
+using bench::MB;
 
 // ---------------------------------------------------------------------------
 // Generated documents. Each generator appends whole lines until the text
 // reaches `target` bytes, then closes what it opened.
 // ---------------------------------------------------------------------------
-
-template <class Line>
-std::string fill(std::size_t target, std::string_view head, std::string_view tail, Line line) {
-    std::string text;
-    text.reserve(target + 256);
-    text.append(head);
-    char buf[256];
-    for (std::size_t n = 1; text.size() + tail.size() < target; ++n) {
-        const int len = line(buf, sizeof buf, n);
-        text.append(buf, static_cast<std::size_t>(len));
-    }
-    text.append(tail);
-    return text;
-}
 
 // (a) A long list of image paths under [accuracy_analysis].
 std::string make_inputs(std::size_t target) {
@@ -103,37 +84,28 @@ std::string make_floats_hex_mention(std::size_t target) {
                 });
 }
 
-// An integer in [2^63, 2^64-1], varied from line to line. With `signed_twin`
-// the literal is replaced by one of the same length that fits the signed
-// range, which gives a document the bare parser accepts and whose layout is
-// identical byte for byte.
-int wide_literal(char* b, std::size_t cap, std::size_t n, bool signed_twin) {
+// An integer in [2^63, 2^64-1], varied from line to line.
+int wide_literal(char* b, std::size_t cap, std::size_t n) {
     const std::uint64_t v = (std::uint64_t{1} << 63) + (n * 0x9E3779B97F4A7C15ull) % (std::uint64_t{1} << 63);
-    char digits[32];
-    const int len = std::snprintf(digits, sizeof digits, "%" PRIu64, v);
-    if (!signed_twin) return std::snprintf(b, cap, "%s", digits);
-    // 19 digits starting with 1 fit; a 20-digit literal becomes "-1" + 18.
-    if (len == 19) return std::snprintf(b, cap, "1%.18s", digits + 1);
-    return std::snprintf(b, cap, "-1%.18s", digits + 2);
+    return std::snprintf(b, cap, "%" PRIu64, v);
 }
 
 // (c1) Wide integers as values of unknown keys.
-std::string make_wide_unknown(std::size_t target, bool signed_twin) {
-    return fill(target, "[config]\noptimization_level = 2\n", "",
-                [signed_twin](char* b, std::size_t cap, std::size_t n) {
-                    int len = std::snprintf(b, cap, "wide_%zu = ", n);
-                    len += wide_literal(b + len, cap - static_cast<std::size_t>(len), n, signed_twin);
-                    len += std::snprintf(b + len, cap - static_cast<std::size_t>(len), "\n");
-                    return len;
-                });
+std::string make_wide_unknown(std::size_t target) {
+    return fill(target, "[config]\noptimization_level = 2\n", "", [](char* b, std::size_t cap, std::size_t n) {
+        int len = std::snprintf(b, cap, "wide_%zu = ", n);
+        len += wide_literal(b + len, cap - static_cast<std::size_t>(len), n);
+        len += std::snprintf(b + len, cap - static_cast<std::size_t>(len), "\n");
+        return len;
+    });
 }
 
 // (c2) Wide integers inside a key the loader maps: [load] input_size_list.
-std::string make_wide_mapped(std::size_t target, bool signed_twin) {
+std::string make_wide_mapped(std::size_t target) {
     return fill(target, "[load]\nmodel_type = \"Onnx\"\nmodel = \"m.onnx\"\ninput_size_list = [\n", "]\n",
-                [signed_twin](char* b, std::size_t cap, std::size_t n) {
+                [](char* b, std::size_t cap, std::size_t n) {
                     int len = std::snprintf(b, cap, "  [1, ");
-                    len += wide_literal(b + len, cap - static_cast<std::size_t>(len), n, signed_twin);
+                    len += wide_literal(b + len, cap - static_cast<std::size_t>(len), n);
                     len += std::snprintf(b + len, cap - static_cast<std::size_t>(len), ", 224, 224],\n");
                     return len;
                 });
@@ -159,81 +131,13 @@ std::size_t run_loader(const std::string& text) {
 }
 
 std::size_t run_bare(const std::string& text) {
-    try {
-        toml::table t = toml::parse(std::string_view(text));
-        return t.size();
-    } catch (const toml::parse_error& e) {
-        std::fprintf(stderr, "bare parse failed: %s\n", std::string(e.description()).c_str());
+    const vora::toml::Result r = vora::toml::parse(text);
+    if (const auto* err = std::get_if<vora::toml::Error>(&r)) {
+        std::fprintf(stderr, "bare parse failed at %u:%u: %s\n", err->span.begin.line, err->span.begin.column,
+                     err->message.c_str());
         std::_Exit(2);
     }
-}
-
-// ---------------------------------------------------------------------------
-// Child processes.
-// ---------------------------------------------------------------------------
-
-// Runs `body` in a child, which writes `count` doubles back through a pipe.
-std::vector<double> in_child(std::size_t count, const std::function<std::vector<double>()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(1);
-    }
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        std::perror("fork");
-        std::exit(1);
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        const std::vector<double> out = body();
-        const char* p = reinterpret_cast<const char*>(out.data());
-        std::size_t left = out.size() * sizeof(double);
-        while (left > 0) {
-            const ssize_t w = write(fds[1], p, left);
-            if (w <= 0) std::_Exit(3);
-            p += w;
-            left -= static_cast<std::size_t>(w);
-        }
-        std::_Exit(0);
-    }
-    close(fds[1]);
-    std::vector<double> out(count);
-    char* p = reinterpret_cast<char*>(out.data());
-    std::size_t left = count * sizeof(double);
-    while (left > 0) {
-        const ssize_t r = read(fds[0], p, left);
-        if (r <= 0) break;
-        p += r;
-        left -= static_cast<std::size_t>(r);
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (left != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "measurement child failed (status %d)\n", status);
-        std::exit(1);
-    }
-    return out;
-}
-
-// kB value of a "Name:   123 kB" line of /proc/self/status.
-double status_kb(const char* name) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(name);
-    while (std::getline(in, line)) {
-        if (line.compare(0, n, name) == 0 && line.size() > n && line[n] == ':') return std::atof(line.c_str() + n + 1);
-    }
-    return 0;
-}
-
-double seconds_of(const std::function<std::size_t()>& fn, std::size_t& sink) {
-    const auto t0 = std::chrono::steady_clock::now();
-    sink += fn();
-    const auto t1 = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(t1 - t0).count();
+    return std::get<vora::toml::Document>(r).node_count();
 }
 
 struct Timing {
@@ -242,44 +146,14 @@ struct Timing {
     double bytes;
 };
 
-// Best of `reps` of each, alternating so that both see the same machine load.
-Timing time_case(const std::function<std::string()>& make_loader_text,
-                 const std::function<std::string()>& make_bare_text, int reps) {
-    const auto out = in_child(3, [&] {
-        const std::string text = make_loader_text();
-        const std::string bare_text = make_bare_text ? make_bare_text() : text;
-        std::size_t sink = 0;
-        double best_loader = 1e300, best_bare = 1e300;
-        for (int i = 0; i < reps; ++i) {
-            best_loader = std::min(best_loader, seconds_of([&] { return run_loader(text); }, sink));
-            best_bare = std::min(best_bare, seconds_of([&] { return run_bare(bare_text); }, sink));
-        }
-        if (sink == 0) std::fprintf(stderr, "(nothing loaded)\n");
-        return std::vector<double>{best_loader, best_bare, static_cast<double>(text.size())};
+// Best of `reps` of each, alternating, in a child of its own.
+Timing time_case(const std::function<std::string()>& make_text, int reps) {
+    const auto out = bench::in_child(3, [&] {
+        const std::string text = make_text();
+        const auto best = bench::best_times({[&] { return run_loader(text); }, [&] { return run_bare(text); }}, reps);
+        return std::vector<double>{best[0], best[1], static_cast<double>(text.size())};
     });
     return {out[0], out[1], out[2]};
-}
-
-struct Peak {
-    double call_bytes;     // growth of the peak during the call
-    double process_bytes;  // the process's peak, text and program included
-};
-
-Peak peak_of(const std::function<std::string()>& make_text, bool loader) {
-    const auto out = in_child(2, [&] {
-        const std::string text = make_text();
-        malloc_trim(0);
-        {
-            std::ofstream reset("/proc/self/clear_refs");
-            reset << "5";
-        }
-        const double before = status_kb("VmRSS");
-        const std::size_t check = loader ? run_loader(text) : run_bare(text);
-        const double hwm = status_kb("VmHWM");
-        if (check == 0) std::fprintf(stderr, "(nothing loaded)\n");
-        return std::vector<double>{(hwm - before) * 1024.0, hwm * 1024.0};
-    });
-    return {out[0], out[1]};
 }
 
 int reps_for(std::size_t mb) { return mb <= 1 ? 7 : mb <= 10 ? 3 : 2; }
@@ -308,26 +182,22 @@ int main(int argc, char** argv) {
     struct Shape {
         const char* name;
         std::function<std::string(std::size_t)> make;
-        std::function<std::string(std::size_t)> make_bare;  // empty: the same text
         std::vector<std::size_t> sizes_mb;
     };
     const std::vector<Shape> shapes = {
-        {"(a) accuracy_analysis.inputs", make_inputs, {}, {1, 10, 100}},
-        {"(b1) unknown keys in [config]", make_unknown_keys, {}, {1, 10, 100}},
-        {"(b2) unknown tables", make_unknown_tables, {}, {1, 10}},
-        {"(b3) unknown quoted keys", make_quoted_keys, {}, {1, 10}},
-        {"(b4) floats, text has \"0x1.8p1\"", make_floats_hex_mention, {}, {1, 10}},
-        {"(c1) wide ints, unknown keys", [](std::size_t n) { return make_wide_unknown(n, false); },
-         [](std::size_t n) { return make_wide_unknown(n, true); }, {1, 10}},
-        {"(c2) wide ints, input_size_list", [](std::size_t n) { return make_wide_mapped(n, false); },
-         [](std::size_t n) { return make_wide_mapped(n, true); }, {1, 10}},
+        {"(a) accuracy_analysis.inputs", make_inputs, {1, 10, 100}},
+        {"(b1) unknown keys in [config]", make_unknown_keys, {1, 10, 100}},
+        {"(b2) unknown tables", make_unknown_tables, {1, 10}},
+        {"(b3) unknown quoted keys", make_quoted_keys, {1, 10}},
+        {"(b4) floats, text has \"0x1.8p1\"", make_floats_hex_mention, {1, 10}},
+        {"(c1) wide ints, unknown keys", make_wide_unknown, {1, 10}},
+        {"(c2) wide ints, input_size_list", make_wide_mapped, {1, 10}},
     };
 
-    std::printf("load_bench: vora::parse_configuration (loader) against bare toml::parse (bare)\n");
+    std::printf("load_bench: vora::parse_configuration (loader) against bare vora::toml::parse (bare)\n");
     std::printf("MB/s = file size / best time (1 MB: best of %d, 10 MB: best of %d, 100 MB: best of %d).\n",
                 reps_for(1), reps_for(10), reps_for(100));
-    std::printf("overhead = loader time / bare time - 1. For (c*) the bare parse reads the same document with\n"
-                "every wide literal replaced by a signed one of the same length (the bare parser refuses 2^63+).\n");
+    std::printf("overhead = loader time / bare time - 1.\n");
     std::printf("peak = growth of VmHWM during one call, as a multiple of the file size (the text itself and\n"
                 "the program not included); in parentheses the whole process's VmHWM / file size.\n\n");
     std::printf("%-32s | %6s | %9s | %9s | %8s | %11s | %11s\n", "case", "MB", "loader", "bare", "overhead",
@@ -341,11 +211,9 @@ int main(int argc, char** argv) {
             if (mb > max_mb) continue;
             const std::size_t target = mb * MB;
             const auto text = [&] { return shape.make(target); };
-            std::function<std::string()> bare_text;
-            if (shape.make_bare) bare_text = [&] { return shape.make_bare(target); };
-            const Timing t = time_case(text, bare_text, reps_for(mb));
-            const Peak lp = peak_of(text, true);
-            const Peak bp = peak_of(bare_text ? bare_text : text, false);
+            const Timing t = time_case(text, reps_for(mb));
+            const bench::Peak lp = bench::peak_of(text, run_loader);
+            const bench::Peak bp = bench::peak_of(text, run_bare);
             const double size_mb = t.bytes / MB;
             char lpeak[32], bpeak[32];
             std::snprintf(lpeak, sizeof lpeak, "%.2f (%.1f)", lp.call_bytes / t.bytes, lp.process_bytes / t.bytes);
