@@ -108,7 +108,7 @@ constexpr const char* kExportSchema = R"json({
 
 struct SchemaCase {
     const char* name;
-    json (*build)();
+    const json& (*build)();
     const char* expected;
 };
 
@@ -139,6 +139,8 @@ TEST_P(SectionSchema, IsExactlyTheDocument) {
     EXPECT_TRUE(json_equal(actual, expected)) << actual.dump(2) << "\n---\n" << expected.dump(2);
     EXPECT_TRUE(same_storage(actual, expected));
 }
+
+TEST_P(SectionSchema, IsTheSameDocumentOnEveryCall) { EXPECT_EQ(&GetParam().build(), &GetParam().build()); }
 
 INSTANTIATE_TEST_SUITE_P(Sections, SectionSchema,
                          ::testing::Values(SchemaCase{"config", &section_schema<ConfigConfig>, kConfigSchema},
