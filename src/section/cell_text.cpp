@@ -7,11 +7,8 @@
 #include "format.hpp"
 
 namespace vora {
-namespace {
 
-using json = nlohmann::json;
-
-void append_quoted(std::string& out, std::string_view text) {
+void append_json_string(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
     for (const char ch : text) {
@@ -37,6 +34,10 @@ void append_quoted(std::string& out, std::string_view text) {
     out.push_back('"');
 }
 
+namespace {
+
+using json = nlohmann::json;
+
 void append_compact(std::string& out, const json& value) {
     switch (value.type()) {
         case json::value_t::null: out += "null"; return;
@@ -44,7 +45,7 @@ void append_compact(std::string& out, const json& value) {
         case json::value_t::number_unsigned: out += std::to_string(value.get<json::number_unsigned_t>()); return;
         case json::value_t::number_integer: out += std::to_string(value.get<json::number_integer_t>()); return;
         case json::value_t::number_float: out += format_json_double(value.get<double>()); return;
-        case json::value_t::string: append_quoted(out, value.get_ref<const std::string&>()); return;
+        case json::value_t::string: append_json_string(out, value.get_ref<const std::string&>()); return;
         case json::value_t::array: {
             out.push_back('[');
             bool first = true;
@@ -62,7 +63,7 @@ void append_compact(std::string& out, const json& value) {
             for (const auto& [name, member] : value.items()) {
                 if (!first) out.push_back(',');
                 first = false;
-                append_quoted(out, name);
+                append_json_string(out, name);
                 out.push_back(':');
                 append_compact(out, member);
             }

@@ -1,10 +1,20 @@
-// The text of a JSON value in a summary cell, and the equality that decides
-// whether a key was set.
+// The text of a value in a summary cell, and the equality that decides
+// whether a key was set. Both are defined on the JSON form of a value
+// (record_json); the field-value forms give the same results straight from
+// the record's values, without building JSON values.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
+
+#include "configuration/fields.hpp"
+#include "format.hpp"
 
 namespace vora {
 
@@ -17,5 +27,99 @@ std::string cell_text(const nlohmann::json& value);
 // (unsigned integer, negative integer or float) and value. An integer of zero
 // and above counts as unsigned whichever way it is stored; 3 and 3.0 differ.
 bool json_equal(const nlohmann::json& a, const nlohmann::json& b);
+
+// Appends `text` as a quoted JSON string: quote, backslash and control
+// characters escaped, every other byte as it is.
+void append_json_string(std::string& out, std::string_view text);
+
+namespace cell_detail {
+
+template <class>
+inline constexpr bool unsupported_type = false;
+
+// Whether the JSON form of the value is null: an absent optional or a
+// non-finite float.
+template <class T>
+bool is_json_null(const T& value) {
+    if constexpr (is_optional<T>::value) {
+        return !value || is_json_null(*value);
+    } else if constexpr (std::is_same_v<T, float>) {
+        return !std::isfinite(value);
+    } else {
+        return false;
+    }
+}
+
+// The compact JSON text of the value's JSON form.
+template <class T>
+void append_json(std::string& out, const T& value) {
+    if (is_json_null(value)) {
+        out += "null";
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out += value ? "true" : "false";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        append_json_string(out, value);
+    } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
+                         std::is_same_v<T, std::int32_t>) {
+        out += std::to_string(value);
+    } else if constexpr (std::is_same_v<T, float>) {
+        out += format_json_double(static_cast<double>(value));
+    } else if constexpr (is_vector<T>::value) {
+        out.push_back('[');
+        bool first = true;
+        for (const auto& element : value) {
+            if (!first) out.push_back(',');
+            first = false;
+            append_json(out, element);
+        }
+        out.push_back(']');
+    } else if constexpr (is_optional<T>::value) {
+        append_json(out, *value);
+    } else {
+        static_assert(unsupported_type<T>, "no JSON form for this field type");
+    }
+}
+
+}  // namespace cell_detail
+
+// cell_text of the value's JSON form.
+template <class T>
+std::string value_cell_text(const T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        return value;
+    } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
+        if (value) return *value;
+        return "null";
+    } else {
+        std::string out;
+        cell_detail::append_json(out, value);
+        return out;
+    }
+}
+
+// json_equal of the two values' JSON forms: all null forms are alike (an
+// absent optional, a non-finite float), numbers compare by value within
+// their one representation.
+template <class T>
+bool same_json_form(const T& a, const T& b) {
+    const bool a_null = cell_detail::is_json_null(a);
+    const bool b_null = cell_detail::is_json_null(b);
+    if (a_null || b_null) return a_null && b_null;
+    if constexpr (is_optional<T>::value) {
+        return same_json_form(*a, *b);
+    } else if constexpr (is_vector<T>::value) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (!same_json_form(a[i], b[i])) return false;
+        }
+        return true;
+    } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string> ||
+                         std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
+                         std::is_same_v<T, std::int32_t> || std::is_same_v<T, float>) {
+        return a == b;
+    } else {
+        static_assert(cell_detail::unsupported_type<T>, "no JSON form for this field type");
+    }
+}
 
 }  // namespace vora

@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "configuration/schema.hpp"
 
 namespace vora {
 namespace {
@@ -92,6 +95,78 @@ INSTANTIATE_TEST_SUITE_P(
         EqualCase{"objects_extra_member", json::parse(R"({"a":1})"), json::parse(R"({"a":1,"b":null})"), false},
         EqualCase{"objects_values", json::parse(R"({"a":1})"), json::parse(R"({"a":1.0})"), false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The field-value forms give what cell_text and json_equal give on the JSON
+// forms of the same values, for every field of every record and every pair.
+template <class R>
+void expect_field_forms_match_json(const std::vector<R>& records) {
+    for (const R& a : records) {
+        const json a_form = record_json(a);
+        for_each_field<R>([&](const auto& f, std::size_t) {
+            const std::string key(f.key);
+            EXPECT_EQ(value_cell_text(f.get(a)), cell_text(a_form[key])) << R::name << "." << key;
+            for (const R& b : records) {
+                EXPECT_EQ(same_json_form(f.get(a), f.get(b)), json_equal(a_form[key], record_json(b)[key]))
+                    << R::name << "." << key << ": " << a_form[key].dump() << " vs " << record_json(b)[key].dump();
+            }
+        });
+    }
+}
+
+TEST(FieldValueForms, MatchTheJsonForms) {
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    ConfigConfig odd_floats;
+    odd_floats.mean_values = std::vector<float>{nan};
+    odd_floats.std_values = std::vector<float>{0.1f, -0.0f, 1e16f, 1.5e-7f};
+    odd_floats.quantized_dtype = "q\"b\\\n\x01\x7f\u00e9";
+    odd_floats.target_platform = "";
+    odd_floats.quant_img_RGB2BGR = std::nullopt;
+    odd_floats.float_dtype = std::nullopt;
+    odd_floats.optimization_level = 255;
+    ConfigConfig other_floats;  // [inf] and [nan] are both [null]; -0.0 and 0.0 are equal
+    other_floats.mean_values = std::vector<float>{inf};
+    other_floats.std_values = std::vector<float>{0.1f, 0.0f, 1e16f, -inf};
+    other_floats.quant_img_RGB2BGR = true;
+    other_floats.custom_string = "null";
+    other_floats.optimization_level = 0;
+    ConfigConfig empty_lists;
+    empty_lists.mean_values = std::vector<float>{};
+    empty_lists.std_values = std::vector<float>{-inf};
+    expect_field_forms_match_json(std::vector<ConfigConfig>{{}, odd_floats, other_floats, empty_lists});
+
+    OnnxLoadConfig lists;
+    lists.model = "";
+    lists.inputs = std::vector<std::string>{};
+    lists.input_size_list = std::vector<std::vector<Size>>{{}, {std::numeric_limits<Size>::max(), 0}};
+    lists.outputs = std::vector<std::string>{"a\"b", "c\\d", ""};
+    OnnxLoadConfig other_lists;
+    other_lists.inputs = std::vector<std::string>{"x"};
+    other_lists.input_size_list = std::vector<std::vector<Size>>{{}};
+    other_lists.input_initial_val_file = "f.npz";
+    expect_field_forms_match_json(std::vector<OnnxLoadConfig>{{}, lists, other_lists});
+
+    BuildConfig negative;
+    negative.vora_batch_size = std::numeric_limits<std::int32_t>::min();
+    negative.do_quantization = std::nullopt;
+    negative.dataset = "";
+    BuildConfig zero;
+    zero.vora_batch_size = 0;
+    zero.do_quantization = false;
+    zero.auto_hybrid = true;
+    BuildConfig largest;
+    largest.vora_batch_size = std::numeric_limits<std::int32_t>::max();
+    expect_field_forms_match_json(std::vector<BuildConfig>{{}, negative, zero, largest});
+
+    AccuracyAnalysisConfig accuracy;
+    accuracy.inputs = {"a.jpg", "\t"};
+    accuracy.device_id = "0";
+    expect_field_forms_match_json(std::vector<AccuracyAnalysisConfig>{{}, accuracy});
+
+    ExportConfig exports;
+    exports.export_path = "";
+    expect_field_forms_match_json(std::vector<ExportConfig>{{}, exports});
+}
 
 }  // namespace
 }  // namespace vora
