@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -19,6 +20,7 @@ using Size = std::uint64_t;
 
 struct ConfigConfig {
     static constexpr std::string_view name = "ConfigConfig";
+    static constexpr std::string_view method = "config";  // the converter method given this record
 
     std::optional<std::vector<float>> mean_values{};
     std::optional<std::vector<float>> std_values{};
@@ -62,6 +64,7 @@ struct ConfigConfig {
 
 struct OnnxLoadConfig {
     static constexpr std::string_view name = "OnnxLoadConfig";
+    static constexpr std::string_view method = "load_onnx";
 
     Text model = "model.onnx";
     std::optional<std::vector<Text>> inputs{};
@@ -99,6 +102,7 @@ struct LoadConfig {
 
 struct BuildConfig {
     static constexpr std::string_view name = "BuildConfig";
+    static constexpr std::string_view method = "build";
 
     std::optional<bool> do_quantization = true;
     std::optional<Text> dataset{};
@@ -118,11 +122,15 @@ struct BuildConfig {
 
 struct AccuracyAnalysisConfig {
     static constexpr std::string_view name = "AccuracyAnalysisConfig";
+    static constexpr std::string_view method = "accuracy_analysis";
 
     std::vector<Text> inputs{};
     std::optional<Text> output_dir{};
     std::optional<Text> target{};
     std::optional<Text> device_id{};
+
+    // The analysis runs only when there is something to analyse.
+    bool calls_converter() const { return !inputs.empty(); }
 
     static constexpr auto fields() {
         using R = AccuracyAnalysisConfig;
@@ -137,6 +145,7 @@ struct AccuracyAnalysisConfig {
 
 struct ExportConfig {
     static constexpr std::string_view name = "ExportConfig";
+    static constexpr std::string_view method = "export_vora";
 
     std::optional<Text> export_path{};
 
@@ -148,8 +157,9 @@ struct ExportConfig {
     }
 };
 
-// The whole file. Section order is the order of the converter calls and of
-// the summary.
+// The whole file, and the one list of its sections: loading, the summary and
+// the converter calls all walk Configuration::fields(), so its order is the
+// order of the converter calls and of the summary.
 struct Configuration {
     static constexpr std::string_view name = "Configuration";
 
@@ -170,5 +180,29 @@ struct Configuration {
         };
     }
 };
+
+// The record a section stands for in the summary and in its converter call:
+// the section's own record, except that [load] stands for the model source
+// its tag selected.
+template <class R>
+const R& section_record(const R& record) {
+    return record;
+}
+inline const OnnxLoadConfig& section_record(const LoadConfig& load) { return load.onnx(); }
+
+// Calls fn(key, record) for every section the configuration holds, in the
+// order of Configuration::fields(), with the record section_record gives. An
+// optional section that is absent is skipped.
+template <class Fn>
+void for_each_section(const Configuration& configuration, Fn&& fn) {
+    for_each_field<Configuration>([&](const auto& f, std::size_t) {
+        const auto& value = f.get(configuration);
+        if constexpr (is_optional<std::remove_cvref_t<decltype(value)>>::value) {
+            if (value) fn(f.key, section_record(*value));
+        } else {
+            fn(f.key, section_record(value));
+        }
+    });
+}
 
 }  // namespace vora

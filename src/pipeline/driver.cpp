@@ -42,11 +42,16 @@ Status call_step(PyObject* converter, std::string_view method, const CallArgumen
     return py::success();
 }
 
+// Calls the converter method of a section record, unless the record declines
+// the call.
 template <class Section>
-Status step(PyObject* converter, std::string_view method, const Section& section) {
+Status step(PyObject* converter, const Section& section) {
+    if constexpr (requires { section.calls_converter(); }) {
+        if (!section.calls_converter()) return py::success();
+    }
     // The arguments are built before the method is looked up.
     VORA_TRY(arguments, call_arguments(section));
-    return call_step(converter, method, arguments);
+    return call_step(converter, Section::method, arguments);
 }
 
 }  // namespace
@@ -56,14 +61,12 @@ Status run(const Configuration& configuration) {
     VORA_TRY(cls, py::getattr(module.get(), "VORA"));
     VORA_TRY(converter, py::checked(PyObject_CallObject(cls.get(), nullptr)));
 
-    VORA_CHECK(step(converter.get(), "config", configuration.config));
-    VORA_CHECK(step(converter.get(), "load_onnx", configuration.load.onnx()));
-    VORA_CHECK(step(converter.get(), "build", configuration.build));
-    if (configuration.accuracy_analysis && !configuration.accuracy_analysis->inputs.empty()) {
-        VORA_CHECK(step(converter.get(), "accuracy_analysis", *configuration.accuracy_analysis));
-    }
-    VORA_CHECK(step(converter.get(), "export_vora", configuration.exports));
-    return py::success();
+    // One call per section, in section order; the first failure ends the run.
+    Status status = py::success();
+    for_each_section(configuration, [&](std::string_view, const auto& section) {
+        if (status.ok()) status = step(converter.get(), section);
+    });
+    return status;
 }
 
 }  // namespace vora::pipeline

@@ -17,11 +17,8 @@ std::string framed(std::string_view section_name, const Table& table) {
 
 std::string configuration_summary(const Configuration& configuration) {
     std::string out = "\n[Configuration Summary]\n\n";
-    out += section_summary("config", configuration.config);
-    out += section_summary("load", configuration.load.onnx());
-    out += section_summary("build", configuration.build);
-    if (configuration.accuracy_analysis) out += section_summary("accuracy_analysis", *configuration.accuracy_analysis);
-    out += section_summary("export", configuration.exports);
+    for_each_section(configuration,
+                     [&](std::string_view key, const auto& record) { out += section_summary(key, record); });
     return out;
 }
 

@@ -78,8 +78,8 @@ std::string section_summary(std::string_view section_name, const Record& record)
     return summary_detail::framed(section_name, table);
 }
 
-// The banner "\n[Configuration Summary]\n\n" followed by the sections config,
-// load, build, accuracy_analysis (when present) and export.
+// The banner "\n[Configuration Summary]\n\n" followed by the sections in the
+// order of Configuration::fields() (accuracy_analysis only when present).
 std::string configuration_summary(const Configuration& configuration);
 
 }  // namespace vora

@@ -1,6 +1,7 @@
 #include "section/summary.hpp"
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -187,6 +188,37 @@ TEST(SectionSummary, KeyOrderOfEverySection) {
                                         "outputs"}));
     EXPECT_EQ(keys(section_summary("accuracy_analysis", AccuracyAnalysisConfig{})),
               (std::vector<std::string>{"Key", "device_id", "inputs", "output_dir", "target"}));
+}
+
+// Each section the configuration holds, as "key record-name method": [load]
+// stands for its model source, an absent [accuracy_analysis] is left out.
+std::vector<std::string> sections_of(const Configuration& configuration) {
+    std::vector<std::string> seen;
+    for_each_section(configuration, [&](std::string_view key, const auto& record) {
+        using R = std::remove_cvref_t<decltype(record)>;
+        seen.push_back(std::string(key) + " " + std::string(R::name) + " " + std::string(R::method));
+    });
+    return seen;
+}
+
+TEST(ForEachSection, KeysRecordsAndMethodsInOrder) {
+    Configuration configuration;
+    EXPECT_EQ(sections_of(configuration),
+              (std::vector<std::string>{"config ConfigConfig config", "load OnnxLoadConfig load_onnx",
+                                        "build BuildConfig build", "export ExportConfig export_vora"}));
+    configuration.accuracy_analysis.emplace();
+    EXPECT_EQ(sections_of(configuration),
+              (std::vector<std::string>{"config ConfigConfig config", "load OnnxLoadConfig load_onnx",
+                                        "build BuildConfig build",
+                                        "accuracy_analysis AccuracyAnalysisConfig accuracy_analysis",
+                                        "export ExportConfig export_vora"}));
+
+    // The records handed out are the configuration's own.
+    std::vector<const void*> records;
+    for_each_section(configuration, [&](std::string_view, const auto& record) { records.push_back(&record); });
+    EXPECT_EQ(records, (std::vector<const void*>{&configuration.config, &configuration.load.onnx(),
+                                                 &configuration.build, &*configuration.accuracy_analysis,
+                                                 &configuration.exports}));
 }
 
 TEST(ConfigurationSummary, SectionsInOrder) {
