@@ -27,6 +27,9 @@ import vora_convert_inner
 
 REPO = Path(__file__).resolve().parent.parent
 
+# rust_explain should cost at most this many times its floor (best rounds).
+GOAL_RATIO = 3.0
+
 # Used only when the repository has no examples/example.toml.
 FALLBACK_CONFIG = """\
 # Conversion of an image classifier.
@@ -154,11 +157,14 @@ def main() -> int:
     print(f"file   : {path} ({file_size} bytes); output {len(output)} bytes to fd 1 -> /dev/null")
     print(f"timing : {args.rounds} alternating rounds x {args.calls} calls each")
     print()
-    print(f"{'':34} | {'mean/call':>10} | {'best round':>10}")
-    print(f"{'-' * 34}-+-{'-' * 10}-+-{'-' * 10}")
-    print(f"{'rust_explain(path)':34} | {explain_mean * 1e6:7.2f} us | {explain_best * 1e6:7.2f} us")
-    print(f"{'floor: os.read file + os.write out':34} | {floor_mean * 1e6:7.2f} us | {floor_best * 1e6:7.2f} us")
-    print(f"{'ratio explain / floor':34} | {explain_mean / floor_mean:8.2f} x | {explain_best / floor_best:8.2f} x")
+    ratio_mean = explain_mean / floor_mean
+    ratio_best = explain_best / floor_best
+    verdict = "met" if ratio_best <= GOAL_RATIO else "MISSED"
+    print(f"{'':34} | {'mean/call':>10} | {'best round':>10} | goal")
+    print(f"{'-' * 34}-+-{'-' * 10}-+-{'-' * 10}-+-{'-' * 14}")
+    print(f"{'rust_explain(path)':34} | {explain_mean * 1e6:7.2f} us | {explain_best * 1e6:7.2f} us |")
+    print(f"{'floor: os.read file + os.write out':34} | {floor_mean * 1e6:7.2f} us | {floor_best * 1e6:7.2f} us |")
+    print(f"{'ratio explain / floor':34} | {ratio_mean:8.2f} x | {ratio_best:8.2f} x | <= {GOAL_RATIO:g} x {verdict}")
     return 0
 
 
