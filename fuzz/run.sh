@@ -50,7 +50,7 @@ for target in "${targets[@]}"; do
     if [ "${#regressions[@]}" -gt 0 ]; then
         if ! "$build/$target" "${regressions[@]}" >"$log" 2>&1; then
             echo "$target: a regression input fails again" >&2
-            tail -n 40 "$log" >&2
+            grep -E 'Running:|invariant broken|ERROR:|runtime error|SUMMARY:' "$log" | tail -n 20 >&2
             status=1
             continue
         fi
