@@ -1,6 +1,7 @@
 """Shared fixtures: the converter stand-in, configuration files, subprocesses."""
 
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -80,3 +81,33 @@ def run_python(tmp_path):
         return result.stdout
 
     return run
+
+
+@pytest.fixture(scope="session")
+def toml_dump():
+    """Path of the toml_dump tool (tagged JSON of a TOML document).
+
+    VORA_TOML_DUMP names it (CI points it at its sanitizer build); otherwise it
+    is built with CMake into build/toml-dump. Without CMake or a C++ compiler
+    the tests that need it are skipped.
+    """
+    given = os.environ.get("VORA_TOML_DUMP")
+    if given:
+        if not (os.path.isfile(given) and os.access(given, os.X_OK)):
+            pytest.fail(f"VORA_TOML_DUMP={given} is not an executable file")
+        return given
+    cmake = shutil.which("cmake")
+    compiler = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++") or shutil.which("clang++")
+    if not cmake or not compiler:
+        pytest.skip("toml_dump: VORA_TOML_DUMP is not set and there is no cmake and C++ compiler to build it")
+    build = REPO / "build" / "toml-dump"
+    configure = [cmake, "-S", str(REPO), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                 "-DVORA_BUILD_MODULE=OFF", "-DVORA_BUILD_TESTS=ON"]
+    if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
+        configure += ["-G", "Ninja"]
+    done = subprocess.run(configure, capture_output=True, text=True)
+    if done.returncode != 0:
+        pytest.skip(f"toml_dump: VORA_TOML_DUMP is not set and CMake cannot configure the build:\n{done.stderr}")
+    done = subprocess.run([cmake, "--build", str(build), "--target", "toml_dump", "-j1"], capture_output=True, text=True)
+    assert done.returncode == 0, f"building toml_dump failed:\n{done.stdout}\n{done.stderr}"
+    return str(build / "toml_dump")
