@@ -11,6 +11,9 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF
     -DVORA_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
 (cd "$build" && ctest --output-on-failure)
+# The TOML differential tests in tests/python read documents through the
+# sanitizer build of toml_dump.
+export VORA_TOML_DUMP="$PWD/$build/toml_dump"
 
 # Fuzzing: each libFuzzer target for 60 s from the seed corpus (built with
 # clang in a build directory of its own; fails on any crash).
