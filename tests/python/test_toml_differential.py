@@ -722,6 +722,17 @@ EDGES = [
     "a = true\nb = false", "a = tru", "a = True", "[ a . 'b' ]\n", "[[ a ]]\n", "[ [a]]", "[a] b = 1", "a = 1 b = 2",
     "é = 1", '"é" = 1', "a = 'é'", "[\"a\".'b'.c]", "a = [[1, 2], ['x'], [{b = 1}]]", "a = [\n# c\n1,\n# d\n]",
     "a = 1 # comment\x00", "a = \"\\\n\"", 'a = "a\\ b"', 'a = """a\\ b"""', 'a = """a\\  \n b"""', 'a = """a\\\tb"""',
+    # which tables a header, a dotted key or an inline table may still define or extend
+    "[a.b.c]\n[a]\nb.d = 1", "[a.b.c]\n[a]\nb = 1", "[a]\nb.c.d = 1\n[a.b.e]", "[a]\nb.c.d = 1\n[a.b.c]", "[a]\nb.c = 1\n[a.b]\n",
+    "a.b.c = 1\na.b = {}", "a = {b.c = 1, b.d = 2}", "a = {b.c = 1, b = {}}", "a = {b = {c = 1}, b.d = 2}",
+    "[[a]]\nb.c = 1\n[a.b]\n", "[[a]]\n[a.b]\n[[a]]\n[a.b]", "[[a]]\n[[a.b]]\n[a.b]", "[a]\n[[a.b]]\n[[a]]",
+    "a = [{b = 1}]\n[[a]]", "a = [{b = 1}]\n[a.c]", "[[a]]\nb = [1]\n[[a.b]]", "x.y = 1\n[x.y.z]", "x.y.z = 1\n[x]\n[x.y.w]",
+    "[x]\ny.z = 1\n[x.y]\nw = 2", "[x.y]\n[x]\ny.z = 1", "[x.y]\nz = 1\n[x]\ny.w = 2", "[x.y.z]\n[x]\ny.w = 2",
+    "a.b = 1\n[a.c]\n", "[a]\nb = {}\n[a.b.c]", "[a]\nb = []\n[[a.b]]", "a = 1\n[a]", "[a]\n[a.b]\n[a]",
+    "[\"a\"]\n[a]", "[a.'b']\n[a.\"b\"]", "\"a\" = 1\n'a' = 2", "a = 1\n\"\\u0061\" = 2",
+    "a = {b = 1}\na.c = 2", "[t]\na = {}\n[t.a]", "a = [[{b=1}]]\n[[a]]",
+    "[a]\nx = 1\n[a.b]\ny = 2\n[a]\nz = 3", "[[a.b]]\n[[a]]", "[[a]]\n[[a.b]]\n[[a]]\n[[a.b]]",
+    "[a.b]\n[[a]]", "[[a.b]]\n[a]\n[[a.b]]", "k = 1\n[[k.x]]",
 ]
 
 
