@@ -93,13 +93,19 @@ std::size_t Array::size() const {
 namespace {
 
 std::uint64_t hash_key(NodeId table, std::string_view key) {
-    // FNV-1a over the key, seeded with the table.
+    // FNV-1a over the key, seeded with the table, then mixed so that the
+    // low bits the index uses depend on every byte.
     std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t{table} * 0x9E3779B97F4A7C15ull);
     for (unsigned char c : key) {
         h ^= c;
         h *= 0x100000001b3ull;
     }
-    return h ^ (h >> 29);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    h ^= h >> 33;
+    return h;
 }
 
 }  // namespace
@@ -107,10 +113,11 @@ std::uint64_t hash_key(NodeId table, std::string_view key) {
 std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
     if (slots_.empty()) return no_node;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash_key(table, key) & mask;; i = (i + 1) & mask) {
+    const auto tag = static_cast<std::uint32_t>(hash_key(table, key) >> 32);
+    for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.entry == no_node) return no_node;
-        if (s.table == table) {
+        if (s.tag == tag && s.table == table) {
             const Entry& e = entries_[s.entry];
             if (stored(e.name, e.name_len) == key) return s.entry;
         }
@@ -464,22 +471,23 @@ std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value) {
         doc_.entries_[t.v.r.last].next = id;
     }
     t.v.r.last = id;
-    if ((doc_.entries_.size() + 1) * 2 > doc_.slots_.size()) grow_index();
+    // At most 70 % of the slots are taken.
+    if ((doc_.entries_.size() + 1) * 10 > doc_.slots_.size() * 7) grow_index();
     const std::size_t mask = doc_.slots_.size() - 1;
-    std::size_t i = hash_key(table, name(k)) & mask;
+    const auto tag = static_cast<std::uint32_t>(hash_key(table, name(k)) >> 32);
+    std::size_t i = tag & mask;
     while (doc_.slots_[i].entry != no_node) i = (i + 1) & mask;
-    doc_.slots_[i] = Document::Slot{table, id};
+    doc_.slots_[i] = Document::Slot{table, id, tag};
     return id;
 }
 
 void Parser::grow_index() {
     std::size_t size = doc_.slots_.empty() ? 64 : doc_.slots_.size() * 2;
-    std::vector<Document::Slot> slots(size, Document::Slot{no_node, no_node});
+    std::vector<Document::Slot> slots(size, Document::Slot{no_node, no_node, 0});
     const std::size_t mask = size - 1;
     for (const Document::Slot& s : doc_.slots_) {
         if (s.entry == no_node) continue;
-        const Entry& e = doc_.entries_[s.entry];
-        std::size_t i = hash_key(s.table, doc_.stored(e.name, e.name_len)) & mask;
+        std::size_t i = s.tag & mask;
         while (slots[i].entry != no_node) i = (i + 1) & mask;
         slots[i] = s;
     }

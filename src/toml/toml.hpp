@@ -258,6 +258,7 @@ private:
     struct Slot {
         NodeId table;
         std::uint32_t entry;
+        std::uint32_t tag;  // the key's hash: picks its home slot, and passes over other keys unread
     };
     std::vector<Slot> slots_;
 };
