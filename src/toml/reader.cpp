@@ -414,7 +414,7 @@ private:
     NodeId parse_multiline_basic();
     NodeId parse_multiline_literal();
     NodeId parse_number_or_date();
-    NodeId parse_date_time(std::size_t begin);
+    NodeId parse_date_time(std::size_t begin, bool date);
     NodeId string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length);
 
     // -- structure --------------------------------------------------------------
@@ -895,9 +895,9 @@ NodeId Parser::parse_number_or_date() {
     // Date-times start with four digits and `-`, times with two and `:`.
     if (begin + 4 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && is_digit(s_[begin + 2]) &&
         is_digit(s_[begin + 3]) && s_[begin + 4] == '-')
-        return parse_date_time(begin);
+        return parse_date_time(begin, true);
     if (begin + 2 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && s_[begin + 2] == ':')
-        return parse_date_time(begin);
+        return parse_date_time(begin, false);
 
     std::size_t i = begin;
     bool negative = false;
@@ -1092,7 +1092,7 @@ NodeId Parser::parse_number_or_date() {
     return id;
 }
 
-NodeId Parser::parse_date_time(std::size_t begin) {
+NodeId Parser::parse_date_time(std::size_t begin, bool date) {
     DateTime dt;
     std::size_t i = begin;
     auto two = [&](std::size_t at, const char* what) -> unsigned {
@@ -1103,7 +1103,7 @@ NodeId Parser::parse_date_time(std::size_t begin) {
     bool has_date = false;
     bool has_time = false;
     bool has_offset = false;
-    if (begin + 4 < n_ && s_[begin + 4] == '-') {
+    if (date) {
         has_date = true;
         const unsigned year = static_cast<unsigned>((s_[i] - '0') * 1000 + (s_[i + 1] - '0') * 100 + (s_[i + 2] - '0') * 10 + (s_[i + 3] - '0'));
         i += 5;
