@@ -1096,8 +1096,10 @@ NodeId Parser::parse_date_time(std::size_t begin, bool date) {
     DateTime dt;
     std::size_t i = begin;
     auto two = [&](std::size_t at, const char* what) -> unsigned {
-        if (!is_digit(peek(at)) || !is_digit(peek(at + 1)))
-            fail(at, std::string("invalid date-time: expected two digits for the ") + what + ", found " + found(is_digit(peek(at)) ? at + 1 : at));
+        if (!is_digit(peek(at)) || !is_digit(peek(at + 1))) {
+            const std::size_t bad = is_digit(peek(at)) ? at + 1 : at;
+            fail(bad, std::string("invalid date-time: expected two digits for the ") + what + ", found " + found(bad));
+        }
         return static_cast<unsigned>((s_[at] - '0') * 10 + (s_[at + 1] - '0'));
     };
     bool has_date = false;
