@@ -404,7 +404,9 @@ private:
     std::uint32_t find(NodeId table, std::string_view key) const { return doc_.find_entry(table, key); }
     std::uint32_t add_entry(NodeId table, const Segment& k, NodeId value);
     void grow_index();
-    std::string key_path(std::size_t count) const;
+    // The first `count` parts of the key just read, as written in messages;
+    // `within_header` puts the path of the current [header] in front.
+    std::string key_path(std::size_t count, bool within_header = false) const;
 
     // -- values ---------------------------------------------------------------
     NodeId parse_value(std::uint32_t depth);
@@ -422,7 +424,7 @@ private:
     void key_value();
     // Walks keys_[0..count-1) as dotted keys from `table`; returns the table
     // that holds the last key.
-    NodeId dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth);
+    NodeId dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth, bool within_header);
 
     void check_depth(std::uint32_t depth, std::size_t offset) {
         if (depth > options_.max_depth)
@@ -441,6 +443,7 @@ private:
     Position cur_{};
 
     std::vector<Segment> keys_;
+    std::vector<Segment> header_keys_;  // the key of the current [header]
     NodeId current_ = 0;              // the table that key/value lines go into
     std::uint32_t current_depth_ = 0;
 
@@ -494,11 +497,12 @@ void Parser::grow_index() {
     doc_.slots_ = std::move(slots);
 }
 
-std::string Parser::key_path(std::size_t count) const {
+std::string Parser::key_path(std::size_t count, bool within_header) const {
     std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t prefix = within_header ? header_keys_.size() : 0;
+    for (std::size_t i = 0; i < prefix + count; ++i) {
         if (i) out += '.';
-        const std::string_view k = name(keys_[i]);
+        const std::string_view k = name(i < prefix ? header_keys_[i] : keys_[i - prefix]);
         bool bare = !k.empty();
         for (unsigned char c : k) bare = bare && is_bare_key_char(c);
         if (bare) {
@@ -1297,7 +1301,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
         ++pos_;
         skip_ws();
         std::uint32_t holder_depth = 0;
-        const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth);
+        const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth, false);
         const Segment& last = keys_.back();
         if (find(holder, name(last)) != no_node)
             fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end);
@@ -1312,7 +1316,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
 // Tables
 // ---------------------------------------------------------------------------
 
-NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth) {
+NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* out_depth, bool within_header) {
     NodeId cur = table;
     for (std::size_t i = 0; i + 1 < keys_.size(); ++i) {
         const Segment& k = keys_[i];
@@ -1331,20 +1335,20 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
         if (nd.type == Type::Table) {
             const std::uint8_t st = state(v);
             if (st == header_table)
-                fail(k.begin, "cannot add keys to table " + key_path(i + 1) + " here: it is defined by its own [" +
-                                  key_path(i + 1) + "] header",
+                fail(k.begin, "cannot add keys to table " + key_path(i + 1, within_header) + " here: it is defined by its own [" +
+                                  key_path(i + 1, within_header) + "] header",
                      k.end);
             if (st == inline_table)
-                fail(k.begin, "cannot add keys to " + key_path(i + 1) + ": it is an inline table, closed when written",
+                fail(k.begin, "cannot add keys to " + key_path(i + 1, within_header) + ": it is an inline table, closed when written",
                      k.end);
             if (st == implicit_table) set_state(v, dotted_table);
             cur = v;
             continue;
         }
         if (nd.type == Type::Array && (nd.flags & array_of_tables))
-            fail(k.begin, "cannot add keys to " + key_path(i + 1) + " with a dotted key: it is an array of tables",
+            fail(k.begin, "cannot add keys to " + key_path(i + 1, within_header) + " with a dotted key: it is an array of tables",
                  k.end);
-        fail(k.begin, "cannot use " + key_path(i + 1) + " as a table: it already holds a value", k.end);
+        fail(k.begin, "cannot use " + key_path(i + 1, within_header) + " as a table: it already holds a value", k.end);
     }
     *out_depth = depth;
     return cur;
@@ -1356,10 +1360,10 @@ void Parser::key_value() {
     ++pos_;
     skip_ws();
     std::uint32_t depth = 0;
-    const NodeId holder = dotted_parent(current_, current_depth_, &depth);
+    const NodeId holder = dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
     if (find(holder, name(last)) != no_node)
-        fail(last.begin, "duplicate key " + key_path(keys_.size()), last.end);
+        fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
     const std::uint32_t entry = add_entry(holder, last, no_node);
     pending_.clear();
     const NodeId value = parse_value(depth + 1);
@@ -1452,6 +1456,7 @@ void Parser::header() {
     }
     current_ = cur;
     current_depth_ = depth;
+    header_keys_ = keys_;
     end_of_line("the table header");
 }
 
