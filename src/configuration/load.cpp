@@ -1,6 +1,5 @@
 #include "configuration/load.hpp"
 
-#include <algorithm>
 #include <array>
 #include <limits>
 #include <string>
@@ -180,9 +179,13 @@ MaybeError map_table(toml::Table table, R& out) {
     for_each_field<R>([&](const auto& f, std::size_t index) {
         if (const toml::Value value = table.get(f.key)) entries[present++] = Entry{value.span().begin, index, value};
     });
-    std::sort(entries.begin(), entries.begin() + present, [](const Entry& a, const Entry& b) {
-        return a.at.line != b.at.line ? a.at.line < b.at.line : a.at.column < b.at.column;
-    });
+    // An insertion sort: a record has a handful of keys.
+    auto before = [](const toml::Position& a, const toml::Position& b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    };
+    for (std::size_t k = 1; k < present; ++k) {
+        for (std::size_t j = k; j > 0 && before(entries[j].at, entries[j - 1].at); --j) std::swap(entries[j], entries[j - 1]);
+    }
     MaybeError err;
     for (std::size_t k = 0; k < present && !err; ++k) {
         any_field<R>([&](const auto& f, std::size_t index) {
