@@ -8,7 +8,7 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq g++ libtomlplusplus-dev nlohmann-json3-dev libgtest-dev >/dev/null
+$SUDO apt-get install -y -qq g++ nlohmann-json3-dev libgtest-dev >/dev/null
 # clang and its runtime (libFuzzer, the sanitizers) for the fuzz targets under fuzz/.
 $SUDO apt-get install -y -qq clang libclang-rt-dev >/dev/null
 
