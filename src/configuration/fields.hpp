@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -70,23 +71,28 @@ constexpr F with_rank(F f, int rank) {
     return f;
 }
 
+// The declarations of a record's keys, one constant per record type (a local
+// constant in the walks below would be copied onto the stack on every call).
+template <class Record>
+inline constexpr auto fields_of = Record::fields();
+
 // Calls fn(field, index) for every field of Record, in declaration order.
 template <class Record, class Fn>
 constexpr void for_each_field(Fn&& fn) {
-    constexpr auto fields = Record::fields();
+    constexpr const auto& fields = fields_of<Record>;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (fn(std::get<I>(fields), I), ...);
-    }(std::make_index_sequence<std::tuple_size_v<decltype(fields)>>{});
+    }(std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(fields)>>>{});
 }
 
 // Like for_each_field, but stops at the first call that returns true.
 // Returns whether it stopped.
 template <class Record, class Fn>
 constexpr bool any_field(Fn&& fn) {
-    constexpr auto fields = Record::fields();
+    constexpr const auto& fields = fields_of<Record>;
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
         return (fn(std::get<I>(fields), I) || ...);
-    }(std::make_index_sequence<std::tuple_size_v<decltype(fields)>>{});
+    }(std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(fields)>>>{});
 }
 
 template <class Record>

@@ -176,9 +176,15 @@ MaybeError map_table(toml::Table table, R& out) {
     };
     std::array<Entry, field_count<R>()> entries;
     std::size_t present = 0;
-    for_each_field<R>([&](const auto& f, std::size_t index) {
-        if (const toml::Value value = table.get(f.key)) entries[present++] = Entry{value.span().begin, index, value};
-    });
+    // One walk over the table's entries (a table holds few keys, unknown
+    // ones aside), each matched against the declared keys.
+    for (const toml::Member member : table) {
+        any_field<R>([&](const auto& f, std::size_t index) {
+            if (f.key.size() != member.key.size() || f.key != member.key) return false;
+            entries[present++] = Entry{member.value.span().begin, index, member.value};
+            return true;
+        });
+    }
     // An insertion sort: a record has a handful of keys.
     auto before = [](const toml::Position& a, const toml::Position& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;

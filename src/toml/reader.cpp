@@ -93,12 +93,20 @@ std::size_t Array::size() const {
 namespace {
 
 std::uint64_t hash_key(NodeId table, std::string_view key) {
-    // FNV-1a over the key, seeded with the table, then mixed so that the
-    // low bits the index uses depend on every byte.
-    std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t{table} * 0x9E3779B97F4A7C15ull);
-    for (unsigned char c : key) {
-        h ^= c;
-        h *= 0x100000001b3ull;
+    // Eight bytes at a time, seeded with the table, then mixed so that the
+    // bits the index uses depend on every byte.
+    std::uint64_t h = (std::uint64_t{table} * 0x9E3779B97F4A7C15ull) ^ (key.size() * 0xC2B2AE3D27D4EB4Full);
+    const char* p = key.data();
+    std::size_t n = key.size();
+    while (true) {
+        std::uint64_t w = 0;
+        const std::size_t take = n < 8 ? n : 8;
+        std::memcpy(&w, p, take);
+        h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 32;
+        if (n <= 8) break;
+        p += 8;
+        n -= 8;
     }
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdull;
@@ -111,9 +119,12 @@ std::uint64_t hash_key(NodeId table, std::string_view key) {
 }  // namespace
 
 std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
+    return find_entry(table, key, static_cast<std::uint32_t>(hash_key(table, key) >> 32));
+}
+
+std::uint32_t Document::find_entry(NodeId table, std::string_view key, std::uint32_t tag) const {
     if (slots_.empty()) return no_node;
     const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash_key(table, key) >> 32);
     for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.entry == no_node) return no_node;
@@ -130,7 +141,7 @@ std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
 
 namespace {
 
-bool is_bare_key_char(unsigned char c) {
+constexpr bool is_bare_key_char(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -184,6 +195,14 @@ void append_utf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
+
+struct BareKeyChars {
+    bool c[256];
+    constexpr BareKeyChars() : c{} {
+        for (int i = 0; i < 256; ++i) c[i] = is_bare_key_char(static_cast<unsigned char>(i));
+    }
+};
+constexpr BareKeyChars bare_key_chars;
 
 // Character classes for the string scanners: 0 is an ordinary character.
 enum : std::uint8_t { plain = 0, cls_quote = 1, cls_apostrophe = 2, cls_backslash = 3, cls_newline = 4, cls_cr = 5,
@@ -252,17 +271,33 @@ private:
         std::uint32_t line = cur_.line;
         std::uint32_t column = cur_.column;
         std::size_t line_start = cur_line_start_;
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(s_.data());
-        for (; i < offset; ++i) {
-            const unsigned char c = p[i];
+        const char* p = s_.data();
+        auto step = [&](std::size_t k) {
+            const auto c = static_cast<unsigned char>(p[k]);
             if (c == '\n') {
                 ++line;
                 column = 1;
-                line_start = i + 1;
+                line_start = k + 1;
             } else {
                 column += (c & 0xC0) != 0x80;
             }
+        };
+        // Eight bytes at a time while they hold neither a line feed nor a
+        // non-ASCII byte.
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        constexpr std::uint64_t highs = 0x8080808080808080ull;
+        while (i + 8 <= offset) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            const std::uint64_t feeds = w ^ (ones * '\n');
+            if (((feeds - ones) & ~feeds & highs) == 0 && (w & highs) == 0) {
+                column += 8;
+                i += 8;
+            } else {
+                for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
+            }
         }
+        for (; i < offset; ++i) step(i);
         cur_off_ = offset;
         cur_ = Position{line, column};
         cur_line_start_ = line_start;
@@ -312,7 +347,18 @@ private:
     void skip_comment() {
         ++pos_;
         const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        constexpr std::uint64_t highs = 0x8080808080808080ull;
         while (pos_ < n_) {
+            // Eight printable ASCII characters at a time.
+            while (pos_ + 8 <= n_) {
+                std::uint64_t w;
+                std::memcpy(&w, p + pos_, 8);
+                const std::uint64_t del = w ^ (ones * 0x7F);
+                if ((w & highs) | ((w - ones * 0x20) & ~w & highs) | ((del - ones) & ~del & highs)) break;
+                pos_ += 8;
+            }
+            if (pos_ >= n_) return;
             const unsigned char c = p[pos_];
             if (c >= 0x20 && c < 0x7F) {
                 ++pos_;
@@ -401,8 +447,12 @@ private:
     void read_key(std::string_view context);
     void read_simple_key(std::string_view context);
 
-    std::uint32_t find(NodeId table, std::string_view key) const { return doc_.find_entry(table, key); }
-    std::uint32_t add_entry(NodeId table, const Segment& k, NodeId value);
+    // Looking a key up tells the hash it would be added under.
+    std::uint32_t find(NodeId table, std::string_view key, std::uint32_t* tag) const {
+        *tag = static_cast<std::uint32_t>(hash_key(table, key) >> 32);
+        return doc_.find_entry(table, key, *tag);
+    }
+    std::uint32_t add_entry(NodeId table, const Segment& k, NodeId value, std::uint32_t tag);
     void grow_index();
     // The first `count` parts of the key just read, as written in messages;
     // `within_header` puts the path of the current [header] in front.
@@ -458,7 +508,7 @@ private:
     std::string scratch_;
 };
 
-std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value) {
+std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value, std::uint32_t tag) {
     if (doc_.entries_.size() >= 0x7FFFFFF0u) fail(k.begin, "the document holds too many keys");
     Entry e;
     e.key_span = k.span;
@@ -477,7 +527,6 @@ std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value) {
     // At most 70 % of the slots are taken.
     if ((doc_.entries_.size() + 1) * 10 > doc_.slots_.size() * 7) grow_index();
     const std::size_t mask = doc_.slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash_key(table, name(k)) >> 32);
     std::size_t i = tag & mask;
     while (doc_.slots_[i].entry != no_node) i = (i + 1) & mask;
     doc_.slots_[i] = Document::Slot{table, id, tag};
@@ -535,7 +584,7 @@ void Parser::read_simple_key(std::string_view context) {
         if (s_.substr(pos_, 3) == "'''") fail(pos_, "a key may not be a multi-line string", pos_ + 3);
         parse_literal_string(true, &k);
     } else {
-        while (pos_ < n_ && is_bare_key_char(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+        while (pos_ < n_ && bare_key_chars.c[static_cast<unsigned char>(s_[pos_])]) ++pos_;
         if (pos_ == begin) {
             const auto b = static_cast<unsigned char>(peek(pos_));
             if (b >= 0x80 || b == '+')
@@ -1303,9 +1352,10 @@ NodeId Parser::parse_value(std::uint32_t depth) {
         std::uint32_t holder_depth = 0;
         const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth, false);
         const Segment& last = keys_.back();
-        if (find(holder, name(last)) != no_node)
+        std::uint32_t tag;
+        if (find(holder, name(last), &tag) != no_node)
             fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end);
-        pending_.push_back(add_entry(holder, last, no_node));
+        pending_.push_back(add_entry(holder, last, no_node, tag));
         depth = holder_depth + 1;
         continue;
     }
@@ -1322,11 +1372,12 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
         const Segment& k = keys_[i];
         ++depth;
         check_depth(depth, k.begin);
-        const std::uint32_t e = find(cur, name(k));
+        std::uint32_t tag;
+        const std::uint32_t e = find(cur, name(k), &tag);
         if (e == no_node) {
             const NodeId t = new_node(Type::Table, k.span);
             set_state(t, dotted_table);
-            add_entry(cur, k, t);
+            add_entry(cur, k, t, tag);
             cur = t;
             continue;
         }
@@ -1362,9 +1413,10 @@ void Parser::key_value() {
     std::uint32_t depth = 0;
     const NodeId holder = dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
-    if (find(holder, name(last)) != no_node)
+    std::uint32_t tag;
+    if (find(holder, name(last), &tag) != no_node)
         fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
-    const std::uint32_t entry = add_entry(holder, last, no_node);
+    const std::uint32_t entry = add_entry(holder, last, no_node, tag);
     pending_.clear();
     const NodeId value = parse_value(depth + 1);
     doc_.entries_[entry].value = value;
@@ -1395,12 +1447,13 @@ void Parser::header() {
         const bool last = i + 1 == keys_.size();
         ++depth;
         check_depth(depth, k.begin);
-        const std::uint32_t e = find(cur, name(k));
+        std::uint32_t tag;
+        const std::uint32_t e = find(cur, name(k), &tag);
         if (e == no_node) {
             if (last && array) {
                 const NodeId a = new_node(Type::Array, header_span);
                 node(a).flags |= array_of_tables;
-                add_entry(cur, k, a);
+                add_entry(cur, k, a, tag);
                 ++depth;
                 check_depth(depth, k.begin);
                 const NodeId t = new_node(Type::Table, header_span);
@@ -1410,7 +1463,7 @@ void Parser::header() {
             } else {
                 const NodeId t = new_node(Type::Table, header_span);
                 set_state(t, last ? header_table : implicit_table);
-                add_entry(cur, k, t);
+                add_entry(cur, k, t, tag);
                 cur = t;
             }
             continue;

@@ -248,6 +248,7 @@ private:
                                             : text_.substr(offset, length);
     }
     std::uint32_t find_entry(NodeId table, std::string_view key) const;
+    std::uint32_t find_entry(NodeId table, std::string_view key, std::uint32_t tag) const;
 
     std::string_view text_;
     std::vector<detail::Node> nodes_;
