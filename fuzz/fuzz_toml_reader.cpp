@@ -385,11 +385,11 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
                 ++entries;
                 require(fuzz::valid_utf8(m.key), "key is not UTF-8");
                 sink = sink + fuzz::touch(m.key);
-                check_span(w, m.key_span);
+                check_span(w, m.key_span());
                 require(t.get(m.key).id() == m.value.id(), "key lookup finds another value");
                 const auto found = t.member(m.key);
                 require(found.has_value() && found->value.id() == m.value.id() && found->key == m.key &&
-                            found->key_span == m.key_span,
+                            found->key_span() == m.key_span(),
                         "member lookup finds another entry");
                 stack.emplace_back(m.value, depth + 1);
             }

@@ -170,7 +170,7 @@ MaybeError map_table(toml::Table table, R& out) {
     // The known keys are converted in the order the file gives them, so the
     // error reported is the first one in the file.
     struct Entry {
-        toml::Position at;
+        std::uint32_t at;  // where the value starts in the text
         std::size_t field;
         toml::Value value;
     };
@@ -181,16 +181,13 @@ MaybeError map_table(toml::Table table, R& out) {
     for (const toml::Member member : table) {
         any_field<R>([&](const auto& f, std::size_t index) {
             if (f.key.size() != member.key.size() || f.key != member.key) return false;
-            entries[present++] = Entry{member.value.span().begin, index, member.value};
+            entries[present++] = Entry{member.value.offset(), index, member.value};
             return true;
         });
     }
     // An insertion sort: a record has a handful of keys.
-    auto before = [](const toml::Position& a, const toml::Position& b) {
-        return a.line != b.line ? a.line < b.line : a.column < b.column;
-    };
     for (std::size_t k = 1; k < present; ++k) {
-        for (std::size_t j = k; j > 0 && before(entries[j].at, entries[j - 1].at); --j) std::swap(entries[j], entries[j - 1]);
+        for (std::size_t j = k; j > 0 && entries[j].at < entries[j - 1].at; --j) std::swap(entries[j], entries[j - 1]);
     }
     MaybeError err;
     for (std::size_t k = 0; k < present && !err; ++k) {
@@ -235,7 +232,8 @@ MaybeError convert(toml::Value v, R& out) {
 }
 
 MaybeError convert(toml::Value v, LoadConfig& out) {
-    const Span whole = span_of(v.span());
+    // Errors of the load table as a whole point at all of it.
+    auto whole = [&] { return span_of(v.span()); };
     toml::Value tag;
     if (v.is_table()) {
         tag = v.as_table().get(LoadConfig::tag_key);
@@ -245,7 +243,7 @@ MaybeError convert(toml::Value v, LoadConfig& out) {
     } else if (!v.is_date_time()) {
         return invalid_type(v, "internally tagged enum LoadConfig");
     }
-    if (!tag) return LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole, {}, {}};
+    if (!tag) return LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole(), {}, {}};
     if (!tag.is_string()) {
         auto err = invalid_type(tag, "variant identifier");
         err.path.insert(err.path.begin(), std::string(LoadConfig::tag_key));
@@ -263,7 +261,7 @@ MaybeError convert(toml::Value v, LoadConfig& out) {
     if (err) {
         // The entries beside the tag are mapped apart from their source, so
         // their errors point at the load table as a whole.
-        err->span = whole;
+        err->span = whole();
         return err;
     }
     out.source = std::move(payload);

@@ -1,9 +1,9 @@
 // The TOML 1.1.0 reader: one forward pass over the text, no recursion.
 //
 // Values are parsed with an explicit stack of open arrays and inline tables.
-// Positions are worked out by a cursor that only moves forward: the reader
-// asks for the position of each span's start and end as it reaches them, so
-// counting lines and characters costs one walk over the text in all.
+// Spans are kept as byte offsets while reading; one walk over the text at the
+// end marks the line and column of every 256th byte, from which any offset's
+// position is found by reading at most one block.
 
 #include <algorithm>
 #include <charconv>
@@ -37,7 +37,11 @@ constexpr std::uint8_t wide_integer = 0x8;
 }  // namespace
 
 Type Value::type() const { return doc_->node(id_).type; }
-Span Value::span() const { return doc_->node(id_).span; }
+Span Value::span() const {
+    const Node& n = doc_->node(id_);
+    return doc_->span_of(n.begin, n.end);
+}
+std::uint32_t Value::offset() const { return doc_->node(id_).begin; }
 bool Value::is_date_time() const {
     const Type t = type();
     return t == Type::OffsetDateTime || t == Type::LocalDateTime || t == Type::LocalDate || t == Type::LocalTime;
@@ -57,8 +61,13 @@ DateTime Value::as_date_time() const { return doc_->date_times_[doc_->node(id_).
 
 Member Table::iterator::operator*() const {
     const Entry& e = doc_->entries_[entry_];
-    return Member{doc_->stored(e.name, e.name_len), e.key_span, Value(doc_, e.value)};
+    return Member{doc_->stored(e.name, e.name_len), Value(doc_, e.value), doc_, entry_};
 }
+Span Member::key_span() const {
+    const Entry& e = doc->entries_[entry];
+    return doc->span_of(e.key_begin, e.key_end);
+}
+
 Table::iterator& Table::iterator::operator++() {
     entry_ = doc_->entries_[entry_].next;
     return *this;
@@ -118,11 +127,25 @@ std::uint64_t hash_key(NodeId table, std::string_view key) {
 
 }  // namespace
 
+// Tables with fewer entries are searched along their list; larger ones
+// through the index.
+constexpr std::uint16_t index_threshold = 8;
+
 std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
-    return find_entry(table, key, static_cast<std::uint32_t>(hash_key(table, key) >> 32));
+    if (nodes_[table].count < index_threshold) return find_listed(table, key);
+    return find_indexed(table, key, static_cast<std::uint32_t>(hash_key(table, key) >> 32));
 }
 
-std::uint32_t Document::find_entry(NodeId table, std::string_view key, std::uint32_t tag) const {
+// A small table is searched along its list of entries.
+std::uint32_t Document::find_listed(NodeId table, std::string_view key) const {
+    for (std::uint32_t e = nodes_[table].v.r.first; e != no_node; e = entries_[e].next) {
+        const Entry& entry = entries_[e];
+        if ((entry.name_len & ~in_buffer) == key.size() && stored(entry.name, entry.name_len) == key) return e;
+    }
+    return no_node;
+}
+
+std::uint32_t Document::find_indexed(NodeId table, std::string_view key, std::uint32_t tag) const {
     if (slots_.empty()) return no_node;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
@@ -133,6 +156,66 @@ std::uint32_t Document::find_entry(NodeId table, std::string_view key, std::uint
             if (stored(e.name, e.name_len) == key) return s.entry;
         }
     }
+}
+
+namespace {
+
+constexpr std::size_t block = 256;
+
+// Advances (line, column) over text[from, to).
+void advance(const char* p, std::size_t from, std::size_t to, std::uint32_t& line, std::uint32_t& column) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    std::size_t i = from;
+    auto step = [&](std::size_t k) {
+        const auto c = static_cast<unsigned char>(p[k]);
+        if (c == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            column += (c & 0xC0) != 0x80;
+        }
+    };
+    // Eight bytes at a time while they hold neither a line feed nor a
+    // non-ASCII byte.
+    while (i + 8 <= to) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t feeds = w ^ (ones * '\n');
+        if (((feeds - ones) & ~feeds & highs) == 0 && (w & highs) == 0) {
+            column += 8;
+            i += 8;
+        } else {
+            for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
+        }
+    }
+    for (; i < to; ++i) step(i);
+}
+
+}  // namespace
+
+void Document::index_positions() {
+    const std::size_t n = text_.size();
+    marks_.resize(n / block + 1);
+    std::uint32_t line = 1;
+    std::uint32_t column = 1;
+    std::size_t at = first_;
+    for (std::size_t b = 0; b < marks_.size(); ++b) {
+        const std::size_t base = std::max<std::size_t>(b * block, first_);
+        advance(text_.data(), at, base, line, column);
+        at = base;
+        marks_[b] = Mark{line, column};
+    }
+}
+
+Position Document::position(std::uint32_t offset) const {
+    const std::size_t b = offset / block;
+    if (b >= marks_.size()) return Position{};
+    const std::size_t base = std::max<std::size_t>(b * block, first_);
+    std::uint32_t line = marks_[b].line;
+    std::uint32_t column = marks_[b].column;
+    if (offset > base) advance(text_.data(), base, offset, line, column);
+    return Position{line, column};
 }
 
 // ---------------------------------------------------------------------------
@@ -254,65 +337,27 @@ public:
 
 private:
     // -- positions ---------------------------------------------------------
-    Position at(std::size_t offset) {
-        if (offset < cur_off_) {
-            // Only error paths look back; walk again from the start of the line.
-            if (offset >= cur_line_start_) {
-                cur_off_ = cur_line_start_;
-                cur_.column = 1;
-            } else {
-                cur_off_ = 0;
-                cur_line_start_ = 0;
-                cur_ = Position{};
-                if (bom_) cur_off_ = cur_line_start_ = 3;
-            }
-        }
-        std::size_t i = cur_off_;
-        std::uint32_t line = cur_.line;
-        std::uint32_t column = cur_.column;
-        std::size_t line_start = cur_line_start_;
-        const char* p = s_.data();
-        auto step = [&](std::size_t k) {
-            const auto c = static_cast<unsigned char>(p[k]);
-            if (c == '\n') {
-                ++line;
-                column = 1;
-                line_start = k + 1;
-            } else {
-                column += (c & 0xC0) != 0x80;
-            }
-        };
-        // Eight bytes at a time while they hold neither a line feed nor a
-        // non-ASCII byte.
-        constexpr std::uint64_t ones = 0x0101010101010101ull;
-        constexpr std::uint64_t highs = 0x8080808080808080ull;
-        while (i + 8 <= offset) {
-            std::uint64_t w;
-            std::memcpy(&w, p + i, 8);
-            const std::uint64_t feeds = w ^ (ones * '\n');
-            if (((feeds - ones) & ~feeds & highs) == 0 && (w & highs) == 0) {
-                column += 8;
-                i += 8;
-            } else {
-                for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
-            }
-        }
-        for (; i < offset; ++i) step(i);
-        cur_off_ = offset;
-        cur_ = Position{line, column};
-        cur_line_start_ = line_start;
-        return cur_;
+    // The position of a byte offset before the document is indexed: errors
+    // only, so a walk from the start will do.
+    Position locate(std::size_t offset) const {
+        std::uint32_t line = 1;
+        std::uint32_t column = 1;
+        const std::size_t first = bom_ ? 3 : 0;
+        if (offset > first) advance(s_.data(), first, std::min(offset, n_), line, column);
+        return Position{line, column};
     }
-    Span span(std::size_t begin, std::size_t end) {
-        const Position b = at(begin);
-        return Span{b, at(end)};
+    struct Range {
+        std::uint32_t begin;
+        std::uint32_t end;
+    };
+    static Range span(std::size_t begin, std::size_t end) {
+        return Range{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)};
     }
 
     // -- errors --------------------------------------------------------------
     [[noreturn]] void fail(std::size_t offset, std::string message, std::size_t end = 0) {
         if (end <= offset) end = offset + char_length(offset);
-        const Position b = at(offset);
-        error = Error{std::move(message), Span{b, at(std::min(end, n_))}};
+        error = Error{std::move(message), Span{locate(offset), locate(std::min(end, n_))}};
         throw Failure{};
     }
     std::size_t char_length(std::size_t i) const {
@@ -409,10 +454,11 @@ private:
     }
 
     // -- arena ----------------------------------------------------------------
-    NodeId new_node(Type type, Span sp) {
+    NodeId new_node(Type type, Range sp) {
         if (doc_.nodes_.size() >= 0xFFFFFFF0u) fail(pos_, "the document holds too many values");
         Node node;
-        node.span = sp;
+        node.begin = sp.begin;
+        node.end = sp.end;
         node.type = type;
         if (type == Type::Table || type == Type::Array) node.v.r = {no_node, no_node};
         doc_.nodes_.push_back(node);
@@ -438,7 +484,6 @@ private:
         std::uint32_t name_len;  // with in_buffer when unescaped into the buffer
         std::size_t begin;       // byte offsets of the segment as written
         std::size_t end;
-        Span span;
     };
     std::string_view name(const Segment& k) const { return doc_.stored(k.name, k.name_len); }
 
@@ -447,11 +492,14 @@ private:
     void read_key(std::string_view context);
     void read_simple_key(std::string_view context);
 
-    // Looking a key up tells the hash it would be added under.
+    // Looking a key up in an indexed table tells the hash it would be added
+    // under (`tag`); add_entry relies on that.
     std::uint32_t find(NodeId table, std::string_view key, std::uint32_t* tag) const {
+        if (doc_.nodes_[table].count < index_threshold) return doc_.find_listed(table, key);
         *tag = static_cast<std::uint32_t>(hash_key(table, key) >> 32);
-        return doc_.find_entry(table, key, *tag);
+        return doc_.find_indexed(table, key, *tag);
     }
+    void index_entry(NodeId table, std::uint32_t entry, std::uint32_t tag);
     std::uint32_t add_entry(NodeId table, const Segment& k, NodeId value, std::uint32_t tag);
     void grow_index();
     // The first `count` parts of the key just read, as written in messages;
@@ -488,9 +536,6 @@ private:
     std::size_t pos_ = 0;
     bool bom_ = false;
 
-    std::size_t cur_off_ = 0;
-    std::size_t cur_line_start_ = 0;
-    Position cur_{};
 
     std::vector<Segment> keys_;
     std::vector<Segment> header_keys_;  // the key of the current [header]
@@ -504,14 +549,16 @@ private:
         std::size_t open;         // offset of its opening bracket
     };
     std::vector<Frame> stack_;
-    std::vector<std::uint32_t> pending_;  // the entries of open inline tables awaiting their value
+    std::vector<std::uint32_t> pending_;
+    std::size_t indexed_ = 0;  // entries in the index  // the entries of open inline tables awaiting their value
     std::string scratch_;
 };
 
 std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value, std::uint32_t tag) {
     if (doc_.entries_.size() >= 0x7FFFFFF0u) fail(k.begin, "the document holds too many keys");
     Entry e;
-    e.key_span = k.span;
+    e.key_begin = static_cast<std::uint32_t>(k.begin);
+    e.key_end = static_cast<std::uint32_t>(k.end);
     e.name = k.name;
     e.name_len = k.name_len;
     e.value = value;
@@ -524,13 +571,28 @@ std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value, st
         doc_.entries_[t.v.r.last].next = id;
     }
     t.v.r.last = id;
+    const std::uint16_t before = t.count;
+    if (before < 0xFFFF) t.count = static_cast<std::uint16_t>(before + 1);
+    if (before + 1 < index_threshold) return id;
+    if (before + 1 == index_threshold) {
+        // The table has grown past a walk along its list: index all of it.
+        for (std::uint32_t x = t.v.r.first; x != no_node; x = doc_.entries_[x].next) {
+            const Entry& entry = doc_.entries_[x];
+            index_entry(table, x, static_cast<std::uint32_t>(hash_key(table, doc_.stored(entry.name, entry.name_len)) >> 32));
+        }
+        return id;
+    }
+    index_entry(table, id, tag);
+    return id;
+}
+
+void Parser::index_entry(NodeId table, std::uint32_t entry, std::uint32_t tag) {
     // At most 70 % of the slots are taken.
-    if ((doc_.entries_.size() + 1) * 10 > doc_.slots_.size() * 7) grow_index();
+    if ((++indexed_) * 10 > doc_.slots_.size() * 7) grow_index();
     const std::size_t mask = doc_.slots_.size() - 1;
     std::size_t i = tag & mask;
     while (doc_.slots_[i].entry != no_node) i = (i + 1) & mask;
-    doc_.slots_[i] = Document::Slot{table, id, tag};
-    return id;
+    doc_.slots_[i] = Document::Slot{table, entry, tag};
 }
 
 void Parser::grow_index() {
@@ -603,7 +665,6 @@ void Parser::read_simple_key(std::string_view context) {
                            "; put keys with other characters in quotes");
     }
     k.end = pos_;
-    k.span = span(k.begin, k.end);
     keys_.push_back(k);
 }
 
@@ -1268,7 +1329,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
         const char c = peek(pos_);
         if (c == '[') {
             check_depth(depth, pos_);
-            const NodeId a = new_node(Type::Array, Span{at(pos_), {}});
+            const NodeId a = new_node(Type::Array, span(pos_, pos_));
             stack_.push_back(Frame{a, false, depth, pos_});
             ++pos_;
             skip_ws_comments_newlines();
@@ -1278,11 +1339,11 @@ NodeId Parser::parse_value(std::uint32_t depth) {
             }
             ++pos_;
             stack_.pop_back();
-            node(a).span.end = at(pos_);
+            node(a).end = static_cast<std::uint32_t>(pos_);
             value = a;
         } else if (c == '{') {
             check_depth(depth, pos_);
-            const NodeId t = new_node(Type::Table, Span{at(pos_), {}});
+            const NodeId t = new_node(Type::Table, span(pos_, pos_));
             set_state(t, inline_table);
             stack_.push_back(Frame{t, true, depth, pos_});
             ++pos_;
@@ -1290,7 +1351,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
             if (peek(pos_) == '}') {
                 ++pos_;
                 stack_.pop_back();
-                node(t).span.end = at(pos_);
+                node(t).end = static_cast<std::uint32_t>(pos_);
                 value = t;
             } else {
                 // The first key of the inline table.
@@ -1318,7 +1379,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
                     expected(pos_, "`,` or `]` after an array element");
                 }
                 ++pos_;
-                node(top.node).span.end = at(pos_);
+                node(top.node).end = static_cast<std::uint32_t>(pos_);
                 value = top.node;
                 stack_.pop_back();
                 continue;
@@ -1335,7 +1396,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
                 expected(pos_, "`,` or `}` after a value in an inline table");
             }
             ++pos_;
-            node(top.node).span.end = at(pos_);
+            node(top.node).end = static_cast<std::uint32_t>(pos_);
             value = top.node;
             stack_.pop_back();
             continue;
@@ -1352,7 +1413,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
         std::uint32_t holder_depth = 0;
         const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth, false);
         const Segment& last = keys_.back();
-        std::uint32_t tag;
+        std::uint32_t tag = 0;
         if (find(holder, name(last), &tag) != no_node)
             fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end);
         pending_.push_back(add_entry(holder, last, no_node, tag));
@@ -1372,10 +1433,10 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
         const Segment& k = keys_[i];
         ++depth;
         check_depth(depth, k.begin);
-        std::uint32_t tag;
+        std::uint32_t tag = 0;
         const std::uint32_t e = find(cur, name(k), &tag);
         if (e == no_node) {
-            const NodeId t = new_node(Type::Table, k.span);
+            const NodeId t = new_node(Type::Table, span(k.begin, k.end));
             set_state(t, dotted_table);
             add_entry(cur, k, t, tag);
             cur = t;
@@ -1413,7 +1474,7 @@ void Parser::key_value() {
     std::uint32_t depth = 0;
     const NodeId holder = dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
-    std::uint32_t tag;
+    std::uint32_t tag = 0;
     if (find(holder, name(last), &tag) != no_node)
         fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
     const std::uint32_t entry = add_entry(holder, last, no_node, tag);
@@ -1425,7 +1486,6 @@ void Parser::key_value() {
 
 void Parser::header() {
     const std::size_t begin = pos_;
-    const Position header_begin = at(begin);
     const bool array = peek(pos_ + 1) == '[';
     pos_ += array ? 2 : 1;
     skip_ws();
@@ -1438,7 +1498,7 @@ void Parser::header() {
         ++pos_;
     }
     const std::size_t end = pos_;
-    const Span header_span{header_begin, at(end)};
+    const Range header_span = span(begin, end);
 
     NodeId cur = 0;
     std::uint32_t depth = 0;
@@ -1447,7 +1507,7 @@ void Parser::header() {
         const bool last = i + 1 == keys_.size();
         ++depth;
         check_depth(depth, k.begin);
-        std::uint32_t tag;
+        std::uint32_t tag = 0;
         const std::uint32_t e = find(cur, name(k), &tag);
         if (e == no_node) {
             if (last && array) {
@@ -1482,7 +1542,8 @@ void Parser::header() {
                 if (st != implicit_table)
                     fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end);
                 set_state(v, header_table);
-                node(v).span = header_span;
+                node(v).begin = header_span.begin;
+                node(v).end = header_span.end;
             }
             cur = v;
             continue;
@@ -1519,10 +1580,11 @@ void Parser::run() {
         throw Failure{};
     }
     if (s_.starts_with("\xEF\xBB\xBF")) {
-        pos_ = cur_off_ = cur_line_start_ = 3;
+        pos_ = 3;
         bom_ = true;
+        doc_.first_ = 3;
     }
-    const NodeId root = new_node(Type::Table, Span{at(pos_), {}});
+    const NodeId root = new_node(Type::Table, span(pos_, pos_));
     set_state(root, header_table);
     while (pos_ < n_) {
         skip_ws();
@@ -1539,7 +1601,8 @@ void Parser::run() {
             key_value();
         }
     }
-    node(root).span.end = at(n_);
+    node(root).end = static_cast<std::uint32_t>(n_);
+    doc_.index_positions();
 }
 
 Result parse(std::string_view text, const Options& options) {

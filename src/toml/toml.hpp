@@ -81,6 +81,9 @@ public:
     NodeId id() const { return id_; }
     Type type() const;
     Span span() const;
+    // The byte offset in the text where the value starts (its span's
+    // start), for ordering values without working out positions.
+    std::uint32_t offset() const;
 
     bool is_table() const { return type() == Type::Table; }
     bool is_array() const { return type() == Type::Array; }
@@ -108,12 +111,15 @@ private:
     NodeId id_ = no_node;
 };
 
-// One entry of a table: its key (the last segment, unescaped) with the span
-// of the key as first written, and its value.
+// One entry of a table: its key (the last segment, unescaped), its value,
+// and the span of the key as first written.
 struct Member {
     std::string_view key;
-    Span key_span;
     Value value;
+    const Document* doc = nullptr;
+    std::uint32_t entry = 0;
+
+    Span key_span() const;
 };
 
 // The entries of a table in the order of their first definition in the file.
@@ -194,11 +200,14 @@ private:
 
 namespace detail {
 
+// Spans are kept as byte offsets into the text and turned into lines and
+// columns when asked for (Document::span_of).
 struct Node {
-    Span span;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
     Type type = Type::Table;
     std::uint8_t flags = 0;
-    std::uint16_t reserved = 0;
+    std::uint16_t count = 0;       // tables: entries so far, saturating
     std::uint32_t next = no_node;  // the next element of the enclosing array
     union {
         std::int64_t i;
@@ -211,16 +220,17 @@ struct Node {
         } r;
     } v{};
 };
-static_assert(sizeof(Node) == 32);
+static_assert(sizeof(Node) == 24);
 
 struct Entry {
-    Span key_span;
+    std::uint32_t key_begin = 0;  // the key as first written
+    std::uint32_t key_end = 0;
     std::uint32_t name = 0;      // offset of the key's text
     std::uint32_t name_len = 0;  // its length; the top bit set when it lies in the document's buffer
     NodeId value = no_node;
     std::uint32_t next = no_node;  // the next entry of the same table
 };
-static_assert(sizeof(Entry) == 32);
+static_assert(sizeof(Entry) == 24);
 
 inline constexpr std::uint32_t in_buffer = 0x80000000u;
 
@@ -236,11 +246,16 @@ public:
     std::size_t node_count() const { return nodes_.size(); }
     std::size_t entry_count() const { return entries_.size(); }
 
+    // The position of a byte offset of the text (at a character boundary).
+    Position position(std::uint32_t offset) const;
+    Span span_of(std::uint32_t begin, std::uint32_t end) const { return Span{position(begin), position(end)}; }
+
 private:
     friend class Value;
     friend class Table;
     friend class Array;
     friend class Parser;
+    friend struct Member;
 
     const detail::Node& node(NodeId id) const { return nodes_[id]; }
     std::string_view stored(std::uint32_t offset, std::uint32_t length) const {
@@ -248,7 +263,9 @@ private:
                                             : text_.substr(offset, length);
     }
     std::uint32_t find_entry(NodeId table, std::string_view key) const;
-    std::uint32_t find_entry(NodeId table, std::string_view key, std::uint32_t tag) const;
+    std::uint32_t find_listed(NodeId table, std::string_view key) const;
+    std::uint32_t find_indexed(NodeId table, std::string_view key, std::uint32_t tag) const;
+    void index_positions();
 
     std::string_view text_;
     std::vector<detail::Node> nodes_;
@@ -262,6 +279,15 @@ private:
         std::uint32_t tag;  // the key's hash: picks its home slot, and passes over other keys unread
     };
     std::vector<Slot> slots_;
+    // The position of every 256th byte (of the first character after a
+    // byte-order mark for the first block), so that finding a position reads
+    // at most one block of text.
+    struct Mark {
+        std::uint32_t line;
+        std::uint32_t column;
+    };
+    std::vector<Mark> marks_;
+    std::uint32_t first_ = 0;  // where the document starts: after a byte-order mark
 };
 
 struct Options {

@@ -104,14 +104,14 @@ TEST(Reader, SpansOfKeysAndValues) {
     const Value u = t.get("ü");
     EXPECT_EQ(u.span(), (Span{{2, 1}, {2, 8}}));  // the header that defines it
     const Member key = *u.as_table().member("key");
-    EXPECT_EQ(key.key_span, (Span{{3, 1}, {3, 4}}));
+    EXPECT_EQ(key.key_span(), (Span{{3, 1}, {3, 4}}));
     EXPECT_EQ(key.value.span(), (Span{{3, 7}, {3, 11}}));  // columns count characters
     EXPECT_EQ(key.value.as_string(), "vä");
     const Value l = u.as_table().get("l");
     EXPECT_EQ(l.span(), (Span{{4, 5}, {4, 19}}));
     const Value inner = *std::next(l.as_array().begin());
     EXPECT_EQ(inner.span(), (Span{{4, 9}, {4, 18}}));
-    EXPECT_EQ(inner.as_table().member("x")->key_span, (Span{{4, 11}, {4, 12}}));
+    EXPECT_EQ(inner.as_table().member("x")->key_span(), (Span{{4, 11}, {4, 12}}));
     const Value aot = root.get("aot");
     ASSERT_TRUE(aot.is_array());
     const Value element = *aot.as_array().begin();
