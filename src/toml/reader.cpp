@@ -129,7 +129,7 @@ std::uint64_t hash_key(NodeId table, std::string_view key) {
 
 // Tables with fewer entries are searched along their list; larger ones
 // through the index.
-constexpr std::uint16_t index_threshold = 8;
+constexpr std::uint16_t index_threshold = 16;
 
 std::uint32_t Document::find_entry(NodeId table, std::string_view key) const {
     if (nodes_[table].count < index_threshold) return find_listed(table, key);
@@ -329,7 +329,11 @@ public:
     Parser(std::string_view text, const Options& options, Document& doc)
         : s_(text), n_(text.size()), options_(options), doc_(doc) {
         doc_.text_ = text;
-        doc_.nodes_.reserve(std::min<std::size_t>(text.size() / 16 + 16, std::size_t{1} << 20));
+        // Room for a dense document from the start: growing a large arena
+        // would hold the old and the new copy at once, while room that is
+        // never written costs no memory.
+        doc_.nodes_.reserve(text.size() / 12 + 16);
+        doc_.entries_.reserve(text.size() / 24 + 16);
     }
 
     void run();
