@@ -446,3 +446,24 @@ TEST(ReadFile, Failures) {
 
 }  // namespace
 }  // namespace vora
+
+namespace vora {
+namespace {
+
+TEST(Load, ValuesReachTheRecordAsWritten) {
+    // A line-ending backslash drops spaces, tabs and line breaks only: a
+    // no-break space at the start of the next line stays. A float of any
+    // number of digits reads as the nearest double.
+    const Configuration c = load_ok("[config]\ncustom_string = \"\"\"a \\\n\xC2\xA0" "b\"\"\"\nmean_values = [0." +
+                                    std::string(200, '5') + "]\n");
+    EXPECT_EQ(*c.config.custom_string, "a \xC2\xA0" "b");
+    EXPECT_EQ((*c.config.mean_values)[0], 0.5555555555555556f);
+    // An integer of any length beyond both 64-bit ranges is refused where it
+    // stands, under a key the configuration ignores as much as under a known one.
+    EXPECT_EQ(load_error("[config]\nnot_a_key = " + std::string(130, '7') + "\n"),
+              "TOML parse error at line 2, column 13\n  |\n2 | not_a_key = " + std::string(130, '7') + "\n  |" +
+                  std::string(13, ' ') + std::string(130, '^') + "\ninteger number overflowed\n");
+}
+
+}  // namespace
+}  // namespace vora
