@@ -4,8 +4,10 @@
 // On an error the message is non-empty and its span lies within the text.
 // A document is walked whole, without recursion, and every node checked
 // against the text it came from:
-//   - every span runs forwards between positions of the text; a scalar's
-//     span covers its source, the text that the checks below read it from;
+//   - every span runs forwards between positions of the text; a value's
+//     offset is where its span begins; a scalar's span covers its source, the
+//     text that the checks below read it from; positions of byte offsets
+//     agree with an index of the lines worked out here;
 //   - keys and strings are well-formed UTF-8, each key is found again by
 //     lookup, and a string has the value its source spells (an independent
 //     decoder of the four string forms);
@@ -355,6 +357,24 @@ void check_scalar(const Walk& w, const toml::Value& v) {
     }
 }
 
+// Document::position against the line index, at the first bytes, around
+// every 256th byte, and at the end of the text.
+void check_positions(const toml::Document& doc, std::string_view text, const fuzz::LineIndex& lines) {
+    const std::size_t first = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    auto check = [&](std::size_t offset) {
+        if (offset < first || offset > text.size()) return;
+        if (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) return;
+        const toml::Position p = doc.position(static_cast<std::uint32_t>(offset));
+        const auto [line, column] = lines.position(offset);
+        require(p.line == line && p.column == column, "Document::position differs from the text");
+    };
+    for (std::size_t o = 0; o < 8; ++o) check(o);
+    for (std::size_t mark = 256; mark <= text.size() + 1; mark += 256) {
+        for (std::size_t o = mark - 4; o <= mark + 4; ++o) check(o);
+    }
+    check(text.size());
+}
+
 // Checks the whole document; returns the depth of its deepest container.
 std::uint32_t walk_document(const toml::Document& doc, std::string_view text, const fuzz::LineIndex& lines,
                             std::uint32_t max_depth) {
@@ -374,6 +394,9 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
         require(!seen[v.id()], "node reached twice");
         seen[v.id()] = true;
         check_span(w, v.span());
+        require(doc.position(v.offset()) == v.span().begin, "value offset and span begin disagree");
+        require(lines.offset(v.span().begin.line, v.span().begin.column) == v.offset(),
+                "value offset is not where its span begins");
         if (v.is_table()) {
             require(depth <= max_depth, "table nested deeper than the bound");
             w.deepest = std::max(w.deepest, depth);
@@ -412,6 +435,7 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
         }
     }
     require(entries <= doc.entry_count(), "more members than entries in the arena");
+    check_positions(doc, text, lines);
     // Lookups of keys that no table holds find nothing.
     require(!doc.root_table().get("\x01missing").operator bool(), "lookup of a missing key finds a value");
     return w.deepest;

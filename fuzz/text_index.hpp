@@ -1,7 +1,7 @@
 // Helpers shared by the fuzz targets: a UTF-8 check written independently of
-// the project's own, and an index of the lines of a text that tells whether
-// a (line, column) position lies within the text and turns it into a byte
-// offset. Lines end at a line feed; columns count Unicode scalar
+// the project's own, and an index of the lines of a text that turns byte
+// offsets into (line, column) positions and back, and tells whether a
+// position lies within the text. Lines end at a line feed; columns count Unicode scalar
 // values; in malformed text, where a reader may count a stray byte as one
 // replacement character, every byte counts one. A leading byte-order mark is
 // not counted.
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fuzz {
@@ -83,6 +84,16 @@ public:
         const std::size_t begin = starts_[line - 1];
         const std::size_t end = line < starts_.size() ? starts_[line] - 1 : text_.size();
         return columns_between(begin, end);
+    }
+
+    // The (line, column) of byte `offset`: the start of a character, or the
+    // end of the text. Offsets inside a byte-order mark name the first
+    // character after it.
+    std::pair<std::size_t, std::size_t> position(std::size_t offset) const {
+        if (bom_ && offset < 3) offset = 3;
+        const auto it = std::upper_bound(starts_.begin(), starts_.end(), offset);
+        const std::size_t line = static_cast<std::size_t>(it - starts_.begin());
+        return {line, 1 + columns_between(starts_[line - 1], offset)};
     }
 
     // The byte offset of (line, column), when it lies within the text.
