@@ -122,7 +122,10 @@ std::optional<Configuration> load_file(std::string_view path) {
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
     if (!configuration) return nullptr;
-    print_stdout(configuration_summary(*configuration));
+    // Kept between calls and drawn over by each: as large as the largest
+    // summary printed on this thread.
+    thread_local std::string buffer;
+    print_stdout(draw_configuration_summary(*configuration, buffer));
     Py_RETURN_NONE;
 }
 
