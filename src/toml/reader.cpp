@@ -296,13 +296,13 @@ struct Classes {
     std::uint8_t c[256];
     constexpr Classes() : c{} {
         for (int i = 0; i < 0x20; ++i) c[i] = cls_control;
-        c['\t'] = plain;
-        c['\n'] = cls_newline;
-        c['\r'] = cls_cr;
+        c[static_cast<unsigned char>('\t')] = plain;
+        c[static_cast<unsigned char>('\n')] = cls_newline;
+        c[static_cast<unsigned char>('\r')] = cls_cr;
         c[0x7F] = cls_control;
-        c['"'] = cls_quote;
-        c['\''] = cls_apostrophe;
-        c['\\'] = cls_backslash;
+        c[static_cast<unsigned char>('"')] = cls_quote;
+        c[static_cast<unsigned char>('\'')] = cls_apostrophe;
+        c[static_cast<unsigned char>('\\')] = cls_backslash;
         for (int i = 0x80; i < 0x100; ++i) c[i] = cls_high;
     }
 };
