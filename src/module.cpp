@@ -223,6 +223,11 @@ PyObject* initialise() {
 
 }  // namespace vora
 
+// The module is built with hidden visibility, and before Python 3.9
+// PyMODINIT_FUNC does not mark the initialisation function as exported: the
+// declaration does, for every version.
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vora_convert_inner();
+
 extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
     try {
         return vora::initialise();
