@@ -119,10 +119,33 @@ std::optional<Configuration> load_file(std::string_view path) {
     return std::move(std::get<Configuration>(loaded));
 }
 
+// The interpreter lock released for the life of the object: the calling
+// thread touches no Python object meanwhile. Taken back on every way out,
+// an exception included.
+class LockReleased {
+public:
+    LockReleased() : state_(PyEval_SaveThread()) {}
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
     if (!configuration) return nullptr;
-    print_stdout(configuration_summary(*configuration));
+    const std::string summary = configuration_summary(*configuration);
+    {
+        // A write to descriptor 1 blocks while a pipe on it is full, and the
+        // thread that drains it may be one of this interpreter's. The
+        // writer's own lock is therefore taken only without the interpreter
+        // lock: no thread ever holds the interpreter lock while it waits for
+        // the writer's.
+        LockReleased released;
+        print_stdout(summary);
+    }
     Py_RETURN_NONE;
 }
 
