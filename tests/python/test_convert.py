@@ -833,6 +833,8 @@ class VORA:
 """
 
 
+# About 50 s: a soak run, selected only with `-m soak`.
+@pytest.mark.soak
 def test_resident_memory_is_steady_over_many_runs(tmp_path, run_python):
     package = tmp_path / "trivial" / "vora"
     package.mkdir(parents=True)
