@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-PYTHON="${PYTHON:-python3}"
+# The project's virtual environment that scripts/setup.sh made: its Python,
+# cmake and ninja.
+VENV="${VORA_VENV:-$PWD/.venv}"
+export PATH="$VENV/bin:$PATH"
+PYTHON="$VENV/bin/python"
 
 build=build/ci-tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON \
