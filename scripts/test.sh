@@ -14,7 +14,7 @@ build=build/ci-tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON \
     -DVORA_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
-(cd "$build" && ctest --output-on-failure)
+(cd "$build" && ctest --output-on-failure -j2)
 # The TOML differential tests in tests/python read documents through the
 # sanitizer build of toml_dump.
 export VORA_TOML_DUMP="$PWD/$build/toml_dump"
