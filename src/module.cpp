@@ -136,7 +136,10 @@ private:
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
     if (!configuration) return nullptr;
-    const std::string summary = configuration_summary(*configuration);
+    // Kept between calls and drawn over by each: as large as the largest
+    // summary printed on this thread.
+    thread_local std::string buffer;
+    const std::string_view summary = draw_configuration_summary(*configuration, buffer);
     {
         // A write to descriptor 1 blocks while a pipe on it is full, and the
         // thread that drains it may be one of this interpreter's. The

@@ -47,24 +47,29 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path) {
 
     std::string content;
     struct stat info {};
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        content.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    }
+    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size) + 1);
     char chunk[65536];
     for (;;) {
         // Read straight into the string's spare capacity when there is room.
         const std::size_t spare = content.capacity() - content.size();
         ssize_t n;
+        std::size_t asked;
         if (spare >= sizeof chunk / 4) {
             const std::size_t old = content.size();
             content.resize(content.capacity());
-            n = ::read(file.get(), content.data() + old, content.size() - old);
+            asked = content.size() - old;
+            n = ::read(file.get(), content.data() + old, asked);
             content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
         } else {
-            n = ::read(file.get(), chunk, sizeof chunk);
+            asked = sizeof chunk;
+            n = ::read(file.get(), chunk, asked);
             if (n > 0) content.append(chunk, static_cast<std::size_t>(n));
         }
         if (n == 0) break;
+        // A regular file gives fewer bytes than asked for only at its end,
+        // which saves asking once more to be told so.
+        if (regular && n > 0 && static_cast<std::size_t>(n) < asked) break;
         if (n < 0) {
             if (errno == EINTR) continue;
             return ReadError{os_error_text(errno)};

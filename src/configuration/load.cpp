@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -148,9 +149,15 @@ MaybeError convert(toml::Value v, std::vector<T>& out) {
     std::vector<T> items;
     items.reserve(array.size());
     for (const toml::Value element : array) {
-        T item{};
-        if (auto err = convert(element, item)) return err;
-        items.push_back(std::move(item));
+        if constexpr (std::is_same_v<T, std::string>) {
+            // Texts are built in place: long lists of paths are common.
+            if (!element.is_string()) return invalid_type(element, "a string");
+            items.emplace_back(element.as_string());
+        } else {
+            T item{};
+            if (auto err = convert(element, item)) return err;
+            items.push_back(std::move(item));
+        }
     }
     out = std::move(items);
     return std::nullopt;

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "configuration/structs.hpp"
@@ -32,15 +36,88 @@ constexpr std::array<std::size_t, field_count<Record>()> rows_in_key_order() {
     return order;
 }
 
-// The cells of one key that are the same in every summary.
-struct FixedCells {
-    std::string key;
-    std::string default_text;
-    std::string description;
-};
+// Adds the open cell of a value: a string by view, any other value's JSON
+// text written into the drawing's own store.
+template <class T>
+void add_value_cell(FormCells& cells, const T& value, std::size_t variant) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        cells.add(value, variant);
+    } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
+        cells.add(value ? std::string_view(*value) : std::string_view("null"), variant);
+    } else {
+        cells.add_written([&](std::string& out) { cell_detail::append_json(out, value); }, variant);
+    }
+}
 
-// Draws the table under its "[name]" heading and ends it with an empty line.
-std::string framed(std::string_view section_name, const Table& table);
+// The variants of a key's row: set by the user, or not.
+inline constexpr std::size_t kSet = 0;
+inline constexpr std::size_t kNotSet = 1;
+
+// The row of field I: its value in the open column, the variant by whether
+// the value differs from the default.
+template <class Record, std::size_t I>
+void add_key_value(FormCells& cells, const Record& record, const Record& defaults) {
+    constexpr auto f = std::get<I>(Record::fields());
+    add_value_cell(cells, f.get(record), same_json_form(f.get(record), f.get(defaults)) ? kNotSet : kSet);
+}
+
+// The heading row; "Value" heads the open column, given with each drawing.
+inline constexpr std::array<std::string_view, 5> kHeadings = {"Key", "Value", "Default", "Set by User?",
+                                                             "Description"};
+
+// Adds a key's row to a section's form, in the variants kSet and kNotSet.
+void add_key_row(TableForm& form, std::string_view key, std::string_view default_text,
+                 std::string_view description);
+
+template <class Record>
+const Record& defaults() {
+    static const Record record{};
+    return record;
+}
+
+// The table of a section as a form, made once per process: the heading row,
+// then one row per key in ascending byte order, the value column open.
+template <class Record>
+const TableForm& section_form() {
+    static const TableForm form = [] {
+        struct Fixed {
+            std::string_view key;
+            std::string default_text;
+            std::string_view description;
+        };
+        std::vector<Fixed> fixed;
+        for_each_field<Record>([&](const auto& f, std::size_t) {
+            fixed.push_back(Fixed{f.key, value_cell_text(f.get(defaults<Record>())), f.description});
+        });
+        TableForm built(kHeadings.size(), 1);
+        built.add_row({std::vector<std::string_view>(kHeadings.begin(), kHeadings.end())});
+        for (const std::size_t index : rows_in_key_order<Record>()) {
+            add_key_row(built, fixed[index].key, fixed[index].default_text, fixed[index].description);
+        }
+        built.finish();
+        return built;
+    }();
+    return form;
+}
+
+// Gives the section's form its cells. Views into `record` are kept until
+// the drawing.
+template <class Record>
+void lay_out_section(FormCells& cells, const Record& record) {
+    static constexpr auto order = rows_in_key_order<Record>();
+    static constexpr auto add_rows = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array{&add_key_value<Record, I>...};
+    }(std::make_index_sequence<field_count<Record>()>{});
+    const Record& record_defaults = defaults<Record>();
+    cells.start(section_form<Record>());
+    cells.add(kHeadings[1]);
+    for (const std::size_t index : order) add_rows[index](cells, record, record_defaults);
+}
+
+// "[name]\n", the drawing, a line feed and an empty line: their size (the
+// cells given, drawn_size() not yet called), and writing them at `out`.
+std::size_t framed_size(std::string_view section_name, FormCells& cells);
+char* draw_framed(char* out, std::string_view section_name, const FormCells& cells);
 
 }  // namespace summary_detail
 
@@ -49,37 +126,21 @@ std::string framed(std::string_view section_name, const Table& table);
 // when its value's JSON form differs from the default's (json_equal).
 template <class Record>
 std::string section_summary(std::string_view section_name, const Record& record) {
-    constexpr std::size_t count = field_count<Record>();
-    static constexpr auto order = summary_detail::rows_in_key_order<Record>();
-    static const Record defaults{};
-    static const auto fixed = [] {
-        std::array<summary_detail::FixedCells, count> cells;
-        for_each_field<Record>([&](const auto& f, std::size_t index) {
-            cells[index] = {std::string(f.key), value_cell_text(f.get(defaults)), std::string(f.description)};
-        });
-        return cells;
-    }();
-
-    std::array<std::string, count> values;
-    std::array<bool, count> set{};
-    for_each_field<Record>([&](const auto& f, std::size_t index) {
-        values[index] = value_cell_text(f.get(record));
-        set[index] = !same_json_form(f.get(record), f.get(defaults));
-    });
-
-    Table table;
-    table.rows.reserve(count + 1);
-    table.add_row({"Key", "Value", "Default", "Set by User?", "Description"});
-    for (const std::size_t index : order) {
-        const auto& cells = fixed[index];
-        table.add_row(std::vector<std::string>{cells.key, std::move(values[index]), cells.default_text,
-                                               set[index] ? "Yes" : "No", cells.description});
-    }
-    return summary_detail::framed(section_name, table);
+    FormCells cells;
+    summary_detail::lay_out_section(cells, record);
+    std::string out(summary_detail::framed_size(section_name, cells), '\0');
+    summary_detail::draw_framed(out.data(), section_name, cells);
+    return out;
 }
 
 // The banner "\n[Configuration Summary]\n\n" followed by the sections in the
 // order of Configuration::fields() (accuracy_analysis only when present).
 std::string configuration_summary(const Configuration& configuration);
+
+// configuration_summary drawn at the start of `buffer`, which is grown when
+// too small and never shrunk, so that a buffer kept between calls is
+// neither reallocated nor cleared; bytes past the summary are left over.
+// Returns the summary, a view of the buffer.
+std::string_view draw_configuration_summary(const Configuration& configuration, std::string& buffer);
 
 }  // namespace vora

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "fault.hpp"
@@ -32,19 +33,30 @@ void Table::add_row(std::initializer_list<std::string_view> texts) {
 
 namespace {
 
-constexpr std::string_view kTopLeft = "\u2554";
-constexpr std::string_view kDoubleHorizontal = "\u2550";
-constexpr std::string_view kTopJunction = "\u2564";
-constexpr std::string_view kTopRight = "\u2557";
-constexpr std::string_view kDoubleVertical = "\u2551";
-constexpr std::string_view kColumnLine = "\u2502";
-constexpr std::string_view kRowRule = "\u2500";
-constexpr std::string_view kRuleLeft = "\u255F";
-constexpr std::string_view kRuleCross = "\u253C";
-constexpr std::string_view kRuleRight = "\u2562";
-constexpr std::string_view kBottomLeft = "\u255A";
-constexpr std::string_view kBottomJunction = "\u2567";
-constexpr std::string_view kBottomRight = "\u255D";
+// The frame's characters, as arrays so that copying one is a fixed-size copy.
+constexpr char kTopLeft[] = "\u2554";
+constexpr char kDoubleHorizontal[] = "\u2550";
+constexpr char kTopJunction[] = "\u2564";
+constexpr char kTopRight[] = "\u2557";
+constexpr char kDoubleVertical[] = "\u2551";
+constexpr char kColumnLine[] = "\u2502";
+constexpr char kRowRule[] = "\u2500";
+constexpr char kRuleLeft[] = "\u255F";
+constexpr char kRuleCross[] = "\u253C";
+constexpr char kRuleRight[] = "\u2562";
+constexpr char kBottomLeft[] = "\u255A";
+constexpr char kBottomJunction[] = "\u2567";
+constexpr char kBottomRight[] = "\u255D";
+
+// Every frame character takes the same number of bytes.
+constexpr std::size_t kFrameBytes = sizeof kDoubleVertical - 1;
+
+template <std::size_t N>
+char* put(char* out, const char (&piece)[N]) {
+    static_assert(N - 1 == kFrameBytes);
+    std::memcpy(out, piece, N - 1);
+    return out + N - 1;
+}
 
 bool is_white_space(std::uint32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -52,152 +64,566 @@ bool is_white_space(std::uint32_t c) {
            c == 0x3000;
 }
 
-// One laid-out line of a cell. Most lines are drawn exactly as written and
-// point into the cell's text; a line whose whitespace had to be replaced
-// lives in the table's scratch buffer instead (data == nullptr, offset into
-// the buffer).
-struct Line {
-    const char* data;
-    std::size_t offset;
-    std::size_t size;
-    std::size_t width;
-};
-
-// Whether a line may need whitespace replaced: it holds a control
-// whitespace character (tab to carriage return) or a non-ASCII byte, which
-// might start a non-ASCII whitespace character.
-bool needs_rewrite(std::string_view line) {
-    for (unsigned char c : line) {
-        if (c >= 0x80 || (c >= 0x09 && c <= 0x0D)) return true;
+// Whether a text is drawn as one line exactly as written, as wide as it has
+// bytes: it holds no control whitespace character (tab to carriage return,
+// line feed included) and no non-ASCII byte, which might start a non-ASCII
+// whitespace character.
+bool is_plain(std::string_view text) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t high = 0x80 * ones;
+    // Eight bytes at a time. With no byte of 0x80 and above, no byte borrows
+    // or carries below: 0x8D - b has bit 7 set exactly when b <= 0x0D, and
+    // b + 0x77 exactly when b >= 0x09.
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, p, 8);
+        if ((chunk & high) != 0) return false;
+        if (((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) != 0) return false;
     }
-    return false;
+    for (; n > 0; ++p, --n) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x80 || (c >= 0x09 && c <= 0x0D)) return false;
+    }
+    return true;
 }
 
-// Lays out one source line, with every whitespace character that directly
-// follows a non-whitespace character replaced by one space.
-void add_line(std::string_view source, std::vector<Line>& lines, std::string& scratch) {
-    if (!needs_rewrite(source)) {
-        lines.push_back(Line{source.data(), 0, source.size(), source.size()});
+// Calls line(source_line) for every line of a cell's text: split at line
+// feeds, a carriage return directly before a line feed dropped, no further
+// line after a final line feed, and at least one (empty) line.
+template <class Fn>
+void for_each_source_line(std::string_view text, Fn&& line) {
+    if (text.empty()) {
+        line(text);
         return;
     }
-    Line line{nullptr, scratch.size(), 0, 0};
+    while (!text.empty()) {
+        const std::size_t feed = text.find('\n');
+        if (feed == std::string_view::npos) {
+            line(text);
+            return;
+        }
+        std::string_view piece = text.substr(0, feed);
+        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+        line(piece);
+        text.remove_prefix(feed + 1);
+    }
+}
+
+// Appends one line with every whitespace character that directly follows a
+// non-whitespace character replaced by one space. Returns its width.
+std::size_t append_rewritten(std::string& out, std::string_view source) {
+    std::size_t width = 0;
     bool after_word = false;
     std::size_t i = 0;
     while (i < source.size()) {
         const std::size_t start = i;
         const bool white = is_white_space(utf8::next(source, i));
         if (white && after_word) {
-            scratch.push_back(' ');
+            out.push_back(' ');
         } else {
-            scratch.append(source.substr(start, i - start));
+            out.append(source.substr(start, i - start));
         }
         after_word = !white;
-        ++line.width;
+        ++width;
     }
-    line.size = scratch.size() - line.offset;
-    lines.push_back(line);
+    return width;
 }
 
-// The lines of a cell: split at line feeds, a carriage return directly
-// before a line feed dropped, no further line after a final line feed, and
-// at least one (empty) line. Returns how many lines were added.
-std::size_t add_cell_lines(std::string_view text, std::vector<Line>& lines, std::string& scratch) {
-    const std::size_t before = lines.size();
-    while (!text.empty()) {
-        const std::size_t feed = text.find('\n');
-        if (feed == std::string_view::npos) {
-            add_line(text, lines, scratch);
-            break;
-        }
-        std::string_view line = text.substr(0, feed);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        add_line(line, lines, scratch);
-        text.remove_prefix(feed + 1);
-    }
-    if (lines.size() == before) lines.push_back(Line{"", 0, 0, 0});
-    return lines.size() - before;
+// A rule's fill character repeated: rules copy their runs from here.
+constexpr std::size_t kRunUnits = 128;
+
+struct RuleKind {
+    const char* left;
+    const char* junction;
+    const char* right;
+    const std::string& (*run)();
+};
+
+std::string repeated(const char* unit) {
+    std::string run;
+    for (std::size_t k = 0; k < kRunUnits; ++k) run.append(unit, kFrameBytes);
+    return run;
 }
 
-std::string rule(const std::vector<std::size_t>& widths, std::string_view left, std::string_view fill,
-                 std::string_view junction, std::string_view right) {
-    std::size_t widest = 0;
-    for (std::size_t w : widths) widest = std::max(widest, w);
-    std::string run;  // `fill` repeated as often as the widest column needs
-    run.reserve(widest * fill.size());
-    for (std::size_t k = 0; k < widest; ++k) run += fill;
-    std::string out(left);
-    for (std::size_t c = 0; c < widths.size(); ++c) {
-        if (c > 0) out += junction;
-        out.append(run, 0, widths[c] * fill.size());
+const std::string& double_run() {
+    static const std::string run = repeated(kDoubleHorizontal);
+    return run;
+}
+
+const std::string& single_run() {
+    static const std::string run = repeated(kRowRule);
+    return run;
+}
+
+constexpr RuleKind kRules[] = {
+    {kTopLeft, kTopJunction, kTopRight, double_run},
+    {kRuleLeft, kRuleCross, kRuleRight, single_run},
+    {kBottomLeft, kBottomJunction, kBottomRight, double_run},
+};
+
+// Spaces and fill runs are written in fixed-size chunks where the drawing
+// has room past their end: the bytes written beyond are drawn over later,
+// since a drawing is written front to back and every byte is written.
+constexpr std::size_t kChunk = 16;
+constexpr char kSpaces[kChunk + 1] = "                ";
+
+char* put_spaces(char* out, std::size_t count, const char* end) {
+    if (static_cast<std::size_t>(end - out) >= count + kChunk) {
+        for (std::size_t i = 0; i < count; i += kChunk) std::memcpy(out + i, kSpaces, kChunk);
+    } else {
+        std::memset(out, ' ', count);
     }
-    out += right;
+    return out + count;
+}
+
+// `units` fill characters copied from `run`.
+char* put_run(char* out, const std::string& run, std::size_t units, const char* end) {
+    constexpr std::size_t chunk = kChunk * kFrameBytes;
+    if (static_cast<std::size_t>(end - out) >= units * kFrameBytes + chunk) {
+        for (std::size_t i = 0; i < units * kFrameBytes; i += chunk) std::memcpy(out + i, run.data(), chunk);
+        return out + units * kFrameBytes;
+    }
+    while (units > 0) {
+        const std::size_t part = std::min(units, kRunUnits);
+        std::memcpy(out, run.data(), part * kFrameBytes);
+        out += part * kFrameBytes;
+        units -= part;
+    }
     return out;
+}
+
+constexpr int kTop = 0;
+constexpr int kMiddle = 1;
+constexpr int kBottom = 2;
+
+// A whole rule across columns of the given widths (no line feed).
+char* draw_rule(char* out, int kind, const std::vector<std::size_t>& widths, const char* end) {
+    const RuleKind& pieces = kRules[kind];
+    const std::string& run = pieces.run();
+    std::memcpy(out, pieces.left, kFrameBytes);
+    out += kFrameBytes;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        if (c > 0) {
+            std::memcpy(out, pieces.junction, kFrameBytes);
+            out += kFrameBytes;
+        }
+        out = put_run(out, run, widths[c], end);
+    }
+    std::memcpy(out, pieces.right, kFrameBytes);
+    return out + kFrameBytes;
+}
+
+char* put_bytes(char* out, const std::string& from, std::size_t offset, std::size_t size) {
+    std::memcpy(out, from.data() + offset, size);
+    return out + size;
+}
+
+// The drawn lines of a cell that is laid out once, and their widths.
+struct LaidOut {
+    std::vector<std::string> lines;
+    std::vector<std::size_t> widths;
+
+    std::size_t width() const {
+        std::size_t widest = 0;
+        for (std::size_t w : widths) widest = std::max(widest, w);
+        return widest;
+    }
+};
+
+LaidOut lay_out(std::string_view text) {
+    LaidOut cell;
+    for_each_source_line(text, [&](std::string_view source) {
+        if (is_plain(source)) {
+            cell.lines.emplace_back(source);
+            cell.widths.push_back(source.size());
+        } else {
+            std::string line;
+            cell.widths.push_back(append_rewritten(line, source));
+            cell.lines.push_back(std::move(line));
+        }
+    });
+    return cell;
+}
+
+// Appends line k of a laid-out cell (an empty line below its last) padded
+// with spaces to `width`.
+void append_padded(std::string& out, const LaidOut& cell, std::size_t k, std::size_t width) {
+    std::size_t used = 0;
+    if (k < cell.lines.size()) {
+        out += cell.lines[k];
+        used = cell.widths[k];
+    }
+    out.append(width - used, ' ');
+}
+
+void append_run(std::string& out, const std::string& run, std::size_t units) {
+    for (; units > kRunUnits; units -= kRunUnits) out += run;
+    out.append(run, 0, units * kFrameBytes);
 }
 
 }  // namespace
 
+void TableCells::start(std::size_t columns) {
+    columns_ = columns;
+    lines_.clear();
+    cells_.clear();
+    store_.clear();
+    rewritten_.clear();
+    size_ = 0;
+}
+
+void TableCells::add(std::string_view text) { add_text(text, Source::Caller, 0); }
+
+void TableCells::add_stored(std::size_t offset, std::size_t size) {
+    add_text(std::string_view(store_).substr(offset, size), Source::Store, offset);
+}
+
+// `offset`: where `text` starts in the store, for stored text.
+void TableCells::add_text(std::string_view text, Source source, std::size_t offset) {
+    if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
+    const std::size_t first = lines_.size();
+    if (is_plain(text)) {
+        lines_.push_back(Line{text.data(), offset, text.size(), text.size(), source});
+    } else {
+        for_each_source_line(text, [&](std::string_view line) {
+            const std::size_t at = static_cast<std::size_t>(line.data() - text.data());
+            if (is_plain(line)) {
+                lines_.push_back(Line{line.data(), offset + at, line.size(), line.size(), source});
+            } else {
+                const std::size_t from = rewritten_.size();
+                const std::size_t width = append_rewritten(rewritten_, line);
+                lines_.push_back(Line{nullptr, from, rewritten_.size() - from, width, Source::Rewritten});
+            }
+        });
+    }
+    cells_.push_back(CellLines{first, lines_.size() - first});
+}
+
+void TableCells::resolve_lines() {
+    for (Line& line : lines_) {
+        if (line.source == Source::Store) {
+            line.data = store_.data() + line.offset;
+        } else if (line.source == Source::Rewritten) {
+            line.data = rewritten_.data() + line.offset;
+        }
+    }
+}
+
+std::size_t TableCells::drawn_size() {
+    if (columns_ == 0 || cells_.empty()) throw InternalFault("table cannot be empty");
+    while (cells_.size() % columns_ != 0) add(std::string_view());
+    const std::size_t rows = cells_.size() / columns_;
+    resolve_lines();
+
+    widths_.assign(columns_, 0);
+    heights_.assign(rows, 1);
+    std::size_t extra = 0;  // bytes beyond one per scalar value, over all lines
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t c = 0; c < columns_; ++c) {
+            const CellLines cell = cells_[r * columns_ + c];
+            for (std::size_t k = cell.first; k < cell.first + cell.count; ++k) {
+                widths_[c] = std::max(widths_[c], lines_[k].width);
+                extra += lines_[k].size - lines_[k].width;
+            }
+            heights_[r] = std::max(heights_[r], cell.count);
+        }
+    }
+
+    std::size_t text_width = 0;
+    for (std::size_t w : widths_) text_width += w;
+    // A rule: two corners, a junction between columns, the fill runs.
+    const std::size_t rule = (columns_ + 1) * kFrameBytes + text_width * kFrameBytes;
+    // A line of text: two frame lines, a column line between columns, the
+    // padded cells, a line feed.
+    const std::size_t text_line = (columns_ + 1) * kFrameBytes + text_width + 1;
+    std::size_t lines = 0;
+    for (std::size_t h : heights_) lines += h;
+    size_ = 2 * rule + 1 + (rows - 1) * (rule + 1) + lines * text_line + extra;
+    return size_;
+}
+
+void TableCells::draw_into(std::string& out) const {
+    const std::size_t at = out.size();
+    out.resize(at + size_);
+    draw_to(out.data() + at);
+}
+
+char* TableCells::draw_to(char* const begin) const {
+    const char* const end = begin + size_;
+    const std::size_t rows = heights_.size();
+
+    char* p = draw_rule(begin, kTop, widths_, end);
+    *p++ = '\n';
+    const char* middle = nullptr;  // the first middle rule drawn, copied for the others
+    std::size_t middle_size = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const CellLines* row = cells_.data() + r * columns_;
+        for (std::size_t k = 0; k < heights_[r]; ++k) {
+            p = put(p, kDoubleVertical);
+            for (std::size_t c = 0; c < columns_; ++c) {
+                if (c > 0) p = put(p, kColumnLine);
+                std::size_t pad = widths_[c];
+                if (k < row[c].count) {
+                    const Line& line = lines_[row[c].first + k];
+                    std::memcpy(p, line.data, line.size);
+                    p += line.size;
+                    pad -= line.width;
+                }
+                p = put_spaces(p, pad, end);
+            }
+            p = put(p, kDoubleVertical);
+            *p++ = '\n';
+        }
+        if (r + 1 < rows) {
+            if (middle) {
+                std::memcpy(p, middle, middle_size);
+                p += middle_size;
+            } else {
+                middle = p;
+                p = draw_rule(p, kMiddle, widths_, end);
+                middle_size = static_cast<std::size_t>(p - middle);
+            }
+            *p++ = '\n';
+        }
+    }
+    p = draw_rule(p, kBottom, widths_, end);
+    if (p != end) throw InternalFault("table drawing does not fill its size");
+    return p;
+}
+
 std::string render(const Table& table) {
     if (table.rows.empty() || table.cols.empty()) throw InternalFault("table cannot be empty");
     const std::size_t columns = table.cols.size();
-    const std::size_t rows = table.rows.size();
-
-    // Lines of every cell (a missing cell is one empty line), column widths
-    // and row heights. cell_first[r * columns + c] is the index of the
-    // cell's first line; its last ends where the next cell's begins.
-    std::vector<Line> lines;
-    std::string scratch;
-    std::vector<std::size_t> cell_first(rows * columns + 1);
-    std::vector<std::size_t> widths(columns, 0);
-    std::vector<std::size_t> heights(rows, 1);
-    for (std::size_t r = 0; r < rows; ++r) {
-        const Row& row = table.rows[r];
+    TableCells cells;
+    cells.start(columns);
+    for (const Row& row : table.rows) {
         for (std::size_t c = 0; c < columns; ++c) {
-            cell_first[r * columns + c] = lines.size();
-            const std::string_view text = c < row.cells.size() ? std::string_view(row.cells[c].text) : std::string_view();
-            const std::size_t count = add_cell_lines(text, lines, scratch);
-            for (std::size_t k = lines.size() - count; k < lines.size(); ++k) widths[c] = std::max(widths[c], lines[k].width);
-            heights[r] = std::max(heights[r], count);
+            cells.add(c < row.cells.size() ? std::string_view(row.cells[c].text) : std::string_view());
         }
     }
-    cell_first[rows * columns] = lines.size();
-
-    const std::string top = rule(widths, kTopLeft, kDoubleHorizontal, kTopJunction, kTopRight);
-    const std::string middle = rule(widths, kRuleLeft, kRowRule, kRuleCross, kRuleRight);
-    const std::string bottom = rule(widths, kBottomLeft, kDoubleHorizontal, kBottomJunction, kBottomRight);
-
-    std::size_t text_width = 0;
-    for (std::size_t w : widths) text_width += w;
-    std::size_t size = top.size() + bottom.size() + 1 + (rows - 1) * (middle.size() + 1);
-    for (std::size_t h : heights) size += h * (text_width + 4 * columns + 8);
     std::string out;
-    out.reserve(size + scratch.size());
+    out.reserve(cells.drawn_size());
+    cells.draw_into(out);
+    return out;
+}
 
-    out += top;
-    out.push_back('\n');
-    for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t k = 0; k < heights[r]; ++k) {
-            out += kDoubleVertical;
-            for (std::size_t c = 0; c < columns; ++c) {
-                if (c > 0) out += kColumnLine;
-                const std::size_t first = cell_first[r * columns + c];
-                std::size_t used = 0;
-                if (first + k < cell_first[r * columns + c + 1]) {
-                    const Line& line = lines[first + k];
-                    out.append(line.data ? line.data : scratch.data() + line.offset, line.size);
-                    used = line.width;
-                }
-                out.append(widths[c] - used, ' ');
+TableForm::TableForm(std::size_t columns, std::size_t open_column) : columns_(columns), open_(open_column) {
+    if (open_column >= columns) throw InternalFault("form's open column is outside the table");
+}
+
+void TableForm::add_row(std::span<const std::vector<std::string_view>> variants) {
+    if (finished_) throw InternalFault("form is already finished");
+    if (variants.empty()) throw InternalFault("form row without variants");
+    rows_.push_back(RowVariants{cells_.size(), variants.size()});
+    for (const auto& texts : variants) {
+        std::vector<std::string> row(columns_);
+        for (std::size_t c = 0; c < std::min(texts.size(), columns_); ++c) {
+            if (c != open_) row[c] = texts[c];
+        }
+        cells_.push_back(std::move(row));
+    }
+}
+
+void TableForm::add_row(std::initializer_list<std::vector<std::string_view>> variants) {
+    add_row(std::span<const std::vector<std::string_view>>(variants.begin(), variants.size()));
+}
+
+void TableForm::finish() {
+    if (finished_) throw InternalFault("form is already finished");
+    if (rows_.empty()) throw InternalFault("table cannot be empty");
+
+    // Every fixed cell laid out (the open column's as one empty line).
+    std::vector<std::vector<LaidOut>> laid(cells_.size());
+    for (std::size_t v = 0; v < cells_.size(); ++v) {
+        for (std::size_t c = 0; c < columns_; ++c) laid[v].push_back(lay_out(cells_[v][c]));
+    }
+
+    // A fixed column is as wide as its widest cell in the variants picked:
+    // that is the widest cell of all variants only when some row is that
+    // wide in every variant.
+    std::vector<std::size_t> widths(columns_, 0);
+    std::vector<std::size_t> sure(columns_, 0);
+    for (const RowVariants& row : rows_) {
+        for (std::size_t c = 0; c < columns_; ++c) {
+            std::size_t narrowest = laid[row.first][c].width();
+            for (std::size_t v = row.first; v < row.first + row.count; ++v) {
+                widths[c] = std::max(widths[c], laid[v][c].width());
+                narrowest = std::min(narrowest, laid[v][c].width());
             }
-            out += kDoubleVertical;
-            out.push_back('\n');
+            sure[c] = std::max(sure[c], narrowest);
+        }
+    }
+    if (sure != widths) throw InternalFault("form column width depends on the variants picked");
+
+    const auto append_before = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+        text_.append(kDoubleVertical, kFrameBytes);
+        for (std::size_t c = 0; c < open_; ++c) {
+            if (cells) append_padded(text_, (*cells)[c], k, widths[c]);
+            else text_.append(widths[c], ' ');
+            text_.append(kColumnLine, kFrameBytes);
+        }
+    };
+    const auto append_after = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+        for (std::size_t c = open_ + 1; c < columns_; ++c) {
+            text_.append(kColumnLine, kFrameBytes);
+            if (cells) append_padded(text_, (*cells)[c], k, widths[c]);
+            else text_.append(widths[c], ' ');
+        }
+        text_.append(kDoubleVertical, kFrameBytes);
+        text_.push_back('\n');
+    };
+    const auto parts = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+        Parts line{};
+        line.before = text_.size();
+        append_before(cells, k);
+        line.before_size = text_.size() - line.before;
+        line.after = text_.size();
+        append_after(cells, k);
+        line.after_size = text_.size() - line.after;
+        return line;
+    };
+
+    for (const std::vector<LaidOut>& cells : laid) {
+        Variant variant{parts_.size(), 1, 0};
+        for (std::size_t c = 0; c < columns_; ++c) variant.height = std::max(variant.height, cells[c].lines.size());
+        for (std::size_t k = 0; k < variant.height; ++k) {
+            parts_.push_back(parts(&cells, k));
+            variant.size += parts_.back().before_size + parts_.back().after_size;
+        }
+        variants_.push_back(variant);
+    }
+    blank_ = parts(nullptr, 0);
+
+    for (int kind : {kTop, kMiddle, kBottom}) {
+        const RuleKind& pieces = kRules[kind];
+        Parts& rule = rules_[kind];
+        rule.before = text_.size();
+        text_.append(pieces.left, kFrameBytes);
+        for (std::size_t c = 0; c < open_; ++c) {
+            append_run(text_, pieces.run(), widths[c]);
+            text_.append(pieces.junction, kFrameBytes);
+        }
+        rule.before_size = text_.size() - rule.before;
+        rule.after = text_.size();
+        for (std::size_t c = open_ + 1; c < columns_; ++c) {
+            text_.append(pieces.junction, kFrameBytes);
+            append_run(text_, pieces.run(), widths[c]);
+        }
+        text_.append(pieces.right, kFrameBytes);
+        rule.after_size = text_.size() - rule.after;
+    }
+
+    cells_.clear();
+    cells_.shrink_to_fit();
+    finished_ = true;
+}
+
+void FormCells::start(const TableForm& form) {
+    if (!form.finished_) throw InternalFault("form is not finished");
+    form_ = &form;
+    open_.start(1);
+    picked_.clear();
+    size_ = 0;
+}
+
+void FormCells::pick(std::size_t variant) {
+    const std::size_t row = picked_.size();
+    if (row >= form_->rows_.size()) throw InternalFault("more rows than the form has");
+    const TableForm::RowVariants& variants = form_->rows_[row];
+    if (variant >= variants.count) throw InternalFault("form row has no such variant");
+    picked_.push_back(variants.first + variant);
+}
+
+void FormCells::add(std::string_view text, std::size_t variant) {
+    pick(variant);
+    open_.add(text);
+}
+
+std::size_t FormCells::drawn_size() {
+    const TableForm& form = *form_;
+    if (picked_.size() != form.rows_.size()) throw InternalFault("form drawing is missing rows");
+    open_.resolve_lines();
+
+    std::size_t width = 0;
+    std::size_t extra = 0;  // bytes beyond one per scalar value in the open cells
+    for (const TableCells::Line& line : open_.lines_) {
+        width = std::max(width, line.width);
+        extra += line.size - line.width;
+    }
+    open_width_ = width;
+
+    const std::size_t blank = form.blank_.before_size + form.blank_.after_size;
+    std::size_t size = extra;
+    for (std::size_t r = 0; r < picked_.size(); ++r) {
+        const TableForm::Variant& variant = form.variants_[picked_[r]];
+        const std::size_t height = std::max(variant.height, open_.cells_[r].count);
+        size += variant.size + (height - variant.height) * blank + height * width;
+    }
+    const auto rule = [&](int kind) {
+        return form.rules_[kind].before_size + width * kFrameBytes + form.rules_[kind].after_size;
+    };
+    size += rule(kTop) + 1 + (picked_.size() - 1) * (rule(kMiddle) + 1) + rule(kBottom);
+    size_ = size;
+    return size_;
+}
+
+void FormCells::draw_into(std::string& out) const {
+    const std::size_t at = out.size();
+    out.resize(at + size_);
+    draw_to(out.data() + at);
+}
+
+char* FormCells::draw_to(char* const begin) const {
+    const TableForm& form = *form_;
+    const std::string& text = form.text_;
+    const char* const end = begin + size_;
+    const std::size_t rows = picked_.size();
+
+    const auto draw_form_rule = [&](char* p, int kind) {
+        const TableForm::Parts& rule = form.rules_[kind];
+        p = put_bytes(p, text, rule.before, rule.before_size);
+        p = put_run(p, kRules[kind].run(), open_width_, end);
+        return put_bytes(p, text, rule.after, rule.after_size);
+    };
+
+    char* p = draw_form_rule(begin, kTop);
+    *p++ = '\n';
+    const char* middle = nullptr;  // the first middle rule drawn, copied for the others
+    std::size_t middle_size = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const TableForm::Variant& variant = form.variants_[picked_[r]];
+        const TableCells::CellLines cell = open_.cells_[r];
+        const std::size_t height = std::max(variant.height, cell.count);
+        for (std::size_t k = 0; k < height; ++k) {
+            const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
+            p = put_bytes(p, text, parts.before, parts.before_size);
+            std::size_t pad = open_width_;
+            if (k < cell.count) {
+                const TableCells::Line& line = open_.lines_[cell.first + k];
+                std::memcpy(p, line.data, line.size);
+                p += line.size;
+                pad -= line.width;
+            }
+            p = put_spaces(p, pad, end);
+            p = put_bytes(p, text, parts.after, parts.after_size);
         }
         if (r + 1 < rows) {
-            out += middle;
-            out.push_back('\n');
+            if (middle) {
+                std::memcpy(p, middle, middle_size);
+                p += middle_size;
+            } else {
+                middle = p;
+                p = draw_form_rule(p, kMiddle);
+                middle_size = static_cast<std::size_t>(p - middle);
+            }
+            *p++ = '\n';
         }
     }
-    out += bottom;
-    return out;
+    p = draw_form_rule(p, kBottom);
+    if (p != end) throw InternalFault("table drawing does not fill its size");
+    return p;
 }
 
 }  // namespace vora

@@ -3,10 +3,12 @@
 // widths counted in Unicode scalar values.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vora {
@@ -38,6 +40,171 @@ struct Table {
 // The drawing of the whole table as UTF-8 text, lines separated by a line
 // feed, ending with the bottom-right corner (no trailing line feed). Throws
 // InternalFault("table cannot be empty") for a table without rows or columns.
+//
+// A cell is drawn as the lines of its text: split at line feeds, a carriage
+// return directly before a line feed dropped, no further line after a final
+// line feed, and at least one (empty) line. In each line every whitespace
+// character that directly follows a non-whitespace character is drawn as one
+// space.
 std::string render(const Table& table);
+
+// The cells of one drawing, given row by row without building a Table: what
+// render draws for a Table of the same texts, drawn straight into a caller's
+// buffer. An object kept between drawings keeps its buffers. Texts given by
+// view must outlive the drawing.
+class TableCells {
+public:
+    // Forgets every cell and starts a table of `columns` columns.
+    void start(std::size_t columns);
+
+    // Adds the next cell, rows filled left to right.
+    void add(std::string_view text);
+    // Adds a cell whose text `write(std::string&)` appends to a store the
+    // object owns, so the text need not live elsewhere.
+    template <class Write>
+    void add_written(Write&& write) {
+        const std::size_t from = store_.size();
+        write(store_);
+        add_stored(from, store_.size() - from);
+    }
+
+    // The size in bytes of the drawing (as render would return it). Call
+    // once all cells are added; a last row left short is drawn with empty
+    // cells. Throws InternalFault("table cannot be empty") without rows or
+    // columns.
+    std::size_t drawn_size();
+    // Appends the drawing: exactly drawn_size() bytes. Call drawn_size() first.
+    void draw_into(std::string& out) const;
+    // Writes exactly drawn_size() bytes at `out` and returns their end.
+    char* draw_to(char* out) const;
+
+private:
+    friend class FormCells;
+
+    // Where a drawn line's bytes are: in a caller's text (`data`), or at
+    // `offset` in the store or in the buffer of rewritten lines, which may
+    // still move while cells are added; resolve_lines() then sets `data`.
+    enum class Source : unsigned char { Caller, Store, Rewritten };
+    struct Line {
+        const char* data;
+        std::size_t offset;
+        std::size_t size;
+        std::size_t width;
+        Source source;
+    };
+    // A cell's lines: lines_[first, first + count).
+    struct CellLines {
+        std::size_t first;
+        std::size_t count;
+    };
+
+    void add_stored(std::size_t offset, std::size_t size);
+    void add_text(std::string_view text, Source source, std::size_t offset);
+    void resolve_lines();
+
+    std::size_t columns_ = 0;
+    std::vector<Line> lines_;
+    std::vector<CellLines> cells_;
+    std::string store_;      // texts given through add_written
+    std::string rewritten_;  // lines whose whitespace was replaced
+    std::vector<std::size_t> widths_;
+    std::vector<std::size_t> heights_;
+    std::size_t size_ = 0;
+};
+
+// A table drawn many times whose cells stay the same except in one column,
+// the open column: everything else is laid out and drawn once, when the
+// form is made. A row may come in several variants (cells that differ in a
+// fixed column, say "Yes" or "No"), one of which each drawing picks.
+//
+// Each drawing (FormCells) gives every row its open cell and its variant,
+// and is drawn as render draws the Table of the same cells.
+class TableForm {
+public:
+    // A form of `columns` columns (at least one) whose column `open_column`
+    // is open.
+    TableForm(std::size_t columns, std::size_t open_column);
+
+    // Adds the next row in one or more variants, each the texts of the row's
+    // cells (a short variant is completed with empty cells; its text in the
+    // open column is not used).
+    void add_row(std::span<const std::vector<std::string_view>> variants);
+    void add_row(std::initializer_list<std::vector<std::string_view>> variants);
+
+    // Lays out and draws the fixed parts; call once, after the last row.
+    // Throws InternalFault("table cannot be empty") without rows, and
+    // InternalFault when a fixed column's width would depend on the
+    // variants picked (every fixed column must have a cell, such as a
+    // heading, at least as wide as every variant's cell).
+    void finish();
+
+private:
+    friend class FormCells;
+
+    // The drawn bytes, in text_, before and after the open cell of one line
+    // of a row variant (frame line, fixed cells and column lines, then the
+    // line feed) or of a rule (corners, junctions and fill runs).
+    struct Parts {
+        std::size_t before;
+        std::size_t before_size;
+        std::size_t after;
+        std::size_t after_size;
+    };
+    // The lines of one row variant: parts_[first, first + height).
+    struct Variant {
+        std::size_t first;
+        std::size_t height;
+        std::size_t size;  // bytes of its `height` lines without the open cell
+    };
+    // A row's variants: variants_[first, first + count).
+    struct RowVariants {
+        std::size_t first;
+        std::size_t count;
+    };
+
+    std::size_t columns_;
+    std::size_t open_;
+    bool finished_ = false;
+    std::vector<std::vector<std::string>> cells_;  // texts of each row variant until finish()
+    std::vector<RowVariants> rows_;
+    std::vector<Variant> variants_;
+    std::vector<Parts> parts_;
+    Parts blank_{};  // a line of a row below its fixed cells
+    Parts rules_[3]{};  // top, middle, bottom
+    std::string text_;
+};
+
+// One drawing of a TableForm: the open cell and variant of each row, in
+// order. An object kept between drawings keeps its buffers; texts given by
+// view, and the form, must outlive the drawing.
+class FormCells {
+public:
+    void start(const TableForm& form);
+
+    // Gives the next row its open cell and picks its variant.
+    void add(std::string_view text, std::size_t variant = 0);
+    template <class Write>
+    void add_written(Write&& write, std::size_t variant = 0) {
+        pick(variant);
+        open_.add_written(std::forward<Write>(write));
+    }
+
+    // The size in bytes of the drawing. Call once every row has its cell;
+    // throws InternalFault when rows are missing or the form is not finished.
+    std::size_t drawn_size();
+    // Appends the drawing: exactly drawn_size() bytes. Call drawn_size() first.
+    void draw_into(std::string& out) const;
+    // Writes exactly drawn_size() bytes at `out` and returns their end.
+    char* draw_to(char* out) const;
+
+private:
+    void pick(std::size_t variant);
+
+    const TableForm* form_ = nullptr;
+    TableCells open_;  // the open cells, as a table of one column
+    std::vector<std::size_t> picked_;  // index into the form's variants_, per row
+    std::size_t open_width_ = 0;
+    std::size_t size_ = 0;
+};
 
 }  // namespace vora

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 #include "toml/toml.hpp"
 
@@ -515,8 +516,11 @@ private:
     NodeId parse_scalar();
     NodeId parse_basic_string(bool as_key, Segment* key);
     NodeId parse_literal_string(bool as_key, Segment* key);
-    NodeId parse_multiline_basic();
-    NodeId parse_multiline_literal();
+    NodeId parse_multiline(char quote);
+    // Where a string's text is kept: a view of the text when it was written
+    // without escapes, else the unescaped copy in scratch_, moved to the
+    // document's buffer.
+    std::pair<std::uint32_t, std::uint32_t> keep(std::size_t content, std::size_t content_end, bool copied);
     NodeId parse_number_or_date();
     NodeId parse_date_time(std::size_t begin, bool date);
     NodeId string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length);
@@ -693,6 +697,14 @@ void Parser::read_key(std::string_view context) {
 // Strings
 // ---------------------------------------------------------------------------
 
+std::pair<std::uint32_t, std::uint32_t> Parser::keep(std::size_t content, std::size_t content_end, bool copied) {
+    if (!copied) return {static_cast<std::uint32_t>(content), static_cast<std::uint32_t>(content_end - content)};
+    const auto offset = static_cast<std::uint32_t>(doc_.buffer_.size());
+    const auto length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
+    doc_.buffer_ += scratch_;
+    return {offset, length};
+}
+
 NodeId Parser::string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length) {
     const NodeId id = new_node(Type::String, span(begin, end));
     node(id).v.r = {offset, length};
@@ -780,16 +792,7 @@ NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
             scratch_.append(s_.substr(from, pos_ - from));
         }
     }
-    std::uint32_t offset;
-    std::uint32_t length;
-    if (escaped) {
-        offset = static_cast<std::uint32_t>(doc_.buffer_.size());
-        length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
-        doc_.buffer_ += scratch_;
-    } else {
-        offset = static_cast<std::uint32_t>(content);
-        length = static_cast<std::uint32_t>(pos_ - content);
-    }
+    const auto [offset, length] = keep(content, pos_, escaped);
     ++pos_;  // the closing quote
     if (as_key) {
         key->name = offset;
@@ -832,7 +835,16 @@ NodeId Parser::parse_literal_string(bool as_key, Segment* key) {
     return string_node(begin, pos_, offset, length);
 }
 
-NodeId Parser::parse_multiline_basic() {
+// A multi-line string: `"""` with escapes and line-ending backslashes, or
+// `'''` taken as written.
+NodeId Parser::parse_multiline(char quote) {
+    const bool basic = quote == '"';
+    const std::uint8_t closing = basic ? cls_quote : cls_apostrophe;
+    // The classes taken as they stand: in a basic string also `'`, in a
+    // literal one also `"` and `\`.
+    const unsigned ordinary = (1u << plain) | (1u << cls_newline) |
+                              (basic ? (1u << cls_apostrophe) : (1u << cls_quote) | (1u << cls_backslash));
+    const std::string delimiter(3, quote);
     const std::size_t begin = pos_;
     pos_ += 3;
     newline();  // a line break right after the opening quotes is no part of the string
@@ -847,35 +859,26 @@ NodeId Parser::parse_multiline_basic() {
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     for (;;) {
         const std::size_t from = pos_;
-        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_apostrophe ||
-                             classes.c[p[pos_]] == cls_newline))
-            ++pos_;
+        while (pos_ < n_ && ((ordinary >> classes.c[p[pos_]]) & 1u)) ++pos_;
         if (copied) scratch_.append(s_.substr(from, pos_ - from));
-        if (pos_ >= n_) fail(begin, "unterminated string: expected `\"\"\"` before the end of the file", begin + 3);
+        if (pos_ >= n_) fail(begin, "unterminated string: expected `" + delimiter + "` before the end of the file", begin + 3);
         const std::uint8_t cls = classes.c[p[pos_]];
-        if (cls == cls_quote) {
+        if (cls == closing) {
             std::size_t run = 0;
-            while (peek(pos_ + run) == '"' && pos_ + run < n_) ++run;
+            while (pos_ + run < n_ && s_[pos_ + run] == quote) ++run;
             if (run < 3) {
-                if (copied) scratch_.append(run, '"');
+                if (copied) scratch_.append(run, quote);
                 pos_ += run;
                 continue;
             }
-            if (run > 5) fail(pos_ + 5, "too many quotes: a multi-line string ends at the third of at most five `\"`");
+            if (run > 5)
+                fail(pos_ + 5, std::string("too many quotes: a multi-line string ends at the third of at most five `") +
+                                   quote + "`");
             // Up to two quotes just before the closing delimiter belong to the string.
-            if (copied) scratch_.append(run - 3, '"');
+            if (copied) scratch_.append(run - 3, quote);
             const std::size_t content_end = pos_ + run - 3;
             pos_ += run;
-            std::uint32_t offset;
-            std::uint32_t length;
-            if (copied) {
-                offset = static_cast<std::uint32_t>(doc_.buffer_.size());
-                length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
-                doc_.buffer_ += scratch_;
-            } else {
-                offset = static_cast<std::uint32_t>(content);
-                length = static_cast<std::uint32_t>(content_end - content);
-            }
+            const auto [offset, length] = keep(content, content_end, copied);
             return string_node(begin, pos_, offset, length);
         }
         if (cls == cls_high) {
@@ -889,7 +892,7 @@ NodeId Parser::parse_multiline_basic() {
             start_copy();
             scratch_ += '\n';  // line breaks read as a line feed
             pos_ += 2;
-        } else if (cls == cls_backslash) {
+        } else if (basic && cls == cls_backslash) {
             start_copy();
             // A line-ending backslash: the backslash, spaces and tabs, a line
             // break, then every space, tab and line break up to the next
@@ -910,65 +913,8 @@ NodeId Parser::parse_multiline_basic() {
                 continue;
             }
             VORA_TOML_ESCAPE();
-        } else {
+        } else if (basic) {
             fail(pos_, "the control character " + hex4(p[pos_]) + " must be escaped in a string");
-        }
-    }
-}
-
-NodeId Parser::parse_multiline_literal() {
-    const std::size_t begin = pos_;
-    pos_ += 3;
-    newline();
-    const std::size_t content = pos_;
-    bool copied = false;
-    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
-    for (;;) {
-        const std::size_t from = pos_;
-        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_quote ||
-                             classes.c[p[pos_]] == cls_backslash || classes.c[p[pos_]] == cls_newline))
-            ++pos_;
-        if (copied) scratch_.append(s_.substr(from, pos_ - from));
-        if (pos_ >= n_) fail(begin, "unterminated string: expected `'''` before the end of the file", begin + 3);
-        const std::uint8_t cls = classes.c[p[pos_]];
-        if (cls == cls_apostrophe) {
-            std::size_t run = 0;
-            while (pos_ + run < n_ && s_[pos_ + run] == '\'') ++run;
-            if (run < 3) {
-                if (copied) scratch_.append(run, '\'');
-                pos_ += run;
-                continue;
-            }
-            if (run > 5) fail(pos_ + 5, "too many quotes: a multi-line string ends at the third of at most five `'`");
-            if (copied) scratch_.append(run - 3, '\'');
-            const std::size_t content_end = pos_ + run - 3;
-            pos_ += run;
-            std::uint32_t offset;
-            std::uint32_t length;
-            if (copied) {
-                offset = static_cast<std::uint32_t>(doc_.buffer_.size());
-                length = static_cast<std::uint32_t>(scratch_.size()) | in_buffer;
-                doc_.buffer_ += scratch_;
-            } else {
-                offset = static_cast<std::uint32_t>(content);
-                length = static_cast<std::uint32_t>(content_end - content);
-            }
-            return string_node(begin, pos_, offset, length);
-        }
-        if (cls == cls_high) {
-            const std::size_t len = utf8_length(s_, pos_);
-            if (!len) bad_utf8(pos_);
-            if (copied) scratch_.append(s_.substr(pos_, len));
-            pos_ += len;
-        } else if (cls == cls_cr) {
-            if (peek(pos_ + 1) != '\n')
-                fail(pos_, "a carriage return may only stand before a line feed, found one alone in a string");
-            if (!copied) {
-                copied = true;
-                scratch_.assign(s_.substr(content, pos_ - content));
-            }
-            scratch_ += '\n';
-            pos_ += 2;
         } else {
             fail(pos_, "literal strings may not hold the control character " + hex4(p[pos_]));
         }
@@ -985,11 +931,11 @@ NodeId Parser::parse_scalar() {
     const std::size_t begin = pos_;
     const char c = peek(pos_);
     if (c == '"') {
-        if (s_.substr(pos_, 3) == "\"\"\"") return parse_multiline_basic();
+        if (s_.substr(pos_, 3) == "\"\"\"") return parse_multiline('"');
         return parse_basic_string(false, nullptr);
     }
     if (c == '\'') {
-        if (s_.substr(pos_, 3) == "'''") return parse_multiline_literal();
+        if (s_.substr(pos_, 3) == "'''") return parse_multiline('\'');
         return parse_literal_string(false, nullptr);
     }
     if (c == 't' && s_.substr(pos_, 4) == "true") {

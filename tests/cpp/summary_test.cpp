@@ -1,6 +1,11 @@
 #include "section/summary.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -243,6 +248,149 @@ TEST(ConfigurationSummary, SectionsInOrder) {
     EXPECT_EQ(configuration_summary(with_accuracy), expected_with);
     EXPECT_NE(expected_with.find("╝\n\n[accuracy_analysis]\n╔"), std::string::npos);
     EXPECT_NE(expected_with.find("║export_path│out.vora│null   │Yes         │           ║"), std::string::npos);
+}
+
+// The summary as a model Table of owned cells drawn by render.
+template <class Record>
+std::string model_section(std::string_view name, const Record& record) {
+    static const Record defaults{};
+    std::vector<std::vector<std::string>> rows;
+    for_each_field<Record>([&](const auto& f, std::size_t) {
+        rows.push_back({std::string(f.key), value_cell_text(f.get(record)), value_cell_text(f.get(defaults)),
+                        same_json_form(f.get(record), f.get(defaults)) ? "No" : "Yes", std::string(f.description)});
+    });
+    std::sort(rows.begin(), rows.end());
+    Table table;
+    table.add_row({"Key", "Value", "Default", "Set by User?", "Description"});
+    for (auto& row : rows) table.add_row(std::move(row));
+    return "[" + std::string(name) + "]\n" + render(table) + "\n\n";
+}
+
+// A record whose fixed cells are unlike the real ones: a tab in a key, a
+// non-ASCII key, multi-line and whitespace-rewritten defaults and
+// descriptions, a default wider than any value.
+struct OddRecord {
+    std::string plain = "x";
+    std::optional<std::string> lines = std::string("first\nsecond\r\nthird");
+    std::vector<std::string> list{};
+    std::optional<std::vector<float>> floats{};
+    bool flag = false;
+    std::optional<std::int32_t> number = -7;
+    std::string wide = std::string(140, '=');
+
+    static constexpr auto fields() {
+        using R = OddRecord;
+        return std::tuple{
+            field("zeta", &R::plain, "Ends\tthe table"),
+            field("\u043a\u043b\u044e\u0447", &R::lines, "\u041e\u043f\u0438\u0441\u0430\u043d\u0438\u0435\non two lines\n"),
+            field("a\tkey", &R::list),
+            field("flag", &R::flag, "   indented\u3000wide\u00A0space"),
+            field("number", &R::number, "a\r\n\r\nb"),
+            field("floats", &R::floats, "\U0001F600"),
+            field("wide", &R::wide, "long default"),
+        };
+    }
+};
+
+template <class Record>
+using Change = std::function<void(Record&)>;
+
+template <class Record>
+std::vector<std::pair<const char*, Change<Record>>> changes();
+
+template <>
+std::vector<std::pair<const char*, Change<OddRecord>>> changes() {
+    return {
+        {"defaults", [](OddRecord&) {}},
+        {"multi_line_values",
+         [](OddRecord& r) {
+             r.plain = "one\ntwo\nthree\nfour";
+             r.lines = "\n";
+             r.list = {"a\nb", "c"};
+         }},
+        {"non_ascii_values",
+         [](OddRecord& r) {
+             r.plain = "\u4e2d\u6587\U0001F600";
+             r.lines = "\u00e9\u00e8\u00ea";
+             r.list = {"\u00fc"};
+         }},
+        {"whitespace_rewritten_values",
+         [](OddRecord& r) {
+             r.plain = "a\tb\u3000c  d\u2028";
+             r.lines = "x\ry\r\n\tz\f";
+             r.flag = true;
+         }},
+        {"wide_and_empty_values",
+         [](OddRecord& r) {
+             r.plain = std::string(300, 'v');
+             r.lines = "";
+             r.floats = std::vector<float>{0.1f, -0.0f, 1e30f};
+             r.number.reset();
+             r.wide = "";
+         }},
+        {"malformed_utf8_value", [](OddRecord& r) { r.plain = std::string("\x80") + "a" + "\xC0\xAF" + "\xE2\x82"; }},
+    };
+}
+
+template <>
+std::vector<std::pair<const char*, Change<ConfigConfig>>> changes() {
+    return {
+        {"defaults", [](ConfigConfig&) {}},
+        {"example",
+         [](ConfigConfig& c) {
+             c.mean_values = std::vector<float>{123.675f, 116.28f, 103.53f};
+             c.target_platform = "vora-m1";
+             c.quant_img_RGB2BGR = true;
+             c.custom_string = "mobilenet_v2 classifier";
+         }},
+        {"odd_strings",
+         [](ConfigConfig& c) {
+             c.custom_string = "line one\nline two\twith tab\n\tindented";
+             c.target_platform = "v\u00f6r\u00e4 \u4e2d\u6587";
+             c.float_dtype = "a\u00A0b\u3000c  d";
+             c.inputs_yuv_fmt = "x\r\ny\rz\n";
+             c.quantized_dtype = "";
+             c.optimization_level = 0;
+         }},
+    };
+}
+
+template <class Record>
+class SummaryAgainstModel : public ::testing::Test {};
+
+using ModelRecords = ::testing::Types<OddRecord, ConfigConfig>;
+TYPED_TEST_SUITE(SummaryAgainstModel, ModelRecords);
+
+TYPED_TEST(SummaryAgainstModel, SameText) {
+    for (const auto& [name, change] : changes<TypeParam>()) {
+        TypeParam record;
+        change(record);
+        EXPECT_EQ(section_summary("odd", record), model_section("odd", record)) << name;
+    }
+}
+
+// One buffer kept between drawings of configurations of different sizes:
+// each view is the whole summary, however long the buffer was before.
+TEST(ConfigurationSummary, DrawnIntoKeptBuffer) {
+    Configuration small;
+    Configuration large;
+    large.config.custom_string = std::string(500, 'c') + "\n" + std::string(20, 'd');
+    large.accuracy_analysis = with_accuracy_inputs({"a.png", "b.png"});
+    large.load.source = with_load_lists();
+    Configuration odd = large;
+    odd.build.dataset = "\u00e9\ttab\r\nline";
+
+    std::string buffer;
+    for (const Configuration* configuration : {&small, &large, &small, &odd, &large}) {
+        const std::string expected = configuration_summary(*configuration);
+        const std::string_view drawn = draw_configuration_summary(*configuration, buffer);
+        EXPECT_EQ(drawn.data(), buffer.data());
+        EXPECT_EQ(drawn, expected);
+        EXPECT_GE(buffer.size(), expected.size());
+    }
+    std::string model = "\n[Configuration Summary]\n\n";
+    for_each_section(odd, [&](std::string_view key, const auto& record) { model += model_section(key, record); });
+    EXPECT_EQ(configuration_summary(odd), model);
 }
 
 }  // namespace

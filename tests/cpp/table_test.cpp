@@ -177,6 +177,22 @@ TEST(TableRender, ManyRows) {
     EXPECT_EQ(drawn, expected);
 }
 
+// Lines of eight bytes and more are scanned eight bytes at a time: a
+// whitespace character is found at every position of a long line.
+TEST(TableRender, WhitespaceFoundAtEveryPositionOfLongLines) {
+    const std::string letters = "abcdefghijklmnopqrst";
+    for (const std::string white : {"\t", "\v", "\f", "\r", "\u00A0", "\u3000"}) {
+        for (std::size_t at = 0; at < letters.size(); ++at) {
+            const std::string text = letters.substr(0, at) + white + letters.substr(at + 1);
+            // Replaced by one space after a letter; kept at the start.
+            const std::string drawn = at == 0 ? text : letters.substr(0, at) + " " + letters.substr(at + 1);
+            const std::string rule = repeat("═", letters.size());
+            EXPECT_EQ(draw({{text}}), "╔" + rule + "╗\n║" + drawn + "║\n╚" + rule + "╝")
+                << "character " << at << " of " << letters.size();
+        }
+    }
+}
+
 TEST(TableRender, LongCellText) {
     Table wide;
     wide.add_row({repeat("a\t", 50000)});
