@@ -453,7 +453,7 @@ NUMPY_BOOL_IS_INTEGER = is_integer(np.False_)
 @pytest.mark.parametrize("value", [
     0, False, Code(0), Index(0), OwnValue(0), np.int32(0), np.int64(0), np.uint8(0),
 ] + ([np.False_] if NUMPY_BOOL_IS_INTEGER else []), ids=repr)
-@pytest.mark.filterwarnings("ignore:In future, it will be an error for 'np.bool_':DeprecationWarning")
+@pytest.mark.filterwarnings("ignore:In future, it will be an error for 'np.bool:DeprecationWarning")
 def test_zero_like_results_succeed(value, write_config, script, calls):
     for method in ALL_METHODS:
         script[method] = value
