@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 root="$PWD"
+PYTHON="${VORA_VENV:-$PWD/.venv}/bin/python"  # the project's environment (scripts/setup.sh)
 work="$(mktemp -d)"
 cd "$work"
-PYTHONPATH="$root/tests/standin" "${PYTHON:-python3}" - "$root/examples/example.toml" <<'PY'
+PYTHONPATH="$root/tests/standin" "$PYTHON" - "$root/examples/example.toml" <<'PY'
 import json, os, sys
 import vora_convert_inner
 

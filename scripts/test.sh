@@ -4,13 +4,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-PYTHON="${PYTHON:-python3}"
+# The project's virtual environment that scripts/setup.sh made: its Python,
+# cmake and ninja.
+VENV="${VORA_VENV:-$PWD/.venv}"
+export PATH="$VENV/bin:$PATH"
+PYTHON="$VENV/bin/python"
 
 build=build/ci-tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON \
     -DVORA_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
-(cd "$build" && ctest --output-on-failure)
+(cd "$build" && ctest --output-on-failure -j2)
 # The TOML differential tests in tests/python read documents through the
 # sanitizer build of toml_dump.
 export VORA_TOML_DUMP="$PWD/$build/toml_dump"

@@ -119,13 +119,36 @@ std::optional<Configuration> load_file(std::string_view path) {
     return std::move(std::get<Configuration>(loaded));
 }
 
+// The interpreter lock released for the life of the object: the calling
+// thread touches no Python object meanwhile. Taken back on every way out,
+// an exception included.
+class LockReleased {
+public:
+    LockReleased() : state_(PyEval_SaveThread()) {}
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
     if (!configuration) return nullptr;
     // Kept between calls and drawn over by each: as large as the largest
     // summary printed on this thread.
     thread_local std::string buffer;
-    print_stdout(draw_configuration_summary(*configuration, buffer));
+    const std::string_view summary = draw_configuration_summary(*configuration, buffer);
+    {
+        // A write to descriptor 1 blocks while a pipe on it is full, and the
+        // thread that drains it may be one of this interpreter's. The
+        // writer's own lock is therefore taken only without the interpreter
+        // lock: no thread ever holds the interpreter lock while it waits for
+        // the writer's.
+        LockReleased released;
+        print_stdout(summary);
+    }
     Py_RETURN_NONE;
 }
 
@@ -225,6 +248,11 @@ PyObject* initialise() {
 }  // namespace
 
 }  // namespace vora
+
+// The module is built with hidden visibility, and before Python 3.9
+// PyMODINIT_FUNC does not mark the initialisation function as exported: the
+// declaration does, for every version.
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vora_convert_inner();
 
 extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
     try {

@@ -6,7 +6,10 @@
 
 namespace vora {
 
-// Appends `text` to the line buffer and writes every complete line. A failed
+// Appends `text` to the line buffer and writes every complete line, all of
+// one call under the writer's own lock; the write may block. The module calls
+// it without the interpreter lock, so that the writer's lock is never waited
+// for by a thread that holds the interpreter lock. A failed
 // write throws InternalFault("failed printing to stdout: <error>") and drops
 // what was buffered.
 void print_stdout(std::string_view text);

@@ -17,6 +17,15 @@ struct DoubleCase {
 
 void PrintTo(const DoubleCase& c, std::ostream* os) { *os << c.json; }
 
+// `head`, `count` zeros, `tail`. Built by appending: GCC 12 warns falsely
+// (-Wrestrict) about "text" + std::string(...) in the inlined initialisers below.
+std::string zeros(const char* head, std::size_t count, const char* tail) {
+    std::string text(head);
+    text.append(count, '0');
+    text.append(tail);
+    return text;
+}
+
 class DoubleText : public ::testing::TestWithParam<DoubleCase> {};
 
 TEST_P(DoubleText, JsonForm) { EXPECT_EQ(format_json_double(GetParam().value), GetParam().json); }
@@ -47,14 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
         DoubleCase{9999999999999998.0, "9999999999999998.0", "9999999999999998.0"},
         DoubleCase{1e16, "1e+16", "10000000000000000.0"}, DoubleCase{-1e16, "-1e+16", "-10000000000000000.0"},
         DoubleCase{1.2345678901234568e+17, "1.2345678901234568e+17", "123456789012345680.0"},
-        DoubleCase{1e100, "1e+100", "1" + std::string(100, '0') + ".0"},
-        DoubleCase{1e300, "1e+300", "1" + std::string(300, '0') + ".0"},
+        DoubleCase{1e100, "1e+100", zeros("1", 100, ".0")},
+        DoubleCase{1e300, "1e+300", zeros("1", 300, ".0")},
         // Extremes.
         DoubleCase{std::numeric_limits<double>::max(), "1.7976931348623157e+308",
-                   "17976931348623157" + std::string(292, '0') + ".0"},
-        DoubleCase{std::numeric_limits<double>::denorm_min(), "5e-324", "0." + std::string(323, '0') + "5"},
+                   zeros("17976931348623157", 292, ".0")},
+        DoubleCase{std::numeric_limits<double>::denorm_min(), "5e-324", zeros("0.", 323, "5")},
         DoubleCase{std::numeric_limits<double>::min(), "2.2250738585072014e-308",
-                   "0." + std::string(307, '0') + "22250738585072014"}));
+                   zeros("0.", 307, "22250738585072014")}));
 
 TEST(DoubleText, NonFiniteValues) {
     const double inf = std::numeric_limits<double>::infinity();
