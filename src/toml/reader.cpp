@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "text/utf8.hpp"
 #include "toml/toml.hpp"
 
 namespace vora::toml {
@@ -236,48 +237,12 @@ unsigned hex_value(char c) {
     return static_cast<unsigned>(c - 'A' + 10);
 }
 
-// Length of the well-formed UTF-8 sequence at s[i] (a byte >= 0x80), or 0.
-std::size_t utf8_length(std::string_view s, std::size_t i, char32_t* out = nullptr) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t len;
-    char32_t cp;
-    char32_t min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    if (out) *out = cp;
-    return len;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// Length of the well-formed UTF-8 sequence at s[i] (a byte >= 0x80), or 0:
+// a malformed sequence is passed over one byte at a time.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    std::size_t j = i;
+    utf8::next(s, j);
+    return j - i > 1 ? j - i : 0;
 }
 
 struct BareKeyChars {
@@ -750,7 +715,7 @@ NodeId Parser::string_node(std::size_t begin, std::size_t end, std::uint32_t off
             if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))                                  \
                 fail(esc, "invalid escape sequence: " + std::string(s_.substr(esc, 2 + digits)) + \
                               " is not a Unicode scalar value", esc + 2 + digits);                \
-            append_utf8(scratch_, cp);                                                            \
+            utf8::append(scratch_, cp);                                                            \
             pos_ += 2 + digits;                                                                   \
         }                                                                                         \
     } while (false)
