@@ -519,7 +519,6 @@ private:
         NodeId node;
         bool table;
         std::uint32_t depth;      // depth of the container itself
-        std::size_t open;         // offset of its opening bracket
     };
     std::vector<Frame> stack_;
     std::vector<std::uint32_t> pending_;
@@ -1079,39 +1078,19 @@ NodeId Parser::parse_number_or_date() {
     const char* last = first + scratch_.size();
     const auto result = std::from_chars(first, last, value);
     if (result.ec == std::errc::result_out_of_range) {
-        // Too large or too small: tell which by the decimal exponent of the
-        // first significant digit.
-        long long exponent = 0;
-        std::size_t k = 0;
-        if (scratch_[k] == '-') ++k;
-        long long lead = 0;  // exponent of the first significant digit before the written exponent
-        bool seen = false;
-        long long place = 0;
-        for (; k < scratch_.size() && scratch_[k] != '.' && scratch_[k] != 'e' && scratch_[k] != 'E'; ++k) ++place;
-        // place = number of integer digits
-        std::size_t q = (scratch_[0] == '-') ? 1 : 0;
-        long long pos_in = place;
-        for (; q < scratch_.size() && scratch_[q] != 'e' && scratch_[q] != 'E'; ++q) {
-            if (scratch_[q] == '.') continue;
-            --pos_in;
-            if (scratch_[q] != '0' && !seen) {
-                seen = true;
-                lead = pos_in;
-            }
-        }
-        if (q < scratch_.size()) {
-            ++q;
-            bool neg = false;
-            if (scratch_[q] == '-') {
-                neg = true;
-                ++q;
-            }
-            for (; q < scratch_.size(); ++q) {
-                if (exponent < 100000000) exponent = exponent * 10 + (scratch_[q] - '0');
-            }
-            if (neg) exponent = -exponent;
-        }
-        if (seen && lead + exponent > 0) fail(begin, "floating-point number overflowed", end);
+        // Too large, or too small to tell from zero: the decimal exponent of
+        // the first significant digit tells which.
+        const std::string_view digits(scratch_);
+        const std::size_t mark = std::min(digits.find_first_of("eE"), digits.size());
+        const std::string_view mantissa = digits.substr(0, mark);
+        const auto point = static_cast<long long>(std::min(mantissa.find('.'), mantissa.size()));
+        const auto first = static_cast<long long>(mantissa.find_first_of("123456789"));
+        long long exponent = first < point ? point - first - 1 : point - first;
+        long long written = 0;  // the exponent as written, capped far beyond any double
+        for (char c : digits.substr(std::min(mark + 1, digits.size())))
+            if (c != '-' && written < 100000000) written = written * 10 + (c - '0');
+        exponent += digits.find('-', mark) != std::string_view::npos ? -written : written;
+        if (exponent > 0) fail(begin, "floating-point number overflowed", end);
         value = negative ? -0.0 : 0.0;
     } else if (result.ec != std::errc() || result.ptr != last) {
         fail(begin, "invalid number", end);
@@ -1245,7 +1224,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
         if (c == '[') {
             check_depth(depth, pos_);
             const NodeId a = new_node(Type::Array, span(pos_, pos_));
-            stack_.push_back(Frame{a, false, depth, pos_});
+            stack_.push_back(Frame{a, false, depth});
             ++pos_;
             skip_ws_comments_newlines();
             if (peek(pos_) != ']') {
@@ -1260,7 +1239,7 @@ NodeId Parser::parse_value(std::uint32_t depth) {
             check_depth(depth, pos_);
             const NodeId t = new_node(Type::Table, span(pos_, pos_));
             set_state(t, inline_table);
-            stack_.push_back(Frame{t, true, depth, pos_});
+            stack_.push_back(Frame{t, true, depth});
             ++pos_;
             skip_ws_comments_newlines();
             if (peek(pos_) == '}') {
