@@ -3,7 +3,6 @@
 #include <array>
 #include <limits>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -149,15 +148,9 @@ MaybeError convert(toml::Value v, std::vector<T>& out) {
     std::vector<T> items;
     items.reserve(array.size());
     for (const toml::Value element : array) {
-        if constexpr (std::is_same_v<T, std::string>) {
-            // Texts are built in place: long lists of paths are common.
-            if (!element.is_string()) return invalid_type(element, "a string");
-            items.emplace_back(element.as_string());
-        } else {
-            T item{};
-            if (auto err = convert(element, item)) return err;
-            items.push_back(std::move(item));
-        }
+        // Each element is converted in its place in the list (long lists of
+        // paths are common); on an error the whole list is dropped.
+        if (auto err = convert(element, items.emplace_back())) return err;
     }
     out = std::move(items);
     return std::nullopt;
