@@ -8,21 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "toml/toml.hpp"
+
 namespace vora {
 
-// Lines and columns are 1-based and count Unicode code points; `end` is
-// exclusive.
-struct Position {
-    std::size_t line = 1;
-    std::size_t column = 1;
-    friend bool operator==(const Position&, const Position&) = default;
-};
-
-struct Span {
-    Position begin;
-    Position end;
-    friend bool operator==(const Span&, const Span&) = default;
-};
+// Positions and spans are those of the TOML reader: lines and columns
+// 1-based, columns counting characters, `end` exclusive.
+using Position = toml::Position;
+using Span = toml::Span;
 
 struct LoadError {
     std::string message;

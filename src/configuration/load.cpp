@@ -20,10 +20,6 @@ namespace {
 
 using MaybeError = std::optional<LoadError>;
 
-Span span_of(const toml::Span& s) {
-    return Span{Position{s.begin.line, s.begin.column}, Position{s.end.line, s.end.column}};
-}
-
 std::string escape_debug(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 2);
@@ -84,7 +80,7 @@ std::string found(toml::Value v) {
 }
 
 LoadError invalid_type(toml::Value v, std::string_view expected) {
-    return LoadError{"invalid type: " + found(v) + ", expected " + std::string(expected), span_of(v.span()), {}, {}};
+    return LoadError{"invalid type: " + found(v) + ", expected " + std::string(expected), v.span(), {}, {}};
 }
 
 template <class Int>
@@ -99,7 +95,7 @@ MaybeError convert_integer(toml::Value v, Int& out, std::string_view expected) {
         if (fits) out = static_cast<Int>(v.as_signed());
     }
     if (!fits) {
-        return LoadError{"invalid value: " + found(v) + ", expected " + std::string(expected), span_of(v.span()), {},
+        return LoadError{"invalid value: " + found(v) + ", expected " + std::string(expected), v.span(), {},
                          {}};
     }
     return std::nullopt;
@@ -233,7 +229,7 @@ MaybeError convert(toml::Value v, R& out) {
 
 MaybeError convert(toml::Value v, LoadConfig& out) {
     // Errors of the load table as a whole point at all of it.
-    auto whole = [&] { return span_of(v.span()); };
+    auto whole = [&] { return v.span(); };
     toml::Value tag;
     if (v.is_table()) {
         tag = v.as_table().get(LoadConfig::tag_key);
@@ -252,7 +248,7 @@ MaybeError convert(toml::Value v, LoadConfig& out) {
     if (tag.as_string() != LoadConfig::onnx_tag) {
         return LoadError{"unknown variant `" + std::string(tag.as_string()) + "`, expected `" +
                              std::string(LoadConfig::onnx_tag) + "`",
-                         span_of(tag.span()),
+                         tag.span(),
                          {std::string(LoadConfig::tag_key)},
                          {}};
     }
@@ -277,7 +273,7 @@ LoadResult parse_configuration(std::string_view text) {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     const std::string_view shown = text.starts_with(bom) ? text.substr(bom.size()) : text;
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        return LoadError{std::move(syntax->message), span_of(syntax->span), {}, std::string(shown)};
+        return LoadError{std::move(syntax->message), syntax->span, {}, std::string(shown)};
     }
     const toml::Document& doc = std::get<toml::Document>(parsed);
     Configuration configuration;
