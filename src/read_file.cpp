@@ -44,10 +44,13 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return ReadError{os_error_text(errno)};
     FileDescriptor file(fd);
+    return read_text_descriptor(file.get());
+}
 
+std::variant<std::string, ReadError> read_text_descriptor(int fd) {
     std::string content;
     struct stat info {};
-    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (regular && info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size) + 1);
     char chunk[65536];
     for (;;) {
@@ -59,11 +62,11 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path) {
             const std::size_t old = content.size();
             content.resize(content.capacity());
             asked = content.size() - old;
-            n = ::read(file.get(), content.data() + old, asked);
+            n = ::read(fd, content.data() + old, asked);
             content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
         } else {
             asked = sizeof chunk;
-            n = ::read(file.get(), chunk, asked);
+            n = ::read(fd, chunk, asked);
             if (n > 0) content.append(chunk, static_cast<std::size_t>(n));
         }
         if (n == 0) break;

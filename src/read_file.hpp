@@ -18,4 +18,8 @@ std::string os_error_text(int error_number);
 // directory) and checks that it is valid UTF-8.
 std::variant<std::string, ReadError> read_text_file(std::string_view path);
 
+// Reads what the open file descriptor `fd` holds to its end (a pipe or
+// standard input as well as a file) and checks that it is valid UTF-8.
+std::variant<std::string, ReadError> read_text_descriptor(int fd);
+
 }  // namespace vora

@@ -25,6 +25,37 @@ std::string_view line_of(std::string_view text, std::size_t line) {
 
 }  // namespace
 
+void append_snippet(std::string& out, std::string_view text, const Span& span) {
+    const std::size_t line = span.begin.line;
+    const std::size_t column = span.begin.column;
+    const std::string line_number = std::to_string(line);
+    const std::string gutter(line_number.size() + 1, ' ');
+    const std::string_view content = line_of(text, line);
+    const std::size_t line_length = utf8::count_code_points(content);
+
+    // The span's length in characters, cut at the end of the line, at least one.
+    std::size_t length;
+    if (span.end.line == line && span.end.column >= column) {
+        length = span.end.column - column;
+    } else {
+        length = line_length + 1 > column ? line_length + 1 - column : 0;
+    }
+    const std::size_t room = line_length + 1 > column ? line_length + 1 - column : 0;
+    length = std::max<std::size_t>(std::min(length, room), 1);
+
+    out += gutter;
+    out += "|\n";
+    out += line_number;
+    out += " | ";
+    out += content;
+    out += '\n';
+    out += gutter;
+    out += '|';
+    out.append(column, ' ');
+    out.append(length, '^');
+    out += '\n';
+}
+
 std::string LoadError::render() const {
     std::string out;
     if (!span) {
@@ -41,40 +72,13 @@ std::string LoadError::render() const {
         return out;
     }
 
-    const std::size_t line = span->begin.line;
-    const std::size_t column = span->begin.column;
-    const std::string line_number = std::to_string(line);
-    const std::string gutter(line_number.size() + 1, ' ');
-    const std::string_view content = line_of(text, line);
-    const std::size_t line_length = utf8::count_code_points(content);
-
-    // The span's length in characters, cut at the end of the line, at least one.
-    std::size_t length;
-    if (span->end.line == line && span->end.column >= column) {
-        length = span->end.column - column;
-    } else {
-        length = line_length + 1 > column ? line_length + 1 - column : 0;
-    }
-    const std::size_t room = line_length + 1 > column ? line_length + 1 - column : 0;
-    length = std::max<std::size_t>(std::min(length, room), 1);
-
-    out.reserve(content.size() + message.size() + column + length + 64);
+    out.reserve(message.size() + 128);
     out += "TOML parse error at line ";
-    out += line_number;
+    out += std::to_string(span->begin.line);
     out += ", column ";
-    out += std::to_string(column);
+    out += std::to_string(span->begin.column);
     out += '\n';
-    out += gutter;
-    out += "|\n";
-    out += line_number;
-    out += " | ";
-    out += content;
-    out += '\n';
-    out += gutter;
-    out += '|';
-    out.append(column, ' ');
-    out.append(length, '^');
-    out += '\n';
+    append_snippet(out, text, *span);
     out += message;
     out += '\n';
     return out;

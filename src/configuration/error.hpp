@@ -17,6 +17,11 @@ namespace vora {
 using Position = toml::Position;
 using Span = toml::Span;
 
+// The three lines that show where `span` lies in `text`: a gutter, the line
+// the span starts on, and carets under the span (cut at the end of the line,
+// at least one), each ending in a line feed.
+void append_snippet(std::string& out, std::string_view text, const Span& span);
+
 struct LoadError {
     std::string message;
     std::optional<Span> span;

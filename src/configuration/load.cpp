@@ -264,25 +264,33 @@ MaybeError convert(toml::Value v, LoadConfig& out) {
     return std::nullopt;
 }
 
+// A byte-order mark is no part of the document: columns do not count it,
+// and the line shown in an error leaves it out.
+std::string_view shown_text(std::string_view text) {
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    return text.starts_with(bom) ? text.substr(bom.size()) : text;
+}
+
 }  // namespace
 
-LoadResult parse_configuration(std::string_view text) {
-    auto parsed = toml::parse(text);
-    // A byte-order mark is no part of the document: columns do not count it,
-    // and the line shown in an error leaves it out.
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    const std::string_view shown = text.starts_with(bom) ? text.substr(bom.size()) : text;
-    if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        return LoadError{std::move(syntax->message), syntax->span, {}, std::string(shown)};
-    }
-    const toml::Document& doc = std::get<toml::Document>(parsed);
+LoadResult map_configuration(const toml::Document& document) {
     Configuration configuration;
-    MaybeError err = map_table(doc.root_table(), configuration);
+    MaybeError err = map_table(document.root_table(), configuration);
     if (err) {
-        err->text.assign(shown);
+        err->text.assign(shown_text(document.text()));
         return std::move(*err);
     }
     return configuration;
+}
+
+LoadError syntax_error(toml::Error error, std::string_view text) {
+    return LoadError{std::move(error.message), error.span, {}, std::string(shown_text(text))};
+}
+
+LoadResult parse_configuration(std::string_view text) {
+    auto parsed = toml::parse(text);
+    if (auto* syntax = std::get_if<toml::Error>(&parsed)) return syntax_error(std::move(*syntax), text);
+    return map_configuration(std::get<toml::Document>(parsed));
 }
 
 }  // namespace vora

@@ -94,6 +94,7 @@ struct LoadConfig {
     static constexpr std::string_view name = "LoadConfig";
     static constexpr std::string_view tag_key = "model_type";
     static constexpr std::string_view onnx_tag = "Onnx";
+    static constexpr std::string_view tag_description = "Format of the model to load; Onnx is the one format";
 
     std::variant<OnnxLoadConfig> source{};
 

@@ -1,0 +1,90 @@
+#include "configuration/file_schema.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <type_traits>
+
+#include "configuration/choices.hpp"
+#include "configuration/schema.hpp"
+#include "configuration/structs.hpp"
+
+namespace vora {
+
+namespace {
+
+using json = nlohmann::json;
+
+template <class T>
+struct section_record_of {
+    using type = T;
+};
+template <class T>
+struct section_record_of<std::optional<T>> : section_record_of<T> {};
+template <>
+struct section_record_of<LoadConfig> {
+    using type = OnnxLoadConfig;
+};
+
+// What the value type states beyond the section schema: the range of a
+// 32-bit integer, and the choices of the description for texts (a closed
+// list as "enum", an open one as "examples"), down through lists.
+template <class T>
+void complete_for_file(json& schema, const Choices& choices) {
+    if constexpr (is_optional<T>::value) {
+        complete_for_file<typename T::value_type>(schema, choices);
+    } else if constexpr (is_vector<T>::value) {
+        complete_for_file<typename T::value_type>(schema["items"], choices);
+    } else if constexpr (std::is_same_v<T, std::int32_t>) {
+        if (!schema.contains("minimum")) schema["minimum"] = std::numeric_limits<std::int32_t>::min();
+        if (!schema.contains("maximum")) schema["maximum"] = std::numeric_limits<std::int32_t>::max();
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        if (choices.items.empty()) return;
+        json items = json::array();
+        for (const std::string_view item : choices.items) items.push_back(std::string(item));
+        schema[choices.open ? "examples" : "enum"] = std::move(items);
+    }
+}
+
+template <class Record>
+json section_object(std::string_view section) {
+    json properties = section_schema<Record>().at("properties");
+    for_each_field<Record>([&](const auto& f, std::size_t) {
+        using T = typename std::remove_cvref_t<decltype(f)>::value_type;
+        complete_for_file<T>(properties.at(std::string(f.key)), description_choices(f.description));
+    });
+    json object = json{{"type", "object"},
+                       {"title", std::string(Record::name)},
+                       {"description", "The [" + std::string(section) + "] section: the arguments of VORA." +
+                                           std::string(Record::method) + "."}};
+    object["properties"] = std::move(properties);
+    return object;
+}
+
+}  // namespace
+
+json file_schema() {
+    json sections = json::object();
+    for_each_field<Configuration>([&](const auto& f, std::size_t) {
+        using Record = typename section_record_of<typename std::remove_cvref_t<decltype(f)>::value_type>::type;
+        sections[std::string(f.key)] = section_object<Record>(f.key);
+    });
+    // The tag of [load]: required, with its one accepted value.
+    json& load = sections.at("load");
+    const std::string tag(LoadConfig::tag_key);
+    load["properties"][tag] = json{{"type", "string"},
+                                   {"enum", json::array({std::string(LoadConfig::onnx_tag)})},
+                                   {"description", std::string(LoadConfig::tag_description)}};
+    load["required"] = json::array({tag});
+
+    json document = json{{"$schema", std::string(kFileSchemaDialect)},
+                         {"title", "VORA conversion configuration"},
+                         {"description",
+                          "How an ONNX model becomes a VORA model: one section per converter call. Keys that are "
+                          "not listed here are ignored when the file is loaded."},
+                         {"type", "object"}};
+    document["properties"] = std::move(sections);
+    return document;
+}
+
+}  // namespace vora

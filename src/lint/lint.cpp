@@ -1,0 +1,293 @@
+#include "lint/lint.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "configuration/choices.hpp"
+#include "configuration/load.hpp"
+#include "configuration/structs.hpp"
+#include "lint/suggest.hpp"
+#include "text/utf8.hpp"
+
+namespace vora::lint {
+
+namespace {
+
+// The record a section's table is read into, and whether the table holds the
+// tag key besides the record's keys.
+template <class T>
+struct section_of {
+    using type = T;
+    static constexpr bool tagged = false;
+};
+template <class T>
+struct section_of<std::optional<T>> : section_of<T> {};
+template <>
+struct section_of<LoadConfig> {
+    using type = OnnxLoadConfig;
+    static constexpr bool tagged = true;
+};
+
+template <class F>
+using section_for = section_of<typename std::remove_cvref_t<F>::value_type>;
+
+// The keys a section's table may hold, in declaration order (the tag first).
+template <class Section>
+const std::vector<std::string_view>& known_keys() {
+    static const std::vector<std::string_view> keys = [] {
+        std::vector<std::string_view> k;
+        if (Section::tagged) k.push_back(LoadConfig::tag_key);
+        for_each_field<typename Section::type>([&](const auto& f, std::size_t) { k.push_back(f.key); });
+        return k;
+    }();
+    return keys;
+}
+
+const std::vector<std::string_view>& section_names() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> n;
+        for_each_field<Configuration>([&](const auto& f, std::size_t) { n.push_back(f.key); });
+        return n;
+    }();
+    return names;
+}
+
+// The section other than `except` that has `key`, written exactly so or
+// differing in case only; the first declared.
+std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) {
+    std::optional<std::string_view> found;
+    for (const bool exact : {true, false}) {
+        any_field<Configuration>([&](const auto& f, std::size_t) {
+            if (f.key == except) return false;
+            for (const std::string_view known : known_keys<section_for<decltype(f)>>()) {
+                if (exact ? known == key : same_but_case(known, key)) {
+                    found = f.key;
+                    return true;
+                }
+            }
+            return false;
+        });
+        if (found) break;
+    }
+    return found;
+}
+
+// A text as a TOML basic string.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        const char32_t c = utf8::next(text, i);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    static constexpr char hex[] = "0123456789ABCDEF";
+                    out += "\\u00";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xF];
+                } else {
+                    out.append(text.substr(start, i - start));
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string backticked(std::string_view text) { return "`" + std::string(text) + "`"; }
+
+std::string header(std::string_view section) { return "[" + std::string(section) + "]"; }
+
+std::string join(const std::vector<std::string_view>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ", ";
+        out += items[i];
+    }
+    return out;
+}
+
+class Linter {
+public:
+    explicit Linter(std::vector<Finding>& out) : out_(out) {}
+
+    void root(toml::Table table) {
+        for (const toml::Member member : table) {
+            const bool known = any_field<Configuration>([&](const auto& f, std::size_t) {
+                if (f.key != member.key) return false;
+                section<section_for<decltype(f)>>(f.key, member.value);
+                return true;
+            });
+            if (!known) unknown_section(member);
+        }
+    }
+
+private:
+    void warn(std::string_view code, std::string message, std::optional<std::string> suggestion, toml::Span span) {
+        out_.push_back(Finding{Severity::Warning, code, std::move(message), std::move(suggestion), span});
+    }
+
+    void unknown_section(const toml::Member& member) {
+        const bool table = member.value.is_table();
+        std::string message = table ? "unknown section " + header(member.key)
+                                    : "unknown key " + backticked(member.key) + " at the top level";
+        std::optional<std::string> suggestion;
+        if (const auto near = nearest(member.key, section_names())) {
+            const std::string_view name = section_names()[*near];
+            message += "; did you mean " + (table ? header(name) : backticked(name)) + "?";
+            suggestion = std::string(name);
+        } else if (const auto other = section_with_key(member.key, {})) {
+            message += "; it is a key of " + header(*other);
+            suggestion = header(*other);
+        }
+        warn(table ? kUnknownSection : kUnknownKey, std::move(message), std::move(suggestion), member.key_span());
+    }
+
+    // A section written as a table; other forms are left to loading.
+    template <class Section>
+    void section(std::string_view name, toml::Value value) {
+        using Record = typename Section::type;
+        if (!value.is_table()) return;
+        for (const toml::Member member : value.as_table()) {
+            if (Section::tagged && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
+            const bool known = any_field<Record>([&](const auto& f, std::size_t) {
+                if (f.key != member.key) return false;
+                using T = typename std::remove_cvref_t<decltype(f)>::value_type;
+                check_value<T>(f, member.value, true);
+                return true;
+            });
+            if (!known) unknown_key(name, member, known_keys<Section>());
+        }
+    }
+
+    void unknown_key(std::string_view section, const toml::Member& member,
+                     const std::vector<std::string_view>& keys) {
+        std::string message = "unknown key " + backticked(member.key) + " in " + header(section);
+        std::optional<std::string> suggestion;
+        std::optional<std::size_t> near;
+        for (std::size_t i = 0; i < keys.size() && !near; ++i) {
+            if (same_but_case(member.key, keys[i])) near = i;
+        }
+        std::optional<std::string_view> other;
+        if (!near) other = section_with_key(member.key, section);
+        if (!near && !other) near = nearest(member.key, keys);
+        if (near) {
+            message += "; did you mean " + backticked(keys[*near]) + "?";
+            suggestion = std::string(keys[*near]);
+        } else if (other) {
+            message += "; it is a key of " + header(*other);
+            suggestion = header(*other);
+        }
+        warn(kUnknownKey, std::move(message), std::move(suggestion), member.key_span());
+    }
+
+    // The value of a known key, checked against the key's limits (at the top
+    // level, where the schema states them) and the choices of its
+    // description. Values of another type, or out of their type's range, are
+    // loading errors and not looked at here.
+    template <class T, class F>
+    void check_value(const F& f, toml::Value value, bool top) {
+        if constexpr (is_optional<T>::value) {
+            check_value<typename T::value_type>(f, value, top);
+        } else if constexpr (is_vector<T>::value) {
+            if (!value.is_array()) return;
+            const toml::Array array = value.as_array();
+            if (top && f.limits.min_items && static_cast<std::int64_t>(array.size()) < *f.limits.min_items) {
+                const auto n = *f.limits.min_items;
+                warn(kTooShort,
+                     backticked(f.key) +
+                         (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
+                     std::nullopt, value.span());
+            }
+            for (const toml::Value element : array) check_value<typename T::value_type>(f, element, false);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+            if (!value.is_string()) return;
+            const std::string_view text = value.as_string();
+            if (top && f.limits.min_length &&
+                static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
+                const auto n = *f.limits.min_length;
+                warn(kTooShort,
+                     backticked(f.key) + (n == 1 ? " must not be empty"
+                                                 : " must be at least " + std::to_string(n) + " characters long"),
+                     std::nullopt, value.span());
+                return;
+            }
+            const Choices choices = description_choices(f.description);
+            if (!choices.closed()) return;
+            if (std::find(choices.items.begin(), choices.items.end(), text) != choices.items.end()) return;
+            std::string message = backticked(f.key) + " = " + quoted(text) + " is not one of " + join(choices.items);
+            std::optional<std::string> suggestion;
+            if (const auto near = nearest(text, choices.items)) {
+                suggestion = std::string(choices.items[*near]);
+                message += "; did you mean " + quoted(*suggestion) + "?";
+            }
+            warn(kUnknownChoice, std::move(message), std::move(suggestion), value.span());
+        } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            if (!value.is_integer() || !top) return;
+            // Held as the type holds it: a value out of the type's range does not load.
+            if (value.is_wide() ? std::cmp_greater(value.as_unsigned(), std::numeric_limits<T>::max())
+                                : !std::in_range<T>(value.as_signed())) {
+                return;
+            }
+            const std::string shown =
+                value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
+            const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
+            const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
+            if (below) {
+                warn(kOutOfRange,
+                     backticked(f.key) + " = " + shown + " is below the minimum of " +
+                         std::to_string(*f.limits.minimum),
+                     std::nullopt, value.span());
+            } else if (above) {
+                warn(kOutOfRange,
+                     backticked(f.key) + " = " + shown + " is above the maximum of " +
+                         std::to_string(*f.limits.maximum),
+                     std::nullopt, value.span());
+            }
+        }
+    }
+
+    std::vector<Finding>& out_;
+};
+
+bool before(const Finding& a, const Finding& b) {
+    if (!a.span || !b.span) return !a.span && b.span;
+    const toml::Position& x = a.span->begin;
+    const toml::Position& y = b.span->begin;
+    return x.line != y.line ? x.line < y.line : x.column < y.column;
+}
+
+}  // namespace
+
+void lint_document(const toml::Document& document, std::vector<Finding>& out) {
+    Linter(out).root(document.root_table());
+}
+
+std::vector<Finding> check_text(std::string_view text) {
+    std::vector<Finding> findings;
+    auto parsed = toml::parse(text);
+    if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
+        findings.push_back(Finding{Severity::Error, kParseError, std::move(syntax->message), std::nullopt, syntax->span});
+        return findings;
+    }
+    const toml::Document& document = std::get<toml::Document>(parsed);
+    auto loaded = map_configuration(document);
+    if (auto* error = std::get_if<LoadError>(&loaded)) {
+        findings.push_back(Finding{Severity::Error, kLoadError, std::move(error->message), std::nullopt, error->span});
+    }
+    lint_document(document, findings);
+    std::stable_sort(findings.begin(), findings.end(), before);
+    return findings;
+}
+
+}  // namespace vora::lint

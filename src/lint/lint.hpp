@@ -1,0 +1,46 @@
+// Checking a configuration file beyond what loading requires: keys and
+// sections the configuration does not know (with the key that was likely
+// meant) and values outside what a key's description and schema document.
+// Loading itself is unchanged: a file that loads still loads, whatever is
+// found here.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toml/toml.hpp"
+
+namespace vora::lint {
+
+enum class Severity { Error, Warning };
+
+struct Finding {
+    Severity severity = Severity::Warning;
+    std::string_view code;                  // a fixed name of the kind of finding
+    std::string message;                    // one line, the suggestion included
+    std::optional<std::string> suggestion;  // what to write instead, when known
+    std::optional<toml::Span> span;         // a key's span for key findings, a value's for value findings
+};
+
+// Finding codes.
+inline constexpr std::string_view kParseError = "parse-error";      // not TOML 1.1.0
+inline constexpr std::string_view kLoadError = "load-error";        // TOML that does not map onto the records
+inline constexpr std::string_view kUnknownSection = "unknown-section";
+inline constexpr std::string_view kUnknownKey = "unknown-key";
+inline constexpr std::string_view kOutOfRange = "out-of-range";     // below a minimum or above a maximum
+inline constexpr std::string_view kTooShort = "too-short";          // shorter than a minimum length or count
+inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text outside the listed choices
+
+// The warnings of a read document, appended to `out` in the order of the
+// tree's walk.
+void lint_document(const toml::Document& document, std::vector<Finding>& out);
+
+// Everything found in the text of a configuration file, in file order: the
+// error that loading reports (its message and position exactly as loading
+// gives them), if any, and the warnings of the document when it reads as
+// TOML. The text is read once; the mapping and the warnings share its tree.
+std::vector<Finding> check_text(std::string_view text);
+
+}  // namespace vora::lint

@@ -1,0 +1,26 @@
+// Finding the known word that a misspelled one was meant to be.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace vora::lint {
+
+// The restricted Damerau-Levenshtein distance (optimal string alignment) of
+// two texts in characters: insertions, deletions, substitutions and swaps of
+// two neighbouring characters, each character edited at most once. ASCII
+// letters compare without regard to case.
+std::size_t edit_distance(std::string_view a, std::string_view b);
+
+// Whether the texts differ in the case of ASCII letters only.
+bool same_but_case(std::string_view a, std::string_view b);
+
+// The index of the candidate `word` was most likely meant to be: the first
+// that differs from it in case only; otherwise the nearest by edit_distance
+// when at most a third of word's length in characters (rounded down, at
+// least 1) away, the first of equally near ones. Nothing when none is close.
+std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates);
+
+}  // namespace vora::lint
