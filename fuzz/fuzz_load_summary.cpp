@@ -7,7 +7,10 @@
 //   - the loader never accepts a text the bare reader refuses;
 //   - an error has a message, its span runs forwards between positions of
 //     the text, and its rendering is well-formed UTF-8;
-//   - the summary opens with its banner and is well-formed UTF-8.
+//   - the summary opens with its banner and is well-formed UTF-8;
+//   - `vora-config check` finds an error exactly when loading fails, with
+//     loading's message, every finding's span lies in the text, and its
+//     report is well-formed UTF-8.
 // Anything thrown out of the loader or the renderers is a fault: the module
 // would report it as an internal error.
 
@@ -16,7 +19,9 @@
 #include <string_view>
 #include <variant>
 
+#include "cli/report.hpp"
 #include "configuration/load.hpp"
+#include "lint/lint.hpp"
 #include "section/summary.hpp"
 #include "text_index.hpp"
 #include "toml/toml.hpp"
@@ -27,6 +32,31 @@ using fuzz::require;
 
 volatile std::size_t sink;
 
+void check_findings(std::string_view text, const vora::LoadResult& loaded) {
+    vora::cli::FileReport report{"fuzz.toml", std::string(text), vora::lint::check_text(text)};
+    const auto* err = std::get_if<vora::LoadError>(&loaded);
+    std::size_t errors = 0;
+    const fuzz::LineIndex lines(text);
+    for (const vora::lint::Finding& finding : report.findings) {
+        if (finding.severity == vora::lint::Severity::Error) {
+            ++errors;
+            require(err && finding.message == err->message && finding.span == err->span,
+                    "check reports an error that loading does not");
+        }
+        if (finding.span) {
+            const vora::Span& s = *finding.span;
+            require(fuzz::before_or_same(s.begin, s.end), "finding span ends before it begins");
+            require(lines.contains(s.begin.line, s.begin.column), "finding begins outside the text");
+            require(lines.contains(s.end.line, s.end.column), "finding ends outside the text");
+        }
+    }
+    require(errors == (err ? 1u : 0u), "check and loading disagree on whether the file loads");
+    const std::string shown = vora::cli::format_text({report});
+    require(fuzz::valid_utf8(shown), "check report is not UTF-8");
+    sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::format_json({report})) +
+           fuzz::touch(vora::cli::format_github({report}));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!fuzz::valid_utf8(text)) return 0;
 
     const vora::LoadResult loaded = vora::parse_configuration(text);
+    check_findings(text, loaded);
     if (const auto* err = std::get_if<vora::LoadError>(&loaded)) {
         require(!err->message.empty(), "load error without a message");
         if (err->span) {

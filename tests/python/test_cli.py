@@ -1,0 +1,471 @@
+"""vora-config: check's findings and exit status, explain against the module,
+and the exported schema against real JSON Schema and TOML clients."""
+
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import sysconfig
+import textwrap
+from pathlib import Path
+
+import pytest
+
+from conftest import REPO
+
+EXAMPLE = REPO / "examples" / "example.toml"
+SCHEMA_FILE = REPO / "examples" / "vora-config.schema.json"
+
+
+def tool(name):
+    """An executable of the environment the tests run in (its scripts directory first)."""
+    for folder in (Path(sys.executable).parent, Path(sysconfig.get_path("scripts"))):
+        if (folder / name).is_file():
+            return str(folder / name)
+    found = shutil.which(name)
+    if not found:
+        pytest.fail(f"{name} is not installed in this environment")
+    return found
+
+
+@pytest.fixture(scope="session")
+def cli():
+    """The vora-config program: VORA_CONFIG (CI points it at a sanitizer build), else the installed one."""
+    return os.environ.get("VORA_CONFIG") or tool("vora-config")
+
+
+def run(cli, *args, stdin=None):
+    return subprocess.run([cli, *args], capture_output=True, input=stdin, timeout=120)
+
+
+def check_json(cli, text, tmp_path, *options):
+    path = tmp_path / "checked.toml"
+    path.write_text(textwrap.dedent(text), encoding="utf-8")
+    done = run(cli, "check", "--format", "json", *options, str(path))
+    assert done.returncode in (0, 1), done.stderr
+    return done.returncode, json.loads(done.stdout)
+
+
+# -- misspelled keys and sections: the warning's position and suggestion -----
+
+MISSPELLINGS = [
+    # (file, line, column, code, suggestion)
+    ("[config]\noptimisation_level = 2\n", 2, 1, "unknown-key", "optimization_level"),
+    ("[config]\nOPTIMIZATION_LEVEL = 2\n", 2, 1, "unknown-key", "optimization_level"),  # case only, any length
+    ("[config]\nQuant_Img_rgb2bgr = true\n", 2, 1, "unknown-key", "quant_img_RGB2BGR"),
+    ("[config]\nquantised_dtype = 'x'\n", 2, 1, "unknown-key", "quantized_dtype"),
+    ("[config]\nmean_value = [1]\n", 2, 1, "unknown-key", "mean_values"),
+    ("[config]\nflaot_dtype = 'float16'\n", 2, 1, "unknown-key", "float_dtype"),  # a swap counts one
+    ("[config]\nquantized_metod = 'group'\n", 2, 1, "unknown-key", "quantized_method"),
+    ("[config]\ndataset = 'd'\n", 2, 1, "unknown-key", "[build]"),  # a key of another section
+    ("[build]\ninputs = ['a']\n", 2, 1, "unknown-key", "[load]"),  # of two sections: the first declared
+    ("[build]\ndatset = 'd'\n", 2, 1, "unknown-key", "dataset"),
+    ("[build]\nvora_batchsize = 1\n", 2, 1, "unknown-key", "vora_batch_size"),
+    ("[load]\nmodel_type = 'Onnx'\nmodle = 'm.onnx'\n", 3, 1, "unknown-key", "model"),
+    ("[load]\nmodeltype = 'Onnx'\n", 2, 1, "unknown-key", "model_type"),
+    ("[accuracy_analysis]\noutput_dirs = 'x'\n", 2, 1, "unknown-key", "output_dir"),
+    ("[export]\nexportpath = 'm.vora'\n", 2, 1, "unknown-key", "export_path"),
+    ("[export]\npath = 'm.vora'\n", 2, 1, "unknown-key", None),  # too far from export_path
+    ("[config]\nxyz = 1\n", 2, 1, "unknown-key", None),
+    ("[config]\nab = 1\n", 2, 1, "unknown-key", None),  # short keys still allow one edit: none is that close
+    ("[confg]\na = 1\n", 1, 2, "unknown-section", "config"),
+    ("[Build]\n", 1, 2, "unknown-section", "build"),
+    ("[exports]\n", 1, 2, "unknown-section", "export"),
+    ("[accuracy]\n", 1, 2, "unknown-section", None),
+    ("optimization_level = 1\n", 1, 1, "unknown-key", "[config]"),  # a section key at the top level
+    ("  [ config . extra ]\n", 1, 12, "unknown-key", None),  # a table inside a section is a key of it
+    ("config.optimisation_level = 2\n", 1, 8, "unknown-key", "optimization_level"),
+    ("[config]\n\"optimization level\" = 2\n", 2, 1, "unknown-key", "optimization_level"),
+]
+
+
+@pytest.mark.parametrize("text, line, column, code, suggestion", MISSPELLINGS)
+def test_misspelled_key_is_warned_with_its_suggestion(cli, tmp_path, text, line, column, code, suggestion):
+    _, findings = check_json(cli, text, tmp_path)
+    assert [(f["line"], f["column"], f["code"], f["suggestion"]) for f in findings if f["severity"] == "warning"] \
+        == [(line, column, code, suggestion)]
+
+
+def test_keys_inside_an_unknown_section_are_not_reported(cli, tmp_path):
+    _, findings = check_json(cli, "[confg]\noptimisation_level = 2\nfoo = 1\n[confg.sub]\nx = 1\n", tmp_path)
+    assert [f["message"] for f in findings] == ["unknown section [confg]; did you mean [config]?"]
+
+
+# -- values outside what their key documents --------------------------------
+
+VALUES = [
+    # (section, key = value, message or None when the value checks clean)
+    ("config", "optimization_level = 7",
+     "`optimization_level` = 7 is above the maximum of 3"),
+    ("config", "optimization_level = 255",
+     "`optimization_level` = 255 is above the maximum of 3"),
+    ("config", "optimization_level = 0x3", None),
+    ("config", 'target_platform = ""', "`target_platform` must not be empty"),
+    ("config", 'target_platform = "vora-q9"', None),  # an open list: "..." ends it
+    ("config", 'quantized_algorithm = "mmsee"',
+     '`quantized_algorithm` = "mmsee" is not one of normal, mmse; did you mean "mmse"?'),
+    ("config", 'quantized_algorithm = "MMSE"',
+     '`quantized_algorithm` = "MMSE" is not one of normal, mmse; did you mean "mmse"?'),
+    ("config", 'quantized_algorithm = "kl_divergence"',
+     '`quantized_algorithm` = "kl_divergence" is not one of normal, mmse'),
+    ("config", 'quantized_method = "layer"',
+     '`quantized_method` = "layer" is not one of channel, group, layers; did you mean "layers"?'),
+    ("config", 'float_dtype = "float61"',
+     '`float_dtype` = "float61" is not one of float16, float32, bfloat16; did you mean "float16"?'),
+    ("config", 'quantized_dtype = "asymmetric_quantized-16"',
+     '`quantized_dtype` = "asymmetric_quantized-16" is not one of asymmetric_quantized-8; '
+     'did you mean "asymmetric_quantized-8"?'),
+    ("config", 'quantized_dtype = """asymmetric_quantized-8"""', None),
+    ("load", 'model_type = "Onnx"\ninputs = ["data"]', None),  # "(e.g. [...])" is an example
+    ("build", "vora_batch_size = -1", None),
+]
+
+
+@pytest.mark.parametrize("section, entry, message", VALUES)
+def test_value_outside_its_documented_range(cli, tmp_path, section, entry, message):
+    status, findings = check_json(cli, f"[{section}]\n{entry}\n", tmp_path)
+    assert status == 0
+    expected = [] if message is None else [message]
+    assert [f["message"] for f in findings] == expected
+    if message is not None:
+        value_column = entry.index("=") + 3
+        assert (findings[0]["line"], findings[0]["column"]) == (2, value_column)
+
+
+# -- errors, order, formats and exit status ----------------------------------
+
+def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_order(cli, tmp_path):
+    text = "[build]\nvora_batch_size = 2147483648\n[config]\nfoo = 1\n[confg]\n"
+    status, findings = check_json(cli, text, tmp_path)
+    assert status == 1
+    assert [(f["line"], f["column"], f["end_line"], f["end_column"], f["severity"], f["code"], f["message"])
+            for f in findings] == [
+        (2, 19, 2, 29, "error", "load-error", "invalid value: integer `2147483648`, expected i32"),
+        (4, 1, 4, 4, "warning", "unknown-key", "unknown key `foo` in [config]"),
+        (5, 2, 5, 7, "warning", "unknown-section", "unknown section [confg]; did you mean [config]?"),
+    ]
+
+
+def test_text_format_points_at_the_span(cli, tmp_path):
+    path = tmp_path / "bad.toml"
+    path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\nx = [\n', encoding="utf-8")
+    done = run(cli, "check", str(path))
+    assert done.returncode == 1
+    assert done.stdout.decode() == textwrap.dedent(f"""\
+        {path}:5:1: error[parse-error]: expected a value, found the end of the file
+          |
+        5 | 
+          | ^
+
+        1 file checked: 1 error, 0 warnings
+        """)
+    path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\n', encoding="utf-8")
+    done = run(cli, "check", str(path))
+    assert done.returncode == 0
+    assert done.stdout.decode() == textwrap.dedent(f"""\
+        {path}:2:3: warning[unknown-key]: unknown key `optimisation_level` in [config]; did you mean `optimization_level`?
+          |
+        2 |   optimisation_level = 2
+          |   ^^^^^^^^^^^^^^^^^^
+
+        {path}:3:23: warning[unknown-choice]: `quantized_algorithm` = "mmsee" is not one of normal, mmse; did you mean "mmse"?
+          |
+        3 | quantized_algorithm = "mmsee"
+          |                       ^^^^^^^
+
+        1 file checked: 0 errors, 2 warnings
+        """)
+
+
+def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
+    os.chdir(tmp_path)
+    Path("a,b:c.toml").write_text('[config]\n"100%\\ndone" = 1\n', encoding="utf-8")
+    done = run(cli, "check", "--format", "github", "a,b:c.toml")
+    assert done.returncode == 0
+    assert done.stdout.decode() == (
+        "::warning file=a%2Cb%3Ac.toml,line=2,col=1,endLine=2,endColumn=13,title=vora-config unknown-key::"
+        "unknown key `100%25%0Adone` in [config]\n"
+    )
+
+
+@pytest.mark.parametrize("args, stdin, status", [
+    (["check", "EXAMPLE"], None, 0),
+    (["check", "WARNED"], None, 0),
+    (["check", "--strict", "WARNED"], None, 1),
+    (["check", "--strict", "EXAMPLE"], None, 0),
+    (["check", "EXAMPLE", "FAILING"], None, 1),
+    (["check", "EXAMPLE", "missing.toml"], None, 1),
+    (["check", "--format=json", "-"], b"[config]\nfoo = 1\n", 0),
+    (["check", "-"], b"[build]\ndataset = 1\n", 1),
+    (["check", "-"], b"\xff", 1),
+    (["check"], None, 2),
+    (["check", "--format", "xml", "EXAMPLE"], None, 2),
+    (["check", "--format"], None, 2),
+    (["check", "--fix", "EXAMPLE"], None, 2),
+    (["explain"], None, 2),
+    (["explain", "EXAMPLE", "EXAMPLE"], None, 2),
+    (["schema", "extra"], None, 2),
+    (["lint", "EXAMPLE"], None, 2),
+    ([], None, 2),
+    (["--help"], None, 0),
+    (["check", "--help"], None, 0),
+    (["check", "--", "--strict"], None, 1),  # after "--" a file named --strict, which is missing
+])
+def test_exit_status(cli, tmp_path, args, stdin, status):
+    (tmp_path / "warned.toml").write_text("[config]\noptimisation_level = 1\n")
+    (tmp_path / "failing.toml").write_text("[build]\ndataset = 1\n")
+    names = {"EXAMPLE": str(EXAMPLE), "WARNED": str(tmp_path / "warned.toml"),
+             "FAILING": str(tmp_path / "failing.toml")}
+    done = subprocess.run([cli, *[names.get(a, a) for a in args]], capture_output=True, input=stdin,
+                          cwd=tmp_path, timeout=60)
+    assert done.returncode == status, done.stderr
+    if status == 2:
+        assert done.stdout == b"" and done.stderr.startswith(b"vora-config: ")
+        assert b"usage: vora-config check" in done.stderr
+
+
+def test_version_is_the_packages(cli):
+    from importlib.metadata import version
+
+    done = run(cli, "--version")
+    assert (done.returncode, done.stdout.decode()) == (0, f"vora-config {version('vora_convert_inner')}\n")
+
+
+def test_read_errors_are_findings_of_their_file(cli, tmp_path):
+    done = run(cli, "check", "--format", "json", str(tmp_path / "missing.toml"), "-", stdin=b"\xc3")
+    assert done.returncode == 1
+    assert [(f["file"], f["line"], f["code"], f["message"]) for f in json.loads(done.stdout)] == [
+        (str(tmp_path / "missing.toml"), None, "read-error", "No such file or directory (os error 2)"),
+        ("<stdin>", None, "read-error", "stream did not contain valid UTF-8"),
+    ]
+
+
+# -- explain: the module's bytes, or its error -------------------------------
+
+EXPLAINED = [
+    str(EXAMPLE),
+    str(REPO / "bench" / "config_819.toml"),
+    "[config]\nmean_values = [1, 2.5e-8, nan]\ncustom_string = 'a\\u00e9\\u0000'\n[accuracy_analysis]\n",
+    "[load]\nmodel_type = 'onnx'\n",
+    "\ufeff[build]\nvora_batch_size = 2147483648\n",
+    "a = [\n",
+    None,  # a file that does not exist
+]
+
+
+@pytest.mark.parametrize("source", EXPLAINED, ids=range(len(EXPLAINED)))
+def test_explain_prints_what_the_module_prints(cli, tmp_path, source):
+    import vora_convert_inner
+
+    if source is None:
+        path = str(tmp_path / "missing.toml")
+    elif "\n" in source:
+        path = str(tmp_path / "c.toml")
+        Path(path).write_text(source, encoding="utf-8")
+    else:
+        path = source
+    module = subprocess.run(
+        [sys.executable, "-c", "import sys, vora_convert_inner as m\n"
+                               "try: m.rust_explain(sys.argv[1])\n"
+                               "except RuntimeError as e: sys.stderr.write(str(e)); sys.exit(1)", path],
+        capture_output=True, timeout=60)
+    done = run(cli, "explain", path)
+    assert done.returncode == module.returncode
+    assert done.stdout == module.stdout
+    if module.returncode:
+        message = module.stderr.decode()
+        assert done.stderr.decode() == (message if message.endswith("\n") else message + "\n")
+        with pytest.raises(RuntimeError):
+            vora_convert_inner.rust_explain(path)
+
+
+# -- the schema --------------------------------------------------------------
+
+def test_bundled_schema_is_the_programs_and_the_example_checks_clean(cli):
+    done = run(cli, "schema")
+    assert done.returncode == 0
+    assert done.stdout.decode() == SCHEMA_FILE.read_text(encoding="utf-8")
+    schema = json.loads(done.stdout)
+    assert schema["$schema"] == "http://json-schema.org/draft-07/schema#"
+    assert "additionalProperties" not in json.dumps(schema)
+    assert schema["properties"]["load"]["required"] == ["model_type"]
+    assert EXAMPLE.read_text().startswith("#:schema ./vora-config.schema.json\n")
+    assert run(cli, "check", "--strict", str(EXAMPLE)).returncode == 0
+
+
+# Values per key: loads and checks clean, loads with a warning, or refused
+# by loading (a type or range error).
+CANDIDATES = {
+    "config": {
+        "mean_values": (["[1, 2.5]", "[]", "[inf]"], [], ["1", '["a"]', "[[1]]"]),
+        "std_values": (["[0.5]"], [], ["true"]),
+        "quantized_dtype": (['"asymmetric_quantized-8"'], ['"int8"'], ["8"]),
+        "quantized_algorithm": (['"normal"', "'mmse'"], ['"kl"', '""'], ["true"]),
+        "quantized_method": (['"channel"', '"group"', '"layers"'], ['"tensor"'], ["[1]"]),
+        "target_platform": (['"vora-m1"', '"custom-x"'], ['""'], ["1", '["vora-m1"]']),
+        "quant_img_RGB2BGR": (["true"], [], ['"yes"']),
+        "float_dtype": (['"float32"', '"bfloat16"'], ['"fp8"'], ["16"]),
+        "optimization_level": (["0", "3", "0b11"], ["4", "255"], ["256", "-1", '"3"']),
+        "custom_string": (['"x"', "''"], [], ["1"]),
+        "remove_weight": (["false"], [], ["0"]),
+        "compress_weight": (["true"], [], ['"no"']),
+        "inputs_yuv_fmt": (['"nv12"'], [], ["false"]),
+        "single_core_mode": (["false"], [], ["1979-05-27"]),
+    },
+    "load": {
+        "model": (['"m.onnx"'], [], ["1"]),
+        "inputs": (['["a", "b"]', "[]"], [], ['"a"', "[1]"]),
+        "input_size_list": (["[[1, 3, 224, 224]]", "[]", "[[18446744073709551615]]"], [],
+                            ["[1, 2]", "[[-1]]", "[[1.5]]"]),
+        "input_initial_val_file": (['"v.npy"'], [], ["[]"]),
+        "outputs": (['["o"]'], [], ["{ a = 1 }"]),
+    },
+    "build": {
+        "do_quantization": (["true"], [], ['"true"']),
+        "dataset": (['"d.txt"'], [], ["1"]),
+        "vora_batch_size": (["1", "-1", "2147483647", "-2147483648"], [], ["2147483648", "-2147483649", "[1]"]),
+        "auto_hybrid": (["false"], [], ["1"]),
+    },
+    "accuracy_analysis": {
+        "inputs": (['["a.jpg"]', "[]"], [], ['"a.jpg"']),
+        "output_dir": (['"snapshot"'], [], ["1"]),
+        "target": (['"vora-m1"'], [], ["true"]),
+        "device_id": (['"0"'], [], ["0"]),
+    },
+    "export": {"export_path": (['"m.vora"'], [], ["1"])},
+}
+
+
+def generated_files(count, seed):
+    """(text, outcome) pairs: outcome 0 checks clean, 1 warns, 2 is refused."""
+    rng = random.Random(seed)
+    files = []
+    for _ in range(count):
+        top, lines, outcome = [], [], 0
+        for section, keys in CANDIDATES.items():
+            if rng.random() < 0.3:
+                continue
+            if rng.random() < 0.03:  # a section of the wrong kind
+                top.append(f"{section} = 1")
+                outcome = 2
+                continue
+            lines.append(f"[{section}]")
+            if section == "load":
+                tag = rng.choice(['"Onnx"'] * 12 + ['"onnx"', "1", None])
+                if tag is not None:
+                    lines.append(f"model_type = {tag}")
+                if tag != '"Onnx"':
+                    outcome = 2
+            for key, (clean, warned, refused) in keys.items():
+                if rng.random() < 0.5:
+                    continue
+                kind = rng.choices([0, 1, 2], [0.84, 0.08, 0.08])[0]
+                pool = [clean, warned, refused][kind] or clean
+                kind = kind if [clean, warned, refused][kind] else 0
+                lines.append(f"{key} = {rng.choice(pool)}")
+                outcome = max(outcome, kind)
+        files.append(("\n".join(top + lines) + "\n", outcome))
+    return files
+
+
+def test_schema_accepts_what_checks_clean_and_refuses_what_loading_refuses(cli, tmp_path):
+    import jsonschema
+    try:
+        import tomllib
+    except ImportError:  # before Python 3.11
+        import tomli as tomllib
+
+    schema = json.loads(run(cli, "schema").stdout)
+    jsonschema.Draft7Validator.check_schema(schema)
+    validator = jsonschema.Draft7Validator(schema)
+    files = generated_files(400, seed=int(os.environ.get("VORA_SCHEMA_SEED", "7")))
+    paths = []
+    for n, (text, _) in enumerate(files):
+        paths.append(tmp_path / f"f{n:03}.toml")
+        paths[-1].write_text(text, encoding="utf-8")
+    done = run(cli, "check", "--format", "json", *map(str, paths))
+    by_file = {}
+    for finding in json.loads(done.stdout):
+        by_file.setdefault(finding["file"], []).append(finding["severity"])
+    outcomes = set()
+    for path, (text, outcome) in zip(paths, files):
+        severities = by_file.get(str(path), [])
+        found = 2 if "error" in severities else 1 if severities else 0
+        assert found == outcome, text
+        valid = validator.is_valid(tomllib.loads(text))
+        if outcome == 0:
+            assert valid, text
+        elif outcome == 2:
+            assert not valid, text
+        outcomes.add(outcome)
+    assert outcomes == {0, 1, 2}
+
+
+# -- real clients: check-jsonschema and taplo --------------------------------
+
+VALID_FILES = [
+    EXAMPLE.read_text(encoding="utf-8"),
+    "",
+    "[config]\noptimization_level = 0\n[load]\nmodel_type = 'Onnx'\ninput_size_list = [[1, 3, 8, 8]]\n",
+    "build = { vora_batch_size = -2147483648 }\nexport.export_path = 'x.vora'\n[unknown]\nany = 1\n",
+]
+MISTYPED_FILES = [
+    "[config]\noptimization_level = 300\n",
+    "[config]\nmean_values = 1\n",
+    "[load]\nmodel = 'm.onnx'\n",
+    "[load]\nmodel_type = 'onnx'\n",
+    "[load]\nmodel_type = 'Onnx'\ninput_size_list = [[-1]]\n",
+    "[build]\nvora_batch_size = 2147483648\n",
+    "build = 1\n",
+    "[accuracy_analysis]\ninputs = 'a.jpg'\n",
+]
+
+
+@pytest.fixture
+def client_files(tmp_path):
+    valid, mistyped = [], []
+    for n, text in enumerate(VALID_FILES):
+        valid.append(tmp_path / f"valid{n}.toml")
+        valid[-1].write_text(text, encoding="utf-8")
+    for n, text in enumerate(MISTYPED_FILES):
+        mistyped.append(tmp_path / f"mistyped{n}.toml")
+        mistyped[-1].write_text(text, encoding="utf-8")
+    return valid, mistyped
+
+
+def test_check_jsonschema_reads_the_schema_and_validates_toml_with_it(client_files):
+    checker = tool("check-jsonschema")
+    valid, mistyped = client_files
+    done = subprocess.run([checker, "--check-metaschema", str(SCHEMA_FILE)], capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    done = subprocess.run([checker, "--schemafile", str(SCHEMA_FILE), *map(str, valid)],
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    done = subprocess.run([checker, "--schemafile", str(SCHEMA_FILE), *map(str, mistyped)],
+                          capture_output=True, text=True)
+    assert done.returncode == 1
+    assert sorted({line.split("::")[0].strip() for line in done.stdout.splitlines() if "::$" in line}) == \
+        sorted(map(str, mistyped))
+
+
+def test_taplo_lints_with_the_schema_and_the_examples_header(client_files, tmp_path):
+    taplo = tool("taplo")
+    valid, mistyped = client_files
+    schema = SCHEMA_FILE.as_uri()
+    lint = [taplo, "lint", "--no-auto-config", "--schema", schema]
+    done = subprocess.run([*lint, *map(str, valid)], capture_output=True, text=True, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    for path in mistyped:
+        done = subprocess.run([*lint, str(path)], capture_output=True, text=True, cwd=tmp_path)
+        assert done.returncode == 1, path.read_text()
+    # The header of the bundled example names the schema beside it.
+    (tmp_path / "examples").mkdir()
+    shutil.copy(SCHEMA_FILE, tmp_path / "examples")
+    copy = tmp_path / "examples" / "example.toml"
+    copy.write_text(EXAMPLE.read_text().replace("optimization_level = 3", "optimization_level = 4"))
+    header_lint = [taplo, "lint", "--no-auto-config"]
+    assert subprocess.run([*header_lint, str(EXAMPLE)], capture_output=True, cwd=tmp_path).returncode == 0
+    done = subprocess.run([*header_lint, str(copy)], capture_output=True, text=True, cwd=tmp_path)
+    assert done.returncode == 1 and "greater than the maximum of 3" in done.stderr, done.stderr
