@@ -1,24 +1,68 @@
 #!/usr/bin/env bash
-# The demo: explains the bundled example configuration, then converts it with
-# the project's stand-in converter and shows what the converter wrote.
+# The demo: the bundled example configuration explained by vora-config (and
+# the same bytes from the module's rust_explain), converted with the
+# project's stand-in converter, a misspelled copy of it checked, and the
+# schema that editors read.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 root="$PWD"
-PYTHON="${VORA_VENV:-$PWD/.venv}/bin/python"  # the project's environment (scripts/setup.sh)
+VENV="${VORA_VENV:-$PWD/.venv}"  # the project's environment (scripts/setup.sh)
+PYTHON="$VENV/bin/python"
+CLI="$VENV/bin/vora-config"
+example="$root/examples/example.toml"
 work="$(mktemp -d)"
 cd "$work"
-PYTHONPATH="$root/tests/standin" "$PYTHON" - "$root/examples/example.toml" <<'PY'
-import json, os, sys
+
+echo "=== vora-config explain examples/example.toml"
+"$CLI" explain "$example" | tee explained.txt
+"$PYTHON" -c 'import sys, vora_convert_inner; vora_convert_inner.rust_explain(sys.argv[1])' "$example" > module.txt
+if cmp -s explained.txt module.txt; then
+    echo "(rust_explain printed the same $(wc -c < module.txt) bytes)"
+else
+    echo "vora-config explain and rust_explain differ" >&2
+    exit 1
+fi
+
+echo
+echo "=== rust_convert(examples/example.toml) with the stand-in converter"
+PYTHONPATH="$root/tests/standin" "$PYTHON" - "$example" <<'PY'
+import os, sys
 import vora_convert_inner
 
-path = sys.argv[1]
-vora_convert_inner.rust_explain(path)
-vora_convert_inner.rust_convert(path)
+vora_convert_inner.rust_convert(sys.argv[1])
 for folder, _, files in sorted(os.walk(".")):
     for name in sorted(files):
+        if name.endswith(".txt"):
+            continue
         written = os.path.join(folder, name)
         print(f"--- the converter wrote {os.path.normpath(written)}:")
         with open(written) as f:
             print(f.read())
 PY
+
+echo "=== vora-config check on a misspelled copy of the example"
+sed -e 's/^optimization_level = 3/optimisation_level = 2/' \
+    -e 's/^quantized_algorithm = "normal"/quantized_algorithm = "mmsee"/' \
+    -e 's/^dataset = /datset = /' \
+    -e 's/^\[config\]/[config]\nQuant_img_RGB2BGR = false/' \
+    -e 's/^\[export\]/[export]\ndevice_id = "0"/' \
+    "$example" > misspelled.toml
+status=0
+"$CLI" check misspelled.toml || status=$?
+echo "exit status: $status (warnings only; with --strict: $("$CLI" check --strict misspelled.toml > /dev/null && echo 0 || echo $?))"
+echo
+echo "--- the same as JSON, the first finding:"
+"$CLI" check --format json misspelled.toml | "$PYTHON" -c 'import json, sys; print(json.dumps(json.load(sys.stdin)[0], indent=2))'
+
+echo
+echo "=== vora-config schema"
+"$CLI" schema > schema.json
+echo "the JSON Schema (draft-07) of the whole file: $(wc -c < schema.json) bytes, $("$PYTHON" -c 'import json, sys; d = json.load(open(sys.argv[1])); print(sum(len(s["properties"]) for s in d["properties"].values()))' schema.json) keys in $("$PYTHON" -c 'import json, sys; print(len(json.load(open(sys.argv[1]))["properties"]))' schema.json) sections"
+if cmp -s schema.json "$root/examples/vora-config.schema.json"; then
+    echo "bundled as examples/vora-config.schema.json; the example's first line points editors at it:"
+else
+    echo "examples/vora-config.schema.json is not the program's schema" >&2
+    exit 1
+fi
+head -n 1 "$example"

@@ -29,14 +29,15 @@ fi
 VORA_FUZZ_JOBS=2 fuzz/run.sh 60
 
 # The Python tests once more against a module built with the sanitizers
-# (the long memory-growth test is left to the plain run below).
+# (the long memory-growth test is left to the plain run below), and with the
+# sanitizer build of vora-config from the unit-test build.
 asan_build=build/ci-asan-module
 cmake -S . -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_SANITIZE=ON \
     -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
 cmake --build "$asan_build" -j2 --target vora_convert_inner
 LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    PYTHONPATH="$PWD/$asan_build" "$PYTHON" -m pytest -q -p no:cacheprovider -k "not memory" "$PWD/tests/python"
+    PYTHONPATH="$PWD/$asan_build" VORA_CONFIG="$PWD/$build/vora-config" "$PYTHON" -m pytest -q -p no:cacheprovider -k "not memory" "$PWD/tests/python"
 
 # Run pytest on the installed module; this run's summary closes the output.
 "$PYTHON" -m pytest -q -p no:cacheprovider "$PWD/tests/python"

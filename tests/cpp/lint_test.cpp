@@ -1,0 +1,71 @@
+// The edit distance behind the suggestions, and the choices read from key
+// descriptions.
+#include "lint/suggest.hpp"
+
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "configuration/choices.hpp"
+
+namespace vora {
+namespace {
+
+struct DistanceCase {
+    std::string_view a, b;
+    std::size_t distance;
+};
+
+class EditDistance : public ::testing::TestWithParam<DistanceCase> {};
+
+TEST_P(EditDistance, BothWays) {
+    EXPECT_EQ(lint::edit_distance(GetParam().a, GetParam().b), GetParam().distance);
+    EXPECT_EQ(lint::edit_distance(GetParam().b, GetParam().a), GetParam().distance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EditDistance,
+                         ::testing::Values(DistanceCase{"", "", 0}, DistanceCase{"", "abc", 3},
+                                           DistanceCase{"dataset", "datset", 1},    // deletion
+                                           DistanceCase{"flaot", "float", 1},       // one swap
+                                           DistanceCase{"ca", "abc", 3},            // restricted: no edit after a swap
+                                           DistanceCase{"Model", "mODEL", 0},       // ASCII case is not counted
+                                           DistanceCase{"μa", "ma", 1},             // characters, not bytes
+                                           DistanceCase{"größe", "grösse", 2},
+                                           DistanceCase{"kitten", "sitting", 3}));
+
+TEST(Nearest, CaseOnlyFirstThenTheNearestWithinAThirdTiesToTheFirst) {
+    constexpr std::array<std::string_view, 4> keys{"inputs", "outputs", "model", "models"};
+    EXPECT_EQ(lint::nearest("MODELS", keys), 3u);
+    EXPECT_EQ(lint::nearest("modelx", keys), 2u);      // one from model and from models: the first
+    EXPECT_EQ(lint::nearest("inptus", keys), 0u);      // 6 characters allow 2
+    EXPECT_EQ(lint::nearest("mdl", keys), std::nullopt);  // 3 characters allow 1; model is 2 away
+    EXPECT_EQ(lint::nearest("x", std::array<std::string_view, 1>{"y"}), 0u);  // at least 1
+    EXPECT_EQ(lint::nearest("xyz", std::array<std::string_view, 0>{}), std::nullopt);
+}
+
+struct ChoicesCase {
+    std::string_view description;
+    std::vector<std::string_view> items;
+    bool open;
+};
+
+class DescriptionChoices : public ::testing::TestWithParam<ChoicesCase> {};
+
+TEST_P(DescriptionChoices, Read) {
+    const Choices choices = description_choices(GetParam().description);
+    EXPECT_EQ(choices.items, GetParam().items);
+    EXPECT_EQ(choices.open, GetParam().open);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DescriptionChoices,
+    ::testing::Values(ChoicesCase{"Quantized algorithm. [normal, mmse]", {"normal", "mmse"}, false},
+                      ChoicesCase{"target platform [a, b, ...]", {"a", "b"}, true},
+                      ChoicesCase{"Optional list of input names (e.g. [\"input0\"])", {}, false},
+                      ChoicesCase{"Shape (e.g. [[1, 3]]), one of [x,y]", {"x", "y"}, false},
+                      ChoicesCase{"No list here", {}, false}, ChoicesCase{"Unclosed [a, b", {}, false}));
+
+}  // namespace
+}  // namespace vora
