@@ -73,6 +73,7 @@ json file_schema() {
     json& load = sections.at("load");
     const std::string tag(LoadConfig::tag_key);
     load["properties"][tag] = json{{"type", "string"},
+                                   {"const", std::string(LoadConfig::onnx_tag)},
                                    {"enum", json::array({std::string(LoadConfig::onnx_tag)})},
                                    {"description", std::string(LoadConfig::tag_description)}};
     load["required"] = json::array({tag});

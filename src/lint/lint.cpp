@@ -104,9 +104,26 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
-std::string backticked(std::string_view text) { return "`" + std::string(text) + "`"; }
+// A key as it would be written: bare when it can be, else quoted.
+std::string key_text(std::string_view key) {
+    const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
+    return bare ? std::string(key) : quoted(key);
+}
 
-std::string header(std::string_view section) { return "[" + std::string(section) + "]"; }
+std::string backticked(std::string_view key) { return "`" + key_text(key) + "`"; }
+
+std::string header(std::string_view section) { return "[" + key_text(section) + "]"; }
+
+// Whether a value is written as a table of its own: a table, or an array of
+// tables ([[name]]).
+bool table_like(toml::Value value) {
+    if (value.is_table()) return true;
+    if (!value.is_array()) return false;
+    const toml::Array array = value.as_array();
+    return !array.empty() && std::all_of(array.begin(), array.end(), [](toml::Value v) { return v.is_table(); });
+}
 
 std::string join(const std::vector<std::string_view>& items) {
     std::string out;
@@ -138,7 +155,7 @@ private:
     }
 
     void unknown_section(const toml::Member& member) {
-        const bool table = member.value.is_table();
+        const bool table = table_like(member.value);
         std::string message = table ? "unknown section " + header(member.key)
                                     : "unknown key " + backticked(member.key) + " at the top level";
         std::optional<std::string> suggestion;

@@ -74,6 +74,8 @@ MISSPELLINGS = [
     ("[Build]\n", 1, 2, "unknown-section", "build"),
     ("[exports]\n", 1, 2, "unknown-section", "export"),
     ("[accuracy]\n", 1, 2, "unknown-section", None),
+    ("[[confg]]\n", 1, 3, "unknown-section", "config"),
+    ("[config]\n'quantized-dtype' = ''\n", 2, 1, "unknown-key", "quantized_dtype"),
     ("optimization_level = 1\n", 1, 1, "unknown-key", "[config]"),  # a section key at the top level
     ("  [ config . extra ]\n", 1, 12, "unknown-key", None),  # a table inside a section is a key of it
     ("config.optimisation_level = 2\n", 1, 8, "unknown-key", "optimization_level"),
@@ -181,12 +183,12 @@ def test_text_format_points_at_the_span(cli, tmp_path):
 
 def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     os.chdir(tmp_path)
-    Path("a,b:c.toml").write_text('[config]\n"100%\\ndone" = 1\n', encoding="utf-8")
-    done = run(cli, "check", "--format", "github", "a,b:c.toml")
+    Path("a,b:c\n%.toml").write_text('[config]\n"100%\\ndone" = 1\n', encoding="utf-8")
+    done = run(cli, "check", "--format", "github", "a,b:c\n%.toml")
     assert done.returncode == 0
     assert done.stdout.decode() == (
-        "::warning file=a%2Cb%3Ac.toml,line=2,col=1,endLine=2,endColumn=13,title=vora-config unknown-key::"
-        "unknown key `100%25%0Adone` in [config]\n"
+        "::warning file=a%2Cb%3Ac%0A%25.toml,line=2,col=1,endLine=2,endColumn=13,title=vora-config unknown-key::"
+        'unknown key `"100%25\\ndone"` in [config]\n'
     )
 
 
