@@ -40,6 +40,18 @@ std::string format_text(const std::vector<FileReport>& files) {
     std::string out;
     std::size_t errors = 0, warnings = 0;
     for (const FileReport& file : files) {
+        // Where each line starts, found once: a file may have many findings.
+        // Positions do not count a byte-order mark, and the lines shown leave it out.
+        std::string_view text = file.text;
+        if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+        std::vector<std::size_t> starts{0};
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') starts.push_back(i + 1);
+        }
+        const auto line = [&](std::size_t number) -> std::string_view {
+            if (number == 0 || number > starts.size()) return {};
+            return line_of(text.substr(starts[number - 1]), 1);
+        };
         for (const lint::Finding& finding : file.findings) {
             (finding.severity == lint::Severity::Error ? errors : warnings) += 1;
             out += file.name;
@@ -54,7 +66,7 @@ std::string format_text(const std::vector<FileReport>& files) {
             out += "]: ";
             out += finding.message;
             out += '\n';
-            if (finding.span) append_snippet(out, file.text, *finding.span);
+            if (finding.span) append_snippet(out, line(finding.span->begin.line), *finding.span);
             out += '\n';
         }
     }

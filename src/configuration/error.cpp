@@ -6,10 +6,6 @@
 
 namespace vora {
 
-namespace {
-
-// Line `line` (1-based) of `text`, without its line feed and without a
-// carriage return before it. Empty when the text has fewer lines.
 std::string_view line_of(std::string_view text, std::size_t line) {
     std::size_t start = 0;
     for (std::size_t n = 1; n < line; ++n) {
@@ -23,14 +19,11 @@ std::string_view line_of(std::string_view text, std::size_t line) {
     return content;
 }
 
-}  // namespace
-
-void append_snippet(std::string& out, std::string_view text, const Span& span) {
+void append_snippet(std::string& out, std::string_view content, const Span& span) {
     const std::size_t line = span.begin.line;
     const std::size_t column = span.begin.column;
     const std::string line_number = std::to_string(line);
     const std::string gutter(line_number.size() + 1, ' ');
-    const std::string_view content = line_of(text, line);
     const std::size_t line_length = utf8::count_code_points(content);
 
     // The span's length in characters, cut at the end of the line, at least one.
@@ -78,7 +71,7 @@ std::string LoadError::render() const {
     out += ", column ";
     out += std::to_string(span->begin.column);
     out += '\n';
-    append_snippet(out, text, *span);
+    append_snippet(out, line_of(text, span->begin.line), *span);
     out += message;
     out += '\n';
     return out;

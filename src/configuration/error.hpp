@@ -17,10 +17,14 @@ namespace vora {
 using Position = toml::Position;
 using Span = toml::Span;
 
-// The three lines that show where `span` lies in `text`: a gutter, the line
-// the span starts on, and carets under the span (cut at the end of the line,
-// at least one), each ending in a line feed.
-void append_snippet(std::string& out, std::string_view text, const Span& span);
+// Line `line` (1-based) of `text`, without its line feed and without a
+// carriage return before it. Empty when the text has fewer lines.
+std::string_view line_of(std::string_view text, std::size_t line);
+
+// The three lines that show where `span` lies: a gutter, `content` (the
+// line the span starts on, as line_of gives it), and carets under the span
+// (cut at the end of the line, at least one), each ending in a line feed.
+void append_snippet(std::string& out, std::string_view content, const Span& span);
 
 struct LoadError {
     std::string message;

@@ -52,10 +52,15 @@ std::optional<std::size_t> nearest(std::string_view word, std::span<const std::s
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         if (same_but_case(word, candidates[i])) return i;
     }
-    const std::size_t limit = std::max<std::size_t>(1, utf8::count_code_points(word) / 3);
+    const std::size_t length = utf8::count_code_points(word);
+    const std::size_t limit = std::max<std::size_t>(1, length / 3);
     std::optional<std::size_t> best;
     std::size_t best_distance = limit + 1;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        // The difference in length is edits already: a text far longer or
+        // shorter than the candidate is not measured at all.
+        const std::size_t other = utf8::count_code_points(candidates[i]);
+        if ((length > other ? length - other : other - length) > limit) continue;
         const std::size_t d = edit_distance(word, candidates[i]);
         if (d < best_distance) {
             best = i;
