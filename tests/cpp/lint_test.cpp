@@ -1,14 +1,10 @@
-// The edit distance behind the suggestions, and the choices read from key
-// descriptions.
+// The edit distance behind the suggestions, and the choice among candidates.
 #include "lint/suggest.hpp"
 
 #include <array>
 #include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
-
-#include "configuration/choices.hpp"
 
 namespace vora {
 namespace {
@@ -44,28 +40,6 @@ TEST(Nearest, CaseOnlyFirstThenTheNearestWithinAThirdTiesToTheFirst) {
     EXPECT_EQ(lint::nearest("x", std::array<std::string_view, 1>{"y"}), 0u);  // at least 1
     EXPECT_EQ(lint::nearest("xyz", std::array<std::string_view, 0>{}), std::nullopt);
 }
-
-struct ChoicesCase {
-    std::string_view description;
-    std::vector<std::string_view> items;
-    bool open;
-};
-
-class DescriptionChoices : public ::testing::TestWithParam<ChoicesCase> {};
-
-TEST_P(DescriptionChoices, Read) {
-    const Choices choices = description_choices(GetParam().description);
-    EXPECT_EQ(choices.items, GetParam().items);
-    EXPECT_EQ(choices.open, GetParam().open);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DescriptionChoices,
-    ::testing::Values(ChoicesCase{"Quantized algorithm. [normal, mmse]", {"normal", "mmse"}, false},
-                      ChoicesCase{"target platform [a, b, ...]", {"a", "b"}, true},
-                      ChoicesCase{"Optional list of input names (e.g. [\"input0\"])", {}, false},
-                      ChoicesCase{"Shape (e.g. [[1, 3]]), one of [x,y]", {"x", "y"}, false},
-                      ChoicesCase{"No list here", {}, false}, ChoicesCase{"Unclosed [a, b", {}, false}));
 
 }  // namespace
 }  // namespace vora

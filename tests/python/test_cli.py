@@ -55,24 +55,19 @@ MISSPELLINGS = [
     ("[config]\noptimisation_level = 2\n", 2, 1, "unknown-key", "optimization_level"),
     ("[config]\nOPTIMIZATION_LEVEL = 2\n", 2, 1, "unknown-key", "optimization_level"),  # case only, any length
     ("[config]\nQuant_Img_rgb2bgr = true\n", 2, 1, "unknown-key", "quant_img_RGB2BGR"),
-    ("[config]\nquantised_dtype = 'x'\n", 2, 1, "unknown-key", "quantized_dtype"),
     ("[config]\nmean_value = [1]\n", 2, 1, "unknown-key", "mean_values"),
     ("[config]\nflaot_dtype = 'float16'\n", 2, 1, "unknown-key", "float_dtype"),  # a swap counts one
-    ("[config]\nquantized_metod = 'group'\n", 2, 1, "unknown-key", "quantized_method"),
     ("[config]\ndataset = 'd'\n", 2, 1, "unknown-key", "[build]"),  # a key of another section
     ("[build]\ninputs = ['a']\n", 2, 1, "unknown-key", "[load]"),  # of two sections: the first declared
     ("[build]\ndatset = 'd'\n", 2, 1, "unknown-key", "dataset"),
-    ("[build]\nvora_batchsize = 1\n", 2, 1, "unknown-key", "vora_batch_size"),
     ("[load]\nmodel_type = 'Onnx'\nmodle = 'm.onnx'\n", 3, 1, "unknown-key", "model"),
     ("[load]\nmodeltype = 'Onnx'\n", 2, 1, "unknown-key", "model_type"),
-    ("[accuracy_analysis]\noutput_dirs = 'x'\n", 2, 1, "unknown-key", "output_dir"),
     ("[export]\nexportpath = 'm.vora'\n", 2, 1, "unknown-key", "export_path"),
     ("[export]\npath = 'm.vora'\n", 2, 1, "unknown-key", None),  # too far from export_path
     ("[config]\nxyz = 1\n", 2, 1, "unknown-key", None),
     ("[config]\nab = 1\n", 2, 1, "unknown-key", None),  # short keys still allow one edit: none is that close
-    ("[confg]\na = 1\n", 1, 2, "unknown-section", "config"),
+    ("[confg]\noptimisation_level = 2\n[confg.sub]\n", 1, 2, "unknown-section", "config"),  # its keys unreported
     ("[Build]\n", 1, 2, "unknown-section", "build"),
-    ("[exports]\n", 1, 2, "unknown-section", "export"),
     ("[accuracy]\n", 1, 2, "unknown-section", None),
     ("[[confg]]\n", 1, 3, "unknown-section", "config"),
     ("[config]\n'quantized-dtype' = ''\n", 2, 1, "unknown-key", "quantized_dtype"),
@@ -90,19 +85,12 @@ def test_misspelled_key_is_warned_with_its_suggestion(cli, tmp_path, text, line,
         == [(line, column, code, suggestion)]
 
 
-def test_keys_inside_an_unknown_section_are_not_reported(cli, tmp_path):
-    _, findings = check_json(cli, "[confg]\noptimisation_level = 2\nfoo = 1\n[confg.sub]\nx = 1\n", tmp_path)
-    assert [f["message"] for f in findings] == ["unknown section [confg]; did you mean [config]?"]
-
-
 # -- values outside what their key documents --------------------------------
 
 VALUES = [
     # (section, key = value, message or None when the value checks clean)
     ("config", "optimization_level = 7",
      "`optimization_level` = 7 is above the maximum of 3"),
-    ("config", "optimization_level = 255",
-     "`optimization_level` = 255 is above the maximum of 3"),
     ("config", "optimization_level = 0x3", None),
     ("config", 'target_platform = ""', "`target_platform` must not be empty"),
     ("config", 'target_platform = "vora-q9"', None),  # an open list: "..." ends it
@@ -152,17 +140,6 @@ def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_ord
 
 def test_text_format_points_at_the_span(cli, tmp_path):
     path = tmp_path / "bad.toml"
-    path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\nx = [\n', encoding="utf-8")
-    done = run(cli, "check", str(path))
-    assert done.returncode == 1
-    assert done.stdout.decode() == textwrap.dedent(f"""\
-        {path}:5:1: error[parse-error]: expected a value, found the end of the file
-          |
-        5 | 
-          | ^
-
-        1 file checked: 1 error, 0 warnings
-        """)
     path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\n', encoding="utf-8")
     done = run(cli, "check", str(path))
     assert done.returncode == 0
@@ -196,19 +173,14 @@ def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     (["check", "EXAMPLE"], None, 0),
     (["check", "WARNED"], None, 0),
     (["check", "--strict", "WARNED"], None, 1),
-    (["check", "--strict", "EXAMPLE"], None, 0),
     (["check", "EXAMPLE", "FAILING"], None, 1),
     (["check", "EXAMPLE", "missing.toml"], None, 1),
     (["check", "--format=json", "-"], b"[config]\nfoo = 1\n", 0),
     (["check", "-"], b"[build]\ndataset = 1\n", 1),
-    (["check", "-"], b"\xff", 1),
     (["check"], None, 2),
     (["check", "--format", "xml", "EXAMPLE"], None, 2),
-    (["check", "--format"], None, 2),
     (["check", "--fix", "EXAMPLE"], None, 2),
-    (["explain"], None, 2),
     (["explain", "EXAMPLE", "EXAMPLE"], None, 2),
-    (["schema", "extra"], None, 2),
     (["lint", "EXAMPLE"], None, 2),
     ([], None, 2),
     (["--help"], None, 0),
