@@ -15,17 +15,6 @@ namespace {
 
 using json = nlohmann::json;
 
-template <class T>
-struct section_record_of {
-    using type = T;
-};
-template <class T>
-struct section_record_of<std::optional<T>> : section_record_of<T> {};
-template <>
-struct section_record_of<LoadConfig> {
-    using type = OnnxLoadConfig;
-};
-
 // What the value type states beyond the section schema: the range of a
 // 32-bit integer, and the choices of the description for texts (a closed
 // list as "enum", an open one as "examples"), down through lists.
@@ -66,8 +55,7 @@ json section_object(std::string_view section) {
 json file_schema() {
     json sections = json::object();
     for_each_field<Configuration>([&](const auto& f, std::size_t) {
-        using Record = typename section_record_of<typename std::remove_cvref_t<decltype(f)>::value_type>::type;
-        sections[std::string(f.key)] = section_object<Record>(f.key);
+        sections[std::string(f.key)] = section_object<section_record_t<decltype(f)>>(f.key);
     });
     // The tag of [load]: required, with its one accepted value.
     json& load = sections.at("load");

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -190,6 +191,19 @@ const R& section_record(const R& record) {
     return record;
 }
 inline const OnnxLoadConfig& section_record(const LoadConfig& load) { return load.onnx(); }
+
+// The type of a Configuration field (a section, possibly optional), and the
+// record type section_record gives for it.
+template <class T>
+struct section_value {
+    using type = T;
+};
+template <class T>
+struct section_value<std::optional<T>> : section_value<T> {};
+template <class Field>
+using section_value_t = typename section_value<typename std::remove_cvref_t<Field>::value_type>::type;
+template <class Field>
+using section_record_t = std::remove_cvref_t<decltype(section_record(std::declval<const section_value_t<Field>&>()))>;
 
 // Calls fn(key, record) for every section the configuration holds, in the
 // order of Configuration::fields(), with the record section_record gives. An

@@ -18,31 +18,17 @@ namespace vora::lint {
 
 namespace {
 
-// The record a section's table is read into, and whether the table holds the
-// tag key besides the record's keys.
-template <class T>
-struct section_of {
-    using type = T;
-    static constexpr bool tagged = false;
-};
-template <class T>
-struct section_of<std::optional<T>> : section_of<T> {};
-template <>
-struct section_of<LoadConfig> {
-    using type = OnnxLoadConfig;
-    static constexpr bool tagged = true;
-};
-
-template <class F>
-using section_for = section_of<typename std::remove_cvref_t<F>::value_type>;
+// Whether the section's table holds the tag key besides its record's keys.
+template <class Field>
+constexpr bool tagged = std::is_same_v<section_value_t<Field>, LoadConfig>;
 
 // The keys a section's table may hold, in declaration order (the tag first).
-template <class Section>
+template <class Field>
 const std::vector<std::string_view>& known_keys() {
     static const std::vector<std::string_view> keys = [] {
         std::vector<std::string_view> k;
-        if (Section::tagged) k.push_back(LoadConfig::tag_key);
-        for_each_field<typename Section::type>([&](const auto& f, std::size_t) { k.push_back(f.key); });
+        if (tagged<Field>) k.push_back(LoadConfig::tag_key);
+        for_each_field<section_record_t<Field>>([&](const auto& f, std::size_t) { k.push_back(f.key); });
         return k;
     }();
     return keys;
@@ -64,7 +50,7 @@ std::optional<std::string_view> section_with_key(std::string_view key, std::stri
     for (const bool exact : {true, false}) {
         any_field<Configuration>([&](const auto& f, std::size_t) {
             if (f.key == except) return false;
-            for (const std::string_view known : known_keys<section_for<decltype(f)>>()) {
+            for (const std::string_view known : known_keys<decltype(f)>()) {
                 if (exact ? known == key : same_but_case(known, key)) {
                     found = f.key;
                     return true;
@@ -142,7 +128,7 @@ public:
         for (const toml::Member member : table) {
             const bool known = any_field<Configuration>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
-                section<section_for<decltype(f)>>(f.key, member.value);
+                section<decltype(f)>(f.key, member.value);
                 return true;
             });
             if (!known) unknown_section(member);
@@ -171,19 +157,19 @@ private:
     }
 
     // A section written as a table; other forms are left to loading.
-    template <class Section>
+    template <class Field>
     void section(std::string_view name, toml::Value value) {
-        using Record = typename Section::type;
+        using Record = section_record_t<Field>;
         if (!value.is_table()) return;
         for (const toml::Member member : value.as_table()) {
-            if (Section::tagged && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
+            if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const bool known = any_field<Record>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
                 using T = typename std::remove_cvref_t<decltype(f)>::value_type;
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, member, known_keys<Section>());
+            if (!known) unknown_key(name, member, known_keys<Field>());
         }
     }
 
