@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "fault.hpp"
+#include "text/utf8.hpp"
 
 namespace vora {
 namespace {
@@ -94,6 +95,43 @@ std::string format_display_double(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     return fixed_notation(shortest_decimal(value));
+}
+
+std::string quoted_text(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const std::size_t start = i;
+        const char32_t cp = utf8::next(s, i);
+        switch (cp) {
+            case '\0': out += "\\0"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            default:
+                if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+                    static constexpr char hex[] = "0123456789abcdef";
+                    out += "\\u{";
+                    bool started = false;
+                    for (int shift = 20; shift >= 0; shift -= 4) {
+                        const unsigned d = (cp >> shift) & 0xF;
+                        if (d || started || shift == 0) {
+                            out += hex[d];
+                            started = true;
+                        }
+                    }
+                    out += '}';
+                } else {
+                    out.append(s.substr(start, i - start));
+                }
+        }
+    }
+    out += '"';
+    return out;
 }
 
 }  // namespace vora

@@ -1,7 +1,8 @@
-// Text forms of double-precision numbers.
+// Text forms of double-precision numbers and of quoted texts in messages.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vora {
 
@@ -16,5 +17,10 @@ std::string format_json_double(double value);
 // always in plain fixed notation without an exponent, ".0" appended when
 // there is no decimal point. Infinities are "inf" and "-inf", NaN is "NaN".
 std::string format_display_double(double value);
+
+// The text in double quotes as messages show it: `"`, `\` and the line
+// breaks, tab and NUL escaped by backslash, other control characters as
+// \u{hex}; everything else as it stands.
+std::string quoted_text(std::string_view text);
 
 }  // namespace vora

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "format.hpp"
-#include "text/utf8.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {
@@ -20,43 +19,6 @@ namespace {
 
 using MaybeError = std::optional<LoadError>;
 
-std::string escape_debug(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 2);
-    out += '"';
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const std::size_t start = i;
-        const char32_t cp = utf8::next(s, i);
-        switch (cp) {
-            case '\0': out += "\\0"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            default:
-                if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-                    static constexpr char hex[] = "0123456789abcdef";
-                    out += "\\u{";
-                    bool started = false;
-                    for (int shift = 20; shift >= 0; shift -= 4) {
-                        const unsigned d = (cp >> shift) & 0xF;
-                        if (d || started || shift == 0) {
-                            out += hex[d];
-                            started = true;
-                        }
-                    }
-                    out += '}';
-                } else {
-                    out.append(s.substr(start, i - start));
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string integer_text(toml::Value v) {
     return v.is_wide() ? std::to_string(v.as_unsigned()) : std::to_string(v.as_signed());
 }
@@ -65,7 +27,7 @@ std::string integer_text(toml::Value v) {
 std::string found(toml::Value v) {
     switch (v.type()) {
         case toml::Type::String:
-            return "string " + escape_debug(v.as_string());
+            return "string " + quoted_text(v.as_string());
         case toml::Type::Integer:
             return "integer `" + integer_text(v) + "`";
         case toml::Type::Float:

@@ -11,6 +11,7 @@
 #include "configuration/choices.hpp"
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
+#include "format.hpp"
 #include "lint/suggest.hpp"
 #include "text/utf8.hpp"
 
@@ -63,44 +64,30 @@ std::optional<std::string_view> section_with_key(std::string_view key, std::stri
     return found;
 }
 
-// A text as a TOML basic string.
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t start = i;
-        const char32_t c = utf8::next(text, i);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    static constexpr char hex[] = "0123456789ABCDEF";
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
-                } else {
-                    out.append(text.substr(start, i - start));
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 // A key as it would be written: bare when it can be, else quoted.
 std::string key_text(std::string_view key) {
     const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
     });
-    return bare ? std::string(key) : quoted(key);
+    return bare ? std::string(key) : quoted_text(key);
 }
 
 std::string backticked(std::string_view key) { return "`" + key_text(key) + "`"; }
 
 std::string header(std::string_view section) { return "[" + key_text(section) + "]"; }
+
+// What a warning adds when it knows what was meant: the end of its message
+// and the suggestion.
+struct Hint {
+    std::string tail;
+    std::string suggestion;
+};
+
+Hint did_you_mean(const std::string& shown, std::string_view meant) {
+    return Hint{"; did you mean " + shown + "?", std::string(meant)};
+}
+
+Hint key_of(std::string_view section) { return Hint{"; it is a key of " + header(section), header(section)}; }
 
 // Whether a value is written as a table of its own: a table, or an array of
 // tables ([[name]]).
@@ -136,24 +123,27 @@ public:
     }
 
 private:
-    void warn(std::string_view code, std::string message, std::optional<std::string> suggestion, toml::Span span) {
+    void warn(std::string_view code, std::string message, toml::Span span, std::optional<Hint> hint = {}) {
+        std::optional<std::string> suggestion;
+        if (hint) {
+            message += hint->tail;
+            suggestion = std::move(hint->suggestion);
+        }
         out_.push_back(Finding{Severity::Warning, code, std::move(message), std::move(suggestion), span});
     }
 
     void unknown_section(const toml::Member& member) {
         const bool table = table_like(member.value);
-        std::string message = table ? "unknown section " + header(member.key)
-                                    : "unknown key " + backticked(member.key) + " at the top level";
-        std::optional<std::string> suggestion;
+        std::optional<Hint> hint;
         if (const auto near = nearest(member.key, section_names())) {
             const std::string_view name = section_names()[*near];
-            message += "; did you mean " + (table ? header(name) : backticked(name)) + "?";
-            suggestion = std::string(name);
+            hint = did_you_mean(table ? header(name) : backticked(name), name);
         } else if (const auto other = section_with_key(member.key, {})) {
-            message += "; it is a key of " + header(*other);
-            suggestion = header(*other);
+            hint = key_of(*other);
         }
-        warn(table ? kUnknownSection : kUnknownKey, std::move(message), std::move(suggestion), member.key_span());
+        warn(table ? kUnknownSection : kUnknownKey,
+             table ? "unknown section " + header(member.key) : "unknown key " + backticked(member.key) + " at the top level",
+             member.key_span(), std::move(hint));
     }
 
     // A section written as a table; other forms are left to loading.
@@ -173,25 +163,21 @@ private:
         }
     }
 
+    // The key meant: one of the same table in other letter case, a key of
+    // another section, or the nearest of the same table.
     void unknown_key(std::string_view section, const toml::Member& member,
                      const std::vector<std::string_view>& keys) {
-        std::string message = "unknown key " + backticked(member.key) + " in " + header(section);
-        std::optional<std::string> suggestion;
-        std::optional<std::size_t> near;
-        for (std::size_t i = 0; i < keys.size() && !near; ++i) {
-            if (same_but_case(member.key, keys[i])) near = i;
-        }
-        std::optional<std::string_view> other;
-        if (!near) other = section_with_key(member.key, section);
+        std::optional<Hint> hint;
+        std::optional<std::size_t> near = case_only(member.key, keys);
+        const auto other = near ? std::nullopt : section_with_key(member.key, section);
         if (!near && !other) near = nearest(member.key, keys);
         if (near) {
-            message += "; did you mean " + backticked(keys[*near]) + "?";
-            suggestion = std::string(keys[*near]);
+            hint = did_you_mean(backticked(keys[*near]), keys[*near]);
         } else if (other) {
-            message += "; it is a key of " + header(*other);
-            suggestion = header(*other);
+            hint = key_of(*other);
         }
-        warn(kUnknownKey, std::move(message), std::move(suggestion), member.key_span());
+        warn(kUnknownKey, "unknown key " + backticked(member.key) + " in " + header(section), member.key_span(),
+             std::move(hint));
     }
 
     // The value of a known key, checked against the key's limits (at the top
@@ -210,7 +196,7 @@ private:
                 warn(kTooShort,
                      backticked(f.key) +
                          (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
-                     std::nullopt, value.span());
+                     value.span());
             }
             for (const toml::Value element : array) check_value<typename T::value_type>(f, element, false);
         } else if constexpr (std::is_same_v<T, std::string>) {
@@ -222,19 +208,19 @@ private:
                 warn(kTooShort,
                      backticked(f.key) + (n == 1 ? " must not be empty"
                                                  : " must be at least " + std::to_string(n) + " characters long"),
-                     std::nullopt, value.span());
+                     value.span());
                 return;
             }
             const Choices choices = description_choices(f.description);
             if (!choices.closed()) return;
             if (std::find(choices.items.begin(), choices.items.end(), text) != choices.items.end()) return;
-            std::string message = backticked(f.key) + " = " + quoted(text) + " is not one of " + join(choices.items);
-            std::optional<std::string> suggestion;
+            std::optional<Hint> hint;
             if (const auto near = nearest(text, choices.items)) {
-                suggestion = std::string(choices.items[*near]);
-                message += "; did you mean " + quoted(*suggestion) + "?";
+                hint = did_you_mean(quoted_text(choices.items[*near]), choices.items[*near]);
             }
-            warn(kUnknownChoice, std::move(message), std::move(suggestion), value.span());
+            warn(kUnknownChoice,
+                 backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices.items),
+                 value.span(), std::move(hint));
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             if (!value.is_integer() || !top) return;
             // Held as the type holds it: a value out of the type's range does not load.
@@ -246,17 +232,12 @@ private:
                 value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
             const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
             const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
-            if (below) {
-                warn(kOutOfRange,
-                     backticked(f.key) + " = " + shown + " is below the minimum of " +
-                         std::to_string(*f.limits.minimum),
-                     std::nullopt, value.span());
-            } else if (above) {
-                warn(kOutOfRange,
-                     backticked(f.key) + " = " + shown + " is above the maximum of " +
-                         std::to_string(*f.limits.maximum),
-                     std::nullopt, value.span());
-            }
+            if (!below && !above) return;
+            warn(kOutOfRange,
+                 backticked(f.key) + " = " + shown +
+                     (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
+                            : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+                 value.span());
         }
     }
 

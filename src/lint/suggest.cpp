@@ -48,10 +48,15 @@ bool same_but_case(std::string_view a, std::string_view b) {
            });
 }
 
-std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
+std::optional<std::size_t> case_only(std::string_view word, std::span<const std::string_view> candidates) {
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         if (same_but_case(word, candidates[i])) return i;
     }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
+    if (const auto same = case_only(word, candidates)) return same;
     const std::size_t length = utf8::count_code_points(word);
     const std::size_t limit = std::max<std::size_t>(1, length / 3);
     std::optional<std::size_t> best;

@@ -17,6 +17,9 @@ std::size_t edit_distance(std::string_view a, std::string_view b);
 // Whether the texts differ in the case of ASCII letters only.
 bool same_but_case(std::string_view a, std::string_view b);
 
+// The index of the first candidate that differs from `word` in case only.
+std::optional<std::size_t> case_only(std::string_view word, std::span<const std::string_view> candidates);
+
 // The index of the candidate `word` was most likely meant to be: the first
 // that differs from it in case only; otherwise the nearest by edit_distance
 // when at most a third of word's length in characters (rounded down, at
