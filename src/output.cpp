@@ -22,19 +22,20 @@ LineWriter& writer() {
     return *instance;
 }
 
-void write_all(std::string_view bytes) {
+}  // namespace
+
+void write_whole(int fd, std::string_view bytes) {
+    const std::string_view stream = fd == STDERR_FILENO ? "stderr" : "stdout";
     while (!bytes.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw InternalFault("failed printing to stdout: " + os_error_text(errno));
+            throw InternalFault("failed printing to " + std::string(stream) + ": " + os_error_text(errno));
         }
-        if (n == 0) throw InternalFault("failed printing to stdout: failed to write whole buffer");
+        if (n == 0) throw InternalFault("failed printing to " + std::string(stream) + ": failed to write whole buffer");
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
-
-}  // namespace
 
 void print_stdout(std::string_view text) {
     LineWriter& w = writer();
@@ -46,10 +47,10 @@ void print_stdout(std::string_view text) {
     }
     try {
         if (w.pending.empty()) {
-            write_all(text.substr(0, last + 1));
+            write_whole(STDOUT_FILENO, text.substr(0, last + 1));
         } else {
             w.pending.append(text.substr(0, last + 1));
-            write_all(w.pending);
+            write_whole(STDOUT_FILENO, w.pending);
             w.pending.clear();
         }
     } catch (...) {

@@ -14,4 +14,9 @@ namespace vora {
 // what was buffered.
 void print_stdout(std::string_view text);
 
+// Writes all of `bytes` to file descriptor `fd` (1 or 2) at once, unbuffered
+// and without the writer's lock; a failed write throws
+// InternalFault("failed printing to stdout: <error>") (stderr for 2).
+void write_whole(int fd, std::string_view bytes);
+
 }  // namespace vora

@@ -7,7 +7,6 @@
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -19,6 +18,7 @@
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
+#include "output.hpp"
 #include "read_file.hpp"
 #include "section/summary.hpp"
 
@@ -54,19 +54,8 @@ constexpr std::string_view kHelp =
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
     "2 on a usage error\n";
 
-void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::runtime_error("cannot write the output: " + os_error_text(errno));
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-void out(std::string_view text) { write_all(STDOUT_FILENO, text); }
-void err(std::string_view text) { write_all(STDERR_FILENO, text); }
+void out(std::string_view text) { write_whole(STDOUT_FILENO, text); }
+void err(std::string_view text) { write_whole(STDERR_FILENO, text); }
 
 int usage_error(std::string_view message) {
     err("vora-config: " + std::string(message) + "\n");
