@@ -29,6 +29,7 @@
 
 #include "configuration/load.hpp"
 #include "measure.hpp"
+#include "runs.hpp"
 #include "toml/toml.hpp"
 
 namespace {
@@ -111,35 +112,6 @@ std::string make_wide_mapped(std::size_t target) {
                 });
 }
 
-// ---------------------------------------------------------------------------
-// The two functions measured.
-// ---------------------------------------------------------------------------
-
-// Returns a short check of what was loaded, so the call cannot be elided and
-// a failure is seen.
-std::size_t run_loader(const std::string& text) {
-    vora::LoadResult r = vora::parse_configuration(text);
-    if (auto* err = std::get_if<vora::LoadError>(&r)) {
-        std::fprintf(stderr, "loader failed: %s\n", err->render().c_str());
-        std::_Exit(2);
-    }
-    const auto& c = std::get<vora::Configuration>(r);
-    std::size_t check = 1;
-    if (c.accuracy_analysis) check += c.accuracy_analysis->inputs.size();
-    if (c.load.onnx().input_size_list) check += c.load.onnx().input_size_list->size();
-    return check;
-}
-
-std::size_t run_bare(const std::string& text) {
-    const vora::toml::Result r = vora::toml::parse(text);
-    if (const auto* err = std::get_if<vora::toml::Error>(&r)) {
-        std::fprintf(stderr, "bare parse failed at %u:%u: %s\n", err->span.begin.line, err->span.begin.column,
-                     err->message.c_str());
-        std::_Exit(2);
-    }
-    return std::get<vora::toml::Document>(r).node_count();
-}
-
 struct Timing {
     double loader_s;
     double bare_s;
@@ -150,7 +122,7 @@ struct Timing {
 Timing time_case(const std::function<std::string()>& make_text, int reps) {
     const auto out = bench::in_child(3, [&] {
         const std::string text = make_text();
-        const auto best = bench::best_times({[&] { return run_loader(text); }, [&] { return run_bare(text); }}, reps);
+        const auto best = bench::best_times({[&] { return run_loader(text); }, [&] { return run_reader(text); }}, reps);
         return std::vector<double>{best[0], best[1], static_cast<double>(text.size())};
     });
     return {out[0], out[1], out[2]};
@@ -213,7 +185,7 @@ int main(int argc, char** argv) {
             const auto text = [&] { return shape.make(target); };
             const Timing t = time_case(text, reps_for(mb));
             const bench::Peak lp = bench::peak_of(text, run_loader);
-            const bench::Peak bp = bench::peak_of(text, run_bare);
+            const bench::Peak bp = bench::peak_of(text, run_reader);
             const double size_mb = t.bytes / MB;
             char lpeak[32], bpeak[32];
             std::snprintf(lpeak, sizeof lpeak, "%.2f (%.1f)", lp.call_bytes / t.bytes, lp.process_bytes / t.bytes);
