@@ -12,6 +12,7 @@ PYTHON="$VENV/bin/python"
 CLI="$VENV/bin/vora-config"
 example="$root/examples/example.toml"
 work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 echo "=== vora-config explain examples/example.toml"
@@ -66,3 +67,5 @@ else
     exit 1
 fi
 head -n 1 "$example"
+echo
+echo "Shown: the example explained (vora-config and rust_explain, the same bytes), converted by the stand-in converter, a misspelled copy checked, and the schema editors read."

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ unit tests (under AddressSanitizer and
-# UndefinedBehaviorSanitizer) and the Python tests of the installed module.
+# UndefinedBehaviorSanitizer), both fuzz targets, the Python tests against a
+# sanitizer build of the module, and the Python tests of the installed module.
+#
+# VORA_FUZZ_SECONDS: how long each fuzz target runs (default 60; 0 skips
+# fuzzing, for a quicker run by hand).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -19,14 +23,23 @@ cmake --build "$build" -j2
 # sanitizer build of toml_dump.
 export VORA_TOML_DUMP="$PWD/$build/toml_dump"
 
-# Fuzzing: each libFuzzer target for 60 s from the seed corpus (built with
-# clang in a build directory of its own; fails on any crash).
-if ! command -v clang++ >/dev/null; then
-    sudo_cmd=""
-    if [ "$(id -u)" != 0 ]; then sudo_cmd="sudo"; fi
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq clang libclang-rt-dev >/dev/null
+# Fuzzing: each libFuzzer target for VORA_FUZZ_SECONDS from the seed corpus
+# (built with clang in a build directory of its own; fails on any crash).
+fuzz_seconds="${VORA_FUZZ_SECONDS:-60}"
+if ! [[ "$fuzz_seconds" =~ ^[0-9]+$ ]]; then
+    echo "scripts/test.sh: VORA_FUZZ_SECONDS must be a whole number of seconds, not '$fuzz_seconds'" >&2
+    exit 2
 fi
-VORA_FUZZ_JOBS=2 fuzz/run.sh 60
+if [ "$fuzz_seconds" -gt 0 ]; then
+    if ! command -v clang++ >/dev/null; then
+        sudo_cmd=""
+        if [ "$(id -u)" != 0 ]; then sudo_cmd="sudo"; fi
+        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq clang libclang-rt-dev >/dev/null
+    fi
+    VORA_FUZZ_JOBS=2 fuzz/run.sh "$fuzz_seconds"
+else
+    echo "fuzzing skipped (VORA_FUZZ_SECONDS=0)"
+fi
 
 # The Python tests once more against a module built with the sanitizers
 # (the long memory-growth test is left to the plain run below), and with the

@@ -104,11 +104,46 @@ const char* extract_path(const char* function, PyObject* const* args, Py_ssize_t
     return PyUnicode_AsUTF8AndSize(path, size);
 }
 
-// Reads and loads the file; on failure sets RuntimeError and yields nothing.
+// The interpreter lock released for the life of the object: the calling
+// thread touches no Python object meanwhile, other Python threads run. Taken
+// back on every way out, an exception included.
+class LockReleased {
+public:
+    LockReleased() : state_(PyEval_SaveThread()) {}
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+
+    // For a blocking call made meanwhile: when a signal interrupts it, the
+    // lock is taken back for the interpreter to run its signal handlers. The
+    // call is retried unless one raised (Ctrl-C: KeyboardInterrupt), whose
+    // exception is then the function's.
+    InterruptCheck interrupt_check() { return {&run_signal_handlers, this}; }
+
+private:
+    static bool run_signal_handlers(void* self) {
+        auto* released = static_cast<LockReleased*>(self);
+        PyEval_RestoreThread(released->state_);
+        const bool go_on = PyErr_CheckSignals() == 0;
+        released->state_ = PyEval_SaveThread();
+        return go_on;
+    }
+
+    PyThreadState* state_;
+};
+
+// Reads and loads the file; on failure sets RuntimeError (or keeps the
+// exception of a signal handler that stopped the read) and yields nothing.
 std::optional<Configuration> load_file(std::string_view path) {
-    auto read = read_text_file(path);
+    std::variant<std::string, ReadError> read;
+    {
+        // Opening and reading may block for as long as a writer keeps a FIFO
+        // or a terminal silent.
+        LockReleased released;
+        read = read_text_file(path, released.interrupt_check());
+    }
     if (auto* err = std::get_if<ReadError>(&read)) {
-        raise_runtime_error(err->message);
+        if (!err->interrupted) raise_runtime_error(err->message);
         return std::nullopt;
     }
     auto loaded = parse_configuration(std::get<std::string>(read));
@@ -118,20 +153,6 @@ std::optional<Configuration> load_file(std::string_view path) {
     }
     return std::move(std::get<Configuration>(loaded));
 }
-
-// The interpreter lock released for the life of the object: the calling
-// thread touches no Python object meanwhile. Taken back on every way out,
-// an exception included.
-class LockReleased {
-public:
-    LockReleased() : state_(PyEval_SaveThread()) {}
-    LockReleased(const LockReleased&) = delete;
-    LockReleased& operator=(const LockReleased&) = delete;
-    ~LockReleased() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
-};
 
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
@@ -145,9 +166,11 @@ PyObject* explain(std::string_view path) {
         // thread that drains it may be one of this interpreter's. The
         // writer's own lock is therefore taken only without the interpreter
         // lock: no thread ever holds the interpreter lock while it waits for
-        // the writer's.
+        // the writer's. (A signal handler run during the write takes the
+        // interpreter lock while this thread holds the writer's: that order
+        // is the only one.)
         LockReleased released;
-        print_stdout(summary);
+        print_stdout(summary, released.interrupt_check());
     }
     Py_RETURN_NONE;
 }
@@ -160,10 +183,16 @@ PyObject* convert(std::string_view path) {
         return pipeline::run(*configuration);
     }();
     if (status.ok()) Py_RETURN_NONE;
-    // A new exception: the converter's exception, its traceback and cause
-    // are not attached.
-    const std::string message = status.take_error().describe();
-    raise_runtime_error(message);
+    py::Error error = status.take_error();
+    // Ctrl-C and an exit asked for by the converter reach the caller as they
+    // were raised, so that a loop over many conversions can be stopped.
+    if (error.matches(PyExc_KeyboardInterrupt) || error.matches(PyExc_SystemExit)) {
+        std::move(error).restore();
+        return nullptr;
+    }
+    // Any other exception becomes a new one: the converter's exception, its
+    // traceback and cause are not attached.
+    raise_runtime_error(error.describe());
     return nullptr;
 }
 
@@ -176,6 +205,8 @@ PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         const char* path = extract_path(function, args, nargs, kwnames, &size);
         if (!path) return nullptr;
         return Body(std::string_view(path, static_cast<std::size_t>(size)));
+    } catch (const Interrupted&) {
+        // A signal handler's exception, already set, ends the call.
     } catch (const InternalFault& fault) {
         raise_panic(fault.what());
     } catch (const std::bad_alloc&) {

@@ -35,19 +35,20 @@ private:
 
 }  // namespace
 
-std::variant<std::string, ReadError> read_text_file(std::string_view path) {
+std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check) {
     if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
     const std::string name(path);
     int fd;
     do {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == EINTR && !check.retry()) return ReadError{{}, true};
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return ReadError{os_error_text(errno)};
     FileDescriptor file(fd);
-    return read_text_descriptor(file.get());
+    return read_text_descriptor(file.get(), check);
 }
 
-std::variant<std::string, ReadError> read_text_descriptor(int fd) {
+std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check) {
     std::string content;
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -74,8 +75,9 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd) {
         // which saves asking once more to be told so.
         if (regular && n > 0 && static_cast<std::size_t>(n) < asked) break;
         if (n < 0) {
-            if (errno == EINTR) continue;
-            return ReadError{os_error_text(errno)};
+            if (errno != EINTR) return ReadError{os_error_text(errno)};
+            if (!check.retry()) return ReadError{{}, true};
+            continue;
         }
     }
     if (!utf8::valid(content)) return ReadError{"stream did not contain valid UTF-8"};

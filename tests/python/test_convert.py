@@ -528,14 +528,22 @@ def test_exception_anywhere_is_flattened(method, write_config, script, calls):
     (OSError(errno.ENOENT, "model gone"), "FileNotFoundError: [Errno 2] model gone"),
     (Errors.Nested("deep"), "Errors.Nested: deep"),
     (RuntimeError("inner"), "RuntimeError: inner"),
-    (KeyboardInterrupt("stop"), "KeyboardInterrupt: stop"),
-    (SystemExit(3), "SystemExit: 3"),
+    (GeneratorExit("closed"), "GeneratorExit: closed"),
     (ValueError("naïve ✓ 模型"), "ValueError: naïve ✓ 模型"),
     (UnprintableError("hidden"), "UnprintableError: <exception str() failed>"),
 ], ids=lambda v: type(v).__name__ if isinstance(v, BaseException) else None)
 def test_exception_text(raised, message, write_config, script):
     script["build"] = raised
     assert convert_error(write_config("")) == message
+
+
+@pytest.mark.parametrize("raised", [KeyboardInterrupt("stop"), SystemExit(3)], ids=lambda e: type(e).__name__)
+def test_interrupt_and_exit_pass_through_unchanged(raised, write_config, script, calls):
+    script["build"] = raised
+    with pytest.raises(type(raised)) as info:
+        rust_convert(write_config(FULL))
+    assert info.value is raised
+    assert methods(calls()) == ALL_METHODS[: ALL_METHODS.index("build") + 1]
 
 
 def test_unencodable_exception_text_is_replaced(write_config, script):
