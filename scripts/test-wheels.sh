@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Builds the wheels (scripts/wheels.sh, the same arguments) and checks each:
+#
+#   scripts/test-wheels.sh [--arch x86_64|aarch64] [VERSION...]
+#
+# - auditwheel finds it consistent with manylinux_2_17_<arch>; its module and
+#   vora-config need no shared library but libc, libm, libpthread, libdl,
+#   librt and the dynamic loader, no GLIBC_ symbol version above 2.17, and
+#   carry no debug information or symbol table;
+# - x86_64: installed into a fresh virtual environment of its Python with the
+#   test dependencies from PyPI (binary wheels only), with no compiler or
+#   CMake reachable (CC=false CXX=false, and a PATH without them), it passes
+#   the whole Python suite with no test skipped, and its vora-config explain
+#   prints the module's bytes;
+# - aarch64: Debian's own ARM64 Python 3.11 under qemu imports the module
+#   from the wheel; rust_explain and vora-config explain of the examples print
+#   the same bytes as the x86-64 wheel of 3.11, vora-config check gives the
+#   same findings, and the Python suite runs there too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+work="$root/build/wheels"
+pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+# CMake and Ninja of the project environment (scripts/setup.sh), when there is one.
+if [ -d "$root/.venv/bin" ]; then export PATH="$root/.venv/bin:$PATH"; fi
+
+arch=x86_64
+args=("$@")
+versions=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --arch) arch="${2:-}"; shift 2 || exit 2 ;;
+        --arch=*) arch="${1#--arch=}"; shift ;;
+        *) versions+=("$1"); shift ;;
+    esac
+done
+
+scripts/wheels.sh "${args[@]}"
+
+fail() { echo "test-wheels.sh: $*" >&2; exit 1; }
+
+# The ELF checks, by readelf (it reads either architecture): the libraries a
+# binary needs, the newest glibc symbol version, and what it carries.
+check_binary() {
+    local file="$1" name
+    name="$(basename "$file")"
+    local needed
+    needed="$(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')"
+    for library in $needed; do
+        case "$library" in
+            libc.so.6|libm.so.6|libpthread.so.0|libdl.so.2|librt.so.1|ld-linux-x86-64.so.2|ld-linux-aarch64.so.1) ;;
+            *) fail "$name needs $library" ;;
+        esac
+    done
+    local newest
+    newest="$(readelf -V -W "$file" | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' | sort -uV | tail -n 1)"
+    if [ "$(printf '%s\n2.17\n' "$newest" | sort -V | tail -n 1)" != 2.17 ]; then
+        fail "$name needs GLIBC_$newest"
+    fi
+    if readelf -S -W "$file" | grep -Eq ' \.(debug_[a-z]+|symtab) '; then
+        fail "$name carries debug information or a symbol table"
+    fi
+    echo "  $name: $(stat -c %s "$file") bytes; needs ${needed% }; newest glibc symbol version GLIBC_$newest; stripped"
+}
+
+check_wheel_files() {  # wheel, unpack folder
+    local wheel="$1" unpacked="$2"
+    local shown
+    shown="$("$work/tools/bin/auditwheel" show "$wheel" 2>/dev/null | tr -s ' \n' ' ')"
+    grep -q "consistent with the following platform tag: \"manylinux_2_17_$arch\"" <<<"$shown" ||
+        fail "auditwheel: $(basename "$wheel") is not consistent with manylinux_2_17_$arch: $shown"
+    echo "  auditwheel show: consistent with manylinux_2_17_$arch"
+    rm -rf "$unpacked"
+    mkdir -p "$unpacked"
+    (cd "$unpacked" && "$work/tools/bin/python" -m zipfile -e "$wheel" .)
+    chmod +x "$unpacked"/*.data/scripts/vora-config
+    check_binary "$(ls "$unpacked"/vora_convert_inner.*.so)"
+    check_binary "$(ls "$unpacked"/*.data/scripts/vora-config)"
+}
+
+# A PATH of every command the machine has but compilers, linkers and CMake.
+no_compiler_path() {
+    local farm="$work/no-compiler-bin"
+    rm -rf "$farm"
+    mkdir -p "$farm"
+    local dir file name
+    for dir in /usr/local/sbin /usr/local/bin /usr/sbin /usr/bin /sbin /bin; do
+        [ -d "$dir" ] || continue
+        for file in "$dir"/*; do
+            name="$(basename "$file")"
+            case "$name" in
+                g++*|gcc*|c++*|cc|cpp*|clang*|cmake*|ccmake*|ninja*|ld|ld.*|c89*|c99*|*-g++*|*-gcc*|*-c++*|*-cpp*|*-ld|*-ld.*|zig*) continue ;;
+            esac
+            [ -e "$farm/$name" ] || ln -s "$file" "$farm/$name"
+        done
+    done
+    echo "$farm"
+}
+
+# The reader's command-line form that the TOML tests compare, built before
+# the compiler goes away (it is a test tool, not part of the wheel).
+toml_dump() {
+    local build="$root/build/toml-dump"
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON >/dev/null
+    cmake --build "$build" --target toml_dump -j2 >/dev/null
+    echo "$build/toml_dump"
+}
+
+# A fresh virtual environment of the version's Python holding the wheel and
+# the test dependencies.
+install_venv() {  # version, wheel -> prints the environment's folder
+    local version="$1" wheel="$2"
+    local base venv
+    base="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python | sort -V | tail -n 1)"
+    venv="$work/check-$arch-py$version"
+    rm -rf "$venv"
+    "$base" -m venv "$venv"
+    CC=false CXX=false PATH="$venv/bin:$(no_compiler_path)" "$venv/bin/python" -m pip install -q \
+        --only-binary :all: "$wheel[test]" 2>&1 | { grep -v "^WARNING: Location" || true; } >&2
+    echo "$venv"
+}
+
+summary=()
+if [ "$arch" = x86_64 ]; then
+    if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tool toml_dump (scripts/setup.sh installs it into .venv)"; fi
+    dump="$(toml_dump)"
+    for wheel in "$root"/dist/vora_convert_inner-*-manylinux*_x86_64.whl; do
+        py="$(basename "$wheel" | sed 's/.*-cp\([0-9]*\)-cp.*/\1/')"
+        version="${py:0:1}.${py:1}"
+        if [ "${#versions[@]}" -gt 0 ] && [[ " ${versions[*]} " != *" $version "* ]]; then continue; fi
+        [ -n "$(ls -d "$pyenv_root"/versions/"$version".* 2>/dev/null)" ] || continue
+        echo "=== $(basename "$wheel")"
+        started=$SECONDS
+        check_wheel_files "$wheel" "$work/unpacked-$arch-py$version"
+        venv="$(install_venv "$version" "$wheel")"
+        clean_path="$venv/bin:$(no_compiler_path)"
+        for tool in g++ c++ gcc cc clang clang++ cmake; do
+            if PATH="$clean_path" command -v "$tool" >/dev/null; then fail "$tool is reachable"; fi
+        done
+        # vora-config explain from the wheel: the module's bytes.
+        for example in "$root"/examples/*.toml; do
+            PATH="$clean_path" "$venv/bin/vora-config" explain "$example" > "$work/explain-cli.txt"
+            PATH="$clean_path" "$venv/bin/python" -c 'import sys, vora_convert_inner; vora_convert_inner.rust_explain(sys.argv[1])' \
+                "$example" > "$work/explain-module.txt"
+            cmp -s "$work/explain-cli.txt" "$work/explain-module.txt" || fail "vora-config explain and rust_explain differ on $example"
+        done
+        echo "  vora-config explain prints the module's bytes ($(wc -c < "$work/explain-module.txt") bytes for the example)"
+        log="$work/check-$arch-py$version.log"
+        (cd "$work" && CC=false CXX=false PATH="$clean_path" VORA_TOML_DUMP="$dump" \
+            "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider "$root/tests/python" > "$log" 2>&1) ||
+            { tail -n 30 "$log"; fail "the Python suite failed with $(basename "$wheel") ($log)"; }
+        result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
+        if grep -q "skipped" <<<"$result"; then grep SKIP "$log"; fail "tests were skipped with $(basename "$wheel")"; fi
+        echo "  Python suite: $result"
+        summary+=("$version  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, $result ($((SECONDS - started)) s)")
+    done
+else
+    echo "(aarch64 checks: see below)"
+fi
+
+echo "=== checked wheels ($arch)"
+printf '%s\n' "${summary[@]}"
