@@ -155,10 +155,8 @@ for version in "${versions[@]}"; do
             sed -i -e '/HAVE_GCC_ASM_FOR_X87/d' -e '/HAVE_GCC_ASM_FOR_X64/d' "$include/pyconfig.h"
         fi
         cmake_args+=(
-            --config-settings=cmake.define.Python_SOABI="cpython-$nodot-aarch64-linux-gnu"
+            --config-settings=cmake.define.VORA_PYTHON_SOABI="cpython-$nodot-aarch64-linux-gnu"
             --config-settings=cmake.define.Python_INCLUDE_DIR="$include"
-            --config-settings=cmake.define.CMAKE_SYSTEM_NAME=Linux
-            --config-settings=cmake.define.CMAKE_SYSTEM_PROCESSOR=aarch64
         )
         build_env+=(_PYTHON_HOST_PLATFORM=linux-aarch64)
     fi
@@ -169,6 +167,9 @@ for version in "${versions[@]}"; do
     started=$SECONDS
     env "${build_env[@]}" "$env/bin/python" -m pip wheel -q --no-build-isolation --no-deps -w "$raw" "${cmake_args[@]}" "$root"
     wheel="$(ls "$raw"/*.whl)"
+    suffix="cpython-$nodot-$arch-linux-gnu.so"
+    "$tools/bin/python" -m zipfile -l "$wheel" | grep -q "^vora_convert_inner\.$suffix " ||
+        { echo "wheels.sh: $(basename "$wheel") does not hold vora_convert_inner.$suffix" >&2; exit 1; }
 
     # auditwheel confirms the wheel needs nothing beyond manylinux 2.17; then
     # the tag goes into its metadata and its name.
