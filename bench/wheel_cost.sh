@@ -9,7 +9,8 @@
 #     (a Python process making 21 calls less one making 1, over 20; the
 #     summary goes to /dev/null), the wheel's module against the g++ module;
 #   - rust_convert: the median time of one call on examples/example.toml
-#     with a converter whose methods return 0 at once, in interleaved rounds.
+#     with a converter whose methods return 0 at once, in 11 interleaved rounds
+#     of 10,000 calls each.
 #
 #   bench/wheel_cost.sh WHEEL_MODULE_DIR GXX_MODULE_DIR
 # (folders holding vora_convert_inner.*.so: an unpacked wheel, and the source
@@ -74,7 +75,7 @@ ROUND = """
 import sys, time
 sys.path[:0] = [sys.argv[1], sys.argv[2]]
 import vora_convert_inner
-calls = 2000
+calls = 10000
 vora_convert_inner.rust_convert("examples/example.toml")
 start = time.perf_counter()
 for _ in range(calls):
@@ -88,10 +89,10 @@ with open(os.path.join(standin, "vora", "api.py"), "w") as f:
     f.write("class VORA:\n" + "".join(f"    def {m}(self, *a, **k):\n        return 0\n" for m in
             ("config", "load_onnx", "build", "accuracy_analysis", "export_vora")))
 times = {"wheel": [], "g++": []}
-for _ in range(9):
+for _ in range(11):
     for name, folder in (("wheel", sys.argv[1]), ("g++", sys.argv[2])):
         done = subprocess.run([sys.executable, "-c", ROUND, folder, standin], capture_output=True, text=True, check=True)
         times[name].append(float(done.stdout))
 w, g = statistics.median(times["wheel"]), statistics.median(times["g++"])
-print(f"rust_convert(examples/example.toml), median us per call over 9 interleaved rounds: g++ {g:.1f} | wheel {w:.1f} | ratio {w / g:.3f}")
+print(f"rust_convert(examples/example.toml), median us per call over 11 interleaved rounds of 10,000 calls: g++ {g:.1f} | wheel {w:.1f} | ratio {w / g:.3f}")
 PY
