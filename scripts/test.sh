@@ -7,6 +7,11 @@
 # fuzzing, for a quicker run by hand).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+fuzz_seconds="${VORA_FUZZ_SECONDS:-60}"
+if ! [[ "$fuzz_seconds" =~ ^[0-9]+$ ]]; then
+    echo "scripts/test.sh: VORA_FUZZ_SECONDS must be a whole number of seconds, not '$fuzz_seconds'" >&2
+    exit 2
+fi
 scripts/setup.sh
 # The project's virtual environment that scripts/setup.sh made: its Python,
 # cmake and ninja.
@@ -25,11 +30,6 @@ export VORA_TOML_DUMP="$PWD/$build/toml_dump"
 
 # Fuzzing: each libFuzzer target for VORA_FUZZ_SECONDS from the seed corpus
 # (built with clang in a build directory of its own; fails on any crash).
-fuzz_seconds="${VORA_FUZZ_SECONDS:-60}"
-if ! [[ "$fuzz_seconds" =~ ^[0-9]+$ ]]; then
-    echo "scripts/test.sh: VORA_FUZZ_SECONDS must be a whole number of seconds, not '$fuzz_seconds'" >&2
-    exit 2
-fi
 if [ "$fuzz_seconds" -gt 0 ]; then
     if ! command -v clang++ >/dev/null; then
         sudo_cmd=""
