@@ -18,7 +18,7 @@ struct InterruptCheck {
     bool retry() const { return go_on == nullptr || go_on(context); }
 };
 
-// Thrown by a write that its InterruptCheck gave up: the check has already
+// Thrown by a read or write that its InterruptCheck gave up: the check has already
 // recorded why (the module: the exception its signal handler raised). Not a
 // std::exception, so that no handler of internal faults takes it for one.
 struct Interrupted {};

@@ -132,8 +132,8 @@ private:
     PyThreadState* state_;
 };
 
-// Reads and loads the file; on failure sets RuntimeError (or keeps the
-// exception of a signal handler that stopped the read) and yields nothing.
+// Reads and loads the file; on failure sets RuntimeError and yields nothing
+// (a read stopped by a signal handler throws Interrupted).
 std::optional<Configuration> load_file(std::string_view path) {
     std::variant<std::string, ReadError> read;
     {
@@ -143,7 +143,7 @@ std::optional<Configuration> load_file(std::string_view path) {
         read = read_text_file(path, released.interrupt_check());
     }
     if (auto* err = std::get_if<ReadError>(&read)) {
-        if (!err->interrupted) raise_runtime_error(err->message);
+        raise_runtime_error(err->message);
         return std::nullopt;
     }
     auto loaded = parse_configuration(std::get<std::string>(read));

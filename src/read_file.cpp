@@ -39,10 +39,9 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path, Inter
     if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
     const std::string name(path);
     int fd;
-    do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == EINTR && !check.retry()) return ReadError{{}, true};
-    } while (fd < 0 && errno == EINTR);
+    while ((fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+        if (!check.retry()) throw Interrupted{};
+    }
     if (fd < 0) return ReadError{os_error_text(errno)};
     FileDescriptor file(fd);
     return read_text_descriptor(file.get(), check);
@@ -76,7 +75,7 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
         if (regular && n > 0 && static_cast<std::size_t>(n) < asked) break;
         if (n < 0) {
             if (errno != EINTR) return ReadError{os_error_text(errno)};
-            if (!check.retry()) return ReadError{{}, true};
+            if (!check.retry()) throw Interrupted{};
             continue;
         }
     }

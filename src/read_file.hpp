@@ -11,9 +11,6 @@ namespace vora {
 
 struct ReadError {
     std::string message;
-    // The read was given up by its InterruptCheck: `message` is empty and the
-    // check has recorded why.
-    bool interrupted = false;
 };
 
 // The C library's text for an error number, then " (os error N)".
@@ -21,7 +18,8 @@ std::string os_error_text(int error_number);
 
 // Reads the file named by `path` (opened as given, relative to the current
 // directory) and checks that it is valid UTF-8. Opening and reading may
-// block (a FIFO, a terminal); a signal that interrupts them asks `check`.
+// block (a FIFO, a terminal); a signal that interrupts them asks `check`,
+// and Interrupted is thrown when it gives up.
 std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check = {});
 
 // Reads what the open file descriptor `fd` holds to its end (a pipe or
