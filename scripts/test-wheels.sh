@@ -63,6 +63,18 @@ check_binary() {
     echo "  $name: $(stat -c %s "$file") bytes; needs ${needed% }; newest glibc symbol version GLIBC_$newest; stripped"
 }
 
+# The newest pyenv interpreter of a version, or nothing.
+pyenv_python() {
+    ls -d "$pyenv_root"/versions/"$1".*/bin/python 2>/dev/null | sort -V | tail -n 1
+}
+
+unpack_wheel() {  # wheel, folder
+    rm -rf "$2"
+    mkdir -p "$2"
+    (cd "$2" && "$work/tools/bin/python" -m zipfile -e "$1" .)
+    chmod +x "$2"/*.data/scripts/vora-config
+}
+
 check_wheel_files() {  # wheel, unpack folder
     local wheel="$1" unpacked="$2"
     local shown
@@ -70,10 +82,7 @@ check_wheel_files() {  # wheel, unpack folder
     grep -q "consistent with the following platform tag: \"manylinux_2_17_$arch\"" <<<"$shown" ||
         fail "auditwheel: $(basename "$wheel") is not consistent with manylinux_2_17_$arch: $shown"
     echo "  auditwheel show: consistent with manylinux_2_17_$arch"
-    rm -rf "$unpacked"
-    mkdir -p "$unpacked"
-    (cd "$unpacked" && "$work/tools/bin/python" -m zipfile -e "$wheel" .)
-    chmod +x "$unpacked"/*.data/scripts/vora-config
+    unpack_wheel "$wheel" "$unpacked"
     check_binary "$(ls "$unpacked"/vora_convert_inner.*.so)"
     check_binary "$(ls "$unpacked"/*.data/scripts/vora-config)"
 }
@@ -110,30 +119,29 @@ toml_dump() {
 # the test dependencies.
 install_venv() {  # version, wheel -> prints the environment's folder
     local version="$1" wheel="$2"
-    local base venv
-    base="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python | sort -V | tail -n 1)"
-    venv="$work/check-$arch-py$version"
+    local venv="$work/check-$arch-py$version"
     rm -rf "$venv"
-    "$base" -m venv "$venv"
-    CC=false CXX=false PATH="$venv/bin:$(no_compiler_path)" "$venv/bin/python" -m pip install -q \
+    "$(pyenv_python "$version")" -m venv "$venv"
+    CC=false CXX=false PATH="$venv/bin:$clean_bin" "$venv/bin/python" -m pip install -q \
         --only-binary :all: "$wheel[test]" 2>&1 | { grep -v "^WARNING: Location" || true; } >&2
     echo "$venv"
 }
 
 summary=()
+if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tool toml_dump (scripts/setup.sh installs it into .venv)"; fi
+dump="$(toml_dump)"
 if [ "$arch" = x86_64 ]; then
-    if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tool toml_dump (scripts/setup.sh installs it into .venv)"; fi
-    dump="$(toml_dump)"
+    clean_bin="$(no_compiler_path)"
     for wheel in "$root"/dist/vora_convert_inner-*-manylinux*_x86_64.whl; do
         py="$(basename "$wheel" | sed 's/.*-cp\([0-9]*\)-cp.*/\1/')"
         version="${py:0:1}.${py:1}"
         if [ "${#versions[@]}" -gt 0 ] && [[ " ${versions[*]} " != *" $version "* ]]; then continue; fi
-        [ -n "$(ls -d "$pyenv_root"/versions/"$version".* 2>/dev/null)" ] || continue
+        [ -n "$(pyenv_python "$version")" ] || continue
         echo "=== $(basename "$wheel")"
         started=$SECONDS
         check_wheel_files "$wheel" "$work/unpacked-$arch-py$version"
         venv="$(install_venv "$version" "$wheel")"
-        clean_path="$venv/bin:$(no_compiler_path)"
+        clean_path="$venv/bin:$clean_bin"
         for tool in g++ c++ gcc cc clang clang++ cmake; do
             if PATH="$clean_path" command -v "$tool" >/dev/null; then fail "$tool is reachable"; fi
         done
@@ -158,13 +166,9 @@ else
     # The reference: the x86-64 wheel of 3.11, run by the x86-64 interpreter.
     scripts/wheels.sh 3.11 >/dev/null
     reference="$work/unpacked-x86_64-py3.11"
-    rm -rf "$reference"
-    mkdir -p "$reference"
-    (cd "$reference" && "$work/tools/bin/python" -m zipfile -e "$(ls "$root"/dist/*-cp311-cp311-manylinux*_x86_64.whl)" .)
-    chmod +x "$reference"/*.data/scripts/vora-config
-    host_python="$(ls -d "$pyenv_root"/versions/3.11.*/bin/python | sort -V | tail -n 1)"
+    unpack_wheel "$(ls "$root"/dist/*-cp311-cp311-manylinux*_x86_64.whl)" "$reference"
+    host_python="$(pyenv_python 3.11)"
     arm_python="$root/build/arm64/python3.11"
-    dump="$(toml_dump)"
 
     # Files to explain and check: the examples, and copies with mistakes
     # that check warns of or that stop loading.
@@ -191,7 +195,6 @@ else
         arm_cli="$work/arm64-vora-config"
         printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$root/build/arm64/run" "$(ls "$unpacked"/*.data/scripts/vora-config)" > "$arm_cli"
         chmod +x "$arm_cli"
-        "$root/build/arm64/run" /bin/true 2>/dev/null || true
         PYTHONPATH="$unpacked" "$arm_python" -c 'import platform, vora_convert_inner; assert platform.machine() == "aarch64"; print("  imported on", platform.machine(), "from", vora_convert_inner.__file__)'
         explain='import sys, vora_convert_inner
 try:
