@@ -72,7 +72,7 @@ zig="$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.di
 # headers of the compiler lack: an empty one is searched after all others.
 toolchain="$work/toolchain-$arch"
 mkdir -p "$toolchain/fallback-include"
-: > "$toolchain/fallback-include/crypt.h"
+[ -f "$toolchain/fallback-include/crypt.h" ] || : > "$toolchain/fallback-include/crypt.h"
 target="$arch-linux-gnu.2.17"
 write_wrapper() {  # name, zig command, extra arguments
     local file="$toolchain/$1" text
@@ -97,7 +97,6 @@ fi
 newest_input="$(find src third_party CMakeLists.txt pyproject.toml README.md LICENSE scripts/wheels.sh \
     -type f -printf '%T@\n' | sort -n | tail -n 1)"
 
-built=()
 report=()
 for version in "${versions[@]}"; do
     base="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true)"
@@ -113,7 +112,6 @@ for version in "${versions[@]}"; do
     wheel_glob="vora_convert_inner-*-cp$nodot-cp$nodot-manylinux*_$arch.whl"
     existing="$(ls "$root"/dist/$wheel_glob 2>/dev/null | head -n 1 || true)"
     if [ -n "$existing" ] && awk -v a="$(stat -c %Y "$existing")" -v b="$newest_input" 'BEGIN { exit !(a >= b) }'; then
-        built+=("$existing")
         report+=("$version  $(basename "$existing") (reused)")
         continue
     fi
@@ -183,7 +181,6 @@ for version in "${versions[@]}"; do
     "$tools/bin/wheel" tags --remove --platform-tag "$tag" "$wheel" >/dev/null
     mv "$raw"/*manylinux*_"$arch".whl "$root/dist/"
     out="$(ls "$root"/dist/$wheel_glob)"
-    built+=("$out")
     note=""
     if [ "$arch" = aarch64 ] && [ "$version" != 3.11 ]; then note=" (untested: no ARM64 interpreter of $version here)"; fi
     report+=("$version  $(basename "$out") $(($(stat -c %s "$out") / 1024)) KiB, $((SECONDS - started)) s$note")
