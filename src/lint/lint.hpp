@@ -16,12 +16,30 @@ namespace vora::lint {
 
 enum class Severity { Error, Warning };
 
+// Another place a finding concerns: the key whose value is at fault when
+// the finding points at the key's whole table, for one.
+struct Related {
+    std::string message;
+    toml::Span span;
+};
+
+// A replacement of the bytes [begin, end) of the checked text (offsets into
+// the text as read, a byte-order mark included).
+struct Edit {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::string replacement;
+};
+
 struct Finding {
     Severity severity = Severity::Warning;
     std::string_view code;                  // a fixed name of the kind of finding
     std::string message;                    // one line, the suggestion included
     std::optional<std::string> suggestion;  // what to write instead, when known
     std::optional<toml::Span> span;         // a key's span for key findings, a value's for value findings
+    std::vector<Related> related = {};      // further places, in file order
+    std::optional<std::string> help = {};   // the message's terms in plain words, when it uses a type's name
+    std::optional<Edit> fix = {};           // the edit `check --fix` makes, when it is certain
 };
 
 // Finding codes.
