@@ -8,9 +8,9 @@
 //   - an error has a message, its span runs forwards between positions of
 //     the text, and its rendering is well-formed UTF-8;
 //   - the summary opens with its banner and is well-formed UTF-8;
-//   - `vora-config check` finds an error exactly when loading fails, with
-//     loading's message, every finding's span lies in the text, and its
-//     report is well-formed UTF-8.
+//   - `vora-config check` finds an error exactly when loading fails, one of
+//     them with loading's message and span, every finding's span (and
+//     related place) lies in the text, and its report is well-formed UTF-8.
 // Anything thrown out of the loader or the renderers is a fault: the module
 // would report it as an internal error.
 
@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "cli/report.hpp"
 #include "configuration/load.hpp"
@@ -33,28 +34,33 @@ using fuzz::require;
 volatile std::size_t sink;
 
 void check_findings(std::string_view text, const vora::LoadResult& loaded) {
-    vora::cli::FileReport report{"fuzz.toml", std::string(text), vora::lint::check_text(text)};
+    const std::vector<vora::lint::Finding> findings = vora::lint::check_text(text);
+    const vora::cli::FileReport report{"fuzz.toml", text, findings};
     const auto* err = std::get_if<vora::LoadError>(&loaded);
     std::size_t errors = 0;
+    bool loading_error_found = false;
     const fuzz::LineIndex lines(text);
+    const auto inside = [&](const vora::Span& s) {
+        require(fuzz::before_or_same(s.begin, s.end), "finding span ends before it begins");
+        require(lines.contains(s.begin.line, s.begin.column), "finding begins outside the text");
+        require(lines.contains(s.end.line, s.end.column), "finding ends outside the text");
+    };
     for (const vora::lint::Finding& finding : report.findings) {
         if (finding.severity == vora::lint::Severity::Error) {
             ++errors;
-            require(err && finding.message == err->message && finding.span == err->span,
-                    "check reports an error that loading does not");
+            require(err != nullptr, "check reports an error that loading does not");
+            loading_error_found = loading_error_found || (finding.message == err->message && finding.span == err->span);
         }
-        if (finding.span) {
-            const vora::Span& s = *finding.span;
-            require(fuzz::before_or_same(s.begin, s.end), "finding span ends before it begins");
-            require(lines.contains(s.begin.line, s.begin.column), "finding begins outside the text");
-            require(lines.contains(s.end.line, s.end.column), "finding ends outside the text");
-        }
+        if (finding.span) inside(*finding.span);
+        for (const vora::lint::Related& related : finding.related) inside(related.span);
     }
-    require(errors == (err ? 1u : 0u), "check and loading disagree on whether the file loads");
-    const std::string shown = vora::cli::format_text({report});
+    require((errors > 0) == (err != nullptr), "check and loading disagree on whether the file loads");
+    require(!err || loading_error_found, "check does not report loading's error");
+    const std::string shown = vora::cli::render(vora::cli::Format::Text, {report});
     require(fuzz::valid_utf8(shown), "check report is not UTF-8");
-    sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::format_json({report})) +
-           fuzz::touch(vora::cli::format_github({report}));
+    sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::render(vora::cli::Format::Json, {report})) +
+           fuzz::touch(vora::cli::render(vora::cli::Format::Github, {report})) +
+           fuzz::touch(vora::cli::render(vora::cli::Format::Sarif, {report}));
 }
 
 }  // namespace

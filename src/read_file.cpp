@@ -1,12 +1,15 @@
 #include "read_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "text/utf8.hpp"
+#include "toml/toml.hpp"
 
 namespace vora {
 
@@ -48,27 +51,28 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path, Inter
 }
 
 std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check) {
+    // Nothing larger than the reader takes is read: an input that never
+    // ends (a character device, a pipe fed forever) stops at the limit.
+    constexpr std::size_t limit = toml::max_document_size;
+    const ReadError too_large{std::string(toml::too_large_message)};
     std::string content;
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && static_cast<std::uint64_t>(info.st_size) > limit) return too_large;
     if (regular && info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    char chunk[65536];
+    constexpr std::size_t chunk = 65536;
     for (;;) {
-        // Read straight into the string's spare capacity when there is room.
-        const std::size_t spare = content.capacity() - content.size();
-        ssize_t n;
-        std::size_t asked;
-        if (spare >= sizeof chunk / 4) {
-            const std::size_t old = content.size();
-            content.resize(content.capacity());
-            asked = content.size() - old;
-            n = ::read(fd, content.data() + old, asked);
-            content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
-        } else {
-            asked = sizeof chunk;
-            n = ::read(fd, chunk, asked);
-            if (n > 0) content.append(chunk, static_cast<std::size_t>(n));
+        // Read straight into the string's spare capacity, grown by doubling
+        // but never past one byte beyond the limit.
+        if (content.capacity() - content.size() < chunk / 4) {
+            content.reserve(std::min(std::max(content.capacity() * 2, content.size() + chunk), limit + 1));
         }
+        const std::size_t old = content.size();
+        content.resize(content.capacity());
+        const std::size_t asked = content.size() - old;
+        const ssize_t n = ::read(fd, content.data() + old, asked);
+        content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
+        if (content.size() > limit) return too_large;
         if (n == 0) break;
         // A regular file gives fewer bytes than asked for only at its end,
         // which saves asking once more to be told so.

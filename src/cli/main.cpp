@@ -1,13 +1,16 @@
 // vora-config: checks, explains and describes configuration files from the
 // command line, with the same core as the module.
 //
-//   vora-config check [--strict] [--format text|json|github] FILE...
+//   vora-config check [--strict] [--quiet] [--format text|json|github|sarif]
+//                     [--color auto|always|never] FILE...
 //   vora-config explain FILE
 //   vora-config schema
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
+#include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -31,28 +34,57 @@ namespace {
 using namespace vora;
 
 constexpr std::string_view kUsage =
-    "usage: vora-config check [--strict] [--format text|json|github] FILE...\n"
+    "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]\n"
+    "                         [--color auto|always|never] FILE...\n"
     "       vora-config explain FILE\n"
     "       vora-config schema\n"
-    "       vora-config --help | --version\n";
+    "       vora-config COMMAND --help | --help | --version\n";
 
 constexpr std::string_view kHelp =
     "Checks, explains and describes the configuration files of a VORA model conversion.\n"
     "\n"
     "commands:\n"
-    "  check FILE...    load each file as the converter front end does and report, in file order,\n"
-    "                   the error that stops it loading and warnings for keys and sections it does\n"
-    "                   not know (with the key likely meant) and for values outside what a key\n"
-    "                   documents; FILE - reads standard input\n"
-    "      --strict     exit with status 1 on warnings too\n"
-    "      --format F   text (the default: findings with the source line), json (one array of\n"
-    "                   findings) or github (workflow annotation lines)\n"
+    "  check FILE...    report every error and warning of each file, in file order\n"
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
-    "  schema           print the JSON Schema (draft-07) of the configuration file, for editors\n"
-    "                   and validators\n"
+    "  schema           print the JSON Schema (draft-07) of the configuration file\n"
+    "\n"
+    "`vora-config COMMAND --help` tells more of each.\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
     "2 on a usage error\n";
+
+constexpr std::string_view kCheckHelp =
+    "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]\n"
+    "                         [--color auto|always|never] FILE...\n"
+    "\n"
+    "Loads each file as the converter front end does and reports, in file order, every error that\n"
+    "stops it loading (a file that is not TOML gets its one syntax error), warnings for keys and\n"
+    "sections the configuration does not know (with the key likely meant) and for values outside\n"
+    "what a key documents. What a file gives is written before the next file is read. FILE -\n"
+    "reads standard input.\n"
+    "\n"
+    "options:\n"
+    "  --strict            exit with status 1 on warnings too\n"
+    "  --format F          text (the default: each finding with its source line), json (one array\n"
+    "                      of findings), github (workflow annotation lines) or sarif (SARIF 2.1.0)\n"
+    "  --color WHEN        colours in the text format: auto (the default: on a terminal, unless\n"
+    "                      NO_COLOR is set), always or never\n"
+    "  -q, --quiet         print only the closing summary line\n"
+    "  -h, --help          print this help\n"
+    "\n"
+    "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
+    "2 on a usage error\n";
+
+constexpr std::string_view kExplainHelp =
+    "usage: vora-config explain FILE\n"
+    "\n"
+    "Prints the configuration summary of FILE exactly as rust_explain prints it, or the error that\n"
+    "stops the file loading on standard error (exit status 1). FILE - reads standard input.\n";
+
+constexpr std::string_view kSchemaHelp =
+    "usage: vora-config schema\n"
+    "\n"
+    "Prints the JSON Schema (draft-07) of the configuration file, for editors and validators.\n";
 
 void out(std::string_view text) { write_whole(STDOUT_FILENO, text); }
 void err(std::string_view text) { write_whole(STDERR_FILENO, text); }
@@ -67,63 +99,117 @@ std::variant<std::string, ReadError> read_input(std::string_view path) {
     return path == "-" ? read_text_descriptor(STDIN_FILENO) : read_text_file(path);
 }
 
+// An option's value: "--name VALUE" (taking the next argument) or
+// "--name=VALUE". Empty when `arg` is not the option; an error text when
+// the value is missing.
+std::optional<std::variant<std::string_view, std::string>> option_value(std::string_view name,
+                                                                         const std::vector<std::string_view>& args,
+                                                                         std::size_t& i) {
+    const std::string_view arg = args[i];
+    if (arg == name) {
+        if (i + 1 == args.size()) return std::string(name) + " needs a value";
+        return args[++i];
+    }
+    if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=') {
+        return arg.substr(name.size() + 1);
+    }
+    return std::nullopt;
+}
+
+// Colour on a terminal, unless NO_COLOR is set to anything but nothing.
+bool color_wanted() {
+    const char* no_color = std::getenv("NO_COLOR");
+    return ::isatty(STDOUT_FILENO) == 1 && (no_color == nullptr || *no_color == '\0');
+}
+
 int check(const std::vector<std::string_view>& args) {
     bool strict = false;
+    bool quiet = false;
     cli::Format format = cli::Format::Text;
+    enum class Color { Auto, Always, Never } color = Color::Auto;
     std::vector<std::string_view> paths;
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && arg == "--strict") {
-            strict = true;
-        } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
-            std::string_view value;
-            if (arg == "--format") {
-                if (i + 1 == args.size()) return usage_error("--format needs a value: text, json or github");
-                value = args[++i];
-            } else {
-                value = arg.substr(9);
-            }
-            if (value == "text") {
-                format = cli::Format::Text;
-            } else if (value == "json") {
-                format = cli::Format::Json;
-            } else if (value == "github") {
-                format = cli::Format::Github;
-            } else {
-                return usage_error("unknown format '" + std::string(value) + "': choose text, json or github");
-            }
-        } else if (options && arg.size() > 1 && arg.starts_with('-')) {
-            return usage_error("check: unknown option '" + std::string(arg) + "'");
-        } else {
+        if (!options || arg == "-" || !arg.starts_with('-')) {
             paths.push_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--strict") {
+            strict = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            quiet = true;
+        } else if (const auto value = option_value("--format", args, i)) {
+            if (const auto* problem = std::get_if<std::string>(&*value)) {
+                return usage_error(*problem + ": text, json, github or sarif");
+            }
+            const std::string_view name = std::get<std::string_view>(*value);
+            if (name == "text") {
+                format = cli::Format::Text;
+            } else if (name == "json") {
+                format = cli::Format::Json;
+            } else if (name == "github") {
+                format = cli::Format::Github;
+            } else if (name == "sarif") {
+                format = cli::Format::Sarif;
+            } else {
+                return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
+            }
+        } else if (const auto value = option_value("--color", args, i)) {
+            if (const auto* problem = std::get_if<std::string>(&*value)) {
+                return usage_error(*problem + ": auto, always or never");
+            }
+            const std::string_view when = std::get<std::string_view>(*value);
+            if (when == "auto") {
+                color = Color::Auto;
+            } else if (when == "always") {
+                color = Color::Always;
+            } else if (when == "never") {
+                color = Color::Never;
+            } else {
+                return usage_error("unknown --color '" + std::string(when) + "': choose auto, always or never");
+            }
+        } else {
+            return usage_error("check: unknown option '" + std::string(arg) + "'");
         }
     }
     if (paths.empty()) return usage_error("check needs at least one FILE");
 
-    std::vector<cli::FileReport> files;
+    const cli::RenderOptions render_options{
+        color == Color::Always || (color == Color::Auto && format == cli::Format::Text && color_wanted()),
+        VORA_VERSION};
+    const auto renderer = cli::make_renderer(format, render_options);
+    // Each file's findings are written before the next file is read.
+    cli::Output output([](std::string_view bytes) { out(bytes); });
+    if (!quiet) renderer->begin(output);
+    cli::Totals totals;
     bool failed = false;
     for (const std::string_view path : paths) {
-        cli::FileReport& file = files.emplace_back();
-        file.name = path == "-" ? "<stdin>" : std::string(path);
+        std::string text;
+        std::vector<lint::Finding> findings;
         auto read = read_input(path);
         if (auto* error = std::get_if<ReadError>(&read)) {
-            file.findings.push_back(
-                lint::Finding{lint::Severity::Error, "read-error", error->message, std::nullopt, std::nullopt});
+            findings.push_back(
+                lint::Finding{lint::Severity::Error, lint::kReadError, error->message, std::nullopt, std::nullopt});
         } else {
-            file.text = std::move(std::get<std::string>(read));
-            file.findings = lint::check_text(file.text);
+            text = std::move(std::get<std::string>(read));
+            findings = lint::check_text(text);
         }
-        for (const lint::Finding& finding : file.findings) {
+        ++totals.files;
+        for (const lint::Finding& finding : findings) {
+            (finding.severity == lint::Severity::Error ? totals.errors : totals.warnings) += 1;
             failed = failed || finding.severity == lint::Severity::Error || strict;
         }
+        if (!quiet) {
+            renderer->file(cli::FileReport{path == "-" ? "<stdin>" : path, text, findings}, output);
+            output.flush();
+        }
     }
-    switch (format) {
-        case cli::Format::Text: out(cli::format_text(files)); break;
-        case cli::Format::Json: out(cli::format_json(files)); break;
-        case cli::Format::Github: out(cli::format_github(files)); break;
+    if (quiet) {
+        out(cli::summary_line(totals));
+    } else {
+        renderer->end(totals, output);
+        output.flush();
     }
     return failed ? 1 : 0;
 }
@@ -151,30 +237,55 @@ int schema(const std::vector<std::string_view>& args) {
     return 0;
 }
 
+struct Command {
+    std::string_view name;
+    int (*run)(const std::vector<std::string_view>&);
+    std::string_view help;
+};
+
+constexpr Command kCommands[] = {
+    {"check", check, kCheckHelp},
+    {"explain", explain, kExplainHelp},
+    {"schema", schema, kSchemaHelp},
+};
+
+const Command* find_command(std::string_view name) {
+    for (const Command& command : kCommands) {
+        if (command.name == name) return &command;
+    }
+    return nullptr;
+}
+
 int run(int argc, char** argv) {
     std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (args.empty()) return usage_error("a command is needed");
-    const std::string_view command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    const std::string_view name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        // `help COMMAND` is that command's help.
+        if (name == "help" && args.size() > 1) {
+            const Command* command = find_command(args[1]);
+            if (!command) return usage_error("unknown command '" + std::string(args[1]) + "'");
+            out(command->help);
+            return 0;
+        }
         out(std::string(kUsage) + "\n" + std::string(kHelp));
         return 0;
     }
-    if (command == "--version" || command == "-V") {
+    if (name == "--version" || name == "-V") {
         out("vora-config " VORA_VERSION "\n");
         return 0;
     }
+    const Command* command = find_command(name);
+    if (!command) return usage_error("unknown command '" + std::string(name) + "'");
     const std::vector<std::string_view> rest(args.begin() + 1, args.end());
     for (const std::string_view arg : rest) {
         if (arg == "--") break;
         if (arg == "--help" || arg == "-h") {
-            out(std::string(kUsage) + "\n" + std::string(kHelp));
+            out(command->help);
             return 0;
         }
     }
-    if (command == "check") return check(rest);
-    if (command == "explain") return explain(rest);
-    if (command == "schema") return schema(rest);
-    return usage_error("unknown command '" + std::string(command) + "'");
+    return command->run(rest);
 }
 
 }  // namespace

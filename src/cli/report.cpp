@@ -1,12 +1,19 @@
 #include "cli/report.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
 #include <nlohmann/json.hpp>
 
-#include "configuration/error.hpp"
+#include "text/utf8.hpp"
 
 namespace vora::cli {
 
 namespace {
+
+using Json = nlohmann::ordered_json;
+using lint::Finding;
 
 std::string_view severity_name(lint::Severity severity) {
     return severity == lint::Severity::Error ? "error" : "warning";
@@ -14,6 +21,80 @@ std::string_view severity_name(lint::Severity severity) {
 
 std::string plural(std::size_t n, std::string_view word) {
     return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
+}
+
+std::string position_text(const toml::Position& position) {
+    return std::to_string(position.line) + ':' + std::to_string(position.column);
+}
+
+std::string dump(const Json& json, int indent) {
+    // Messages and keys are valid UTF-8: files are checked to be so before
+    // they are read. Names are written by json_name.
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+// `text` with every line after the first indented by `depth` more spaces.
+std::string indented(std::string text, std::size_t depth) {
+    std::string step(depth + 1, ' ');
+    step[0] = '\n';
+    std::string out;
+    out.reserve(text.size() + depth * 16);
+    for (const char c : text) {
+        if (c == '\n') {
+            out += step;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A JSON string of a file name as the system gives it: each byte that is not
+// part of well-formed UTF-8 is written as the lone surrogate U+DC00 + byte,
+// so that a reader decoding with surrogateescape gets the very bytes back.
+std::string json_name(std::string_view name) {
+    std::string out = "\"";
+    std::size_t run = 0;  // start of the well-formed bytes not yet written
+    const auto flush = [&](std::size_t to) {
+        if (to == run) return;
+        const std::string quoted = Json(std::string(name.substr(run, to - run))).dump();
+        out.append(quoted, 1, quoted.size() - 2);
+    };
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t at = i;
+        const char32_t cp = utf8::next(name, i);
+        if (cp == utf8::replacement && name.substr(at, 3) != "\xEF\xBF\xBD") {
+            flush(at);
+            static constexpr char hex[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(name[at]);
+            out += "\\udc";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+            run = i;
+        }
+    }
+    flush(name.size());
+    out += '"';
+    return out;
+}
+
+// A path as a URI reference: every byte but the unreserved ones and `/`
+// percent-encoded.
+std::string uri_of(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        }
+    }
+    return out;
 }
 
 // The escaping of workflow commands: the message escapes %, CR and LF; a
@@ -34,90 +115,412 @@ std::string escape_annotation(std::string_view text, bool property) {
     return out;
 }
 
-}  // namespace
+// ---------------------------------------------------------------------------
+// The text format.
+// ---------------------------------------------------------------------------
 
-std::string format_text(const std::vector<FileReport>& files) {
-    std::string out;
-    std::size_t errors = 0, warnings = 0;
-    for (const FileReport& file : files) {
-        // Where each line starts, found once: a file may have many findings.
-        // Positions do not count a byte-order mark, and the lines shown leave it out.
-        std::string_view text = file.text;
-        if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-        std::vector<std::size_t> starts{0};
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\n') starts.push_back(i + 1);
-        }
-        const auto line = [&](std::size_t number) -> std::string_view {
-            if (number == 0 || number > starts.size()) return {};
-            return line_of(text.substr(starts[number - 1]), 1);
-        };
-        for (const lint::Finding& finding : file.findings) {
-            (finding.severity == lint::Severity::Error ? errors : warnings) += 1;
-            out += file.name;
-            if (finding.span) {
-                out += ':' + std::to_string(finding.span->begin.line) + ':' +
-                       std::to_string(finding.span->begin.column);
+// The lines of a checked text, found when first asked for. Positions do not
+// count a byte-order mark, and the lines shown leave it out.
+class Source {
+public:
+    explicit Source(std::string_view text) : text_(text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text) {}
+
+    // Line `number` (1-based) without its line feed and a carriage return
+    // before it; empty past the last line.
+    std::string_view line(std::uint32_t number) {
+        if (starts_.empty()) {
+            starts_.push_back(0);
+            for (std::size_t i = text_.find('\n'); i != std::string_view::npos; i = text_.find('\n', i + 1)) {
+                starts_.push_back(static_cast<std::uint32_t>(i + 1));
             }
-            out += ": ";
-            out += severity_name(finding.severity);
-            out += '[';
-            out += finding.code;
-            out += "]: ";
-            out += finding.message;
-            out += '\n';
-            if (finding.span) append_snippet(out, line(finding.span->begin.line), *finding.span);
-            out += '\n';
+        }
+        if (number == 0 || number > starts_.size()) return {};
+        const std::size_t start = starts_[number - 1];
+        const std::size_t end = number < starts_.size() ? starts_[number] - 1 : text_.size();
+        std::string_view content = text_.substr(start, end - start);
+        if (content.ends_with('\r')) content.remove_suffix(1);
+        return content;
+    }
+
+    // The byte offset in `content` (line `number`) of its character at
+    // `column` (1-based), or its size past its end. A long line is read
+    // once: the offset of every 64th character is kept for the last line
+    // asked about, and findings come in file order.
+    std::size_t offset(std::uint32_t number, std::string_view content, std::uint32_t column) {
+        std::size_t at = 0;
+        std::size_t left = column > 0 ? column - 1 : 0;
+        if (content.size() > 1024) {
+            if (marked_ != number) {
+                marked_ = number;
+                marks_.clear();
+                std::size_t count = 0;
+                for (std::size_t i = 0; i < content.size(); ++i) {
+                    if ((static_cast<unsigned char>(content[i]) & 0xC0) == 0x80) continue;
+                    if (count++ % 64 == 0) marks_.push_back(static_cast<std::uint32_t>(i));
+                }
+            }
+            const std::size_t mark = std::min(left / 64, marks_.size() - 1);
+            at = marks_[mark];
+            left -= mark * 64;
+        }
+        return forward(content, at, left);
+    }
+
+    // Moves from `at` up to `n` characters forwards, stopping at the end.
+    static std::size_t forward(std::string_view content, std::size_t at, std::size_t n) {
+        for (; n > 0 && at < content.size(); --n) {
+            ++at;
+            while (at < content.size() && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) ++at;
+        }
+        return at;
+    }
+
+    // Moves from `at` up to `n` characters backwards, stopping at the start.
+    static std::size_t backward(std::string_view content, std::size_t at, std::size_t n) {
+        for (; n > 0 && at > 0; --n) {
+            --at;
+            while (at > 0 && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) --at;
+        }
+        return at;
+    }
+
+private:
+    std::string_view text_;
+    std::vector<std::uint32_t> starts_;
+    std::uint32_t marked_ = 0;
+    std::vector<std::uint32_t> marks_;
+};
+
+// A line longer than this many bytes is cut to a window around the span:
+// so many characters on either side of it, and at most kMarked of the span.
+constexpr std::size_t kWhole = 160;
+constexpr std::size_t kContext = 40;
+constexpr std::size_t kMarked = 80;
+
+struct Style {
+    std::string_view on;   // starts the colour of a label and its carets
+    std::string_view off;  // ends it
+};
+
+class TextRenderer final : public Renderer {
+public:
+    explicit TextRenderer(bool color) : color_(color) {}
+
+    void file(const FileReport& file, Output& out) override {
+        Source source(file.text);
+        for (const Finding& finding : file.findings) {
+            std::string& o = out.buffer();
+            const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
+            std::string label(severity_name(finding.severity));
+            label += '[';
+            label += finding.code;
+            label += ']';
+            headline(o, file.name, finding.span, label, style, finding.message);
+            std::size_t gutter = 2;
+            if (finding.span) gutter = snippet(o, source, *finding.span, style);
+            const Style note = styled("\x1b[1;36m");
+            for (const lint::Related& related : finding.related) {
+                headline(o, file.name, related.span, "note", note, related.message);
+                snippet(o, source, related.span, note);
+            }
+            if (finding.help) {
+                o.append(gutter, ' ');
+                o += "= ";
+                o += note.on;
+                o += "help";
+                o += note.off;
+                o += ": expected ";
+                o += *finding.help;
+                o += '\n';
+            }
+            o += '\n';
+            out.spill();
         }
     }
-    out += plural(files.size(), "file") + " checked: " + plural(errors, "error") + ", " + plural(warnings, "warning") +
-           "\n";
-    return out;
+
+    void end(const Totals& totals, Output& out) override { out.buffer() += summary_line(totals); }
+
+private:
+    Style styled(std::string_view on) const { return color_ ? Style{on, "\x1b[0m"} : Style{}; }
+
+    static void headline(std::string& o, std::string_view name, const std::optional<toml::Span>& span,
+                         std::string_view label, const Style& style, std::string_view message) {
+        o += name;
+        if (span) {
+            o += ':';
+            o += position_text(span->begin);
+        }
+        o += ": ";
+        o += style.on;
+        o += label;
+        o += style.off;
+        o += ": ";
+        o += message;
+        o += '\n';
+    }
+
+    // The line the span starts on, cut to a window around the span when it
+    // is long, between gutter lines, and carets under the span (cut at the
+    // end of the line, at least one). Returns the gutter's width.
+    static std::size_t snippet(std::string& o, Source& source, const toml::Span& span, const Style& style) {
+        const std::string_view content = source.line(span.begin.line);
+        const std::size_t begin = source.offset(span.begin.line, content, span.begin.column);
+        std::size_t end = content.size();
+        if (span.end.line == span.begin.line) {
+            end = std::max(begin, span.end.column > span.begin.column
+                                      ? source.offset(span.begin.line, content, span.end.column)
+                                      : begin);
+        }
+        std::size_t first = 0, last = content.size(), marked = end;
+        if (content.size() > kWhole) {
+            first = Source::backward(content, begin, kContext);
+            marked = std::min(end, Source::forward(content, begin, kMarked));
+            last = Source::forward(content, marked, kContext);
+        }
+        const std::string number = std::to_string(span.begin.line);
+        const std::size_t gutter = number.size() + 1;
+        o.append(gutter, ' ');
+        o += "|\n";
+        o += number;
+        o += " | ";
+        if (first > 0) o += "...";
+        o += content.substr(first, last - first);
+        if (last < content.size()) o += "...";
+        o += '\n';
+        o.append(gutter, ' ');
+        o += "| ";
+        o.append((first > 0 ? 3 : 0) + utf8::count_code_points(content.substr(first, begin - first)), ' ');
+        o += style.on;
+        o.append(std::max<std::size_t>(utf8::count_code_points(content.substr(begin, marked - begin)), 1), '^');
+        o += style.off;
+        o += '\n';
+        return gutter;
+    }
+
+    bool color_;
+};
+
+// ---------------------------------------------------------------------------
+// JSON.
+// ---------------------------------------------------------------------------
+
+void put_span(Json& item, const std::optional<toml::Span>& span) {
+    if (span) {
+        item["line"] = span->begin.line;
+        item["column"] = span->begin.column;
+        item["end_line"] = span->end.line;
+        item["end_column"] = span->end.column;
+    } else {
+        for (const char* key : {"line", "column", "end_line", "end_column"}) item[key] = nullptr;
+    }
 }
 
-std::string format_json(const std::vector<FileReport>& files) {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    for (const FileReport& file : files) {
-        for (const lint::Finding& finding : file.findings) {
-            nlohmann::ordered_json item;
-            item["file"] = file.name;
-            if (finding.span) {
-                item["line"] = finding.span->begin.line;
-                item["column"] = finding.span->begin.column;
-                item["end_line"] = finding.span->end.line;
-                item["end_column"] = finding.span->end.column;
-            } else {
-                for (const char* key : {"line", "column", "end_line", "end_column"}) item[key] = nullptr;
-            }
+class JsonRenderer final : public Renderer {
+public:
+    void begin(Output& out) override { out.buffer() += '['; }
+
+    void file(const FileReport& file, Output& out) override {
+        const std::string name = "\n  \"file\": " + json_name(file.name) + ',';
+        for (const Finding& finding : file.findings) {
+            Json item;
+            put_span(item, finding.span);
             item["severity"] = severity_name(finding.severity);
             item["code"] = finding.code;
             item["message"] = finding.message;
-            item["suggestion"] = finding.suggestion ? nlohmann::ordered_json(*finding.suggestion) : nullptr;
-            array.push_back(std::move(item));
+            item["suggestion"] = finding.suggestion ? Json(*finding.suggestion) : Json(nullptr);
+            Json related = Json::array();
+            for (const lint::Related& place : finding.related) {
+                Json entry;
+                entry["message"] = place.message;
+                put_span(entry, place.span);
+                related.push_back(std::move(entry));
+            }
+            item["related"] = std::move(related);
+            item["help"] = finding.help ? Json(*finding.help) : Json(nullptr);
+            std::string text = dump(item, 2);
+            text.insert(1, name);  // the file first, after the opening brace
+            std::string& o = out.buffer();
+            o += any_ ? ",\n  " : "\n  ";
+            o += indented(std::move(text), 2);
+            any_ = true;
+            out.spill();
         }
     }
-    // Names and messages are valid UTF-8: files are checked to be so before
-    // they are read, and names are passed through as given.
-    return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
 
-std::string format_github(const std::vector<FileReport>& files) {
-    std::string out;
-    for (const FileReport& file : files) {
-        for (const lint::Finding& finding : file.findings) {
-            out += "::";
-            out += severity_name(finding.severity);
-            out += " file=" + escape_annotation(file.name, true);
+    void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
+
+private:
+    bool any_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// GitHub workflow annotations.
+// ---------------------------------------------------------------------------
+
+class GithubRenderer final : public Renderer {
+public:
+    void file(const FileReport& file, Output& out) override {
+        const std::string name = escape_annotation(file.name, true);
+        for (const Finding& finding : file.findings) {
+            std::string& o = out.buffer();
+            o += "::";
+            o += severity_name(finding.severity);
+            o += " file=" + name;
             if (finding.span) {
                 const toml::Span& span = *finding.span;
-                out += ",line=" + std::to_string(span.begin.line) + ",col=" + std::to_string(span.begin.column) +
-                       ",endLine=" + std::to_string(span.end.line) + ",endColumn=" + std::to_string(span.end.column);
+                o += ",line=" + std::to_string(span.begin.line) + ",col=" + std::to_string(span.begin.column) +
+                     ",endLine=" + std::to_string(span.end.line) + ",endColumn=" + std::to_string(span.end.column);
             }
-            out += ",title=" + escape_annotation("vora-config " + std::string(finding.code), true);
-            out += "::" + escape_annotation(finding.message, false) + "\n";
+            o += ",title=" + escape_annotation("vora-config " + std::string(finding.code), true);
+            std::string message = finding.message;
+            for (const lint::Related& related : finding.related) {
+                message += " (" + related.message + " at " + position_text(related.span.begin) + ")";
+            }
+            o += "::" + escape_annotation(message, false) + "\n";
+            out.spill();
         }
     }
-    return out;
+
+    void end(const Totals&, Output&) override {}
+};
+
+// ---------------------------------------------------------------------------
+// SARIF 2.1.0.
+// ---------------------------------------------------------------------------
+
+struct Rule {
+    std::string_view id;
+    std::string_view description;
+};
+
+constexpr std::array<Rule, 8> kRules{{
+    {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
+    {lint::kParseError, "The file is not a TOML 1.1.0 document"},
+    {lint::kLoadError, "A value does not map onto the configuration, so the file does not load"},
+    {lint::kUnknownSection, "A section the configuration does not have"},
+    {lint::kUnknownKey, "A key the configuration does not have"},
+    {lint::kOutOfRange, "A number below the minimum or above the maximum its key documents"},
+    {lint::kTooShort, "A text or list shorter than its key allows"},
+    {lint::kUnknownChoice, "A text outside the choices its key documents"},
+}};
+
+constexpr std::string_view kResults = "\"results\": []";
+
+Json physical(const std::string& uri, const std::optional<toml::Span>& span) {
+    Json location;
+    location["artifactLocation"]["uri"] = uri;
+    if (span) {
+        Json& region = location["region"];
+        region["startLine"] = span->begin.line;
+        region["startColumn"] = span->begin.column;
+        region["endLine"] = span->end.line;
+        region["endColumn"] = span->end.column;
+    }
+    return location;
+}
+
+class SarifRenderer final : public Renderer {
+public:
+    explicit SarifRenderer(std::string_view version) {
+        Json log;
+        log["version"] = "2.1.0";
+        log["$schema"] = "https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json";
+        Json run;
+        Json& driver = run["tool"]["driver"];
+        driver["name"] = "vora-config";
+        driver["version"] = version;
+        driver["rules"] = Json::array();
+        for (const Rule& rule : kRules) {
+            Json entry;
+            entry["id"] = rule.id;
+            entry["shortDescription"]["text"] = rule.description;
+            driver["rules"].push_back(std::move(entry));
+        }
+        run["columnKind"] = "unicodeCodePoints";
+        run["results"] = Json::array();
+        log["runs"].push_back(std::move(run));
+        // The log is written around its results, which come file by file.
+        const std::string text = dump(log, 2);
+        const std::size_t at = text.find(kResults);
+        head_ = text.substr(0, at + kResults.size() - 1);
+        tail_ = text.substr(at + kResults.size() - 1);
+    }
+
+    void begin(Output& out) override { out.buffer() += head_; }
+
+    void file(const FileReport& file, Output& out) override {
+        const std::string uri = uri_of(file.name);
+        for (const Finding& finding : file.findings) {
+            Json result;
+            result["ruleId"] = finding.code;
+            const auto rule = std::find_if(kRules.begin(), kRules.end(),
+                                           [&](const Rule& r) { return r.id == finding.code; });
+            if (rule != kRules.end()) result["ruleIndex"] = rule - kRules.begin();
+            result["level"] = severity_name(finding.severity);
+            result["message"]["text"] = finding.message;
+            result["locations"].push_back(Json{{"physicalLocation", physical(uri, finding.span)}});
+            if (!finding.related.empty()) {
+                Json& related = result["relatedLocations"];
+                for (const lint::Related& place : finding.related) {
+                    Json entry;
+                    entry["id"] = related.size();
+                    entry["physicalLocation"] = physical(uri, place.span);
+                    entry["message"]["text"] = place.message;
+                    related.push_back(std::move(entry));
+                }
+            }
+            std::string& o = out.buffer();
+            o += any_ ? ",\n        " : "\n        ";
+            o += indented(dump(result, 2), 8);
+            any_ = true;
+            out.spill();
+        }
+    }
+
+    void end(const Totals&, Output& out) override {
+        if (any_) out.buffer() += "\n      ";
+        out.buffer() += tail_;
+        out.buffer() += '\n';
+    }
+
+private:
+    std::string head_, tail_;
+    bool any_ = false;
+};
+
+}  // namespace
+
+std::string summary_line(const Totals& totals) {
+    return plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
+           plural(totals.warnings, "warning") + "\n";
+}
+
+std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options) {
+    switch (format) {
+        case Format::Text: return std::make_unique<TextRenderer>(options.color);
+        case Format::Json: return std::make_unique<JsonRenderer>();
+        case Format::Github: return std::make_unique<GithubRenderer>();
+        case Format::Sarif: return std::make_unique<SarifRenderer>(options.version);
+    }
+    return nullptr;
+}
+
+std::string render(Format format, const std::vector<FileReport>& files, const RenderOptions& options) {
+    std::string all;
+    Output out([&](std::string_view bytes) { all += bytes; });
+    const auto renderer = make_renderer(format, options);
+    Totals totals;
+    renderer->begin(out);
+    for (const FileReport& file : files) {
+        renderer->file(file, out);
+        ++totals.files;
+        for (const Finding& finding : file.findings) {
+            (finding.severity == lint::Severity::Error ? totals.errors : totals.warnings) += 1;
+        }
+    }
+    renderer->end(totals, out);
+    out.flush();
+    return all;
 }
 
 }  // namespace vora::cli

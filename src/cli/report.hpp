@@ -1,6 +1,12 @@
-// The findings of `vora-config check`, written in its three formats.
+// The findings of `vora-config check`, written in its four formats. Each
+// format has one renderer, fed one checked file at a time: what a file gives
+// is written (and flushed) before the next file is read, and nothing of it is
+// kept afterwards.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,26 +19,74 @@ namespace vora::cli {
 // text, and what was found in it. A file that cannot be read has one error
 // without a span.
 struct FileReport {
-    std::string name;
-    std::string text;
-    std::vector<lint::Finding> findings;
+    std::string_view name;
+    std::string_view text;
+    const std::vector<lint::Finding>& findings;
 };
 
-enum class Format { Text, Json, Github };
+enum class Format { Text, Json, Github, Sarif };
 
-// Text: per finding "name:line:column: severity[code]: message", the source
-// line with carets under the span, and an empty line; then one closing line
-// counting files, errors and warnings.
-std::string format_text(const std::vector<FileReport>& files);
+struct Totals {
+    std::size_t files = 0;
+    std::size_t errors = 0;
+    std::size_t warnings = 0;
+};
 
-// One JSON array of findings: file, line, column, end_line, end_column (the
-// span's end, exclusive; all null for a file that cannot be read), severity,
-// code, message, suggestion (null when there is none).
-std::string format_json(const std::vector<FileReport>& files);
+// "2 files checked: 1 error, 0 warnings", with its line feed: the text
+// format's closing line, and all that --quiet prints.
+std::string summary_line(const Totals& totals);
 
-// One workflow-command annotation line per finding:
-// "::warning file=…,line=…,col=…,endLine=…,endColumn=…,title=…::message",
-// with the command's escaping of properties and message.
-std::string format_github(const std::vector<FileReport>& files);
+// Where a renderer's bytes go: a buffer handed to `sink` when it grows past
+// 64 KiB and whenever flush() is called.
+class Output {
+public:
+    explicit Output(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+    std::string& buffer() { return buffer_; }
+    // Hands the buffer on when it is large; renderers call it between findings.
+    void spill() {
+        if (buffer_.size() >= 65536) flush();
+    }
+    void flush() {
+        if (!buffer_.empty()) sink_(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    std::function<void(std::string_view)> sink_;
+    std::string buffer_;
+};
+
+struct RenderOptions {
+    bool color = false;           // text: ANSI colours for severity, code and carets
+    std::string_view version;     // sarif: the tool's version
+};
+
+class Renderer {
+public:
+    virtual ~Renderer() = default;
+    // What precedes the first file (JSON's opening bracket, SARIF's tool).
+    virtual void begin(Output&) {}
+    virtual void file(const FileReport& file, Output& out) = 0;
+    // What follows the last file; `totals` counts every file and finding.
+    virtual void end(const Totals& totals, Output& out) = 0;
+};
+
+// text: per finding "name:line:column: severity[code]: message", the source
+//   line (cut to a window around the span) with carets under the span, a
+//   "note" of the same shape for each related place, a "= help:" line when
+//   the message names a type; an empty line. Closes with summary_line.
+// json: one array of findings: file (bytes that are not UTF-8 as lone
+//   surrogates U+DC80-U+DCFF), line, column, end_line, end_column (the
+//   span's end, exclusive; all null for a file that cannot be read),
+//   severity, code, message, suggestion (null when there is none), related
+//   ({message, line, column, end_line, end_column} each), help (or null).
+// github: one workflow-command annotation line per finding:
+//   "::warning file=…,line=…,col=…,endLine=…,endColumn=…,title=…::message",
+//   with the command's escaping; a related place is added to the message.
+// sarif: a SARIF 2.1.0 log of one run, columns counted in code points.
+std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options = {});
+
+// The whole output of one format for the given files, in one string.
+std::string render(Format format, const std::vector<FileReport>& files, const RenderOptions& options = {});
 
 }  // namespace vora::cli

@@ -31,6 +31,9 @@ struct LoadError {
     std::optional<Span> span;
     std::vector<std::string> path;  // outermost key first
     std::string text;               // the source text, attached for rendering
+    // Where the key at fault is written, when `span` is its whole table (the
+    // entries of [load] beside its tag); set by mapping_errors only.
+    std::optional<Span> key = {};
 
     // The error as its user sees it: five lines pointing at the offending
     // text, or the message and the key path.

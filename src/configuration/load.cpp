@@ -17,7 +17,28 @@ namespace {
 // The mapping of the parsed tree onto the records.
 // ---------------------------------------------------------------------------
 
-using MaybeError = std::optional<LoadError>;
+// The errors met while mapping. Loading stops at the first; `check` goes on
+// with the rest of the file and collects each further one, in the order the
+// mapping meets them, so the first is always the one loading reports.
+class Errors {
+public:
+    explicit Errors(bool all) : all_(all) {}
+
+    void add(LoadError error) { list_.push_back(std::move(error)); }
+    // Whether the mapping stops here: after an error, unless collecting.
+    bool stop() const { return !all_ && !list_.empty(); }
+    bool collecting() const { return all_; }
+    std::size_t count() const { return list_.size(); }
+    // Puts `key` in front of the path of each error from `first` on.
+    void under(std::size_t first, std::string_view key) {
+        for (std::size_t i = first; i < list_.size(); ++i) list_[i].path.insert(list_[i].path.begin(), std::string(key));
+    }
+    std::vector<LoadError>& list() { return list_; }
+
+private:
+    bool all_;
+    std::vector<LoadError> list_;
+};
 
 std::string integer_text(toml::Value v) {
     return v.is_wide() ? std::to_string(v.as_unsigned()) : std::to_string(v.as_signed());
@@ -45,9 +66,25 @@ LoadError invalid_type(toml::Value v, std::string_view expected) {
     return LoadError{"invalid type: " + found(v) + ", expected " + std::string(expected), v.span(), {}, {}};
 }
 
+// The names type errors give the integer and number types.
+template <class T>
+constexpr std::string_view type_name = "";
+template <>
+constexpr std::string_view type_name<std::uint8_t> = "u8";
+template <>
+constexpr std::string_view type_name<std::int32_t> = "i32";
+template <>
+constexpr std::string_view type_name<std::uint64_t> = "usize";
+template <>
+constexpr std::string_view type_name<float> = "f32";
+
+constexpr std::string_view struct_prefix = "struct ";
+constexpr std::string_view tagged_enum = "internally tagged enum LoadConfig";
+constexpr std::string_view variant_identifier = "variant identifier";
+
 template <class Int>
-MaybeError convert_integer(toml::Value v, Int& out, std::string_view expected) {
-    if (!v.is_integer()) return invalid_type(v, expected);
+void convert_integer(toml::Value v, Int& out, Errors& errors) {
+    if (!v.is_integer()) return errors.add(invalid_type(v, type_name<Int>));
     bool fits;
     if (v.is_wide()) {
         fits = v.as_unsigned() <= static_cast<std::uint64_t>(std::numeric_limits<Int>::max());
@@ -57,74 +94,78 @@ MaybeError convert_integer(toml::Value v, Int& out, std::string_view expected) {
         if (fits) out = static_cast<Int>(v.as_signed());
     }
     if (!fits) {
-        return LoadError{"invalid value: " + found(v) + ", expected " + std::string(expected), v.span(), {},
-                         {}};
+        errors.add(LoadError{"invalid value: " + found(v) + ", expected " + std::string(type_name<Int>), v.span(),
+                             {}, {}});
     }
-    return std::nullopt;
 }
 
-MaybeError convert(toml::Value v, std::string& out) {
-    if (!v.is_string()) return invalid_type(v, "a string");
+void convert(toml::Value v, std::string& out, Errors& errors) {
+    if (!v.is_string()) return errors.add(invalid_type(v, "a string"));
     out.assign(v.as_string());
-    return std::nullopt;
 }
 
-MaybeError convert(toml::Value v, bool& out) {
-    if (!v.is_boolean()) return invalid_type(v, "a boolean");
+void convert(toml::Value v, bool& out, Errors& errors) {
+    if (!v.is_boolean()) return errors.add(invalid_type(v, "a boolean"));
     out = v.as_boolean();
-    return std::nullopt;
 }
 
-MaybeError convert(toml::Value v, std::uint8_t& out) { return convert_integer(v, out, "u8"); }
-MaybeError convert(toml::Value v, std::int32_t& out) { return convert_integer(v, out, "i32"); }
-MaybeError convert(toml::Value v, std::uint64_t& out) { return convert_integer(v, out, "usize"); }
+void convert(toml::Value v, std::uint8_t& out, Errors& errors) { convert_integer(v, out, errors); }
+void convert(toml::Value v, std::int32_t& out, Errors& errors) { convert_integer(v, out, errors); }
+void convert(toml::Value v, std::uint64_t& out, Errors& errors) { convert_integer(v, out, errors); }
 
-MaybeError convert(toml::Value v, float& out) {
+void convert(toml::Value v, float& out, Errors& errors) {
     if (v.is_float()) {
         out = static_cast<float>(v.as_float());
     } else if (v.is_integer()) {
         out = v.is_wide() ? static_cast<float>(v.as_unsigned()) : static_cast<float>(v.as_signed());
     } else {
-        return invalid_type(v, "f32");
+        errors.add(invalid_type(v, type_name<float>));
     }
-    return std::nullopt;
 }
 
 template <class T>
-MaybeError convert(toml::Value v, std::vector<T>& out);
+void convert(toml::Value v, std::vector<T>& out, Errors& errors);
 template <class T>
-MaybeError convert(toml::Value v, std::optional<T>& out);
+void convert(toml::Value v, std::optional<T>& out, Errors& errors);
 template <class R>
     requires requires { R::fields(); }
-MaybeError convert(toml::Value v, R& out);
-MaybeError convert(toml::Value v, LoadConfig& out);
+void convert(toml::Value v, R& out, Errors& errors);
+void convert(toml::Value v, LoadConfig& out, Errors& errors);
 
 template <class T>
-MaybeError convert(toml::Value v, std::vector<T>& out) {
-    if (!v.is_array()) return invalid_type(v, "a sequence");
+void convert(toml::Value v, std::vector<T>& out, Errors& errors) {
+    if (!v.is_array()) return errors.add(invalid_type(v, "a sequence"));
     const toml::Array array = v.as_array();
+    const std::size_t before = errors.count();
+    if (errors.collecting()) {
+        // Only the errors are wanted: each element is converted into one
+        // scratch value, so a long list costs no memory of its own.
+        T scratch{};
+        for (const toml::Value element : array) convert(element, scratch, errors);
+        return;
+    }
     std::vector<T> items;
     items.reserve(array.size());
     for (const toml::Value element : array) {
         // Each element is converted in its place in the list (long lists of
         // paths are common); on an error the whole list is dropped.
-        if (auto err = convert(element, items.emplace_back())) return err;
+        convert(element, items.emplace_back(), errors);
+        if (errors.count() != before) return;
     }
     out = std::move(items);
-    return std::nullopt;
 }
 
 template <class T>
-MaybeError convert(toml::Value v, std::optional<T>& out) {
+void convert(toml::Value v, std::optional<T>& out, Errors& errors) {
     T value{};
-    if (auto err = convert(v, value)) return err;
-    out = std::move(value);
-    return std::nullopt;
+    const std::size_t before = errors.count();
+    convert(v, value, errors);
+    if (errors.count() == before) out = std::move(value);
 }
 
 // Maps the entries of `table` onto the record's keys; unknown keys are ignored.
 template <class R>
-MaybeError map_table(toml::Table table, R& out) {
+void map_table(toml::Table table, R& out, Errors& errors) {
     // The known keys are converted in the order the file gives them, so the
     // error reported is the first one in the file.
     struct Entry {
@@ -147,49 +188,47 @@ MaybeError map_table(toml::Table table, R& out) {
     for (std::size_t k = 1; k < present; ++k) {
         for (std::size_t j = k; j > 0 && entries[j].at < entries[j - 1].at; --j) std::swap(entries[j], entries[j - 1]);
     }
-    MaybeError err;
-    for (std::size_t k = 0; k < present && !err; ++k) {
+    for (std::size_t k = 0; k < present && !errors.stop(); ++k) {
         any_field<R>([&](const auto& f, std::size_t index) {
             if (index != entries[k].field) return false;
-            err = convert(entries[k].value, f.get(out));
-            if (err) err->path.insert(err->path.begin(), std::string(f.key));
+            const std::size_t before = errors.count();
+            convert(entries[k].value, f.get(out), errors);
+            errors.under(before, f.key);
             return true;
         });
     }
-    return err;
 }
 
 // Maps the elements of `array`, from `first` on, onto the record's keys in
 // declaration order; keys after the last element keep their defaults and
 // elements beyond the last key are ignored.
 template <class R>
-MaybeError map_sequence(toml::Array array, std::size_t first, R& out) {
+void map_sequence(toml::Array array, std::size_t first, R& out, Errors& errors) {
     std::vector<toml::Value> elements;
     for (const toml::Value element : array) {
         if (elements.size() >= first + field_count<R>()) break;
         elements.push_back(element);
     }
-    MaybeError err;
     any_field<R>([&](const auto& f, std::size_t index) {
-        if (first + index >= elements.size()) return false;
-        err = convert(elements[first + index], f.get(out));
-        if (err) err->path.insert(err->path.begin(), std::string(f.key));
-        return err.has_value();
+        if (first + index >= elements.size()) return true;
+        const std::size_t before = errors.count();
+        convert(elements[first + index], f.get(out), errors);
+        errors.under(before, f.key);
+        return errors.stop();
     });
-    return err;
 }
 
 template <class R>
     requires requires { R::fields(); }
-MaybeError convert(toml::Value v, R& out) {
-    if (v.is_table()) return map_table(v.as_table(), out);
-    if (v.is_array()) return map_sequence(v.as_array(), 0, out);
+void convert(toml::Value v, R& out, Errors& errors) {
+    if (v.is_table()) return map_table(v.as_table(), out, errors);
+    if (v.is_array()) return map_sequence(v.as_array(), 0, out, errors);
     // A date-time reads as a table holding one unrecognised entry.
-    if (v.is_date_time()) return std::nullopt;
-    return invalid_type(v, "struct " + std::string(R::name));
+    if (v.is_date_time()) return;
+    errors.add(invalid_type(v, std::string(struct_prefix) + std::string(R::name)));
 }
 
-MaybeError convert(toml::Value v, LoadConfig& out) {
+void convert(toml::Value v, LoadConfig& out, Errors& errors) {
     // Errors of the load table as a whole point at all of it.
     auto whole = [&] { return v.span(); };
     toml::Value tag;
@@ -199,31 +238,42 @@ MaybeError convert(toml::Value v, LoadConfig& out) {
         const toml::Array array = v.as_array();
         if (!array.empty()) tag = *array.begin();
     } else if (!v.is_date_time()) {
-        return invalid_type(v, "internally tagged enum LoadConfig");
+        return errors.add(invalid_type(v, tagged_enum));
     }
-    if (!tag) return LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole(), {}, {}};
+    if (!tag) return errors.add(LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole(), {}, {}});
     if (!tag.is_string()) {
-        auto err = invalid_type(tag, "variant identifier");
+        auto err = invalid_type(tag, variant_identifier);
         err.path.insert(err.path.begin(), std::string(LoadConfig::tag_key));
-        return err;
+        return errors.add(std::move(err));
     }
     if (tag.as_string() != LoadConfig::onnx_tag) {
-        return LoadError{"unknown variant `" + std::string(tag.as_string()) + "`, expected `" +
-                             std::string(LoadConfig::onnx_tag) + "`",
-                         tag.span(),
-                         {std::string(LoadConfig::tag_key)},
-                         {}};
+        return errors.add(LoadError{"unknown variant `" + std::string(tag.as_string()) + "`, expected `" +
+                                        std::string(LoadConfig::onnx_tag) + "`",
+                                    tag.span(),
+                                    {std::string(LoadConfig::tag_key)},
+                                    {}});
     }
     OnnxLoadConfig payload;
-    MaybeError err = v.is_table() ? map_table(v.as_table(), payload) : map_sequence(v.as_array(), 1, payload);
-    if (err) {
+    const std::size_t before = errors.count();
+    if (v.is_table()) {
+        map_table(v.as_table(), payload, errors);
+    } else {
+        map_sequence(v.as_array(), 1, payload, errors);
+    }
+    if (errors.count() != before) {
         // The entries beside the tag are mapped apart from their source, so
-        // their errors point at the load table as a whole.
-        err->span = whole();
-        return err;
+        // their errors point at the load table as a whole; `key` keeps where
+        // the key at fault (of an array form: its element) is written.
+        for (std::size_t i = before; i < errors.count(); ++i) {
+            LoadError& err = errors.list()[i];
+            std::optional<toml::Member> member;
+            if (v.is_table()) member = v.as_table().member(err.path.front());
+            err.key = member ? member->key_span() : err.span;
+            err.span = whole();
+        }
+        return;
     }
     out.source = std::move(payload);
-    return std::nullopt;
 }
 
 // A byte-order mark is no part of the document: columns do not count it,
@@ -237,12 +287,45 @@ std::string_view shown_text(std::string_view text) {
 
 LoadResult map_configuration(const toml::Document& document) {
     Configuration configuration;
-    MaybeError err = map_table(document.root_table(), configuration);
-    if (err) {
-        err->text.assign(shown_text(document.text()));
-        return std::move(*err);
+    Errors errors(false);
+    map_table(document.root_table(), configuration, errors);
+    if (errors.count()) {
+        LoadError& err = errors.list().front();
+        err.text.assign(shown_text(document.text()));
+        return std::move(err);
     }
     return configuration;
+}
+
+std::vector<LoadError> mapping_errors(const toml::Document& document) {
+    Configuration configuration;
+    Errors errors(true);
+    map_table(document.root_table(), configuration, errors);
+    return std::move(errors.list());
+}
+
+std::optional<std::string> expected_in_words(std::string_view message) {
+    constexpr std::string_view expected = ", expected ";
+    const std::size_t at = message.rfind(expected);
+    if (at == std::string_view::npos) return std::nullopt;
+    const std::string_view term = message.substr(at + expected.size());
+    std::optional<std::string> words;
+    const auto integer = [&]<class Int>(Int) {
+        if (term != type_name<Int>) return;
+        if (std::is_unsigned_v<Int> && sizeof(Int) == sizeof(std::uint64_t)) {
+            words = "a whole number ≥ 0";
+        } else {
+            words = "an integer from " + std::to_string(std::numeric_limits<Int>::min() + 0) + " to " +
+                    std::to_string(std::numeric_limits<Int>::max() + 0);
+        }
+    };
+    integer(std::uint8_t{});
+    integer(std::int32_t{});
+    integer(std::uint64_t{});
+    if (term == type_name<float>) words = "a number";
+    if (term.starts_with(struct_prefix) || term == tagged_enum) words = "a table";
+    if (term == variant_identifier) words = "the string " + quoted_text(LoadConfig::onnx_tag);
+    return words;
 }
 
 LoadError syntax_error(toml::Error error, std::string_view text) {

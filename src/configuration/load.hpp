@@ -1,8 +1,11 @@
 // Mapping the text of a configuration file onto a Configuration.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "configuration/error.hpp"
 #include "configuration/structs.hpp"
@@ -21,5 +24,15 @@ LoadResult parse_configuration(std::string_view text);
 // of a read document.
 LoadError syntax_error(toml::Error error, std::string_view text);
 LoadResult map_configuration(const toml::Document& document);
+
+// Every type and value error of a read document, for `check`: the mapping
+// goes on past each error, and the first in the list is exactly the error
+// map_configuration reports (without the text attached). The values mapped
+// are dropped as they go: a long list costs no memory of its own.
+std::vector<LoadError> mapping_errors(const toml::Document& document);
+
+// The term after ", expected " of an error's message in plain words, when it
+// is the name of a type ("u8" is "an integer from 0 to 255").
+std::optional<std::string> expected_in_words(std::string_view message);
 
 }  // namespace vora

@@ -98,6 +98,16 @@ bool table_like(toml::Value value) {
     return !array.empty() && std::all_of(array.begin(), array.end(), [](toml::Value v) { return v.is_table(); });
 }
 
+// A key path as loading names it: `load.inputs`.
+std::string join_path(const std::vector<std::string>& path) {
+    std::string out;
+    for (const std::string& key : path) {
+        if (!out.empty()) out += '.';
+        out += key;
+    }
+    return out;
+}
+
 std::string join(const std::vector<std::string_view>& items) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -265,9 +275,11 @@ std::vector<Finding> check_text(std::string_view text) {
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
-    auto loaded = map_configuration(document);
-    if (auto* error = std::get_if<LoadError>(&loaded)) {
-        findings.push_back(Finding{Severity::Error, kLoadError, std::move(error->message), std::nullopt, error->span});
+    for (LoadError& error : mapping_errors(document)) {
+        Finding finding{Severity::Error, kLoadError, std::move(error.message), std::nullopt, error.span};
+        if (error.key) finding.related.push_back(Related{"in `" + join_path(error.path) + "`", *error.key});
+        finding.help = expected_in_words(finding.message);
+        findings.push_back(std::move(finding));
     }
     lint_document(document, findings);
     std::stable_sort(findings.begin(), findings.end(), before);

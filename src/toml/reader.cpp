@@ -1469,8 +1469,8 @@ void Parser::header() {
 }
 
 void Parser::run() {
-    if (s_.size() >= 0x7FFFFFF0u) {
-        error = Error{"the document is too large (2 GiB at most)", Span{}};
+    if (s_.size() > max_document_size) {
+        error = Error{std::string(too_large_message), Span{}};
         throw Failure{};
     }
     if (s_.starts_with("\xEF\xBB\xBF")) {

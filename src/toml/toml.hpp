@@ -290,6 +290,11 @@ private:
     std::uint32_t first_ = 0;  // where the document starts: after a byte-order mark
 };
 
+// The largest document `parse` reads, in bytes (offsets into it are 32-bit),
+// and the message of the error for a larger one.
+inline constexpr std::size_t max_document_size = 0x7FFFFFEFu;
+inline constexpr std::string_view too_large_message = "the document is too large (2 GiB at most)";
+
 struct Options {
     // Tables and arrays may nest at most this deep (the root table is level 0).
     std::uint32_t max_depth = 4096;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "configuration/load.hpp"
 #include "read_file.hpp"
@@ -123,6 +124,17 @@ struct ErrorCase {
 class LoadErrors : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(LoadErrors, RenderExactly) { EXPECT_EQ(load_error(GetParam().text), GetParam().rendered); }
+
+// `check` goes on past the first error; the first it collects is loading's own.
+TEST_P(LoadErrors, FirstOfEveryErrorIsLoadingsOwn) {
+    auto parsed = toml::parse(GetParam().text);
+    if (!std::holds_alternative<toml::Document>(parsed)) return;
+    const auto loaded = map_configuration(std::get<toml::Document>(parsed));
+    const std::vector<LoadError> all = mapping_errors(std::get<toml::Document>(parsed));
+    ASSERT_FALSE(all.empty());
+    const LoadError& first = std::get<LoadError>(loaded);
+    EXPECT_EQ(std::tie(all[0].message, all[0].span, all[0].path), std::tie(first.message, first.span, first.path));
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, LoadErrors,
