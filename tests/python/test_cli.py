@@ -216,6 +216,207 @@ def test_read_errors_are_findings_of_their_file(cli, tmp_path):
     ]
 
 
+# -- every error of a file, the key behind it, the type in words -------------
+
+EVERY_ERROR = [
+    # (file, [(line, column, message, related (message, line, column) or None, help)])
+    ("[config]\noptimization_level = 300\nmean_values = ['a', 1, 2.5, true]\nfoo = 1\n[build]\nvora_batch_size = '8'\n",
+     [(2, 22, "invalid value: integer `300`, expected u8", None, "an integer from 0 to 255"),
+      (3, 16, 'invalid type: string "a", expected f32', None, "a number"),
+      (3, 29, "invalid type: boolean `true`, expected f32", None, "a number"),
+      (4, 1, "unknown key `foo` in [config]", None, None),
+      (6, 19, 'invalid type: string "8", expected i32', None, "an integer from -2147483648 to 2147483647")]),
+    ("[load]\nmodel_type = 'Onnx'\ninputs = 1\ninput_size_list = [[-1]]\n",
+     [(1, 1, "invalid type: integer `1`, expected a sequence", ("in `load.inputs`", 3, 1), None),
+      (1, 1, "invalid value: integer `-1`, expected usize", ("in `load.input_size_list`", 4, 1),
+       "a whole number ≥ 0")]),
+    ("load = ['Onnx', 1]\n",  # the array form: the element stands for the key
+     [(1, 8, "invalid type: integer `1`, expected a string", ("in `load.model`", 1, 17), None)]),
+    ("config = 1\nload = 2\n",
+     [(1, 10, "invalid type: integer `1`, expected struct ConfigConfig", None, "a table"),
+      (2, 8, "invalid type: integer `2`, expected internally tagged enum LoadConfig", None, "a table")]),
+    ("[load]\nmodel_type = 1\n", [(2, 14, "invalid type: integer `1`, expected variant identifier", None,
+                                  'the string "Onnx"')]),
+    ("[config]\noptimization_level = 300\nx = \n",  # not TOML: the syntax error alone
+     [(3, 5, "expected a value, found a line break", None, None)]),
+]
+
+
+@pytest.mark.parametrize("text, expected", EVERY_ERROR)
+def test_every_error_of_a_file_in_file_order(cli, tmp_path, text, expected):
+    status, findings = check_json(cli, text, tmp_path)
+    assert status == 1
+    found = []
+    for f in findings:
+        related = [(r["message"], r["line"], r["column"]) for r in f["related"]]
+        found.append((f["line"], f["column"], f["message"], related[0] if related else None, f["help"]))
+    assert found == expected
+
+
+def test_text_format_notes_the_key_gives_help_and_cuts_long_lines(cli, tmp_path):
+    path = tmp_path / "t.toml"
+    path.write_text('[load]\nmodel_type = "Onnx"\ninputs = "in"\n[config]\nmean_values = [' + "1, " * 100 + '"x", 2]\n')
+    done = run(cli, "check", str(path))
+    assert done.returncode == 1
+    assert done.stdout.decode() == textwrap.dedent(f"""\
+        {path}:1:1: error[load-error]: invalid type: string "in", expected a sequence
+          |
+        1 | [load]
+          | ^^^^^^
+        {path}:3:1: note: in `load.inputs`
+          |
+        3 | inputs = "in"
+          | ^^^^^^
+
+        {path}:5:316: error[load-error]: invalid type: string "x", expected f32
+          |
+        5 | ... 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, "x", 2]
+          |                                            ^^^
+          = help: expected a number
+
+        1 file checked: 2 errors, 0 warnings
+        """)
+
+
+@pytest.mark.parametrize("args, env, terminal, colored", [
+    ([], {}, True, True),
+    ([], {"NO_COLOR": "1"}, True, False),
+    ([], {"NO_COLOR": ""}, True, True),
+    (["--color", "never"], {}, True, False),
+    ([], {}, False, False),
+    (["--color=always"], {"NO_COLOR": "1"}, False, True),
+])
+def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, colored):
+    import pty
+
+    (tmp_path / "w.toml").write_text("[config]\nfoo = 1\n")
+    reader, writer = pty.openpty() if terminal else os.pipe()
+    environment = {k: v for k, v in os.environ.items() if k != "NO_COLOR"} | env
+    done = subprocess.run([cli, "check", *args, "w.toml"], stdout=writer, cwd=tmp_path, env=environment,
+                          timeout=60)
+    os.close(writer)
+    output = os.read(reader, 65536).replace(b"\r\n", b"\n")
+    os.close(reader)
+    assert done.returncode == 0
+    plain = b"w.toml:2:1: warning[unknown-key]: unknown key `foo` in [config]\n  |\n2 | foo = 1\n  | ^^^\n"
+    painted = (b"w.toml:2:1: \x1b[1;33mwarning[unknown-key]\x1b[0m: unknown key `foo` in [config]\n"
+               b"  |\n2 | foo = 1\n  | \x1b[1;33m^^^\x1b[0m\n")
+    assert output.startswith(painted if colored else plain)
+
+
+@pytest.mark.parametrize("args, first_line", [
+    (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]"),
+    (["explain", "-h"], "usage: vora-config explain FILE"),
+    (["help", "schema"], "usage: vora-config schema"),
+    (["check", "--quiet", "WARNED", "FAILING"], "2 files checked: 1 error, 1 warning"),
+    (["check", "-q", "--format", "sarif", "WARNED"], "1 file checked: 0 errors, 1 warning"),
+])
+def test_command_help_and_quiet(cli, tmp_path, args, first_line):
+    (tmp_path / "warned.toml").write_text("[config]\noptimisation_level = 1\n")
+    (tmp_path / "failing.toml").write_text("[build]\ndataset = 1\n")
+    names = {"WARNED": "warned.toml", "FAILING": "failing.toml"}
+    done = subprocess.run([cli, *[names.get(a, a) for a in args]], capture_output=True, cwd=tmp_path, timeout=60)
+    lines = done.stdout.decode().splitlines()
+    assert lines[0] == first_line
+    assert len(lines) == 1 if "check" in args and "--help" not in args else done.stdout.count(b"usage:") == 1
+
+
+def test_sarif_holds_what_json_holds_and_names_keep_their_bytes(cli, tmp_path):
+    from urllib.parse import unquote_to_bytes
+
+    names = [b"a b.toml", b"\xff.toml", b"\xfe.toml", "caf\u00e9.toml".encode()]
+    for name in names:
+        (tmp_path / os.fsdecode(name)).write_text("[load]\nmodel_type = 'Onnx'\ninputs = 1\n[config]\nfoo = 1\n")
+    json_done = subprocess.run([cli, "check", "--format", "json", *names], capture_output=True, cwd=tmp_path)
+    sarif_done = subprocess.run([cli, "check", "--format", "sarif", *names], capture_output=True, cwd=tmp_path)
+    assert json_done.returncode == sarif_done.returncode == 1
+    findings, log = json.loads(json_done.stdout), json.loads(sarif_done.stdout)
+    assert [os.fsencode(f["file"]) for f in findings[::2]] == names
+    assert (log["version"], log["$schema"].endswith("sarif-schema-2.1.0.json"), len(log["runs"])) == ("2.1.0", True, 1)
+    run_ = log["runs"][0]
+    driver = run_["tool"]["driver"]
+    assert (driver["name"], run_["columnKind"]) == ("vora-config", "unicodeCodePoints")
+    assert driver["version"] == run(cli, "--version").stdout.decode().split()[1]
+    rules = [rule["id"] for rule in driver["rules"]]
+
+    def place(location):
+        physical = location["physicalLocation"]
+        region = physical["region"]
+        return (unquote_to_bytes(physical["artifactLocation"]["uri"]), region["startLine"],
+                region["startColumn"], region["endLine"], region["endColumn"])
+
+    assert [(r["ruleId"], rules[r["ruleIndex"]], r["level"], r["message"]["text"], place(r["locations"][0]),
+             [(place(x), x["message"]["text"]) for x in r.get("relatedLocations", [])])
+            for r in run_["results"]] == [
+        (f["code"], f["code"], f["severity"], f["message"],
+         (os.fsencode(f["file"]), f["line"], f["column"], f["end_line"], f["end_column"]),
+         [((os.fsencode(f["file"]), x["line"], x["column"], x["end_line"], x["end_column"]), x["message"])
+          for x in f["related"]])
+        for f in findings]
+
+
+@pytest.mark.parametrize("format, marker", [("text", b"foo"), ("json", b"foo"), ("github", b"foo"),
+                                            ("sarif", b"foo")])
+def test_findings_are_written_before_the_next_file_is_read(cli, tmp_path, format, marker):
+    import select
+
+    (tmp_path / "a.toml").write_text("[config]\nfoo = 1\n")
+    os.mkfifo(tmp_path / "slow.toml")
+    child = subprocess.Popen([cli, "check", "--format", format, "a.toml", "slow.toml"], cwd=tmp_path,
+                             stdout=subprocess.PIPE)
+    seen = b""
+    while marker not in seen:  # the second file blocks in its open until it has a writer
+        assert select.select([child.stdout], [], [], 30)[0], seen
+        chunk = os.read(child.stdout.fileno(), 65536)
+        assert chunk, seen
+        seen += chunk
+    (tmp_path / "slow.toml").write_text("[config]\nbar = 1\n")
+    seen += child.communicate(timeout=60)[0]
+    assert child.returncode == 0 and b"bar" in seen
+
+
+@pytest.mark.parametrize("name", ["/dev/zero", "SPARSE"])
+def test_input_past_the_size_limit_stops_at_it(cli, tmp_path, name):
+    if name == "SPARSE":
+        name = str(tmp_path / "sparse.toml")
+        with open(name, "wb") as f:
+            f.truncate(2**31)
+    done = run(cli, "check", name)
+    assert (done.returncode, done.stdout.decode()) == (
+        1, f"{name}: error[read-error]: the document is too large (2 GiB at most)\n\n"
+           "1 file checked: 1 error, 0 warnings\n")
+
+
+def peak_memory(command):
+    """Peak resident memory (bytes) of `command` run from a fresh interpreter, its output discarded."""
+    code = ("import resource, subprocess, sys\n"
+            "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)\n"
+            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+    return int(subprocess.run([sys.executable, "-c", code, *command], capture_output=True, check=True).stdout) * 1024
+
+
+def inputs_file(path, size):
+    lines = ['[config]\ntarget_platform = "vora-m1"\n\n[accuracy_analysis]\ninputs = [\n']
+    written, n = len(lines[0]), 0
+    while written < size:
+        lines.append(f'  "./images/img_{n:06d}.jpg",\n')
+        written, n = written + len(lines[-1]), n + 1
+    path.write_text("".join(lines) + "]\n")
+    return str(path)
+
+
+@pytest.mark.soak
+def test_memory_is_bounded_by_the_largest_file(cli, tmp_path):
+    big = inputs_file(tmp_path / "big.toml", 20_000_000)
+    assert peak_memory([cli, "check", big]) <= 3 * 20_000_000
+    files = [inputs_file(tmp_path / f"f{n}.toml", 2_000_000) for n in range(40)]
+    assert peak_memory([cli, "check", *files]) <= 1.5 * peak_memory([cli, "check", files[0]]) + 20_000_000
+    keys = tmp_path / "keys.toml"  # 8,000 unknown keys on one line
+    keys.write_text("config = {" + ", ".join(f"k{n:04d} = 1" for n in range(8000)) + "}\n")
+    assert len(run(cli, "check", str(keys)).stdout) <= 20_000_000
+    assert peak_memory([cli, "check", str(keys)]) <= 150_000_000
+
+
 # -- explain: the module's bytes, or its error -------------------------------
 
 EXPLAINED = [
