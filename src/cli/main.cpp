@@ -1,19 +1,21 @@
 // vora-config: checks, explains and describes configuration files from the
 // command line, with the same core as the module.
 //
-//   vora-config check [--strict] [--format text|json|github] FILE...
+//   vora-config check [--strict] [--fix] [--diff] [--format text|json|github] FILE...
 //   vora-config explain FILE
 //   vora-config schema
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
 #include <variant>
 #include <vector>
 
+#include "cli/fix.hpp"
 #include "cli/report.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
@@ -31,7 +33,7 @@ namespace {
 using namespace vora;
 
 constexpr std::string_view kUsage =
-    "usage: vora-config check [--strict] [--format text|json|github] FILE...\n"
+    "usage: vora-config check [--strict] [--fix] [--diff] [--format text|json|github] FILE...\n"
     "       vora-config explain FILE\n"
     "       vora-config schema\n"
     "       vora-config --help | --version\n";
@@ -45,6 +47,11 @@ constexpr std::string_view kHelp =
     "                   not know (with the key likely meant) and for values outside what a key\n"
     "                   documents; FILE - reads standard input\n"
     "      --strict     exit with status 1 on warnings too\n"
+    "      --fix        rename in place each unknown key whose key meant is certain, then report\n"
+    "                   what remains; with FILE - the fixed text goes to standard output and the\n"
+    "                   findings to standard error\n"
+    "      --diff       print a unified diff of what --fix would change and nothing else; write\n"
+    "                   nothing; exit with status 1 when there is something to change too\n"
     "      --format F   text (the default: findings with the source line), json (one array of\n"
     "                   findings) or github (workflow annotation lines)\n"
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
@@ -69,6 +76,7 @@ std::variant<std::string, ReadError> read_input(std::string_view path) {
 
 int check(const std::vector<std::string_view>& args) {
     bool strict = false;
+    cli::FixMode fix = cli::FixMode::Off;
     cli::Format format = cli::Format::Text;
     std::vector<std::string_view> paths;
     bool options = true;
@@ -78,6 +86,8 @@ int check(const std::vector<std::string_view>& args) {
             options = false;
         } else if (options && arg == "--strict") {
             strict = true;
+        } else if (options && (arg == "--fix" || arg == "--diff")) {
+            if (fix != cli::FixMode::Diff) fix = arg == "--fix" ? cli::FixMode::Fix : cli::FixMode::Diff;
         } else if (options && (arg == "--format" || arg.starts_with("--format="))) {
             std::string_view value;
             if (arg == "--format") {
@@ -105,6 +115,8 @@ int check(const std::vector<std::string_view>& args) {
 
     std::vector<cli::FileReport> files;
     bool failed = false;
+    std::string diffs;
+    std::optional<std::string> fixed_stdin;
     for (const std::string_view path : paths) {
         cli::FileReport& file = files.emplace_back();
         file.name = path == "-" ? "<stdin>" : std::string(path);
@@ -115,15 +127,26 @@ int check(const std::vector<std::string_view>& args) {
         } else {
             file.text = std::move(std::get<std::string>(read));
             file.findings = lint::check_text(file.text);
+            cli::FileFix fixed = cli::fix_file(fix, path, file);
+            diffs += fixed.diff;
+            failed = failed || !fixed.diff.empty();
+            if (fixed.fixed_text) fixed_stdin = std::move(fixed.fixed_text);
         }
         for (const lint::Finding& finding : file.findings) {
             failed = failed || finding.severity == lint::Severity::Error || strict;
         }
     }
+    if (fix == cli::FixMode::Diff) {
+        out(diffs);
+        return failed ? 1 : 0;
+    }
+    // With the fixed text of standard input on standard output, the findings go to standard error.
+    void (*report)(std::string_view) = fixed_stdin ? err : out;
+    if (fixed_stdin) out(*fixed_stdin);
     switch (format) {
-        case cli::Format::Text: out(cli::format_text(files)); break;
-        case cli::Format::Json: out(cli::format_json(files)); break;
-        case cli::Format::Github: out(cli::format_github(files)); break;
+        case cli::Format::Text: report(cli::format_text(files)); break;
+        case cli::Format::Json: report(cli::format_json(files)); break;
+        case cli::Format::Github: report(cli::format_github(files)); break;
     }
     return failed ? 1 : 0;
 }

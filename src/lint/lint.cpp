@@ -98,6 +98,44 @@ bool table_like(toml::Value value) {
     return !array.empty() && std::all_of(array.begin(), array.end(), [](toml::Value v) { return v.is_table(); });
 }
 
+// The byte offset of a position in the document's text: the first
+// character boundary at or after which the position is reached.
+std::size_t byte_offset(const toml::Document& document, toml::Position at) {
+    const std::string_view text = document.text();
+    const auto before = [&](std::size_t offset) {
+        const toml::Position p = document.position(static_cast<std::uint32_t>(offset));
+        return p.line != at.line ? p.line < at.line : p.column < at.column;
+    };
+    std::size_t low = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::size_t high = text.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (before(middle)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    while (low < text.size() && (static_cast<unsigned char>(text[low]) & 0xC0) == 0x80) ++low;
+    return low;
+}
+
+// The edit that writes `replacement` in place of the key as written.
+Edit key_edit(const toml::Member& member, std::string replacement) {
+    const toml::Span span = member.key_span();
+    return Edit{byte_offset(*member.doc, span.begin), byte_offset(*member.doc, span.end), std::move(replacement)};
+}
+
+// Whether the member's key is written in one place only: as `key = value`.
+// A key that names a table of a [header] or of dotted keys may be written
+// again in further headers or dotted keys, where a rename would not reach.
+bool written_once(const toml::Member& member) {
+    const std::string_view text = member.doc->text();
+    std::size_t i = member.value.offset();
+    while (i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) --i;
+    return i > 0 && text[i - 1] == '=';
+}
+
 std::string join(const std::vector<std::string_view>& items) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -151,7 +189,9 @@ private:
     void section(std::string_view name, toml::Value value) {
         using Record = section_record_t<Field>;
         if (!value.is_table()) return;
-        for (const toml::Member member : value.as_table()) {
+        const toml::Table table = value.as_table();
+        std::vector<Rename> renames;
+        for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const bool known = any_field<Record>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
@@ -159,16 +199,32 @@ private:
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, member, known_keys<Field>());
+            if (!known) unknown_key(name, table, member, known_keys<Field>(), renames);
+        }
+        // Two keys renamed to one would make a duplicate: neither is certain.
+        for (const Rename& rename : renames) {
+            const auto same = [&](const Rename& r) { return r.target == rename.target; };
+            if (std::count_if(renames.begin(), renames.end(), same) > 1) out_[rename.finding].fix.reset();
         }
     }
 
+    // A fix made for an unknown key: the finding that carries it and the
+    // key it renames to.
+    struct Rename {
+        std::size_t finding;
+        std::string_view target;
+    };
+
     // The key meant: one of the same table in other letter case, a key of
     // another section, or the nearest of the same table.
-    void unknown_key(std::string_view section, const toml::Member& member,
-                     const std::vector<std::string_view>& keys) {
+    // The rename is certain, and made a fix, when the key differs in case
+    // only or is the single nearest, the key meant is not set in the table
+    // already, and the key is written once (as `key = value`).
+    void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
+                     const std::vector<std::string_view>& keys, std::vector<Rename>& renames) {
         std::optional<Hint> hint;
         std::optional<std::size_t> near = case_only(member.key, keys);
+        const bool case_differs = near.has_value();
         const auto other = near ? std::nullopt : section_with_key(member.key, section);
         if (!near && !other) near = nearest(member.key, keys);
         if (near) {
@@ -178,6 +234,10 @@ private:
         }
         warn(kUnknownKey, "unknown key " + backticked(member.key) + " in " + header(section), member.key_span(),
              std::move(hint));
+        if (!near || !(case_differs || single_nearest(member.key, keys) == near)) return;
+        if (table.get(keys[*near]) || !written_once(member)) return;
+        out_.back().fix = key_edit(member, key_text(keys[*near]));
+        renames.push_back(Rename{out_.size() - 1, keys[*near]});
     }
 
     // The value of a known key, checked against the key's limits (at the top

@@ -75,4 +75,19 @@ std::optional<std::size_t> nearest(std::string_view word, std::span<const std::s
     return best;
 }
 
+std::optional<std::size_t> single_nearest(std::string_view word, std::span<const std::string_view> candidates) {
+    if (const auto same = case_only(word, candidates)) return same;
+    const auto best = nearest(word, candidates);
+    if (!best) return best;
+    const std::size_t distance = edit_distance(word, candidates[*best]);
+    const std::size_t length = utf8::count_code_points(word);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (i == *best) continue;
+        const std::size_t other = utf8::count_code_points(candidates[i]);
+        if ((length > other ? length - other : other - length) > distance) continue;
+        if (edit_distance(word, candidates[i]) == distance) return std::nullopt;
+    }
+    return best;
+}
+
 }  // namespace vora::lint
