@@ -179,7 +179,7 @@ def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     (["check", "-"], b"[build]\ndataset = 1\n", 1),
     (["check"], None, 2),
     (["check", "--format", "xml", "EXAMPLE"], None, 2),
-    (["check", "--fix", "EXAMPLE"], None, 2),
+    (["check", "--fixes", "EXAMPLE"], None, 2),
     (["explain", "EXAMPLE", "EXAMPLE"], None, 2),
     (["lint", "EXAMPLE"], None, 2),
     ([], None, 2),
