@@ -172,8 +172,20 @@ FileFix fix_file(FixMode mode, std::string_view path, FileReport& file) {
     FileFix result;
     if (mode == FixMode::Off) return result;
     const bool from_stdin = path == "-";
-    result.edits = ordered_edits(file.text, file.findings).size();
-    std::string fixed = result.edits ? apply_fixes(file.text, file.findings) : file.text;
+    // The keys of a section are checked only once its name is right: the
+    // fixed text is fixed again until nothing changes (each round renames
+    // unknown keys to known ones, which stay; a few rounds at most).
+    std::string fixed = file.text;
+    std::vector<lint::Finding> findings;
+    const std::vector<lint::Finding>* current = &file.findings;
+    for (int round = 0; round < 8; ++round) {
+        const std::size_t edits = ordered_edits(fixed, *current).size();
+        if (edits == 0) break;
+        result.edits += edits;
+        fixed = apply_fixes(fixed, *current);
+        findings = lint::check_text(fixed);
+        current = &findings;
+    }
     if (mode == FixMode::Diff) {
         result.diff = unified_diff(file.name, file.text, fixed);
         return result;
@@ -189,7 +201,7 @@ FileFix fix_file(FixMode mode, std::string_view path, FileReport& file) {
         }
     }
     file.text = std::move(fixed);
-    file.findings = lint::check_text(file.text);
+    file.findings = std::move(findings);
     return result;
 }
 

@@ -24,9 +24,12 @@ FIXES = [
     ("config = { a = 'é', Mean_Values = [1], std_value = [2] }\n",
      "config = { a = 'é', mean_values = [1], std_values = [2] }\n", [(1, 12, "unknown-key", None)]),
     ("\ufeff[config]\r\n\t\"Mean_Values\" = [1] # é\r\n", "\ufeff[config]\r\n\tmean_values = [1] # é\r\n", []),
-    # A key naming a table may be written again in another header: not renamed.
-    ("[config.Mean_Values]\n[Config]\n", None,
-     [(1, 9, "unknown-key", "mean_values"), (2, 2, "unknown-section", "config")]),
+    ("[Config]\nmean_value = [1]\nx.y = 1\n[Buld]\n", "[config]\nmean_values = [1]\nx.y = 1\n[build]\n",
+     [(3, 1, "unknown-key", None)]),
+    # A key naming a table may be written again in another header or dotted key: not renamed.
+    ("[Config]\n[Config.x]\n", None, [(1, 2, "unknown-section", "config")]),
+    ("[Config]\na.b = 1\n[Config.a.c]\n", None, [(1, 2, "unknown-section", "config")]),
+    ("[[Config]]\n", None, [(1, 3, "unknown-section", "config")]),
     ("[config]\nmean_value.a = 1\n", None, [(2, 1, "unknown-key", "mean_values")]),
 ]
 
