@@ -10,7 +10,9 @@
 //   - the summary opens with its banner and is well-formed UTF-8;
 //   - `vora-config check` finds an error exactly when loading fails, with
 //     loading's message, every finding's span lies in the text, and its
-//     report is well-formed UTF-8.
+//     report is well-formed UTF-8;
+//   - the edits of `check --fix` lie in the text apart from each other, and
+//     the fixed text still reads as TOML (no rename makes a duplicate key).
 // Anything thrown out of the loader or the renderers is a fault: the module
 // would report it as an internal error.
 
@@ -19,6 +21,7 @@
 #include <string_view>
 #include <variant>
 
+#include "cli/fix.hpp"
 #include "cli/report.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
@@ -51,6 +54,18 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
         }
     }
     require(errors == (err ? 1u : 0u), "check and loading disagree on whether the file loads");
+    std::size_t fixed_until = 0;
+    for (const vora::lint::Finding& finding : report.findings) {
+        if (!finding.fix) continue;
+        require(fixed_until <= finding.fix->begin && finding.fix->begin < finding.fix->end &&
+                    finding.fix->end <= text.size(),
+                "fixes overlap, are empty or lie outside the text");
+        fixed_until = finding.fix->end;
+    }
+    if (fixed_until > 0) {
+        const std::string fixed = vora::cli::apply_fixes(text, report.findings);
+        require(std::holds_alternative<vora::toml::Document>(vora::toml::parse(fixed)), "a fix breaks the TOML");
+    }
     const std::string shown = vora::cli::format_text({report});
     require(fuzz::valid_utf8(shown), "check report is not UTF-8");
     sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::format_json({report})) +

@@ -7,8 +7,8 @@
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
+#include <algorithm>
 #include <exception>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -116,7 +116,9 @@ int check(const std::vector<std::string_view>& args) {
     std::vector<cli::FileReport> files;
     bool failed = false;
     std::string diffs;
-    std::optional<std::string> fixed_stdin;
+    // With the fixed text of standard input on standard output, the findings go to standard error.
+    const bool fixes_stdin = fix == cli::FixMode::Fix && std::find(paths.begin(), paths.end(), "-") != paths.end();
+    std::string fixed_stdin;
     for (const std::string_view path : paths) {
         cli::FileReport& file = files.emplace_back();
         file.name = path == "-" ? "<stdin>" : std::string(path);
@@ -130,7 +132,11 @@ int check(const std::vector<std::string_view>& args) {
             cli::FileFix fixed = cli::fix_file(fix, path, file);
             diffs += fixed.diff;
             failed = failed || !fixed.diff.empty();
-            if (fixed.fixed_text) fixed_stdin = std::move(fixed.fixed_text);
+            if (fixed.fixed_text) fixed_stdin += *fixed.fixed_text;
+            if (fix == cli::FixMode::Fix && fixed.edits > 0) {
+                err("vora-config: " + file.name + ": renamed " + std::to_string(fixed.edits) +
+                    (fixed.edits == 1 ? " key\n" : " keys\n"));
+            }
         }
         for (const lint::Finding& finding : file.findings) {
             failed = failed || finding.severity == lint::Severity::Error || strict;
@@ -140,9 +146,8 @@ int check(const std::vector<std::string_view>& args) {
         out(diffs);
         return failed ? 1 : 0;
     }
-    // With the fixed text of standard input on standard output, the findings go to standard error.
-    void (*report)(std::string_view) = fixed_stdin ? err : out;
-    if (fixed_stdin) out(*fixed_stdin);
+    void (*report)(std::string_view) = fixes_stdin ? err : out;
+    if (fixes_stdin) out(fixed_stdin);
     switch (format) {
         case cli::Format::Text: report(cli::format_text(files)); break;
         case cli::Format::Json: report(cli::format_json(files)); break;

@@ -63,7 +63,8 @@ def test_fix_replaces_the_link_target_whole_and_keeps_its_mode(cli, tmp_path):
     link.symlink_to(target)
     inode = target.stat().st_ino
     done = run(cli, "check", "--fix", str(link))
-    assert (done.returncode, done.stdout, done.stderr) == (0, b"1 file checked: 0 errors, 0 warnings\n", b"")
+    assert (done.returncode, done.stdout, done.stderr) == (0, b"1 file checked: 0 errors, 0 warnings\n",
+                                                               f"vora-config: {link}: renamed 1 key\n".encode())
     assert link.is_symlink() and os.readlink(link) == str(target)
     assert target.read_text() == "[config]\nmean_values = [1]\n"
     assert (target.stat().st_mode & 0o777, target.stat().st_ino != inode) == (0o640, True)
@@ -73,5 +74,6 @@ def test_fix_replaces_the_link_target_whole_and_keeps_its_mode(cli, tmp_path):
 def test_fix_of_standard_input_prints_the_fixed_text(cli):
     done = run(cli, "check", "--fix", "--format", "github", "-", stdin=b"[config]\nMEAN_VALUES = [1]\nx = 1\n")
     assert (done.returncode, done.stdout) == (0, b"[config]\nmean_values = [1]\nx = 1\n")
-    assert done.stderr == (b"::warning file=<stdin>,line=3,col=1,endLine=3,endColumn=2,"
+    assert done.stderr == (b"vora-config: <stdin>: renamed 1 key\n"
+                           b"::warning file=<stdin>,line=3,col=1,endLine=3,endColumn=2,"
                            b"title=vora-config unknown-key::unknown key `x` in [config]\n")
