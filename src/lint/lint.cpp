@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -233,9 +234,10 @@ private:
     // Two keys of a table renamed to one would make a duplicate: neither is
     // certain.
     void keep_distinct(const std::vector<Rename>& renames) {
+        std::map<std::string_view, std::size_t> count;
+        for (const Rename& rename : renames) ++count[rename.target];
         for (const Rename& rename : renames) {
-            const auto same = [&](const Rename& r) { return r.target == rename.target; };
-            if (std::count_if(renames.begin(), renames.end(), same) > 1) out_[rename.finding].fix.reset();
+            if (count[rename.target] > 1) out_[rename.finding].fix.reset();
         }
     }
 
