@@ -136,6 +136,8 @@ std::optional<std::string> replace_file(const std::string& path, std::string_vie
     const std::string target(resolved);
     struct stat old {};
     if (::stat(target.c_str(), &old) != 0) return error_text("read the mode of", target);
+    // A device or a pipe is not replaced by a file.
+    if (!S_ISREG(old.st_mode)) return "cannot replace " + target + ": not a regular file";
     const std::size_t slash = target.rfind('/');
     std::string temporary =
         target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".vora-config-fix.XXXXXX";
