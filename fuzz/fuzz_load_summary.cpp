@@ -10,7 +10,9 @@
 //   - the summary opens with its banner and is well-formed UTF-8;
 //   - `vora-config check` finds an error exactly when loading fails, one of
 //     them with loading's message and span, every finding's span (and
-//     related place) lies in the text, and its report is well-formed UTF-8.
+//     related place) lies in the text, and its report is well-formed UTF-8;
+//   - the edits of `check --fix` lie in the text apart from each other, and
+//     the fixed text still reads as TOML (no rename makes a duplicate key).
 // Anything thrown out of the loader or the renderers is a fault: the module
 // would report it as an internal error.
 
@@ -20,6 +22,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/fix.hpp"
 #include "cli/report.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
@@ -56,6 +59,18 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
     }
     require((errors > 0) == (err != nullptr), "check and loading disagree on whether the file loads");
     require(!err || loading_error_found, "check does not report loading's error");
+    std::size_t fixed_until = 0;
+    for (const vora::lint::Finding& finding : report.findings) {
+        if (!finding.fix) continue;
+        require(fixed_until <= finding.fix->begin && finding.fix->begin < finding.fix->end &&
+                    finding.fix->end <= text.size(),
+                "fixes overlap, are empty or lie outside the text");
+        fixed_until = finding.fix->end;
+    }
+    if (fixed_until > 0) {
+        const std::string fixed = vora::cli::apply_fixes(text, report.findings);
+        require(std::holds_alternative<vora::toml::Document>(vora::toml::parse(fixed)), "a fix breaks the TOML");
+    }
     const std::string shown = vora::cli::render(vora::cli::Format::Text, {report});
     require(fuzz::valid_utf8(shown), "check report is not UTF-8");
     sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::render(vora::cli::Format::Json, {report})) +

@@ -1,13 +1,14 @@
 // vora-config: checks, explains and describes configuration files from the
 // command line, with the same core as the module.
 //
-//   vora-config check [--strict] [--quiet] [--format text|json|github|sarif]
-//                     [--color auto|always|never] FILE...
+//   vora-config check [--strict] [--quiet] [--fix] [--diff]
+//                     [--format text|json|github|sarif] [--color auto|always|never] FILE...
 //   vora-config explain FILE
 //   vora-config schema
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <optional>
@@ -17,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/fix.hpp"
 #include "cli/report.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
@@ -34,8 +36,8 @@ namespace {
 using namespace vora;
 
 constexpr std::string_view kUsage =
-    "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]\n"
-    "                         [--color auto|always|never] FILE...\n"
+    "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
+    "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
     "       vora-config explain FILE\n"
     "       vora-config schema\n"
     "       vora-config COMMAND --help | --help | --version\n";
@@ -54,8 +56,8 @@ constexpr std::string_view kHelp =
     "2 on a usage error\n";
 
 constexpr std::string_view kCheckHelp =
-    "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]\n"
-    "                         [--color auto|always|never] FILE...\n"
+    "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
+    "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
     "\n"
     "Loads each file as the converter front end does and reports, in file order, every error that\n"
     "stops it loading (a file that is not TOML gets its one syntax error), warnings for keys and\n"
@@ -70,6 +72,12 @@ constexpr std::string_view kCheckHelp =
     "  --color WHEN        colours in the text format: auto (the default: on a terminal, unless\n"
     "                      NO_COLOR is set), always or never\n"
     "  -q, --quiet         print only the closing summary line\n"
+    "  --fix               rename in place each unknown key whose intended key is certain (a case-only\n"
+    "                      difference, or the one nearest key of its table when that is not set there),\n"
+    "                      then report what is left; with FILE -, print the fixed text and report on\n"
+    "                      standard error\n"
+    "  --diff              print a unified diff of what --fix would change and write nothing (exit\n"
+    "                      status 1 when there is something to change)\n"
     "  -h, --help          print this help\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
@@ -125,6 +133,7 @@ bool color_wanted() {
 int check(const std::vector<std::string_view>& args) {
     bool strict = false;
     bool quiet = false;
+    cli::FixMode fix = cli::FixMode::Off;
     cli::Format format = cli::Format::Text;
     enum class Color { Auto, Always, Never } color = Color::Auto;
     std::vector<std::string_view> paths;
@@ -139,6 +148,8 @@ int check(const std::vector<std::string_view>& args) {
             strict = true;
         } else if (arg == "--quiet" || arg == "-q") {
             quiet = true;
+        } else if (arg == "--fix" || arg == "--diff") {
+            if (fix != cli::FixMode::Diff) fix = arg == "--fix" ? cli::FixMode::Fix : cli::FixMode::Diff;
         } else if (const auto value = option_value("--format", args, i)) {
             if (const auto* problem = std::get_if<std::string>(&*value)) {
                 return usage_error(*problem + ": text, json, github or sarif");
@@ -178,9 +189,14 @@ int check(const std::vector<std::string_view>& args) {
     const cli::RenderOptions render_options{
         color == Color::Always || (color == Color::Auto && format == cli::Format::Text && color_wanted()),
         VORA_VERSION};
+    // --diff prints the diffs alone; with the fixed text of standard input
+    // on standard output, the findings go to standard error.
+    const bool diff_only = fix == cli::FixMode::Diff;
+    const bool fixes_stdin = fix == cli::FixMode::Fix && std::find(paths.begin(), paths.end(), "-") != paths.end();
     const auto renderer = cli::make_renderer(format, render_options);
     // Each file's findings are written before the next file is read.
-    cli::Output output([](std::string_view bytes) { out(bytes); });
+    cli::Output output([fixes_stdin](std::string_view bytes) { fixes_stdin ? err(bytes) : out(bytes); });
+    quiet = quiet || diff_only;
     if (!quiet) renderer->begin(output);
     cli::Totals totals;
     bool failed = false;
@@ -194,6 +210,17 @@ int check(const std::vector<std::string_view>& args) {
         } else {
             text = std::move(std::get<std::string>(read));
             findings = lint::check_text(text);
+            const std::string_view name = path == "-" ? "<stdin>" : path;
+            const cli::FileFix fixed = cli::fix_file(fix, path, name, text, findings);
+            if (!fixed.diff.empty()) {
+                out(fixed.diff);
+                failed = true;
+            }
+            if (fixed.fixed_text) out(*fixed.fixed_text);
+            if (fix == cli::FixMode::Fix && fixed.edits > 0) {
+                err("vora-config: " + std::string(name) + ": renamed " + std::to_string(fixed.edits) +
+                    (fixed.edits == 1 ? " key\n" : " keys\n"));
+            }
         }
         ++totals.files;
         for (const lint::Finding& finding : findings) {
@@ -205,8 +232,10 @@ int check(const std::vector<std::string_view>& args) {
             output.flush();
         }
     }
-    if (quiet) {
-        out(cli::summary_line(totals));
+    if (diff_only) {
+        // the diffs are the whole output
+    } else if (quiet) {
+        (fixes_stdin ? err : out)(cli::summary_line(totals));
     } else {
         renderer->end(totals, output);
         output.flush();

@@ -393,8 +393,9 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 8> kRules{{
+constexpr std::array<Rule, 9> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
+    {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
     {lint::kLoadError, "A value does not map onto the configuration, so the file does not load"},
     {lint::kUnknownSection, "A section the configuration does not have"},

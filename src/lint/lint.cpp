@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -108,6 +109,66 @@ std::string join_path(const std::vector<std::string>& path) {
     return out;
 }
 
+// The byte offset of a position in the document's text: the first
+// character boundary at or after which the position is reached.
+std::size_t byte_offset(const toml::Document& document, toml::Position at) {
+    const std::string_view text = document.text();
+    const auto before = [&](std::size_t offset) {
+        const toml::Position p = document.position(static_cast<std::uint32_t>(offset));
+        return p.line != at.line ? p.line < at.line : p.column < at.column;
+    };
+    std::size_t low = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::size_t high = text.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (before(middle)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    while (low < text.size() && (static_cast<unsigned char>(text[low]) & 0xC0) == 0x80) ++low;
+    return low;
+}
+
+// The edit that writes `replacement` in place of the key as written.
+Edit key_edit(const toml::Member& member, std::string replacement) {
+    const toml::Span span = member.key_span();
+    return Edit{byte_offset(*member.doc, span.begin), byte_offset(*member.doc, span.end), std::move(replacement)};
+}
+
+// Whether the value at `offset` is written as `key = value`.
+bool after_equals(std::string_view text, std::size_t offset) {
+    while (offset > 0 && (text[offset - 1] == ' ' || text[offset - 1] == '\t')) --offset;
+    return offset > 0 && text[offset - 1] == '=';
+}
+
+// Whether the member's key is written in one place only, the one the reader
+// keeps: as `key = value` (an inline table included), or in the [header] of
+// a table that no header further on names again. (Dotted keys and arrays of
+// tables may write a key many times.)
+bool written_once(const toml::Member& member) {
+    const std::string_view text = member.doc->text();
+    const std::size_t table = member.value.offset();
+    if (after_equals(text, table)) return true;
+    if (!member.value.is_table() || text[table] != '[') return false;
+    const std::size_t key = byte_offset(*member.doc, member.key_span().begin);
+    if (table > key || text.substr(table, key - table).find('\n') != std::string_view::npos) return false;
+    // The table's keys, and those of its dotted keys' tables, all written
+    // in bodies: a [header] among them would name the key again.
+    std::vector<toml::Table> pending{member.value.as_table()};
+    while (!pending.empty()) {
+        const toml::Table below = pending.back();
+        pending.pop_back();
+        for (const toml::Member m : below) {
+            if (after_equals(text, m.value.offset())) continue;
+            if (!m.value.is_table() || m.value.offset() != byte_offset(*m.doc, m.key_span().begin)) return false;
+            pending.push_back(m.value.as_table());
+        }
+    }
+    return true;
+}
+
 std::string join(const std::vector<std::string_view>& items) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -117,19 +178,28 @@ std::string join(const std::vector<std::string_view>& items) {
     return out;
 }
 
+// A fix made for an unknown key: the finding that carries it and the key
+// it renames to.
+struct Rename {
+    std::size_t finding;
+    std::string_view target;
+};
+
 class Linter {
 public:
     explicit Linter(std::vector<Finding>& out) : out_(out) {}
 
     void root(toml::Table table) {
+        std::vector<Rename> renames;
         for (const toml::Member member : table) {
             const bool known = any_field<Configuration>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
                 section<decltype(f)>(f.key, member.value);
                 return true;
             });
-            if (!known) unknown_section(member);
+            if (!known) unknown_section(table, member, renames);
         }
+        keep_distinct(renames);
     }
 
 private:
@@ -142,18 +212,43 @@ private:
         out_.push_back(Finding{Severity::Warning, code, std::move(message), std::move(suggestion), span});
     }
 
-    void unknown_section(const toml::Member& member) {
+    // A section name is renamed when its value is a table (a section's
+    // form), on the terms of unknown_key.
+    void unknown_section(const toml::Table& root, const toml::Member& member, std::vector<Rename>& renames) {
         const bool table = table_like(member.value);
+        const std::vector<std::string_view>& names = section_names();
         std::optional<Hint> hint;
-        if (const auto near = nearest(member.key, section_names())) {
-            const std::string_view name = section_names()[*near];
-            hint = did_you_mean(table ? header(name) : backticked(name), name);
+        const std::optional<std::size_t> single = single_nearest(member.key, names);
+        const std::optional<std::size_t> near = single ? single : nearest(member.key, names);
+        if (near) {
+            hint = did_you_mean(table ? header(names[*near]) : backticked(names[*near]), names[*near]);
         } else if (const auto other = section_with_key(member.key, {})) {
             hint = key_of(*other);
         }
         warn(table ? kUnknownSection : kUnknownKey,
              table ? "unknown section " + header(member.key) : "unknown key " + backticked(member.key) + " at the top level",
              member.key_span(), std::move(hint));
+        if (single && member.value.is_table()) rename(root, member, names[*single], renames);
+    }
+
+    // Makes the last finding's fix: `member`'s key renamed to `target`,
+    // unless `target` is set in the table already or the key may be written
+    // in more places than the one the reader keeps.
+    void rename(const toml::Table& table, const toml::Member& member, std::string_view target,
+                std::vector<Rename>& renames) {
+        if (table.get(target) || !written_once(member)) return;
+        out_.back().fix = key_edit(member, key_text(target));
+        renames.push_back(Rename{out_.size() - 1, target});
+    }
+
+    // Two keys of a table renamed to one would make a duplicate: neither is
+    // certain.
+    void keep_distinct(const std::vector<Rename>& renames) {
+        std::map<std::string_view, std::size_t> count;
+        for (const Rename& rename : renames) ++count[rename.target];
+        for (const Rename& rename : renames) {
+            if (count[rename.target] > 1) out_[rename.finding].fix.reset();
+        }
     }
 
     // A section written as a table; other forms are left to loading.
@@ -161,7 +256,9 @@ private:
     void section(std::string_view name, toml::Value value) {
         using Record = section_record_t<Field>;
         if (!value.is_table()) return;
-        for (const toml::Member member : value.as_table()) {
+        const toml::Table table = value.as_table();
+        std::vector<Rename> renames;
+        for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const bool known = any_field<Record>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
@@ -169,18 +266,25 @@ private:
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, member, known_keys<Field>());
+            if (!known) unknown_key(name, table, member, known_keys<Field>(), renames);
         }
+        keep_distinct(renames);
     }
 
     // The key meant: one of the same table in other letter case, a key of
     // another section, or the nearest of the same table.
-    void unknown_key(std::string_view section, const toml::Member& member,
-                     const std::vector<std::string_view>& keys) {
+    // The rename is certain, and made a fix, when the key differs in case
+    // only or is the single nearest (and not a key of another section).
+    void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
+                     const std::vector<std::string_view>& keys, std::vector<Rename>& renames) {
         std::optional<Hint> hint;
         std::optional<std::size_t> near = case_only(member.key, keys);
+        std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : section_with_key(member.key, section);
-        if (!near && !other) near = nearest(member.key, keys);
+        if (!near && !other) {
+            single = single_nearest(member.key, keys);
+            near = single ? single : nearest(member.key, keys);
+        }
         if (near) {
             hint = did_you_mean(backticked(keys[*near]), keys[*near]);
         } else if (other) {
@@ -188,6 +292,7 @@ private:
         }
         warn(kUnknownKey, "unknown key " + backticked(member.key) + " in " + header(section), member.key_span(),
              std::move(hint));
+        if (single) rename(table, member, keys[*single], renames);
     }
 
     // The value of a known key, checked against the key's limits (at the top

@@ -44,6 +44,7 @@ struct Finding {
 
 // Finding codes.
 inline constexpr std::string_view kReadError = "read-error";        // cannot be read, or not UTF-8
+inline constexpr std::string_view kWriteError = "write-error";      // --fix cannot write the fixed file
 inline constexpr std::string_view kParseError = "parse-error";      // not TOML 1.1.0
 inline constexpr std::string_view kLoadError = "load-error";        // TOML that does not map onto the records
 inline constexpr std::string_view kUnknownSection = "unknown-section";

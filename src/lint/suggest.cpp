@@ -75,4 +75,26 @@ std::optional<std::size_t> nearest(std::string_view word, std::span<const std::s
     return best;
 }
 
+std::optional<std::size_t> single_nearest(std::string_view word, std::span<const std::string_view> candidates) {
+    if (const auto same = case_only(word, candidates)) return same;
+    const std::size_t length = utf8::count_code_points(word);
+    const std::size_t limit = std::max<std::size_t>(1, length / 3);
+    std::optional<std::size_t> best;
+    std::size_t best_distance = limit + 1;
+    bool tied = false;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::size_t other = utf8::count_code_points(candidates[i]);
+        if ((length > other ? length - other : other - length) > std::min(limit, best_distance)) continue;
+        const std::size_t d = edit_distance(word, candidates[i]);
+        if (d < best_distance) {
+            best = i;
+            best_distance = d;
+            tied = false;
+        } else if (d == best_distance && best) {
+            tied = true;
+        }
+    }
+    return tied ? std::nullopt : best;
+}
+
 }  // namespace vora::lint

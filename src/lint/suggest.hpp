@@ -26,4 +26,8 @@ std::optional<std::size_t> case_only(std::string_view word, std::span<const std:
 // least 1) away, the first of equally near ones. Nothing when none is close.
 std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates);
 
+// nearest(), when no other candidate is as near to `word` as the one it
+// gives (a case-only match always is the one); nothing otherwise.
+std::optional<std::size_t> single_nearest(std::string_view word, std::span<const std::string_view> candidates);
+
 }  // namespace vora::lint

@@ -179,7 +179,7 @@ def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     (["check", "-"], b"[build]\ndataset = 1\n", 1),
     (["check"], None, 2),
     (["check", "--format", "xml", "EXAMPLE"], None, 2),
-    (["check", "--fix", "EXAMPLE"], None, 2),
+    (["check", "--fixes", "EXAMPLE"], None, 2),
     (["explain", "EXAMPLE", "EXAMPLE"], None, 2),
     (["lint", "EXAMPLE"], None, 2),
     ([], None, 2),
@@ -305,7 +305,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
 
 
 @pytest.mark.parametrize("args, first_line", [
-    (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--format text|json|github|sarif]"),
+    (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]"),
     (["explain", "-h"], "usage: vora-config explain FILE"),
     (["help", "schema"], "usage: vora-config schema"),
     (["check", "--quiet", "WARNED", "FAILING"], "2 files checked: 1 error, 1 warning"),
