@@ -1,9 +1,10 @@
 // The TOML 1.1.0 reader: one forward pass over the text, no recursion.
 //
 // Values are parsed with an explicit stack of open arrays and inline tables.
-// Spans are kept as byte offsets while reading; one walk over the text at the
-// end marks the line and column of every 256th byte, from which any offset's
-// position is found by reading at most one block.
+// Spans are kept as byte offsets while reading. The first position asked of
+// a document walks the text once to mark the line and column of every 256th
+// byte, from which any offset's position is found by reading at most one
+// block.
 
 #include <algorithm>
 #include <charconv>
@@ -196,26 +197,33 @@ void advance(const char* p, std::size_t from, std::size_t to, std::uint32_t& lin
 
 }  // namespace
 
-void Document::index_positions() {
+void Document::index_positions(std::vector<Mark>& marks) const {
     const std::size_t n = text_.size();
-    marks_.resize(n / block + 1);
+    marks.resize(n / block + 1);
     std::uint32_t line = 1;
     std::uint32_t column = 1;
     std::size_t at = first_;
-    for (std::size_t b = 0; b < marks_.size(); ++b) {
+    for (std::size_t b = 0; b < marks.size(); ++b) {
         const std::size_t base = std::max<std::size_t>(b * block, first_);
         advance(text_.data(), at, base, line, column);
         at = base;
-        marks_[b] = Mark{line, column};
+        marks[b] = Mark{line, column};
     }
 }
 
+const std::vector<Document::Mark>& Document::marks() const {
+    std::call_once(marks_->made, [this] { index_positions(marks_->marks); });
+    return marks_->marks;
+}
+
 Position Document::position(std::uint32_t offset) const {
+    if (!marks_) return Position{};
+    const std::vector<Mark>& marks = this->marks();
     const std::size_t b = offset / block;
-    if (b >= marks_.size()) return Position{};
+    if (b >= marks.size()) return Position{};
     const std::size_t base = std::max<std::size_t>(b * block, first_);
-    std::uint32_t line = marks_[b].line;
-    std::uint32_t column = marks_[b].column;
+    std::uint32_t line = marks[b].line;
+    std::uint32_t column = marks[b].column;
     if (offset > base) advance(text_.data(), base, offset, line, column);
     return Position{line, column};
 }
@@ -1496,7 +1504,7 @@ void Parser::run() {
         }
     }
     node(root).end = static_cast<std::uint32_t>(n_);
-    doc_.index_positions();
+    doc_.marks_ = std::make_shared<Document::Marks>();
 }
 
 Result parse(std::string_view text, const Options& options) {
