@@ -7,6 +7,7 @@
 // block.
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -281,6 +282,49 @@ struct Classes {
 };
 constexpr Classes classes;
 
+// The first byte at or after `i` that a single-line string does not take as
+// it stands: its closing `quote`, a backslash in a basic string, a control
+// character other than tab, or a byte of a multi-byte character. Eight
+// bytes at a time while none of them is one.
+template <char quote>
+std::size_t plain_run_end(const unsigned char* p, std::size_t i, std::size_t n) {
+    constexpr bool basic = quote == '"';
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const auto taken = [](unsigned char c) {
+        const std::uint8_t cls = classes.c[c];
+        return cls == plain || cls == (basic ? cls_apostrophe : cls_quote) || (!basic && cls == cls_backslash);
+    };
+    for (;;) {
+        if constexpr (std::endian::native == std::endian::little) {
+            while (i + 8 <= n) {
+                std::uint64_t w;
+                std::memcpy(&w, p + i, 8);
+                // Per byte, the top bit is set where the byte is at least
+                // 0x80, below 0x20, DEL, the quote or (basic) a backslash.
+                // Only the lowest flag is exact, and only it is read.
+                // (A byte of the quote or the backslash xored away is zero,
+                // and its top bit is the byte's own.)
+                const std::uint64_t q = w ^ (ones * static_cast<unsigned char>(quote));
+                std::uint64_t low = (w - ones * 0x20) | (q - ones);
+                if constexpr (basic) low |= (w ^ (ones * static_cast<unsigned char>('\\'))) - ones;
+                const std::uint64_t stops = ((low & ~w) | (w + ones) | w) & highs;
+                if (stops) {
+                    i += static_cast<std::size_t>(std::countr_zero(stops)) >> 3;
+                    break;
+                }
+                i += 8;
+            }
+        }
+        if (i + 8 > n) {
+            while (i < n && taken(p[i])) ++i;
+            return i;
+        }
+        if (!taken(p[i])) return i;
+        ++i;  // a tab
+    }
+}
+
 std::string hex4(unsigned v) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string s = "U+";
@@ -363,8 +407,11 @@ private:
 
     // -- whitespace, comments, newlines --------------------------------------
     char peek(std::size_t i) const { return i < n_ ? s_[i] : '\0'; }
-    void skip_ws() {
-        while (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+    void skip_ws() { pos_ = ws_end(pos_); }
+    std::size_t ws_end(std::size_t i) const {
+        const char* s = s_.data();
+        while (i < n_ && (s[i] == ' ' || s[i] == '\t')) ++i;
+        return i;
     }
     // A comment from its `#` to the end of the line (not included).
     void skip_comment() {
@@ -416,11 +463,24 @@ private:
     // Whitespace, comments and line breaks, as allowed inside arrays and
     // inline tables.
     void skip_ws_comments_newlines() {
+        const char* s = s_.data();
+        std::size_t i = pos_;
         for (;;) {
-            skip_ws();
-            if (pos_ < n_ && s_[pos_] == '#') skip_comment();
-            if (!newline()) return;
+            i = ws_end(i);
+            if (i >= n_) break;
+            if (s[i] == '\n') {
+                ++i;
+            } else if (s[i] == '#') {
+                pos_ = i;
+                skip_comment();  // up to a line break or the end
+                i = pos_;
+            } else if (s[i] == '\r' && i + 1 < n_ && s[i + 1] == '\n') {
+                i += 2;
+            } else {
+                break;
+            }
         }
+        pos_ = i;
     }
     // The end of an expression line: optional whitespace and comment, then a
     // line break or the end of the text.
@@ -734,14 +794,11 @@ NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
     bool escaped = false;
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     for (;;) {
-        while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+        pos_ = plain_run_end<'"'>(p, pos_, n_);
         if (pos_ >= n_) fail(begin, "unterminated string: expected `\"` before the end of the file", n_);
         const std::uint8_t cls = classes.c[p[pos_]];
         if (cls == cls_quote) break;
-        if (cls == cls_apostrophe) {
-            if (escaped) scratch_ += '\'';
-            ++pos_;
-        } else if (cls == cls_high) {
+        if (cls == cls_high) {
             const std::size_t len = utf8_length(s_, pos_);
             if (!len) bad_utf8(pos_);
             if (escaped) scratch_.append(s_.substr(pos_, len));
@@ -760,7 +817,7 @@ NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
         if (escaped) {
             // Copy the plain run that follows in one piece.
             const std::size_t from = pos_;
-            while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+            pos_ = plain_run_end<'"'>(p, pos_, n_);
             scratch_.append(s_.substr(from, pos_ - from));
         }
     }
@@ -780,9 +837,7 @@ NodeId Parser::parse_literal_string(bool as_key, Segment* key) {
     const std::size_t content = pos_;
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     for (;;) {
-        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_quote ||
-                             classes.c[p[pos_]] == cls_backslash))
-            ++pos_;
+        pos_ = plain_run_end<'\''>(p, pos_, n_);
         if (pos_ >= n_) fail(begin, "unterminated string: expected `'` before the end of the file", n_);
         const std::uint8_t cls = classes.c[p[pos_]];
         if (cls == cls_apostrophe) break;
@@ -903,11 +958,11 @@ NodeId Parser::parse_scalar() {
     const std::size_t begin = pos_;
     const char c = peek(pos_);
     if (c == '"') {
-        if (s_.substr(pos_, 3) == "\"\"\"") return parse_multiline('"');
+        if (peek(pos_ + 1) == '"' && peek(pos_ + 2) == '"') return parse_multiline('"');
         return parse_basic_string(false, nullptr);
     }
     if (c == '\'') {
-        if (s_.substr(pos_, 3) == "'''") return parse_multiline('\'');
+        if (peek(pos_ + 1) == '\'' && peek(pos_ + 2) == '\'') return parse_multiline('\'');
         return parse_literal_string(false, nullptr);
     }
     if (c == 't' && s_.substr(pos_, 4) == "true") {
