@@ -555,6 +555,7 @@ private:
     // document's buffer.
     std::pair<std::uint32_t, std::uint32_t> keep(std::size_t content, std::size_t content_end, bool copied);
     NodeId parse_number_or_date();
+    NodeId plain_decimal(std::size_t begin);
     NodeId parse_date_time(std::size_t begin, bool date);
     NodeId string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length);
 
@@ -686,7 +687,10 @@ void Parser::read_simple_key(std::string_view context) {
         if (s_.substr(pos_, 3) == "'''") fail(pos_, "a key may not be a multi-line string", pos_ + 3);
         parse_literal_string(true, &k);
     } else {
-        while (pos_ < n_ && bare_key_chars.c[static_cast<unsigned char>(s_[pos_])]) ++pos_;
+        const char* s = s_.data();
+        std::size_t i = begin;
+        while (i < n_ && bare_key_chars.c[static_cast<unsigned char>(s[i])]) ++i;
+        pos_ = i;
         if (pos_ == begin) {
             const auto b = static_cast<unsigned char>(peek(pos_));
             if (b >= 0x80 || b == '+')
@@ -712,16 +716,10 @@ void Parser::read_key(std::string_view context) {
     keys_.clear();
     for (;;) {
         read_simple_key(keys_.empty() ? context : "a key after `.`");
-        const std::size_t save = pos_;
         skip_ws();
-        if (peek(pos_) == '.') {
-            ++pos_;
-            skip_ws();
-            continue;
-        }
-        pos_ = save;
+        if (peek(pos_) != '.') return;
+        ++pos_;
         skip_ws();
-        return;
     }
 }
 
@@ -981,6 +979,63 @@ NodeId Parser::parse_scalar() {
     expected(pos_, "a value");
 }
 
+// The common numbers without going through the general reading: digits
+// without sign or underscores, of at most 18 significant digits, with an
+// optional fraction and exponent, whose value is exact as an integer or
+// takes one correctly rounded operation as a double (the mantissa below
+// 2^53, the power of ten at most 22). Anything else is left to the general
+// reading (no_node), and so is every error.
+NodeId Parser::plain_decimal(std::size_t begin) {
+    const char* s = s_.data();
+    const std::size_t n = n_;
+    std::size_t j = begin;
+    std::uint64_t mantissa = 0;
+    unsigned digits = 0;
+    while (j < n && is_digit(s[j])) mantissa = mantissa * 10 + static_cast<unsigned>(s[j++] - '0');
+    digits = static_cast<unsigned>(j - begin);
+    if (digits == 0 || (s[begin] == '0' && digits > 1)) return no_node;
+    int exponent = 0;
+    bool is_float = false;
+    if (j < n && s[j] == '.') {
+        is_float = true;
+        const std::size_t fraction = ++j;
+        while (j < n && is_digit(s[j])) mantissa = mantissa * 10 + static_cast<unsigned>(s[j++] - '0');
+        if (j == fraction) return no_node;
+        digits += static_cast<unsigned>(j - fraction);
+        exponent = -static_cast<int>(j - fraction);
+    }
+    if (digits > 18) return no_node;
+    if (j < n && (s[j] == 'e' || s[j] == 'E')) {
+        is_float = true;
+        ++j;
+        const bool minus = j < n && s[j] == '-';
+        if (j < n && (s[j] == '-' || s[j] == '+')) ++j;
+        const std::size_t first = j;
+        int written = 0;
+        while (j < n && is_digit(s[j]) && j - first < 4) written = written * 10 + (s[j++] - '0');
+        if (j == first) return no_node;
+        exponent += minus ? -written : written;
+    }
+    if (j < n) {
+        const char d = s[j];
+        if (d != ' ' && d != '\t' && d != '\n' && d != '\r' && d != ',' && d != ']' && d != '}' && d != '#') return no_node;
+    }
+    if (!is_float) {
+        const NodeId id = new_node(Type::Integer, span(begin, j));
+        node(id).v.u = mantissa;
+        pos_ = j;
+        return id;
+    }
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return no_node;
+    const double m = static_cast<double>(mantissa);
+    const NodeId id = new_node(Type::Float, span(begin, j));
+    node(id).v.f = exponent < 0 ? m / powers[-exponent] : m * powers[exponent];
+    pos_ = j;
+    return id;
+}
+
 NodeId Parser::parse_number_or_date() {
     const std::size_t begin = pos_;
     // Date-times start with four digits and `-`, times with two and `:`.
@@ -989,6 +1044,7 @@ NodeId Parser::parse_number_or_date() {
         return parse_date_time(begin, true);
     if (begin + 2 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && s_[begin + 2] == ':')
         return parse_date_time(begin, false);
+    if (const NodeId id = plain_decimal(begin); id != no_node) return id;
 
     std::size_t i = begin;
     bool negative = false;
@@ -1424,20 +1480,42 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
 }
 
 void Parser::key_value() {
-    read_key("a key");
-    if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+    // Most keys are one bare word and `=`: read here, with nothing to check
+    // that read_key would.
+    const char* s = s_.data();
+    std::size_t i = pos_;
+    while (i < n_ && bare_key_chars.c[static_cast<unsigned char>(s[i])]) ++i;
+    const std::size_t after = ws_end(i);
+    if (i > pos_ && after < n_ && s[after] == '=') {
+        keys_.clear();
+        keys_.push_back(Segment{static_cast<std::uint32_t>(pos_), static_cast<std::uint32_t>(i - pos_), pos_, i});
+        pos_ = after;
+    } else {
+        read_key("a key");
+        if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+    }
     ++pos_;
     skip_ws();
-    std::uint32_t depth = 0;
-    const NodeId holder = dotted_parent(current_, current_depth_, &depth, true);
+    std::uint32_t depth = current_depth_;
+    const NodeId holder = keys_.size() == 1 ? current_ : dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
     if (find(holder, name(last), &tag) != no_node)
         fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
     const std::uint32_t entry = add_entry(holder, last, no_node, tag);
-    pending_.clear();
-    const NodeId value = parse_value(depth + 1);
+    NodeId value;
+    if (const char c = peek(pos_); c == '[' || c == '{') {
+        pending_.clear();
+        value = parse_value(depth + 1);
+    } else {
+        value = parse_scalar();
+    }
     doc_.entries_[entry].value = value;
+    // The end of the line, most often right here.
+    if (pos_ < n_ && s[pos_] == '\n') {
+        ++pos_;
+        return;
+    }
     end_of_line("the value");
 }
 
