@@ -34,7 +34,15 @@ template <std::size_t N>
 std::size_t fold_into(std::string_view text, Scratch<char32_t, N>& buffer, char32_t*& out) {
     out = buffer.get(text.size());
     std::size_t n = 0;
-    for (std::size_t i = 0; i < text.size();) out[n++] = fold(utf8::next(text, i));
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out[n++] = fold(c);
+            ++i;
+        } else {
+            out[n++] = utf8::next(text, i);  // folds to itself
+        }
+    }
     return n;
 }
 

@@ -180,18 +180,26 @@ void advance(const char* p, std::size_t from, std::size_t to, std::uint32_t& lin
             column += (c & 0xC0) != 0x80;
         }
     };
-    // Eight bytes at a time while they hold neither a line feed nor a
-    // non-ASCII byte.
+    // Eight ASCII bytes at a time.
+    constexpr std::uint64_t lows = ~highs;
     while (i + 8 <= to) {
         std::uint64_t w;
         std::memcpy(&w, p + i, 8);
-        const std::uint64_t feeds = w ^ (ones * '\n');
-        if (((feeds - ones) & ~feeds & highs) == 0 && (w & highs) == 0) {
-            column += 8;
-            i += 8;
-        } else {
+        if ((w & highs) != 0 || std::endian::native != std::endian::little) {
             for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
+            continue;
         }
+        // The top bit of each line feed, exactly.
+        const std::uint64_t feeds = w ^ (ones * '\n');
+        const std::uint64_t marks = ~(((feeds & lows) + lows) | feeds | lows);
+        if (marks == 0) {
+            column += 8;
+        } else {
+            line += static_cast<std::uint32_t>(std::popcount(marks));
+            // The bytes after the last line feed of the eight.
+            column = 1 + 7 - static_cast<std::uint32_t>((63 - std::countl_zero(marks)) >> 3);
+        }
+        i += 8;
     }
     for (; i < to; ++i) step(i);
 }
@@ -227,6 +235,16 @@ Position Document::position(std::uint32_t offset) const {
     std::uint32_t column = marks[b].column;
     if (offset > base) advance(text_.data(), base, offset, line, column);
     return Position{line, column};
+}
+
+Span Document::span_of(std::uint32_t begin, std::uint32_t end) const {
+    const Position from = position(begin);
+    // The end, most often a few bytes on the same line, walked to from the start.
+    if (!marks_ || begin < first_ || end < begin || end - begin > block || end > text_.size())
+        return Span{from, position(end)};
+    Position to = from;
+    advance(text_.data(), begin, end, to.line, to.column);
+    return Span{from, to};
 }
 
 // ---------------------------------------------------------------------------

@@ -250,7 +250,7 @@ public:
 
     // The position of a byte offset of the text (at a character boundary).
     Position position(std::uint32_t offset) const;
-    Span span_of(std::uint32_t begin, std::uint32_t end) const { return Span{position(begin), position(end)}; }
+    Span span_of(std::uint32_t begin, std::uint32_t end) const;
 
 private:
     friend class Value;
