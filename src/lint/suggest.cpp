@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -113,26 +114,50 @@ std::optional<std::size_t> nearest(std::string_view word, std::span<const std::s
     const std::size_t n = fold_into(word, word_buffer, folded);
     const std::size_t length = utf8::count_code_points(word);
     const std::size_t limit = std::max<std::size_t>(1, length / 3);
-    // The word's letters counted by the low seven bits of each code point
-    // (exact for ASCII; other letters may share a count, which only lowers
-    // the bound below).
-    std::array<std::int32_t, 128> counts{};
-    for (std::size_t i = 0; i < n; ++i) ++counts[folded[i] & 127];
+    // The letters of an ASCII word (lower-cased): which, and how often.
+    const bool ascii_word = std::all_of(word.begin(), word.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    std::array<std::uint64_t, 2> letters{};
+    std::array<std::uint32_t, 128> counts{};
+    if (ascii_word) {
+        for (std::size_t i = 0; i < n; ++i) {
+            letters[folded[i] >> 6] |= std::uint64_t{1} << (folded[i] & 63);
+            ++counts[folded[i]];
+        }
+    }
     std::optional<std::size_t> best;
     std::size_t best_distance = limit + 1;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // Each edit changes the length by at most one, and takes away at
-        // most one letter of either text that the other lacks: both bound
-        // the distance from below, and a candidate they put no nearer than
-        // the best so far is not measured.
-        const std::size_t other = utf8::count_code_points(candidates[i]);
+        // Each edit changes the length by at most one, and brings in or
+        // takes away at most one letter that only one of the texts has:
+        // these bound the distance from below, and a candidate they put no
+        // nearer than the best so far is not measured.
+        const std::string_view text = candidates[i];
+        const std::size_t other = utf8::count_code_points(text);
         if ((length > other ? length - other : other - length) >= best_distance) continue;
+        if (ascii_word) {
+            std::array<std::uint64_t, 2> seen{};
+            std::size_t foreign = 0;  // letters of the candidate the word lacks
+            std::size_t j = 0;
+            for (; j < text.size() && foreign < best_distance; ++j) {
+                const auto c = static_cast<unsigned char>(text[j]);
+                if (c >= 0x80) break;
+                const char32_t f = fold(c);
+                const std::uint64_t bit = std::uint64_t{1} << (f & 63);
+                foreign += (letters[f >> 6] & bit) == 0;
+                seen[f >> 6] |= bit;
+            }
+            if (foreign >= best_distance) continue;
+            if (j == text.size()) {
+                std::size_t missing = 0;  // letters of the word the candidate lacks
+                for (std::size_t half = 0; half < 2; ++half) {
+                    for (std::uint64_t bits = letters[half] & ~seen[half]; bits != 0; bits &= bits - 1)
+                        missing += counts[half * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
+                }
+                if (missing >= best_distance) continue;
+            }
+        }
         char32_t* candidate;
-        const std::size_t m = fold_into(candidates[i], candidate_buffer, candidate);
-        std::size_t shared = 0;
-        for (std::size_t j = 0; j < m; ++j) shared += counts[candidate[j] & 127]-- > 0;
-        for (std::size_t j = 0; j < m; ++j) ++counts[candidate[j] & 127];
-        if (std::max(n, m) - shared >= best_distance) continue;
+        const std::size_t m = fold_into(text, candidate_buffer, candidate);
         const std::size_t d = distance(folded, n, candidate, m, best_distance - 1, rows.get(3 * (m + 1)));
         if (d < best_distance) {
             best = i;
