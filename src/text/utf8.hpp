@@ -1,8 +1,10 @@
 // Small UTF-8 helpers shared by reading, loading and rendering.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -14,9 +16,17 @@ bool valid(std::string_view bytes);
 
 // Number of code points in valid UTF-8 text (counts lead bytes).
 inline std::size_t count_code_points(std::string_view text) {
-    std::size_t n = 0;
-    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
-    return n;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    std::size_t continuations = 0;
+    // Eight bytes at a time: a continuation byte has its top bit set and the next one clear.
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        continuations += static_cast<std::size_t>(std::popcount(w & ~(w << 1) & 0x8080808080808080ull));
+    }
+    for (; i < text.size(); ++i) continuations += (p[i] & 0xC0) == 0x80;
+    return text.size() - continuations;
 }
 
 inline constexpr char32_t replacement = 0xFFFD;

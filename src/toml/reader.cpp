@@ -1,11 +1,13 @@
 // The TOML 1.1.0 reader: one forward pass over the text, no recursion.
 //
 // Values are parsed with an explicit stack of open arrays and inline tables.
-// Spans are kept as byte offsets while reading; one walk over the text at the
-// end marks the line and column of every 256th byte, from which any offset's
-// position is found by reading at most one block.
+// Spans are kept as byte offsets while reading. The first position asked of
+// a document walks the text once to mark the line and column of every 256th
+// byte, from which any offset's position is found by reading at most one
+// block.
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -178,46 +180,71 @@ void advance(const char* p, std::size_t from, std::size_t to, std::uint32_t& lin
             column += (c & 0xC0) != 0x80;
         }
     };
-    // Eight bytes at a time while they hold neither a line feed nor a
-    // non-ASCII byte.
+    // Eight ASCII bytes at a time.
+    constexpr std::uint64_t lows = ~highs;
     while (i + 8 <= to) {
         std::uint64_t w;
         std::memcpy(&w, p + i, 8);
-        const std::uint64_t feeds = w ^ (ones * '\n');
-        if (((feeds - ones) & ~feeds & highs) == 0 && (w & highs) == 0) {
-            column += 8;
-            i += 8;
-        } else {
+        if ((w & highs) != 0 || std::endian::native != std::endian::little) {
             for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
+            continue;
         }
+        // The top bit of each line feed, exactly.
+        const std::uint64_t feeds = w ^ (ones * '\n');
+        const std::uint64_t marks = ~(((feeds & lows) + lows) | feeds | lows);
+        if (marks == 0) {
+            column += 8;
+        } else {
+            line += static_cast<std::uint32_t>(std::popcount(marks));
+            // The bytes after the last line feed of the eight.
+            column = 1 + 7 - static_cast<std::uint32_t>((63 - std::countl_zero(marks)) >> 3);
+        }
+        i += 8;
     }
     for (; i < to; ++i) step(i);
 }
 
 }  // namespace
 
-void Document::index_positions() {
+void Document::index_positions(std::vector<Mark>& marks) const {
     const std::size_t n = text_.size();
-    marks_.resize(n / block + 1);
+    marks.resize(n / block + 1);
     std::uint32_t line = 1;
     std::uint32_t column = 1;
     std::size_t at = first_;
-    for (std::size_t b = 0; b < marks_.size(); ++b) {
+    for (std::size_t b = 0; b < marks.size(); ++b) {
         const std::size_t base = std::max<std::size_t>(b * block, first_);
         advance(text_.data(), at, base, line, column);
         at = base;
-        marks_[b] = Mark{line, column};
+        marks[b] = Mark{line, column};
     }
 }
 
+const std::vector<Document::Mark>& Document::marks() const {
+    std::call_once(marks_->made, [this] { index_positions(marks_->marks); });
+    return marks_->marks;
+}
+
 Position Document::position(std::uint32_t offset) const {
+    if (!marks_) return Position{};
+    const std::vector<Mark>& marks = this->marks();
     const std::size_t b = offset / block;
-    if (b >= marks_.size()) return Position{};
+    if (b >= marks.size()) return Position{};
     const std::size_t base = std::max<std::size_t>(b * block, first_);
-    std::uint32_t line = marks_[b].line;
-    std::uint32_t column = marks_[b].column;
+    std::uint32_t line = marks[b].line;
+    std::uint32_t column = marks[b].column;
     if (offset > base) advance(text_.data(), base, offset, line, column);
     return Position{line, column};
+}
+
+Span Document::span_of(std::uint32_t begin, std::uint32_t end) const {
+    const Position from = position(begin);
+    // The end, most often a few bytes on the same line, walked to from the start.
+    if (!marks_ || begin < first_ || end < begin || end - begin > block || end > text_.size())
+        return Span{from, position(end)};
+    Position to = from;
+    advance(text_.data(), begin, end, to.line, to.column);
+    return Span{from, to};
 }
 
 // ---------------------------------------------------------------------------
@@ -272,6 +299,49 @@ struct Classes {
     }
 };
 constexpr Classes classes;
+
+// The first byte at or after `i` that a single-line string does not take as
+// it stands: its closing `quote`, a backslash in a basic string, a control
+// character other than tab, or a byte of a multi-byte character. Eight
+// bytes at a time while none of them is one.
+template <char quote>
+std::size_t plain_run_end(const unsigned char* p, std::size_t i, std::size_t n) {
+    constexpr bool basic = quote == '"';
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const auto taken = [](unsigned char c) {
+        const std::uint8_t cls = classes.c[c];
+        return cls == plain || cls == (basic ? cls_apostrophe : cls_quote) || (!basic && cls == cls_backslash);
+    };
+    for (;;) {
+        if constexpr (std::endian::native == std::endian::little) {
+            while (i + 8 <= n) {
+                std::uint64_t w;
+                std::memcpy(&w, p + i, 8);
+                // Per byte, the top bit is set where the byte is at least
+                // 0x80, below 0x20, DEL, the quote or (basic) a backslash.
+                // Only the lowest flag is exact, and only it is read.
+                // (A byte of the quote or the backslash xored away is zero,
+                // and its top bit is the byte's own.)
+                const std::uint64_t q = w ^ (ones * static_cast<unsigned char>(quote));
+                std::uint64_t low = (w - ones * 0x20) | (q - ones);
+                if constexpr (basic) low |= (w ^ (ones * static_cast<unsigned char>('\\'))) - ones;
+                const std::uint64_t stops = ((low & ~w) | (w + ones) | w) & highs;
+                if (stops) {
+                    i += static_cast<std::size_t>(std::countr_zero(stops)) >> 3;
+                    break;
+                }
+                i += 8;
+            }
+        }
+        if (i + 8 > n) {
+            while (i < n && taken(p[i])) ++i;
+            return i;
+        }
+        if (!taken(p[i])) return i;
+        ++i;  // a tab
+    }
+}
 
 std::string hex4(unsigned v) {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -355,8 +425,11 @@ private:
 
     // -- whitespace, comments, newlines --------------------------------------
     char peek(std::size_t i) const { return i < n_ ? s_[i] : '\0'; }
-    void skip_ws() {
-        while (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+    void skip_ws() { pos_ = ws_end(pos_); }
+    std::size_t ws_end(std::size_t i) const {
+        const char* s = s_.data();
+        while (i < n_ && (s[i] == ' ' || s[i] == '\t')) ++i;
+        return i;
     }
     // A comment from its `#` to the end of the line (not included).
     void skip_comment() {
@@ -408,11 +481,24 @@ private:
     // Whitespace, comments and line breaks, as allowed inside arrays and
     // inline tables.
     void skip_ws_comments_newlines() {
+        const char* s = s_.data();
+        std::size_t i = pos_;
         for (;;) {
-            skip_ws();
-            if (pos_ < n_ && s_[pos_] == '#') skip_comment();
-            if (!newline()) return;
+            i = ws_end(i);
+            if (i >= n_) break;
+            if (s[i] == '\n') {
+                ++i;
+            } else if (s[i] == '#') {
+                pos_ = i;
+                skip_comment();  // up to a line break or the end
+                i = pos_;
+            } else if (s[i] == '\r' && i + 1 < n_ && s[i + 1] == '\n') {
+                i += 2;
+            } else {
+                break;
+            }
         }
+        pos_ = i;
     }
     // The end of an expression line: optional whitespace and comment, then a
     // line break or the end of the text.
@@ -487,6 +573,7 @@ private:
     // document's buffer.
     std::pair<std::uint32_t, std::uint32_t> keep(std::size_t content, std::size_t content_end, bool copied);
     NodeId parse_number_or_date();
+    NodeId plain_decimal(std::size_t begin);
     NodeId parse_date_time(std::size_t begin, bool date);
     NodeId string_node(std::size_t begin, std::size_t end, std::uint32_t offset, std::uint32_t length);
 
@@ -618,7 +705,10 @@ void Parser::read_simple_key(std::string_view context) {
         if (s_.substr(pos_, 3) == "'''") fail(pos_, "a key may not be a multi-line string", pos_ + 3);
         parse_literal_string(true, &k);
     } else {
-        while (pos_ < n_ && bare_key_chars.c[static_cast<unsigned char>(s_[pos_])]) ++pos_;
+        const char* s = s_.data();
+        std::size_t i = begin;
+        while (i < n_ && bare_key_chars.c[static_cast<unsigned char>(s[i])]) ++i;
+        pos_ = i;
         if (pos_ == begin) {
             const auto b = static_cast<unsigned char>(peek(pos_));
             if (b >= 0x80 || b == '+')
@@ -644,16 +734,10 @@ void Parser::read_key(std::string_view context) {
     keys_.clear();
     for (;;) {
         read_simple_key(keys_.empty() ? context : "a key after `.`");
-        const std::size_t save = pos_;
         skip_ws();
-        if (peek(pos_) == '.') {
-            ++pos_;
-            skip_ws();
-            continue;
-        }
-        pos_ = save;
+        if (peek(pos_) != '.') return;
+        ++pos_;
         skip_ws();
-        return;
     }
 }
 
@@ -726,14 +810,11 @@ NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
     bool escaped = false;
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     for (;;) {
-        while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+        pos_ = plain_run_end<'"'>(p, pos_, n_);
         if (pos_ >= n_) fail(begin, "unterminated string: expected `\"` before the end of the file", n_);
         const std::uint8_t cls = classes.c[p[pos_]];
         if (cls == cls_quote) break;
-        if (cls == cls_apostrophe) {
-            if (escaped) scratch_ += '\'';
-            ++pos_;
-        } else if (cls == cls_high) {
+        if (cls == cls_high) {
             const std::size_t len = utf8_length(s_, pos_);
             if (!len) bad_utf8(pos_);
             if (escaped) scratch_.append(s_.substr(pos_, len));
@@ -752,7 +833,7 @@ NodeId Parser::parse_basic_string(bool as_key, Segment* key) {
         if (escaped) {
             // Copy the plain run that follows in one piece.
             const std::size_t from = pos_;
-            while (pos_ < n_ && classes.c[p[pos_]] == plain) ++pos_;
+            pos_ = plain_run_end<'"'>(p, pos_, n_);
             scratch_.append(s_.substr(from, pos_ - from));
         }
     }
@@ -772,9 +853,7 @@ NodeId Parser::parse_literal_string(bool as_key, Segment* key) {
     const std::size_t content = pos_;
     const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
     for (;;) {
-        while (pos_ < n_ && (classes.c[p[pos_]] == plain || classes.c[p[pos_]] == cls_quote ||
-                             classes.c[p[pos_]] == cls_backslash))
-            ++pos_;
+        pos_ = plain_run_end<'\''>(p, pos_, n_);
         if (pos_ >= n_) fail(begin, "unterminated string: expected `'` before the end of the file", n_);
         const std::uint8_t cls = classes.c[p[pos_]];
         if (cls == cls_apostrophe) break;
@@ -895,11 +974,11 @@ NodeId Parser::parse_scalar() {
     const std::size_t begin = pos_;
     const char c = peek(pos_);
     if (c == '"') {
-        if (s_.substr(pos_, 3) == "\"\"\"") return parse_multiline('"');
+        if (peek(pos_ + 1) == '"' && peek(pos_ + 2) == '"') return parse_multiline('"');
         return parse_basic_string(false, nullptr);
     }
     if (c == '\'') {
-        if (s_.substr(pos_, 3) == "'''") return parse_multiline('\'');
+        if (peek(pos_ + 1) == '\'' && peek(pos_ + 2) == '\'') return parse_multiline('\'');
         return parse_literal_string(false, nullptr);
     }
     if (c == 't' && s_.substr(pos_, 4) == "true") {
@@ -918,6 +997,63 @@ NodeId Parser::parse_scalar() {
     expected(pos_, "a value");
 }
 
+// The common numbers without going through the general reading: digits
+// without sign or underscores, of at most 18 significant digits, with an
+// optional fraction and exponent, whose value is exact as an integer or
+// takes one correctly rounded operation as a double (the mantissa below
+// 2^53, the power of ten at most 22). Anything else is left to the general
+// reading (no_node), and so is every error.
+NodeId Parser::plain_decimal(std::size_t begin) {
+    const char* s = s_.data();
+    const std::size_t n = n_;
+    std::size_t j = begin;
+    std::uint64_t mantissa = 0;
+    unsigned digits = 0;
+    while (j < n && is_digit(s[j])) mantissa = mantissa * 10 + static_cast<unsigned>(s[j++] - '0');
+    digits = static_cast<unsigned>(j - begin);
+    if (digits == 0 || (s[begin] == '0' && digits > 1)) return no_node;
+    int exponent = 0;
+    bool is_float = false;
+    if (j < n && s[j] == '.') {
+        is_float = true;
+        const std::size_t fraction = ++j;
+        while (j < n && is_digit(s[j])) mantissa = mantissa * 10 + static_cast<unsigned>(s[j++] - '0');
+        if (j == fraction) return no_node;
+        digits += static_cast<unsigned>(j - fraction);
+        exponent = -static_cast<int>(j - fraction);
+    }
+    if (digits > 18) return no_node;
+    if (j < n && (s[j] == 'e' || s[j] == 'E')) {
+        is_float = true;
+        ++j;
+        const bool minus = j < n && s[j] == '-';
+        if (j < n && (s[j] == '-' || s[j] == '+')) ++j;
+        const std::size_t first = j;
+        int written = 0;
+        while (j < n && is_digit(s[j]) && j - first < 4) written = written * 10 + (s[j++] - '0');
+        if (j == first) return no_node;
+        exponent += minus ? -written : written;
+    }
+    if (j < n) {
+        const char d = s[j];
+        if (d != ' ' && d != '\t' && d != '\n' && d != '\r' && d != ',' && d != ']' && d != '}' && d != '#') return no_node;
+    }
+    if (!is_float) {
+        const NodeId id = new_node(Type::Integer, span(begin, j));
+        node(id).v.u = mantissa;
+        pos_ = j;
+        return id;
+    }
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return no_node;
+    const double m = static_cast<double>(mantissa);
+    const NodeId id = new_node(Type::Float, span(begin, j));
+    node(id).v.f = exponent < 0 ? m / powers[-exponent] : m * powers[exponent];
+    pos_ = j;
+    return id;
+}
+
 NodeId Parser::parse_number_or_date() {
     const std::size_t begin = pos_;
     // Date-times start with four digits and `-`, times with two and `:`.
@@ -926,6 +1062,7 @@ NodeId Parser::parse_number_or_date() {
         return parse_date_time(begin, true);
     if (begin + 2 < n_ && is_digit(s_[begin]) && is_digit(s_[begin + 1]) && s_[begin + 2] == ':')
         return parse_date_time(begin, false);
+    if (const NodeId id = plain_decimal(begin); id != no_node) return id;
 
     std::size_t i = begin;
     bool negative = false;
@@ -1361,20 +1498,42 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
 }
 
 void Parser::key_value() {
-    read_key("a key");
-    if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+    // Most keys are one bare word and `=`: read here, with nothing to check
+    // that read_key would.
+    const char* s = s_.data();
+    std::size_t i = pos_;
+    while (i < n_ && bare_key_chars.c[static_cast<unsigned char>(s[i])]) ++i;
+    const std::size_t after = ws_end(i);
+    if (i > pos_ && after < n_ && s[after] == '=') {
+        keys_.clear();
+        keys_.push_back(Segment{static_cast<std::uint32_t>(pos_), static_cast<std::uint32_t>(i - pos_), pos_, i});
+        pos_ = after;
+    } else {
+        read_key("a key");
+        if (peek(pos_) != '=') expected(pos_, "`=` after the key");
+    }
     ++pos_;
     skip_ws();
-    std::uint32_t depth = 0;
-    const NodeId holder = dotted_parent(current_, current_depth_, &depth, true);
+    std::uint32_t depth = current_depth_;
+    const NodeId holder = keys_.size() == 1 ? current_ : dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
     if (find(holder, name(last), &tag) != no_node)
         fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
     const std::uint32_t entry = add_entry(holder, last, no_node, tag);
-    pending_.clear();
-    const NodeId value = parse_value(depth + 1);
+    NodeId value;
+    if (const char c = peek(pos_); c == '[' || c == '{') {
+        pending_.clear();
+        value = parse_value(depth + 1);
+    } else {
+        value = parse_scalar();
+    }
     doc_.entries_[entry].value = value;
+    // The end of the line, most often right here.
+    if (pos_ < n_ && s[pos_] == '\n') {
+        ++pos_;
+        return;
+    }
     end_of_line("the value");
 }
 
@@ -1496,7 +1655,7 @@ void Parser::run() {
         }
     }
     node(root).end = static_cast<std::uint32_t>(n_);
-    doc_.index_positions();
+    doc_.marks_ = std::make_shared<Document::Marks>();
 }
 
 Result parse(std::string_view text, const Options& options) {

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -248,7 +250,7 @@ public:
 
     // The position of a byte offset of the text (at a character boundary).
     Position position(std::uint32_t offset) const;
-    Span span_of(std::uint32_t begin, std::uint32_t end) const { return Span{position(begin), position(end)}; }
+    Span span_of(std::uint32_t begin, std::uint32_t end) const;
 
 private:
     friend class Value;
@@ -265,7 +267,6 @@ private:
     std::uint32_t find_entry(NodeId table, std::string_view key) const;
     std::uint32_t find_listed(NodeId table, std::string_view key) const;
     std::uint32_t find_indexed(NodeId table, std::string_view key, std::uint32_t tag) const;
-    void index_positions();
 
     std::string_view text_;
     std::vector<detail::Node> nodes_;
@@ -281,12 +282,19 @@ private:
     std::vector<Slot> slots_;
     // The position of every 256th byte (of the first character after a
     // byte-order mark for the first block), so that finding a position reads
-    // at most one block of text.
+    // at most one block of text. Made when the first position is asked for:
+    // most reads never ask. Copies of a document share it.
     struct Mark {
         std::uint32_t line;
         std::uint32_t column;
     };
-    std::vector<Mark> marks_;
+    struct Marks {
+        std::once_flag made;
+        std::vector<Mark> marks;
+    };
+    const std::vector<Mark>& marks() const;
+    void index_positions(std::vector<Mark>& marks) const;
+    std::shared_ptr<Marks> marks_;
     std::uint32_t first_ = 0;  // where the document starts: after a byte-order mark
 };
 

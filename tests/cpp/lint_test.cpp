@@ -2,6 +2,7 @@
 #include "lint/suggest.hpp"
 
 #include <array>
+#include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,13 @@ TEST(Nearest, CaseOnlyFirstThenTheNearestWithinAThirdTiesToTheFirst) {
     EXPECT_EQ(lint::nearest("mdl", keys), std::nullopt);  // 3 characters allow 1; model is 2 away
     EXPECT_EQ(lint::nearest("x", std::array<std::string_view, 1>{"y"}), 0u);  // at least 1
     EXPECT_EQ(lint::nearest("xyz", std::array<std::string_view, 0>{}), std::nullopt);
+    // A nearer candidate after a farther one, and a swap among the same letters.
+    EXPECT_EQ(lint::nearest("optimizaton_level", std::array<std::string_view, 2>{"optimisation_levels", "optimization_level"}), 1u);
+    EXPECT_EQ(lint::nearest("trageT_platfrom", std::array<std::string_view, 2>{"target_platforms", "target_platform"}), 1u);
+    // Past 64 characters, and other letters than ASCII.
+    const std::string long_key(70, 'k');
+    EXPECT_EQ(lint::nearest(long_key + "x", std::array<std::string_view, 2>{"k", long_key}), 1u);
+    EXPECT_EQ(lint::nearest("größe_ändern", std::array<std::string_view, 2>{"grösse_ändern", "größe_andern"}), 1u);
 }
 
 }  // namespace
