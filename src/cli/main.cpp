@@ -140,8 +140,8 @@ int explain(const std::vector<std::string_view>& args) {
     if (auto* error = std::get_if<ReadError>(&read)) return fail(std::move(error->message));
     auto loaded = parse_configuration(std::get<std::string>(read));
     if (auto* error = std::get_if<LoadError>(&loaded)) return fail(error->render());
-    std::string buffer;
-    out(draw_configuration_summary(std::get<Configuration>(loaded), buffer));
+    const Configuration& configuration = std::get<Configuration>(loaded);
+    print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(configuration, sink); });
     return 0;
 }
 

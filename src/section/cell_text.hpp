@@ -80,6 +80,29 @@ void append_json(std::string& out, const T& value) {
     }
 }
 
+// The size of the text append_json appends for a string: the quotes, and
+// each byte as long as its escape.
+std::size_t json_string_size(std::string_view text);
+
+// The size of the text append_json appends (a vector's exactly; any other
+// value's as formatted).
+template <class T>
+std::size_t json_size(const T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        return json_string_size(value);
+    } else if constexpr (is_vector<T>::value) {
+        std::size_t size = value.empty() ? 2 : value.size() + 1;  // brackets and commas
+        for (const auto& element : value) size += json_size(element);
+        return size;
+    } else if constexpr (is_optional<T>::value) {
+        return value ? json_size(*value) : 4;
+    } else {
+        std::string text;
+        append_json(text, value);
+        return text.size();
+    }
+}
+
 }  // namespace cell_detail
 
 // cell_text of the value's JSON form.
