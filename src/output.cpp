@@ -21,7 +21,7 @@ void Sink::put_split(std::string_view bytes) {
     }
 }
 
-void Sink::put_spaces(std::size_t count) {
+void Sink::put_spaces_split(std::size_t count) {
     while (count > 0) {
         if (p_ == end_) flush();
         const std::size_t part = std::min(count, static_cast<std::size_t>(end_ - p_));

@@ -35,7 +35,14 @@ public:
             put_split(bytes);
         }
     }
-    void put_spaces(std::size_t count);
+    void put_spaces(std::size_t count) {
+        if (count <= static_cast<std::size_t>(end_ - p_)) {
+            std::memset(p_, ' ', count);
+            p_ += count;
+        } else {
+            put_spaces_split(count);
+        }
+    }
     // Hands on what the buffer holds.
     void finish();
     // Hands on what the buffer holds up to its last line feed, and moves
@@ -46,6 +53,7 @@ public:
 
 private:
     void put_split(std::string_view bytes);
+    void put_spaces_split(std::size_t count);
     void flush();
 
     char* begin_;

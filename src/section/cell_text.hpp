@@ -84,22 +84,24 @@ void append_json(std::string& out, const T& value) {
 // each byte as long as its escape.
 std::size_t json_string_size(std::string_view text);
 
-// The size of the text append_json appends (a vector's exactly; any other
-// value's as formatted).
+// The size of the text append_json appends for a string or a list of
+// strings (a list that may be as long as its file), else 0: unknown.
 template <class T>
 std::size_t json_size(const T& value) {
     if constexpr (std::is_same_v<T, std::string>) {
         return json_string_size(value);
     } else if constexpr (is_vector<T>::value) {
-        std::size_t size = value.empty() ? 2 : value.size() + 1;  // brackets and commas
-        for (const auto& element : value) size += json_size(element);
-        return size;
+        if constexpr (std::is_same_v<typename T::value_type, std::string>) {
+            std::size_t size = value.empty() ? 2 : value.size() + 1;  // brackets and commas
+            for (const std::string& element : value) size += json_string_size(element);
+            return size;
+        } else {
+            return 0;
+        }
     } else if constexpr (is_optional<T>::value) {
-        return value ? json_size(*value) : 4;
+        return value ? json_size(*value) : 0;
     } else {
-        std::string text;
-        append_json(text, value);
-        return text.size();
+        return 0;
     }
 }
 

@@ -530,15 +530,15 @@ void FormCells::draw_into(std::string& out) const {
 
 void FormCells::draw(Sink& out) const {
     const TableForm& form = *form_;
-    const std::string_view text = form.text_;
+    const char* const text = form.text_.data();
     const std::size_t start = out.written();
     const std::size_t rows = picked_.size();
 
     const auto draw_form_rule = [&](int kind) {
         const TableForm::Parts& rule = form.rules_[kind];
-        out.put(text.substr(rule.before, rule.before_size));
+        out.put(std::string_view(text + rule.before, rule.before_size));
         put_run(out, kRules[kind].run(), open_width_);
-        out.put(text.substr(rule.after, rule.after_size));
+        out.put(std::string_view(text + rule.after, rule.after_size));
     };
 
     draw_form_rule(kTop);
@@ -549,7 +549,7 @@ void FormCells::draw(Sink& out) const {
         const std::size_t height = std::max(variant.height, cell.count);
         for (std::size_t k = 0; k < height; ++k) {
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
-            out.put(text.substr(parts.before, parts.before_size));
+            out.put(std::string_view(text + parts.before, parts.before_size));
             std::size_t pad = open_width_;
             if (k < cell.count) {
                 const TableCells::Line& line = open_.lines_[cell.first + k];
@@ -557,7 +557,7 @@ void FormCells::draw(Sink& out) const {
                 pad -= line.width;
             }
             out.put_spaces(pad);
-            out.put(text.substr(parts.after, parts.after_size));
+            out.put(std::string_view(text + parts.after, parts.after_size));
         }
         if (r + 1 < rows) {
             draw_form_rule(kMiddle);
