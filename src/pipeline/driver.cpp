@@ -80,8 +80,16 @@ Status step(PyObject* converter, const Section& section) {
 }  // namespace
 
 Status run(const Configuration& configuration) {
+    // The import machinery as `import vora.api` runs it (a module already in
+    // sys.modules is taken from there), then the submodule that it put in
+    // sys.modules.
     VORA_TRY(module_name, interned<kModule>());
-    VORA_TRY(module, py::checked(PyImport_Import(module_name)));
+    VORA_CHECK(py::checked(PyImport_ImportModuleLevelObject(module_name, nullptr, nullptr, nullptr, 0)));
+    py::Ref module(PyImport_GetModule(module_name));
+    if (!module) {
+        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, module_name);
+        return Error::fetch();
+    }
     VORA_TRY(class_name, interned<kClass>());
     VORA_TRY(cls, py::checked(PyObject_GetAttr(module.get(), class_name)));
     VORA_TRY(converter, py::checked(PyObject_CallObject(cls.get(), nullptr)));
