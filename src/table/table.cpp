@@ -184,6 +184,38 @@ void draw_rule(Sink& out, int kind, const std::vector<std::size_t>& widths) {
     out.put(std::string_view(pieces.right, kFrameBytes));
 }
 
+// The one way a table is drawn, whatever holds its cells: the top rule,
+// each row's lines (`line(r, k)` puts line k of row r, line feed included),
+// a middle rule between rows, the bottom rule; `rule(kind)` puts a rule
+// without its line feed. Throws InternalFault when the drawing does not
+// come to `size` bytes.
+template <class Line, class Rule>
+void draw_rows(Sink& out, std::size_t size, std::size_t rows, const std::size_t* heights, Line&& line,
+               Rule&& rule) {
+    const std::size_t start = out.written();
+    rule(kTop);
+    out.put("\n");
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t k = 0; k < heights[r]; ++k) line(r, k);
+        if (r + 1 < rows) {
+            rule(kMiddle);
+            out.put("\n");
+        }
+    }
+    rule(kBottom);
+    if (out.written() - start != size) throw InternalFault("table drawing does not fill its size");
+}
+
+// A cell's line padded with spaces to `width`; none: an empty line.
+template <class LineT>
+void put_cell_line(Sink& out, const LineT* line, std::size_t width) {
+    if (line) {
+        out.put(std::string_view(line->data, line->size));
+        width -= line->width;
+    }
+    out.put_spaces(width);
+}
+
 // The drawn lines of a cell that is laid out once, and their widths.
 struct LaidOut {
     std::vector<std::string> lines;
@@ -311,34 +343,19 @@ void TableCells::draw_into(std::string& out) const {
 }
 
 void TableCells::draw(Sink& out) const {
-    const std::size_t start = out.written();
-    const std::size_t rows = heights_.size();
-    draw_rule(out, kTop, widths_);
-    out.put("\n");
-    for (std::size_t r = 0; r < rows; ++r) {
-        const CellLines* row = cells_.data() + r * columns_;
-        for (std::size_t k = 0; k < heights_[r]; ++k) {
+    draw_rows(
+        out, size_, heights_.size(), heights_.data(),
+        [&](std::size_t r, std::size_t k) {
+            const CellLines* row = cells_.data() + r * columns_;
             put(out, kDoubleVertical);
             for (std::size_t c = 0; c < columns_; ++c) {
                 if (c > 0) put(out, kColumnLine);
-                std::size_t pad = widths_[c];
-                if (k < row[c].count) {
-                    const Line& line = lines_[row[c].first + k];
-                    out.put(std::string_view(line.data, line.size));
-                    pad -= line.width;
-                }
-                out.put_spaces(pad);
+                put_cell_line(out, k < row[c].count ? &lines_[row[c].first + k] : nullptr, widths_[c]);
             }
             put(out, kDoubleVertical);
             out.put("\n");
-        }
-        if (r + 1 < rows) {
-            draw_rule(out, kMiddle, widths_);
-            out.put("\n");
-        }
-    }
-    draw_rule(out, kBottom, widths_);
-    if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
+        },
+        [&](int kind) { draw_rule(out, kind, widths_); });
 }
 
 std::string render(const Table& table) {
@@ -508,10 +525,11 @@ std::size_t FormCells::drawn_size() {
 
     const std::size_t blank = form.blank_.before_size + form.blank_.after_size;
     std::size_t size = extra;
+    heights_.resize(picked_.size());
     for (std::size_t r = 0; r < picked_.size(); ++r) {
         const TableForm::Variant& variant = form.variants_[picked_[r]];
-        const std::size_t height = std::max(variant.height, open_.cells_[r].count);
-        size += variant.size + (height - variant.height) * blank + height * width;
+        heights_[r] = std::max(variant.height, open_.cells_[r].count);
+        size += variant.size + (heights_[r] - variant.height) * blank + heights_[r] * width;
     }
     const auto rule = [&](int kind) {
         return form.rules_[kind].before_size + width * kFrameBytes + form.rules_[kind].after_size;
@@ -531,41 +549,22 @@ void FormCells::draw_into(std::string& out) const {
 void FormCells::draw(Sink& out) const {
     const TableForm& form = *form_;
     const char* const text = form.text_.data();
-    const std::size_t start = out.written();
-    const std::size_t rows = picked_.size();
-
-    const auto draw_form_rule = [&](int kind) {
-        const TableForm::Parts& rule = form.rules_[kind];
-        out.put(std::string_view(text + rule.before, rule.before_size));
-        put_run(out, kRules[kind].run(), open_width_);
-        out.put(std::string_view(text + rule.after, rule.after_size));
-    };
-
-    draw_form_rule(kTop);
-    out.put("\n");
-    for (std::size_t r = 0; r < rows; ++r) {
-        const TableForm::Variant& variant = form.variants_[picked_[r]];
-        const TableCells::CellLines cell = open_.cells_[r];
-        const std::size_t height = std::max(variant.height, cell.count);
-        for (std::size_t k = 0; k < height; ++k) {
+    draw_rows(
+        out, size_, heights_.size(), heights_.data(),
+        [&](std::size_t r, std::size_t k) {
+            const TableForm::Variant& variant = form.variants_[picked_[r]];
+            const TableCells::CellLines cell = open_.cells_[r];
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
             out.put(std::string_view(text + parts.before, parts.before_size));
-            std::size_t pad = open_width_;
-            if (k < cell.count) {
-                const TableCells::Line& line = open_.lines_[cell.first + k];
-                out.put(std::string_view(line.data, line.size));
-                pad -= line.width;
-            }
-            out.put_spaces(pad);
+            put_cell_line(out, k < cell.count ? &open_.lines_[cell.first + k] : nullptr, open_width_);
             out.put(std::string_view(text + parts.after, parts.after_size));
-        }
-        if (r + 1 < rows) {
-            draw_form_rule(kMiddle);
-            out.put("\n");
-        }
-    }
-    draw_form_rule(kBottom);
-    if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
+        },
+        [&](int kind) {
+            const TableForm::Parts& rule = form.rules_[kind];
+            out.put(std::string_view(text + rule.before, rule.before_size));
+            put_run(out, kRules[kind].run(), open_width_);
+            out.put(std::string_view(text + rule.after, rule.after_size));
+        });
 }
 
 }  // namespace vora

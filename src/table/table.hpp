@@ -206,7 +206,9 @@ public:
     void draw_into(std::string& out) const;
     // Puts exactly drawn_size() bytes into `out`, line by line as drawn.
     void draw(Sink& out) const;
-    std::size_t held() const noexcept { return open_.held() + picked_.capacity() * sizeof(std::size_t); }
+    std::size_t held() const noexcept {
+        return open_.held() + (picked_.capacity() + heights_.capacity()) * sizeof(std::size_t);
+    }
 
 private:
     void pick(std::size_t variant);
@@ -214,6 +216,7 @@ private:
     const TableForm* form_ = nullptr;
     TableCells open_;  // the open cells, as a table of one column
     std::vector<std::size_t> picked_;  // index into the form's variants_, per row
+    std::vector<std::size_t> heights_;  // lines per row
     std::size_t open_width_ = 0;
     std::size_t size_ = 0;
 };
