@@ -107,7 +107,6 @@ def test_summaries_of_threads_arrive_whole(tmp_path, count):
 PEAK = "import resource, sys, vora_convert_inner\n{call}\nprint(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)"
 
 
-@pytest.mark.soak
 def test_peak_memory_of_a_long_summary_is_bounded_by_the_file(tmp_path):
     # 20 MB of file names: a summary of about 500 MB, drawn as it is written.
     path = tmp_path / "long.toml"
