@@ -157,20 +157,17 @@ std::optional<Configuration> load_file(std::string_view path) {
 PyObject* explain(std::string_view path) {
     const auto configuration = load_file(path);
     if (!configuration) return nullptr;
-    // Kept between calls and drawn over by each: as large as the largest
-    // summary printed on this thread.
-    thread_local std::string buffer;
-    const std::string_view summary = draw_configuration_summary(*configuration, buffer);
     {
         // A write to descriptor 1 blocks while a pipe on it is full, and the
         // thread that drains it may be one of this interpreter's. The
         // writer's own lock is therefore taken only without the interpreter
         // lock: no thread ever holds the interpreter lock while it waits for
-        // the writer's. (A signal handler run during the write takes the
+        // the writer's. (A signal handler run during a write takes the
         // interpreter lock while this thread holds the writer's: that order
-        // is the only one.)
+        // is the only one.) The summary is drawn meanwhile, as it is written.
         LockReleased released;
-        print_stdout(summary, released.interrupt_check());
+        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(*configuration, out); },
+                           released.interrupt_check());
     }
     Py_RETURN_NONE;
 }

@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <string>
@@ -10,16 +11,63 @@
 
 namespace vora {
 
+void Sink::put_split(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (p_ == end_) flush();
+        const std::size_t part = std::min(bytes.size(), static_cast<std::size_t>(end_ - p_));
+        std::memcpy(p_, bytes.data(), part);
+        p_ += part;
+        bytes.remove_prefix(part);
+    }
+}
+
+void Sink::put_spaces_split(std::size_t count) {
+    while (count > 0) {
+        if (p_ == end_) flush();
+        const std::size_t part = std::min(count, static_cast<std::size_t>(end_ - p_));
+        std::memset(p_, ' ', part);
+        p_ += part;
+        count -= part;
+    }
+}
+
+void Sink::flush() {
+    const std::size_t size = static_cast<std::size_t>(p_ - begin_);
+    // Taken as handed on before the call: a flush that throws leaves
+    // nothing to hand on twice.
+    p_ = begin_;
+    flushed_ += size;
+    if (size > 0) flush_(context_, std::string_view(begin_, size));
+}
+
+void Sink::finish() { flush(); }
+
+void Sink::finish_lines(std::string& rest) {
+    const std::string_view held(begin_, static_cast<std::size_t>(p_ - begin_));
+    const std::size_t last = held.rfind('\n');
+    const std::size_t through = last == std::string_view::npos ? 0 : last + 1;
+    rest.append(held.substr(through));
+    p_ = begin_ + through;
+    flush();
+}
+
 namespace {
+
+constexpr std::size_t kWriterBuffer = 64 * 1024;
 
 struct LineWriter {
     std::mutex lock;
     std::string pending;  // the unfinished last line
+    char buffer[kWriterBuffer];
 };
 
 LineWriter& writer() {
     static LineWriter* instance = new LineWriter();  // lives for the whole process
     return *instance;
+}
+
+void write_stdout(void* check, std::string_view bytes) {
+    write_whole(STDOUT_FILENO, bytes, *static_cast<const InterruptCheck*>(check));
 }
 
 }  // namespace
@@ -43,27 +91,25 @@ void write_whole(int fd, std::string_view bytes, InterruptCheck check) {
     }
 }
 
-void print_stdout(std::string_view text, InterruptCheck check) {
+void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check) {
     LineWriter& w = writer();
     std::lock_guard<std::mutex> guard(w.lock);
-    const std::size_t last = text.rfind('\n');
-    if (last == std::string_view::npos) {
-        w.pending.append(text);
-        return;
-    }
+    Sink out(w.buffer, write_stdout, &check);
     try {
-        if (w.pending.empty()) {
-            write_whole(STDOUT_FILENO, text.substr(0, last + 1), check);
-        } else {
-            w.pending.append(text.substr(0, last + 1));
-            write_whole(STDOUT_FILENO, w.pending, check);
+        if (!w.pending.empty()) {
+            out.put(w.pending);
             w.pending.clear();
         }
+        draw(context, out);
+        out.finish_lines(w.pending);
     } catch (...) {
         w.pending.clear();
         throw;
     }
-    w.pending.assign(text.substr(last + 1));
+}
+
+void print_stdout(std::string_view text, InterruptCheck check) {
+    print_stdout_drawn([&](Sink& out) { out.put(text); }, check);
 }
 
 }  // namespace vora

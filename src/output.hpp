@@ -1,20 +1,100 @@
-// The process-wide standard-output writer: whole lines straight to file
-// descriptor 1, bypassing the interpreter's sys.stdout.
+// Where drawn text goes: a sink with a fixed buffer, and the process-wide
+// standard-output writer, whole lines straight to file descriptor 1,
+// bypassing the interpreter's sys.stdout.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "interrupt.hpp"
 
 namespace vora {
 
-// Appends `text` to the line buffer and writes every complete line, all of
-// one call under the writer's own lock; the write may block. The module calls
-// it without the interpreter lock, so that the writer's lock is never waited
-// for by a thread that holds the interpreter lock. A failed
+// Where a drawing goes: its bytes collect in a fixed buffer, handed on to
+// `flush` each time it fills and by finish(), so that a drawing of any size
+// needs no more memory than the buffer. A drawing that fits the buffer is
+// handed on at once, by finish().
+class Sink {
+public:
+    using Flush = void (*)(void* context, std::string_view bytes);
+
+    Sink(std::span<char> buffer, Flush flush, void* context) noexcept
+        : begin_(buffer.data()), p_(begin_), end_(begin_ + buffer.size()), flush_(flush), context_(context) {}
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    void put(std::string_view bytes) {
+        if (bytes.size() <= static_cast<std::size_t>(end_ - p_)) {
+            std::memcpy(p_, bytes.data(), bytes.size());
+            p_ += bytes.size();
+        } else {
+            put_split(bytes);
+        }
+    }
+    void put_spaces(std::size_t count) {
+        if (count <= static_cast<std::size_t>(end_ - p_)) {
+            std::memset(p_, ' ', count);
+            p_ += count;
+        } else {
+            put_spaces_split(count);
+        }
+    }
+    // Hands on what the buffer holds.
+    void finish();
+    // Hands on what the buffer holds up to its last line feed, and moves
+    // what follows it to `rest` (appended).
+    void finish_lines(std::string& rest);
+    // The bytes put so far.
+    std::size_t written() const noexcept { return flushed_ + static_cast<std::size_t>(p_ - begin_); }
+
+private:
+    void put_split(std::string_view bytes);
+    void put_spaces_split(std::size_t count);
+    void flush();
+
+    char* begin_;
+    char* p_;
+    char* end_;
+    Flush flush_;
+    void* context_;
+    std::size_t flushed_ = 0;
+};
+
+// A Sink that appends to a string, through a buffer of its own.
+class StringSink : public Sink {
+public:
+    explicit StringSink(std::string& out) noexcept : Sink(buffer_, append, &out) {}
+
+private:
+    static void append(void* out, std::string_view bytes) { static_cast<std::string*>(out)->append(bytes); }
+    char buffer_[4096];
+};
+
+// What the writer writes: the text that `draw(context, sink)` puts into the
+// sink, through the writer's one fixed buffer (64 KiB), all of one call under
+// the writer's own lock, so that no other call's text comes between; the
+// writes may block. A text no larger than the buffer is one write. The
+// unfinished last line is kept and written before the next call's text.
+//
+// The module calls it without the interpreter lock, so that the writer's lock
+// is never waited for by a thread that holds the interpreter lock. A failed
 // write throws InternalFault("failed printing to stdout: <error>") and drops
 // what was buffered. A signal that interrupts a blocked write asks `check`;
 // when it gives up, Interrupted is thrown and what was buffered is dropped.
+void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check = {});
+
+template <class Draw>
+void print_stdout_drawn(Draw&& draw, InterruptCheck check = {}) {
+    using Fn = std::remove_reference_t<Draw>;
+    print_stdout_drawn([](void* fn, Sink& out) { (*static_cast<Fn*>(fn))(out); },
+                       const_cast<void*>(static_cast<const void*>(&draw)), check);
+}
+
+// print_stdout_drawn of `text`.
 void print_stdout(std::string_view text, InterruptCheck check = {});
 
 // Writes all of `bytes` to file descriptor `fd` (1 or 2) at once, unbuffered

@@ -245,18 +245,18 @@ int check(const std::vector<std::string_view>& args) {
 
 int explain(const std::vector<std::string_view>& args) {
     if (args.size() != 1) return usage_error("explain needs exactly one FILE");
+    // A failure names the file, then gives the module's message as it is.
+    const auto fail = [&](std::string message) {
+        if (!message.ends_with('\n')) message += '\n';
+        err("vora-config: " + std::string(args[0] == "-" ? "<stdin>" : args[0]) + ": " + message);
+        return 1;
+    };
     auto read = read_input(args[0]);
-    if (auto* error = std::get_if<ReadError>(&read)) {
-        err(error->message + "\n");
-        return 1;
-    }
+    if (auto* error = std::get_if<ReadError>(&read)) return fail(std::move(error->message));
     auto loaded = parse_configuration(std::get<std::string>(read));
-    if (auto* error = std::get_if<LoadError>(&loaded)) {
-        err(error->render());
-        return 1;
-    }
-    std::string buffer;
-    out(draw_configuration_summary(std::get<Configuration>(loaded), buffer));
+    if (auto* error = std::get_if<LoadError>(&loaded)) return fail(error->render());
+    const Configuration& configuration = std::get<Configuration>(loaded);
+    print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(configuration, sink); });
     return 0;
 }
 

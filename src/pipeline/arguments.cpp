@@ -1,5 +1,33 @@
 #include "pipeline/arguments.hpp"
 
+namespace vora::pipeline {
+
+CallArguments::CallArguments(CallArguments&& other) noexcept
+    : slots_(other.slots_),
+      names_(other.names_),
+      count_(std::exchange(other.count_, 0)),
+      positional_(std::exchange(other.positional_, 0)),
+      kwnames_(std::move(other.kwnames_)) {}
+
+CallArguments::~CallArguments() {
+    for (std::size_t i = 1; i <= count_; ++i) Py_DECREF(slots_[i]);
+}
+
+py::Status CallArguments::finish() {
+    const std::size_t keywords = count_ - positional_;
+    if (keywords == 0) return py::success();
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(keywords));
+    if (!tuple) return py::Error::fetch();
+    for (std::size_t i = 0; i < keywords; ++i) {
+        Py_INCREF(names_[i]);
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), names_[i]);
+    }
+    kwnames_ = py::Ref(tuple);
+    return py::success();
+}
+
+}  // namespace vora::pipeline
+
 namespace vora::pipeline::arguments_detail {
 
 using py::Error;

@@ -2,6 +2,7 @@
 // declarations of each section record.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,9 +16,41 @@
 
 namespace vora::pipeline {
 
-struct CallArguments {
-    py::Ref args;    // positional tuple
-    py::Ref kwargs;  // keyword dictionary, or null when the call takes none
+// The arguments of one converter call as the interpreter's vector call
+// takes them: the positional values, then the keyword values, behind a free
+// first slot (for the object whose method is called), and the tuple of the
+// keywords' names. The callee sees the same arguments as from a dictionary
+// of the keywords, in the same order.
+class CallArguments {
+public:
+    static constexpr std::size_t kMost = 16;
+
+    CallArguments() = default;
+    CallArguments(CallArguments&& other) noexcept;
+    CallArguments& operator=(CallArguments&&) = delete;
+    ~CallArguments();
+
+    // Positional values come first, then keywords; `name` is an interned
+    // name that lives for the whole process.
+    void add_positional(py::Ref value) { slots_[1 + count_++] = value.release(); ++positional_; }
+    void add_keyword(py::Ref value, PyObject* name) {
+        names_[count_ - positional_] = name;
+        slots_[1 + count_++] = value.release();
+    }
+    // Makes the tuple of the keywords' names (none without keywords).
+    py::Status finish();
+
+    // The slots, the first of them free for the caller to fill.
+    PyObject** slots() noexcept { return slots_.data(); }
+    std::size_t positional() const noexcept { return positional_; }
+    PyObject* keyword_names() const noexcept { return kwnames_.get(); }
+
+private:
+    std::array<PyObject*, kMost + 1> slots_{};
+    std::array<PyObject*, kMost> names_{};
+    std::size_t count_ = 0;
+    std::size_t positional_ = 0;
+    py::Ref kwnames_;
 };
 
 namespace arguments_detail {
@@ -71,61 +104,66 @@ py::Result<py::Ref> keyword_value(const F& f, const R& record) {
 
 }  // namespace arguments_detail
 
-// The positional tuple and keyword dictionary of the record's converter call.
+// The names of the record's keywords as interned strings, by field index
+// (null for a positional field), made once; null with the exception set
+// when one cannot be made.
+template <class R>
+PyObject* const* keyword_names() {
+    static std::array<PyObject*, field_count<R>()> names{};
+    static bool made = false;
+    if (made) return names.data();
+    bool failed = false;
+    for_each_field<R>([&](const auto& f, std::size_t index) {
+        if (failed || f.pass == Pass::Positional || names[index]) return;
+        const std::string name(f.call_name());
+        names[index] = PyUnicode_InternFromString(name.c_str());
+        failed = names[index] == nullptr;
+    });
+    if (failed) return nullptr;
+    made = true;
+    return names.data();
+}
+
+// The positional values and keywords of the record's converter call:
+// positional fields in declaration order, keywords in call order (which is
+// declaration order unless a field says otherwise), an absent value left
+// out unless the field passes it as None.
 template <class R>
 py::Result<CallArguments> call_arguments(const R& record) {
     using arguments_detail::call_order;
     using arguments_detail::keyword_value;
     constexpr std::size_t count = field_count<R>();
-    bool has_keywords = false;
-    std::size_t positional = 0;
-    for_each_field<R>([&](const auto& f, std::size_t) {
-        if (f.pass == Pass::Positional)
-            ++positional;
-        else
-            has_keywords = true;
-    });
+    static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
 
-    VORA_TRY(args, py::checked(PyTuple_New(static_cast<Py_ssize_t>(positional))));
-    std::size_t next_positional = 0;
+    CallArguments arguments;
+    std::array<py::Ref, count> keywords;  // by call order
+    std::array<std::size_t, count> field_at{};  // the field index of each keyword
     std::optional<py::Error> failure;
-    for_each_field<R>([&](const auto& f, std::size_t) {
-        if (failure || f.pass != Pass::Positional) return;
+    for_each_field<R>([&](const auto& f, std::size_t index) {
+        if (failure) return;
         auto value = keyword_value(f, record);
         if (!value.ok()) {
             failure = value.take_error();
             return;
         }
         py::Ref v = value.take();
-        if (!v) v = py::Ref::borrow(Py_None);
-        PyTuple_SET_ITEM(args.get(), static_cast<Py_ssize_t>(next_positional++), v.release());
+        if (f.pass == Pass::Positional) {
+            arguments.add_positional(v ? std::move(v) : py::Ref::borrow(Py_None));
+        } else {
+            const auto position = static_cast<std::size_t>(call_order(f, index));
+            keywords[position] = std::move(v);
+            field_at[position] = index;
+        }
     });
     if (failure) return std::move(*failure);
-    if (!has_keywords) return CallArguments{std::move(args), py::Ref()};
-
-    VORA_TRY(kwargs, py::checked(PyDict_New()));
-    // Keywords go in in call order, which is declaration order unless a
-    // field says otherwise.
-    for (int position = 0; position < static_cast<int>(count) && !failure; ++position) {
-        for_each_field<R>([&](const auto& f, std::size_t index) {
-            if (failure || f.pass == Pass::Positional || call_order(f, index) != position) return;
-            auto value = keyword_value(f, record);
-            if (!value.ok()) {
-                failure = value.take_error();
-                return;
-            }
-            py::Ref v = value.take();
-            if (!v) return;
-            auto key = py::text(f.call_name());
-            if (!key.ok()) {
-                failure = key.take_error();
-                return;
-            }
-            if (PyObject_SetItem(kwargs.get(), key.value().get(), v.get()) < 0) failure = py::Error::fetch();
-        });
+    PyObject* const* interned = keyword_names<R>();
+    if (!interned) return py::Error::fetch();
+    for (std::size_t position = 0; position < count; ++position) {
+        if (!keywords[position]) continue;
+        arguments.add_keyword(std::move(keywords[position]), interned[field_at[position]]);
     }
-    if (failure) return std::move(*failure);
-    return CallArguments{std::move(args), std::move(kwargs)};
+    VORA_CHECK(arguments.finish());
+    return arguments;
 }
 
 }  // namespace vora::pipeline

@@ -9,6 +9,9 @@ namespace vora::pipeline {
 
 namespace {
 
+constexpr std::string_view kModule = "vora.api";
+constexpr std::string_view kClass = "VORA";
+
 using py::Error;
 using py::Ref;
 using py::Result;
@@ -31,9 +34,28 @@ Result<long> return_code(PyObject* result) {
     return value;
 }
 
-Status call_step(PyObject* converter, std::string_view method, const CallArguments& arguments) {
-    VORA_TRY(bound, py::getattr(converter, method));
-    VORA_TRY(result, py::call(bound.get(), arguments.args.get(), arguments.kwargs.get()));
+// A name as an interned string, made once per name.
+template <const std::string_view& Name>
+Result<PyObject*> interned() {
+    static PyObject* name = nullptr;
+    if (!name) {
+        const std::string text(Name);
+        name = PyUnicode_InternFromString(text.c_str());
+        if (!name) return Error::fetch();
+    }
+    return name;
+}
+
+Status call_step(PyObject* converter, std::string_view method, PyObject* name, CallArguments& arguments) {
+    PyObject** slots = arguments.slots();
+    slots[0] = converter;
+    const auto nargs = static_cast<std::size_t>(arguments.positional());
+#if PY_VERSION_HEX >= 0x03090000
+    VORA_TRY(result, py::checked(PyObject_VectorcallMethod(name, slots, nargs + 1, arguments.keyword_names())));
+#else
+    VORA_TRY(bound, py::checked(PyObject_GetAttr(converter, name)));
+    VORA_TRY(result, py::checked(_PyObject_Vectorcall(bound.get(), slots + 1, nargs, arguments.keyword_names())));
+#endif
     VORA_TRY(code, return_code(result.get()));
     if (code != 0) {
         return Error::make(PyExc_RuntimeError,
@@ -51,14 +73,25 @@ Status step(PyObject* converter, const Section& section) {
     }
     // The arguments are built before the method is looked up.
     VORA_TRY(arguments, call_arguments(section));
-    return call_step(converter, Section::method, arguments);
+    VORA_TRY(name, interned<Section::method>());
+    return call_step(converter, Section::method, name, arguments);
 }
 
 }  // namespace
 
 Status run(const Configuration& configuration) {
-    VORA_TRY(module, py::import("vora.api"));
-    VORA_TRY(cls, py::getattr(module.get(), "VORA"));
+    // The import machinery as `import vora.api` runs it (a module already in
+    // sys.modules is taken from there), then the submodule that it put in
+    // sys.modules.
+    VORA_TRY(module_name, interned<kModule>());
+    VORA_CHECK(py::checked(PyImport_ImportModuleLevelObject(module_name, nullptr, nullptr, nullptr, 0)));
+    py::Ref module(PyImport_GetModule(module_name));
+    if (!module) {
+        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, module_name);
+        return Error::fetch();
+    }
+    VORA_TRY(class_name, interned<kClass>());
+    VORA_TRY(cls, py::checked(PyObject_GetAttr(module.get(), class_name)));
     VORA_TRY(converter, py::checked(PyObject_CallObject(cls.get(), nullptr)));
 
     // One call per section, in section order; the first failure ends the run.

@@ -34,6 +34,20 @@ void append_json_string(std::string& out, std::string_view text) {
     out.push_back('"');
 }
 
+std::size_t cell_detail::json_string_size(std::string_view text) {
+    std::size_t size = 2;
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte == '"' || byte == '\\' || byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
+            byte == 0x0D) {
+            size += 2;
+        } else {
+            size += byte < 0x20 ? 6 : 1;
+        }
+    }
+    return size;
+}
+
 namespace {
 
 using json = nlohmann::json;

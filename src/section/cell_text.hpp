@@ -80,6 +80,31 @@ void append_json(std::string& out, const T& value) {
     }
 }
 
+// The size of the text append_json appends for a string: the quotes, and
+// each byte as long as its escape.
+std::size_t json_string_size(std::string_view text);
+
+// The size of the text append_json appends for a string or a list of
+// strings (a list that may be as long as its file), else 0: unknown.
+template <class T>
+std::size_t json_size(const T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        return json_string_size(value);
+    } else if constexpr (is_vector<T>::value) {
+        if constexpr (std::is_same_v<typename T::value_type, std::string>) {
+            std::size_t size = value.empty() ? 2 : value.size() + 1;  // brackets and commas
+            for (const std::string& element : value) size += json_string_size(element);
+            return size;
+        } else {
+            return 0;
+        }
+    } else if constexpr (is_optional<T>::value) {
+        return value ? json_size(*value) : 0;
+    } else {
+        return 0;
+    }
+}
+
 }  // namespace cell_detail
 
 // cell_text of the value's JSON form.

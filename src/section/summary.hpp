@@ -45,7 +45,10 @@ void add_value_cell(FormCells& cells, const T& value, std::size_t variant) {
     } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
         cells.add(value ? std::string_view(*value) : std::string_view("null"), variant);
     } else {
-        cells.add_written([&](std::string& out) { cell_detail::append_json(out, value); }, variant);
+        // A long list's text is as long as the file that gave it: the store
+        // takes its size at once rather than growing twice over it.
+        cells.add_written([&](std::string& out) { cell_detail::append_json(out, value); }, variant,
+                          cell_detail::json_size(value));
     }
 }
 
@@ -114,10 +117,9 @@ void lay_out_section(FormCells& cells, const Record& record) {
     for (const std::size_t index : order) add_rows[index](cells, record, record_defaults);
 }
 
-// "[name]\n", the drawing, a line feed and an empty line: their size (the
-// cells given, drawn_size() not yet called), and writing them at `out`.
-std::size_t framed_size(std::string_view section_name, FormCells& cells);
-char* draw_framed(char* out, std::string_view section_name, const FormCells& cells);
+// "[name]\n", the drawing, a line feed and an empty line (the cells given,
+// drawn_size() not yet called).
+void draw_framed(Sink& out, std::string_view section_name, FormCells& cells);
 
 }  // namespace summary_detail
 
@@ -128,8 +130,10 @@ template <class Record>
 std::string section_summary(std::string_view section_name, const Record& record) {
     FormCells cells;
     summary_detail::lay_out_section(cells, record);
-    std::string out(summary_detail::framed_size(section_name, cells), '\0');
-    summary_detail::draw_framed(out.data(), section_name, cells);
+    std::string out;
+    StringSink sink(out);
+    summary_detail::draw_framed(sink, section_name, cells);
+    sink.finish();
     return out;
 }
 
@@ -137,10 +141,8 @@ std::string section_summary(std::string_view section_name, const Record& record)
 // order of Configuration::fields() (accuracy_analysis only when present).
 std::string configuration_summary(const Configuration& configuration);
 
-// configuration_summary drawn at the start of `buffer`, which is grown when
-// too small and never shrunk, so that a buffer kept between calls is
-// neither reallocated nor cleared; bytes past the summary are left over.
-// Returns the summary, a view of the buffer.
-std::string_view draw_configuration_summary(const Configuration& configuration, std::string& buffer);
+// configuration_summary put into `out` as it is drawn, section by section:
+// no more of it is held at once than one section's value cells.
+void draw_configuration_summary(const Configuration& configuration, Sink& out);
 
 }  // namespace vora

@@ -52,10 +52,9 @@ constexpr char kBottomRight[] = "\u255D";
 constexpr std::size_t kFrameBytes = sizeof kDoubleVertical - 1;
 
 template <std::size_t N>
-char* put(char* out, const char (&piece)[N]) {
+void put(Sink& out, const char (&piece)[N]) {
     static_assert(N - 1 == kFrameBytes);
-    std::memcpy(out, piece, N - 1);
-    return out + N - 1;
+    out.put(std::string_view(piece, kFrameBytes));
 }
 
 bool is_white_space(std::uint32_t c) {
@@ -163,35 +162,10 @@ constexpr RuleKind kRules[] = {
     {kBottomLeft, kBottomJunction, kBottomRight, double_run},
 };
 
-// Spaces and fill runs are written in fixed-size chunks where the drawing
-// has room past their end: the bytes written beyond are drawn over later,
-// since a drawing is written front to back and every byte is written.
-constexpr std::size_t kChunk = 16;
-constexpr char kSpaces[kChunk + 1] = "                ";
-
-char* put_spaces(char* out, std::size_t count, const char* end) {
-    if (static_cast<std::size_t>(end - out) >= count + kChunk) {
-        for (std::size_t i = 0; i < count; i += kChunk) std::memcpy(out + i, kSpaces, kChunk);
-    } else {
-        std::memset(out, ' ', count);
-    }
-    return out + count;
-}
-
 // `units` fill characters copied from `run`.
-char* put_run(char* out, const std::string& run, std::size_t units, const char* end) {
-    constexpr std::size_t chunk = kChunk * kFrameBytes;
-    if (static_cast<std::size_t>(end - out) >= units * kFrameBytes + chunk) {
-        for (std::size_t i = 0; i < units * kFrameBytes; i += chunk) std::memcpy(out + i, run.data(), chunk);
-        return out + units * kFrameBytes;
-    }
-    while (units > 0) {
-        const std::size_t part = std::min(units, kRunUnits);
-        std::memcpy(out, run.data(), part * kFrameBytes);
-        out += part * kFrameBytes;
-        units -= part;
-    }
-    return out;
+void put_run(Sink& out, const std::string& run, std::size_t units) {
+    for (; units > kRunUnits; units -= kRunUnits) out.put(run);
+    out.put(std::string_view(run.data(), units * kFrameBytes));
 }
 
 constexpr int kTop = 0;
@@ -199,25 +173,47 @@ constexpr int kMiddle = 1;
 constexpr int kBottom = 2;
 
 // A whole rule across columns of the given widths (no line feed).
-char* draw_rule(char* out, int kind, const std::vector<std::size_t>& widths, const char* end) {
+void draw_rule(Sink& out, int kind, const std::vector<std::size_t>& widths) {
     const RuleKind& pieces = kRules[kind];
     const std::string& run = pieces.run();
-    std::memcpy(out, pieces.left, kFrameBytes);
-    out += kFrameBytes;
+    out.put(std::string_view(pieces.left, kFrameBytes));
     for (std::size_t c = 0; c < widths.size(); ++c) {
-        if (c > 0) {
-            std::memcpy(out, pieces.junction, kFrameBytes);
-            out += kFrameBytes;
-        }
-        out = put_run(out, run, widths[c], end);
+        if (c > 0) out.put(std::string_view(pieces.junction, kFrameBytes));
+        put_run(out, run, widths[c]);
     }
-    std::memcpy(out, pieces.right, kFrameBytes);
-    return out + kFrameBytes;
+    out.put(std::string_view(pieces.right, kFrameBytes));
 }
 
-char* put_bytes(char* out, const std::string& from, std::size_t offset, std::size_t size) {
-    std::memcpy(out, from.data() + offset, size);
-    return out + size;
+// The one way a table is drawn, whatever holds its cells: the top rule,
+// each row's lines (`line(r, k)` puts line k of row r, line feed included),
+// a middle rule between rows, the bottom rule; `rule(kind)` puts a rule
+// without its line feed. Throws InternalFault when the drawing does not
+// come to `size` bytes.
+template <class Line, class Rule>
+void draw_rows(Sink& out, std::size_t size, std::size_t rows, const std::size_t* heights, Line&& line,
+               Rule&& rule) {
+    const std::size_t start = out.written();
+    rule(kTop);
+    out.put("\n");
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t k = 0; k < heights[r]; ++k) line(r, k);
+        if (r + 1 < rows) {
+            rule(kMiddle);
+            out.put("\n");
+        }
+    }
+    rule(kBottom);
+    if (out.written() - start != size) throw InternalFault("table drawing does not fill its size");
+}
+
+// A cell's line padded with spaces to `width`; none: an empty line.
+template <class LineT>
+void put_cell_line(Sink& out, const LineT* line, std::size_t width) {
+    if (line) {
+        out.put(std::string_view(line->data, line->size));
+        width -= line->width;
+    }
+    out.put_spaces(width);
 }
 
 // The drawn lines of a cell that is laid out once, and their widths.
@@ -247,20 +243,15 @@ LaidOut lay_out(std::string_view text) {
     return cell;
 }
 
-// Appends line k of a laid-out cell (an empty line below its last) padded
+// Puts line k of a laid-out cell (an empty line below its last) padded
 // with spaces to `width`.
-void append_padded(std::string& out, const LaidOut& cell, std::size_t k, std::size_t width) {
+void put_padded(Sink& out, const LaidOut& cell, std::size_t k, std::size_t width) {
     std::size_t used = 0;
     if (k < cell.lines.size()) {
-        out += cell.lines[k];
+        out.put(cell.lines[k]);
         used = cell.widths[k];
     }
-    out.append(width - used, ' ');
-}
-
-void append_run(std::string& out, const std::string& run, std::size_t units) {
-    for (; units > kRunUnits; units -= kRunUnits) out += run;
-    out.append(run, 0, units * kFrameBytes);
+    out.put_spaces(width - used);
 }
 
 }  // namespace
@@ -345,52 +336,26 @@ std::size_t TableCells::drawn_size() {
 }
 
 void TableCells::draw_into(std::string& out) const {
-    const std::size_t at = out.size();
-    out.resize(at + size_);
-    draw_to(out.data() + at);
+    out.reserve(out.size() + size_);
+    StringSink sink(out);
+    draw(sink);
+    sink.finish();
 }
 
-char* TableCells::draw_to(char* const begin) const {
-    const char* const end = begin + size_;
-    const std::size_t rows = heights_.size();
-
-    char* p = draw_rule(begin, kTop, widths_, end);
-    *p++ = '\n';
-    const char* middle = nullptr;  // the first middle rule drawn, copied for the others
-    std::size_t middle_size = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const CellLines* row = cells_.data() + r * columns_;
-        for (std::size_t k = 0; k < heights_[r]; ++k) {
-            p = put(p, kDoubleVertical);
+void TableCells::draw(Sink& out) const {
+    draw_rows(
+        out, size_, heights_.size(), heights_.data(),
+        [&](std::size_t r, std::size_t k) {
+            const CellLines* row = cells_.data() + r * columns_;
+            put(out, kDoubleVertical);
             for (std::size_t c = 0; c < columns_; ++c) {
-                if (c > 0) p = put(p, kColumnLine);
-                std::size_t pad = widths_[c];
-                if (k < row[c].count) {
-                    const Line& line = lines_[row[c].first + k];
-                    std::memcpy(p, line.data, line.size);
-                    p += line.size;
-                    pad -= line.width;
-                }
-                p = put_spaces(p, pad, end);
+                if (c > 0) put(out, kColumnLine);
+                put_cell_line(out, k < row[c].count ? &lines_[row[c].first + k] : nullptr, widths_[c]);
             }
-            p = put(p, kDoubleVertical);
-            *p++ = '\n';
-        }
-        if (r + 1 < rows) {
-            if (middle) {
-                std::memcpy(p, middle, middle_size);
-                p += middle_size;
-            } else {
-                middle = p;
-                p = draw_rule(p, kMiddle, widths_, end);
-                middle_size = static_cast<std::size_t>(p - middle);
-            }
-            *p++ = '\n';
-        }
-    }
-    p = draw_rule(p, kBottom, widths_, end);
-    if (p != end) throw InternalFault("table drawing does not fill its size");
-    return p;
+            put(out, kDoubleVertical);
+            out.put("\n");
+        },
+        [&](int kind) { draw_rule(out, kind, widths_); });
 }
 
 std::string render(const Table& table) {
@@ -404,7 +369,7 @@ std::string render(const Table& table) {
         }
     }
     std::string out;
-    out.reserve(cells.drawn_size());
+    cells.drawn_size();
     cells.draw_into(out);
     return out;
 }
@@ -457,31 +422,34 @@ void TableForm::finish() {
     }
     if (sure != widths) throw InternalFault("form column width depends on the variants picked");
 
-    const auto append_before = [&](const std::vector<LaidOut>* cells, std::size_t k) {
-        text_.append(kDoubleVertical, kFrameBytes);
+    // The fixed parts are drawn as every drawing is, into text_: their
+    // offsets there are the bytes put before them.
+    StringSink out(text_);
+    const auto put_before = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+        put(out, kDoubleVertical);
         for (std::size_t c = 0; c < open_; ++c) {
-            if (cells) append_padded(text_, (*cells)[c], k, widths[c]);
-            else text_.append(widths[c], ' ');
-            text_.append(kColumnLine, kFrameBytes);
+            if (cells) put_padded(out, (*cells)[c], k, widths[c]);
+            else out.put_spaces(widths[c]);
+            put(out, kColumnLine);
         }
     };
-    const auto append_after = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+    const auto put_after = [&](const std::vector<LaidOut>* cells, std::size_t k) {
         for (std::size_t c = open_ + 1; c < columns_; ++c) {
-            text_.append(kColumnLine, kFrameBytes);
-            if (cells) append_padded(text_, (*cells)[c], k, widths[c]);
-            else text_.append(widths[c], ' ');
+            put(out, kColumnLine);
+            if (cells) put_padded(out, (*cells)[c], k, widths[c]);
+            else out.put_spaces(widths[c]);
         }
-        text_.append(kDoubleVertical, kFrameBytes);
-        text_.push_back('\n');
+        put(out, kDoubleVertical);
+        out.put("\n");
     };
     const auto parts = [&](const std::vector<LaidOut>* cells, std::size_t k) {
         Parts line{};
-        line.before = text_.size();
-        append_before(cells, k);
-        line.before_size = text_.size() - line.before;
-        line.after = text_.size();
-        append_after(cells, k);
-        line.after_size = text_.size() - line.after;
+        line.before = out.written();
+        put_before(cells, k);
+        line.before_size = out.written() - line.before;
+        line.after = out.written();
+        put_after(cells, k);
+        line.after_size = out.written() - line.after;
         return line;
     };
 
@@ -499,21 +467,22 @@ void TableForm::finish() {
     for (int kind : {kTop, kMiddle, kBottom}) {
         const RuleKind& pieces = kRules[kind];
         Parts& rule = rules_[kind];
-        rule.before = text_.size();
-        text_.append(pieces.left, kFrameBytes);
+        rule.before = out.written();
+        out.put(std::string_view(pieces.left, kFrameBytes));
         for (std::size_t c = 0; c < open_; ++c) {
-            append_run(text_, pieces.run(), widths[c]);
-            text_.append(pieces.junction, kFrameBytes);
+            put_run(out, pieces.run(), widths[c]);
+            out.put(std::string_view(pieces.junction, kFrameBytes));
         }
-        rule.before_size = text_.size() - rule.before;
-        rule.after = text_.size();
+        rule.before_size = out.written() - rule.before;
+        rule.after = out.written();
         for (std::size_t c = open_ + 1; c < columns_; ++c) {
-            text_.append(pieces.junction, kFrameBytes);
-            append_run(text_, pieces.run(), widths[c]);
+            out.put(std::string_view(pieces.junction, kFrameBytes));
+            put_run(out, pieces.run(), widths[c]);
         }
-        text_.append(pieces.right, kFrameBytes);
-        rule.after_size = text_.size() - rule.after;
+        out.put(std::string_view(pieces.right, kFrameBytes));
+        rule.after_size = out.written() - rule.after;
     }
+    out.finish();
 
     cells_.clear();
     cells_.shrink_to_fit();
@@ -556,10 +525,11 @@ std::size_t FormCells::drawn_size() {
 
     const std::size_t blank = form.blank_.before_size + form.blank_.after_size;
     std::size_t size = extra;
+    heights_.resize(picked_.size());
     for (std::size_t r = 0; r < picked_.size(); ++r) {
         const TableForm::Variant& variant = form.variants_[picked_[r]];
-        const std::size_t height = std::max(variant.height, open_.cells_[r].count);
-        size += variant.size + (height - variant.height) * blank + height * width;
+        heights_[r] = std::max(variant.height, open_.cells_[r].count);
+        size += variant.size + (heights_[r] - variant.height) * blank + heights_[r] * width;
     }
     const auto rule = [&](int kind) {
         return form.rules_[kind].before_size + width * kFrameBytes + form.rules_[kind].after_size;
@@ -570,60 +540,31 @@ std::size_t FormCells::drawn_size() {
 }
 
 void FormCells::draw_into(std::string& out) const {
-    const std::size_t at = out.size();
-    out.resize(at + size_);
-    draw_to(out.data() + at);
+    out.reserve(out.size() + size_);
+    StringSink sink(out);
+    draw(sink);
+    sink.finish();
 }
 
-char* FormCells::draw_to(char* const begin) const {
+void FormCells::draw(Sink& out) const {
     const TableForm& form = *form_;
-    const std::string& text = form.text_;
-    const char* const end = begin + size_;
-    const std::size_t rows = picked_.size();
-
-    const auto draw_form_rule = [&](char* p, int kind) {
-        const TableForm::Parts& rule = form.rules_[kind];
-        p = put_bytes(p, text, rule.before, rule.before_size);
-        p = put_run(p, kRules[kind].run(), open_width_, end);
-        return put_bytes(p, text, rule.after, rule.after_size);
-    };
-
-    char* p = draw_form_rule(begin, kTop);
-    *p++ = '\n';
-    const char* middle = nullptr;  // the first middle rule drawn, copied for the others
-    std::size_t middle_size = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const TableForm::Variant& variant = form.variants_[picked_[r]];
-        const TableCells::CellLines cell = open_.cells_[r];
-        const std::size_t height = std::max(variant.height, cell.count);
-        for (std::size_t k = 0; k < height; ++k) {
+    const char* const text = form.text_.data();
+    draw_rows(
+        out, size_, heights_.size(), heights_.data(),
+        [&](std::size_t r, std::size_t k) {
+            const TableForm::Variant& variant = form.variants_[picked_[r]];
+            const TableCells::CellLines cell = open_.cells_[r];
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
-            p = put_bytes(p, text, parts.before, parts.before_size);
-            std::size_t pad = open_width_;
-            if (k < cell.count) {
-                const TableCells::Line& line = open_.lines_[cell.first + k];
-                std::memcpy(p, line.data, line.size);
-                p += line.size;
-                pad -= line.width;
-            }
-            p = put_spaces(p, pad, end);
-            p = put_bytes(p, text, parts.after, parts.after_size);
-        }
-        if (r + 1 < rows) {
-            if (middle) {
-                std::memcpy(p, middle, middle_size);
-                p += middle_size;
-            } else {
-                middle = p;
-                p = draw_form_rule(p, kMiddle);
-                middle_size = static_cast<std::size_t>(p - middle);
-            }
-            *p++ = '\n';
-        }
-    }
-    p = draw_form_rule(p, kBottom);
-    if (p != end) throw InternalFault("table drawing does not fill its size");
-    return p;
+            out.put(std::string_view(text + parts.before, parts.before_size));
+            put_cell_line(out, k < cell.count ? &open_.lines_[cell.first + k] : nullptr, open_width_);
+            out.put(std::string_view(text + parts.after, parts.after_size));
+        },
+        [&](int kind) {
+            const TableForm::Parts& rule = form.rules_[kind];
+            out.put(std::string_view(text + rule.before, rule.before_size));
+            put_run(out, kRules[kind].run(), open_width_);
+            out.put(std::string_view(text + rule.after, rule.after_size));
+        });
 }
 
 }  // namespace vora

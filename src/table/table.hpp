@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "output.hpp"
+
 namespace vora {
 
 struct Cell {
@@ -60,23 +62,30 @@ public:
     // Adds the next cell, rows filled left to right.
     void add(std::string_view text);
     // Adds a cell whose text `write(std::string&)` appends to a store the
-    // object owns, so the text need not live elsewhere.
+    // object owns, so the text need not live elsewhere. `size`, when known,
+    // is the text's: the store grows by that much at once.
     template <class Write>
-    void add_written(Write&& write) {
+    void add_written(Write&& write, std::size_t size = 0) {
         const std::size_t from = store_.size();
+        if (size > 0) store_.reserve(from + size);
         write(store_);
         add_stored(from, store_.size() - from);
     }
 
-    // The size in bytes of the drawing (as render would return it). Call
-    // once all cells are added; a last row left short is drawn with empty
-    // cells. Throws InternalFault("table cannot be empty") without rows or
-    // columns.
+    // The size in bytes of the drawing (as render would return it), which
+    // lays the table out. Call once all cells are added; a last row left
+    // short is drawn with empty cells. Throws InternalFault("table cannot be
+    // empty") without rows or columns.
     std::size_t drawn_size();
     // Appends the drawing: exactly drawn_size() bytes. Call drawn_size() first.
     void draw_into(std::string& out) const;
-    // Writes exactly drawn_size() bytes at `out` and returns their end.
-    char* draw_to(char* out) const;
+    // Puts exactly drawn_size() bytes into `out`, line by line as drawn.
+    void draw(Sink& out) const;
+    // The bytes its buffers hold, kept for the next drawing.
+    std::size_t held() const noexcept {
+        return store_.capacity() + rewritten_.capacity() + lines_.capacity() * sizeof(Line) +
+               cells_.capacity() * sizeof(CellLines);
+    }
 
 private:
     friend class FormCells;
@@ -184,18 +193,22 @@ public:
     // Gives the next row its open cell and picks its variant.
     void add(std::string_view text, std::size_t variant = 0);
     template <class Write>
-    void add_written(Write&& write, std::size_t variant = 0) {
+    void add_written(Write&& write, std::size_t variant = 0, std::size_t size = 0) {
         pick(variant);
-        open_.add_written(std::forward<Write>(write));
+        open_.add_written(std::forward<Write>(write), size);
     }
 
-    // The size in bytes of the drawing. Call once every row has its cell;
-    // throws InternalFault when rows are missing or the form is not finished.
+    // The size in bytes of the drawing, which lays it out. Call once every
+    // row has its cell; throws InternalFault when rows are missing or the
+    // form is not finished.
     std::size_t drawn_size();
     // Appends the drawing: exactly drawn_size() bytes. Call drawn_size() first.
     void draw_into(std::string& out) const;
-    // Writes exactly drawn_size() bytes at `out` and returns their end.
-    char* draw_to(char* out) const;
+    // Puts exactly drawn_size() bytes into `out`, line by line as drawn.
+    void draw(Sink& out) const;
+    std::size_t held() const noexcept {
+        return open_.held() + (picked_.capacity() + heights_.capacity()) * sizeof(std::size_t);
+    }
 
 private:
     void pick(std::size_t variant);
@@ -203,6 +216,7 @@ private:
     const TableForm* form_ = nullptr;
     TableCells open_;  // the open cells, as a table of one column
     std::vector<std::size_t> picked_;  // index into the form's variants_, per row
+    std::vector<std::size_t> heights_;  // lines per row
     std::size_t open_width_ = 0;
     std::size_t size_ = 0;
 };

@@ -451,7 +451,8 @@ def test_explain_prints_what_the_module_prints(cli, tmp_path, source):
     assert done.stdout == module.stdout
     if module.returncode:
         message = module.stderr.decode()
-        assert done.stderr.decode() == (message if message.endswith("\n") else message + "\n")
+        message = message if message.endswith("\n") else message + "\n"
+        assert done.stderr.decode() == f"vora-config: {path}: {message}"
         with pytest.raises(RuntimeError):
             vora_convert_inner.rust_explain(path)
 

@@ -144,11 +144,15 @@ def test_load_errors_reach_python_unchanged(tmp_path, text, message):
 
 def test_nothing_happens_before_the_file_loads(tmp_path):
     (tmp_path / "bad.toml").write_text("build = 1\n")
+    # A long summary's worth of values before the error on the last line.
+    inputs = "".join(f'  "./images/img_{n:06d}.jpg",\n' for n in range(20_000))
+    (tmp_path / "late.toml").write_text(f"[accuracy_analysis]\ninputs = [\n{inputs}]\ndevice_id = 1\n")
+    paths = [str(tmp_path / name) for name in ("missing.toml", "bad.toml", "late.toml")]
     proc = run_python(
         f"""
         import sys, vora_convert_inner
         for f in (vora_convert_inner.rust_convert, vora_convert_inner.rust_explain):
-            for path in ({str(tmp_path / 'missing.toml')!r}, {str(tmp_path / 'bad.toml')!r}):
+            for path in {paths!r}:
                 try:
                     f(path)
                 except RuntimeError:
@@ -291,6 +295,8 @@ except BaseException as e:
 """
 
 
+@pytest.mark.parametrize("text", ["", "[load]\nmodel_type = 'Onnx'\ninputs = [" + '"i",' * 30_000 + "]\n"],
+                         ids=["short", "longer-than-the-buffer"])
 @pytest.mark.parametrize(
     "setup, error",
     [
@@ -300,8 +306,8 @@ except BaseException as e:
     ],
     ids=["closed", "full", "broken-pipe"],
 )
-def test_unwritable_stdout_raises_the_panic_exception(tmp_path, setup, error):
-    (tmp_path / "c.toml").write_text("")
+def test_unwritable_stdout_raises_the_panic_exception(tmp_path, setup, error, text):
+    (tmp_path / "c.toml").write_text(text)
     proc = run_python(PANIC_PROBE.format(setup=setup, path=str(tmp_path / "c.toml")))
     assert proc.returncode == 0, proc.stderr
     lines = proc.stderr.decode().splitlines()

@@ -89,9 +89,11 @@ def test_one_summary_through_a_drained_pipe(tmp_path, count):
     assert explain_drained([path]) == expected
 
 
-def test_summaries_of_threads_arrive_whole(tmp_path):
+# Summaries of one write each, and of many (beyond the writer's buffer).
+@pytest.mark.parametrize("count", [1, 3000])
+def test_summaries_of_threads_arrive_whole(tmp_path, count):
     names = ["first", "second", "third"]
-    paths = [long_configuration(tmp_path, name, 300) for name in names]
+    paths = [long_configuration(tmp_path, name, count) for name in names]
     summaries = [explain_to_pipe_of_parent(path) for path in paths]
     assert len(set(summaries)) == 3
     output = explain_drained(paths)
@@ -100,3 +102,23 @@ def test_summaries_of_threads_arrive_whole(tmp_path):
     order = sorted(range(3), key=lambda i: output.find(summaries[i]))
     assert all(output.find(summary) >= 0 for summary in summaries)
     assert output == b"".join(summaries[i] for i in order)
+
+
+PEAK = "import resource, sys, vora_convert_inner\n{call}\nprint(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)"
+
+
+def test_peak_memory_of_a_long_summary_is_bounded_by_the_file(tmp_path):
+    # 20 MB of file names: a summary of about 500 MB, drawn as it is written.
+    path = tmp_path / "long.toml"
+    with open(path, "w") as out:
+        out.write('[config]\ntarget_platform = "vora-m1"\n\n[accuracy_analysis]\ninputs = [\n')
+        out.writelines(f'  "./images/img_{n:06d}.jpg",\n' for n in range(1, 690_000))
+        out.write("]\n")
+
+    def peak_kib(call):
+        done = subprocess.run([sys.executable, "-c", PEAK.format(call=call)], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, timeout=300, check=True)
+        return int(done.stderr.split()[-1])
+
+    explained = peak_kib(f"vora_convert_inner.rust_explain({str(path)!r})")
+    assert (explained - peak_kib("")) * 1024 <= 5 * path.stat().st_size
