@@ -4,6 +4,7 @@
 //   vora-config check [--strict] [--format text|json|github] FILE...
 //   vora-config explain FILE
 //   vora-config schema
+//   vora-config init [--output FILE]
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
@@ -14,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/init.hpp"
 #include "cli/report.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
@@ -34,6 +36,7 @@ constexpr std::string_view kUsage =
     "usage: vora-config check [--strict] [--format text|json|github] FILE...\n"
     "       vora-config explain FILE\n"
     "       vora-config schema\n"
+    "       vora-config init [--output FILE]\n"
     "       vora-config --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -50,6 +53,10 @@ constexpr std::string_view kHelp =
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
     "  schema           print the JSON Schema (draft-07) of the configuration file, for editors\n"
     "                   and validators\n"
+    "  init             print a starting file: every section and key commented out, with its\n"
+    "                   description, choices and default, under a header naming the schema\n"
+    "      --output F   write it to F instead (never over an existing file), and the schema\n"
+    "                   beside it as vora-config.schema.json unless that file is there\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
     "2 on a usage error\n";
@@ -174,6 +181,7 @@ int run(int argc, char** argv) {
     if (command == "check") return check(rest);
     if (command == "explain") return explain(rest);
     if (command == "schema") return schema(rest);
+    if (command == "init") return cli::init(rest, usage_error);
     return usage_error("unknown command '" + std::string(command) + "'");
 }
 
