@@ -190,7 +190,7 @@ int init(const std::vector<std::string_view>& args, int (*usage_error)(std::stri
     std::optional<std::string> output;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "--output" || arg == "-o") {
+        if (arg == "--output") {
             if (i + 1 == args.size()) return usage_error("--output needs a FILE");
             output = std::string(args[++i]);
         } else if (arg.starts_with("--output=")) {

@@ -34,7 +34,7 @@ def test_init_writes_a_file_that_checks_clean_and_each_key_uncommented_loads(cli
     assert text.startswith("#:schema ./vora-config.schema.json\n")
     assert sorted((s, k) for _, s, k in lines(text) if k) == \
         sorted((s, k) for s in SECTIONS for k in SECTIONS[s]["properties"])
-    done = run(cli, "init", "-o", str(out))
+    done = run(cli, "init", "--output", str(out))
     assert done.stdout.decode() == f"wrote {out}\nwrote {tmp_path}/vora-config.schema.json\n"
     assert (out.read_text(), (tmp_path / "vora-config.schema.json").read_text()) == (text, SCHEMA_FILE.read_text())
     (tmp_path / "empty.toml").write_text("")
