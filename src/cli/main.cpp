@@ -5,6 +5,7 @@
 //                     [--format text|json|github|sarif] [--color auto|always|never] FILE...
 //   vora-config explain FILE
 //   vora-config schema
+//   vora-config init [--output FILE]
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "cli/fix.hpp"
+#include "cli/init.hpp"
 #include "cli/report.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
@@ -40,6 +42,7 @@ constexpr std::string_view kUsage =
     "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
     "       vora-config explain FILE\n"
     "       vora-config schema\n"
+    "       vora-config init [--output FILE]\n"
     "       vora-config COMMAND --help | --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -49,6 +52,7 @@ constexpr std::string_view kHelp =
     "  check FILE...    report every error and warning of each file, in file order\n"
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
     "  schema           print the JSON Schema (draft-07) of the configuration file\n"
+    "  init             print a starting file, every section and key commented out\n"
     "\n"
     "`vora-config COMMAND --help` tells more of each.\n"
     "\n"
@@ -88,6 +92,17 @@ constexpr std::string_view kExplainHelp =
     "\n"
     "Prints the configuration summary of FILE exactly as rust_explain prints it, or the error that\n"
     "stops the file loading on standard error (exit status 1). FILE - reads standard input.\n";
+
+constexpr std::string_view kInitHelp =
+    "usage: vora-config init [--output FILE]\n"
+    "\n"
+    "Prints a starting file: a header naming the schema, then every section and key commented out,\n"
+    "each key with its description, its choices and its default (or an example value).\n"
+    "\n"
+    "options:\n"
+    "  --output FILE       write it to FILE instead (never over an existing file), and the schema\n"
+    "                      beside it as vora-config.schema.json unless a file of that name is there\n"
+    "  -h, --help          print this help\n";
 
 constexpr std::string_view kSchemaHelp =
     "usage: vora-config schema\n"
@@ -266,6 +281,8 @@ int schema(const std::vector<std::string_view>& args) {
     return 0;
 }
 
+int init(const std::vector<std::string_view>& args) { return cli::init(args, usage_error); }
+
 struct Command {
     std::string_view name;
     int (*run)(const std::vector<std::string_view>&);
@@ -276,6 +293,7 @@ constexpr Command kCommands[] = {
     {"check", check, kCheckHelp},
     {"explain", explain, kExplainHelp},
     {"schema", schema, kSchemaHelp},
+    {"init", init, kInitHelp},
 };
 
 const Command* find_command(std::string_view name) {

@@ -47,6 +47,7 @@ json section_object(std::string_view section) {
                        {"description", "The [" + std::string(section) + "] section: the arguments of VORA." +
                                            std::string(Record::method) + "."}};
     object["properties"] = std::move(properties);
+    object["additionalProperties"] = false;
     return object;
 }
 
@@ -69,10 +70,11 @@ json file_schema() {
     json document = json{{"$schema", std::string(kFileSchemaDialect)},
                          {"title", "VORA conversion configuration"},
                          {"description",
-                          "How an ONNX model becomes a VORA model: one section per converter call. Keys that are "
-                          "not listed here are ignored when the file is loaded."},
+                          "How an ONNX model becomes a VORA model: one section per converter call. Loading "
+                          "ignores keys and sections that are not listed here; `vora-config check` warns of them."},
                          {"type", "object"}};
     document["properties"] = std::move(sections);
+    document["additionalProperties"] = false;
     return document;
 }
 

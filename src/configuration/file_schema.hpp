@@ -2,7 +2,10 @@
 // a whole configuration file: an object per section, its keys' property
 // schemas those of the section schemas, with what the section schemas leave
 // to the value types (the range of 32-bit integers) and the choices that the
-// descriptions list. Unknown keys stay allowed: no "additionalProperties".
+// descriptions list. Every table it knows is closed ("additionalProperties":
+// false on the top level and on each section), so that an editor marks an
+// unknown key or section where `vora-config check` warns of one; loading
+// itself still ignores them.
 #pragma once
 
 #include <string_view>

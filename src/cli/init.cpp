@@ -1,0 +1,229 @@
+#include "cli/init.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <string>
+#include <type_traits>
+#include <unistd.h>
+
+#include "configuration/choices.hpp"
+#include "configuration/file_schema.hpp"
+#include "configuration/schema.hpp"
+#include "configuration/structs.hpp"
+#include "format.hpp"
+#include "output.hpp"
+#include "read_file.hpp"
+
+namespace vora::cli {
+
+namespace {
+
+using json = nlohmann::json;
+
+// A TOML basic string: quotes, backslashes and control characters escaped.
+std::string toml_string(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u00";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The TOML form of a value in the JSON form of the records (no nulls).
+std::string toml_value(const json& value) {
+    if (value.is_boolean()) return value.get<bool>() ? "true" : "false";
+    if (value.is_number_unsigned()) return std::to_string(value.get<std::uint64_t>());
+    if (value.is_number_integer()) return std::to_string(value.get<std::int64_t>());
+    if (value.is_number_float()) return format_display_double(value.get<double>());
+    if (value.is_string()) return toml_string(value.get_ref<const std::string&>());
+    std::string out = "[";
+    for (std::size_t i = 0; i < value.size(); ++i) out += (i ? ", " : "") + toml_value(value[i]);
+    return out + "]";
+}
+
+// The example a description gives in "(e.g. ...)", as written there.
+std::string_view described_example(std::string_view description) {
+    const std::size_t open = description.find("(e.g. ");
+    if (open == std::string_view::npos) return {};
+    const std::size_t close = description.find(')', open);
+    if (close == std::string_view::npos) return {};
+    return description.substr(open + 6, close - open - 6);
+}
+
+template <class T>
+struct innermost {
+    using type = T;
+};
+template <class T>
+struct innermost<std::optional<T>> : innermost<T> {};
+template <class T>
+struct innermost<std::vector<T>> : innermost<T> {};
+
+// A value of type T that loads, for a key without a default: the example of
+// the description, the first of its choices, or the simplest value.
+template <class T, class F>
+std::string example_value(const F& f) {
+    if constexpr (is_optional<T>::value) {
+        return example_value<typename T::value_type>(f);
+    } else if constexpr (is_vector<T>::value) {
+        const std::string_view example = described_example(f.description);
+        return example.empty() ? "[]" : std::string(example);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return "false";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        const Choices choices = description_choices(f.description);
+        return toml_string(choices.items.empty() ? std::string_view{} : choices.items.front());
+    } else if constexpr (std::is_same_v<T, float>) {
+        return "1.0";
+    } else {
+        return f.limits.minimum ? std::to_string(*f.limits.minimum) : "1";
+    }
+}
+
+// "# " before each line of a comment.
+void comment(std::string& out, std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        out += "# ";
+        out += text.substr(0, end);
+        out += '\n';
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+}
+
+// One commented-out key: its description, the choices it lists, its line.
+void key_lines(std::string& out, std::string_view key, std::string_view description, const Choices& choices,
+               bool quoted, const std::string& value) {
+    out += '\n';
+    comment(out, description);
+    if (!choices.items.empty()) {
+        std::string list = choices.open ? "for example: " : "one of: ";
+        for (std::size_t i = 0; i < choices.items.size(); ++i) {
+            if (i) list += ", ";
+            list += quoted ? toml_string(choices.items[i]) : std::string(choices.items[i]);
+        }
+        comment(out, list);
+    }
+    comment(out, std::string(key) + " = " + value);
+}
+
+template <class Record>
+void section_keys(std::string& out) {
+    const Record defaults{};
+    for_each_field<Record>([&](const auto& f, std::size_t) {
+        using T = typename std::remove_cvref_t<decltype(f)>::value_type;
+        const json value = schema_detail::value_json(f.get(defaults));
+        key_lines(out, f.key, f.description, description_choices(f.description),
+                  std::is_same_v<typename innermost<T>::type, std::string>,
+                  value.is_null() ? example_value<T>(f) : toml_value(value));
+    });
+}
+
+// Writes `text` to a new file at `path`; false, with the error number in
+// errno, when the file exists or cannot be written (a partly written file is
+// removed).
+bool write_new_file(const std::string& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    errno = 0;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const int error = done < text.size() ? (errno ? errno : EIO) : 0;
+    if (::close(fd) != 0 && !error) {
+        const int close_error = errno;
+        ::unlink(path.c_str());
+        errno = close_error;
+        return false;
+    }
+    if (error) {
+        ::unlink(path.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+void err(std::string_view text) { write_whole(STDERR_FILENO, text); }
+
+}  // namespace
+
+std::string starting_file() {
+    const json schema = file_schema();
+    std::string out = "#:schema ./" + std::string(kSchemaFileName) + "\n";
+    comment(out,
+            "A VORA conversion configuration with every section and key commented out. Uncomment the\n"
+            "header of each section you need and the keys you set in it; [load] needs its model_type.\n"
+            "Each key shows its default, or an example value where it has none.");
+    for_each_field<Configuration>([&](const auto& f, std::size_t) {
+        using Record = section_record_t<decltype(f)>;
+        const std::string name(f.key);
+        out += '\n';
+        comment(out, schema.at("properties").at(name).at("description").template get<std::string>());
+        out += "# [" + name + "]\n";
+        if constexpr (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) {
+            key_lines(out, LoadConfig::tag_key, LoadConfig::tag_description, Choices{}, true,
+                      toml_string(LoadConfig::onnx_tag));
+        }
+        section_keys<Record>(out);
+    });
+    return out;
+}
+
+int init(const std::vector<std::string_view>& args, int (*usage_error)(std::string_view)) {
+    std::optional<std::string> output;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--output") {
+            if (i + 1 == args.size()) return usage_error("--output needs a FILE");
+            output = std::string(args[++i]);
+        } else if (arg.starts_with("--output=")) {
+            output = std::string(arg.substr(9));
+        } else {
+            return usage_error("init: unexpected argument '" + std::string(arg) + "'");
+        }
+    }
+    const std::string text = starting_file();
+    if (!output) {
+        write_whole(STDOUT_FILENO, text);
+        return 0;
+    }
+    if (output->empty()) return usage_error("--output needs a FILE");
+    if (!write_new_file(*output, text)) {
+        err("vora-config: " + *output + ": " +
+            (errno == EEXIST ? std::string("already exists; init does not overwrite a file") : os_error_text(errno)) +
+            "\n");
+        return 1;
+    }
+    // The schema the header names, beside the file, unless one is there.
+    const std::size_t slash = output->rfind('/');
+    const std::string schema_path =
+        (slash == std::string::npos ? std::string() : output->substr(0, slash + 1)) + std::string(kSchemaFileName);
+    std::string written = "wrote " + *output + "\n";
+    if (write_new_file(schema_path, file_schema().dump(2) + "\n")) {
+        written += "wrote " + schema_path + "\n";
+    } else if (errno != EEXIST) {
+        err("vora-config: " + schema_path + ": " + os_error_text(errno) + "\n");
+        return 1;
+    }
+    write_whole(STDOUT_FILENO, written);
+    return 0;
+}
+
+}  // namespace vora::cli
