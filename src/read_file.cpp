@@ -63,8 +63,10 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
     constexpr std::size_t chunk = 65536;
     for (;;) {
         // Read straight into the string's spare capacity, grown by doubling
-        // but never past one byte beyond the limit.
-        if (content.capacity() - content.size() < chunk / 4) {
+        // but never past one byte beyond the limit. A regular file's text
+        // fits what was reserved for it, with the byte that shows its end.
+        const std::size_t spare = content.capacity() - content.size();
+        if (spare == 0 || (!regular && spare < chunk / 4)) {
             content.reserve(std::min(std::max(content.capacity() * 2, content.size() + chunk), limit + 1));
         }
         const std::size_t old = content.size();
