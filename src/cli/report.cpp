@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -33,6 +35,83 @@ std::string dump(const Json& json, int indent) {
     return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
+void append_number(std::string& out, std::uint64_t n) {
+    char digits[20];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end);
+}
+
+// Appends the characters of a JSON string of `text`, without its quotes, as
+// dump() writes them: printable ASCII and well-formed UTF-8 as they are, `"`,
+// `\` and control characters escaped, a malformed sequence replaced by
+// U+FFFD (that last left to dump()).
+void append_json_text(std::string& out, std::string_view text) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    // Whether one of the eight bytes of `w` is a control character, `"`,
+    // `\` or not ASCII.
+    const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    const auto special = [&](std::uint64_t w) {
+        return ((w - ones * 0x20) & ~w & highs) | zero(w ^ (ones * '"')) | zero(w ^ (ones * '\\')) | (w & highs);
+    };
+    const std::size_t start = out.size();
+    std::size_t run = 0;  // start of the bytes not yet written
+    std::size_t i = 0;
+    bool ascii = true;
+    while (i < text.size()) {
+        if (i + 8 <= text.size()) {
+            std::uint64_t w;
+            std::memcpy(&w, text.data() + i, 8);
+            if (special(w) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            ascii = false;
+            ++i;
+            continue;
+        }
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            ++i;
+            continue;
+        }
+        out.append(text.data() + run, i - run);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            default: {
+                static constexpr char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            }
+        }
+        run = ++i;
+    }
+    if (ascii || utf8::valid(text)) {
+        out.append(text.data() + run, text.size() - run);
+        return;
+    }
+    // Malformed UTF-8 (a message naming a file may hold it): dump() writes
+    // the whole text.
+    out.resize(start);
+    const std::string quoted = dump(Json(std::string(text)), -1);
+    out.append(quoted, 1, quoted.size() - 2);
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+    out += '"';
+    append_json_text(out, text);
+    out += '"';
+}
+
 // `text` with every line after the first indented by `depth` more spaces.
 std::string indented(std::string text, std::size_t depth) {
     std::string step(depth + 1, ' ');
@@ -56,9 +135,7 @@ std::string json_name(std::string_view name) {
     std::string out = "\"";
     std::size_t run = 0;  // start of the well-formed bytes not yet written
     const auto flush = [&](std::size_t to) {
-        if (to == run) return;
-        const std::string quoted = Json(std::string(name.substr(run, to - run))).dump();
-        out.append(quoted, 1, quoted.size() - 2);
+        append_json_text(out, name.substr(run, to - run));
     };
     for (std::size_t i = 0; i < name.size();) {
         const std::size_t at = i;
@@ -304,44 +381,63 @@ private:
 // JSON.
 // ---------------------------------------------------------------------------
 
-void put_span(Json& item, const std::optional<toml::Span>& span) {
-    if (span) {
-        item["line"] = span->begin.line;
-        item["column"] = span->begin.column;
-        item["end_line"] = span->end.line;
-        item["end_column"] = span->end.column;
-    } else {
-        for (const char* key : {"line", "column", "end_line", "end_column"}) item[key] = nullptr;
+// The four fields of a span, each line opening with `indent`.
+void put_span(std::string& o, std::string_view indent, const std::optional<toml::Span>& span) {
+    static constexpr std::string_view names[] = {"\"line\": ", "\"column\": ", "\"end_line\": ", "\"end_column\": "};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i > 0) o += ',';
+        o += indent;
+        o += names[i];
+        if (!span) {
+            o += "null";
+            continue;
+        }
+        const toml::Position& at = i < 2 ? span->begin : span->end;
+        append_number(o, i % 2 == 0 ? at.line : at.column);
     }
 }
 
+void put_optional(std::string& o, const std::optional<std::string>& text) {
+    if (text) {
+        append_json_string(o, *text);
+    } else {
+        o += "null";
+    }
+}
+
+// Each finding an object, its fields one to a line, as dump(2) lays out the
+// array of them.
 class JsonRenderer final : public Renderer {
 public:
     void begin(Output& out) override { out.buffer() += '['; }
 
     void file(const FileReport& file, Output& out) override {
-        const std::string name = "\n  \"file\": " + json_name(file.name) + ',';
+        const std::string name = json_name(file.name);
         for (const Finding& finding : file.findings) {
-            Json item;
-            put_span(item, finding.span);
-            item["severity"] = severity_name(finding.severity);
-            item["code"] = finding.code;
-            item["message"] = finding.message;
-            item["suggestion"] = finding.suggestion ? Json(*finding.suggestion) : Json(nullptr);
-            Json related = Json::array();
-            for (const lint::Related& place : finding.related) {
-                Json entry;
-                entry["message"] = place.message;
-                put_span(entry, place.span);
-                related.push_back(std::move(entry));
-            }
-            item["related"] = std::move(related);
-            item["help"] = finding.help ? Json(*finding.help) : Json(nullptr);
-            std::string text = dump(item, 2);
-            text.insert(1, name);  // the file first, after the opening brace
             std::string& o = out.buffer();
-            o += any_ ? ",\n  " : "\n  ";
-            o += indented(std::move(text), 2);
+            o += any_ ? ",\n  {\n    \"file\": " : "\n  {\n    \"file\": ";
+            o += name;
+            o += ',';
+            put_span(o, "\n    ", finding.span);
+            o += ",\n    \"severity\": \"";
+            o += severity_name(finding.severity);
+            o += "\",\n    \"code\": ";
+            append_json_string(o, finding.code);
+            o += ",\n    \"message\": ";
+            append_json_string(o, finding.message);
+            o += ",\n    \"suggestion\": ";
+            put_optional(o, finding.suggestion);
+            o += ",\n    \"related\": [";
+            for (std::size_t i = 0; i < finding.related.size(); ++i) {
+                o += i > 0 ? ",\n      {\n        \"message\": " : "\n      {\n        \"message\": ";
+                append_json_string(o, finding.related[i].message);
+                o += ',';
+                put_span(o, "\n        ", finding.related[i].span);
+                o += "\n      }";
+            }
+            o += finding.related.empty() ? "],\n    \"help\": " : "\n    ],\n    \"help\": ";
+            put_optional(o, finding.help);
+            o += "\n  }";
             any_ = true;
             out.spill();
         }

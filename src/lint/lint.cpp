@@ -26,56 +26,128 @@ constexpr bool tagged = std::is_same_v<section_value_t<Field>, LoadConfig>;
 
 // The keys a section's table may hold, in declaration order (the tag first).
 template <class Field>
-const std::vector<std::string_view>& known_keys() {
-    static const std::vector<std::string_view> keys = [] {
+const Vocabulary& known_keys() {
+    static const Vocabulary keys = [] {
         std::vector<std::string_view> k;
         if (tagged<Field>) k.push_back(LoadConfig::tag_key);
         for_each_field<section_record_t<Field>>([&](const auto& f, std::size_t) { k.push_back(f.key); });
-        return k;
+        return Vocabulary(k);
     }();
     return keys;
 }
 
-const std::vector<std::string_view>& section_names() {
-    static const std::vector<std::string_view> names = [] {
+const Vocabulary& section_names() {
+    static const Vocabulary names = [] {
         std::vector<std::string_view> n;
         for_each_field<Configuration>([&](const auto& f, std::size_t) { n.push_back(f.key); });
-        return n;
+        return Vocabulary(n);
     }();
     return names;
 }
 
-// The section other than `except` that has `key`, written exactly so or
-// differing in case only; the first declared.
-std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) {
-    std::optional<std::string_view> found;
-    for (const bool exact : {true, false}) {
-        any_field<Configuration>([&](const auto& f, std::size_t) {
-            if (f.key == except) return false;
-            for (const std::string_view known : known_keys<decltype(f)>()) {
-                if (exact ? known == key : same_but_case(known, key)) {
-                    found = f.key;
-                    return true;
-                }
+// Every key of every section, ordered by its lower-cased text and then by
+// section, for section_with_key.
+class KeyIndex {
+public:
+    KeyIndex() {
+        for_each_field<Configuration>([&](const auto& f, std::size_t) {
+            for (const std::string_view key : known_keys<decltype(f)>().words()) {
+                entries_.push_back(Entry{lower(key), key, f.key, entries_.size()});
             }
-            return false;
         });
-        if (found) break;
+        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+            return a.folded != b.folded ? a.folded < b.folded : a.order < b.order;
+        });
     }
-    return found;
+
+    // The section other than `except` that has `key`, written exactly so or
+    // differing in case only; the first declared.
+    std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) const {
+        std::array<char, 64> buffer;
+        std::string long_key;
+        char* out = buffer.data();
+        if (key.size() > buffer.size()) {
+            long_key.resize(key.size());
+            out = long_key.data();
+        }
+        for (std::size_t i = 0; i < key.size(); ++i) out[i] = fold(key[i]);
+        const std::string_view folded(out, key.size());
+        const auto first = std::lower_bound(entries_.begin(), entries_.end(), folded,
+                                            [](const Entry& e, std::string_view k) { return e.folded < k; });
+        auto last = first;
+        while (last != entries_.end() && last->folded == folded) ++last;
+        for (auto it = first; it != last; ++it) {
+            if (it->key == key && it->section != except) return it->section;
+        }
+        for (auto it = first; it != last; ++it) {
+            if (it->section != except) return it->section;
+        }
+        return std::nullopt;
+    }
+
+private:
+    static char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+    static std::string lower(std::string_view key) {
+        std::string out(key);
+        for (char& c : out) c = fold(c);
+        return out;
+    }
+
+    struct Entry {
+        std::string folded;
+        std::string_view key;
+        std::string_view section;
+        std::size_t order;  // of declaration
+    };
+    std::vector<Entry> entries_;
+};
+
+std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) {
+    static const KeyIndex index;
+    return index.section_with_key(key, except);
+}
+
+// Whether a key is written bare: letters, digits, `_` and `-`.
+bool bare(std::string_view key) {
+    return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
 }
 
 // A key as it would be written: bare when it can be, else quoted.
-std::string key_text(std::string_view key) {
-    const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    });
-    return bare ? std::string(key) : quoted_text(key);
+std::string key_text(std::string_view key) { return bare(key) ? std::string(key) : quoted_text(key); }
+
+void append_key(std::string& out, std::string_view key) {
+    if (bare(key)) {
+        out += key;
+    } else {
+        out += quoted_text(key);
+    }
 }
 
-std::string backticked(std::string_view key) { return "`" + key_text(key) + "`"; }
+void append_backticked(std::string& out, std::string_view key) {
+    out += '`';
+    append_key(out, key);
+    out += '`';
+}
 
-std::string header(std::string_view section) { return "[" + key_text(section) + "]"; }
+void append_header(std::string& out, std::string_view section) {
+    out += '[';
+    append_key(out, section);
+    out += ']';
+}
+
+std::string backticked(std::string_view key) {
+    std::string out;
+    append_backticked(out, key);
+    return out;
+}
+
+std::string header(std::string_view section) {
+    std::string out;
+    append_header(out, section);
+    return out;
+}
 
 // What a warning adds when it knows what was meant: the end of its message
 // and the suggestion.
@@ -204,31 +276,41 @@ public:
 
 private:
     void warn(std::string_view code, std::string message, toml::Span span, std::optional<Hint> hint = {}) {
-        std::optional<std::string> suggestion;
+        Finding& finding = out_.emplace_back();
+        finding.code = code;
+        finding.message = std::move(message);
+        finding.span = span;
         if (hint) {
-            message += hint->tail;
-            suggestion = std::move(hint->suggestion);
+            finding.message += hint->tail;
+            finding.suggestion = std::move(hint->suggestion);
         }
-        out_.push_back(Finding{Severity::Warning, code, std::move(message), std::move(suggestion), span});
     }
 
     // A section name is renamed when its value is a table (a section's
     // form), on the terms of unknown_key.
     void unknown_section(const toml::Table& root, const toml::Member& member, std::vector<Rename>& renames) {
         const bool table = table_like(member.value);
-        const std::vector<std::string_view>& names = section_names();
+        const std::span<const std::string_view> names = section_names().words();
         std::optional<Hint> hint;
-        const std::optional<std::size_t> single = single_nearest(member.key, names);
-        const std::optional<std::size_t> near = single ? single : nearest(member.key, names);
+        const Vocabulary::Match match = section_names().match(member.key);
+        const std::optional<std::size_t> near = match.nearest;
         if (near) {
             hint = did_you_mean(table ? header(names[*near]) : backticked(names[*near]), names[*near]);
         } else if (const auto other = section_with_key(member.key, {})) {
             hint = key_of(*other);
         }
-        warn(table ? kUnknownSection : kUnknownKey,
-             table ? "unknown section " + header(member.key) : "unknown key " + backticked(member.key) + " at the top level",
-             member.key_span(), std::move(hint));
-        if (single && member.value.is_table()) rename(root, member, names[*single], renames);
+        std::string message;
+        message.reserve(member.key.size() + 40);
+        if (table) {
+            message += "unknown section ";
+            append_header(message, member.key);
+        } else {
+            message += "unknown key ";
+            append_backticked(message, member.key);
+            message += " at the top level";
+        }
+        warn(table ? kUnknownSection : kUnknownKey, std::move(message), member.key_span(), std::move(hint));
+        if (near && match.single && member.value.is_table()) rename(root, member, names[*near], renames);
     }
 
     // Makes the last finding's fix: `member`'s key renamed to `target`,
@@ -276,22 +358,29 @@ private:
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
     void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
-                     const std::vector<std::string_view>& keys, std::vector<Rename>& renames) {
+                     const Vocabulary& vocabulary, std::vector<Rename>& renames) {
+        const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = case_only(member.key, keys);
+        std::optional<std::size_t> near = vocabulary.case_only(member.key);
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : section_with_key(member.key, section);
         if (!near && !other) {
-            single = single_nearest(member.key, keys);
-            near = single ? single : nearest(member.key, keys);
+            const Vocabulary::Match match = vocabulary.match(member.key);
+            near = match.nearest;
+            single = match.single ? near : std::nullopt;
         }
         if (near) {
             hint = did_you_mean(backticked(keys[*near]), keys[*near]);
         } else if (other) {
             hint = key_of(*other);
         }
-        warn(kUnknownKey, "unknown key " + backticked(member.key) + " in " + header(section), member.key_span(),
-             std::move(hint));
+        std::string message;
+        message.reserve(member.key.size() + section.size() + 20);
+        message += "unknown key ";
+        append_backticked(message, member.key);
+        message += " in ";
+        append_header(message, section);
+        warn(kUnknownKey, std::move(message), member.key_span(), std::move(hint));
         if (single) rename(table, member, keys[*single], renames);
     }
 

@@ -106,87 +106,91 @@ std::optional<std::size_t> case_only(std::string_view word, std::span<const std:
     return std::nullopt;
 }
 
-std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
-    if (const auto same = case_only(word, candidates)) return same;
-    Scratch<char32_t, inline_length> word_buffer, candidate_buffer;
+Vocabulary::Vocabulary(std::span<const std::string_view> words)
+    : words_(words.begin(), words.end()), entries_(words.size()), counts_(128 * words.size()) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        Entry& entry = entries_[i];
+        entry.begin = folded_.size();
+        for (std::size_t at = 0; at < words[i].size();) {
+            const auto c = static_cast<unsigned char>(words[i][at]);
+            const char32_t cp = c < 0x80 ? fold(c) : utf8::next(words[i], at);
+            if (c < 0x80) {
+                ++at;
+                entry.ascii[cp >> 6] |= std::uint64_t{1} << (cp & 63);
+                ++counts_[128 * i + cp];
+            }
+            folded_.push_back(cp);
+        }
+        entry.length = folded_.size() - entry.begin;
+    }
+}
+
+std::optional<std::size_t> Vocabulary::case_only(std::string_view word) const {
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+        if (same_but_case(word, words_[i])) return i;
+    }
+    return std::nullopt;
+}
+
+// Each edit changes the length by at most one, and brings in or takes away
+// at most one character that only one of the texts has: these bound the
+// distance from below, and a word they put farther than the best so far (or
+// as far, once that is not the single nearest) is not measured.
+Vocabulary::Match Vocabulary::match(std::string_view word) const {
+    Scratch<char32_t, inline_length> word_buffer;
     Scratch<std::size_t, 3 * (inline_length + 1)> rows;
     char32_t* folded;
     const std::size_t n = fold_into(word, word_buffer, folded);
-    const std::size_t length = utf8::count_code_points(word);
-    const std::size_t limit = std::max<std::size_t>(1, length / 3);
-    // The letters of an ASCII word (lower-cased): which, and how often.
-    const bool ascii_word = std::all_of(word.begin(), word.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    std::array<std::uint64_t, 2> letters{};
+    const std::size_t limit = std::max<std::size_t>(1, n / 3);
+    std::array<std::uint64_t, 2> ascii{};
     std::array<std::uint32_t, 128> counts{};
-    if (ascii_word) {
-        for (std::size_t i = 0; i < n; ++i) {
-            letters[folded[i] >> 6] |= std::uint64_t{1} << (folded[i] & 63);
-            ++counts[folded[i]];
-        }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (folded[i] >= 0x80) continue;
+        ascii[folded[i] >> 6] |= std::uint64_t{1} << (folded[i] & 63);
+        ++counts[folded[i]];
     }
-    std::optional<std::size_t> best;
-    std::size_t best_distance = limit + 1;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // Each edit changes the length by at most one, and brings in or
-        // takes away at most one letter that only one of the texts has:
-        // these bound the distance from below, and a candidate they put no
-        // nearer than the best so far is not measured.
-        const std::string_view text = candidates[i];
-        const std::size_t other = utf8::count_code_points(text);
-        if ((length > other ? length - other : other - length) >= best_distance) continue;
-        if (ascii_word) {
-            std::array<std::uint64_t, 2> seen{};
-            std::size_t foreign = 0;  // letters of the candidate the word lacks
-            std::size_t j = 0;
-            for (; j < text.size() && foreign < best_distance; ++j) {
-                const auto c = static_cast<unsigned char>(text[j]);
-                if (c >= 0x80) break;
-                const char32_t f = fold(c);
-                const std::uint64_t bit = std::uint64_t{1} << (f & 63);
-                foreign += (letters[f >> 6] & bit) == 0;
-                seen[f >> 6] |= bit;
-            }
-            if (foreign >= best_distance) continue;
-            if (j == text.size()) {
-                std::size_t missing = 0;  // letters of the word the candidate lacks
-                for (std::size_t half = 0; half < 2; ++half) {
-                    for (std::uint64_t bits = letters[half] & ~seen[half]; bits != 0; bits &= bits - 1)
-                        missing += counts[half * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
-                }
-                if (missing >= best_distance) continue;
+    // Sums how often `count` has the characters of `bits`, stopping once past `bound`.
+    const auto over = [](const std::array<std::uint64_t, 2>& bits, const std::uint32_t* count, std::size_t bound) {
+        std::size_t sum = 0;
+        for (std::size_t half = 0; half < 2; ++half) {
+            for (std::uint64_t b = bits[half]; b != 0; b &= b - 1) {
+                sum += count[half * 64 + static_cast<std::size_t>(std::countr_zero(b))];
+                if (sum > bound) return true;
             }
         }
-        char32_t* candidate;
-        const std::size_t m = fold_into(text, candidate_buffer, candidate);
-        const std::size_t d = distance(folded, n, candidate, m, best_distance - 1, rows.get(3 * (m + 1)));
-        if (d < best_distance) {
-            best = i;
-            best_distance = d;
+        return false;
+    };
+    Match found;
+    std::size_t best = limit + 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const Entry& entry = entries_[i];
+        // A word is measured when it may be as near as the best so far: one
+        // as near makes that one not the single nearest.
+        const std::size_t bound = found.nearest ? best : limit;
+        if ((n > entry.length ? n - entry.length : entry.length - n) > bound) continue;
+        if (over({entry.ascii[0] & ~ascii[0], entry.ascii[1] & ~ascii[1]}, &counts_[128 * i], bound)) continue;
+        if (over({ascii[0] & ~entry.ascii[0], ascii[1] & ~entry.ascii[1]}, counts.data(), bound)) continue;
+        const std::size_t m = entry.length;
+        const std::size_t d = distance(folded, n, &folded_[entry.begin], m, bound, rows.get(3 * (m + 1)));
+        if (d < best) {
+            found = Match{i, true};
+            best = d;
+            // The first that differs in case only is the one meant, whatever follows.
+            if (d == 0) break;
+        } else if (d == best && found.nearest) {
+            found.single = false;
         }
     }
-    return best;
+    return found;
+}
+
+std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
+    return Vocabulary(candidates).match(word).nearest;
 }
 
 std::optional<std::size_t> single_nearest(std::string_view word, std::span<const std::string_view> candidates) {
-    if (const auto same = case_only(word, candidates)) return same;
-    const std::size_t length = utf8::count_code_points(word);
-    const std::size_t limit = std::max<std::size_t>(1, length / 3);
-    std::optional<std::size_t> best;
-    std::size_t best_distance = limit + 1;
-    bool tied = false;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const std::size_t other = utf8::count_code_points(candidates[i]);
-        if ((length > other ? length - other : other - length) > std::min(limit, best_distance)) continue;
-        const std::size_t d = edit_distance(word, candidates[i]);
-        if (d < best_distance) {
-            best = i;
-            best_distance = d;
-            tied = false;
-        } else if (d == best_distance && best) {
-            tied = true;
-        }
-    }
-    return tied ? std::nullopt : best;
+    const Vocabulary::Match found = Vocabulary(candidates).match(word);
+    return found.single ? found.nearest : std::nullopt;
 }
 
 }  // namespace vora::lint

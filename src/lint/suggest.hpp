@@ -1,10 +1,13 @@
 // Finding the known word that a misspelled one was meant to be.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace vora::lint {
 
@@ -19,6 +22,38 @@ bool same_but_case(std::string_view a, std::string_view b);
 
 // The index of the first candidate that differs from `word` in case only.
 std::optional<std::size_t> case_only(std::string_view word, std::span<const std::string_view> candidates);
+
+// The words a misspelled one is matched against, read once for any number of
+// searches: each word's characters with ASCII letters lower-cased, its length
+// in characters and its ASCII characters, which bound the distance from
+// below before it is measured.
+class Vocabulary {
+public:
+    explicit Vocabulary(std::span<const std::string_view> words);
+
+    std::span<const std::string_view> words() const { return words_; }
+
+    // The index of the first word that differs from `word` in case only.
+    std::optional<std::size_t> case_only(std::string_view word) const;
+
+    struct Match {
+        std::optional<std::size_t> nearest;  // as nearest() gives it
+        bool single = false;                 // and single_nearest() gives the same
+    };
+    Match match(std::string_view word) const;
+
+private:
+    struct Entry {
+        std::size_t begin = 0;   // of its characters in folded_
+        std::size_t length = 0;  // in characters
+        std::array<std::uint64_t, 2> ascii{};  // which ASCII characters it has
+    };
+
+    std::vector<std::string_view> words_;
+    std::vector<Entry> entries_;
+    std::vector<char32_t> folded_;
+    std::vector<std::uint32_t> counts_;  // 128 per word: how often each ASCII character occurs
+};
 
 // The index of the candidate `word` was most likely meant to be: the first
 // that differs from it in case only; otherwise the nearest by edit_distance
