@@ -35,82 +35,107 @@ std::string dump(const Json& json, int indent) {
     return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
-void append_number(std::string& out, std::uint64_t n) {
-    char digits[20];
-    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    out.append(digits, end);
-}
+// Writes into room made beforehand at the end of a string, which it cuts
+// back to what was written when done.
+class Cursor {
+public:
+    Cursor(std::string& out, std::size_t room) : out_(out) {
+        const std::size_t size = out.size();
+        out.resize(size + room);
+        at_ = out.data() + size;
+    }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    ~Cursor() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
 
-// Appends the characters of a JSON string of `text`, without its quotes, as
-// dump() writes them: printable ASCII and well-formed UTF-8 as they are, `"`,
-// `\` and control characters escaped, a malformed sequence replaced by
-// U+FFFD (that last left to dump()).
-void append_json_text(std::string& out, std::string_view text) {
-    constexpr std::uint64_t ones = 0x0101010101010101ull;
-    constexpr std::uint64_t highs = 0x8080808080808080ull;
-    // Whether one of the eight bytes of `w` is a control character, `"`,
-    // `\` or not ASCII.
-    const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
-    const auto special = [&](std::uint64_t w) {
-        return ((w - ones * 0x20) & ~w & highs) | zero(w ^ (ones * '"')) | zero(w ^ (ones * '\\')) | (w & highs);
-    };
-    const std::size_t start = out.size();
-    std::size_t run = 0;  // start of the bytes not yet written
-    std::size_t i = 0;
-    bool ascii = true;
-    while (i < text.size()) {
-        if (i + 8 <= text.size()) {
-            std::uint64_t w;
-            std::memcpy(&w, text.data() + i, 8);
-            if (special(w) == 0) {
-                i += 8;
+    // Room a JSON string of `text` may take: six bytes a byte (a control
+    // character as \u00XX), its quotes and eight to spare for word stores.
+    static std::size_t room_for_json(std::string_view text) { return 6 * text.size() + 10; }
+
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    void put(char c) { *at_++ = c; }
+
+    void number(std::uint32_t n) {
+        char digits[10];
+        char* first = digits + sizeof digits;
+        do {
+            *--first = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        put(std::string_view(first, static_cast<std::size_t>(digits + sizeof digits - first)));
+    }
+
+    // The characters of a JSON string of `text`, without its quotes, as
+    // dump() writes them: printable ASCII and well-formed UTF-8 as they are,
+    // `"`, `\` and control characters escaped, a malformed sequence replaced
+    // by U+FFFD (that last left to dump()).
+    void json_text(std::string_view text) {
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        constexpr std::uint64_t highs = 0x8080808080808080ull;
+        const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+        // Whether one of the eight bytes of `w` is a control character, `"`,
+        // `\` or not ASCII.
+        const auto special = [&](std::uint64_t w) {
+            return ((w - ones * 0x20) & ~w & highs) | zero(w ^ (ones * '"')) | zero(w ^ (ones * '\\')) | (w & highs);
+        };
+        char* const start = at_;
+        bool ascii = true;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            if (i + 8 <= text.size()) {
+                std::uint64_t w;
+                std::memcpy(&w, text.data() + i, 8);
+                std::memcpy(at_, &w, 8);
+                if (special(w) == 0) {
+                    i += 8;
+                    at_ += 8;
+                    continue;
+                }
+            }
+            const auto c = static_cast<unsigned char>(text[i++]);
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                ascii = ascii && c < 0x80;
+                *at_++ = static_cast<char>(c);
                 continue;
             }
-        }
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            ascii = false;
-            ++i;
-            continue;
-        }
-        if (c >= 0x20 && c != '"' && c != '\\') {
-            ++i;
-            continue;
-        }
-        out.append(text.data() + run, i - run);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
-            default: {
-                static constexpr char hex[] = "0123456789abcdef";
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 15];
+            *at_++ = '\\';
+            switch (c) {
+                case '"': *at_++ = '"'; break;
+                case '\\': *at_++ = '\\'; break;
+                case '\b': *at_++ = 'b'; break;
+                case '\t': *at_++ = 't'; break;
+                case '\n': *at_++ = 'n'; break;
+                case '\f': *at_++ = 'f'; break;
+                case '\r': *at_++ = 'r'; break;
+                default: {
+                    static constexpr char hex[] = "0123456789abcdef";
+                    put("u00");
+                    *at_++ = hex[c >> 4];
+                    *at_++ = hex[c & 15];
+                }
             }
         }
-        run = ++i;
+        if (ascii || utf8::valid(text)) return;
+        // Malformed UTF-8 (a message naming a file may hold it): dump()
+        // writes the whole text, each malformed sequence as three bytes.
+        at_ = start;
+        const std::string quoted = dump(Json(std::string(text)), -1);
+        put(std::string_view(quoted).substr(1, quoted.size() - 2));
     }
-    if (ascii || utf8::valid(text)) {
-        out.append(text.data() + run, text.size() - run);
-        return;
-    }
-    // Malformed UTF-8 (a message naming a file may hold it): dump() writes
-    // the whole text.
-    out.resize(start);
-    const std::string quoted = dump(Json(std::string(text)), -1);
-    out.append(quoted, 1, quoted.size() - 2);
-}
 
-void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
-    append_json_text(out, text);
-    out += '"';
-}
+    void json_string(std::string_view text) {
+        put('"');
+        json_text(text);
+        put('"');
+    }
+
+private:
+    std::string& out_;
+    char* at_;
+};
 
 // `text` with every line after the first indented by `depth` more spaces.
 std::string indented(std::string text, std::size_t depth) {
@@ -135,7 +160,8 @@ std::string json_name(std::string_view name) {
     std::string out = "\"";
     std::size_t run = 0;  // start of the well-formed bytes not yet written
     const auto flush = [&](std::size_t to) {
-        append_json_text(out, name.substr(run, to - run));
+        const std::string_view part = name.substr(run, to - run);
+        Cursor(out, Cursor::room_for_json(part)).json_text(part);
     };
     for (std::size_t i = 0; i < name.size();) {
         const std::size_t at = i;
@@ -382,27 +408,37 @@ private:
 // ---------------------------------------------------------------------------
 
 // The four fields of a span, each line opening with `indent`.
-void put_span(std::string& o, std::string_view indent, const std::optional<toml::Span>& span) {
+void put_span(Cursor& o, std::string_view indent, const std::optional<toml::Span>& span) {
     static constexpr std::string_view names[] = {"\"line\": ", "\"column\": ", "\"end_line\": ", "\"end_column\": "};
     for (std::size_t i = 0; i < 4; ++i) {
-        if (i > 0) o += ',';
-        o += indent;
-        o += names[i];
+        if (i > 0) o.put(',');
+        o.put(indent);
+        o.put(names[i]);
         if (!span) {
-            o += "null";
+            o.put("null");
             continue;
         }
         const toml::Position& at = i < 2 ? span->begin : span->end;
-        append_number(o, i % 2 == 0 ? at.line : at.column);
+        o.number(i % 2 == 0 ? at.line : at.column);
     }
 }
 
-void put_optional(std::string& o, const std::optional<std::string>& text) {
+void put_optional(Cursor& o, const std::optional<std::string>& text) {
     if (text) {
-        append_json_string(o, *text);
+        o.json_string(*text);
     } else {
-        o += "null";
+        o.put("null");
     }
+}
+
+// The most a finding's object may take, its file's name aside.
+std::size_t json_room(const Finding& finding) {
+    constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
+    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message) +
+                       Cursor::room_for_json(finding.suggestion.value_or("")) +
+                       Cursor::room_for_json(finding.help.value_or(""));
+    for (const lint::Related& related : finding.related) room += fields + Cursor::room_for_json(related.message);
+    return room;
 }
 
 // Each finding an object, its fields one to a line, as dump(2) lays out the
@@ -414,30 +450,7 @@ public:
     void file(const FileReport& file, Output& out) override {
         const std::string name = json_name(file.name);
         for (const Finding& finding : file.findings) {
-            std::string& o = out.buffer();
-            o += any_ ? ",\n  {\n    \"file\": " : "\n  {\n    \"file\": ";
-            o += name;
-            o += ',';
-            put_span(o, "\n    ", finding.span);
-            o += ",\n    \"severity\": \"";
-            o += severity_name(finding.severity);
-            o += "\",\n    \"code\": ";
-            append_json_string(o, finding.code);
-            o += ",\n    \"message\": ";
-            append_json_string(o, finding.message);
-            o += ",\n    \"suggestion\": ";
-            put_optional(o, finding.suggestion);
-            o += ",\n    \"related\": [";
-            for (std::size_t i = 0; i < finding.related.size(); ++i) {
-                o += i > 0 ? ",\n      {\n        \"message\": " : "\n      {\n        \"message\": ";
-                append_json_string(o, finding.related[i].message);
-                o += ',';
-                put_span(o, "\n        ", finding.related[i].span);
-                o += "\n      }";
-            }
-            o += finding.related.empty() ? "],\n    \"help\": " : "\n    ],\n    \"help\": ";
-            put_optional(o, finding.help);
-            o += "\n  }";
+            write(finding, name, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -446,6 +459,33 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
+    void write(const Finding& finding, std::string_view name, std::string& buffer) const {
+        Cursor o(buffer, name.size() + json_room(finding));
+        o.put(any_ ? ",\n  {\n    \"file\": " : "\n  {\n    \"file\": ");
+        o.put(name);
+        o.put(',');
+        put_span(o, "\n    ", finding.span);
+        o.put(",\n    \"severity\": \"");
+        o.put(severity_name(finding.severity));
+        o.put("\",\n    \"code\": ");
+        o.json_string(finding.code);
+        o.put(",\n    \"message\": ");
+        o.json_string(finding.message);
+        o.put(",\n    \"suggestion\": ");
+        put_optional(o, finding.suggestion);
+        o.put(",\n    \"related\": [");
+        for (std::size_t i = 0; i < finding.related.size(); ++i) {
+            o.put(i > 0 ? ",\n      {\n        \"message\": " : "\n      {\n        \"message\": ");
+            o.json_string(finding.related[i].message);
+            o.put(',');
+            put_span(o, "\n        ", finding.related[i].span);
+            o.put("\n      }");
+        }
+        o.put(finding.related.empty() ? "],\n    \"help\": " : "\n    ],\n    \"help\": ");
+        put_optional(o, finding.help);
+        o.put("\n  }");
+    }
+
     bool any_ = false;
 };
 
