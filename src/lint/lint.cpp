@@ -45,73 +45,92 @@ const Vocabulary& section_names() {
     return names;
 }
 
-// Every key of every section, ordered by its lower-cased text and then by
-// section, for section_with_key.
+// Every key of every section, found by its text without regard to ASCII
+// case: a key of a section in other letter case, or a key of another section.
 class KeyIndex {
 public:
     KeyIndex() {
+        std::vector<Entry> entries;
         for_each_field<Configuration>([&](const auto& f, std::size_t) {
-            for (const std::string_view key : known_keys<decltype(f)>().words()) {
-                entries_.push_back(Entry{lower(key), key, f.key, entries_.size()});
+            const std::span<const std::string_view> keys = known_keys<decltype(f)>().words();
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                std::string folded(keys[i]);
+                for (char& c : folded) c = fold(c);
+                entries.push_back(Entry{std::move(folded), keys[i], f.key, i});
             }
         });
-        std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-            return a.folded != b.folded ? a.folded < b.folded : a.order < b.order;
-        });
+        // In declaration order within each bucket.
+        for (Entry& entry : entries) buckets_[bucket(entry.key)].push_back(std::move(entry));
     }
 
-    // The section other than `except` that has `key`, written exactly so or
-    // differing in case only; the first declared.
-    std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) const {
-        std::array<char, 64> buffer;
-        std::string long_key;
-        char* out = buffer.data();
-        if (key.size() > buffer.size()) {
-            long_key.resize(key.size());
-            out = long_key.data();
+    struct Found {
+        std::optional<std::size_t> same;         // the index of the key of `section` differing in case only
+        std::optional<std::string_view> other;   // the first declared other section having the key (exactly so first)
+    };
+
+    Found find(std::string_view key, std::string_view section) const {
+        Found found;
+        if (key.empty()) return found;
+        std::optional<std::string_view> exact;
+        for (const Entry& entry : buckets_[bucket(key)]) {
+            if (!same_folded(key, entry.folded)) continue;
+            if (entry.section == section) {
+                if (!found.same) found.same = entry.index;
+                continue;
+            }
+            if (!exact && entry.key == key) exact = entry.section;
+            if (!found.other) found.other = entry.section;
         }
-        for (std::size_t i = 0; i < key.size(); ++i) out[i] = fold(key[i]);
-        const std::string_view folded(out, key.size());
-        const auto first = std::lower_bound(entries_.begin(), entries_.end(), folded,
-                                            [](const Entry& e, std::string_view k) { return e.folded < k; });
-        auto last = first;
-        while (last != entries_.end() && last->folded == folded) ++last;
-        for (auto it = first; it != last; ++it) {
-            if (it->key == key && it->section != except) return it->section;
-        }
-        for (auto it = first; it != last; ++it) {
-            if (it->section != except) return it->section;
-        }
-        return std::nullopt;
+        if (exact) found.other = exact;
+        return found;
     }
 
 private:
     static char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-    static std::string lower(std::string_view key) {
-        std::string out(key);
-        for (char& c : out) c = fold(c);
-        return out;
+
+    // Of a non-empty key: its length and first and last characters.
+    static std::size_t bucket(std::string_view key) {
+        return (key.size() * 7 + static_cast<unsigned char>(fold(key.front())) * 3 +
+                static_cast<unsigned char>(fold(key.back()))) %
+               kBuckets;
+    }
+
+    static bool same_folded(std::string_view key, std::string_view folded) {
+        if (key.size() != folded.size()) return false;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (fold(key[i]) != folded[i]) return false;
+        }
+        return true;
     }
 
     struct Entry {
         std::string folded;
         std::string_view key;
         std::string_view section;
-        std::size_t order;  // of declaration
+        std::size_t index;  // in its section's keys
     };
-    std::vector<Entry> entries_;
+    static constexpr std::size_t kBuckets = 64;
+    std::array<std::vector<Entry>, kBuckets> buckets_;
 };
 
-std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) {
+const KeyIndex& key_index() {
     static const KeyIndex index;
-    return index.section_with_key(key, except);
+    return index;
 }
 
 // Whether a key is written bare: letters, digits, `_` and `-`.
 bool bare(std::string_view key) {
-    return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    });
+    static constexpr std::array<bool, 256> allowed = [] {
+        std::array<bool, 256> a{};
+        for (std::size_t c = 0; c < 256; ++c) {
+            a[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        }
+        return a;
+    }();
+    for (const char c : key) {
+        if (!allowed[static_cast<unsigned char>(c)]) return false;
+    }
+    return !key.empty();
 }
 
 // A key as it would be written: bare when it can be, else quoted.
@@ -296,7 +315,7 @@ private:
         const std::optional<std::size_t> near = match.nearest;
         if (near) {
             hint = did_you_mean(table ? header(names[*near]) : backticked(names[*near]), names[*near]);
-        } else if (const auto other = section_with_key(member.key, {})) {
+        } else if (const auto other = key_index().find(member.key, {}).other) {
             hint = key_of(*other);
         }
         std::string message;
@@ -361,9 +380,10 @@ private:
                      const Vocabulary& vocabulary, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = vocabulary.case_only(member.key);
+        const KeyIndex::Found found = key_index().find(member.key, section);
+        std::optional<std::size_t> near = found.same;
         std::optional<std::size_t> single = near;
-        const auto other = near ? std::nullopt : section_with_key(member.key, section);
+        const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
             const Vocabulary::Match match = vocabulary.match(member.key);
             near = match.nearest;

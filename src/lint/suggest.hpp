@@ -25,16 +25,13 @@ std::optional<std::size_t> case_only(std::string_view word, std::span<const std:
 
 // The words a misspelled one is matched against, read once for any number of
 // searches: each word's characters with ASCII letters lower-cased, its length
-// in characters and its ASCII characters, which bound the distance from
-// below before it is measured.
+// in characters and how often it has each ASCII character, which bound the
+// distance from below before it is measured.
 class Vocabulary {
 public:
     explicit Vocabulary(std::span<const std::string_view> words);
 
     std::span<const std::string_view> words() const { return words_; }
-
-    // The index of the first word that differs from `word` in case only.
-    std::optional<std::size_t> case_only(std::string_view word) const;
 
     struct Match {
         std::optional<std::size_t> nearest;  // as nearest() gives it
@@ -44,15 +41,29 @@ public:
 
 private:
     struct Entry {
-        std::size_t begin = 0;   // of its characters in folded_
-        std::size_t length = 0;  // in characters
-        std::array<std::uint64_t, 2> ascii{};  // which ASCII characters it has
+        std::size_t begin = 0;        // of its characters in folded_
+        std::size_t length = 0;       // in characters
+        std::size_t ascii = 0;        // of which ASCII
+        std::uint64_t kinds = 0;      // the classes (kind_of) of its ASCII characters
+        std::size_t tally_begin = 0;  // of its ASCII characters in tally_, each once
+        std::size_t tally_end = 0;
+    };
+    struct Tally {
+        std::uint8_t c;  // an ASCII character, lower-cased
+        std::uint32_t count;
+    };
+    // Sixty-four words side by side: which of them have each class.
+    struct Block {
+        std::array<std::uint64_t, 64> have{};
+        std::uint64_t kinds = 0;  // the classes any of them has
+        std::uint64_t words = 0;  // which of the 64 are words
     };
 
     std::vector<std::string_view> words_;
     std::vector<Entry> entries_;
     std::vector<char32_t> folded_;
-    std::vector<std::uint32_t> counts_;  // 128 per word: how often each ASCII character occurs
+    std::vector<Tally> tally_;
+    std::vector<Block> blocks_;
 };
 
 // The index of the candidate `word` was most likely meant to be: the first
