@@ -56,16 +56,22 @@ public:
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
     }
+    template <std::size_t N>
+    void put(const char (&text)[N]) {
+        std::memcpy(at_, text, N - 1);
+        at_ += N - 1;
+    }
     void put(char c) { *at_++ = c; }
 
     void number(std::uint32_t n) {
-        char digits[10];
-        char* first = digits + sizeof digits;
+        std::size_t digits = 1;
+        for (std::uint32_t rest = n; rest >= 10; rest /= 10) ++digits;
+        at_ += digits;
+        char* digit = at_;
         do {
-            *--first = static_cast<char>('0' + n % 10);
+            *--digit = static_cast<char>('0' + n % 10);
             n /= 10;
         } while (n != 0);
-        put(std::string_view(first, static_cast<std::size_t>(digits + sizeof digits - first)));
     }
 
     // The characters of a JSON string of `text`, without its quotes, as
@@ -85,14 +91,23 @@ public:
         bool ascii = true;
         std::size_t i = 0;
         while (i < text.size()) {
+            std::uint64_t w;
             if (i + 8 <= text.size()) {
-                std::uint64_t w;
                 std::memcpy(&w, text.data() + i, 8);
                 std::memcpy(at_, &w, 8);
                 if (special(w) == 0) {
                     i += 8;
                     at_ += 8;
                     continue;
+                }
+            } else if (text.size() >= 8 && at_ == start + i) {
+                // The last eight bytes, written over the ones before them
+                // as they were, when nothing so far was escaped.
+                std::memcpy(&w, text.data() + text.size() - 8, 8);
+                if (special(w) == 0) {
+                    std::memcpy(start + text.size() - 8, &w, 8);
+                    at_ = start + text.size();
+                    break;
                 }
             }
             const auto c = static_cast<unsigned char>(text[i++]);
@@ -408,19 +423,34 @@ private:
 // ---------------------------------------------------------------------------
 
 // The four fields of a span, each line opening with `indent`.
-void put_span(Cursor& o, std::string_view indent, const std::optional<toml::Span>& span) {
-    static constexpr std::string_view names[] = {"\"line\": ", "\"column\": ", "\"end_line\": ", "\"end_column\": "};
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (i > 0) o.put(',');
+template <std::size_t N>
+void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span>& span) {
+    if (!span) {
         o.put(indent);
-        o.put(names[i]);
-        if (!span) {
-            o.put("null");
-            continue;
-        }
-        const toml::Position& at = i < 2 ? span->begin : span->end;
-        o.number(i % 2 == 0 ? at.line : at.column);
+        o.put("\"line\": null,");
+        o.put(indent);
+        o.put("\"column\": null,");
+        o.put(indent);
+        o.put("\"end_line\": null,");
+        o.put(indent);
+        o.put("\"end_column\": null");
+        return;
     }
+    o.put(indent);
+    o.put("\"line\": ");
+    o.number(span->begin.line);
+    o.put(',');
+    o.put(indent);
+    o.put("\"column\": ");
+    o.number(span->begin.column);
+    o.put(',');
+    o.put(indent);
+    o.put("\"end_line\": ");
+    o.number(span->end.line);
+    o.put(',');
+    o.put(indent);
+    o.put("\"end_column\": ");
+    o.number(span->end.column);
 }
 
 void put_optional(Cursor& o, const std::optional<std::string>& text) {
@@ -461,13 +491,16 @@ public:
 private:
     void write(const Finding& finding, std::string_view name, std::string& buffer) const {
         Cursor o(buffer, name.size() + json_room(finding));
-        o.put(any_ ? ",\n  {\n    \"file\": " : "\n  {\n    \"file\": ");
+        if (any_) o.put(',');
+        o.put("\n  {\n    \"file\": ");
         o.put(name);
         o.put(',');
         put_span(o, "\n    ", finding.span);
-        o.put(",\n    \"severity\": \"");
-        o.put(severity_name(finding.severity));
-        o.put("\",\n    \"code\": ");
+        if (finding.severity == lint::Severity::Error) {
+            o.put(",\n    \"severity\": \"error\",\n    \"code\": ");
+        } else {
+            o.put(",\n    \"severity\": \"warning\",\n    \"code\": ");
+        }
         o.json_string(finding.code);
         o.put(",\n    \"message\": ");
         o.json_string(finding.message);
@@ -475,13 +508,15 @@ private:
         put_optional(o, finding.suggestion);
         o.put(",\n    \"related\": [");
         for (std::size_t i = 0; i < finding.related.size(); ++i) {
-            o.put(i > 0 ? ",\n      {\n        \"message\": " : "\n      {\n        \"message\": ");
+            if (i > 0) o.put(',');
+            o.put("\n      {\n        \"message\": ");
             o.json_string(finding.related[i].message);
             o.put(',');
             put_span(o, "\n        ", finding.related[i].span);
             o.put("\n      }");
         }
-        o.put(finding.related.empty() ? "],\n    \"help\": " : "\n    ],\n    \"help\": ");
+        if (!finding.related.empty()) o.put("\n    ");
+        o.put("],\n    \"help\": ");
         put_optional(o, finding.help);
         o.put("\n  }");
     }
