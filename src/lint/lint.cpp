@@ -20,6 +20,8 @@ namespace vora::lint {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // Whether the section's table holds the tag key besides its record's keys.
 template <class Field>
 constexpr bool tagged = std::is_same_v<section_value_t<Field>, LoadConfig>;
@@ -321,12 +323,12 @@ private:
         std::string message;
         message.reserve(member.key.size() + 40);
         if (table) {
-            message += "unknown section ";
+            message += "unknown section "sv;
             append_header(message, member.key);
         } else {
-            message += "unknown key ";
+            message += "unknown key "sv;
             append_backticked(message, member.key);
-            message += " at the top level";
+            message += " at the top level"sv;
         }
         warn(table ? kUnknownSection : kUnknownKey, std::move(message), member.key_span(), std::move(hint));
         if (near && match.single && member.value.is_table()) rename(root, member, names[*near], renames);
@@ -359,6 +361,7 @@ private:
         if (!value.is_table()) return;
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
+        out_.reserve(out_.size() + table.size());  // most often one finding at most a key
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const bool known = any_field<Record>([&](const auto& f, std::size_t) {
@@ -396,9 +399,9 @@ private:
         }
         std::string message;
         message.reserve(member.key.size() + section.size() + 20);
-        message += "unknown key ";
+        message += "unknown key "sv;
         append_backticked(message, member.key);
-        message += " in ";
+        message += " in "sv;
         append_header(message, section);
         warn(kUnknownKey, std::move(message), member.key_span(), std::move(hint));
         if (single) rename(table, member, keys[*single], renames);

@@ -212,26 +212,23 @@ struct Lanes {
 // with more classes of character that `word` lacks than the limit are set
 // aside first, 64 at a time.
 Vocabulary::Match Vocabulary::match(std::string_view word) const {
-    Scratch<char32_t, inline_length> word_buffer;
-    Scratch<std::size_t, 3 * (inline_length + 1)> rows;
-    char32_t* folded = word_buffer.get(word.size());
-    std::size_t n = 0;
     std::size_t ascii = 0;
     std::uint64_t word_kinds = 0;
-    for (std::size_t i = 0; i < word.size();) {
-        const auto c = static_cast<unsigned char>(word[i]);
-        if (c < 0x80) {
-            ++i;
-            folded[n++] = fold(c);
-            word_kinds |= kind_of(c);
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            word_kinds |= kind_of(byte);
             ++ascii;
-        } else {
-            folded[n++] = utf8::next(word, i);
         }
     }
+    const std::size_t n = ascii == word.size() ? ascii : utf8::count_code_points(word);
     const std::size_t limit = std::max<std::size_t>(1, n / 3);
-    std::array<std::uint32_t, 128> counts;  // of the word's ASCII characters, counted when first needed
-    bool counted = false;
+    // The word's characters and how often it has each ASCII one, when first needed.
+    Scratch<char32_t, inline_length> word_buffer;
+    Scratch<std::size_t, 3 * (inline_length + 1)> rows;
+    char32_t* folded = nullptr;
+    std::size_t folded_size = 0;  // n, unless the word is not well-formed UTF-8
+    std::array<std::uint32_t, 128> counts;
     Match found;
     std::size_t best = limit + 1;
     for (std::size_t first = 0; first < entries_.size(); first += 64) {
@@ -248,12 +245,12 @@ Vocabulary::Match Vocabulary::match(std::string_view word) const {
             const std::size_t bound = found.nearest ? best : limit;
             if ((n > entry.length ? n - entry.length : entry.length - n) > bound) continue;
             if (bits_set(entry.kinds & ~word_kinds) > bound || bits_set(word_kinds & ~entry.kinds) > bound) continue;
-            if (!counted) {
+            if (!folded) {
+                folded_size = fold_into(word, word_buffer, folded);
                 counts.fill(0);
-                for (std::size_t j = 0; j < n; ++j) {
+                for (std::size_t j = 0; j < folded_size; ++j) {
                     if (folded[j] < 0x80) ++counts[folded[j]];
                 }
-                counted = true;
             }
             // The ASCII characters the entry has more often than the word,
             // and those the word has more often.
@@ -265,7 +262,8 @@ Vocabulary::Match Vocabulary::match(std::string_view word) const {
             const std::size_t fewer = more + ascii - entry.ascii;  // each side sums to its ASCII count
             if (more > bound || fewer > bound) continue;
             const std::size_t m = entry.length;
-            const std::size_t d = distance(folded, n, &folded_[entry.begin], m, bound, rows.get(3 * (m + 1)));
+            const std::size_t d =
+                distance(folded, folded_size, &folded_[entry.begin], m, bound, rows.get(3 * (m + 1)));
             if (d < best) {
                 found = Match{i, true};
                 best = d;
