@@ -64,14 +64,28 @@ public:
     void put(char c) { *at_++ = c; }
 
     void number(std::uint32_t n) {
+        static constexpr std::array<char, 200> pairs = [] {
+            std::array<char, 200> p{};
+            for (std::size_t i = 0; i < 100; ++i) {
+                p[2 * i] = static_cast<char>('0' + i / 10);
+                p[2 * i + 1] = static_cast<char>('0' + i % 10);
+            }
+            return p;
+        }();
         std::size_t digits = 1;
-        for (std::uint32_t rest = n; rest >= 10; rest /= 10) ++digits;
+        for (std::uint32_t ten = 10; digits < 10 && n >= ten; ten *= 10) ++digits;
         at_ += digits;
         char* digit = at_;
-        do {
-            *--digit = static_cast<char>('0' + n % 10);
-            n /= 10;
-        } while (n != 0);
+        while (n >= 100) {
+            digit -= 2;
+            std::memcpy(digit, &pairs[2 * (n % 100)], 2);
+            n /= 100;
+        }
+        if (n >= 10) {
+            std::memcpy(digit - 2, &pairs[2 * n], 2);
+        } else {
+            digit[-1] = static_cast<char>('0' + n);
+        }
     }
 
     // The characters of a JSON string of `text`, without its quotes, as

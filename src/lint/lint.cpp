@@ -388,7 +388,7 @@ private:
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
-            const Vocabulary::Match match = vocabulary.match(member.key);
+            const Vocabulary::Match match = vocabulary.match(member.key, &memo_);
             near = match.nearest;
             single = match.single ? near : std::nullopt;
         }
@@ -469,6 +469,7 @@ private:
     }
 
     std::vector<Finding>& out_;
+    Vocabulary::Memo memo_;
 };
 
 bool before(const Finding& a, const Finding& b) {

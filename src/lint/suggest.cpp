@@ -124,6 +124,12 @@ constexpr std::array<std::uint8_t, 128> kinds = [] {
 
 std::uint64_t kind_of(char32_t c) { return std::uint64_t{1} << kinds[c]; }
 
+constexpr std::array<std::uint64_t, 128> kind_bits = [] {
+    std::array<std::uint64_t, 128> bits{};
+    for (std::size_t c = 0; c < 128; ++c) bits[c] = std::uint64_t{1} << kinds[c];
+    return bits;
+}();
+
 // The number of bits set, without relying on an instruction for it.
 std::size_t bits_set(std::uint64_t x) {
     x -= (x >> 1) & 0x5555555555555555ull;
@@ -162,6 +168,7 @@ Vocabulary::Vocabulary(std::span<const std::string_view> words)
         Block& block = blocks_.back();
         block.words |= std::uint64_t{1} << (i % 64);
         block.kinds |= entry.kinds;
+        kinds_ |= entry.kinds;
         for (std::uint64_t k = entry.kinds; k != 0; k &= k - 1) {
             block.have[static_cast<std::size_t>(std::countr_zero(k))] |= std::uint64_t{1} << (i % 64);
         }
@@ -211,14 +218,21 @@ struct Lanes {
 // far, once that is not the single nearest) is not measured. The words
 // with more classes of character that `word` lacks than the limit are set
 // aside first, 64 at a time.
-Vocabulary::Match Vocabulary::match(std::string_view word) const {
+Vocabulary::Match Vocabulary::match(std::string_view word, Memo* memo) const {
     std::size_t ascii = 0;
     std::uint64_t word_kinds = 0;
-    for (const char c : word) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            word_kinds |= kind_of(byte);
-            ++ascii;
+    unsigned char high = 0;  // the top bits of all bytes
+    for (const char c : word) high |= static_cast<unsigned char>(c);
+    if (high < 0x80) {
+        for (const char c : word) word_kinds |= kind_bits[static_cast<unsigned char>(c)];
+        ascii = word.size();
+    } else {
+        for (const char c : word) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x80) {
+                word_kinds |= kind_bits[byte];
+                ++ascii;
+            }
         }
     }
     const std::size_t n = ascii == word.size() ? ascii : utf8::count_code_points(word);
@@ -229,15 +243,24 @@ Vocabulary::Match Vocabulary::match(std::string_view word) const {
     char32_t* folded = nullptr;
     std::size_t folded_size = 0;  // n, unless the word is not well-formed UTF-8
     std::array<std::uint32_t, 128> counts;
+    const bool remembered = memo && memo->of == this && memo->kinds == (word_kinds & kinds_) && memo->limit == limit;
+    if (memo && !remembered) *memo = Memo{this, word_kinds & kinds_, limit, std::vector<std::uint64_t>(blocks_.size())};
     Match found;
     std::size_t best = limit + 1;
     for (std::size_t first = 0; first < entries_.size(); first += 64) {
         const Block& block = blocks_[first / 64];
-        Lanes foreign;
-        for (std::uint64_t k = block.kinds & ~word_kinds; k != 0; k &= k - 1) {
-            foreign.add(block.have[static_cast<std::size_t>(std::countr_zero(k))]);
+        std::uint64_t far;
+        if (remembered) {
+            far = memo->far[first / 64];
+        } else {
+            Lanes foreign;
+            for (std::uint64_t k = block.kinds & ~word_kinds; k != 0; k &= k - 1) {
+                foreign.add(block.have[static_cast<std::size_t>(std::countr_zero(k))]);
+            }
+            far = foreign.at_least(limit + 1);
+            if (memo) memo->far[first / 64] = far;
         }
-        for (std::uint64_t left = block.words & ~foreign.at_least(limit + 1); left != 0; left &= left - 1) {
+        for (std::uint64_t left = block.words & ~far; left != 0; left &= left - 1) {
             const std::size_t i = first + static_cast<std::size_t>(std::countr_zero(left));
             const Entry& entry = entries_[i];
             // A word is measured when it may be as near as the best so far:

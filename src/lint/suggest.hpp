@@ -37,7 +37,16 @@ public:
         std::optional<std::size_t> nearest;  // as nearest() gives it
         bool single = false;                 // and single_nearest() gives the same
     };
-    Match match(std::string_view word) const;
+    // The words a search set aside by the kinds of character alone, kept
+    // for a next word with the same kinds (of those the vocabulary has) and
+    // limit: one searcher's, not to be shared between threads.
+    struct Memo {
+        const Vocabulary* of = nullptr;
+        std::uint64_t kinds = 0;
+        std::size_t limit = 0;
+        std::vector<std::uint64_t> far;  // per 64 words
+    };
+    Match match(std::string_view word, Memo* memo = nullptr) const;
 
 private:
     struct Entry {
@@ -64,6 +73,7 @@ private:
     std::vector<char32_t> folded_;
     std::vector<Tally> tally_;
     std::vector<Block> blocks_;
+    std::uint64_t kinds_ = 0;  // those any word has
 };
 
 // The index of the candidate `word` was most likely meant to be: the first
