@@ -66,6 +66,7 @@ public:
     }
 
     struct Found {
+        std::optional<std::size_t> exact;        // the index of the key of `section` written so
         std::optional<std::size_t> same;         // the index of the key of `section` differing in case only
         std::optional<std::string_view> other;   // the first declared other section having the key (exactly so first)
     };
@@ -77,6 +78,7 @@ public:
         for (const Entry& entry : buckets_[bucket(key)]) {
             if (!same_folded(key, entry.folded)) continue;
             if (entry.section == section) {
+                if (entry.key == key) found.exact = entry.index;
                 if (!found.same) found.same = entry.index;
                 continue;
             }
@@ -362,15 +364,17 @@ private:
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
         out_.reserve(out_.size() + table.size());  // most often one finding at most a key
+        constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
-            const bool known = any_field<Record>([&](const auto& f, std::size_t) {
-                if (f.key != member.key) return false;
+            const KeyIndex::Found found = key_index().find(member.key, name);
+            const bool known = found.exact && any_field<Record>([&](const auto& f, std::size_t i) {
+                if (first + i != *found.exact) return false;
                 using T = typename std::remove_cvref_t<decltype(f)>::value_type;
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, table, member, known_keys<Field>(), renames);
+            if (!known) unknown_key(name, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
     }
@@ -380,10 +384,9 @@ private:
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
     void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
-                     const Vocabulary& vocabulary, std::vector<Rename>& renames) {
+                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        const KeyIndex::Found found = key_index().find(member.key, section);
         std::optional<std::size_t> near = found.same;
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
