@@ -365,6 +365,7 @@ private:
         std::vector<Rename> renames;
         out_.reserve(out_.size() + table.size());  // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
+        const std::string where = " in " + header(name);  // the end of an unknown key's message
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
@@ -374,7 +375,7 @@ private:
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, table, member, known_keys<Field>(), found, renames);
+            if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
     }
@@ -383,7 +384,8 @@ private:
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
-    void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
+    // `where` ends the message: " in [section]".
+    void unknown_key(std::string_view where, const toml::Table& table, const toml::Member& member,
                      const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
@@ -401,11 +403,10 @@ private:
             hint = key_of(*other);
         }
         std::string message;
-        message.reserve(member.key.size() + section.size() + 20);
+        message.reserve(member.key.size() + where.size() + 14);
         message += "unknown key "sv;
         append_backticked(message, member.key);
-        message += " in "sv;
-        append_header(message, section);
+        message += where;
         warn(kUnknownKey, std::move(message), member.key_span(), std::move(hint));
         if (single) rename(table, member, keys[*single], renames);
     }
