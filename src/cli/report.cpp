@@ -72,8 +72,17 @@ public:
             }
             return p;
         }();
-        std::size_t digits = 1;
-        for (std::uint32_t ten = 10; digits < 10 && n >= ten; ten *= 10) ++digits;
+        if (n < 10) {
+            *at_++ = static_cast<char>('0' + n);
+            return;
+        }
+        if (n < 100) {
+            std::memcpy(at_, &pairs[2 * n], 2);
+            at_ += 2;
+            return;
+        }
+        std::size_t digits = 3;
+        for (std::uint32_t ten = 1000; digits < 10 && n >= ten; ten *= 10) ++digits;
         at_ += digits;
         char* digit = at_;
         while (n >= 100) {
@@ -478,9 +487,9 @@ void put_optional(Cursor& o, const std::optional<std::string>& text) {
 // The most a finding's object may take, its file's name aside.
 std::size_t json_room(const Finding& finding) {
     constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
-    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message) +
-                       Cursor::room_for_json(finding.suggestion.value_or("")) +
-                       Cursor::room_for_json(finding.help.value_or(""));
+    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message);
+    if (finding.suggestion) room += Cursor::room_for_json(*finding.suggestion);
+    if (finding.help) room += Cursor::room_for_json(*finding.help);
     for (const lint::Related& related : finding.related) room += fields + Cursor::room_for_json(related.message);
     return room;
 }
