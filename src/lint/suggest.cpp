@@ -124,8 +124,9 @@ constexpr std::array<std::uint8_t, 128> kinds = [] {
 
 std::uint64_t kind_of(char32_t c) { return std::uint64_t{1} << kinds[c]; }
 
-constexpr std::array<std::uint64_t, 128> kind_bits = [] {
-    std::array<std::uint64_t, 128> bits{};
+// kind_of of each byte; none for those that are not ASCII.
+constexpr std::array<std::uint64_t, 256> kind_bits = [] {
+    std::array<std::uint64_t, 256> bits{};
     for (std::size_t c = 0; c < 128; ++c) bits[c] = std::uint64_t{1} << kinds[c];
     return bits;
 }();
@@ -222,18 +223,14 @@ Vocabulary::Match Vocabulary::match(std::string_view word, Memo* memo) const {
     std::size_t ascii = 0;
     std::uint64_t word_kinds = 0;
     unsigned char high = 0;  // the top bits of all bytes
-    for (const char c : word) high |= static_cast<unsigned char>(c);
+    for (const char c : word) {
+        high |= static_cast<unsigned char>(c);
+        word_kinds |= kind_bits[static_cast<unsigned char>(c)];
+    }
     if (high < 0x80) {
-        for (const char c : word) word_kinds |= kind_bits[static_cast<unsigned char>(c)];
         ascii = word.size();
     } else {
-        for (const char c : word) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x80) {
-                word_kinds |= kind_bits[byte];
-                ++ascii;
-            }
-        }
+        for (const char c : word) ascii += static_cast<unsigned char>(c) < 0x80;
     }
     const std::size_t n = ascii == word.size() ? ascii : utf8::count_code_points(word);
     const std::size_t limit = std::max<std::size_t>(1, n / 3);
