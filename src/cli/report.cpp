@@ -501,9 +501,11 @@ public:
     void begin(Output& out) override { out.buffer() += '['; }
 
     void file(const FileReport& file, Output& out) override {
-        const std::string name = json_name(file.name);
+        // Each object opens with the file.
+        const std::string head = "\n  {\n    \"file\": " + json_name(file.name) + ',';
+        code_ = {};
         for (const Finding& finding : file.findings) {
-            write(finding, name, out.buffer());
+            write(finding, head, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -512,19 +514,23 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
-    void write(const Finding& finding, std::string_view name, std::string& buffer) const {
-        Cursor o(buffer, name.size() + json_room(finding));
+    void write(const Finding& finding, std::string_view head, std::string& buffer) {
+        Cursor o(buffer, head.size() + json_room(finding));
         if (any_) o.put(',');
-        o.put("\n  {\n    \"file\": ");
-        o.put(name);
-        o.put(',');
+        o.put(head);
         put_span(o, "\n    ", finding.span);
         if (finding.severity == lint::Severity::Error) {
             o.put(",\n    \"severity\": \"error\",\n    \"code\": ");
         } else {
             o.put(",\n    \"severity\": \"warning\",\n    \"code\": ");
         }
-        o.json_string(finding.code);
+        // The codes are a few constants: each written once as JSON.
+        if (finding.code.data() != code_.data() || finding.code.size() != code_.size()) {
+            code_ = finding.code;
+            code_json_.clear();
+            Cursor(code_json_, Cursor::room_for_json(code_)).json_string(code_);
+        }
+        o.put(code_json_);
         o.put(",\n    \"message\": ");
         o.json_string(finding.message);
         o.put(",\n    \"suggestion\": ");
@@ -545,6 +551,10 @@ private:
     }
 
     bool any_ = false;
+    // The last finding's code, of the file's findings, which all live
+    // while they are written: the same bytes where the same view.
+    std::string_view code_;
+    std::string code_json_;  // and it as a JSON string
 };
 
 // ---------------------------------------------------------------------------

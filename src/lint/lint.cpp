@@ -313,7 +313,7 @@ public:
     }
 
 private:
-    void warn(std::string_view code, std::string message, toml::Span span, std::optional<Hint> hint = {}) {
+    void warn(std::string_view code, std::string&& message, toml::Span span, std::optional<Hint>&& hint = {}) {
         Finding& finding = out_.emplace_back();
         finding.code = code;
         finding.message = std::move(message);
