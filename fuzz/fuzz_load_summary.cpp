@@ -11,6 +11,8 @@
 //   - `vora-config check` finds an error exactly when loading fails, one of
 //     them with loading's message and span, every finding's span (and
 //     related place) lies in the text, and its report is well-formed UTF-8;
+//   - check's JSON reads back as JSON that dump(2) lays out byte for byte
+//     as it was written;
 //   - the edits of `check --fix` lie in the text apart from each other, and
 //     the fixed text still reads as TOML (no rename makes a duplicate key).
 // Anything thrown out of the loader or the renderers is a fault: the module
@@ -21,6 +23,8 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/fix.hpp"
 #include "cli/report.hpp"
@@ -73,7 +77,9 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
     }
     const std::string shown = vora::cli::render(vora::cli::Format::Text, {report});
     require(fuzz::valid_utf8(shown), "check report is not UTF-8");
-    sink = sink + fuzz::touch(shown) + fuzz::touch(vora::cli::render(vora::cli::Format::Json, {report})) +
+    const std::string json = vora::cli::render(vora::cli::Format::Json, {report});
+    require(nlohmann::ordered_json::parse(json).dump(2) + "\n" == json, "check's JSON is not laid out as dump(2) lays it out");
+    sink = sink + fuzz::touch(shown) + fuzz::touch(json) +
            fuzz::touch(vora::cli::render(vora::cli::Format::Github, {report})) +
            fuzz::touch(vora::cli::render(vora::cli::Format::Sarif, {report}));
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -33,6 +35,146 @@ std::string dump(const Json& json, int indent) {
     return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
+// Writes into room made beforehand at the end of a string, which it cuts
+// back to what was written when done.
+class Cursor {
+public:
+    Cursor(std::string& out, std::size_t room) : out_(out) {
+        const std::size_t size = out.size();
+        out.resize(size + room);
+        at_ = out.data() + size;
+    }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    ~Cursor() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
+
+    // Room a JSON string of `text` may take: six bytes a byte (a control
+    // character as \u00XX), its quotes and eight to spare for word stores.
+    static std::size_t room_for_json(std::string_view text) { return 6 * text.size() + 10; }
+
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    template <std::size_t N>
+    void put(const char (&text)[N]) {
+        std::memcpy(at_, text, N - 1);
+        at_ += N - 1;
+    }
+    void put(char c) { *at_++ = c; }
+
+    void number(std::uint32_t n) {
+        static constexpr std::array<char, 200> pairs = [] {
+            std::array<char, 200> p{};
+            for (std::size_t i = 0; i < 100; ++i) {
+                p[2 * i] = static_cast<char>('0' + i / 10);
+                p[2 * i + 1] = static_cast<char>('0' + i % 10);
+            }
+            return p;
+        }();
+        if (n < 10) {
+            *at_++ = static_cast<char>('0' + n);
+            return;
+        }
+        if (n < 100) {
+            std::memcpy(at_, &pairs[2 * n], 2);
+            at_ += 2;
+            return;
+        }
+        std::size_t digits = 3;
+        for (std::uint32_t ten = 1000; digits < 10 && n >= ten; ten *= 10) ++digits;
+        at_ += digits;
+        char* digit = at_;
+        while (n >= 100) {
+            digit -= 2;
+            std::memcpy(digit, &pairs[2 * (n % 100)], 2);
+            n /= 100;
+        }
+        if (n >= 10) {
+            std::memcpy(digit - 2, &pairs[2 * n], 2);
+        } else {
+            digit[-1] = static_cast<char>('0' + n);
+        }
+    }
+
+    // The characters of a JSON string of `text`, without its quotes, as
+    // dump() writes them: printable ASCII and well-formed UTF-8 as they are,
+    // `"`, `\` and control characters escaped, a malformed sequence replaced
+    // by U+FFFD (that last left to dump()).
+    void json_text(std::string_view text) {
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        constexpr std::uint64_t highs = 0x8080808080808080ull;
+        const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+        // Whether one of the eight bytes of `w` is a control character, `"`,
+        // `\` or not ASCII.
+        const auto special = [&](std::uint64_t w) {
+            return ((w - ones * 0x20) & ~w & highs) | zero(w ^ (ones * '"')) | zero(w ^ (ones * '\\')) | (w & highs);
+        };
+        char* const start = at_;
+        bool ascii = true;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            std::uint64_t w;
+            if (i + 8 <= text.size()) {
+                std::memcpy(&w, text.data() + i, 8);
+                std::memcpy(at_, &w, 8);
+                if (special(w) == 0) {
+                    i += 8;
+                    at_ += 8;
+                    continue;
+                }
+            } else if (text.size() >= 8 && at_ == start + i) {
+                // The last eight bytes, written over the ones before them
+                // as they were, when nothing so far was escaped.
+                std::memcpy(&w, text.data() + text.size() - 8, 8);
+                if (special(w) == 0) {
+                    std::memcpy(start + text.size() - 8, &w, 8);
+                    at_ = start + text.size();
+                    break;
+                }
+            }
+            const auto c = static_cast<unsigned char>(text[i++]);
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                ascii = ascii && c < 0x80;
+                *at_++ = static_cast<char>(c);
+                continue;
+            }
+            *at_++ = '\\';
+            switch (c) {
+                case '"': *at_++ = '"'; break;
+                case '\\': *at_++ = '\\'; break;
+                case '\b': *at_++ = 'b'; break;
+                case '\t': *at_++ = 't'; break;
+                case '\n': *at_++ = 'n'; break;
+                case '\f': *at_++ = 'f'; break;
+                case '\r': *at_++ = 'r'; break;
+                default: {
+                    static constexpr char hex[] = "0123456789abcdef";
+                    put("u00");
+                    *at_++ = hex[c >> 4];
+                    *at_++ = hex[c & 15];
+                }
+            }
+        }
+        if (ascii || utf8::valid(text)) return;
+        // Malformed UTF-8 (a message naming a file may hold it): dump()
+        // writes the whole text, each malformed sequence as three bytes.
+        at_ = start;
+        const std::string quoted = dump(Json(std::string(text)), -1);
+        put(std::string_view(quoted).substr(1, quoted.size() - 2));
+    }
+
+    void json_string(std::string_view text) {
+        put('"');
+        json_text(text);
+        put('"');
+    }
+
+private:
+    std::string& out_;
+    char* at_;
+};
+
 // `text` with every line after the first indented by `depth` more spaces.
 std::string indented(std::string text, std::size_t depth) {
     std::string step(depth + 1, ' ');
@@ -56,9 +198,8 @@ std::string json_name(std::string_view name) {
     std::string out = "\"";
     std::size_t run = 0;  // start of the well-formed bytes not yet written
     const auto flush = [&](std::size_t to) {
-        if (to == run) return;
-        const std::string quoted = Json(std::string(name.substr(run, to - run))).dump();
-        out.append(quoted, 1, quoted.size() - 2);
+        const std::string_view part = name.substr(run, to - run);
+        Cursor(out, Cursor::room_for_json(part)).json_text(part);
     };
     for (std::size_t i = 0; i < name.size();) {
         const std::size_t at = i;
@@ -304,44 +445,67 @@ private:
 // JSON.
 // ---------------------------------------------------------------------------
 
-void put_span(Json& item, const std::optional<toml::Span>& span) {
-    if (span) {
-        item["line"] = span->begin.line;
-        item["column"] = span->begin.column;
-        item["end_line"] = span->end.line;
-        item["end_column"] = span->end.column;
+// The four fields of a span, each line opening with `indent`.
+template <std::size_t N>
+void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span>& span) {
+    if (!span) {
+        o.put(indent);
+        o.put("\"line\": null,");
+        o.put(indent);
+        o.put("\"column\": null,");
+        o.put(indent);
+        o.put("\"end_line\": null,");
+        o.put(indent);
+        o.put("\"end_column\": null");
+        return;
+    }
+    o.put(indent);
+    o.put("\"line\": ");
+    o.number(span->begin.line);
+    o.put(',');
+    o.put(indent);
+    o.put("\"column\": ");
+    o.number(span->begin.column);
+    o.put(',');
+    o.put(indent);
+    o.put("\"end_line\": ");
+    o.number(span->end.line);
+    o.put(',');
+    o.put(indent);
+    o.put("\"end_column\": ");
+    o.number(span->end.column);
+}
+
+void put_optional(Cursor& o, const std::optional<std::string>& text) {
+    if (text) {
+        o.json_string(*text);
     } else {
-        for (const char* key : {"line", "column", "end_line", "end_column"}) item[key] = nullptr;
+        o.put("null");
     }
 }
 
+// The most a finding's object may take, its file's name aside.
+std::size_t json_room(const Finding& finding) {
+    constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
+    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message);
+    if (finding.suggestion) room += Cursor::room_for_json(*finding.suggestion);
+    if (finding.help) room += Cursor::room_for_json(*finding.help);
+    for (const lint::Related& related : finding.related) room += fields + Cursor::room_for_json(related.message);
+    return room;
+}
+
+// Each finding an object, its fields one to a line, as dump(2) lays out the
+// array of them.
 class JsonRenderer final : public Renderer {
 public:
     void begin(Output& out) override { out.buffer() += '['; }
 
     void file(const FileReport& file, Output& out) override {
-        const std::string name = "\n  \"file\": " + json_name(file.name) + ',';
+        // Each object opens with the file.
+        const std::string head = "\n  {\n    \"file\": " + json_name(file.name) + ',';
+        code_ = {};
         for (const Finding& finding : file.findings) {
-            Json item;
-            put_span(item, finding.span);
-            item["severity"] = severity_name(finding.severity);
-            item["code"] = finding.code;
-            item["message"] = finding.message;
-            item["suggestion"] = finding.suggestion ? Json(*finding.suggestion) : Json(nullptr);
-            Json related = Json::array();
-            for (const lint::Related& place : finding.related) {
-                Json entry;
-                entry["message"] = place.message;
-                put_span(entry, place.span);
-                related.push_back(std::move(entry));
-            }
-            item["related"] = std::move(related);
-            item["help"] = finding.help ? Json(*finding.help) : Json(nullptr);
-            std::string text = dump(item, 2);
-            text.insert(1, name);  // the file first, after the opening brace
-            std::string& o = out.buffer();
-            o += any_ ? ",\n  " : "\n  ";
-            o += indented(std::move(text), 2);
+            write(finding, head, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -350,7 +514,47 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
+    void write(const Finding& finding, std::string_view head, std::string& buffer) {
+        Cursor o(buffer, head.size() + json_room(finding));
+        if (any_) o.put(',');
+        o.put(head);
+        put_span(o, "\n    ", finding.span);
+        if (finding.severity == lint::Severity::Error) {
+            o.put(",\n    \"severity\": \"error\",\n    \"code\": ");
+        } else {
+            o.put(",\n    \"severity\": \"warning\",\n    \"code\": ");
+        }
+        // The codes are a few constants: each written once as JSON.
+        if (finding.code.data() != code_.data() || finding.code.size() != code_.size()) {
+            code_ = finding.code;
+            code_json_.clear();
+            Cursor(code_json_, Cursor::room_for_json(code_)).json_string(code_);
+        }
+        o.put(code_json_);
+        o.put(",\n    \"message\": ");
+        o.json_string(finding.message);
+        o.put(",\n    \"suggestion\": ");
+        put_optional(o, finding.suggestion);
+        o.put(",\n    \"related\": [");
+        for (std::size_t i = 0; i < finding.related.size(); ++i) {
+            if (i > 0) o.put(',');
+            o.put("\n      {\n        \"message\": ");
+            o.json_string(finding.related[i].message);
+            o.put(',');
+            put_span(o, "\n        ", finding.related[i].span);
+            o.put("\n      }");
+        }
+        if (!finding.related.empty()) o.put("\n    ");
+        o.put("],\n    \"help\": ");
+        put_optional(o, finding.help);
+        o.put("\n  }");
+    }
+
     bool any_ = false;
+    // The last finding's code, of the file's findings, which all live
+    // while they are written: the same bytes where the same view.
+    std::string_view code_;
+    std::string code_json_;  // and it as a JSON string
 };
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <type_traits>
@@ -20,62 +21,171 @@ namespace vora::lint {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // Whether the section's table holds the tag key besides its record's keys.
 template <class Field>
 constexpr bool tagged = std::is_same_v<section_value_t<Field>, LoadConfig>;
 
 // The keys a section's table may hold, in declaration order (the tag first).
 template <class Field>
-const std::vector<std::string_view>& known_keys() {
-    static const std::vector<std::string_view> keys = [] {
+const Vocabulary& known_keys() {
+    static const Vocabulary keys = [] {
         std::vector<std::string_view> k;
         if (tagged<Field>) k.push_back(LoadConfig::tag_key);
         for_each_field<section_record_t<Field>>([&](const auto& f, std::size_t) { k.push_back(f.key); });
-        return k;
+        return Vocabulary(k);
     }();
     return keys;
 }
 
-const std::vector<std::string_view>& section_names() {
-    static const std::vector<std::string_view> names = [] {
+const Vocabulary& section_names() {
+    static const Vocabulary names = [] {
         std::vector<std::string_view> n;
         for_each_field<Configuration>([&](const auto& f, std::size_t) { n.push_back(f.key); });
-        return n;
+        return Vocabulary(n);
     }();
     return names;
 }
 
-// The section other than `except` that has `key`, written exactly so or
-// differing in case only; the first declared.
-std::optional<std::string_view> section_with_key(std::string_view key, std::string_view except) {
-    std::optional<std::string_view> found;
-    for (const bool exact : {true, false}) {
-        any_field<Configuration>([&](const auto& f, std::size_t) {
-            if (f.key == except) return false;
-            for (const std::string_view known : known_keys<decltype(f)>()) {
-                if (exact ? known == key : same_but_case(known, key)) {
-                    found = f.key;
-                    return true;
-                }
+// Every key of every section, found by its text without regard to ASCII
+// case: a key of a section in other letter case, or a key of another section.
+class KeyIndex {
+public:
+    KeyIndex() {
+        std::vector<Entry> entries;
+        for_each_field<Configuration>([&](const auto& f, std::size_t) {
+            const std::span<const std::string_view> keys = known_keys<decltype(f)>().words();
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                std::string folded(keys[i]);
+                for (char& c : folded) c = fold(c);
+                entries.push_back(Entry{std::move(folded), keys[i], f.key, i});
             }
-            return false;
         });
-        if (found) break;
+        // In declaration order within each bucket.
+        for (Entry& entry : entries) buckets_[bucket(entry.key)].push_back(std::move(entry));
     }
-    return found;
+
+    struct Found {
+        std::optional<std::size_t> exact;        // the index of the key of `section` written so
+        std::optional<std::size_t> same;         // the index of the key of `section` differing in case only
+        std::optional<std::string_view> other;   // the first declared other section having the key (exactly so first)
+    };
+
+    Found find(std::string_view key, std::string_view section) const {
+        Found found;
+        if (key.empty()) return found;
+        std::optional<std::string_view> exact;
+        for (const Entry& entry : buckets_[bucket(key)]) {
+            if (!same_folded(key, entry.folded)) continue;
+            if (entry.section == section) {
+                if (entry.key == key) found.exact = entry.index;
+                if (!found.same) found.same = entry.index;
+                continue;
+            }
+            if (!exact && entry.key == key) exact = entry.section;
+            if (!found.other) found.other = entry.section;
+        }
+        if (exact) found.other = exact;
+        return found;
+    }
+
+private:
+    static char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+    // Of a non-empty key: its length and first and last characters.
+    static std::size_t bucket(std::string_view key) {
+        return (key.size() * 7 + static_cast<unsigned char>(fold(key.front())) * 3 +
+                static_cast<unsigned char>(fold(key.back()))) %
+               kBuckets;
+    }
+
+    static bool same_folded(std::string_view key, std::string_view folded) {
+        if (key.size() != folded.size()) return false;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (fold(key[i]) != folded[i]) return false;
+        }
+        return true;
+    }
+
+    struct Entry {
+        std::string folded;
+        std::string_view key;
+        std::string_view section;
+        std::size_t index;  // in its section's keys
+    };
+    static constexpr std::size_t kBuckets = 64;
+    std::array<std::vector<Entry>, kBuckets> buckets_;
+};
+
+const KeyIndex& key_index() {
+    static const KeyIndex index;
+    return index;
+}
+
+// Whether a key is written bare: letters, digits, `_` and `-`.
+bool bare(std::string_view key) {
+    // Eight ASCII bytes at a time: each in one of the ranges.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const auto in = [](std::uint64_t w, std::uint64_t low, std::uint64_t high) {
+        return (w + ones * (0x80 - low)) & ~(w + ones * (0x7F - high)) & highs;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= key.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, key.data() + i, 8);
+        if ((w & highs) != 0) return false;
+        const std::uint64_t allowed = in(w, 'a', 'z') | in(w, 'A', 'Z') | in(w, '0', '9') | in(w, '_', '_') | in(w, '-', '-');
+        if (allowed != highs) return false;
+    }
+    static constexpr std::array<bool, 256> allowed = [] {
+        std::array<bool, 256> a{};
+        for (std::size_t c = 0; c < 256; ++c) {
+            a[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        }
+        return a;
+    }();
+    for (; i < key.size(); ++i) {
+        if (!allowed[static_cast<unsigned char>(key[i])]) return false;
+    }
+    return !key.empty();
 }
 
 // A key as it would be written: bare when it can be, else quoted.
-std::string key_text(std::string_view key) {
-    const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    });
-    return bare ? std::string(key) : quoted_text(key);
+std::string key_text(std::string_view key) { return bare(key) ? std::string(key) : quoted_text(key); }
+
+void append_key(std::string& out, std::string_view key) {
+    if (bare(key)) {
+        out += key;
+    } else {
+        out += quoted_text(key);
+    }
 }
 
-std::string backticked(std::string_view key) { return "`" + key_text(key) + "`"; }
+void append_backticked(std::string& out, std::string_view key) {
+    out += '`';
+    append_key(out, key);
+    out += '`';
+}
 
-std::string header(std::string_view section) { return "[" + key_text(section) + "]"; }
+void append_header(std::string& out, std::string_view section) {
+    out += '[';
+    append_key(out, section);
+    out += ']';
+}
+
+std::string backticked(std::string_view key) {
+    std::string out;
+    append_backticked(out, key);
+    return out;
+}
+
+std::string header(std::string_view section) {
+    std::string out;
+    append_header(out, section);
+    return out;
+}
 
 // What a warning adds when it knows what was meant: the end of its message
 // and the suggestion.
@@ -203,32 +313,42 @@ public:
     }
 
 private:
-    void warn(std::string_view code, std::string message, toml::Span span, std::optional<Hint> hint = {}) {
-        std::optional<std::string> suggestion;
+    void warn(std::string_view code, std::string&& message, toml::Span span, std::optional<Hint>&& hint = {}) {
+        Finding& finding = out_.emplace_back();
+        finding.code = code;
+        finding.message = std::move(message);
+        finding.span = span;
         if (hint) {
-            message += hint->tail;
-            suggestion = std::move(hint->suggestion);
+            finding.message += hint->tail;
+            finding.suggestion = std::move(hint->suggestion);
         }
-        out_.push_back(Finding{Severity::Warning, code, std::move(message), std::move(suggestion), span});
     }
 
     // A section name is renamed when its value is a table (a section's
     // form), on the terms of unknown_key.
     void unknown_section(const toml::Table& root, const toml::Member& member, std::vector<Rename>& renames) {
         const bool table = table_like(member.value);
-        const std::vector<std::string_view>& names = section_names();
+        const std::span<const std::string_view> names = section_names().words();
         std::optional<Hint> hint;
-        const std::optional<std::size_t> single = single_nearest(member.key, names);
-        const std::optional<std::size_t> near = single ? single : nearest(member.key, names);
+        const Vocabulary::Match match = section_names().match(member.key);
+        const std::optional<std::size_t> near = match.nearest;
         if (near) {
             hint = did_you_mean(table ? header(names[*near]) : backticked(names[*near]), names[*near]);
-        } else if (const auto other = section_with_key(member.key, {})) {
+        } else if (const auto other = key_index().find(member.key, {}).other) {
             hint = key_of(*other);
         }
-        warn(table ? kUnknownSection : kUnknownKey,
-             table ? "unknown section " + header(member.key) : "unknown key " + backticked(member.key) + " at the top level",
-             member.key_span(), std::move(hint));
-        if (single && member.value.is_table()) rename(root, member, names[*single], renames);
+        std::string message;
+        message.reserve(member.key.size() + 40);
+        if (table) {
+            message += "unknown section "sv;
+            append_header(message, member.key);
+        } else {
+            message += "unknown key "sv;
+            append_backticked(message, member.key);
+            message += " at the top level"sv;
+        }
+        warn(table ? kUnknownSection : kUnknownKey, std::move(message), member.key_span(), std::move(hint));
+        if (near && match.single && member.value.is_table()) rename(root, member, names[*near], renames);
     }
 
     // Makes the last finding's fix: `member`'s key renamed to `target`,
@@ -258,15 +378,19 @@ private:
         if (!value.is_table()) return;
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
+        out_.reserve(out_.size() + table.size());  // most often one finding at most a key
+        constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
+        const std::string where = " in " + header(name);  // the end of an unknown key's message
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
-            const bool known = any_field<Record>([&](const auto& f, std::size_t) {
-                if (f.key != member.key) return false;
+            const KeyIndex::Found found = key_index().find(member.key, name);
+            const bool known = found.exact && any_field<Record>([&](const auto& f, std::size_t i) {
+                if (first + i != *found.exact) return false;
                 using T = typename std::remove_cvref_t<decltype(f)>::value_type;
                 check_value<T>(f, member.value, true);
                 return true;
             });
-            if (!known) unknown_key(name, table, member, known_keys<Field>(), renames);
+            if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
     }
@@ -275,23 +399,30 @@ private:
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
-    void unknown_key(std::string_view section, const toml::Table& table, const toml::Member& member,
-                     const std::vector<std::string_view>& keys, std::vector<Rename>& renames) {
+    // `where` ends the message: " in [section]".
+    void unknown_key(std::string_view where, const toml::Table& table, const toml::Member& member,
+                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
+        const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = case_only(member.key, keys);
+        std::optional<std::size_t> near = found.same;
         std::optional<std::size_t> single = near;
-        const auto other = near ? std::nullopt : section_with_key(member.key, section);
+        const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
-            single = single_nearest(member.key, keys);
-            near = single ? single : nearest(member.key, keys);
+            const Vocabulary::Match match = vocabulary.match(member.key, &memo_);
+            near = match.nearest;
+            single = match.single ? near : std::nullopt;
         }
         if (near) {
             hint = did_you_mean(backticked(keys[*near]), keys[*near]);
         } else if (other) {
             hint = key_of(*other);
         }
-        warn(kUnknownKey, "unknown key " + backticked(member.key) + " in " + header(section), member.key_span(),
-             std::move(hint));
+        std::string message;
+        message.reserve(member.key.size() + where.size() + 14);
+        message += "unknown key "sv;
+        append_backticked(message, member.key);
+        message += where;
+        warn(kUnknownKey, std::move(message), member.key_span(), std::move(hint));
         if (single) rename(table, member, keys[*single], renames);
     }
 
@@ -357,6 +488,7 @@ private:
     }
 
     std::vector<Finding>& out_;
+    Vocabulary::Memo memo_;
 };
 
 bool before(const Finding& a, const Finding& b) {

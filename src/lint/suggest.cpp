@@ -106,87 +106,204 @@ std::optional<std::size_t> case_only(std::string_view word, std::span<const std:
     return std::nullopt;
 }
 
-std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
-    if (const auto same = case_only(word, candidates)) return same;
-    Scratch<char32_t, inline_length> word_buffer, candidate_buffer;
+namespace {
+
+// The class of an ASCII character in a 64-bit set: one per letter, digit,
+// `_` and `-`, the others shared. A character whose class a text lacks is
+// not in it.
+constexpr std::array<std::uint8_t, 128> kinds = [] {
+    std::array<std::uint8_t, 128> k{};
+    for (std::size_t c = 0; c < 128; ++c) k[c] = static_cast<std::uint8_t>(38 + c % 26);
+    for (std::size_t c = 'a'; c <= 'z'; ++c) k[c] = static_cast<std::uint8_t>(c - 'a');
+    for (std::size_t c = 'A'; c <= 'Z'; ++c) k[c] = static_cast<std::uint8_t>(c - 'A');
+    for (std::size_t c = '0'; c <= '9'; ++c) k[c] = static_cast<std::uint8_t>(26 + c - '0');
+    k['_'] = 36;
+    k['-'] = 37;
+    return k;
+}();
+
+std::uint64_t kind_of(char32_t c) { return std::uint64_t{1} << kinds[c]; }
+
+// kind_of of each byte; none for those that are not ASCII.
+constexpr std::array<std::uint64_t, 256> kind_bits = [] {
+    std::array<std::uint64_t, 256> bits{};
+    for (std::size_t c = 0; c < 128; ++c) bits[c] = std::uint64_t{1} << kinds[c];
+    return bits;
+}();
+
+// The number of bits set, without relying on an instruction for it.
+std::size_t bits_set(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+}  // namespace
+
+Vocabulary::Vocabulary(std::span<const std::string_view> words)
+    : words_(words.begin(), words.end()), entries_(words.size()) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        Entry& entry = entries_[i];
+        entry.begin = folded_.size();
+        std::array<std::uint32_t, 128> counts{};
+        for (std::size_t at = 0; at < words[i].size();) {
+            const auto c = static_cast<unsigned char>(words[i][at]);
+            if (c < 0x80) {
+                ++at;
+                folded_.push_back(fold(c));
+                entry.kinds |= kind_of(c);
+                ++entry.ascii;
+                ++counts[fold(c)];
+            } else {
+                folded_.push_back(utf8::next(words[i], at));
+            }
+        }
+        entry.length = folded_.size() - entry.begin;
+        entry.tally_begin = tally_.size();
+        for (std::size_t c = 0; c < 128; ++c) {
+            if (counts[c] > 0) tally_.push_back(Tally{static_cast<std::uint8_t>(c), counts[c]});
+        }
+        entry.tally_end = tally_.size();
+        if (i % 64 == 0) blocks_.emplace_back();
+        Block& block = blocks_.back();
+        block.words |= std::uint64_t{1} << (i % 64);
+        block.kinds |= entry.kinds;
+        kinds_ |= entry.kinds;
+        for (std::uint64_t k = entry.kinds; k != 0; k &= k - 1) {
+            block.have[static_cast<std::size_t>(std::countr_zero(k))] |= std::uint64_t{1} << (i % 64);
+        }
+    }
+}
+
+namespace {
+
+// Counters of 0 to 8 (8 standing for more), one bit of each in each of 64
+// lanes.
+struct Lanes {
+    std::uint64_t one = 0, two = 0, four = 0, eight = 0;
+
+    // Adds 1 in the lanes of `x`.
+    void add(std::uint64_t x) {
+        const std::uint64_t carry_one = one & x;
+        one ^= x;
+        const std::uint64_t carry_two = two & carry_one;
+        two ^= carry_one;
+        eight |= four & carry_two;
+        four ^= carry_two;
+    }
+
+    // The lanes at `t` (1 to 8) or above.
+    std::uint64_t at_least(std::size_t t) const {
+        if (t >= 8) return eight;
+        std::uint64_t above = 0, equal = ~std::uint64_t{0};
+        const std::uint64_t planes[] = {four, two, one};
+        for (std::size_t b = 0; b < 3; ++b) {
+            if ((t >> (2 - b)) & 1) {
+                equal &= planes[b];
+            } else {
+                above |= equal & planes[b];
+                equal &= ~planes[b];
+            }
+        }
+        return eight | above | equal;
+    }
+};
+
+}  // namespace
+
+// Each edit changes the length by at most one, and brings in at most one
+// character and takes away at most one: the difference in length, and the
+// characters that one text has more often than the other, bound the
+// distance from below. A word they put farther than the best so far (or as
+// far, once that is not the single nearest) is not measured. The words
+// with more classes of character that `word` lacks than the limit are set
+// aside first, 64 at a time.
+Vocabulary::Match Vocabulary::match(std::string_view word, Memo* memo) const {
+    std::size_t ascii = 0;
+    std::uint64_t word_kinds = 0;
+    unsigned char high = 0;  // the top bits of all bytes
+    for (const char c : word) {
+        high |= static_cast<unsigned char>(c);
+        word_kinds |= kind_bits[static_cast<unsigned char>(c)];
+    }
+    if (high < 0x80) {
+        ascii = word.size();
+    } else {
+        for (const char c : word) ascii += static_cast<unsigned char>(c) < 0x80;
+    }
+    const std::size_t n = ascii == word.size() ? ascii : utf8::count_code_points(word);
+    const std::size_t limit = std::max<std::size_t>(1, n / 3);
+    // The word's characters and how often it has each ASCII one, when first needed.
+    Scratch<char32_t, inline_length> word_buffer;
     Scratch<std::size_t, 3 * (inline_length + 1)> rows;
-    char32_t* folded;
-    const std::size_t n = fold_into(word, word_buffer, folded);
-    const std::size_t length = utf8::count_code_points(word);
-    const std::size_t limit = std::max<std::size_t>(1, length / 3);
-    // The letters of an ASCII word (lower-cased): which, and how often.
-    const bool ascii_word = std::all_of(word.begin(), word.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    std::array<std::uint64_t, 2> letters{};
-    std::array<std::uint32_t, 128> counts{};
-    if (ascii_word) {
-        for (std::size_t i = 0; i < n; ++i) {
-            letters[folded[i] >> 6] |= std::uint64_t{1} << (folded[i] & 63);
-            ++counts[folded[i]];
-        }
-    }
-    std::optional<std::size_t> best;
-    std::size_t best_distance = limit + 1;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // Each edit changes the length by at most one, and brings in or
-        // takes away at most one letter that only one of the texts has:
-        // these bound the distance from below, and a candidate they put no
-        // nearer than the best so far is not measured.
-        const std::string_view text = candidates[i];
-        const std::size_t other = utf8::count_code_points(text);
-        if ((length > other ? length - other : other - length) >= best_distance) continue;
-        if (ascii_word) {
-            std::array<std::uint64_t, 2> seen{};
-            std::size_t foreign = 0;  // letters of the candidate the word lacks
-            std::size_t j = 0;
-            for (; j < text.size() && foreign < best_distance; ++j) {
-                const auto c = static_cast<unsigned char>(text[j]);
-                if (c >= 0x80) break;
-                const char32_t f = fold(c);
-                const std::uint64_t bit = std::uint64_t{1} << (f & 63);
-                foreign += (letters[f >> 6] & bit) == 0;
-                seen[f >> 6] |= bit;
+    char32_t* folded = nullptr;
+    std::size_t folded_size = 0;  // n, unless the word is not well-formed UTF-8
+    std::array<std::uint32_t, 128> counts;
+    const bool remembered = memo && memo->of == this && memo->kinds == (word_kinds & kinds_) && memo->limit == limit;
+    if (memo && !remembered) *memo = Memo{this, word_kinds & kinds_, limit, std::vector<std::uint64_t>(blocks_.size())};
+    Match found;
+    std::size_t best = limit + 1;
+    for (std::size_t first = 0; first < entries_.size(); first += 64) {
+        const Block& block = blocks_[first / 64];
+        std::uint64_t far;
+        if (remembered) {
+            far = memo->far[first / 64];
+        } else {
+            Lanes foreign;
+            for (std::uint64_t k = block.kinds & ~word_kinds; k != 0; k &= k - 1) {
+                foreign.add(block.have[static_cast<std::size_t>(std::countr_zero(k))]);
             }
-            if (foreign >= best_distance) continue;
-            if (j == text.size()) {
-                std::size_t missing = 0;  // letters of the word the candidate lacks
-                for (std::size_t half = 0; half < 2; ++half) {
-                    for (std::uint64_t bits = letters[half] & ~seen[half]; bits != 0; bits &= bits - 1)
-                        missing += counts[half * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
+            far = foreign.at_least(limit + 1);
+            if (memo) memo->far[first / 64] = far;
+        }
+        for (std::uint64_t left = block.words & ~far; left != 0; left &= left - 1) {
+            const std::size_t i = first + static_cast<std::size_t>(std::countr_zero(left));
+            const Entry& entry = entries_[i];
+            // A word is measured when it may be as near as the best so far:
+            // one as near makes that one not the single nearest.
+            const std::size_t bound = found.nearest ? best : limit;
+            if ((n > entry.length ? n - entry.length : entry.length - n) > bound) continue;
+            if (bits_set(entry.kinds & ~word_kinds) > bound || bits_set(word_kinds & ~entry.kinds) > bound) continue;
+            if (!folded) {
+                folded_size = fold_into(word, word_buffer, folded);
+                counts.fill(0);
+                for (std::size_t j = 0; j < folded_size; ++j) {
+                    if (folded[j] < 0x80) ++counts[folded[j]];
                 }
-                if (missing >= best_distance) continue;
+            }
+            // The ASCII characters the entry has more often than the word,
+            // and those the word has more often.
+            std::size_t more = 0;
+            for (std::size_t t = entry.tally_begin; t < entry.tally_end; ++t) {
+                const std::uint32_t have = counts[tally_[t].c];
+                if (tally_[t].count > have) more += tally_[t].count - have;
+            }
+            const std::size_t fewer = more + ascii - entry.ascii;  // each side sums to its ASCII count
+            if (more > bound || fewer > bound) continue;
+            const std::size_t m = entry.length;
+            const std::size_t d =
+                distance(folded, folded_size, &folded_[entry.begin], m, bound, rows.get(3 * (m + 1)));
+            if (d < best) {
+                found = Match{i, true};
+                best = d;
+                // The first that differs in case only is the one meant, whatever follows.
+                if (d == 0) return found;
+            } else if (d == best && found.nearest) {
+                found.single = false;
             }
         }
-        char32_t* candidate;
-        const std::size_t m = fold_into(text, candidate_buffer, candidate);
-        const std::size_t d = distance(folded, n, candidate, m, best_distance - 1, rows.get(3 * (m + 1)));
-        if (d < best_distance) {
-            best = i;
-            best_distance = d;
-        }
     }
-    return best;
+    return found;
+}
+
+std::optional<std::size_t> nearest(std::string_view word, std::span<const std::string_view> candidates) {
+    return Vocabulary(candidates).match(word).nearest;
 }
 
 std::optional<std::size_t> single_nearest(std::string_view word, std::span<const std::string_view> candidates) {
-    if (const auto same = case_only(word, candidates)) return same;
-    const std::size_t length = utf8::count_code_points(word);
-    const std::size_t limit = std::max<std::size_t>(1, length / 3);
-    std::optional<std::size_t> best;
-    std::size_t best_distance = limit + 1;
-    bool tied = false;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const std::size_t other = utf8::count_code_points(candidates[i]);
-        if ((length > other ? length - other : other - length) > std::min(limit, best_distance)) continue;
-        const std::size_t d = edit_distance(word, candidates[i]);
-        if (d < best_distance) {
-            best = i;
-            best_distance = d;
-            tied = false;
-        } else if (d == best_distance && best) {
-            tied = true;
-        }
-    }
-    return tied ? std::nullopt : best;
+    const Vocabulary::Match found = Vocabulary(candidates).match(word);
+    return found.single ? found.nearest : std::nullopt;
 }
 
 }  // namespace vora::lint

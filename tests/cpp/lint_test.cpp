@@ -2,8 +2,10 @@
 #include "lint/suggest.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,47 @@ TEST(Nearest, CaseOnlyFirstThenTheNearestWithinAThirdTiesToTheFirst) {
     EXPECT_EQ(lint::nearest(long_key + "x", std::array<std::string_view, 2>{"k", long_key}), 1u);
     EXPECT_EQ(lint::nearest("größe_ändern", std::array<std::string_view, 2>{"grösse_ändern", "größe_andern"}), 1u);
 }
+
+// One search gives the nearest and whether it is the single nearest, with
+// the bounds it sets candidates aside by (length, kinds of character, how
+// often each) never changing the answer.
+struct MatchCase {
+    std::string_view word;
+    std::vector<std::string_view> candidates;
+    std::optional<std::size_t> nearest;
+    bool single;
+};
+
+class Match : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(Match, NearestAndWhetherSingle) {
+    const lint::Vocabulary::Match found = lint::Vocabulary(GetParam().candidates).match(GetParam().word);
+    EXPECT_EQ(found.nearest, GetParam().nearest);
+    EXPECT_EQ(found.single, GetParam().single);
+    EXPECT_EQ(lint::single_nearest(GetParam().word, GetParam().candidates),
+              GetParam().single ? GetParam().nearest : std::nullopt);
+}
+
+std::vector<std::string_view> many_then(std::string_view last) {
+    static const std::vector<std::string> fillers = [] {
+        std::vector<std::string> f;
+        for (int i = 0; i < 70; ++i) f.push_back("zzqq" + std::to_string(i));
+        return f;
+    }();
+    std::vector<std::string_view> words(fillers.begin(), fillers.end());
+    words.push_back(last);
+    return words;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Match,
+    ::testing::Values(MatchCase{"modelx", {"model", "models"}, 0u, false},           // as near: not single
+                      MatchCase{"MODEL", {"Model", "model"}, 0u, true},              // case only: always single
+                      MatchCase{"datset", {"dataset", "data_set"}, 0u, true},        // one away, the other two
+                      MatchCase{"aaab", {"bbba", "aaba"}, 1u, true},                 // same letters, counted
+                      MatchCase{"unknown_key_7", {"mean_values", "std_values"}, std::nullopt, false},
+                      MatchCase{"zzqq69x", many_then("zzqq69"), 69u, false},         // ties across 64 words
+                      MatchCase{"outptus", many_then("outputs"), 70u, true}));       // past the first 64
 
 }  // namespace
 }  // namespace vora
