@@ -291,7 +291,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
 
     (tmp_path / "w.toml").write_text("[config]\nfoo = 1\n")
     reader, writer = pty.openpty() if terminal else os.pipe()
-    environment = {k: v for k, v in os.environ.items() if k != "NO_COLOR"} | env
+    environment = {**{k: v for k, v in os.environ.items() if k != "NO_COLOR"}, **env}
     done = subprocess.run([cli, "check", *args, "w.toml"], stdout=writer, cwd=tmp_path, env=environment,
                           timeout=60)
     os.close(writer)
