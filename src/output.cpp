@@ -91,6 +91,19 @@ void write_whole(int fd, std::string_view bytes, InterruptCheck check) {
     }
 }
 
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check) {
     LineWriter& w = writer();
     std::lock_guard<std::mutex> guard(w.lock);

@@ -103,4 +103,9 @@ void print_stdout(std::string_view text, InterruptCheck check = {});
 // interrupted write asks `check` and throws Interrupted when it gives up.
 void write_whole(int fd, std::string_view bytes, InterruptCheck check = {});
 
+// Writes all of `bytes` to file descriptor `fd`, a write that a signal
+// interrupts tried again; false, with errno set, when a write fails (one
+// that takes no byte counts as EIO). For files, where the caller reports.
+bool write_all(int fd, std::string_view bytes);
+
 }  // namespace vora

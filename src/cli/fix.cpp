@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output.hpp"
 #include "read_file.hpp"
 
 namespace vora::cli {
@@ -58,18 +59,6 @@ std::string range(std::size_t first, std::size_t count) {
 
 std::string error_text(std::string_view what, const std::string& path) {
     return "cannot " + std::string(what) + " " + path + ": " + os_error_text(errno);
-}
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace

@@ -137,21 +137,8 @@ void section_keys(std::string& out) {
 bool write_new_file(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    errno = 0;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const int error = done < text.size() ? (errno ? errno : EIO) : 0;
-    if (::close(fd) != 0 && !error) {
-        const int close_error = errno;
-        ::unlink(path.c_str());
-        errno = close_error;
-        return false;
-    }
+    int error = write_all(fd, text) ? 0 : errno;
+    if (::close(fd) != 0 && !error) error = errno;
     if (error) {
         ::unlink(path.c_str());
         errno = error;

@@ -216,6 +216,7 @@ int check(const std::vector<std::string_view>& args) {
     cli::Totals totals;
     bool failed = false;
     for (const std::string_view path : paths) {
+        const std::string_view name = path == "-" ? "<stdin>" : path;
         std::string text;
         std::vector<lint::Finding> findings;
         auto read = read_input(path);
@@ -225,7 +226,6 @@ int check(const std::vector<std::string_view>& args) {
         } else {
             text = std::move(std::get<std::string>(read));
             findings = lint::check_text(text);
-            const std::string_view name = path == "-" ? "<stdin>" : path;
             const cli::FileFix fixed = cli::fix_file(fix, path, name, text, findings);
             if (!fixed.diff.empty()) {
                 out(fixed.diff);
@@ -237,13 +237,10 @@ int check(const std::vector<std::string_view>& args) {
                     (fixed.edits == 1 ? " key\n" : " keys\n"));
             }
         }
-        ++totals.files;
-        for (const lint::Finding& finding : findings) {
-            (finding.severity == lint::Severity::Error ? totals.errors : totals.warnings) += 1;
-            failed = failed || finding.severity == lint::Severity::Error || strict;
-        }
+        totals.add(findings);
+        failed = failed || totals.errors > 0 || (strict && totals.warnings > 0);
         if (!quiet) {
-            renderer->file(cli::FileReport{path == "-" ? "<stdin>" : path, text, findings}, output);
+            renderer->file(cli::FileReport{name, text, findings}, output);
             output.flush();
         }
     }

@@ -30,6 +30,14 @@ struct Totals {
     std::size_t files = 0;
     std::size_t errors = 0;
     std::size_t warnings = 0;
+
+    // Counts one checked file and its findings.
+    void add(const std::vector<lint::Finding>& findings) {
+        ++files;
+        for (const lint::Finding& finding : findings) {
+            (finding.severity == lint::Severity::Error ? errors : warnings) += 1;
+        }
+    }
 };
 
 // "2 files checked: 1 error, 0 warnings", with its line feed: the text
