@@ -93,19 +93,6 @@ std::size_t edit_distance(std::string_view a_text, std::string_view b_text) {
     return distance(a, n, b, m, std::max(n, m), rows.get(3 * (m + 1)));
 }
 
-bool same_but_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return fold(static_cast<unsigned char>(x)) == fold(static_cast<unsigned char>(y));
-           });
-}
-
-std::optional<std::size_t> case_only(std::string_view word, std::span<const std::string_view> candidates) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (same_but_case(word, candidates[i])) return i;
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 // The class of an ASCII character in a 64-bit set: one per letter, digit,

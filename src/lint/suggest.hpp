@@ -17,12 +17,6 @@ namespace vora::lint {
 // letters compare without regard to case.
 std::size_t edit_distance(std::string_view a, std::string_view b);
 
-// Whether the texts differ in the case of ASCII letters only.
-bool same_but_case(std::string_view a, std::string_view b);
-
-// The index of the first candidate that differs from `word` in case only.
-std::optional<std::size_t> case_only(std::string_view word, std::span<const std::string_view> candidates);
-
 // The words a misspelled one is matched against, read once for any number of
 // searches: each word's characters with ASCII letters lower-cased, its length
 // in characters and how often it has each ASCII character, which bound the
