@@ -97,7 +97,7 @@ mkdir -p "$out/debs" "$out/wheels"
 
 # --- The ARM64 package lists. The deb822 sources name no architectures, so
 # apt fetches every architecture dpkg knows of once arm64 is one of them.
-if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+if ! grep -qx arm64 <<<"$(dpkg --print-foreign-architectures)"; then
     echo "arm64: adding the arm64 architecture to dpkg"
     $SUDO dpkg --add-architecture arm64
     apt_root update -qq

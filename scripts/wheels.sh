@@ -166,7 +166,10 @@ for version in "${versions[@]}"; do
     env "${build_env[@]}" "$env/bin/python" -m pip wheel -q --no-build-isolation --no-deps -w "$raw" "${cmake_args[@]}" "$root"
     wheel="$(ls "$raw"/*.whl)"
     suffix="cpython-$nodot-$arch-linux-gnu.so"
-    "$tools/bin/python" -m zipfile -l "$wheel" | grep -q "^vora_convert_inner\.$suffix " ||
+    # The listing is taken whole first: grep -q leaves at its first match, and
+    # a listing longer than one pipe write would then fail on a broken pipe.
+    listing="$("$tools/bin/python" -m zipfile -l "$wheel")"
+    grep -q "^vora_convert_inner\.$suffix " <<<"$listing" ||
         { echo "wheels.sh: $(basename "$wheel") does not hold vora_convert_inner.$suffix" >&2; exit 1; }
 
     # auditwheel confirms the wheel needs nothing beyond manylinux 2.17; then
