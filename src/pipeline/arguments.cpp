@@ -2,28 +2,31 @@
 
 namespace vora::pipeline {
 
-CallArguments::CallArguments(CallArguments&& other) noexcept
-    : slots_(other.slots_),
-      names_(other.names_),
-      count_(std::exchange(other.count_, 0)),
-      positional_(std::exchange(other.positional_, 0)),
-      kwnames_(std::move(other.kwnames_)) {}
-
 CallArguments::~CallArguments() {
     for (std::size_t i = 1; i <= count_; ++i) Py_DECREF(slots_[i]);
+    Py_XDECREF(kwnames_);
 }
 
-py::Status CallArguments::finish() {
+bool CallArguments::finish(PyObject*& last) noexcept {
     const std::size_t keywords = count_ - positional_;
-    if (keywords == 0) return py::success();
-    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(keywords));
-    if (!tuple) return py::Error::fetch();
-    for (std::size_t i = 0; i < keywords; ++i) {
-        Py_INCREF(names_[i]);
-        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), names_[i]);
+    if (keywords == 0) return true;
+    // A record's calls mostly name the same keywords from one call to the
+    // next: their tuple is made once.
+    if (last && static_cast<std::size_t>(PyTuple_GET_SIZE(last)) == keywords) {
+        std::size_t i = 0;
+        while (i < keywords && PyTuple_GET_ITEM(last, static_cast<Py_ssize_t>(i)) == names_[i]) ++i;
+        if (i == keywords) {
+            kwnames_ = py::new_ref(last);
+            return true;
+        }
     }
-    kwnames_ = py::Ref(tuple);
-    return py::success();
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(keywords));
+    if (!tuple) return false;
+    for (std::size_t i = 0; i < keywords; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), py::new_ref(names_[i]));
+    kwnames_ = tuple;
+    Py_XDECREF(last);
+    last = py::new_ref(tuple);
+    return true;
 }
 
 }  // namespace vora::pipeline
@@ -33,13 +36,6 @@ namespace vora::pipeline::arguments_detail {
 using py::Error;
 using py::Ref;
 using py::Result;
-
-Result<Ref> to_python(const std::string& value) { return py::text(value); }
-Result<Ref> to_python(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
-Result<Ref> to_python(std::uint8_t value) { return py::checked(PyLong_FromLong(value)); }
-Result<Ref> to_python(std::int32_t value) { return py::checked(PyLong_FromLong(value)); }
-Result<Ref> to_python(std::uint64_t value) { return py::checked(PyLong_FromUnsignedLongLong(value)); }
-Result<Ref> to_python(float value) { return py::checked(PyFloat_FromDouble(static_cast<double>(value))); }
 
 Result<Ref> load_numpy_arrays(const std::string& path) {
     VORA_TRY(numpy, py::import("numpy"));

@@ -5,10 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "configuration/structs.hpp"
@@ -20,55 +19,66 @@ namespace vora::pipeline {
 // takes them: the positional values, then the keyword values, behind a free
 // first slot (for the object whose method is called), and the tuple of the
 // keywords' names. The callee sees the same arguments as from a dictionary
-// of the keywords, in the same order.
+// of the keywords, in the same order. Filled in place; owns its values.
 class CallArguments {
 public:
     static constexpr std::size_t kMost = 16;
 
     CallArguments() = default;
-    CallArguments(CallArguments&& other) noexcept;
-    CallArguments& operator=(CallArguments&&) = delete;
+    CallArguments(const CallArguments&) = delete;
+    CallArguments& operator=(const CallArguments&) = delete;
     ~CallArguments();
 
-    // Positional values come first, then keywords; `name` is an interned
-    // name that lives for the whole process.
-    void add_positional(py::Ref value) { slots_[1 + count_++] = value.release(); ++positional_; }
-    void add_keyword(py::Ref value, PyObject* name) {
-        names_[count_ - positional_] = name;
-        slots_[1 + count_++] = value.release();
+    // Positional values come first, then keywords; both take over a new
+    // reference. `name` is an interned name that lives for the whole process.
+    void add_positional(PyObject* value) noexcept {
+        slots_[1 + count_++] = value;
+        ++positional_;
     }
-    // Makes the tuple of the keywords' names (none without keywords).
-    py::Status finish();
+    void add_keyword(PyObject* value, PyObject* name) noexcept {
+        names_[count_ - positional_] = name;
+        slots_[1 + count_++] = value;
+    }
+    // Sets the tuple of the keywords' names (none without keywords): the
+    // tuple in `last` when it holds the same names, else a new one, which
+    // `last` then keeps. False with the exception set when it cannot be made.
+    bool finish(PyObject*& last) noexcept;
 
     // The slots, the first of them free for the caller to fill.
     PyObject** slots() noexcept { return slots_.data(); }
     std::size_t positional() const noexcept { return positional_; }
-    PyObject* keyword_names() const noexcept { return kwnames_.get(); }
+    PyObject* keyword_names() const noexcept { return kwnames_; }
 
 private:
-    std::array<PyObject*, kMost + 1> slots_{};
-    std::array<PyObject*, kMost> names_{};
+    std::array<PyObject*, kMost + 1> slots_;
+    std::array<PyObject*, kMost> names_;
     std::size_t count_ = 0;
     std::size_t positional_ = 0;
-    py::Ref kwnames_;
+    PyObject* kwnames_ = nullptr;
 };
 
 namespace arguments_detail {
 
-py::Result<py::Ref> to_python(const std::string& value);
-py::Result<py::Ref> to_python(bool value);
-py::Result<py::Ref> to_python(std::uint8_t value);
-py::Result<py::Ref> to_python(std::int32_t value);
-py::Result<py::Ref> to_python(std::uint64_t value);
+// Each gives a new reference, or null with the exception set.
+inline PyObject* to_python(const std::string& value) { return py::new_text(value); }
+inline PyObject* to_python(bool value) { return py::new_ref(value ? Py_True : Py_False); }
+inline PyObject* to_python(std::uint8_t value) { return PyLong_FromLong(value); }
+inline PyObject* to_python(std::int32_t value) { return PyLong_FromLong(value); }
+inline PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 // Single-precision values are widened exactly to double.
-py::Result<py::Ref> to_python(float value);
+inline PyObject* to_python(float value) { return PyFloat_FromDouble(static_cast<double>(value)); }
 
 template <class T>
-py::Result<py::Ref> to_python(const std::vector<T>& values) {
-    VORA_TRY(list, py::checked(PyList_New(0)));
-    for (const T& v : values) {
-        VORA_TRY(item, to_python(v));
-        if (PyList_Append(list.get(), item.get()) < 0) return py::Error::fetch();
+PyObject* to_python(const std::vector<T>& values) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = to_python(values[i]);
+        if (!item) {
+            Py_DECREF(list);  // the slots not yet filled are null
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
     }
     return list;
 }
@@ -83,18 +93,26 @@ constexpr int call_order(const F& f, std::size_t index) {
     return f.call_rank >= 0 ? f.call_rank : static_cast<int>(index);
 }
 
-// The keyword value of one field, or a null Ref when it is left out.
+// The argument value of one field as a new reference; `left_out` (a
+// borrowed marker, never passed) when the keyword is left out; null with
+// the exception set on failure.
+inline PyObject* const left_out = Py_Ellipsis;
+
 template <class F, class R>
-py::Result<py::Ref> keyword_value(const F& f, const R& record) {
+PyObject* argument_value(const F& f, const R& record) {
     const auto& value = f.get(record);
     using T = std::remove_cvref_t<decltype(value)>;
     if constexpr (is_optional<T>::value) {
-        if (!value) {
-            if (f.pass == Pass::KeywordOrNone) return py::Ref::borrow(Py_None);
-            return py::Ref();
-        }
+        if (!value) return f.pass == Pass::Keyword || f.pass == Pass::NumpyArrays ? left_out : py::new_ref(Py_None);
         if constexpr (std::is_same_v<typename T::value_type, std::string>) {
-            if (f.pass == Pass::NumpyArrays) return load_numpy_arrays(*value);
+            if (f.pass == Pass::NumpyArrays) {
+                auto arrays = load_numpy_arrays(*value);
+                if (!arrays.ok()) {
+                    arrays.take_error().restore();
+                    return nullptr;
+                }
+                return arrays.take().release();
+            }
         }
         return to_python(*value);
     } else {
@@ -124,46 +142,43 @@ PyObject* const* keyword_names() {
     return names.data();
 }
 
-// The positional values and keywords of the record's converter call:
-// positional fields in declaration order, keywords in call order (which is
-// declaration order unless a field says otherwise), an absent value left
-// out unless the field passes it as None.
+// Fills `arguments` with the positional values and keywords of the record's
+// converter call: positional fields in declaration order, keywords in call
+// order (which is declaration order unless a field says otherwise), an
+// absent value left out unless the field passes it as None. The values are
+// made in declaration order. False with the exception set on failure.
 template <class R>
-py::Result<CallArguments> call_arguments(const R& record) {
+bool call_arguments(const R& record, CallArguments& arguments) {
     using arguments_detail::call_order;
-    using arguments_detail::keyword_value;
     constexpr std::size_t count = field_count<R>();
     static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
 
-    CallArguments arguments;
-    std::array<py::Ref, count> keywords;  // by call order
+    PyObject* const* interned = keyword_names<R>();
+    if (!interned) return false;
+    std::array<PyObject*, count> keywords{};  // by call order; null when left out
     std::array<std::size_t, count> field_at{};  // the field index of each keyword
-    std::optional<py::Error> failure;
+    bool failed = false;
     for_each_field<R>([&](const auto& f, std::size_t index) {
-        if (failure) return;
-        auto value = keyword_value(f, record);
-        if (!value.ok()) {
-            failure = value.take_error();
-            return;
-        }
-        py::Ref v = value.take();
-        if (f.pass == Pass::Positional) {
-            arguments.add_positional(v ? std::move(v) : py::Ref::borrow(Py_None));
-        } else {
+        if (failed) return;
+        PyObject* value = arguments_detail::argument_value(f, record);
+        if (!value) {
+            failed = true;
+        } else if (f.pass == Pass::Positional) {
+            arguments.add_positional(value == arguments_detail::left_out ? py::new_ref(Py_None) : value);
+        } else if (value != arguments_detail::left_out) {
             const auto position = static_cast<std::size_t>(call_order(f, index));
-            keywords[position] = std::move(v);
+            keywords[position] = value;
             field_at[position] = index;
         }
     });
-    if (failure) return std::move(*failure);
-    PyObject* const* interned = keyword_names<R>();
-    if (!interned) return py::Error::fetch();
+    // The keywords made so far pass to `arguments`, which releases them
+    // whatever happens.
     for (std::size_t position = 0; position < count; ++position) {
-        if (!keywords[position]) continue;
-        arguments.add_keyword(std::move(keywords[position]), interned[field_at[position]]);
+        if (keywords[position]) arguments.add_keyword(keywords[position], interned[field_at[position]]);
     }
-    VORA_CHECK(arguments.finish());
-    return arguments;
+    if (failed) return false;
+    static PyObject* last_names = nullptr;
+    return arguments.finish(last_names);
 }
 
 }  // namespace vora::pipeline

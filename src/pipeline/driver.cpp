@@ -10,6 +10,7 @@ namespace vora::pipeline {
 namespace {
 
 constexpr std::string_view kModule = "vora.api";
+constexpr std::string_view kPackage = "vora";
 constexpr std::string_view kClass = "VORA";
 
 using py::Error;
@@ -72,24 +73,52 @@ Status step(PyObject* converter, const Section& section) {
         if (!section.calls_converter()) return py::success();
     }
     // The arguments are built before the method is looked up.
-    VORA_TRY(arguments, call_arguments(section));
+    CallArguments arguments;
+    if (!call_arguments(section, arguments)) return Error::fetch();
     VORA_TRY(name, interned<Section::method>());
     return call_step(converter, Section::method, name, arguments);
+}
+
+// The module `import vora.api` binds, as the import machinery finds it: a
+// module already in sys.modules is taken from there once it is fully
+// initialised, anything else is imported. The package and the submodule
+// last found are kept, so that while sys.modules still holds exactly these
+// two the import machinery is not asked again (a module it has seen
+// initialised stays so); a module replaced in sys.modules is imported anew.
+Result<Ref> converter_module() {
+    static PyObject* known_package = nullptr;
+    static PyObject* known_module = nullptr;
+    VORA_TRY(module_name, interned<kModule>());
+    VORA_TRY(package_name, interned<kPackage>());
+    PyObject* modules = PyImport_GetModuleDict();
+    if (known_module && PyDict_CheckExact(modules)) {
+        PyObject* module = PyDict_GetItemWithError(modules, module_name);
+        if (module == known_module && PyDict_GetItemWithError(modules, package_name) == known_package) {
+            return Ref::borrow(module);
+        }
+        if (PyErr_Occurred()) return Error::fetch();
+    }
+    // The import machinery as `import vora.api` runs it, then the submodule
+    // that it put in sys.modules.
+    VORA_TRY(package, py::checked(PyImport_ImportModuleLevelObject(module_name, nullptr, nullptr, nullptr, 0)));
+    Ref module(PyImport_GetModule(module_name));
+    if (!module) {
+        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, module_name);
+        return Error::fetch();
+    }
+    if (module.get() != Py_None) {
+        Py_XDECREF(known_package);
+        Py_XDECREF(known_module);
+        known_package = py::new_ref(package.get());
+        known_module = py::new_ref(module.get());
+    }
+    return module;
 }
 
 }  // namespace
 
 Status run(const Configuration& configuration) {
-    // The import machinery as `import vora.api` runs it (a module already in
-    // sys.modules is taken from there), then the submodule that it put in
-    // sys.modules.
-    VORA_TRY(module_name, interned<kModule>());
-    VORA_CHECK(py::checked(PyImport_ImportModuleLevelObject(module_name, nullptr, nullptr, nullptr, 0)));
-    py::Ref module(PyImport_GetModule(module_name));
-    if (!module) {
-        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, module_name);
-        return Error::fetch();
-    }
+    VORA_TRY(module, converter_module());
     VORA_TRY(class_name, interned<kClass>());
     VORA_TRY(cls, py::checked(PyObject_GetAttr(module.get(), class_name)));
     VORA_TRY(converter, py::checked(PyObject_CallObject(cls.get(), nullptr)));

@@ -1,5 +1,8 @@
 #include "python/py.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "text/utf8.hpp"
 
 namespace vora::py {
@@ -41,9 +44,37 @@ std::string Error::describe() {
     return out;
 }
 
-Result<Ref> text(std::string_view utf8) {
-    return checked(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+namespace {
+
+bool is_ascii(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080u) return false;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) & 0x80) return false;
+    }
+    return true;
 }
+
+}  // namespace
+
+PyObject* new_text(std::string_view utf8) {
+    // ASCII text (most of it) is copied into a new compact str as it is:
+    // no decoding. The empty and one-character strings are the
+    // interpreter's shared ones, as the decoder gives them.
+    const auto size = static_cast<Py_ssize_t>(utf8.size());
+    if (size > 1 && is_ascii(utf8)) {
+        PyObject* str = PyUnicode_New(size, 127);
+        if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), utf8.data(), utf8.size());
+        return str;
+    }
+    return PyUnicode_FromStringAndSize(utf8.data(), size);
+}
+
+Result<Ref> text(std::string_view utf8) { return checked(new_text(utf8)); }
 
 Result<Ref> import(std::string_view dotted_name) {
     VORA_TRY(name, text(dotted_name));

@@ -82,6 +82,14 @@ inline Result<Ref> checked(PyObject* result) {
     return Error::fetch();
 }
 
+// A new reference to `object`.
+inline PyObject* new_ref(PyObject* object) noexcept {
+    Py_INCREF(object);
+    return object;
+}
+
+// A str of UTF-8 text as a new reference, or null with the exception set.
+PyObject* new_text(std::string_view utf8);
 Result<Ref> text(std::string_view utf8);
 Result<Ref> import(std::string_view dotted_name);
 Result<Ref> getattr(PyObject* object, std::string_view name);
