@@ -132,9 +132,10 @@ private:
     PyThreadState* state_;
 };
 
-// Reads and loads the file; on failure sets RuntimeError and yields nothing
-// (a read stopped by a signal handler throws Interrupted).
-std::optional<Configuration> load_file(std::string_view path) {
+// Reads and loads the file into `configuration`; on failure sets
+// RuntimeError and returns false (a read stopped by a signal handler throws
+// Interrupted).
+bool load_file(std::string_view path, Configuration& configuration) {
     std::variant<std::string, ReadError> read;
     {
         // Opening and reading may block for as long as a writer keeps a FIFO
@@ -144,19 +145,18 @@ std::optional<Configuration> load_file(std::string_view path) {
     }
     if (auto* err = std::get_if<ReadError>(&read)) {
         raise_runtime_error(err->message);
-        return std::nullopt;
+        return false;
     }
-    auto loaded = parse_configuration(std::get<std::string>(read));
-    if (auto* err = std::get_if<LoadError>(&loaded)) {
+    if (auto err = parse_configuration(std::get<std::string>(read), configuration)) {
         raise_runtime_error(err->render());
-        return std::nullopt;
+        return false;
     }
-    return std::move(std::get<Configuration>(loaded));
+    return true;
 }
 
 PyObject* explain(std::string_view path) {
-    const auto configuration = load_file(path);
-    if (!configuration) return nullptr;
+    Configuration configuration;
+    if (!load_file(path, configuration)) return nullptr;
     {
         // A write to descriptor 1 blocks while a pipe on it is full, and the
         // thread that drains it may be one of this interpreter's. The
@@ -166,18 +166,18 @@ PyObject* explain(std::string_view path) {
         // interpreter lock while this thread holds the writer's: that order
         // is the only one.) The summary is drawn meanwhile, as it is written.
         LockReleased released;
-        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(*configuration, out); },
+        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(configuration, out); },
                            released.interrupt_check());
     }
     Py_RETURN_NONE;
 }
 
 PyObject* convert(std::string_view path) {
-    const auto configuration = load_file(path);
-    if (!configuration) return nullptr;
+    Configuration configuration;
+    if (!load_file(path, configuration)) return nullptr;
     py::Status status = [&] {
         LockHold hold;
-        return pipeline::run(*configuration);
+        return pipeline::run(configuration);
     }();
     if (status.ok()) Py_RETURN_NONE;
     py::Error error = status.take_error();

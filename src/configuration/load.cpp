@@ -31,11 +31,15 @@ public:
     std::size_t count() const { return list_.size(); }
     // Puts `key` in front of the path of each error from `first` on.
     void under(std::size_t first, std::string_view key) {
-        for (std::size_t i = first; i < list_.size(); ++i) list_[i].path.insert(list_[i].path.begin(), std::string(key));
+        if (first < list_.size()) [[unlikely]] prefix(first, key);
     }
     std::vector<LoadError>& list() { return list_; }
 
 private:
+    void prefix(std::size_t first, std::string_view key) {
+        for (std::size_t i = first; i < list_.size(); ++i) list_[i].path.insert(list_[i].path.begin(), std::string(key));
+    }
+
     bool all_;
     std::vector<LoadError> list_;
 };
@@ -157,10 +161,37 @@ void convert(toml::Value v, std::vector<T>& out, Errors& errors) {
 
 template <class T>
 void convert(toml::Value v, std::optional<T>& out, Errors& errors) {
-    T value{};
     const std::size_t before = errors.count();
-    convert(v, value, errors);
-    if (errors.count() == before) out = std::move(value);
+    if constexpr (requires { T::fields(); }) {
+        // A record is written key by key: mapped apart, kept when whole.
+        T value{};
+        convert(v, value, errors);
+        if (errors.count() == before) out = std::move(value);
+    } else {
+        // The other values are written only once converted whole: a value
+        // already there stays as it was after an error.
+        const bool had = out.has_value();
+        if (!had) out.emplace();
+        convert(v, *out, errors);
+        if (!had && errors.count() != before) out.reset();
+    }
+}
+
+// Per declared key of a record, by index: the conversion of its value into
+// the record, errors put under the key.
+template <class R>
+using FieldConverter = void (*)(toml::Value, R&, Errors&);
+
+template <class R>
+constexpr auto field_converters() {
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<FieldConverter<R>, sizeof...(I)>{+[](toml::Value v, R& out, Errors& errors) {
+            constexpr const auto& f = std::get<I>(fields_of<R>);
+            const std::size_t before = errors.count();
+            convert(v, f.get(out), errors);
+            errors.under(before, f.key);
+        }...};
+    }(std::make_index_sequence<field_count<R>()>{});
 }
 
 // Maps the entries of `table` onto the record's keys; unknown keys are ignored.
@@ -188,15 +219,8 @@ void map_table(toml::Table table, R& out, Errors& errors) {
     for (std::size_t k = 1; k < present; ++k) {
         for (std::size_t j = k; j > 0 && entries[j].at < entries[j - 1].at; --j) std::swap(entries[j], entries[j - 1]);
     }
-    for (std::size_t k = 0; k < present && !errors.stop(); ++k) {
-        any_field<R>([&](const auto& f, std::size_t index) {
-            if (index != entries[k].field) return false;
-            const std::size_t before = errors.count();
-            convert(entries[k].value, f.get(out), errors);
-            errors.under(before, f.key);
-            return true;
-        });
-    }
+    static constexpr auto converters = field_converters<R>();
+    for (std::size_t k = 0; k < present && !errors.stop(); ++k) converters[entries[k].field](entries[k].value, out, errors);
 }
 
 // Maps the elements of `array`, from `first` on, onto the record's keys in
@@ -253,7 +277,8 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
                                     {std::string(LoadConfig::tag_key)},
                                     {}});
     }
-    OnnxLoadConfig payload;
+    // The payload is mapped in place: after an error nothing mapped is used.
+    OnnxLoadConfig& payload = std::get<OnnxLoadConfig>(out.source);
     const std::size_t before = errors.count();
     if (v.is_table()) {
         map_table(v.as_table(), payload, errors);
@@ -271,9 +296,7 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
             err.key = member ? member->key_span() : err.span;
             err.span = whole();
         }
-        return;
     }
-    out.source = std::move(payload);
 }
 
 // A byte-order mark is no part of the document: columns do not count it,
@@ -285,15 +308,18 @@ std::string_view shown_text(std::string_view text) {
 
 }  // namespace
 
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out) {
+    Errors errors(false);
+    map_table(document.root_table(), out, errors);
+    if (!errors.count()) return std::nullopt;
+    LoadError& err = errors.list().front();
+    err.text.assign(shown_text(document.text()));
+    return std::move(err);
+}
+
 LoadResult map_configuration(const toml::Document& document) {
     Configuration configuration;
-    Errors errors(false);
-    map_table(document.root_table(), configuration, errors);
-    if (errors.count()) {
-        LoadError& err = errors.list().front();
-        err.text.assign(shown_text(document.text()));
-        return std::move(err);
-    }
+    if (auto err = map_configuration(document, configuration)) return std::move(*err);
     return configuration;
 }
 
@@ -332,10 +358,16 @@ LoadError syntax_error(toml::Error error, std::string_view text) {
     return LoadError{std::move(error.message), error.span, {}, std::string(shown_text(text))};
 }
 
-LoadResult parse_configuration(std::string_view text) {
+std::optional<LoadError> parse_configuration(std::string_view text, Configuration& out) {
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) return syntax_error(std::move(*syntax), text);
-    return map_configuration(std::get<toml::Document>(parsed));
+    return map_configuration(std::get<toml::Document>(parsed), out);
+}
+
+LoadResult parse_configuration(std::string_view text) {
+    Configuration configuration;
+    if (auto err = parse_configuration(text, configuration)) return std::move(*err);
+    return configuration;
 }
 
 }  // namespace vora

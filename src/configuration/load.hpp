@@ -18,12 +18,16 @@ using LoadResult = std::variant<Configuration, LoadError>;
 // Parses `text` as TOML 1.1.0 and maps it onto the records. Keeps nothing:
 // the record does not refer to the text.
 LoadResult parse_configuration(std::string_view text);
+// The same into a record that holds the defaults: the error, if any (the
+// record's content is then of no use).
+std::optional<LoadError> parse_configuration(std::string_view text, Configuration& out);
 
 // The two halves of parse_configuration, for callers that read the tree
 // themselves as well: the reader's error as a loading error, and the mapping
 // of a read document.
 LoadError syntax_error(toml::Error error, std::string_view text);
 LoadResult map_configuration(const toml::Document& document);
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out);
 
 // Every type and value error of a read document, for `check`: the mapping
 // goes on past each error, and the first in the list is exactly the error
