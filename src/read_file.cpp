@@ -40,9 +40,19 @@ private:
 
 std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check) {
     if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
-    const std::string name(path);
+    // The name with its terminating NUL, on the stack when it is short.
+    char short_name[256];
+    std::string long_name;
+    const char* name = short_name;
+    if (path.size() < sizeof short_name) {
+        std::memcpy(short_name, path.data(), path.size());
+        short_name[path.size()] = '\0';
+    } else {
+        long_name.assign(path);
+        name = long_name.c_str();
+    }
     int fd;
-    while ((fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    while ((fd = ::open(name, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
         if (!check.retry()) throw Interrupted{};
     }
     if (fd < 0) return ReadError{os_error_text(errno)};
@@ -54,11 +64,11 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
     // Nothing larger than the reader takes is read: an input that never
     // ends (a character device, a pipe fed forever) stops at the limit.
     constexpr std::size_t limit = toml::max_document_size;
-    const ReadError too_large{std::string(toml::too_large_message)};
+    const auto too_large = [] { return ReadError{std::string(toml::too_large_message)}; };
     std::string content;
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (regular && static_cast<std::uint64_t>(info.st_size) > limit) return too_large;
+    if (regular && static_cast<std::uint64_t>(info.st_size) > limit) return too_large();
     if (regular && info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size) + 1);
     constexpr std::size_t chunk = 65536;
     for (;;) {
@@ -74,7 +84,7 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
         const std::size_t asked = content.size() - old;
         const ssize_t n = ::read(fd, content.data() + old, asked);
         content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
-        if (content.size() > limit) return too_large;
+        if (content.size() > limit) return too_large();
         if (n == 0) break;
         // A regular file gives fewer bytes than asked for only at its end,
         // which saves asking once more to be told so.
