@@ -12,6 +12,7 @@ import struct
 import sys
 import threading
 import time
+import types
 import warnings
 
 import numpy as np
@@ -339,6 +340,86 @@ def test_file_is_read_again_on_every_run(write_config, calls):
     write_config('[load]\nmodel_type = "Onnx"\nmodel = "second.onnx"\n')
     rust_convert(path)
     assert [args for method, args, _ in calls() if method == "load_onnx"] == [("first.onnx",), ("second.onnx",)]
+
+
+# Keys shared with FULL but other texts (one of them as long, another past
+# the first few elements of a list), texts beyond ASCII, and other keys left out.
+ODD = """\
+[config]
+quantized_dtype = "asymmetric_quantized-16"
+custom_string = "naïve ✓"
+float_dtype = "b"
+target_platform = ""
+
+[load]
+model_type = "Onnx"
+model = "%s.onnx"
+inputs = ["i0", "i1", "i2", "i3", "i4", "image"]
+
+[accuracy_analysis]
+inputs = ["images/cat.jpg", "images/dog.png"]
+""" % ("m" * 300)
+
+ODD_CALLS = [
+    ("config", (), [
+        ("quantized_dtype", "asymmetric_quantized-16"),
+        *DEFAULT_CONFIG[1:3],
+        ("target_platform", ""),
+        ("quant_img_RGB2BGR", False),
+        ("float_dtype", "b"),
+        ("optimization_level", 3),
+        ("custom_string", "naïve ✓"),
+        *DEFAULT_CONFIG[7:],
+    ]),
+    ("load_onnx", ("m" * 300 + ".onnx",), [("inputs", ["i0", "i1", "i2", "i3", "i4", "image"])]),
+    ("build", (), DEFAULT_BUILD),
+    ("accuracy_analysis", (), [("inputs", ["images/cat.jpg", "images/dog.png"])]),
+    ("export_vora", (None,), []),
+]
+
+
+def test_successive_files_pass_their_own_arguments(write_config, calls, standin):
+    files = {"full": (FULL, FULL_CALLS), "defaults": ("", DEFAULT_CALLS), "odd": (ODD, ODD_CALLS)}
+    for name in ["full", "defaults", "odd", "full", "odd", "defaults", "full"]:
+        text, expected = files[name]
+        rust_convert(write_config(text))
+        assert typed(calls()) == typed(expected), name
+        standin.CALLS.clear()
+
+
+def refusing_api():
+    module = types.ModuleType("vora.api")
+
+    class VORA:
+        def __init__(self):
+            raise LookupError("the replacement")
+
+    module.VORA = VORA
+    return module
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda monkeypatch: monkeypatch.setitem(sys.modules, "vora.api", refusing_api()),
+     "LookupError: the replacement"),
+    (lambda monkeypatch: monkeypatch.setitem(sys.modules, "vora.api", None),
+     "ModuleNotFoundError: import of vora.api halted; None in sys.modules"),
+    (lambda monkeypatch: monkeypatch.delitem(sys.modules, "vora"), None),
+], ids=["module-replaced", "module-blocked", "package-removed"])
+def test_sys_modules_is_consulted_on_every_run(change, message, write_config, calls, monkeypatch, standin):
+    path = write_config("")
+    rust_convert(path)
+    package = sys.modules["vora"]
+    change(monkeypatch)
+    if message:
+        assert convert_error(path) == message
+    else:
+        # The package is imported anew, as `import vora.api` does.
+        rust_convert(path)
+        assert sys.modules["vora"] is not package
+    monkeypatch.undo()
+    rust_convert(path)
+    assert sys.modules["vora"] is package
+    assert methods(calls()) == methods(DEFAULT_CALLS) * (3 if message is None else 2)
 
 
 @pytest.mark.parametrize("key", ["mean_values", "std_values"])
