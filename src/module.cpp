@@ -132,22 +132,45 @@ private:
     PyThreadState* state_;
 };
 
+// The text of the file last read on this thread, its room kept for the
+// next read while it is small; a read made while another is under way (by
+// a signal handler that converts) uses a buffer of its own.
+constexpr std::size_t kKeptText = 64 * 1024;
+struct TextBuffer {
+    std::string text;
+    bool busy = false;
+};
+thread_local TextBuffer text_buffer;
+
 // Reads and loads the file into `configuration`; on failure sets
 // RuntimeError and returns false (a read stopped by a signal handler throws
 // Interrupted).
 bool load_file(std::string_view path, Configuration& configuration) {
-    std::variant<std::string, ReadError> read;
+    TextBuffer& kept = text_buffer;
+    std::string own_text;
+    struct Hold {
+        TextBuffer* kept;  // null when the buffer is in use already
+        ~Hold() {
+            if (!kept) return;
+            kept->text.clear();
+            if (kept->text.capacity() > kKeptText) std::string().swap(kept->text);
+            kept->busy = false;
+        }
+    } hold{kept.busy ? nullptr : &kept};
+    std::string& text = hold.kept ? kept.text : own_text;
+    kept.busy = true;
+    std::optional<ReadError> read_error;
     {
         // Opening and reading may block for as long as a writer keeps a FIFO
         // or a terminal silent.
         LockReleased released;
-        read = read_text_file(path, released.interrupt_check());
+        read_error = read_text_file(path, text, released.interrupt_check());
     }
-    if (auto* err = std::get_if<ReadError>(&read)) {
-        raise_runtime_error(err->message);
+    if (read_error) {
+        raise_runtime_error(read_error->message);
         return false;
     }
-    if (auto err = parse_configuration(std::get<std::string>(read), configuration)) {
+    if (auto err = parse_configuration(text, configuration)) {
         raise_runtime_error(err->render());
         return false;
     }

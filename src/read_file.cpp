@@ -38,7 +38,7 @@ private:
 
 }  // namespace
 
-std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check) {
+std::optional<ReadError> read_text_file(std::string_view path, std::string& content, InterruptCheck check) {
     if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
     // The name with its terminating NUL, on the stack when it is short.
     char short_name[256];
@@ -57,31 +57,36 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path, Inter
     }
     if (fd < 0) return ReadError{os_error_text(errno)};
     FileDescriptor file(fd);
-    return read_text_descriptor(file.get(), check);
+    return read_text_descriptor(file.get(), content, check);
 }
 
-std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check) {
+std::optional<ReadError> read_text_descriptor(int fd, std::string& content, InterruptCheck check) {
     // Nothing larger than the reader takes is read: an input that never
     // ends (a character device, a pipe fed forever) stops at the limit.
     constexpr std::size_t limit = toml::max_document_size;
     const auto too_large = [] { return ReadError{std::string(toml::too_large_message)}; };
-    std::string content;
+    content.clear();
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (regular && static_cast<std::uint64_t>(info.st_size) > limit) return too_large();
-    if (regular && info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    // A regular file's text with the byte that shows its end; nothing when
+    // its size says nothing (an empty file, or one the system makes up).
+    const std::size_t expected = regular && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 0;
+    content.reserve(expected);
     constexpr std::size_t chunk = 65536;
     for (;;) {
         // Read straight into the string's spare capacity, grown by doubling
         // but never past one byte beyond the limit. A regular file's text
-        // fits what was reserved for it, with the byte that shows its end.
+        // fits what was reserved for it, and is asked for no more than that
+        // however much room the string had before.
         const std::size_t spare = content.capacity() - content.size();
         if (spare == 0 || (!regular && spare < chunk / 4)) {
             content.reserve(std::min(std::max(content.capacity() * 2, content.size() + chunk), limit + 1));
         }
         const std::size_t old = content.size();
-        content.resize(content.capacity());
-        const std::size_t asked = content.size() - old;
+        std::size_t asked = content.capacity() - old;
+        if (old < expected) asked = std::min(asked, expected - old);
+        content.resize(old + asked);
         const ssize_t n = ::read(fd, content.data() + old, asked);
         content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
         if (content.size() > limit) return too_large();
@@ -96,6 +101,18 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
         }
     }
     if (!utf8::valid(content)) return ReadError{"stream did not contain valid UTF-8"};
+    return std::nullopt;
+}
+
+std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check) {
+    std::string content;
+    if (auto err = read_text_file(path, content, check)) return std::move(*err);
+    return content;
+}
+
+std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check) {
+    std::string content;
+    if (auto err = read_text_descriptor(fd, content, check)) return std::move(*err);
     return content;
 }
 

@@ -1,6 +1,7 @@
 // Reading a configuration file whole, as UTF-8 text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -25,5 +26,11 @@ std::variant<std::string, ReadError> read_text_file(std::string_view path, Inter
 // Reads what the open file descriptor `fd` holds to its end (a pipe or
 // standard input as well as a file) and checks that it is valid UTF-8.
 std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check = {});
+
+// The same into `content`, whose text is replaced and whose room is used
+// first: a caller that reads one file after another keeps one buffer. The
+// error, if any (`content` then holds nothing of use).
+std::optional<ReadError> read_text_file(std::string_view path, std::string& content, InterruptCheck check = {});
+std::optional<ReadError> read_text_descriptor(int fd, std::string& content, InterruptCheck check = {});
 
 }  // namespace vora
