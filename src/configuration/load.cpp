@@ -105,7 +105,10 @@ void convert_integer(toml::Value v, Int& out, Errors& errors) {
 
 void convert(toml::Value v, std::string& out, Errors& errors) {
     if (!v.is_string()) return errors.add(invalid_type(v, "a string"));
-    out.assign(v.as_string());
+    // Appended to the emptied string: the text never overlaps it, which
+    // spares the general replacement's checks.
+    out.clear();
+    out.append(v.as_string());
 }
 
 void convert(toml::Value v, bool& out, Errors& errors) {
@@ -163,18 +166,21 @@ template <class T>
 void convert(toml::Value v, std::optional<T>& out, Errors& errors) {
     const std::size_t before = errors.count();
     if constexpr (requires { T::fields(); }) {
-        // A record is written key by key: mapped apart, kept when whole.
-        T value{};
-        convert(v, value, errors);
-        if (errors.count() == before) out = std::move(value);
-    } else {
-        // The other values are written only once converted whole: a value
-        // already there stays as it was after an error.
-        const bool had = out.has_value();
-        if (!had) out.emplace();
-        convert(v, *out, errors);
-        if (!had && errors.count() != before) out.reset();
+        // A record already there is written key by key: it is mapped apart
+        // and kept when whole.
+        if (out) {
+            T value{};
+            convert(v, value, errors);
+            if (errors.count() == before) out = std::move(value);
+            return;
+        }
     }
+    // The other values are written only once converted whole, so a value
+    // already there stays as it was after an error.
+    const bool had = out.has_value();
+    if (!had) out.emplace();
+    convert(v, *out, errors);
+    if (!had && errors.count() != before) out.reset();
 }
 
 // Per declared key of a record, by index: the conversion of its value into

@@ -1,6 +1,7 @@
 #include "pipeline/arguments.hpp"
 
 #include <cstring>
+#include <utility>
 
 namespace vora::pipeline {
 
@@ -26,8 +27,7 @@ bool CallArguments::finish(PyObject*& last) noexcept {
     if (!tuple) return false;
     for (std::size_t i = 0; i < keywords; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), py::new_ref(names_[i]));
     kwnames_ = tuple;
-    Py_XDECREF(last);
-    last = py::new_ref(tuple);
+    Py_XDECREF(std::exchange(last, py::new_ref(tuple)));
     return true;
 }
 
@@ -47,8 +47,7 @@ PyObject* TextCache::text(std::string_view value, std::size_t slot) {
     }
     PyObject* str = py::new_text(value);
     if (str && slot < kSlots && value.size() <= kLongest && PyUnicode_IS_ASCII(str)) {
-        Py_XDECREF(last);
-        last_[slot] = py::new_ref(str);
+        Py_XDECREF(std::exchange(last_[slot], py::new_ref(str)));
     }
     return str;
 }

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "pipeline/arguments.hpp"
 
@@ -107,10 +108,12 @@ Result<Ref> converter_module() {
         return Error::fetch();
     }
     if (module.get() != Py_None) {
-        Py_XDECREF(known_package);
-        Py_XDECREF(known_module);
-        known_package = py::new_ref(package.get());
-        known_module = py::new_ref(module.get());
+        // The modules kept before are let go only once the new ones are in
+        // place: letting go may run code that converts.
+        PyObject* const old_package = std::exchange(known_package, py::new_ref(package.get()));
+        PyObject* const old_module = std::exchange(known_module, py::new_ref(module.get()));
+        Py_XDECREF(old_package);
+        Py_XDECREF(old_module);
     }
     return module;
 }
