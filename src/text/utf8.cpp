@@ -9,7 +9,15 @@ bool valid(std::string_view bytes) {
     const auto* p = begin;
     const auto* end = p + bytes.size();
     while (p < end) {
-        // Fast path: eight ASCII bytes at a time.
+        // Fast paths: thirty-two, then eight ASCII bytes at a time.
+        if (end - p >= 32) {
+            std::uint64_t chunk[4];
+            std::memcpy(chunk, p, 32);
+            if (((chunk[0] | chunk[1] | chunk[2] | chunk[3]) & 0x8080808080808080ULL) == 0) {
+                p += 32;
+                continue;
+            }
+        }
         if (end - p >= 8) {
             std::uint64_t chunk;
             std::memcpy(&chunk, p, 8);

@@ -405,18 +405,18 @@ def refusing_api():
      "ModuleNotFoundError: import of vora.api halted; None in sys.modules"),
     (lambda monkeypatch: monkeypatch.delitem(sys.modules, "vora"), None),
 ], ids=["module-replaced", "module-blocked", "package-removed"])
-def test_sys_modules_is_consulted_on_every_run(change, message, write_config, calls, monkeypatch, standin):
+def test_sys_modules_is_consulted_on_every_run(change, message, write_config, calls, standin):
     path = write_config("")
     rust_convert(path)
     package = sys.modules["vora"]
-    change(monkeypatch)
-    if message:
-        assert convert_error(path) == message
-    else:
-        # The package is imported anew, as `import vora.api` does.
-        rust_convert(path)
-        assert sys.modules["vora"] is not package
-    monkeypatch.undo()
+    with pytest.MonkeyPatch.context() as monkeypatch:
+        change(monkeypatch)
+        if message:
+            assert convert_error(path) == message
+        else:
+            # The package is imported anew, as `import vora.api` does.
+            rust_convert(path)
+            assert sys.modules["vora"] is not package
     rust_convert(path)
     assert sys.modules["vora"] is package
     assert methods(calls()) == methods(DEFAULT_CALLS) * (3 if message is None else 2)
