@@ -58,7 +58,7 @@ void append_compact(std::string& out, const json& value) {
         case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
         case json::value_t::number_unsigned: out += std::to_string(value.get<json::number_unsigned_t>()); return;
         case json::value_t::number_integer: out += std::to_string(value.get<json::number_integer_t>()); return;
-        case json::value_t::number_float: out += format_json_double(value.get<double>()); return;
+        case json::value_t::number_float: append_json_double(out, value.get<double>()); return;
         case json::value_t::string: append_json_string(out, value.get_ref<const std::string&>()); return;
         case json::value_t::array: {
             out.push_back('[');
