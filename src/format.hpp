@@ -24,6 +24,11 @@ char* write_json_double(char* out, double value);
 // format_json_double's text appended to `out`.
 void append_json_double(std::string& out, double value);
 
+// format_json_double's text of the value widened to double appended to
+// `out`. The texts of the values last written are remembered per thread, so
+// that a value that comes again is not formatted again.
+void append_json_float(std::string& out, float value);
+
 // The number as loader messages show it: the shortest round-trip digits,
 // always in plain fixed notation without an exponent, ".0" appended when
 // there is no decimal point. Infinities are "inf" and "-inf", NaN is "NaN".

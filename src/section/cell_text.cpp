@@ -11,8 +11,12 @@ namespace vora {
 void append_json_string(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
+    std::size_t done = 0;  // bytes of `text` appended or escaped
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+        out.append(text.data() + done, i - done);
+        done = i + 1;
         switch (byte) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -22,15 +26,12 @@ void append_json_string(std::string& out, std::string_view text) {
             case 0x0C: out += "\\f"; break;
             case 0x0D: out += "\\r"; break;
             default:
-                if (byte < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[byte >> 4]);
-                    out.push_back(kHex[byte & 0x0F]);
-                } else {
-                    out.push_back(ch);
-                }
+                out += "\\u00";
+                out.push_back(kHex[byte >> 4]);
+                out.push_back(kHex[byte & 0x0F]);
         }
     }
+    out.append(text.data() + done, text.size() - done);
     out.push_back('"');
 }
 

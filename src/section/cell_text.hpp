@@ -66,7 +66,7 @@ void append_json(std::string& out, const T& value) {
         char text[24];
         out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
     } else if constexpr (std::is_same_v<T, float>) {
-        append_json_double(out, static_cast<double>(value));
+        append_json_float(out, value);
     } else if constexpr (is_vector<T>::value) {
         out.push_back('[');
         bool first = true;

@@ -87,6 +87,15 @@ bool is_plain(std::string_view text) {
         // The last eight bytes, some of them looked at already.
         return plain_word(p + n - 8);
     }
+    if (n >= 4) {
+        // The first four and the last four bytes, which may overlap, as one word.
+        std::uint32_t first;
+        std::uint32_t last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        const std::uint64_t chunk = first | static_cast<std::uint64_t>(last) << 32;
+        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+    }
     for (; n > 0; ++p, --n) {
         const auto c = static_cast<unsigned char>(*p);
         if (c >= 0x80 || (c >= 0x09 && c <= 0x0D)) return false;
@@ -524,10 +533,11 @@ void TableForm::finish() {
 namespace {
 
 // Puts the pieces of a drawing, fixed bytes that follow one another in
-// memory gathered into one copy.
+// memory gathered into one copy: straight into the sink's buffer when it has
+// room for the whole drawing, else through put().
 class Pieces {
 public:
-    explicit Pieces(Sink& out) noexcept : out_(out) {}
+    Pieces(Sink& out, std::size_t size) noexcept : out_(out), at_(out.room(size)) {}
     Pieces(const Pieces&) = delete;
     Pieces& operator=(const Pieces&) = delete;
 
@@ -542,23 +552,49 @@ public:
     }
     void text(const char* data, std::size_t size) {
         flush();
-        out_.put(std::string_view(data, size));
+        if (at_) {
+            std::memcpy(at_, data, size);
+            at_ += size;
+        } else {
+            out_.put(std::string_view(data, size));
+        }
     }
     void spaces(std::size_t count) {
         flush();
-        out_.put_spaces(count);
+        if (at_) {
+            std::memset(at_, ' ', count);
+            at_ += count;
+        } else {
+            out_.put_spaces(count);
+        }
     }
     void run(const std::string& run, std::size_t units) {
         flush();
-        put_run(out_, run, units);
+        for (; units > kRunUnits; units -= kRunUnits) text(run.data(), run.size());
+        text(run.data(), units * kFrameBytes);
     }
+    // Puts what is gathered; after the last piece, hands the sink the bytes
+    // written straight into its buffer.
     void flush() {
-        if (next_ != start_) out_.put(std::string_view(start_, static_cast<std::size_t>(next_ - start_)));
+        if (next_ != start_) {
+            const auto size = static_cast<std::size_t>(next_ - start_);
+            if (at_) {
+                std::memcpy(at_, start_, size);
+                at_ += size;
+            } else {
+                out_.put(std::string_view(start_, size));
+            }
+        }
         start_ = next_ = nullptr;
+    }
+    void finish() {
+        flush();
+        if (at_) out_.advance(at_);
     }
 
 private:
     Sink& out_;
+    char* at_;
     const char* start_ = nullptr;
     const char* next_ = nullptr;
 };
@@ -578,51 +614,58 @@ void FormCells::start(const TableForm& form) {
     size_ = 0;
 }
 
-void FormCells::pick(std::size_t variant) {
-    const std::size_t row = rows_.size();
-    if (row >= form_->rows_.size()) throw InternalFault("more rows than the form has");
-    const TableForm::RowVariants& variants = form_->rows_[row];
-    if (variant >= variants.count) throw InternalFault("form row has no such variant");
-    rows_.push_back(Row{variants.first + variant, lines_.size(), 0, 0});
-}
+void FormCells::add(std::string_view text, std::size_t variant) { add_open(text, variant, true, 0); }
 
-void FormCells::add(std::string_view text, std::size_t variant) {
-    pick(variant);
-    add_open(text, true, 0);
-}
-
-void FormCells::add_open(std::string_view text, bool by_view, std::size_t offset) {
-    if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
-    const auto add_line = [&](const char* data, std::size_t at, std::size_t size, std::size_t width) {
-        lines_.push_back(Line{data, at, size, width});
-        open_width_ = std::max(open_width_, width);
-        extra_ += size - width;
-    };
-    if (is_plain(text)) {
-        add_line(by_view ? text.data() : nullptr, offset, text.size(), text.size());
-    } else {
-        // A rewritten line is never longer than its source: with room for
-        // the whole text the store does not move while it is read.
-        store_.reserve(store_.size() + text.size());
-        if (!by_view) text = std::string_view(store_).substr(offset, text.size());
-        for_each_source_line(text, [&](std::string_view line) {
-            const std::size_t at = offset + static_cast<std::size_t>(line.data() - text.data());
-            if (is_plain(line)) {
-                add_line(by_view ? line.data() : nullptr, at, line.size(), line.size());
-            } else {
-                const std::size_t from = store_.size();
-                const std::size_t width = append_rewritten(store_, line);
-                add_line(nullptr, from, store_.size() - from, width);
-            }
-        });
-    }
-    Row& row = rows_.back();
-    row.count = lines_.size() - row.first;
+void FormCells::add_open(std::string_view text, std::size_t variant, bool by_view, std::size_t offset) {
     const TableForm& form = *form_;
-    const TableForm::Variant& variant = form.variants_[row.variant];
-    row.height = std::max(variant.height, row.count);
-    fixed_ += variant.size + (row.height - variant.height) * (form.blank_.before_size + form.blank_.after_size);
+    if (rows_.size() >= form.rows_.size()) throw InternalFault("more rows than the form has");
+    const TableForm::RowVariants& variants = form.rows_[rows_.size()];
+    if (variant >= variants.count) throw InternalFault("form row has no such variant");
+    const std::size_t picked = variants.first + variant;
+    const TableForm::Variant& shape = form.variants_[picked];
+    if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
+
+    if (is_plain(text)) {
+        rows_.push_back(Row{picked, Line{by_view ? text.data() : nullptr, offset, text.size(), text.size()},
+                            lines_.size(), 1, shape.height});
+        open_width_ = std::max(open_width_, text.size());
+        fixed_ += shape.size;
+        drawn_lines_ += shape.height;
+    } else {
+        add_lines(text, picked, by_view, offset);
+    }
+}
+
+void FormCells::add_lines(std::string_view text, std::size_t picked, bool by_view, std::size_t offset) {
+    const TableForm& form = *form_;
+    const TableForm::Variant& shape = form.variants_[picked];
+    // A rewritten line is never longer than its source: with room for the
+    // whole text the store does not move while it is read.
+    store_.reserve(store_.size() + text.size());
+    if (!by_view) text = std::string_view(store_).substr(offset, text.size());
+    Row row{picked, Line{}, lines_.size(), 0, 0};
+    for_each_source_line(text, [&](std::string_view source) {
+        Line line;
+        if (is_plain(source)) {
+            const std::size_t at = offset + static_cast<std::size_t>(source.data() - text.data());
+            line = Line{by_view ? source.data() : nullptr, at, source.size(), source.size()};
+        } else {
+            const std::size_t from = store_.size();
+            const std::size_t width = append_rewritten(store_, source);
+            line = Line{nullptr, from, store_.size() - from, width};
+        }
+        open_width_ = std::max(open_width_, line.width);
+        extra_ += line.size - line.width;
+        if (row.count++ == 0) {
+            row.line = line;
+        } else {
+            lines_.push_back(line);
+        }
+    });
+    row.height = std::max(shape.height, row.count);
+    fixed_ += shape.size + (row.height - shape.height) * (form.blank_.before_size + form.blank_.after_size);
     drawn_lines_ += row.height;
+    rows_.push_back(row);
 }
 
 std::size_t FormCells::drawn_size() {
@@ -652,7 +695,7 @@ void FormCells::draw(Sink& out) const {
     const std::size_t fill = width * kFrameBytes;
     const bool fill_laid = width <= kFillRoom;
     const std::size_t start = out.written();
-    Pieces pieces(out);
+    Pieces pieces(out, size_);
     const auto fixed = [&](std::size_t at, std::size_t size) { pieces.fixed(text + at, size); };
     // A rule's part before the open column (at `before`, `before_size`
     // bytes, followed in text_ by the fill laid out with it), its fill.
@@ -687,7 +730,7 @@ void FormCells::draw(Sink& out) const {
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
             fixed(parts.before, parts.before_size);
             if (k < row.count) {
-                const Line& line = lines_[row.first + k];
+                const Line& line = k == 0 ? row.line : lines_[row.first + k - 1];
                 open_line(line.data ? line.data : store + line.offset, line.size, width - line.width, parts);
             } else {
                 open_line(text, 0, width, parts);
@@ -705,7 +748,7 @@ void FormCells::draw(Sink& out) const {
     }
     rule_up_to_after(kBottom, form.rules_[kBottom].before, form.rules_[kBottom].before_size);
     fixed(form.rules_[kBottom].after, form.rules_[kBottom].after_size);
-    pieces.flush();
+    pieces.finish();
     if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
 }
 

@@ -205,11 +205,10 @@ public:
     // grows by that much at once.
     template <class Write>
     void add_written(Write&& write, std::size_t variant = 0, std::size_t size = 0) {
-        pick(variant);
         const std::size_t from = store_.size();
         if (size > 0) store_.reserve(from + size);
         write(store_);
-        add_open(std::string_view(store_).substr(from), false, from);
+        add_open(std::string_view(store_).substr(from), variant, false, from);
     }
 
     // The size in bytes of the drawing. Call once every row has its cell;
@@ -234,18 +233,21 @@ private:
         std::size_t width;
     };
     // A row: its variant (an index into the form's variants), the lines of
-    // its open cell, lines_[first, first + count), and how many it draws.
+    // its open cell, `line` and then lines_[first, first + count - 1), and
+    // how many lines it draws.
     struct Row {
         std::size_t variant;
+        Line line;
         std::size_t first;
         std::size_t count;
         std::size_t height;
     };
 
-    void pick(std::size_t variant);
-    // Lays out the open cell of the row just picked; `by_view`: `text` is
-    // the caller's, else it lies at `offset` in the store.
-    void add_open(std::string_view text, bool by_view, std::size_t offset);
+    // Adds the next row with its open cell; `by_view`: `text` is the
+    // caller's, else it lies at `offset` in the store.
+    void add_open(std::string_view text, std::size_t variant, bool by_view, std::size_t offset);
+    // add_open of a text that is not one plain line, its variant picked.
+    void add_lines(std::string_view text, std::size_t picked, bool by_view, std::size_t offset);
 
     const TableForm* form_ = nullptr;
     std::vector<Row> rows_;
