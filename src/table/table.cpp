@@ -725,6 +725,18 @@ void FormCells::draw(Sink& out) const {
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         const Row& row = rows_[r];
         const TableForm::Variant& variant = form.variants_[row.variant];
+        if (row.height == 1 && variant.height == 1 && r > 0 && r + 1 < rows_.size() && fill_laid &&
+            width - row.line.width <= kPadRoom) {
+            // The common row between two others, one line high: from the
+            // rule above it to its open cell, the cell, and from the cell's
+            // padding to the rule below it, each one piece of text_.
+            const TableForm::Parts& parts = form.parts_[variant.first];
+            const std::size_t after = parts.after - (width - row.line.width);
+            fixed(variant.head, parts.before + parts.before_size - variant.head);
+            pieces.text(row.line.data ? row.line.data : store + row.line.offset, row.line.size);
+            fixed(after, variant.tail + middle.before_size + fill - after);
+            continue;
+        }
         if (r > 0) fixed(variant.head, middle.after_size);
         for (std::size_t k = 0; k < row.height; ++k) {
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
