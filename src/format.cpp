@@ -1,8 +1,12 @@
 #include "format.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -17,78 +21,196 @@ namespace {
 // the first digit.
 struct Decimal {
     bool negative = false;
-    std::string digits;  // no leading zeros except for the value zero ("0")
+    char digits[24];  // no leading zeros except for the value zero ("0")
+    std::size_t count = 0;
     int exponent = 0;
 };
 
 Decimal shortest_decimal(double value) {
-    char buffer[64];
+    char buffer[40];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     if (result.ec != std::errc{}) throw InternalFault("cannot format a floating-point number");
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    const char* p = buffer;
+    const char* const end = result.ptr;
 
-    // The text reads [-]d[.ddd]e(+|-)dd.
+    // The text reads [-]d[.ddd]e(+|-)dd[d].
     Decimal decimal;
-    std::size_t i = 0;
-    if (i < text.size() && text[i] == '-') {
+    if (*p == '-') {
         decimal.negative = true;
-        ++i;
+        ++p;
     }
-    for (; i < text.size() && text[i] != 'e'; ++i) {
-        if (text[i] != '.') decimal.digits.push_back(text[i]);
+    const char* e = end - 4;
+    if (e > p && *e != 'e') --e;
+    if (e <= p || *e != 'e' || e - p > static_cast<long>(sizeof decimal.digits)) {
+        throw InternalFault("malformed floating-point text");
     }
-    if (i + 1 >= text.size()) throw InternalFault("malformed floating-point text");
-    const char* exponent_begin = text.data() + i + 1;
-    if (*exponent_begin == '+') ++exponent_begin;
-    const auto parsed = std::from_chars(exponent_begin, text.data() + text.size(), decimal.exponent);
-    if (parsed.ec != std::errc{}) throw InternalFault("malformed floating-point exponent");
+    decimal.digits[0] = *p;
+    decimal.count = 1;
+    if (e - p > 2) {
+        decimal.count = static_cast<std::size_t>(e - p - 1);
+        std::memcpy(decimal.digits + 1, p + 2, decimal.count - 1);
+    }
+    int exponent = 0;
+    for (const char* q = e + 2; q < end; ++q) exponent = exponent * 10 + (*q - '0');
+    decimal.exponent = e[1] == '-' ? -exponent : exponent;
     return decimal;
 }
 
-std::string fixed_notation(const Decimal& d) {
-    std::string out;
-    if (d.negative) out.push_back('-');
-    const auto count = static_cast<long>(d.digits.size());
-    if (d.exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-        out += d.digits;
-        return out;
-    }
+// Writes the digits of `n` and returns the end.
+char* write_unsigned(char* out, std::uint64_t n) {
+    char digits[20];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    const auto size = static_cast<std::size_t>(digits + sizeof digits - p);
+    std::memcpy(out, p, size);
+    return out + size;
+}
+
+// Fixed notation of `d` written at `out` when it needs at most `room` bytes
+// (the end returned), else null.
+char* write_fixed(char* out, std::size_t room, const Decimal& d) {
+    const auto count = static_cast<long>(d.count);
     const long integral = static_cast<long>(d.exponent) + 1;
-    if (count <= integral) {
-        out += d.digits;
-        out.append(static_cast<std::size_t>(integral - count), '0');
-        out += ".0";
-    } else {
-        out.append(d.digits, 0, static_cast<std::size_t>(integral));
-        out.push_back('.');
-        out.append(d.digits, static_cast<std::size_t>(integral));
+    const long size = (d.negative ? 1 : 0) +
+                      (integral <= 0 ? 2 - integral + count : std::max(count, integral) + 1 + (count <= integral));
+    if (size > static_cast<long>(room)) return nullptr;
+    char* p = out;
+    if (d.negative) *p++ = '-';
+    if (integral <= 0) {
+        *p++ = '0';
+        *p++ = '.';
+        std::memset(p, '0', static_cast<std::size_t>(-integral));
+        p += -integral;
+        std::memcpy(p, d.digits, d.count);
+        return p + d.count;
     }
+    if (count <= integral) {
+        std::memcpy(p, d.digits, d.count);
+        p += d.count;
+        std::memset(p, '0', static_cast<std::size_t>(integral - count));
+        p += integral - count;
+        *p++ = '.';
+        *p++ = '0';
+        return p;
+    }
+    std::memcpy(p, d.digits, static_cast<std::size_t>(integral));
+    p += integral;
+    *p++ = '.';
+    std::memcpy(p, d.digits + integral, static_cast<std::size_t>(count - integral));
+    return p + (count - integral);
+}
+
+std::string fixed_notation(const Decimal& d) {
+    std::string out(static_cast<std::size_t>(std::abs(d.exponent)) + d.count + 4, '\0');
+    char* const end = write_fixed(out.data(), out.size(), d);
+    if (end == nullptr) throw InternalFault("fixed notation larger than its room");
+    out.resize(static_cast<std::size_t>(end - out.data()));
     return out;
 }
 
-std::string exponent_notation(const Decimal& d) {
-    std::string out;
-    if (d.negative) out.push_back('-');
-    out.push_back(d.digits[0]);
-    if (d.digits.size() > 1) {
-        out.push_back('.');
-        out.append(d.digits, 1);
+char* write_exponent(char* out, const Decimal& d) {
+    char* p = out;
+    if (d.negative) *p++ = '-';
+    *p++ = d.digits[0];
+    if (d.count > 1) {
+        *p++ = '.';
+        std::memcpy(p, d.digits + 1, d.count - 1);
+        p += d.count - 1;
     }
-    out.push_back('e');
-    out.push_back(d.exponent < 0 ? '-' : '+');
-    out += std::to_string(std::abs(d.exponent));
-    return out;
+    *p++ = 'e';
+    *p++ = d.exponent < 0 ? '-' : '+';
+    return write_unsigned(p, static_cast<std::uint64_t>(std::abs(d.exponent)));
+}
+
+// The JSON form of a value whose exact decimal is short, written straight:
+// a multiple of 2^-10 below 2^43 whose exact decimal has at most 15
+// significant digits (integral values among them). No other decimal of at
+// most 15 digits reads back as the same double, so that exact decimal is the
+// shortest. Null, the end untouched, for any other value.
+char* write_short_exact(char* out, double value) {
+    static constexpr std::uint64_t kPow5[11] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125, 9765625};
+    static constexpr std::uint64_t kPow10[11] = {1,         10,         100,         1000,         10000, 100000,
+                                                 1000000,   10000000,   100000000,   1000000000,   10000000000};
+    constexpr std::uint64_t kBelow = 1000000000000000;  // 10^15: at most 15 digits
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 0x1p43)) return nullptr;  // NaN included
+    const double scaled = magnitude * 1024.0;
+    const auto units = static_cast<std::uint64_t>(scaled);
+    if (static_cast<double>(units) != scaled) return nullptr;
+    // magnitude = odd / 2^bits = odd * 5^bits / 10^bits.
+    std::uint64_t odd = units;
+    int bits = 0;
+    if (units != 0) {
+        const int twos = std::min(std::countr_zero(units), 10);
+        odd = units >> twos;
+        bits = 10 - twos;
+    }
+    if (odd >= kBelow / kPow5[bits]) return nullptr;
+    const std::uint64_t decimal = odd * kPow5[bits];
+    char* p = out;
+    if (std::signbit(value)) *p++ = '-';
+    p = write_unsigned(p, decimal / kPow10[bits]);
+    *p++ = '.';
+    if (bits == 0) {
+        *p++ = '0';
+        return p;
+    }
+    // The fraction's `bits` digits, leading zeros included.
+    std::uint64_t fraction = decimal % kPow10[bits];
+    for (int k = bits - 1; k >= 0; --k) {
+        p[k] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return p + bits;
 }
 
 }  // namespace
 
-std::string format_json_double(double value) {
-    if (!std::isfinite(value)) return "null";
+char* write_json_double(char* out, double value) {
+    if (!std::isfinite(value)) {
+        std::memcpy(out, "null", 4);
+        return out + 4;
+    }
+    if (char* end = write_short_exact(out, value)) return end;
     const Decimal d = shortest_decimal(value);
-    if (d.exponent >= -5 && d.exponent <= 15) return fixed_notation(d);
-    return exponent_notation(d);
+    if (d.exponent >= -5 && d.exponent <= 15) {
+        char* end = write_fixed(out, kJsonDoubleRoom, d);
+        if (end == nullptr) throw InternalFault("fixed notation larger than its room");
+        return end;
+    }
+    return write_exponent(out, d);
+}
+
+void append_json_double(std::string& out, double value) {
+    char text[kJsonDoubleRoom];
+    out.append(text, static_cast<std::size_t>(write_json_double(text, value) - text));
+}
+
+void append_json_float(std::string& out, float value) {
+    struct Remembered {
+        std::uint32_t bits;
+        std::uint32_t size;  // 0: none yet
+        char text[kJsonDoubleRoom];
+    };
+    constexpr int kIndexBits = 7;
+    thread_local Remembered remembered[1 << kIndexBits];
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Remembered& entry = remembered[(bits * 0x9E3779B1u) >> (32 - kIndexBits)];
+    if (entry.size == 0 || entry.bits != bits) {
+        entry.size = static_cast<std::uint32_t>(write_json_double(entry.text, static_cast<double>(value)) - entry.text);
+        entry.bits = bits;
+    }
+    out.append(entry.text, entry.size);
+}
+
+std::string format_json_double(double value) {
+    std::string out;
+    append_json_double(out, value);
+    return out;
 }
 
 std::string format_display_double(double value) {

@@ -1,6 +1,7 @@
 // Text forms of double-precision numbers and of quoted texts in messages.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,21 @@ namespace vora {
 // ".0"), otherwise as d[.ddd]e±N. Negative zero is "-0.0". Non-finite values
 // have no JSON number form and give "null".
 std::string format_json_double(double value);
+
+// The most bytes format_json_double's text takes.
+inline constexpr std::size_t kJsonDoubleRoom = 32;
+
+// format_json_double's text written at `out`, which has room for
+// kJsonDoubleRoom bytes; returns its end.
+char* write_json_double(char* out, double value);
+
+// format_json_double's text appended to `out`.
+void append_json_double(std::string& out, double value);
+
+// format_json_double's text of the value widened to double appended to
+// `out`. The texts of the values last written are remembered per thread, so
+// that a value that comes again is not formatted again.
+void append_json_float(std::string& out, float value);
 
 // The number as loader messages show it: the shortest round-trip digits,
 // always in plain fixed notation without an exponent, ".0" appended when

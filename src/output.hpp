@@ -43,6 +43,10 @@ public:
             put_spaces_split(count);
         }
     }
+    // Where `size` bytes can be written at once when the buffer has room
+    // for them, else null; advance() past what was written there.
+    char* room(std::size_t size) noexcept { return size <= static_cast<std::size_t>(end_ - p_) ? p_ : nullptr; }
+    void advance(char* to) noexcept { p_ = to; }
     // Hands on what the buffer holds.
     void finish();
     // Hands on what the buffer holds up to its last line feed, and moves

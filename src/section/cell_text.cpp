@@ -11,8 +11,12 @@ namespace vora {
 void append_json_string(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
+    std::size_t done = 0;  // bytes of `text` appended or escaped
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+        out.append(text.data() + done, i - done);
+        done = i + 1;
         switch (byte) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -22,15 +26,12 @@ void append_json_string(std::string& out, std::string_view text) {
             case 0x0C: out += "\\f"; break;
             case 0x0D: out += "\\r"; break;
             default:
-                if (byte < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[byte >> 4]);
-                    out.push_back(kHex[byte & 0x0F]);
-                } else {
-                    out.push_back(ch);
-                }
+                out += "\\u00";
+                out.push_back(kHex[byte >> 4]);
+                out.push_back(kHex[byte & 0x0F]);
         }
     }
+    out.append(text.data() + done, text.size() - done);
     out.push_back('"');
 }
 
@@ -58,7 +59,7 @@ void append_compact(std::string& out, const json& value) {
         case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
         case json::value_t::number_unsigned: out += std::to_string(value.get<json::number_unsigned_t>()); return;
         case json::value_t::number_integer: out += std::to_string(value.get<json::number_integer_t>()); return;
-        case json::value_t::number_float: out += format_json_double(value.get<double>()); return;
+        case json::value_t::number_float: append_json_double(out, value.get<double>()); return;
         case json::value_t::string: append_json_string(out, value.get_ref<const std::string&>()); return;
         case json::value_t::array: {
             out.push_back('[');

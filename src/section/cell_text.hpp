@@ -4,7 +4,9 @@
 // the record's values, without building JSON values.
 #pragma once
 
+#include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,9 +63,10 @@ void append_json(std::string& out, const T& value) {
         append_json_string(out, value);
     } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
                          std::is_same_v<T, std::int32_t>) {
-        out += std::to_string(value);
+        char text[24];
+        out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
     } else if constexpr (std::is_same_v<T, float>) {
-        out += format_json_double(static_cast<double>(value));
+        append_json_float(out, value);
     } else if constexpr (is_vector<T>::value) {
         out.push_back('[');
         bool first = true;

@@ -24,7 +24,8 @@ void draw_configuration_summary(const Configuration& configuration, Sink& out) {
     // Kept between calls so that its buffers are allocated once per thread,
     // unless a long value made them large.
     constexpr std::size_t kKeptStore = 1 << 20;
-    thread_local FormCells cells;
+    thread_local FormCells kept;
+    FormCells& cells = kept;
     out.put("\n[Configuration Summary]\n\n");
     try {
         for_each_section(configuration, [&](std::string_view key, const auto& record) {

@@ -75,11 +75,26 @@ bool is_plain(std::string_view text) {
     // Eight bytes at a time. With no byte of 0x80 and above, no byte borrows
     // or carries below: 0x8D - b has bit 7 set exactly when b <= 0x0D, and
     // b + 0x77 exactly when b >= 0x09.
-    for (; n >= 8; p += 8, n -= 8) {
+    const auto plain_word = [&](const char* at) {
         std::uint64_t chunk;
-        std::memcpy(&chunk, p, 8);
-        if ((chunk & high) != 0) return false;
-        if (((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) != 0) return false;
+        std::memcpy(&chunk, at, 8);
+        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+    };
+    if (n >= 8) {
+        for (; n > 8; p += 8, n -= 8) {
+            if (!plain_word(p)) return false;
+        }
+        // The last eight bytes, some of them looked at already.
+        return plain_word(p + n - 8);
+    }
+    if (n >= 4) {
+        // The first four and the last four bytes, which may overlap, as one word.
+        std::uint32_t first;
+        std::uint32_t last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        const std::uint64_t chunk = first | static_cast<std::uint64_t>(last) << 32;
+        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
     }
     for (; n > 0; ++p, --n) {
         const auto c = static_cast<unsigned char>(*p);
@@ -132,6 +147,13 @@ std::size_t append_rewritten(std::string& out, std::string_view source) {
 
 // A rule's fill character repeated: rules copy their runs from here.
 constexpr std::size_t kRunUnits = 128;
+
+// A form lays out this many fill characters after each rule's part before
+// the open column, and this many spaces before each line's part after it:
+// an open column up to as wide is drawn with them, in one copy with the
+// fixed bytes around.
+constexpr std::size_t kFillRoom = 128;
+constexpr std::size_t kPadRoom = 128;
 
 struct RuleKind {
     const char* left;
@@ -442,27 +464,12 @@ void TableForm::finish() {
         put(out, kDoubleVertical);
         out.put("\n");
     };
-    const auto parts = [&](const std::vector<LaidOut>* cells, std::size_t k) {
-        Parts line{};
-        line.before = out.written();
-        put_before(cells, k);
-        line.before_size = out.written() - line.before;
-        line.after = out.written();
-        put_after(cells, k);
-        line.after_size = out.written() - line.after;
-        return line;
+    // Puts a copy of text already put, the part `from` of `size` bytes.
+    const auto put_again = [&](std::size_t from, std::size_t size) {
+        out.finish();
+        const std::string copy = text_.substr(from, size);
+        out.put(copy);
     };
-
-    for (const std::vector<LaidOut>& cells : laid) {
-        Variant variant{parts_.size(), 1, 0};
-        for (std::size_t c = 0; c < columns_; ++c) variant.height = std::max(variant.height, cells[c].lines.size());
-        for (std::size_t k = 0; k < variant.height; ++k) {
-            parts_.push_back(parts(&cells, k));
-            variant.size += parts_.back().before_size + parts_.back().after_size;
-        }
-        variants_.push_back(variant);
-    }
-    blank_ = parts(nullptr, 0);
 
     for (int kind : {kTop, kMiddle, kBottom}) {
         const RuleKind& pieces = kRules[kind];
@@ -474,13 +481,47 @@ void TableForm::finish() {
             out.put(std::string_view(pieces.junction, kFrameBytes));
         }
         rule.before_size = out.written() - rule.before;
+        put_run(out, pieces.run(), kFillRoom);
         rule.after = out.written();
         for (std::size_t c = open_ + 1; c < columns_; ++c) {
             out.put(std::string_view(pieces.junction, kFrameBytes));
             put_run(out, pieces.run(), widths[c]);
         }
         out.put(std::string_view(pieces.right, kFrameBytes));
+        if (kind != kBottom) out.put("\n");
         rule.after_size = out.written() - rule.after;
+    }
+
+    blank_.before = out.written();
+    put_before(nullptr, 0);
+    blank_.before_size = out.written() - blank_.before;
+    out.put_spaces(kPadRoom);
+    blank_.after = out.written();
+    put_after(nullptr, 0);
+    blank_.after_size = out.written() - blank_.after;
+
+    const Parts middle = rules_[kMiddle];
+    for (const std::vector<LaidOut>& cells : laid) {
+        Variant variant{parts_.size(), 1, 0, 0, 0};
+        for (std::size_t c = 0; c < columns_; ++c) variant.height = std::max(variant.height, cells[c].lines.size());
+        variant.head = out.written();
+        put_again(middle.after, middle.after_size);
+        for (std::size_t k = 0; k < variant.height; ++k) {
+            Parts line{};
+            line.before = out.written();
+            put_before(&cells, k);
+            line.before_size = out.written() - line.before;
+            out.put_spaces(kPadRoom);
+            line.after = out.written();
+            put_after(&cells, k);
+            line.after_size = out.written() - line.after;
+            parts_.push_back(line);
+            variant.size += line.before_size + line.after_size;
+        }
+        variant.tail = out.written();
+        put_again(middle.before, middle.before_size);
+        put_run(out, kRules[kMiddle].run(), kFillRoom);
+        variants_.push_back(variant);
     }
     out.finish();
 
@@ -489,53 +530,153 @@ void TableForm::finish() {
     finished_ = true;
 }
 
+namespace {
+
+// Puts the pieces of a drawing, fixed bytes that follow one another in
+// memory gathered into one copy: straight into the sink's buffer when it has
+// room for the whole drawing, else through put().
+class Pieces {
+public:
+    Pieces(Sink& out, std::size_t size) noexcept : out_(out), at_(out.room(size)) {}
+    Pieces(const Pieces&) = delete;
+    Pieces& operator=(const Pieces&) = delete;
+
+    void fixed(const char* data, std::size_t size) {
+        if (data == next_) {
+            next_ += size;
+            return;
+        }
+        flush();
+        start_ = data;
+        next_ = data + size;
+    }
+    void text(const char* data, std::size_t size) {
+        flush();
+        if (at_) {
+            std::memcpy(at_, data, size);
+            at_ += size;
+        } else {
+            out_.put(std::string_view(data, size));
+        }
+    }
+    void spaces(std::size_t count) {
+        flush();
+        if (at_) {
+            std::memset(at_, ' ', count);
+            at_ += count;
+        } else {
+            out_.put_spaces(count);
+        }
+    }
+    void run(const std::string& run, std::size_t units) {
+        flush();
+        for (; units > kRunUnits; units -= kRunUnits) text(run.data(), run.size());
+        text(run.data(), units * kFrameBytes);
+    }
+    // Puts what is gathered; after the last piece, hands the sink the bytes
+    // written straight into its buffer.
+    void flush() {
+        if (next_ != start_) {
+            const auto size = static_cast<std::size_t>(next_ - start_);
+            if (at_) {
+                std::memcpy(at_, start_, size);
+                at_ += size;
+            } else {
+                out_.put(std::string_view(start_, size));
+            }
+        }
+        start_ = next_ = nullptr;
+    }
+    void finish() {
+        flush();
+        if (at_) out_.advance(at_);
+    }
+
+private:
+    Sink& out_;
+    char* at_;
+    const char* start_ = nullptr;
+    const char* next_ = nullptr;
+};
+
+}  // namespace
+
 void FormCells::start(const TableForm& form) {
     if (!form.finished_) throw InternalFault("form is not finished");
     form_ = &form;
-    open_.start(1);
-    picked_.clear();
+    rows_.clear();
+    lines_.clear();
+    store_.clear();
+    open_width_ = 0;
+    fixed_ = 0;
+    extra_ = 0;
+    drawn_lines_ = 0;
     size_ = 0;
 }
 
-void FormCells::pick(std::size_t variant) {
-    const std::size_t row = picked_.size();
-    if (row >= form_->rows_.size()) throw InternalFault("more rows than the form has");
-    const TableForm::RowVariants& variants = form_->rows_[row];
+void FormCells::add(std::string_view text, std::size_t variant) { add_open(text, variant, true, 0); }
+
+void FormCells::add_open(std::string_view text, std::size_t variant, bool by_view, std::size_t offset) {
+    const TableForm& form = *form_;
+    if (rows_.size() >= form.rows_.size()) throw InternalFault("more rows than the form has");
+    const TableForm::RowVariants& variants = form.rows_[rows_.size()];
     if (variant >= variants.count) throw InternalFault("form row has no such variant");
-    picked_.push_back(variants.first + variant);
+    const std::size_t picked = variants.first + variant;
+    const TableForm::Variant& shape = form.variants_[picked];
+    if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
+
+    if (is_plain(text)) {
+        rows_.push_back(Row{picked, Line{by_view ? text.data() : nullptr, offset, text.size(), text.size()},
+                            lines_.size(), 1, shape.height});
+        open_width_ = std::max(open_width_, text.size());
+        fixed_ += shape.size;
+        drawn_lines_ += shape.height;
+    } else {
+        add_lines(text, picked, by_view, offset);
+    }
 }
 
-void FormCells::add(std::string_view text, std::size_t variant) {
-    pick(variant);
-    open_.add(text);
+void FormCells::add_lines(std::string_view text, std::size_t picked, bool by_view, std::size_t offset) {
+    const TableForm& form = *form_;
+    const TableForm::Variant& shape = form.variants_[picked];
+    // A rewritten line is never longer than its source: with room for the
+    // whole text the store does not move while it is read.
+    store_.reserve(store_.size() + text.size());
+    if (!by_view) text = std::string_view(store_).substr(offset, text.size());
+    Row row{picked, Line{}, lines_.size(), 0, 0};
+    for_each_source_line(text, [&](std::string_view source) {
+        Line line;
+        if (is_plain(source)) {
+            const std::size_t at = offset + static_cast<std::size_t>(source.data() - text.data());
+            line = Line{by_view ? source.data() : nullptr, at, source.size(), source.size()};
+        } else {
+            const std::size_t from = store_.size();
+            const std::size_t width = append_rewritten(store_, source);
+            line = Line{nullptr, from, store_.size() - from, width};
+        }
+        open_width_ = std::max(open_width_, line.width);
+        extra_ += line.size - line.width;
+        if (row.count++ == 0) {
+            row.line = line;
+        } else {
+            lines_.push_back(line);
+        }
+    });
+    row.height = std::max(shape.height, row.count);
+    fixed_ += shape.size + (row.height - shape.height) * (form.blank_.before_size + form.blank_.after_size);
+    drawn_lines_ += row.height;
+    rows_.push_back(row);
 }
 
 std::size_t FormCells::drawn_size() {
     const TableForm& form = *form_;
-    if (picked_.size() != form.rows_.size()) throw InternalFault("form drawing is missing rows");
-    open_.resolve_lines();
-
-    std::size_t width = 0;
-    std::size_t extra = 0;  // bytes beyond one per scalar value in the open cells
-    for (const TableCells::Line& line : open_.lines_) {
-        width = std::max(width, line.width);
-        extra += line.size - line.width;
-    }
-    open_width_ = width;
-
-    const std::size_t blank = form.blank_.before_size + form.blank_.after_size;
-    std::size_t size = extra;
-    heights_.resize(picked_.size());
-    for (std::size_t r = 0; r < picked_.size(); ++r) {
-        const TableForm::Variant& variant = form.variants_[picked_[r]];
-        heights_[r] = std::max(variant.height, open_.cells_[r].count);
-        size += variant.size + (heights_[r] - variant.height) * blank + heights_[r] * width;
-    }
+    if (rows_.size() != form.rows_.size()) throw InternalFault("form drawing is missing rows");
+    const std::size_t width = open_width_;
     const auto rule = [&](int kind) {
         return form.rules_[kind].before_size + width * kFrameBytes + form.rules_[kind].after_size;
     };
-    size += rule(kTop) + 1 + (picked_.size() - 1) * (rule(kMiddle) + 1) + rule(kBottom);
-    size_ = size;
+    size_ = fixed_ + extra_ + drawn_lines_ * width + rule(kTop) + (rows_.size() - 1) * rule(kMiddle) +
+            rule(kBottom);
     return size_;
 }
 
@@ -549,22 +690,78 @@ void FormCells::draw_into(std::string& out) const {
 void FormCells::draw(Sink& out) const {
     const TableForm& form = *form_;
     const char* const text = form.text_.data();
-    draw_rows(
-        out, size_, heights_.size(), heights_.data(),
-        [&](std::size_t r, std::size_t k) {
-            const TableForm::Variant& variant = form.variants_[picked_[r]];
-            const TableCells::CellLines cell = open_.cells_[r];
+    const char* const store = store_.data();
+    const std::size_t width = open_width_;
+    const std::size_t fill = width * kFrameBytes;
+    const bool fill_laid = width <= kFillRoom;
+    const std::size_t start = out.written();
+    Pieces pieces(out, size_);
+    const auto fixed = [&](std::size_t at, std::size_t size) { pieces.fixed(text + at, size); };
+    // A rule's part before the open column (at `before`, `before_size`
+    // bytes, followed in text_ by the fill laid out with it), its fill.
+    const auto rule_up_to_after = [&](int kind, std::size_t before, std::size_t before_size) {
+        if (fill_laid) {
+            fixed(before, before_size + fill);
+        } else {
+            fixed(before, before_size);
+            pieces.run(kRules[kind].run(), width);
+        }
+    };
+    // The open cell's line and its padding up to the line's after part.
+    const auto open_line = [&](const char* data, std::size_t size, std::size_t padding,
+                               const TableForm::Parts& parts) {
+        pieces.text(data, size);
+        if (padding <= kPadRoom) {
+            fixed(parts.after - padding, padding + parts.after_size);
+        } else {
+            pieces.spaces(padding);
+            fixed(parts.after, parts.after_size);
+        }
+    };
+    const TableForm::Parts& middle = form.rules_[kMiddle];
+
+    rule_up_to_after(kTop, form.rules_[kTop].before, form.rules_[kTop].before_size);
+    fixed(form.rules_[kTop].after, form.rules_[kTop].after_size);
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        const Row& row = rows_[r];
+        const TableForm::Variant& variant = form.variants_[row.variant];
+        if (row.height == 1 && variant.height == 1 && r > 0 && r + 1 < rows_.size() && fill_laid &&
+            width - row.line.width <= kPadRoom) {
+            // The common row between two others, one line high: from the
+            // rule above it to its open cell, the cell, and from the cell's
+            // padding to the rule below it, each one piece of text_.
+            const TableForm::Parts& parts = form.parts_[variant.first];
+            const std::size_t after = parts.after - (width - row.line.width);
+            fixed(variant.head, parts.before + parts.before_size - variant.head);
+            pieces.text(row.line.data ? row.line.data : store + row.line.offset, row.line.size);
+            fixed(after, variant.tail + middle.before_size + fill - after);
+            continue;
+        }
+        if (r > 0) fixed(variant.head, middle.after_size);
+        for (std::size_t k = 0; k < row.height; ++k) {
             const TableForm::Parts& parts = k < variant.height ? form.parts_[variant.first + k] : form.blank_;
-            out.put(std::string_view(text + parts.before, parts.before_size));
-            put_cell_line(out, k < cell.count ? &open_.lines_[cell.first + k] : nullptr, open_width_);
-            out.put(std::string_view(text + parts.after, parts.after_size));
-        },
-        [&](int kind) {
-            const TableForm::Parts& rule = form.rules_[kind];
-            out.put(std::string_view(text + rule.before, rule.before_size));
-            put_run(out, kRules[kind].run(), open_width_);
-            out.put(std::string_view(text + rule.after, rule.after_size));
-        });
+            fixed(parts.before, parts.before_size);
+            if (k < row.count) {
+                const Line& line = k == 0 ? row.line : lines_[row.first + k - 1];
+                open_line(line.data ? line.data : store + line.offset, line.size, width - line.width, parts);
+            } else {
+                open_line(text, 0, width, parts);
+            }
+        }
+        if (r + 1 < rows_.size()) {
+            // The copy of the rule's before part that follows the row's
+            // last line, when that is the variant's last.
+            if (row.height == variant.height) {
+                rule_up_to_after(kMiddle, variant.tail, middle.before_size);
+            } else {
+                rule_up_to_after(kMiddle, middle.before, middle.before_size);
+            }
+        }
+    }
+    rule_up_to_after(kBottom, form.rules_[kBottom].before, form.rules_[kBottom].before_size);
+    fixed(form.rules_[kBottom].after, form.rules_[kBottom].after_size);
+    pieces.finish();
+    if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
 }
 
 }  // namespace vora

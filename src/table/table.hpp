@@ -88,8 +88,6 @@ public:
     }
 
 private:
-    friend class FormCells;
-
     // Where a drawn line's bytes are: in a caller's text (`data`), or at
     // `offset` in the store or in the buffer of rewritten lines, which may
     // still move while cells are added; resolve_lines() then sets `data`.
@@ -159,11 +157,19 @@ private:
         std::size_t after;
         std::size_t after_size;
     };
-    // The lines of one row variant: parts_[first, first + height).
+    // The lines of one row variant: parts_[first, first + height). In text_
+    // the variant's lines follow one another, the after part of one line
+    // directly followed by the before part of the next, and are preceded by
+    // a copy of the middle rule's after part (`head`) and followed by one of
+    // its before part (`tail`) and fill. Spaces precede each after part:
+    // a drawing copies the padding of an open cell and the fixed bytes up to
+    // the next open cell at once.
     struct Variant {
         std::size_t first;
         std::size_t height;
         std::size_t size;  // bytes of its `height` lines without the open cell
+        std::size_t head;
+        std::size_t tail;
     };
     // A row's variants: variants_[first, first + count).
     struct RowVariants {
@@ -179,7 +185,9 @@ private:
     std::vector<Variant> variants_;
     std::vector<Parts> parts_;
     Parts blank_{};  // a line of a row below its fixed cells
-    Parts rules_[3]{};  // top, middle, bottom
+    // Top, middle, bottom; the after parts of the top and middle rules end
+    // with the line feed.
+    Parts rules_[3]{};
     std::string text_;
 };
 
@@ -192,32 +200,63 @@ public:
 
     // Gives the next row its open cell and picks its variant.
     void add(std::string_view text, std::size_t variant = 0);
+    // Gives the next row the open cell that `write(std::string&)` appends to
+    // a store the object owns; `size`, when known, is the text's: the store
+    // grows by that much at once.
     template <class Write>
     void add_written(Write&& write, std::size_t variant = 0, std::size_t size = 0) {
-        pick(variant);
-        open_.add_written(std::forward<Write>(write), size);
+        const std::size_t from = store_.size();
+        if (size > 0) store_.reserve(from + size);
+        write(store_);
+        add_open(std::string_view(store_).substr(from), variant, false, from);
     }
 
-    // The size in bytes of the drawing, which lays it out. Call once every
-    // row has its cell; throws InternalFault when rows are missing or the
-    // form is not finished.
+    // The size in bytes of the drawing. Call once every row has its cell;
+    // throws InternalFault when rows are missing or the form is not finished.
     std::size_t drawn_size();
     // Appends the drawing: exactly drawn_size() bytes. Call drawn_size() first.
     void draw_into(std::string& out) const;
     // Puts exactly drawn_size() bytes into `out`, line by line as drawn.
     void draw(Sink& out) const;
     std::size_t held() const noexcept {
-        return open_.held() + (picked_.capacity() + heights_.capacity()) * sizeof(std::size_t);
+        return store_.capacity() + lines_.capacity() * sizeof(Line) + rows_.capacity() * sizeof(Row);
     }
 
 private:
-    void pick(std::size_t variant);
+    // A drawn line of an open cell: `size` bytes at `data` (a caller's text)
+    // or, with `data` null, at `offset` in the store (a stored text or a
+    // line whose whitespace was replaced), `width` scalar values wide.
+    struct Line {
+        const char* data;
+        std::size_t offset;
+        std::size_t size;
+        std::size_t width;
+    };
+    // A row: its variant (an index into the form's variants), the lines of
+    // its open cell, `line` and then lines_[first, first + count - 1), and
+    // how many lines it draws.
+    struct Row {
+        std::size_t variant;
+        Line line;
+        std::size_t first;
+        std::size_t count;
+        std::size_t height;
+    };
+
+    // Adds the next row with its open cell; `by_view`: `text` is the
+    // caller's, else it lies at `offset` in the store.
+    void add_open(std::string_view text, std::size_t variant, bool by_view, std::size_t offset);
+    // add_open of a text that is not one plain line, its variant picked.
+    void add_lines(std::string_view text, std::size_t picked, bool by_view, std::size_t offset);
 
     const TableForm* form_ = nullptr;
-    TableCells open_;  // the open cells, as a table of one column
-    std::vector<std::size_t> picked_;  // index into the form's variants_, per row
-    std::vector<std::size_t> heights_;  // lines per row
+    std::vector<Row> rows_;
+    std::vector<Line> lines_;
+    std::string store_;
     std::size_t open_width_ = 0;
+    std::size_t fixed_ = 0;  // bytes of the rows without the open cells' lines and padding
+    std::size_t extra_ = 0;  // bytes beyond one per scalar value in the open cells
+    std::size_t drawn_lines_ = 0;
     std::size_t size_ = 0;
 };
 

@@ -1,7 +1,11 @@
 #include "format.hpp"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -64,6 +68,35 @@ INSTANTIATE_TEST_SUITE_P(
         DoubleCase{std::numeric_limits<double>::denorm_min(), "5e-324", zeros("0.", 323, "5")},
         DoubleCase{std::numeric_limits<double>::min(), "2.2250738585072014e-308",
                    zeros("0.", 307, "22250738585072014")}));
+
+// In the range of fixed notation the JSON form is the shortest fixed text
+// std::to_chars finds, ".0" added to an integral one: for values whose exact
+// decimal is short (multiples of 2^-10 of every size) and for
+// single-precision values widened to double.
+TEST(DoubleText, JsonFormIsTheShortestFixedText) {
+    std::mt19937_64 random(20260);
+    const auto expect_shortest = [](double value) {
+        if (!(std::fabs(value) >= 1e-5 && std::fabs(value) < 1e16) && value != 0.0) return;
+        char text[64];
+        const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr;
+        std::string expected(text, static_cast<std::size_t>(end - text));
+        if (expected.find('.') == std::string::npos) expected += ".0";
+        ASSERT_EQ(format_json_double(value), expected);
+    };
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t bits = random();
+        const auto units = static_cast<double>(bits >> (11 + bits % 53));
+        expect_shortest((bits & 1024 ? -units : units) / static_cast<double>(1 << (bits >> 32) % 11));
+        float single;
+        const auto single_bits = static_cast<std::uint32_t>(bits >> 16);
+        std::memcpy(&single, &single_bits, sizeof single);
+        expect_shortest(static_cast<double>(single));
+        // Written again from the texts remembered, which values share.
+        std::string text;
+        append_json_float(text, single);
+        ASSERT_EQ(text, format_json_double(static_cast<double>(single)));
+    }
+}
 
 TEST(DoubleText, NonFiniteValues) {
     const double inf = std::numeric_limits<double>::infinity();
