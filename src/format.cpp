@@ -189,23 +189,7 @@ void append_json_double(std::string& out, double value) {
     out.append(text, static_cast<std::size_t>(write_json_double(text, value) - text));
 }
 
-void append_json_float(std::string& out, float value) {
-    struct Remembered {
-        std::uint32_t bits;
-        std::uint32_t size;  // 0: none yet
-        char text[kJsonDoubleRoom];
-    };
-    constexpr int kIndexBits = 7;
-    thread_local Remembered remembered[1 << kIndexBits];
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    Remembered& entry = remembered[(bits * 0x9E3779B1u) >> (32 - kIndexBits)];
-    if (entry.size == 0 || entry.bits != bits) {
-        entry.size = static_cast<std::uint32_t>(write_json_double(entry.text, static_cast<double>(value)) - entry.text);
-        entry.bits = bits;
-    }
-    out.append(entry.text, entry.size);
-}
+void append_json_float(std::string& out, float value) { append_json_double(out, static_cast<double>(value)); }
 
 std::string format_json_double(double value) {
     std::string out;

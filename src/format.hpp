@@ -25,8 +25,7 @@ char* write_json_double(char* out, double value);
 void append_json_double(std::string& out, double value);
 
 // format_json_double's text of the value widened to double appended to
-// `out`. The texts of the values last written are remembered per thread, so
-// that a value that comes again is not formatted again.
+// `out`.
 void append_json_float(std::string& out, float value);
 
 // The number as loader messages show it: the shortest round-trip digits,

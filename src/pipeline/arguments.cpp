@@ -39,19 +39,6 @@ using py::Error;
 using py::Ref;
 using py::Result;
 
-PyObject* TextCache::text(std::string_view value, std::size_t slot) {
-    PyObject* const last = slot < kSlots ? last_[slot] : nullptr;
-    if (last && static_cast<std::size_t>(PyUnicode_GET_LENGTH(last)) == value.size() &&
-        std::memcmp(PyUnicode_1BYTE_DATA(last), value.data(), value.size()) == 0) {
-        return py::new_ref(last);
-    }
-    PyObject* str = py::new_text(value);
-    if (str && slot < kSlots && value.size() <= kLongest && PyUnicode_IS_ASCII(str)) {
-        Py_XDECREF(std::exchange(last_[slot], py::new_ref(str)));
-    }
-    return str;
-}
-
 Result<Ref> load_numpy_arrays(const std::string& path) {
     VORA_TRY(numpy, py::import("numpy"));
     VORA_TRY(load, py::getattr(numpy.get(), "load"));

@@ -83,43 +83,6 @@ PyObject* to_python(const std::vector<T>& values) {
     return list;
 }
 
-// The str last made for a key's text, and for each of the first elements of
-// a key's list of texts, reused while the key holds the same text: the
-// values a configuration keeps from one conversion to the next are made
-// once. Only short ASCII texts are kept, so what stays alive is small.
-class TextCache {
-public:
-    static constexpr std::size_t kSlots = 4;
-    static constexpr std::size_t kLongest = 256;
-
-    // A new reference to a str of `value`, or null with the exception set.
-    PyObject* text(std::string_view value, std::size_t slot);
-
-private:
-    std::array<PyObject*, kSlots> last_{};
-};
-
-template <class T>
-PyObject* to_python(const T& value, TextCache& cache) {
-    if constexpr (std::is_same_v<T, std::string>) {
-        return cache.text(value, 0);
-    } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(value.size()));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            PyObject* item = cache.text(value[i], i);
-            if (!item) {
-                Py_DECREF(list);
-                return nullptr;
-            }
-            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-        }
-        return list;
-    } else {
-        return to_python(value);
-    }
-}
-
 // The initial input values: numpy.load(path) with numpy's own defaults; an
 // archive (it has `files`) gives its arrays in `files` order, a single array
 // a one-element list.
@@ -136,7 +99,7 @@ constexpr int call_order(const F& f, std::size_t index) {
 inline PyObject* const left_out = Py_Ellipsis;
 
 template <class F, class R>
-PyObject* argument_value(const F& f, const R& record, TextCache& cache) {
+PyObject* argument_value(const F& f, const R& record) {
     const auto& value = f.get(record);
     using T = std::remove_cvref_t<decltype(value)>;
     if constexpr (is_optional<T>::value) {
@@ -151,9 +114,9 @@ PyObject* argument_value(const F& f, const R& record, TextCache& cache) {
                 return arrays.take().release();
             }
         }
-        return to_python(*value, cache);
+        return to_python(*value);
     } else {
-        return to_python(value, cache);
+        return to_python(value);
     }
 }
 
@@ -194,11 +157,10 @@ bool call_arguments(const R& record, CallArguments& arguments) {
     if (!interned) return false;
     std::array<PyObject*, count> keywords{};  // by call order; null when left out
     std::array<std::size_t, count> field_at{};  // the field index of each keyword
-    static std::array<arguments_detail::TextCache, count> caches;
     bool failed = false;
     for_each_field<R>([&](const auto& f, std::size_t index) {
         if (failed) return;
-        PyObject* value = arguments_detail::argument_value(f, record, caches[index]);
+        PyObject* value = arguments_detail::argument_value(f, record);
         if (!value) {
             failed = true;
         } else if (f.pass == Pass::Positional) {
