@@ -75,10 +75,13 @@ bool is_plain(std::string_view text) {
     // Eight bytes at a time. With no byte of 0x80 and above, no byte borrows
     // or carries below: 0x8D - b has bit 7 set exactly when b <= 0x0D, and
     // b + 0x77 exactly when b >= 0x09.
+    const auto plain_chunk = [&](std::uint64_t chunk) {
+        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+    };
     const auto plain_word = [&](const char* at) {
         std::uint64_t chunk;
         std::memcpy(&chunk, at, 8);
-        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+        return plain_chunk(chunk);
     };
     if (n >= 8) {
         for (; n > 8; p += 8, n -= 8) {
@@ -93,8 +96,7 @@ bool is_plain(std::string_view text) {
         std::uint32_t last;
         std::memcpy(&first, p, 4);
         std::memcpy(&last, p + n - 4, 4);
-        const std::uint64_t chunk = first | static_cast<std::uint64_t>(last) << 32;
-        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+        return plain_chunk(first | static_cast<std::uint64_t>(last) << 32);
     }
     for (; n > 0; ++p, --n) {
         const auto c = static_cast<unsigned char>(*p);
@@ -206,38 +208,6 @@ void draw_rule(Sink& out, int kind, const std::vector<std::size_t>& widths) {
     out.put(std::string_view(pieces.right, kFrameBytes));
 }
 
-// The one way a table is drawn, whatever holds its cells: the top rule,
-// each row's lines (`line(r, k)` puts line k of row r, line feed included),
-// a middle rule between rows, the bottom rule; `rule(kind)` puts a rule
-// without its line feed. Throws InternalFault when the drawing does not
-// come to `size` bytes.
-template <class Line, class Rule>
-void draw_rows(Sink& out, std::size_t size, std::size_t rows, const std::size_t* heights, Line&& line,
-               Rule&& rule) {
-    const std::size_t start = out.written();
-    rule(kTop);
-    out.put("\n");
-    for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t k = 0; k < heights[r]; ++k) line(r, k);
-        if (r + 1 < rows) {
-            rule(kMiddle);
-            out.put("\n");
-        }
-    }
-    rule(kBottom);
-    if (out.written() - start != size) throw InternalFault("table drawing does not fill its size");
-}
-
-// A cell's line padded with spaces to `width`; none: an empty line.
-template <class LineT>
-void put_cell_line(Sink& out, const LineT* line, std::size_t width) {
-    if (line) {
-        out.put(std::string_view(line->data, line->size));
-        width -= line->width;
-    }
-    out.put_spaces(width);
-}
-
 // The drawn lines of a cell that is laid out once, and their widths.
 struct LaidOut {
     std::vector<std::string> lines;
@@ -282,53 +252,37 @@ void TableCells::start(std::size_t columns) {
     columns_ = columns;
     lines_.clear();
     cells_.clear();
-    store_.clear();
     rewritten_.clear();
     size_ = 0;
 }
 
-void TableCells::add(std::string_view text) { add_text(text, Source::Caller, 0); }
-
-void TableCells::add_stored(std::size_t offset, std::size_t size) {
-    add_text(std::string_view(store_).substr(offset, size), Source::Store, offset);
-}
-
-// `offset`: where `text` starts in the store, for stored text.
-void TableCells::add_text(std::string_view text, Source source, std::size_t offset) {
+void TableCells::add(std::string_view text) {
     if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
     const std::size_t first = lines_.size();
     if (is_plain(text)) {
-        lines_.push_back(Line{text.data(), offset, text.size(), text.size(), source});
+        lines_.push_back(Line{text.data(), 0, text.size(), text.size()});
     } else {
         for_each_source_line(text, [&](std::string_view line) {
-            const std::size_t at = static_cast<std::size_t>(line.data() - text.data());
             if (is_plain(line)) {
-                lines_.push_back(Line{line.data(), offset + at, line.size(), line.size(), source});
+                lines_.push_back(Line{line.data(), 0, line.size(), line.size()});
             } else {
                 const std::size_t from = rewritten_.size();
                 const std::size_t width = append_rewritten(rewritten_, line);
-                lines_.push_back(Line{nullptr, from, rewritten_.size() - from, width, Source::Rewritten});
+                lines_.push_back(Line{nullptr, from, rewritten_.size() - from, width});
             }
         });
     }
     cells_.push_back(CellLines{first, lines_.size() - first});
 }
 
-void TableCells::resolve_lines() {
-    for (Line& line : lines_) {
-        if (line.source == Source::Store) {
-            line.data = store_.data() + line.offset;
-        } else if (line.source == Source::Rewritten) {
-            line.data = rewritten_.data() + line.offset;
-        }
-    }
-}
-
 std::size_t TableCells::drawn_size() {
     if (columns_ == 0 || cells_.empty()) throw InternalFault("table cannot be empty");
     while (cells_.size() % columns_ != 0) add(std::string_view());
     const std::size_t rows = cells_.size() / columns_;
-    resolve_lines();
+    // The rewritten lines stay where they are from now on.
+    for (Line& line : lines_) {
+        if (!line.data) line.data = rewritten_.data() + line.offset;
+    }
 
     widths_.assign(columns_, 0);
     heights_.assign(rows, 1);
@@ -365,19 +319,35 @@ void TableCells::draw_into(std::string& out) const {
 }
 
 void TableCells::draw(Sink& out) const {
-    draw_rows(
-        out, size_, heights_.size(), heights_.data(),
-        [&](std::size_t r, std::size_t k) {
-            const CellLines* row = cells_.data() + r * columns_;
+    const std::size_t start = out.written();
+    const std::size_t rows = heights_.size();
+    const auto rule = [&](int kind) { draw_rule(out, kind, widths_); };
+    rule(kTop);
+    out.put("\n");
+    for (std::size_t r = 0; r < rows; ++r) {
+        const CellLines* row = cells_.data() + r * columns_;
+        for (std::size_t k = 0; k < heights_[r]; ++k) {
             put(out, kDoubleVertical);
             for (std::size_t c = 0; c < columns_; ++c) {
                 if (c > 0) put(out, kColumnLine);
-                put_cell_line(out, k < row[c].count ? &lines_[row[c].first + k] : nullptr, widths_[c]);
+                std::size_t padding = widths_[c];
+                if (k < row[c].count) {
+                    const Line& line = lines_[row[c].first + k];
+                    out.put(std::string_view(line.data, line.size));
+                    padding -= line.width;
+                }
+                out.put_spaces(padding);
             }
             put(out, kDoubleVertical);
             out.put("\n");
-        },
-        [&](int kind) { draw_rule(out, kind, widths_); });
+        }
+        if (r + 1 < rows) {
+            rule(kMiddle);
+            out.put("\n");
+        }
+    }
+    rule(kBottom);
+    if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
 }
 
 std::string render(const Table& table) {

@@ -61,16 +61,6 @@ public:
 
     // Adds the next cell, rows filled left to right.
     void add(std::string_view text);
-    // Adds a cell whose text `write(std::string&)` appends to a store the
-    // object owns, so the text need not live elsewhere. `size`, when known,
-    // is the text's: the store grows by that much at once.
-    template <class Write>
-    void add_written(Write&& write, std::size_t size = 0) {
-        const std::size_t from = store_.size();
-        if (size > 0) store_.reserve(from + size);
-        write(store_);
-        add_stored(from, store_.size() - from);
-    }
 
     // The size in bytes of the drawing (as render would return it), which
     // lays the table out. Call once all cells are added; a last row left
@@ -83,21 +73,18 @@ public:
     void draw(Sink& out) const;
     // The bytes its buffers hold, kept for the next drawing.
     std::size_t held() const noexcept {
-        return store_.capacity() + rewritten_.capacity() + lines_.capacity() * sizeof(Line) +
-               cells_.capacity() * sizeof(CellLines);
+        return rewritten_.capacity() + lines_.capacity() * sizeof(Line) + cells_.capacity() * sizeof(CellLines);
     }
 
 private:
-    // Where a drawn line's bytes are: in a caller's text (`data`), or at
-    // `offset` in the store or in the buffer of rewritten lines, which may
-    // still move while cells are added; resolve_lines() then sets `data`.
-    enum class Source : unsigned char { Caller, Store, Rewritten };
+    // Where a drawn line's bytes are: in a caller's text (`data`), or, with
+    // `data` null until drawn_size() sets it, at `offset` in the buffer of
+    // rewritten lines, which may still move while cells are added.
     struct Line {
         const char* data;
         std::size_t offset;
         std::size_t size;
         std::size_t width;
-        Source source;
     };
     // A cell's lines: lines_[first, first + count).
     struct CellLines {
@@ -105,14 +92,9 @@ private:
         std::size_t count;
     };
 
-    void add_stored(std::size_t offset, std::size_t size);
-    void add_text(std::string_view text, Source source, std::size_t offset);
-    void resolve_lines();
-
     std::size_t columns_ = 0;
     std::vector<Line> lines_;
     std::vector<CellLines> cells_;
-    std::string store_;      // texts given through add_written
     std::string rewritten_;  // lines whose whitespace was replaced
     std::vector<std::size_t> widths_;
     std::vector<std::size_t> heights_;
