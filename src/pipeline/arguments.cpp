@@ -1,6 +1,5 @@
 #include "pipeline/arguments.hpp"
 
-#include <cstring>
 #include <utility>
 
 namespace vora::pipeline {
