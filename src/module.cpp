@@ -3,6 +3,9 @@
 #include "python/py.hpp"
 
 #include <atomic>
+#include <exception>
+#include <optional>
+#include <type_traits>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -52,6 +55,11 @@ public:
     EntryDepth& operator=(const EntryDepth&) = delete;
     ~EntryDepth() { --lock_depth; }
 };
+
+// rust_explain called by a signal handler while the same thread's summary
+// is being written.
+constexpr std::string_view kWriterBusy =
+    "rust_explain called while this thread is writing a summary (from a signal handler); nothing was printed";
 
 void raise_runtime_error(const std::string& message) {
     PyErr_SetString(PyExc_RuntimeError, message.c_str());
@@ -104,33 +112,52 @@ const char* extract_path(const char* function, PyObject* const* args, Py_ssize_t
     return PyUnicode_AsUTF8AndSize(path, size);
 }
 
-// The interpreter lock released for the life of the object: the calling
-// thread touches no Python object meanwhile, other Python threads run. Taken
-// back on every way out, an exception included.
-class LockReleased {
-public:
-    LockReleased() : state_(PyEval_SaveThread()) {}
-    LockReleased(const LockReleased&) = delete;
-    LockReleased& operator=(const LockReleased&) = delete;
-    ~LockReleased() { PyEval_RestoreThread(state_); }
-
-    // For a blocking call made meanwhile: when a signal interrupts it, the
-    // lock is taken back for the interpreter to run its signal handlers. The
-    // call is retried unless one raised (Ctrl-C: KeyboardInterrupt), whose
-    // exception is then the function's.
-    InterruptCheck interrupt_check() { return {&run_signal_handlers, this}; }
-
-private:
-    static bool run_signal_handlers(void* self) {
-        auto* released = static_cast<LockReleased*>(self);
-        PyEval_RestoreThread(released->state_);
-        const bool go_on = PyErr_CheckSignals() == 0;
-        released->state_ = PyEval_SaveThread();
-        return go_on;
+// Runs `body(check)` with the interpreter lock released: the calling thread
+// touches no Python object meanwhile, and other Python threads run. When a
+// signal interrupts a blocking call made meanwhile, `check` takes the lock
+// back for the interpreter to run its signal handlers; the call is retried
+// unless one raised (Ctrl-C: KeyboardInterrupt), whose exception is then the
+// function's.
+//
+// The lock is taken back by a plain call after the body, never by a
+// destructor: while the process exits, the interpreter ends a daemon thread
+// that asks for its lock (pthread_exit, a forced unwind), and that unwind
+// must find no noexcept frame on its way out, and no handler that keeps it.
+// A C++ exception of the body is held until the lock is back. After a
+// thread end nothing takes the lock back: the thread never had it again.
+template <class Body>
+auto without_interpreter_lock(Body&& body) -> decltype(body(InterruptCheck{})) {
+    using Result = decltype(body(InterruptCheck{}));
+    struct Released {
+        PyThreadState* state;
+        static bool run_signal_handlers(void* self) {
+            auto* released = static_cast<Released*>(self);
+            PyEval_RestoreThread(released->state);
+            const bool go_on = PyErr_CheckSignals() == 0;
+            released->state = PyEval_SaveThread();
+            return go_on;
+        }
+    } released{PyEval_SaveThread()};
+    const InterruptCheck check{&Released::run_signal_handlers, &released};
+    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+    try {
+        if constexpr (std::is_void_v<Result>) {
+            body(check);
+            result.emplace(true);
+        } else {
+            result.emplace(body(check));
+        }
     }
-
-    PyThreadState* state_;
-};
+    VORA_RETHROW_THREAD_END
+    catch (...) {
+        if (thread_end_in_flight()) throw;
+        failure = std::current_exception();
+    }
+    PyEval_RestoreThread(released.state);
+    if (failure) std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<Result>) return std::move(*result);
+}
 
 // The text of the file last read on this thread, its room kept for the
 // next read while it is small; a read made while another is under way (by
@@ -160,12 +187,9 @@ bool load_file(std::string_view path, Configuration& configuration) {
     std::string& text = hold.kept ? kept.text : own_text;
     kept.busy = true;
     std::optional<ReadError> read_error;
-    {
-        // Opening and reading may block for as long as a writer keeps a FIFO
-        // or a terminal silent.
-        LockReleased released;
-        read_error = read_text_file(path, text, released.interrupt_check());
-    }
+    // Opening and reading may block for as long as a writer keeps a FIFO or
+    // a terminal silent.
+    read_error = without_interpreter_lock([&](InterruptCheck check) { return read_text_file(path, text, check); });
     if (read_error) {
         raise_runtime_error(read_error->message);
         return false;
@@ -180,18 +204,17 @@ bool load_file(std::string_view path, Configuration& configuration) {
 PyObject* explain(std::string_view path) {
     Configuration configuration;
     if (!load_file(path, configuration)) return nullptr;
-    {
-        // A write to descriptor 1 blocks while a pipe on it is full, and the
-        // thread that drains it may be one of this interpreter's. The
-        // writer's own lock is therefore taken only without the interpreter
-        // lock: no thread ever holds the interpreter lock while it waits for
-        // the writer's. (A signal handler run during a write takes the
-        // interpreter lock while this thread holds the writer's: that order
-        // is the only one.) The summary is drawn meanwhile, as it is written.
-        LockReleased released;
-        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(configuration, out); },
-                           released.interrupt_check());
-    }
+    // A write to descriptor 1 blocks while a pipe on it is full, and the
+    // thread that drains it may be one of this interpreter's. The writer's
+    // own lock is therefore waited for only without the interpreter lock: no
+    // thread ever holds the interpreter lock while it waits for the writer's.
+    // (A signal handler run during a write or the wait takes the interpreter
+    // lock while this thread holds or waits for the writer's: that order is
+    // the only one; a handler that explains again on this thread is refused.)
+    // The summary is drawn meanwhile, as it is written.
+    without_interpreter_lock([&](InterruptCheck check) {
+        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(configuration, out); }, check);
+    });
     Py_RETURN_NONE;
 }
 
@@ -227,13 +250,18 @@ PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         return Body(std::string_view(path, static_cast<std::size_t>(size)));
     } catch (const Interrupted&) {
         // A signal handler's exception, already set, ends the call.
-    } catch (const InternalFault& fault) {
+    } catch (const WriterBusy&) {
+        raise_runtime_error(std::string(kWriterBusy));
+    }
+    VORA_RETHROW_THREAD_END
+    catch (const InternalFault& fault) {
         raise_panic(fault.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
         raise_panic(e.what());
     } catch (...) {
+        if (thread_end_in_flight()) throw;
         raise_panic("unknown internal fault");
     }
     return nullptr;
@@ -308,7 +336,10 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vora_convert_
 extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
     try {
         return vora::initialise();
-    } catch (...) {
+    }
+    VORA_RETHROW_THREAD_END
+    catch (...) {
+        if (vora::thread_end_in_flight()) throw;
         PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize");
         return nullptr;
     }

@@ -102,6 +102,8 @@ def test_read_errors(function, tmp_path):
     bad = tmp_path / "bad.toml"
     bad.write_bytes(b'[config]\ncustom_string = "\xff"\n')
     cases.append((str(bad), "stream did not contain valid UTF-8"))
+    # A device that never ends stops at its first byte that is not UTF-8.
+    cases.append(("/dev/urandom", "stream did not contain valid UTF-8"))
     for path, message in cases:
         with pytest.raises(RuntimeError) as info:
             f(path)
