@@ -13,8 +13,9 @@ def rust_convert(path: str) -> None:
 
     Also raises UnicodeEncodeError, unchanged, for a `path` that is not valid
     UTF-8 (a lone surrogate), and ``vora_convert_inner.PanicException`` for an
-    internal fault. PanicException derives from BaseException, not Exception:
-    ``except Exception`` does not catch it.
+    internal fault. PanicException (a type the module does not export)
+    derives from BaseException, not Exception: ``except Exception`` does not
+    catch it.
     """
 
 def rust_explain(path: str) -> None:
@@ -31,6 +32,6 @@ def rust_explain(path: str) -> None:
     UTF-8 (a lone surrogate), and ``vora_convert_inner.PanicException`` when
     standard output cannot be written (a closed pipe, a full disk: "failed
     printing to stdout: <error>") or for another internal fault.
-    PanicException derives from BaseException, not Exception: ``except
-    Exception`` does not catch it.
+    PanicException (a type the module does not export) derives from
+    BaseException, not Exception: ``except Exception`` does not catch it.
     """
