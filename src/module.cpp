@@ -296,8 +296,26 @@ PyModuleDef module_def = {
 
 std::atomic<bool> initialised{false};
 
+// Whether the import runs in the main interpreter.
+bool in_main_interpreter() { return PyThreadState_Get()->interp == PyInterpreterState_Main(); }
+
+// Whether the import system took the module made before: it gives every
+// module it imports a spec. A sub-interpreter's import may run this
+// initialisation in the main interpreter and then refuse the module (as one
+// that does not support sub-interpreters); that module never got one.
+bool was_imported(PyObject* module) {
+    PyObject* spec = PyDict_GetItemString(PyModule_GetDict(module), "__spec__");
+    return spec && spec != Py_None;
+}
+
 PyObject* initialise() {
-    if (initialised.exchange(true)) {
+    // Only the main interpreter may have the module, once. An import in a
+    // sub-interpreter is refused before anything is made or recorded, and a
+    // module that an import refused after it was made is handed out again:
+    // a sub-interpreter that tries first does not use up the main
+    // interpreter's import.
+    if (in_main_interpreter() && module_object && !was_imported(module_object)) return py::new_ref(module_object);
+    if (!in_main_interpreter() || initialised.exchange(true)) {
         PyErr_SetString(PyExc_ImportError,
                         "vora_convert_inner may only be initialized once per interpreter process");
         return nullptr;
