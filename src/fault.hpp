@@ -16,21 +16,19 @@ struct InternalFault : std::runtime_error {
 
 // A thread that the C library ends (pthread_exit, as the interpreter does to
 // a daemon thread that asks for its lock while the process exits) is unwound
-// by a "forced unwind": it runs destructors but must leave every handler
-// that catches it by rethrowing, or the process aborts. A handler that
-// catches everything and does not rethrow begins with
-// VORA_RETHROW_THREAD_END, and then asks thread_end_in_flight() inside its
-// `catch (...)`:
-//   libstdc++ names the unwind abi::__forced_unwind, which the macro catches;
-//   libc++ has no such name: there the unwind is a foreign exception, one
-//   whose type the C++ runtime cannot tell.
+// by a "forced unwind": it runs destructors, and must find no noexcept frame
+// and no handler that keeps it. libstdc++ names it abi::__forced_unwind and
+// rethrows it from a catch-all; libc++ cannot rethrow it (its rethrow ends
+// the process), so where the module's code may be on such a thread's stack
+// there is no catch-all at all, and cleanup on the way out is done by
+// destructors. VORA_CATCH_ALL(handler) is a catch-all where libstdc++ lets
+// one be, and nothing with libc++.
 #if defined(__GLIBCXX__)
-#define VORA_RETHROW_THREAD_END \
-    catch (abi::__forced_unwind&) { throw; }
-inline bool thread_end_in_flight() noexcept { return false; }
+#define VORA_CATCH_ALL(handler)                \
+    catch (abi::__forced_unwind&) { throw; } \
+    catch (...) { handler; }
 #else
-#define VORA_RETHROW_THREAD_END
-inline bool thread_end_in_flight() noexcept { return abi::__cxa_current_exception_type() == nullptr; }
+#define VORA_CATCH_ALL(handler)
 #endif
 
 }  // namespace vora

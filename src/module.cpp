@@ -123,8 +123,9 @@ const char* extract_path(const char* function, PyObject* const* args, Py_ssize_t
 // destructor: while the process exits, the interpreter ends a daemon thread
 // that asks for its lock (pthread_exit, a forced unwind), and that unwind
 // must find no noexcept frame on its way out, and no handler that keeps it.
-// A C++ exception of the body is held until the lock is back. After a
-// thread end nothing takes the lock back: the thread never had it again.
+// A C++ exception of the body (the kinds the module throws; no catch-all,
+// see VORA_CATCH_ALL) is held until the lock is back. After a thread end
+// nothing takes the lock back: the thread never had it again.
 template <class Body>
 auto without_interpreter_lock(Body&& body) -> decltype(body(InterruptCheck{})) {
     using Result = decltype(body(InterruptCheck{}));
@@ -148,10 +149,11 @@ auto without_interpreter_lock(Body&& body) -> decltype(body(InterruptCheck{})) {
         } else {
             result.emplace(body(check));
         }
-    }
-    VORA_RETHROW_THREAD_END
-    catch (...) {
-        if (thread_end_in_flight()) throw;
+    } catch (const Interrupted&) {
+        failure = std::current_exception();
+    } catch (const WriterBusy&) {
+        failure = std::current_exception();
+    } catch (const std::exception&) {
         failure = std::current_exception();
     }
     PyEval_RestoreThread(released.state);
@@ -252,18 +254,14 @@ PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         // A signal handler's exception, already set, ends the call.
     } catch (const WriterBusy&) {
         raise_runtime_error(std::string(kWriterBusy));
-    }
-    VORA_RETHROW_THREAD_END
-    catch (const InternalFault& fault) {
+    } catch (const InternalFault& fault) {
         raise_panic(fault.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
         raise_panic(e.what());
-    } catch (...) {
-        if (thread_end_in_flight()) throw;
-        raise_panic("unknown internal fault");
     }
+    VORA_CATCH_ALL(raise_panic("unknown internal fault"))
     return nullptr;
 }
 
@@ -354,11 +352,9 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vora_convert_
 extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
     try {
         return vora::initialise();
-    }
-    VORA_RETHROW_THREAD_END
-    catch (...) {
-        if (vora::thread_end_in_flight()) throw;
+    } catch (const std::exception&) {
         PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize");
         return nullptr;
     }
+    VORA_CATCH_ALL(PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize"); return nullptr)
 }

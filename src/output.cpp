@@ -135,17 +135,21 @@ void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, I
         ~Writing() { writing = false; }
     } mark;
     Sink out(w.buffer, write_stdout, &check);
-    try {
-        if (!w.pending.empty()) {
-            out.put(w.pending);
-            w.pending.clear();
+    // What was buffered is dropped on every way out but the one that
+    // completes (a destructor, not a catch-all: see fault.hpp).
+    struct DropPending {
+        std::string* pending;
+        ~DropPending() {
+            if (pending) pending->clear();
         }
-        draw(context, out);
-        out.finish_lines(w.pending);
-    } catch (...) {
+    } drop{&w.pending};
+    if (!w.pending.empty()) {
+        out.put(w.pending);
         w.pending.clear();
-        throw;
     }
+    draw(context, out);
+    out.finish_lines(w.pending);
+    drop.pending = nullptr;
 }
 
 void print_stdout(std::string_view text, InterruptCheck check) {
