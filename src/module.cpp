@@ -22,39 +22,11 @@ namespace vora {
 
 namespace {
 
-PyObject* panic_type = nullptr;  // the panic exception type, created once
+// Made once by the main interpreter's import and kept for the life of the
+// process: the panic exception type, and the module (handed out again when
+// an import refused it after it was made; see initialise).
+PyObject* panic_type = nullptr;
 PyObject* module_object = nullptr;
-
-// How deeply the calling thread holds the interpreter lock through this
-// module: the lock is taken from the interpreter only at depth zero.
-thread_local int lock_depth = 0;
-
-class LockHold {
-public:
-    LockHold() : taken_(lock_depth == 0) {
-        if (taken_) state_ = PyGILState_Ensure();
-        ++lock_depth;
-    }
-    LockHold(const LockHold&) = delete;
-    LockHold& operator=(const LockHold&) = delete;
-    ~LockHold() {
-        --lock_depth;
-        if (taken_) PyGILState_Release(state_);
-    }
-
-private:
-    bool taken_;
-    PyGILState_STATE state_{};
-};
-
-// Function entry: the caller already holds the lock.
-class EntryDepth {
-public:
-    EntryDepth() { ++lock_depth; }
-    EntryDepth(const EntryDepth&) = delete;
-    EntryDepth& operator=(const EntryDepth&) = delete;
-    ~EntryDepth() { --lock_depth; }
-};
 
 // rust_explain called by a signal handler while the same thread's summary
 // is being written.
@@ -223,10 +195,9 @@ PyObject* explain(std::string_view path) {
 PyObject* convert(std::string_view path) {
     Configuration configuration;
     if (!load_file(path, configuration)) return nullptr;
-    py::Status status = [&] {
-        LockHold hold;
-        return pipeline::run(configuration);
-    }();
+    // The caller holds the interpreter lock, and the driver runs under it
+    // throughout (the converter's own methods may let it go meanwhile).
+    py::Status status = pipeline::run(configuration);
     if (status.ok()) Py_RETURN_NONE;
     py::Error error = status.take_error();
     // Ctrl-C and an exit asked for by the converter reach the caller as they
@@ -244,7 +215,6 @@ PyObject* convert(std::string_view path) {
 // The boundary: nothing thrown inside ever unwinds into the interpreter.
 template <PyObject* (*Body)(std::string_view)>
 PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    EntryDepth depth;
     try {
         Py_ssize_t size = 0;
         const char* path = extract_path(function, args, nargs, kwnames, &size);
@@ -318,6 +288,7 @@ PyObject* initialise() {
                         "vora_convert_inner may only be initialized once per interpreter process");
         return nullptr;
     }
+    if (!pipeline::prepare()) return nullptr;
     py::Ref module(PyModule_Create2(&module_def, PYTHON_API_VERSION));
     if (!module) return nullptr;
     py::Ref name(PyModule_GetNameObject(module.get()));

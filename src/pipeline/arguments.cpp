@@ -1,6 +1,5 @@
 #include "pipeline/arguments.hpp"
 
-#include <utility>
 
 namespace vora::pipeline {
 
@@ -10,24 +9,13 @@ CallArguments::~CallArguments() {
     Py_XDECREF(kwnames_);
 }
 
-bool CallArguments::finish(PyObject*& last) noexcept {
+bool CallArguments::finish() noexcept {
     const std::size_t keywords = count_ - positional_;
     if (keywords == 0) return true;
-    // A record's calls mostly name the same keywords from one call to the
-    // next: their tuple is made once.
-    if (last && static_cast<std::size_t>(PyTuple_GET_SIZE(last)) == keywords) {
-        std::size_t i = 0;
-        while (i < keywords && PyTuple_GET_ITEM(last, static_cast<Py_ssize_t>(i)) == names_[i]) ++i;
-        if (i == keywords) {
-            kwnames_ = py::new_ref(last);
-            return true;
-        }
-    }
     PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(keywords));
     if (!tuple) return false;
     for (std::size_t i = 0; i < keywords; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), py::new_ref(names_[i]));
     kwnames_ = tuple;
-    Py_XDECREF(std::exchange(last, py::new_ref(tuple)));
     return true;
 }
 

@@ -39,10 +39,9 @@ public:
         names_[count_ - positional_] = name;
         slots_[1 + count_++] = value;
     }
-    // Sets the tuple of the keywords' names (none without keywords): the
-    // tuple in `last` when it holds the same names, else a new one, which
-    // `last` then keeps. False with the exception set when it cannot be made.
-    bool finish(PyObject*& last) noexcept;
+    // Makes the tuple of the keywords' names (none without keywords). False
+    // with the exception set when it cannot be made.
+    bool finish() noexcept;
 
     // The slots, the first of them free for the caller to fill.
     PyObject** slots() noexcept { return slots_.data(); }
@@ -123,13 +122,20 @@ PyObject* argument_value(const F& f, const R& record) {
 }  // namespace arguments_detail
 
 // The names of the record's keywords as interned strings, by field index
-// (null for a positional field), made once; null with the exception set
-// when one cannot be made.
+// (null for a positional field). Made by make_keyword_names() when the module
+// is initialised and only read afterwards, by threads that hold the
+// interpreter lock; as they never change after that, a free-threaded build
+// could read them without it too.
 template <class R>
-PyObject* const* keyword_names() {
+std::array<PyObject*, field_count<R>()>& keyword_names() {
     static std::array<PyObject*, field_count<R>()> names{};
-    static bool made = false;
-    if (made) return names.data();
+    return names;
+}
+
+// False with the exception set when a name cannot be made.
+template <class R>
+bool make_keyword_names() {
+    auto& names = keyword_names<R>();
     bool failed = false;
     for_each_field<R>([&](const auto& f, std::size_t index) {
         if (failed || f.pass == Pass::Positional || names[index]) return;
@@ -137,9 +143,7 @@ PyObject* const* keyword_names() {
         names[index] = PyUnicode_InternFromString(name.c_str());
         failed = names[index] == nullptr;
     });
-    if (failed) return nullptr;
-    made = true;
-    return names.data();
+    return !failed;
 }
 
 // Fills `arguments` with the positional values and keywords of the record's
@@ -153,8 +157,7 @@ bool call_arguments(const R& record, CallArguments& arguments) {
     constexpr std::size_t count = field_count<R>();
     static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
 
-    PyObject* const* interned = keyword_names<R>();
-    if (!interned) return false;
+    const auto& interned = keyword_names<R>();
     std::array<PyObject*, count> keywords{};  // by call order; null when left out
     std::array<std::size_t, count> field_at{};  // the field index of each keyword
     bool failed = false;
@@ -177,8 +180,7 @@ bool call_arguments(const R& record, CallArguments& arguments) {
         if (keywords[position]) arguments.add_keyword(keywords[position], interned[field_at[position]]);
     }
     if (failed) return false;
-    static PyObject* last_names = nullptr;
-    return arguments.finish(last_names);
+    return arguments.finish();
 }
 
 }  // namespace vora::pipeline

@@ -7,6 +7,10 @@
 
 namespace vora::pipeline {
 
+// Makes the names every conversion uses; called once, when the module is
+// initialised. False with the exception set when one cannot be made.
+bool prepare();
+
 // Runs the whole conversion. The caller holds the interpreter lock.
 py::Status run(const Configuration& configuration);
 

@@ -968,3 +968,51 @@ def test_resident_memory_is_steady_over_many_runs(tmp_path, run_python):
     assert abs(result["failures"] - 66_667) <= 1
     # A leak of one small object per call would add well over 1 MiB here.
     assert result["after"] - result["before"] < 1024, result
+
+
+def test_threads_convert_while_sys_modules_changes(write_config, standin):
+    """Eight threads convert while a ninth swaps vora.api and removes vora, switching threads every
+    microsecond: no crash, no error, and the swapped modules end with the references they began with."""
+    path = write_config("")
+    rust_convert(path)
+    api, package = sys.modules["vora.api"], sys.modules["vora"]
+    replacement = types.ModuleType("vora.api")
+    replacement.VORA = standin.VORA
+    gc.collect()
+    counts = lambda: [sys.getrefcount(m) for m in (api, package, replacement)]  # noqa: E731
+    before = counts()
+    stop = threading.Event()
+    errors = []
+
+    def convert():
+        while not stop.is_set():
+            try:
+                rust_convert(path)
+            except RuntimeError as e:
+                errors.append(str(e))
+            standin.CALLS.clear()
+
+    def swap():
+        for i in range(3000):
+            sys.modules["vora.api"] = replacement if i % 2 else api
+            if i % 5 == 0:
+                sys.modules.pop("vora", None)
+            elif i % 5 == 1:
+                sys.modules["vora"] = package
+        stop.set()
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        threads = [threading.Thread(target=convert) for _ in range(8)] + [threading.Thread(target=swap)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(interval)
+        sys.modules["vora.api"], sys.modules["vora"] = api, package
+    rust_convert(path)
+    gc.collect()
+    assert errors == []
+    assert counts() == before
