@@ -266,7 +266,7 @@ int explain(const std::vector<std::string_view>& args) {
     auto read = read_input(args[0]);
     if (auto* error = std::get_if<ReadError>(&read)) return fail(std::move(error->message));
     auto loaded = parse_configuration(std::get<std::string>(read));
-    if (auto* error = std::get_if<LoadError>(&loaded)) return fail(error->render());
+    if (auto* error = std::get_if<LoadError>(&loaded)) return fail(cli::shown_error(*error));
     const Configuration& configuration = std::get<Configuration>(loaded);
     print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(configuration, sink); });
     return 0;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text/display.hpp"
 #include "text/utf8.hpp"
 
 namespace vora::cli {
@@ -371,7 +372,7 @@ public:
                 o += "help";
                 o += note.off;
                 o += ": expected ";
-                o += *finding.help;
+                display::append_escaped(o, *finding.help);
                 o += '\n';
             }
             o += '\n';
@@ -396,7 +397,7 @@ private:
         o += label;
         o += style.off;
         o += ": ";
-        o += message;
+        display::append_escaped(o, message);
         o += '\n';
     }
 
@@ -425,14 +426,14 @@ private:
         o += number;
         o += " | ";
         if (first > 0) o += "...";
-        o += content.substr(first, last - first);
+        display::append_shown(o, content.substr(first, last - first));
         if (last < content.size()) o += "...";
         o += '\n';
         o.append(gutter, ' ');
         o += "| ";
-        o.append((first > 0 ? 3 : 0) + utf8::count_code_points(content.substr(first, begin - first)), ' ');
+        o.append((first > 0 ? 3 : 0) + display::width(content.substr(first, begin - first)), ' ');
         o += style.on;
-        o.append(std::max<std::size_t>(utf8::count_code_points(content.substr(begin, marked - begin)), 1), '^');
+        o.append(std::max<std::size_t>(display::width(content.substr(begin, marked - begin)), 1), '^');
         o += style.off;
         o += '\n';
         return gutter;
@@ -699,6 +700,60 @@ private:
 std::string summary_line(const Totals& totals) {
     return plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
            plural(totals.warnings, "warning") + "\n";
+}
+
+std::string shown_error(const LoadError& error) {
+    std::string out;
+    if (!error.span) {
+        display::append_escaped(out, error.message);
+        out += '\n';
+        if (!error.path.empty()) {
+            out += "in `";
+            for (std::size_t i = 0; i < error.path.size(); ++i) {
+                if (i) out += '.';
+                display::append_escaped(out, error.path[i]);
+            }
+            out += "`\n";
+        }
+        return out;
+    }
+    const Span& span = *error.span;
+    out += "TOML parse error at line " + std::to_string(span.begin.line) + ", column " +
+           std::to_string(span.begin.column) + '\n';
+    // Columns do not count a byte-order mark; the line keeps it, as render() does.
+    std::string_view content = line_of(error.text, span.begin.line);
+    std::string_view mark;
+    if (span.begin.line == 1 && content.starts_with("\xEF\xBB\xBF")) {
+        mark = content.substr(0, 3);
+        content.remove_prefix(3);
+    }
+    // The span in characters as render() counts it: cut at the end of the
+    // line, at least one.
+    const std::size_t characters = utf8::count_code_points(content);
+    const std::size_t column = span.begin.column;
+    const std::size_t room = characters + 1 > column ? characters + 1 - column : 0;
+    std::size_t length = span.end.line == span.begin.line && span.end.column >= column ? span.end.column - column : room;
+    length = std::min(length, room);
+    const std::size_t begin = Source::forward(content, 0, column > 0 ? column - 1 : 0);
+    const std::size_t end = Source::forward(content, begin, length);
+    const std::size_t past = column > characters + 1 ? column - characters - 1 : 0;  // columns past the line's end
+    const std::string number = std::to_string(span.begin.line);
+    const std::size_t gutter = number.size() + 1;
+    out.append(gutter, ' ');
+    out += "|\n";
+    out += number;
+    out += " | ";
+    out += mark;
+    display::append_shown(out, content);
+    out += '\n';
+    out.append(gutter, ' ');
+    out += "| ";
+    out.append(display::width(content.substr(0, begin)) + past, ' ');
+    out.append(std::max<std::size_t>(display::width(content.substr(begin, end - begin)), 1), '^');
+    out += '\n';
+    display::append_escaped(out, error.message);
+    out += '\n';
+    return out;
 }
 
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options) {

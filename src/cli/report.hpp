@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "configuration/error.hpp"
 #include "lint/lint.hpp"
 
 namespace vora::cli {
@@ -93,6 +94,13 @@ public:
 //   with the command's escaping; a related place is added to the message.
 // sarif: a SARIF 2.1.0 log of one run, columns counted in code points.
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options = {});
+
+// A loading error as `explain` writes it on standard error: the lines of
+// LoadError::render, with the source line shown as the text format shows
+// it (control characters escaped, tabs expanded, carets by display width)
+// and control characters of the message and key path escaped. The same bytes
+// as render() for a line and message of printable characters one column wide.
+std::string shown_error(const LoadError& error);
 
 // The whole output of one format for the given files, in one string.
 std::string render(Format format, const std::vector<FileReport>& files, const RenderOptions& options = {});

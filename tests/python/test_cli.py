@@ -278,6 +278,39 @@ def test_text_format_notes_the_key_gives_help_and_cuts_long_lines(cli, tmp_path)
         """)
 
 
+SHOWN_LINES = [
+    # (file, the shown line and its carets): control characters escaped, a
+    # tab as four spaces, wide characters two columns, combining marks none.
+    (b"[config]\n# \x1b]0;pwned\x07 x\n", "2 | # \\u{1b}]0;pwned\\u{7} x\n  |   ^^^^^^\n"),
+    (b"[config]\nfoo\t=\t1 # \xc2\x9b2J \xe2\x80\xae\n", "2 | foo    =    1 # \\u{9b}2J \\u{202e}\n  | ^^^\n"),
+    (b"[config]\n\t\tfoo = 1\n", "2 |         foo = 1\n  |         ^^^\n"),
+    ('config = { "\u4e2d\u6587" = 1, "e\u0301" = 2, foo = 3 }\n'.encode(),
+     'foo = 3 }\n  | ' + " " * 32 + "^^^\n"),  # 11 + 6 + 6 + 3 + 6 columns before foo
+    ('[config]\n"\u4e2d\u6587" = 1\n'.encode(), '  | ^^^^^^\n'),
+]
+
+
+@pytest.mark.parametrize("text, shown", SHOWN_LINES)
+def test_text_format_shows_source_lines_safely_and_aligns_carets_by_width(cli, tmp_path, text, shown):
+    (tmp_path / "s.toml").write_bytes(text)
+    output = run(cli, "check", str(tmp_path / "s.toml")).stdout.decode()
+    assert shown in output and "\x1b" not in output and "\x07" not in output and "\x9b" not in output
+
+
+def test_explain_error_escapes_control_characters_the_module_keeps_them(cli, tmp_path):
+    import vora_convert_inner
+
+    path = tmp_path / "e.toml"
+    path.write_bytes(b"[config]\n\t# \x1b[2J\x07\n")
+    done = run(cli, "explain", str(path))
+    assert (done.returncode, done.stderr.decode()) == (1, (
+        f"vora-config: {path}: TOML parse error at line 2, column 4\n  |\n2 |     # \\u{{1b}}[2J\\u{{7}}\n"
+        "  |       ^^^^^^\ncomments may not hold the control character U+001B\n"))
+    with pytest.raises(RuntimeError) as raised:
+        vora_convert_inner.rust_explain(str(path))
+    assert "2 | \t# \x1b[2J\x07\n" in str(raised.value)
+
+
 @pytest.mark.parametrize("args, env, terminal, colored", [
     ([], {}, True, True),
     ([], {"NO_COLOR": "1"}, True, False),
