@@ -17,18 +17,17 @@ namespace {
 
 // The edits of the findings in the order of their offsets, without those
 // that overlap one before them or lie outside the text.
-std::vector<const lint::Edit*> ordered_edits(std::string_view text, const std::vector<lint::Finding>& findings) {
-    std::vector<const lint::Edit*> edits;
+std::vector<lint::Edit> ordered_edits(std::string_view text, const std::vector<lint::Finding>& findings) {
+    std::vector<lint::Edit> edits;
     for (const lint::Finding& finding : findings) {
-        if (finding.fix && finding.fix->begin <= finding.fix->end && finding.fix->end <= text.size()) {
-            edits.push_back(&*finding.fix);
-        }
+        const std::optional<lint::Edit> fix = finding.fix();
+        if (fix && fix->begin <= fix->end && fix->end <= text.size()) edits.push_back(*fix);
     }
     std::stable_sort(edits.begin(), edits.end(),
-                     [](const lint::Edit* a, const lint::Edit* b) { return a->begin < b->begin; });
-    std::vector<const lint::Edit*> kept;
-    for (const lint::Edit* edit : edits) {
-        if (kept.empty() || kept.back()->end <= edit->begin) kept.push_back(edit);
+                     [](const lint::Edit& a, const lint::Edit& b) { return a.begin < b.begin; });
+    std::vector<lint::Edit> kept;
+    for (const lint::Edit& edit : edits) {
+        if (kept.empty() || kept.back().end <= edit.begin) kept.push_back(edit);
     }
     return kept;
 }
@@ -67,10 +66,10 @@ std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>&
     std::string out;
     out.reserve(text.size());
     std::size_t at = 0;
-    for (const lint::Edit* edit : ordered_edits(text, findings)) {
-        out.append(text.substr(at, edit->begin - at));
-        out += edit->replacement;
-        at = edit->end;
+    for (const lint::Edit& edit : ordered_edits(text, findings)) {
+        out.append(text.substr(at, edit.begin - at));
+        out += edit.replacement;
+        at = edit.end;
     }
     out.append(text.substr(at));
     return out;

@@ -350,29 +350,33 @@ public:
 
     void file(const FileReport& file, Output& out) override {
         Source source(file.text);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
             std::string label(severity_name(finding.severity));
             label += '[';
-            label += finding.code;
+            label += finding.code.text();
             label += ']';
-            headline(o, file.name, finding.span, label, style, finding.message);
+            const std::optional<toml::Span> span = finding.span(locator);
+            message_.clear();
+            finding.append_message(message_, file.text);
+            headline(o, file.name, span, label, style, message_);
             std::size_t gutter = 2;
-            if (finding.span) gutter = snippet(o, source, *finding.span, style);
+            if (span) gutter = snippet(o, source, *span, style);
             const Style note = styled("\x1b[1;36m");
-            for (const lint::Related& related : finding.related) {
+            for (const lint::Related& related : finding.related()) {
                 headline(o, file.name, related.span, "note", note, related.message);
                 snippet(o, source, related.span, note);
             }
-            if (finding.help) {
+            if (const std::optional<std::string_view> help = finding.help()) {
                 o.append(gutter, ' ');
                 o += "= ";
                 o += note.on;
                 o += "help";
                 o += note.off;
                 o += ": expected ";
-                display::append_escaped(o, *finding.help);
+                display::append_escaped(o, *help);
                 o += '\n';
             }
             o += '\n';
@@ -440,6 +444,7 @@ private:
     }
 
     bool color_;
+    std::string message_;  // the finding's, reused
 };
 
 // ---------------------------------------------------------------------------
@@ -478,7 +483,7 @@ void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span
     o.number(span->end.column);
 }
 
-void put_optional(Cursor& o, const std::optional<std::string>& text) {
+void put_optional(Cursor& o, const std::optional<std::string_view>& text) {
     if (text) {
         o.json_string(*text);
     } else {
@@ -486,13 +491,13 @@ void put_optional(Cursor& o, const std::optional<std::string>& text) {
     }
 }
 
-// The most a finding's object may take, its file's name aside.
+// The most a finding's object may take, its file's name and message aside.
 std::size_t json_room(const Finding& finding) {
     constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
-    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message);
-    if (finding.suggestion) room += Cursor::room_for_json(*finding.suggestion);
-    if (finding.help) room += Cursor::room_for_json(*finding.help);
-    for (const lint::Related& related : finding.related) room += fields + Cursor::room_for_json(related.message);
+    std::size_t room = fields + Cursor::room_for_json(finding.code.text());
+    if (const auto suggestion = finding.suggestion()) room += Cursor::room_for_json(*suggestion);
+    if (const auto help = finding.help()) room += Cursor::room_for_json(*help);
+    for (const lint::Related& related : finding.related()) room += fields + Cursor::room_for_json(related.message);
     return room;
 }
 
@@ -506,8 +511,11 @@ public:
         // Each object opens with the file.
         const std::string head = "\n  {\n    \"file\": " + json_name(file.name) + ',';
         code_ = {};
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
-            write(finding, head, out.buffer());
+            message_.clear();
+            finding.append_message(message_, file.text);
+            write(finding, finding.span(locator), head, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -516,39 +524,41 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
-    void write(const Finding& finding, std::string_view head, std::string& buffer) {
-        Cursor o(buffer, head.size() + json_room(finding));
+    void write(const Finding& finding, const std::optional<toml::Span>& span, std::string_view head,
+               std::string& buffer) {
+        Cursor o(buffer, head.size() + json_room(finding) + Cursor::room_for_json(message_));
         if (any_) o.put(',');
         o.put(head);
-        put_span(o, "\n    ", finding.span);
+        put_span(o, "\n    ", span);
         if (finding.severity == lint::Severity::Error) {
             o.put(",\n    \"severity\": \"error\",\n    \"code\": ");
         } else {
             o.put(",\n    \"severity\": \"warning\",\n    \"code\": ");
         }
         // The codes are a few constants: each written once as JSON.
-        if (finding.code.data() != code_.data() || finding.code.size() != code_.size()) {
-            code_ = finding.code;
+        if (finding.code.text().data() != code_.data() || finding.code.text().size() != code_.size()) {
+            code_ = finding.code.text();
             code_json_.clear();
             Cursor(code_json_, Cursor::room_for_json(code_)).json_string(code_);
         }
         o.put(code_json_);
         o.put(",\n    \"message\": ");
-        o.json_string(finding.message);
+        o.json_string(message_);
         o.put(",\n    \"suggestion\": ");
-        put_optional(o, finding.suggestion);
+        put_optional(o, finding.suggestion());
         o.put(",\n    \"related\": [");
-        for (std::size_t i = 0; i < finding.related.size(); ++i) {
+        const std::span<const lint::Related> related = finding.related();
+        for (std::size_t i = 0; i < related.size(); ++i) {
             if (i > 0) o.put(',');
             o.put("\n      {\n        \"message\": ");
-            o.json_string(finding.related[i].message);
+            o.json_string(related[i].message);
             o.put(',');
-            put_span(o, "\n        ", finding.related[i].span);
+            put_span(o, "\n        ", related[i].span);
             o.put("\n      }");
         }
-        if (!finding.related.empty()) o.put("\n    ");
+        if (!related.empty()) o.put("\n    ");
         o.put("],\n    \"help\": ");
-        put_optional(o, finding.help);
+        put_optional(o, finding.help());
         o.put("\n  }");
     }
 
@@ -557,6 +567,7 @@ private:
     // while they are written: the same bytes where the same view.
     std::string_view code_;
     std::string code_json_;  // and it as a JSON string
+    std::string message_;    // the finding's, reused
 };
 
 // ---------------------------------------------------------------------------
@@ -567,20 +578,26 @@ class GithubRenderer final : public Renderer {
 public:
     void file(const FileReport& file, Output& out) override {
         const std::string name = escape_annotation(file.name, true);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             o += "::";
             o += severity_name(finding.severity);
             o += " file=" + name;
-            if (finding.span) {
-                const toml::Span& span = *finding.span;
+            if (const std::optional<toml::Span> place = finding.span(locator)) {
+                const toml::Span& span = *place;
                 o += ",line=" + std::to_string(span.begin.line) + ",col=" + std::to_string(span.begin.column) +
                      ",endLine=" + std::to_string(span.end.line) + ",endColumn=" + std::to_string(span.end.column);
             }
-            o += ",title=" + escape_annotation("vora-config " + std::string(finding.code), true);
-            std::string message = finding.message;
-            for (const lint::Related& related : finding.related) {
+            o += ",title=" + escape_annotation("vora-config " + std::string(finding.code.text()), true);
+            std::string message = finding.message(file.text);
+            for (const lint::Related& related : finding.related()) {
                 message += " (" + related.message + " at " + position_text(related.span.begin) + ")";
+            }
+            // The help on a line of its own under the message.
+            if (const std::optional<std::string_view> help = finding.help()) {
+                message += "\nhelp: expected ";
+                message += *help;
             }
             o += "::" + escape_annotation(message, false) + "\n";
             out.spill();
@@ -626,6 +643,22 @@ Json physical(const std::string& uri, const std::optional<toml::Span>& span) {
     return location;
 }
 
+// Text as Markdown shows it: code spans (between backticks) as they are,
+// elsewhere each character that Markdown reads as markup escaped.
+std::string markdown_text(std::string_view text) {
+    std::string out;
+    bool code = false;
+    for (const char c : text) {
+        if (c == '`') {
+            code = !code;
+        } else if (!code && std::string_view("\\*_[]<>#|~!&").find(c) != std::string_view::npos) {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
 class SarifRenderer final : public Renderer {
 public:
     explicit SarifRenderer(std::string_view version) {
@@ -657,18 +690,24 @@ public:
 
     void file(const FileReport& file, Output& out) override {
         const std::string uri = uri_of(file.name);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             Json result;
-            result["ruleId"] = finding.code;
+            result["ruleId"] = finding.code.text();
             const auto rule = std::find_if(kRules.begin(), kRules.end(),
-                                           [&](const Rule& r) { return r.id == finding.code; });
+                                           [&](const Rule& r) { return r.id == finding.code.text(); });
             if (rule != kRules.end()) result["ruleIndex"] = rule - kRules.begin();
             result["level"] = severity_name(finding.severity);
-            result["message"]["text"] = finding.message;
-            result["locations"].push_back(Json{{"physicalLocation", physical(uri, finding.span)}});
-            if (!finding.related.empty()) {
+            // The help, where there is one, in the Markdown form of the message.
+            const std::string message = finding.message(file.text);
+            result["message"]["text"] = message;
+            if (const std::optional<std::string_view> help = finding.help()) {
+                result["message"]["markdown"] = markdown_text(message) + "\n\nhelp: expected " + markdown_text(*help);
+            }
+            result["locations"].push_back(Json{{"physicalLocation", physical(uri, finding.span(locator))}});
+            if (!finding.related().empty()) {
                 Json& related = result["relatedLocations"];
-                for (const lint::Related& place : finding.related) {
+                for (const lint::Related& place : finding.related()) {
                     Json entry;
                     entry["id"] = related.size();
                     entry["physicalLocation"] = physical(uri, place.span);
