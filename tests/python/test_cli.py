@@ -158,6 +158,40 @@ def test_text_format_points_at_the_span(cli, tmp_path):
         """)
 
 
+SARIF_SCHEMA = Path(os.environ.get("VORA_SARIF_SCHEMA", REPO.parent / "shared" / "sarif" / "sarif-schema-2.1.0.json"))
+
+
+def sarif_log(output):
+    """The SARIF log of `check --format sarif`, validated against the SARIF 2.1.0 schema when it is at hand."""
+    import jsonschema
+
+    log = json.loads(output)
+    if SARIF_SCHEMA.is_file():
+        validator = jsonschema.Draft4Validator(json.loads(SARIF_SCHEMA.read_text()),
+                                               format_checker=jsonschema.Draft4Validator.FORMAT_CHECKER)
+        validator.validate(log)
+    return log
+
+
+@pytest.mark.parametrize("format", ["github", "sarif"])
+def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
+    if format == "sarif" and not SARIF_SCHEMA.is_file():
+        pytest.skip(f"no SARIF schema at {SARIF_SCHEMA} (VORA_SARIF_SCHEMA names it)")
+    (tmp_path / "h.toml").write_text("[config]\noptimization_level = 300\n_x = 1\n")
+    done = subprocess.run([cli, "check", "--format", format, "h.toml"], capture_output=True, cwd=tmp_path)
+    message = "invalid value: integer `300`, expected u8"
+    if format == "github":
+        assert done.stdout.decode().splitlines() == [
+            "::error file=h.toml,line=2,col=22,endLine=2,endColumn=25,title=vora-config load-error::"
+            f"{message}%0Ahelp: expected an integer from 0 to 255",
+            "::warning file=h.toml,line=3,col=1,endLine=3,endColumn=3,title=vora-config unknown-key::"
+            "unknown key `_x` in [config]"]
+    else:
+        assert [r["message"] for r in sarif_log(done.stdout)["runs"][0]["results"]] == [
+            {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 255"},
+            {"text": "unknown key `_x` in [config]"}]
+
+
 def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     os.chdir(tmp_path)
     Path("a,b:c\n%.toml").write_text('[config]\n"100%\\ndone" = 1\n', encoding="utf-8")
@@ -363,7 +397,7 @@ def test_sarif_holds_what_json_holds_and_names_keep_their_bytes(cli, tmp_path):
     json_done = subprocess.run([cli, "check", "--format", "json", *names], capture_output=True, cwd=tmp_path)
     sarif_done = subprocess.run([cli, "check", "--format", "sarif", *names], capture_output=True, cwd=tmp_path)
     assert json_done.returncode == sarif_done.returncode == 1
-    findings, log = json.loads(json_done.stdout), json.loads(sarif_done.stdout)
+    findings, log = json.loads(json_done.stdout), sarif_log(sarif_done.stdout)
     assert [os.fsencode(f["file"]) for f in findings[::2]] == names
     assert (log["version"], log["$schema"].endswith("sarif-schema-2.1.0.json"), len(log["runs"])) == ("2.1.0", True, 1)
     run_ = log["runs"][0]
@@ -448,6 +482,20 @@ def test_memory_is_bounded_by_the_largest_file(cli, tmp_path):
     keys.write_text("config = {" + ", ".join(f"k{n:04d} = 1" for n in range(8000)) + "}\n")
     assert len(run(cli, "check", str(keys)).stdout) <= 20_000_000
     assert peak_memory([cli, "check", str(keys)]) <= 150_000_000
+
+
+@pytest.fixture(scope="module")
+def million_keys(tmp_path_factory):
+    """A 17 MB file of 1,000,000 unknown keys in [config]."""
+    path = tmp_path_factory.mktemp("keys") / "keys.toml"
+    path.write_text("[config]\n" + "".join(f"key{n:07d} = 100\n" for n in range(1_000_000)))
+    return path
+
+
+@pytest.mark.soak
+@pytest.mark.parametrize("format", ["text", "json", "github", "sarif"])
+def test_memory_of_a_million_findings_stays_under_eight_times_the_file(cli, million_keys, format):
+    assert peak_memory([cli, "check", "--format", format, str(million_keys)]) <= 8 * million_keys.stat().st_size
 
 
 # -- explain: the module's bytes, or its error -------------------------------
