@@ -176,22 +176,6 @@ private:
     char* at_;
 };
 
-// `text` with every line after the first indented by `depth` more spaces.
-std::string indented(std::string text, std::size_t depth) {
-    std::string step(depth + 1, ' ');
-    step[0] = '\n';
-    std::string out;
-    out.reserve(text.size() + depth * 16);
-    for (const char c : text) {
-        if (c == '\n') {
-            out += step;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // A JSON string of a file name as the system gives it: each byte that is not
 // part of well-formed UTF-8 is written as the lone surrogate U+DC00 + byte,
 // so that a reader decoding with surrogateescape gets the very bytes back.
@@ -630,17 +614,37 @@ constexpr std::array<Rule, 9> kRules{{
 
 constexpr std::string_view kResults = "\"results\": []";
 
-Json physical(const std::string& uri, const std::optional<toml::Span>& span) {
-    Json location;
-    location["artifactLocation"]["uri"] = uri;
+// A physicalLocation's value, as dump(2) lays it out at the depth of
+// `indent` (the spaces that open its closing brace's line).
+void put_physical(Cursor& o, std::string_view indent, std::string_view uri_json,
+                  const std::optional<toml::Span>& span) {
+    const auto line = [&](std::string_view more) {
+        o.put('\n');
+        o.put(indent);
+        o.put(more);
+    };
+    o.put('{');
+    line("  \"artifactLocation\": {");
+    line("    \"uri\": ");
+    o.put(uri_json);
+    line("  }");
     if (span) {
-        Json& region = location["region"];
-        region["startLine"] = span->begin.line;
-        region["startColumn"] = span->begin.column;
-        region["endLine"] = span->end.line;
-        region["endColumn"] = span->end.column;
+        o.put(',');
+        line("  \"region\": {");
+        line("    \"startLine\": ");
+        o.number(span->begin.line);
+        o.put(',');
+        line("    \"startColumn\": ");
+        o.number(span->begin.column);
+        o.put(',');
+        line("    \"endLine\": ");
+        o.number(span->end.line);
+        o.put(',');
+        line("    \"endColumn\": ");
+        o.number(span->end.column);
+        line("  }");
     }
-    return location;
+    line("}");
 }
 
 // Text as Markdown shows it: code spans (between backticks) as they are,
@@ -688,36 +692,23 @@ public:
 
     void begin(Output& out) override { out.buffer() += head_; }
 
+    // Each result written as dump(2) lays it out, indented to its place in
+    // the log.
     void file(const FileReport& file, Output& out) override {
-        const std::string uri = uri_of(file.name);
+        const std::string path = uri_of(file.name);
+        std::string uri;  // as a JSON string
+        Cursor(uri, Cursor::room_for_json(path)).json_string(path);
         lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
-            Json result;
-            result["ruleId"] = finding.code.text();
-            const auto rule = std::find_if(kRules.begin(), kRules.end(),
-                                           [&](const Rule& r) { return r.id == finding.code.text(); });
-            if (rule != kRules.end()) result["ruleIndex"] = rule - kRules.begin();
-            result["level"] = severity_name(finding.severity);
-            // The help, where there is one, in the Markdown form of the message.
-            const std::string message = finding.message(file.text);
-            result["message"]["text"] = message;
-            if (const std::optional<std::string_view> help = finding.help()) {
-                result["message"]["markdown"] = markdown_text(message) + "\n\nhelp: expected " + markdown_text(*help);
-            }
-            result["locations"].push_back(Json{{"physicalLocation", physical(uri, finding.span(locator))}});
-            if (!finding.related().empty()) {
-                Json& related = result["relatedLocations"];
-                for (const lint::Related& place : finding.related()) {
-                    Json entry;
-                    entry["id"] = related.size();
-                    entry["physicalLocation"] = physical(uri, place.span);
-                    entry["message"]["text"] = place.message;
-                    related.push_back(std::move(entry));
-                }
-            }
-            std::string& o = out.buffer();
-            o += any_ ? ",\n        " : "\n        ";
-            o += indented(dump(result, 2), 8);
+            message_.clear();
+            finding.append_message(message_, file.text);
+            const std::optional<std::string_view> help = finding.help();
+            markdown_.clear();
+            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: expected " + markdown_text(*help);
+            const std::span<const lint::Related> related = finding.related();
+            std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
+            for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
+            write(finding, locator, uri, related, Cursor(out.buffer(), room));
             any_ = true;
             out.spill();
         }
@@ -730,8 +721,49 @@ public:
     }
 
 private:
+    void write(const Finding& finding, lint::Locator& locator, std::string_view uri,
+               std::span<const lint::Related> related, Cursor&& o) {
+        const bool help = !markdown_.empty();
+        o.put(any_ ? ",\n        {" : "\n        {");
+        o.put("\n          \"ruleId\": ");
+        const std::string_view code = finding.code.text();
+        o.json_string(code);
+        const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const Rule& r) { return r.id == code; });
+        if (rule != kRules.end()) {
+            o.put(",\n          \"ruleIndex\": ");
+            o.number(static_cast<std::uint32_t>(rule - kRules.begin()));
+        }
+        o.put(",\n          \"level\": \"");
+        o.put(severity_name(finding.severity));
+        o.put("\",\n          \"message\": {\n            \"text\": ");
+        o.json_string(message_);
+        if (help) {
+            o.put(",\n            \"markdown\": ");
+            o.json_string(markdown_);
+        }
+        o.put("\n          },\n          \"locations\": [\n            {\n              \"physicalLocation\": ");
+        put_physical(o, "              ", uri, finding.span(locator));
+        o.put("\n            }\n          ]");
+        if (!related.empty()) {
+            o.put(",\n          \"relatedLocations\": [");
+            for (std::size_t i = 0; i < related.size(); ++i) {
+                o.put(i > 0 ? ",\n            {" : "\n            {");
+                o.put("\n              \"id\": ");
+                o.number(static_cast<std::uint32_t>(i));
+                o.put(",\n              \"physicalLocation\": ");
+                put_physical(o, "              ", uri, related[i].span);
+                o.put(",\n              \"message\": {\n                \"text\": ");
+                o.json_string(related[i].message);
+                o.put("\n              }\n            }");
+            }
+            o.put("\n          ]");
+        }
+        o.put("\n        }");
+    }
+
     std::string head_, tail_;
     bool any_ = false;
+    std::string message_, markdown_;  // the finding's, reused
 };
 
 }  // namespace
