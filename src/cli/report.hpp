@@ -17,8 +17,8 @@
 namespace vora::cli {
 
 // One checked file: its name as given (standard input as "<stdin>"), its
-// text, and what was found in it. A file that cannot be read has one error
-// without a span.
+// text, and what was found in it (the findings read the text: the one they
+// were found in). A file that cannot be read has one error without a span.
 struct FileReport {
     std::string_view name;
     std::string_view text;
@@ -84,6 +84,8 @@ public:
 //   line (cut to a window around the span) with carets under the span, a
 //   "note" of the same shape for each related place, a "= help:" line when
 //   the message names a type; an empty line. Closes with summary_line.
+//   Source lines and messages are shown as display::append_shown and
+//   append_escaped write them, carets counted in display columns.
 // json: one array of findings: file (bytes that are not UTF-8 as lone
 //   surrogates U+DC80-U+DCFF), line, column, end_line, end_column (the
 //   span's end, exclusive; all null for a file that cannot be read),
@@ -91,8 +93,10 @@ public:
 //   ({message, line, column, end_line, end_column} each), help (or null).
 // github: one workflow-command annotation line per finding:
 //   "::warning file=…,line=…,col=…,endLine=…,endColumn=…,title=…::message",
-//   with the command's escaping; a related place is added to the message.
-// sarif: a SARIF 2.1.0 log of one run, columns counted in code points.
+//   with the command's escaping; a related place is added to the message,
+//   the help on a line after it.
+// sarif: a SARIF 2.1.0 log of one run, columns counted in code points; a
+//   finding with help has it in message.markdown after the message.
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options = {});
 
 // A loading error as `explain` writes it on standard error: the lines of
