@@ -138,6 +138,15 @@ def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_ord
     ]
 
 
+def test_positions_count_characters_after_a_byte_order_mark_across_crlf_lines(cli, tmp_path):
+    text = '\ufeff[config]\r\n"\u00e9" = 1\r\nfoo = 1\r\nmean_values = ["\u4e2d", 1]\r\n'
+    path = tmp_path / "checked.toml"
+    path.write_bytes(text.encode())
+    findings = json.loads(run(cli, "check", "--format", "json", str(path)).stdout)
+    assert [(f["line"], f["column"], f["end_line"], f["end_column"], f["code"]) for f in findings] == [
+        (2, 1, 2, 4, "unknown-key"), (3, 1, 3, 4, "unknown-key"), (4, 16, 4, 19, "load-error")]
+
+
 def test_text_format_points_at_the_span(cli, tmp_path):
     path = tmp_path / "bad.toml"
     path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\n', encoding="utf-8")
