@@ -17,14 +17,15 @@ BASE_PYTHON="${PYTHON:-python3}"
 VENV="${VORA_VENV:-$PWD/.venv}"
 
 # --- Debian packages: the compilers, GoogleTest, clang with its libFuzzer
-# runtime for fuzz/; venv and headers only for a Debian Python.
+# runtime for fuzz/, patch (the tests apply `check --diff` with it); venv
+# and headers only for a Debian Python.
 installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
 fuzzer_runtime() {
     command -v clang++ >/dev/null &&
         compgen -G "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null
 }
 missing=()
-for package in g++ libgtest-dev clang; do
+for package in g++ libgtest-dev clang patch; do
     installed "$package" || missing+=("$package")
 done
 fuzzer_runtime || missing+=(libclang-rt-dev)

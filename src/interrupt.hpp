@@ -3,9 +3,10 @@
 // The reading and writing functions know nothing of the interpreter; a caller
 // that has signal handlers of its own to run (the module, whose interpreter
 // turns Ctrl-C into KeyboardInterrupt) passes a check that is asked each
-// time, and after each write cut short (where a signal may have been what cut
-// it): true goes on, false gives the call up. The check itself must be cheap
-// when no signal is pending.
+// time, after each write cut short (where a signal may have been what cut
+// it), while waiting for the standard-output writer, and between reads of an
+// input that may never end: true goes on, false gives the call up. The check
+// itself must be cheap when no signal is pending.
 #pragma once
 
 namespace vora {

@@ -3,6 +3,9 @@
 #include "python/py.hpp"
 
 #include <atomic>
+#include <exception>
+#include <optional>
+#include <type_traits>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -52,6 +55,11 @@ public:
     EntryDepth& operator=(const EntryDepth&) = delete;
     ~EntryDepth() { --lock_depth; }
 };
+
+// rust_explain called by a signal handler while the same thread's summary
+// is being written.
+constexpr std::string_view kWriterBusy =
+    "rust_explain called while this thread is writing a summary (from a signal handler); nothing was printed";
 
 void raise_runtime_error(const std::string& message) {
     PyErr_SetString(PyExc_RuntimeError, message.c_str());
@@ -104,33 +112,54 @@ const char* extract_path(const char* function, PyObject* const* args, Py_ssize_t
     return PyUnicode_AsUTF8AndSize(path, size);
 }
 
-// The interpreter lock released for the life of the object: the calling
-// thread touches no Python object meanwhile, other Python threads run. Taken
-// back on every way out, an exception included.
-class LockReleased {
-public:
-    LockReleased() : state_(PyEval_SaveThread()) {}
-    LockReleased(const LockReleased&) = delete;
-    LockReleased& operator=(const LockReleased&) = delete;
-    ~LockReleased() { PyEval_RestoreThread(state_); }
-
-    // For a blocking call made meanwhile: when a signal interrupts it, the
-    // lock is taken back for the interpreter to run its signal handlers. The
-    // call is retried unless one raised (Ctrl-C: KeyboardInterrupt), whose
-    // exception is then the function's.
-    InterruptCheck interrupt_check() { return {&run_signal_handlers, this}; }
-
-private:
-    static bool run_signal_handlers(void* self) {
-        auto* released = static_cast<LockReleased*>(self);
-        PyEval_RestoreThread(released->state_);
-        const bool go_on = PyErr_CheckSignals() == 0;
-        released->state_ = PyEval_SaveThread();
-        return go_on;
+// Runs `body(check)` with the interpreter lock released: the calling thread
+// touches no Python object meanwhile, and other Python threads run. When a
+// signal interrupts a blocking call made meanwhile, `check` takes the lock
+// back for the interpreter to run its signal handlers; the call is retried
+// unless one raised (Ctrl-C: KeyboardInterrupt), whose exception is then the
+// function's.
+//
+// The lock is taken back by a plain call after the body, never by a
+// destructor: while the process exits, the interpreter ends a daemon thread
+// that asks for its lock (pthread_exit, a forced unwind), and that unwind
+// must find no noexcept frame on its way out, and no handler that keeps it.
+// A C++ exception of the body (the kinds the module throws; no catch-all,
+// see VORA_CATCH_ALL) is held until the lock is back. After a thread end
+// nothing takes the lock back: the thread never had it again.
+template <class Body>
+auto without_interpreter_lock(Body&& body) -> decltype(body(InterruptCheck{})) {
+    using Result = decltype(body(InterruptCheck{}));
+    struct Released {
+        PyThreadState* state;
+        static bool run_signal_handlers(void* self) {
+            auto* released = static_cast<Released*>(self);
+            PyEval_RestoreThread(released->state);
+            const bool go_on = PyErr_CheckSignals() == 0;
+            released->state = PyEval_SaveThread();
+            return go_on;
+        }
+    } released{PyEval_SaveThread()};
+    const InterruptCheck check{&Released::run_signal_handlers, &released};
+    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+    try {
+        if constexpr (std::is_void_v<Result>) {
+            body(check);
+            result.emplace(true);
+        } else {
+            result.emplace(body(check));
+        }
+    } catch (const Interrupted&) {
+        failure = std::current_exception();
+    } catch (const WriterBusy&) {
+        failure = std::current_exception();
+    } catch (const std::exception&) {
+        failure = std::current_exception();
     }
-
-    PyThreadState* state_;
-};
+    PyEval_RestoreThread(released.state);
+    if (failure) std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<Result>) return std::move(*result);
+}
 
 // The text of the file last read on this thread, its room kept for the
 // next read while it is small; a read made while another is under way (by
@@ -160,12 +189,9 @@ bool load_file(std::string_view path, Configuration& configuration) {
     std::string& text = hold.kept ? kept.text : own_text;
     kept.busy = true;
     std::optional<ReadError> read_error;
-    {
-        // Opening and reading may block for as long as a writer keeps a FIFO
-        // or a terminal silent.
-        LockReleased released;
-        read_error = read_text_file(path, text, released.interrupt_check());
-    }
+    // Opening and reading may block for as long as a writer keeps a FIFO or
+    // a terminal silent.
+    read_error = without_interpreter_lock([&](InterruptCheck check) { return read_text_file(path, text, check); });
     if (read_error) {
         raise_runtime_error(read_error->message);
         return false;
@@ -180,18 +206,17 @@ bool load_file(std::string_view path, Configuration& configuration) {
 PyObject* explain(std::string_view path) {
     Configuration configuration;
     if (!load_file(path, configuration)) return nullptr;
-    {
-        // A write to descriptor 1 blocks while a pipe on it is full, and the
-        // thread that drains it may be one of this interpreter's. The
-        // writer's own lock is therefore taken only without the interpreter
-        // lock: no thread ever holds the interpreter lock while it waits for
-        // the writer's. (A signal handler run during a write takes the
-        // interpreter lock while this thread holds the writer's: that order
-        // is the only one.) The summary is drawn meanwhile, as it is written.
-        LockReleased released;
-        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(configuration, out); },
-                           released.interrupt_check());
-    }
+    // A write to descriptor 1 blocks while a pipe on it is full, and the
+    // thread that drains it may be one of this interpreter's. The writer's
+    // own lock is therefore waited for only without the interpreter lock: no
+    // thread ever holds the interpreter lock while it waits for the writer's.
+    // (A signal handler run during a write or the wait takes the interpreter
+    // lock while this thread holds or waits for the writer's: that order is
+    // the only one; a handler that explains again on this thread is refused.)
+    // The summary is drawn meanwhile, as it is written.
+    without_interpreter_lock([&](InterruptCheck check) {
+        print_stdout_drawn([&](Sink& out) { draw_configuration_summary(configuration, out); }, check);
+    });
     Py_RETURN_NONE;
 }
 
@@ -227,15 +252,16 @@ PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         return Body(std::string_view(path, static_cast<std::size_t>(size)));
     } catch (const Interrupted&) {
         // A signal handler's exception, already set, ends the call.
+    } catch (const WriterBusy&) {
+        raise_runtime_error(std::string(kWriterBusy));
     } catch (const InternalFault& fault) {
         raise_panic(fault.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
         raise_panic(e.what());
-    } catch (...) {
-        raise_panic("unknown internal fault");
     }
+    VORA_CATCH_ALL(raise_panic("unknown internal fault"))
     return nullptr;
 }
 
@@ -268,8 +294,26 @@ PyModuleDef module_def = {
 
 std::atomic<bool> initialised{false};
 
+// Whether the import runs in the main interpreter.
+bool in_main_interpreter() { return PyThreadState_Get()->interp == PyInterpreterState_Main(); }
+
+// Whether the import system took the module made before: it gives every
+// module it imports a spec. A sub-interpreter's import may run this
+// initialisation in the main interpreter and then refuse the module (as one
+// that does not support sub-interpreters); that module never got one.
+bool was_imported(PyObject* module) {
+    PyObject* spec = PyDict_GetItemString(PyModule_GetDict(module), "__spec__");
+    return spec && spec != Py_None;
+}
+
 PyObject* initialise() {
-    if (initialised.exchange(true)) {
+    // Only the main interpreter may have the module, once. An import in a
+    // sub-interpreter is refused before anything is made or recorded, and a
+    // module that an import refused after it was made is handed out again:
+    // a sub-interpreter that tries first does not use up the main
+    // interpreter's import.
+    if (in_main_interpreter() && module_object && !was_imported(module_object)) return py::new_ref(module_object);
+    if (!in_main_interpreter() || initialised.exchange(true)) {
         PyErr_SetString(PyExc_ImportError,
                         "vora_convert_inner may only be initialized once per interpreter process");
         return nullptr;
@@ -308,8 +352,9 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vora_convert_
 extern "C" PyMODINIT_FUNC PyInit_vora_convert_inner() {
     try {
         return vora::initialise();
-    } catch (...) {
+    } catch (const std::exception&) {
         PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize");
         return nullptr;
     }
+    VORA_CATCH_ALL(PyErr_SetString(PyExc_ImportError, "vora_convert_inner failed to initialize"); return nullptr)
 }

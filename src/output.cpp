@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -56,7 +57,7 @@ namespace {
 constexpr std::size_t kWriterBuffer = 64 * 1024;
 
 struct LineWriter {
-    std::mutex lock;
+    std::timed_mutex lock;
     std::string pending;  // the unfinished last line
     char buffer[kWriterBuffer];
 };
@@ -104,21 +105,51 @@ bool write_all(int fd, std::string_view bytes) {
     return true;
 }
 
-void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check) {
-    LineWriter& w = writer();
-    std::lock_guard<std::mutex> guard(w.lock);
-    Sink out(w.buffer, write_stdout, &check);
-    try {
-        if (!w.pending.empty()) {
-            out.put(w.pending);
-            w.pending.clear();
-        }
-        draw(context, out);
-        out.finish_lines(w.pending);
-    } catch (...) {
-        w.pending.clear();
-        throw;
+namespace {
+
+// Whether this thread holds the writer's lock: a signal handler that runs
+// while its write blocks may print again on the same thread.
+thread_local bool writing = false;
+
+// Waits for the writer's lock, asking `check` now and then: a signal that
+// arrives meanwhile does not interrupt the wait as it does a blocked write.
+// The pause bounds how late a Ctrl-C is answered.
+std::unique_lock<std::timed_mutex> wait_for_writer(LineWriter& w, const InterruptCheck& check) {
+    if (!check.go_on) return std::unique_lock<std::timed_mutex>(w.lock);
+    constexpr auto pause = std::chrono::milliseconds(50);
+    std::unique_lock<std::timed_mutex> held(w.lock, std::defer_lock);
+    while (!held.try_lock_for(pause)) {
+        if (!check.retry()) throw Interrupted{};
     }
+    return held;
+}
+
+}  // namespace
+
+void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check) {
+    if (writing) throw WriterBusy{};
+    LineWriter& w = writer();
+    const std::unique_lock<std::timed_mutex> guard = wait_for_writer(w, check);
+    struct Writing {
+        Writing() { writing = true; }
+        ~Writing() { writing = false; }
+    } mark;
+    Sink out(w.buffer, write_stdout, &check);
+    // What was buffered is dropped on every way out but the one that
+    // completes (a destructor, not a catch-all: see fault.hpp).
+    struct DropPending {
+        std::string* pending;
+        ~DropPending() {
+            if (pending) pending->clear();
+        }
+    } drop{&w.pending};
+    if (!w.pending.empty()) {
+        out.put(w.pending);
+        w.pending.clear();
+    }
+    draw(context, out);
+    out.finish_lines(w.pending);
+    drop.pending = nullptr;
 }
 
 void print_stdout(std::string_view text, InterruptCheck check) {

@@ -78,6 +78,9 @@ private:
     char buffer_[4096];
 };
 
+// Thrown by print_stdout_drawn on a thread that is writing already.
+struct WriterBusy {};
+
 // What the writer writes: the text that `draw(context, sink)` puts into the
 // sink, through the writer's one fixed buffer (64 KiB), all of one call under
 // the writer's own lock, so that no other call's text comes between; the
@@ -89,6 +92,13 @@ private:
 // write throws InternalFault("failed printing to stdout: <error>") and drops
 // what was buffered. A signal that interrupts a blocked write asks `check`;
 // when it gives up, Interrupted is thrown and what was buffered is dropped.
+//
+// Waiting for the writer's lock asks `check` every 50 ms, so that a signal
+// is answered while another thread's write blocks. A thread that calls it
+// while it is writing already (a signal handler that prints, run while the
+// write blocks) is refused with WriterBusy before anything is drawn: its
+// text cannot go before the unfinished text of the call it interrupted,
+// and waiting for that call would wait forever.
 void print_stdout_drawn(void (*draw)(void* context, Sink& out), void* context, InterruptCheck check = {});
 
 template <class Draw>

@@ -60,11 +60,29 @@ std::optional<ReadError> read_text_file(std::string_view path, std::string& cont
     return read_text_descriptor(file.get(), content, check);
 }
 
+namespace {
+
+// Where the bytes of `text` that are sure to be whole UTF-8 sequences end:
+// before a last sequence that more bytes may still complete.
+std::size_t complete_prefix(std::string_view text) {
+    const std::size_t size = text.size();
+    for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+        const auto byte = static_cast<unsigned char>(text[size - back]);
+        if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? size - back : size;
+    }
+    return size;
+}
+
+}  // namespace
+
 std::optional<ReadError> read_text_descriptor(int fd, std::string& content, InterruptCheck check) {
     // Nothing larger than the reader takes is read: an input that never
     // ends (a character device, a pipe fed forever) stops at the limit.
     constexpr std::size_t limit = toml::max_document_size;
     const auto too_large = [] { return ReadError{std::string(toml::too_large_message)}; };
+    const auto not_utf8 = [] { return ReadError{"stream did not contain valid UTF-8"}; };
     content.clear();
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -74,6 +92,14 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, Inte
     const std::size_t expected = regular && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 0;
     content.reserve(expected);
     constexpr std::size_t chunk = 65536;
+    // Anything else (a device, a pipe, a terminal) may never end: it is read
+    // at most a mebibyte at a time, its text checked as it comes (bytes that
+    // are not UTF-8 end the read at once), and `check` is asked after each
+    // mebibyte read (Ctrl-C ends it, which reads that return data would
+    // never show; a read that blocks is interrupted by the signal itself).
+    constexpr std::size_t stream_read = std::size_t{1} << 20;
+    std::size_t checked = 0;  // of a stream's text, the bytes found whole UTF-8
+    std::size_t asked_at = 0;  // the size of the text when `check` was last asked
     for (;;) {
         // Read straight into the string's spare capacity, grown by doubling
         // but never past one byte beyond the limit. A regular file's text
@@ -86,6 +112,7 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, Inte
         const std::size_t old = content.size();
         std::size_t asked = content.capacity() - old;
         if (old < expected) asked = std::min(asked, expected - old);
+        if (!regular) asked = std::min(asked, stream_read);
         content.resize(old + asked);
         const ssize_t n = ::read(fd, content.data() + old, asked);
         content.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
@@ -99,8 +126,17 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, Inte
             if (!check.retry()) throw Interrupted{};
             continue;
         }
+        if (!regular) {
+            const std::size_t whole = complete_prefix(content);
+            if (!utf8::valid(std::string_view(content).substr(checked, whole - checked))) return not_utf8();
+            checked = whole;
+            if (content.size() - asked_at >= stream_read) {
+                asked_at = content.size();
+                if (!check.retry()) throw Interrupted{};
+            }
+        }
     }
-    if (!utf8::valid(content)) return ReadError{"stream did not contain valid UTF-8"};
+    if (!utf8::valid(std::string_view(content).substr(checked))) return not_utf8();
     return std::nullopt;
 }
 

@@ -10,6 +10,12 @@ def rust_convert(path: str) -> None:
     code other than 0 ("vora.<method> failed with code <code>") and any other
     exception of the converter ("<type>: <text>"). KeyboardInterrupt and
     SystemExit raised during the conversion pass through unchanged.
+
+    Also raises UnicodeEncodeError, unchanged, for a `path` that is not valid
+    UTF-8 (a lone surrogate), and ``vora_convert_inner.PanicException`` for an
+    internal fault. PanicException (a type the module does not export)
+    derives from BaseException, not Exception: ``except Exception`` does not
+    catch it.
     """
 
 def rust_explain(path: str) -> None:
@@ -19,5 +25,13 @@ def rust_explain(path: str) -> None:
     its value, its default, whether they differ and a description) to file
     descriptor 1, bypassing ``sys.stdout``. Raises TypeError for a bad argument
     and RuntimeError for a file that cannot be read or loaded; nothing is
-    printed then.
+    printed then. A call made by a signal handler while the same thread's
+    summary is being written raises RuntimeError and prints nothing.
+
+    Also raises UnicodeEncodeError, unchanged, for a `path` that is not valid
+    UTF-8 (a lone surrogate), and ``vora_convert_inner.PanicException`` when
+    standard output cannot be written (a closed pipe, a full disk: "failed
+    printing to stdout: <error>") or for another internal fault.
+    PanicException (a type the module does not export) derives from
+    BaseException, not Exception: ``except Exception`` does not catch it.
     """

@@ -20,14 +20,26 @@ std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>&
 
 // A unified diff from `before` to `after` (both named `name`), three lines of
 // context; empty when the texts are equal. Edits change lines, they add or
-// remove none: line N of one text is line N of the other.
+// remove none: line N of one text is line N of the other. The name is
+// written as diff tools write it: a tab after a name with a space, a name
+// with a control character (or a leading quote) quoted with C escapes.
 std::string unified_diff(std::string_view name, std::string_view before, std::string_view after);
 
-// Replaces the contents of the file at `path` with `text`: a new file is
-// written beside the file a symbolic link finally names (the link stays a
-// link), given the old file's mode, flushed, and renamed over it. The error's
-// text when that fails (the old file then is as it was).
-std::optional<std::string> replace_file(const std::string& path, std::string_view text);
+// Replaces the contents of the file at `path`, read as `original`, with
+// `text`. The file a symbolic link finally names is replaced (the link stays
+// a link): a new file is written beside it, given the old file's owner, mode
+// and extended attributes, flushed, and renamed over it; a file with more
+// than one name is written over in place instead, so that every name sees
+// the new text. A file the user may not write, or one that no longer holds
+// `original` just before it would be replaced, is left alone. SIGINT, SIGTERM
+// and SIGHUP meanwhile remove the new file before the process dies of them.
+// The error's text when the file is not replaced (it then is as it was).
+std::optional<std::string> replace_file(const std::string& path, std::string_view original, std::string_view text);
+
+// Reads all that `fd` gives, whatever the bytes, up to the size a document
+// may have (one byte more tells that it is larger). The error, if reading
+// fails (`bytes` then holds what was read).
+std::optional<std::string> read_bytes(int fd, std::string& bytes);
 
 enum class FixMode { Off, Fix, Diff };
 
@@ -39,7 +51,8 @@ struct FileFix {
 };
 
 // Fixes one checked file (`path` as given, "-" for standard input; `name`
-// as reports show it) in `mode`. Fix rewrites the file when an edit applies,
+// as reports show it) in `mode`. A rename is made only when the value still
+// loads under the new key; others stay suggestions. Fix rewrites the file when an edit applies,
 // and `text` and `findings` become those of the fixed text (a failed rewrite
 // adds a "write-error" and leaves them as they were); standard input is not
 // written but given back fixed. Diff only makes the diff. Off does nothing.

@@ -10,6 +10,7 @@
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <optional>
@@ -28,6 +29,8 @@
 #include "output.hpp"
 #include "read_file.hpp"
 #include "section/summary.hpp"
+#include "text/utf8.hpp"
+#include "toml/toml.hpp"
 
 #ifndef VORA_VERSION
 #define VORA_VERSION "unknown"
@@ -81,7 +84,8 @@ constexpr std::string_view kCheckHelp =
     "                      then report what is left; with FILE -, print the fixed text and report on\n"
     "                      standard error\n"
     "  --diff              print a unified diff of what --fix would change and write nothing (exit\n"
-    "                      status 1 when there is something to change)\n"
+    "                      status 1 when there is something to change); not with --fix, nor with\n"
+    "                      a --format other than text\n"
     "  -h, --help          print this help\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
@@ -139,6 +143,31 @@ std::optional<std::variant<std::string_view, std::string>> option_value(std::str
     return std::nullopt;
 }
 
+// Copies what is left to read from `fd` to standard output.
+void pass_through(int fd) {
+    for (char buffer[65536];;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        out(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+}
+
+// Why --diff shows nothing for a file with an error: the first error, on
+// one line; empty when the file has none.
+std::string nothing_to_show(std::string_view name, const std::vector<lint::Finding>& findings) {
+    const auto error = std::find_if(findings.begin(), findings.end(),
+                                    [](const lint::Finding& finding) { return finding.severity == lint::Severity::Error; });
+    if (error == findings.end()) return {};
+    std::string why = "vora-config: " + std::string(name) + ": nothing to show: ";
+    if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message + "\n";
+    why += "the file does not load: ";
+    if (error->span) {
+        why += std::to_string(error->span->begin.line) + ":" + std::to_string(error->span->begin.column) + ": ";
+    }
+    return why + error->message + "\n";
+}
+
 // Colour on a terminal, unless NO_COLOR is set to anything but nothing.
 bool color_wanted() {
     const char* no_color = std::getenv("NO_COLOR");
@@ -148,8 +177,10 @@ bool color_wanted() {
 int check(const std::vector<std::string_view>& args) {
     bool strict = false;
     bool quiet = false;
-    cli::FixMode fix = cli::FixMode::Off;
+    bool fix_given = false;
+    bool diff_given = false;
     cli::Format format = cli::Format::Text;
+    std::string_view format_name = "text";
     enum class Color { Auto, Always, Never } color = Color::Auto;
     std::vector<std::string_view> paths;
     bool options = true;
@@ -163,13 +194,16 @@ int check(const std::vector<std::string_view>& args) {
             strict = true;
         } else if (arg == "--quiet" || arg == "-q") {
             quiet = true;
-        } else if (arg == "--fix" || arg == "--diff") {
-            if (fix != cli::FixMode::Diff) fix = arg == "--fix" ? cli::FixMode::Fix : cli::FixMode::Diff;
+        } else if (arg == "--fix") {
+            fix_given = true;
+        } else if (arg == "--diff") {
+            diff_given = true;
         } else if (const auto value = option_value("--format", args, i)) {
             if (const auto* problem = std::get_if<std::string>(&*value)) {
                 return usage_error(*problem + ": text, json, github or sarif");
             }
             const std::string_view name = std::get<std::string_view>(*value);
+            format_name = name;
             if (name == "text") {
                 format = cli::Format::Text;
             } else if (name == "json") {
@@ -200,6 +234,17 @@ int check(const std::vector<std::string_view>& args) {
         }
     }
     if (paths.empty()) return usage_error("check needs at least one FILE");
+    // --diff shows what --fix would write and writes nothing, as a diff.
+    if (diff_given && fix_given) return usage_error("check: --diff and --fix contradict each other: choose one");
+    if (diff_given && format != cli::Format::Text) {
+        return usage_error("check: --diff prints a unified diff, not --format " + std::string(format_name));
+    }
+    const cli::FixMode fix = diff_given ? cli::FixMode::Diff : fix_given ? cli::FixMode::Fix : cli::FixMode::Off;
+    // With --fix, /dev/stdin is standard input: the text is printed fixed,
+    // not written to whatever file is behind it.
+    const auto input_path = [fix](std::string_view path) -> std::string_view {
+        return fix == cli::FixMode::Fix && (path == "/dev/stdin" || path == "/dev/fd/0") ? "-" : path;
+    };
 
     const cli::RenderOptions render_options{
         color == Color::Always || (color == Color::Auto && format == cli::Format::Text && color_wanted()),
@@ -207,7 +252,9 @@ int check(const std::vector<std::string_view>& args) {
     // --diff prints the diffs alone; with the fixed text of standard input
     // on standard output, the findings go to standard error.
     const bool diff_only = fix == cli::FixMode::Diff;
-    const bool fixes_stdin = fix == cli::FixMode::Fix && std::find(paths.begin(), paths.end(), "-") != paths.end();
+    const bool fixes_stdin = fix == cli::FixMode::Fix && std::any_of(paths.begin(), paths.end(), [&](std::string_view path) {
+                                 return input_path(path) == "-";
+                             });
     const auto renderer = cli::make_renderer(format, render_options);
     // Each file's findings are written before the next file is read.
     cli::Output output([fixes_stdin](std::string_view bytes) { fixes_stdin ? err(bytes) : out(bytes); });
@@ -215,14 +262,31 @@ int check(const std::vector<std::string_view>& args) {
     if (!quiet) renderer->begin(output);
     cli::Totals totals;
     bool failed = false;
-    for (const std::string_view path : paths) {
-        const std::string_view name = path == "-" ? "<stdin>" : path;
+    for (const std::string_view given : paths) {
+        const std::string_view name = given == "-" ? "<stdin>" : given;
+        const std::string_view path = input_path(given);
         std::string text;
         std::vector<lint::Finding> findings;
-        auto read = read_input(path);
+        std::variant<std::string, ReadError> read;
+        if (fix == cli::FixMode::Fix && path == "-") {
+            // A filter: what cannot be fixed is printed as it came.
+            std::string bytes;
+            auto error = cli::read_bytes(STDIN_FILENO, bytes);
+            if (!error && !utf8::valid(bytes)) error = "stream did not contain valid UTF-8";
+            if (error) {
+                out(bytes);
+                if (bytes.size() > toml::max_document_size) pass_through(STDIN_FILENO);
+                read = ReadError{std::move(*error)};
+            } else {
+                read = std::move(bytes);
+            }
+        } else {
+            read = read_input(path);
+        }
         if (auto* error = std::get_if<ReadError>(&read)) {
             findings.push_back(
                 lint::Finding{lint::Severity::Error, lint::kReadError, error->message, std::nullopt, std::nullopt});
+            if (diff_only) err(nothing_to_show(name, findings));
         } else {
             text = std::move(std::get<std::string>(read));
             findings = lint::check_text(text);
@@ -230,6 +294,8 @@ int check(const std::vector<std::string_view>& args) {
             if (!fixed.diff.empty()) {
                 out(fixed.diff);
                 failed = true;
+            } else if (diff_only) {
+                err(nothing_to_show(name, findings));
             }
             if (fixed.fixed_text) out(*fixed.fixed_text);
             if (fix == cli::FixMode::Fix && fixed.edits > 0) {

@@ -125,7 +125,9 @@ nlohmann::json record_json(const Record& record) {
 // document throughout the process: it is built on the first call.
 template <class Record>
 const nlohmann::json& section_schema() {
-    static const nlohmann::json document = schema_detail::build_section_schema<Record>();
+    // Never destroyed: a daemon thread may still use it while the process
+    // exits and runs static destructors.
+    static const nlohmann::json& document = *new nlohmann::json(schema_detail::build_section_schema<Record>());
     return document;
 }
 

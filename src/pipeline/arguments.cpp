@@ -5,6 +5,7 @@
 namespace vora::pipeline {
 
 CallArguments::~CallArguments() {
+    if (!py::holds_lock()) return;  // a thread ended while the process exits
     for (std::size_t i = 1; i <= count_; ++i) Py_DECREF(slots_[i]);
     Py_XDECREF(kwnames_);
 }

@@ -12,6 +12,14 @@
 
 namespace vora::py {
 
+// Whether the calling thread holds the interpreter lock. Destructors that
+// give references back ask it: while the process exits, the interpreter ends
+// a daemon thread that waits for its lock inside a Python call, and the
+// unwind that ends it runs this thread's destructors without the lock. The
+// references are then kept (the process is ending); giving them back would
+// race the thread that finalizes the interpreter.
+inline bool holds_lock() noexcept { return PyGILState_Check() != 0; }
+
 // An owned (strong) reference; released when the handle goes away.
 class Ref {
 public:
@@ -28,7 +36,9 @@ public:
         std::swap(p_, other.p_);
         return *this;
     }
-    ~Ref() { Py_XDECREF(p_); }
+    ~Ref() {
+        if (p_ && holds_lock()) Py_DECREF(p_);
+    }
 
     PyObject* get() const noexcept { return p_; }
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }

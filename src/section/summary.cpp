@@ -27,16 +27,21 @@ void draw_configuration_summary(const Configuration& configuration, Sink& out) {
     thread_local FormCells kept;
     FormCells& cells = kept;
     out.put("\n[Configuration Summary]\n\n");
-    try {
-        for_each_section(configuration, [&](std::string_view key, const auto& record) {
-            summary_detail::lay_out_section(cells, record);
-            summary_detail::draw_framed(out, key, cells);
-        });
-    } catch (...) {
-        cells = FormCells();
-        throw;
-    }
-    if (cells.held() > kKeptStore) cells = FormCells();
+    // The buffers are let go on the way out when a drawing stops half-way or
+    // grew them large (a destructor, not a catch-all: the drawing may be on
+    // a thread that the C library ends, whose unwind must pass untouched).
+    struct Keep {
+        FormCells& cells;
+        bool done = false;
+        ~Keep() {
+            if (!done || cells.held() > kKeptStore) cells = FormCells();
+        }
+    } keep{cells};
+    for_each_section(configuration, [&](std::string_view key, const auto& record) {
+        summary_detail::lay_out_section(cells, record);
+        summary_detail::draw_framed(out, key, cells);
+    });
+    keep.done = true;
 }
 
 std::string configuration_summary(const Configuration& configuration) {

@@ -74,7 +74,9 @@ void add_key_row(TableForm& form, std::string_view key, std::string_view default
 
 template <class Record>
 const Record& defaults() {
-    static const Record record{};
+    // Never destroyed, as every value made once here: a daemon thread may
+    // still draw while the process exits and runs static destructors.
+    static const Record& record = *new Record{};
     return record;
 }
 
@@ -82,7 +84,7 @@ const Record& defaults() {
 // then one row per key in ascending byte order, the value column open.
 template <class Record>
 const TableForm& section_form() {
-    static const TableForm form = [] {
+    static const TableForm& form = *new TableForm([] {
         struct Fixed {
             std::string_view key;
             std::string default_text;
@@ -99,7 +101,7 @@ const TableForm& section_form() {
         }
         built.finish();
         return built;
-    }();
+    }());
     return form;
 }
 

@@ -171,12 +171,14 @@ std::string repeated(const char* unit) {
 }
 
 const std::string& double_run() {
-    static const std::string run = repeated(kDoubleHorizontal);
+    // Never destroyed: a daemon thread may still draw while the process
+    // exits and runs static destructors.
+    static const std::string& run = *new std::string(repeated(kDoubleHorizontal));
     return run;
 }
 
 const std::string& single_run() {
-    static const std::string run = repeated(kRowRule);
+    static const std::string& run = *new std::string(repeated(kRowRule));
     return run;
 }
 

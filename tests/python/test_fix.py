@@ -3,6 +3,11 @@
 import difflib
 import json
 import os
+import shutil
+import signal
+import subprocess
+import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -31,6 +36,12 @@ FIXES = [
     ("[Config]\na.b = 1\n[Config.a.c]\n", None, [(1, 2, "unknown-section", "config")]),
     ("[[Config]]\n", None, [(1, 3, "unknown-section", "config")]),
     ("[config]\nmean_value.a = 1\n", None, [(2, 1, "unknown-key", "mean_values")]),
+    # A value that would not load under the key meant: the rename stays a suggestion.
+    ("[config]\nOptimization_Level = 'high'\nmean_value = [1]\n",
+     "[config]\nOptimization_Level = 'high'\nmean_values = [1]\n", [(2, 1, "unknown-key", "optimization_level")]),
+    ("[Config]\noptimization_level = 'high'\n", None, [(1, 2, "unknown-section", "config")]),
+    ("config = { Mean_Values = [1], Optimization_Level = -1 }\n",
+     "config = { mean_values = [1], Optimization_Level = -1 }\n", [(1, 31, "unknown-key", "optimization_level")]),
 ]
 
 
@@ -45,10 +56,9 @@ def test_fix_renames_certain_keys_only(cli, tmp_path, before, after, remaining):
     path = tmp_path / "vora.toml"
     path.write_bytes(before.encode())
     expected = "".join(difflib.unified_diff(before.splitlines(True), after.splitlines(True), str(path), str(path)))
-    for options in (["--diff"], ["--diff", "--fix"]):
-        done = run(cli, "check", *options, str(path))
-        assert (done.returncode, done.stdout.decode()) == (int(before != after or "error" in str(remaining)), expected)
-        assert path.read_bytes() == before.encode()
+    done = run(cli, "check", "--diff", str(path))
+    assert (done.returncode, done.stdout.decode()) == (int(before != after or "error" in str(remaining)), expected)
+    assert path.read_bytes() == before.encode()
     for _ in range(2):  # the second run finds nothing more to do
         assert findings(run(cli, "check", "--fix", "--format", "json", str(path))) == remaining
         assert path.read_bytes() == after.encode()
@@ -77,3 +87,181 @@ def test_fix_of_standard_input_prints_the_fixed_text(cli):
     assert done.stderr == (b"vora-config: <stdin>: renamed 1 key\n"
                            b"::warning file=<stdin>,line=3,col=1,endLine=3,endColumn=2,"
                            b"title=vora-config unknown-key::unknown key `x` in [config]\n")
+
+
+def test_diff_and_fix_refuse_each_other_and_other_formats(cli, tmp_path):
+    for options, message in [(["--fix", "--diff"], b"--diff and --fix contradict each other: choose one\n"),
+                             (["--diff", "--format=json"], b"--diff prints a unified diff, not --format json\n")]:
+        done = run(cli, "check", *options, "vora.toml")
+        assert (done.returncode, done.stdout) == (2, b"")
+        assert done.stderr.startswith(b"vora-config: check: " + message + b"usage: ")
+
+
+@pytest.mark.parametrize("text, why", [
+    ("[config\n", "the file does not load: 1:8: expected `]` to close the header, found a line break"),
+    ("[config]\noptimization_level = 'high'\n",
+     "the file does not load: 2:22: invalid type: string \"high\", expected u8"),
+    (None, "the file cannot be read: No such file or directory (os error 2)"),
+])
+def test_diff_says_why_a_file_with_an_error_shows_nothing(cli, tmp_path, text, why):
+    if text is not None:
+        (tmp_path / "vora.toml").write_text(text)
+    done = run(cli, "check", "--diff", "vora.toml")
+    assert (done.returncode, done.stdout, done.stderr.decode()) == (1, b"", f"vora-config: vora.toml: nothing to show: {why}\n")
+
+
+@pytest.mark.parametrize("name", ["a b.toml", "tab\there.toml", "line\nfeed.toml", '"quoted\\ \t.toml'])
+@pytest.mark.parametrize("tool", [["patch", "-s", "-p0"], ["git", "apply", "-p0"]])
+def test_diff_applies_whatever_the_name(cli, tmp_path, name, tool):
+    if shutil.which(tool[0]) is None:
+        pytest.skip(f"{tool[0]} is not installed")
+    (tmp_path / name).write_text("[config]\nmean_value = [1]\n")
+    diff = run(cli, "check", "--diff", name)
+    assert diff.returncode == 1
+    subprocess.run(tool, input=diff.stdout, check=True, capture_output=True, timeout=60)
+    assert (tmp_path / name).read_text() == "[config]\nmean_values = [1]\n"
+
+
+@pytest.mark.parametrize("stdin", [
+    b"[config]\nmean_value = [1]\n\xff# not UTF-8\n",
+    b"[config]\nmean_value = [1]\n[config\n",
+    b"[config]\nmean_values = 'x'\n",
+    b"\xef\xbb\xbf[config]\r\noptimization_level = 1\r\n",
+    b"",
+])
+def test_fix_filter_prints_what_it_cannot_fix_unchanged(cli, stdin):
+    done = run(cli, "check", "--fix", "-", stdin=stdin)
+    assert done.stdout == stdin
+
+
+def test_fix_of_dev_stdin_filters_and_leaves_the_file_behind_it(cli, tmp_path):
+    path = tmp_path / "vora.toml"
+    path.write_text("[config]\nMean_Values = [1]\n")
+    with open(path, "rb") as stdin:
+        done = subprocess.run([cli, "check", "--fix", "/dev/stdin"], stdin=stdin, capture_output=True, timeout=60)
+    assert (done.returncode, done.stdout) == (0, b"[config]\nmean_values = [1]\n")
+    assert path.read_text() == "[config]\nMean_Values = [1]\n"
+
+
+@pytest.mark.parametrize("name", ["n" * 227 + ".toml", "é" * 125 + ".toml"])
+def test_fix_of_a_file_with_a_long_name(cli, tmp_path, name):
+    (tmp_path / name).write_text("[config]\nmean_value = [1]\n")
+    done = run(cli, "check", "--fix", name)
+    assert done.returncode == 0, done.stdout
+    assert (tmp_path / name).read_text() == "[config]\nmean_values = [1]\n"
+    assert os.listdir(tmp_path) == [name]
+
+
+def test_fix_writes_a_file_with_two_names_in_place(cli, tmp_path):
+    (tmp_path / "vora.toml").write_text("[config]\nmean_value = [1]\n")
+    os.link(tmp_path / "vora.toml", tmp_path / "other.toml")
+    inode = (tmp_path / "vora.toml").stat().st_ino
+    assert run(cli, "check", "--fix", "vora.toml").returncode == 0
+    for name in ("vora.toml", "other.toml"):
+        assert ((tmp_path / name).read_text(), (tmp_path / name).stat().st_ino) == ("[config]\nmean_values = [1]\n", inode)
+    assert sorted(os.listdir(tmp_path)) == ["other.toml", "vora.toml"]
+
+
+def test_fix_keeps_extended_attributes(cli, tmp_path):
+    path = tmp_path / "vora.toml"
+    path.write_text("[config]\nmean_value = [1]\n")
+    try:
+        os.setxattr(path, "user.origin", b"hand-written")
+    except OSError as error:
+        pytest.skip(f"no user extended attributes here: {error}")
+    assert run(cli, "check", "--fix", "vora.toml").returncode == 0
+    assert (path.read_text(), os.listxattr(path), os.getxattr(path, "user.origin")) == (
+        "[config]\nmean_values = [1]\n", ["user.origin"], b"hand-written")
+
+
+def test_fix_leaves_a_file_the_user_may_not_write(cli, tmp_path):
+    """Its owner (not root, who may write anything) has made it read-only."""
+    folder, command = tmp_path, [cli]
+    if os.geteuid() == 0:
+        if shutil.which("setpriv") is None:
+            pytest.skip("no setpriv to run as another user")
+        # tmp_path may be closed to others: a folder of nobody's under /tmp.
+        folder = Path(tempfile.mkdtemp(dir="/tmp"))
+        os.chown(folder, 65534, 65534)
+        command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", cli]
+    try:
+        path = folder / "vora.toml"
+        path.write_text("[config]\nmean_value = [1]\n")
+        os.chown(path, os.stat(folder).st_uid, os.stat(folder).st_gid)
+        path.chmod(0o444)
+        if subprocess.run([*command, "--version"], capture_output=True).returncode != 0:
+            pytest.skip("vora-config cannot be run as another user here")
+        done = subprocess.run([*command, "check", "--fix", "--format=json", str(path)], capture_output=True, timeout=60)
+        assert done.returncode == 1
+        assert [(f["code"], f["message"]) for f in json.loads(done.stdout)] == [
+            ("unknown-key", "unknown key `mean_value` in [config]; did you mean `mean_values`?"),
+            ("write-error", f"cannot fix {path}: the file may not be written: Permission denied (os error 13)")]
+        assert (path.read_text(), sorted(os.listdir(folder))) == ("[config]\nmean_value = [1]\n", ["vora.toml"])
+    finally:
+        if folder != tmp_path:
+            shutil.rmtree(folder)
+
+
+# A stand-in for the C library's fsync, preloaded: before the new file is
+# flushed, another program appends to the file being fixed, or a signal
+# comes; both at the one moment a test needs, every time.
+SHIM = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+int fsync(int fd) {
+    static int done;
+    const char* append = getenv("SHIM_APPEND_TO");
+    const char* signal_number = getenv("SHIM_SIGNAL");
+    if (!done++) {
+        if (append) {
+            int file = open(append, O_WRONLY | O_APPEND);
+            write(file, "x = 1\n", 6);
+            close(file);
+        }
+        if (signal_number) raise(atoi(signal_number));
+    }
+    return ((int (*)(int))dlsym(RTLD_NEXT, "fsync"))(fd);
+}
+"""
+
+
+@pytest.fixture(scope="module")
+def fsync_shim(tmp_path_factory):
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler for the fsync stand-in")
+    folder = tmp_path_factory.mktemp("shim")
+    (folder / "shim.c").write_text(SHIM)
+    subprocess.run([compiler, "-shared", "-fPIC", "-o", folder / "shim.so", folder / "shim.c", "-ldl"], check=True)
+    return str(folder / "shim.so")
+
+
+def run_with_shim(cli, shim, path, signal_number=None, **settings):
+    env = dict(os.environ, **settings)
+    env["LD_PRELOAD"] = ":".join(p for p in (os.environ.get("LD_PRELOAD"), shim) if p)
+    return subprocess.run([cli, "check", "--fix", "--format=json", str(path)], capture_output=True, env=env,
+                          timeout=60, preexec_fn=lambda: signal.signal(signal_number, signal.SIG_DFL) if signal_number else None)
+
+
+def test_fix_leaves_a_file_written_meanwhile(cli, tmp_path, fsync_shim):
+    path = tmp_path / "vora.toml"
+    path.write_text("[config]\nmean_value = [1]\n")
+    done = run_with_shim(cli, fsync_shim, path, SHIM_APPEND_TO=str(path))
+    assert done.returncode == 1
+    assert [(f["code"], f["message"]) for f in json.loads(done.stdout)][-1] == (
+        "write-error", f"cannot fix {path}: it changed while it was being fixed (left as it is)")
+    assert (path.read_text(), os.listdir(tmp_path)) == ("[config]\nmean_value = [1]\nx = 1\n", ["vora.toml"])
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_fix_removes_its_new_file_when_a_signal_ends_it(cli, tmp_path, fsync_shim, signal_number):
+    path = tmp_path / "vora.toml"
+    path.write_text("[config]\nmean_value = [1]\n")
+    done = run_with_shim(cli, fsync_shim, path, signal_number, SHIM_SIGNAL=str(int(signal_number)))
+    assert (done.returncode, done.stdout) == (-signal_number, b"")
+    assert (path.read_text(), os.listdir(tmp_path)) == ("[config]\nmean_value = [1]\n", ["vora.toml"])

@@ -44,21 +44,50 @@ def test_module_surface():
         assert f.__self__ is m
 
 
-def test_second_initialisation_fails():
-    proc = run_python(
-        """
-        import sys, vora_convert_inner
-        del sys.modules["vora_convert_inner"]
-        try:
-            import vora_convert_inner
-        except ImportError as e:
-            print("ImportError:", e)
-        """
-    )
+ONCE = "ImportError: vora_convert_inner may only be initialized once per interpreter process"
+
+# Sub-interpreters made by the interpreter's own module for them (3.12 on).
+SUBINTERPRETERS = """
+import sys
+try:
+    import _interpreters as interpreters
+    make = lambda isolated: interpreters.create("isolated" if isolated else "legacy")
+except ImportError:
+    import _xxsubinterpreters as interpreters
+    make = lambda isolated: interpreters.create(isolated=isolated)
+def in_subinterpreter(isolated):
+    interp = make(isolated)
+    interpreters.run_string(interp, TRY)
+    interpreters.destroy(interp)
+"""
+TRY = """
+try:
+    import vora_convert_inner
+    print("imported", callable(vora_convert_inner.rust_explain), flush=True)
+except ImportError as e:
+    print("ImportError:", e, flush=True)
+"""
+
+
+@pytest.mark.parametrize("steps, said", [
+    (["main", "del sys.modules['vora_convert_inner']", "main"], ["imported True", ONCE]),
+    # An isolated sub-interpreter's refused import leaves the main one its own.
+    (["isolated", "main"], ["ImportError: *", "imported True"]),
+    (["main", "legacy"], ["imported True", ONCE]),
+])
+def test_one_initialisation_per_process(steps, said):
+    if any(step in ("isolated", "legacy") for step in steps) and sys.version_info < (3, 12):
+        pytest.skip("sub-interpreters of this kind come with Python 3.12")
+    code = [SUBINTERPRETERS if sys.version_info >= (3, 12) else "import sys", f"TRY = {TRY!r}"]
+    for step in steps:
+        code.append({"main": "exec(TRY)", "isolated": "in_subinterpreter(True)",
+                     "legacy": "in_subinterpreter(False)"}.get(step, step))
+    proc = run_python("\n".join(code))
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.decode() == (
-        "ImportError: vora_convert_inner may only be initialized once per interpreter process\n"
-    )
+    lines = proc.stdout.decode().splitlines()
+    assert len(lines) == len(said)
+    for line, expected in zip(lines, said):
+        assert line.startswith(expected[:-1]) if expected.endswith("*") else line == expected
 
 
 @pytest.mark.parametrize("function", ["rust_explain", "rust_convert"])
@@ -102,6 +131,8 @@ def test_read_errors(function, tmp_path):
     bad = tmp_path / "bad.toml"
     bad.write_bytes(b'[config]\ncustom_string = "\xff"\n')
     cases.append((str(bad), "stream did not contain valid UTF-8"))
+    # A device that never ends stops at its first byte that is not UTF-8.
+    cases.append(("/dev/urandom", "stream did not contain valid UTF-8"))
     for path, message in cases:
         with pytest.raises(RuntimeError) as info:
             f(path)
