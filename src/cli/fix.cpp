@@ -434,7 +434,7 @@ namespace {
 // new key loading `after` fails: the key of a value that does not load, or
 // a key on the way to it, is where an edit put a key.
 std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after,
-                                                          const std::vector<const lint::Edit*>& edits) {
+                                                          const std::vector<lint::Edit>& edits) {
     std::vector<const lint::Edit*> breaking;
     auto parsed = toml::parse(after);
     const auto* document = std::get_if<toml::Document>(&parsed);
@@ -442,9 +442,9 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
     // Where each edit's key begins in `after`.
     std::vector<toml::Position> keys;
     std::ptrdiff_t shift = 0;
-    for (const lint::Edit* edit : edits) {
-        keys.push_back(document->position(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit->begin) + shift)));
-        shift += static_cast<std::ptrdiff_t>(edit->replacement.size()) - static_cast<std::ptrdiff_t>(edit->end - edit->begin);
+    for (const lint::Edit& edit : edits) {
+        keys.push_back(document->position(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit.begin) + shift)));
+        shift += static_cast<std::ptrdiff_t>(edit.replacement.size()) - static_cast<std::ptrdiff_t>(edit.end - edit.begin);
     }
     for (const LoadError& error : mapping_errors(*document)) {
         std::optional<toml::Table> table = document->root_table();
@@ -452,8 +452,8 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
             const std::optional<toml::Member> member = table ? table->member(key) : std::nullopt;
             if (!member) break;
             const auto at = std::find(keys.begin(), keys.end(), member->key_span().begin);
-            if (at != keys.end() && std::find(breaking.begin(), breaking.end(), edits[at - keys.begin()]) == breaking.end()) {
-                breaking.push_back(edits[at - keys.begin()]);
+            if (at != keys.end() && std::find(breaking.begin(), breaking.end(), &edits[at - keys.begin()]) == breaking.end()) {
+                breaking.push_back(&edits[at - keys.begin()]);
             }
             table = member->value.is_table() ? std::optional(member->value.as_table()) : std::nullopt;
         }
@@ -480,7 +480,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
     std::vector<lint::Finding> findings;
     std::vector<lint::Finding>* current = &file_findings;
     for (int round = 0; round < 8;) {
-        const std::vector<const lint::Edit*> edits = ordered_edits(fixed, *current);
+        const std::vector<lint::Edit> edits = ordered_edits(fixed, *current);
         if (edits.empty()) break;
         std::string candidate = apply_fixes(fixed, *current);
         std::vector<lint::Finding> candidate_findings = lint::check_text(candidate);
@@ -491,8 +491,11 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
             const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
             if (!breaking.empty()) {
                 for (lint::Finding& finding : *current) {
-                    if (finding.fix && std::find(breaking.begin(), breaking.end(), &*finding.fix) != breaking.end()) {
-                        finding.fix.reset();
+                    const std::optional<lint::Edit> fix = finding.fix();
+                    if (fix && std::any_of(breaking.begin(), breaking.end(), [&](const lint::Edit* edit) {
+                            return edit->begin == fix->begin && edit->end == fix->end;
+                        })) {
+                        finding.drop_fix();
                     }
                 }
                 continue;
