@@ -579,6 +579,9 @@ std::optional<std::pair<std::size_t, std::size_t>> offsets_of(const toml::Docume
 // Findings.
 // ---------------------------------------------------------------------------
 
+// A million findings take 24 MB.
+static_assert(sizeof(Finding) == 24);
+
 Locator::Locator(std::string_view text)
     : text_(text), first_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0), at_(first_), position_{} {}
 

@@ -18,7 +18,7 @@
 
 namespace vora::lint {
 
-enum class Severity { Error, Warning };
+enum class Severity : std::uint8_t { Error, Warning };
 
 // Another place a finding concerns: the key whose value is at fault when
 // the finding points at the key's whole table, for one.
