@@ -2,9 +2,12 @@
 // from byte offsets.
 #include "text/display.hpp"
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +61,44 @@ TEST(Locator, GivesTheReadersPositions) {
         }
     }
 }
+
+// Findings whose message is made from the key's bytes read as those held
+// whole: message, suggestion, span and the fix that renames the key.
+struct KeyCase {
+    std::string_view text, message;
+    std::optional<std::string_view> suggestion, replacement;
+    std::uint32_t column, end_column;
+};
+
+class KeyFinding : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(KeyFinding, ReadsAsWritten) {
+    const std::vector<lint::Finding> findings = lint::check_text(GetParam().text);
+    ASSERT_EQ(findings.size(), 1u);
+    const lint::Finding& finding = findings[0];
+    EXPECT_EQ(finding.message(GetParam().text), GetParam().message);
+    EXPECT_EQ(finding.suggestion(), GetParam().suggestion);
+    const std::optional<toml::Span> span = finding.span(GetParam().text);
+    ASSERT_TRUE(span);
+    EXPECT_EQ(std::tuple(span->begin.line, span->begin.column, span->end.column),
+              std::tuple(2u, GetParam().column, GetParam().end_column));
+    const std::optional<lint::Edit> fix = finding.fix();
+    EXPECT_EQ(fix ? std::optional(fix->replacement) : std::nullopt, GetParam().replacement);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyFinding,
+    ::testing::Values(
+        KeyCase{"[config]\nOPTIMIZATION_LEVEL = 2\n",
+                "unknown key `OPTIMIZATION_LEVEL` in [config]; did you mean `optimization_level`?",
+                "optimization_level", "optimization_level", 1, 19},
+        KeyCase{"[config]\n'Mean_Values' = [1]\n", "unknown key `Mean_Values` in [config]; did you mean `mean_values`?",
+                "mean_values", "mean_values", 1, 14},  // quoted in the file: the message held whole
+        KeyCase{"[config]\ndataset = 'd'\n", "unknown key `dataset` in [config]; it is a key of [build]", "[build]",
+                std::nullopt, 1, 8},
+        KeyCase{"[config]\n\"a b\" = 1\n", "unknown key `\"a b\"` in [config]", std::nullopt, std::nullopt, 1, 6},
+        KeyCase{"\n[confg]\n", "unknown section [confg]; did you mean [config]?", "config", "config", 2, 7},
+        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "unknown key `key` at the top level", std::nullopt, std::nullopt, 1, 4}));
 
 }  // namespace
 }  // namespace vora

@@ -332,6 +332,7 @@ SHOWN_LINES = [
     (b"[config]\n# \x1b]0;pwned\x07 x\n", "2 | # \\u{1b}]0;pwned\\u{7} x\n  |   ^^^^^^\n"),
     (b"[config]\nfoo\t=\t1 # \xc2\x9b2J \xe2\x80\xae\n", "2 | foo    =    1 # \\u{9b}2J \\u{202e}\n  | ^^^\n"),
     (b"[config]\n\t\tfoo = 1\n", "2 |         foo = 1\n  |         ^^^\n"),
+    (b"[config]\nx = \xc2\x9b[2J\n", "expected a value, found `\\u{9b}`\n  |\n2 | x = \\u{9b}[2J\n  |     ^^^^^^\n"),
     ('config = { "\u4e2d\u6587" = 1, "e\u0301" = 2, foo = 3 }\n'.encode(),
      'foo = 3 }\n  | ' + " " * 32 + "^^^\n"),  # 11 + 6 + 6 + 3 + 6 columns before foo
     ('[config]\n"\u4e2d\u6587" = 1\n'.encode(), '  | ^^^^^^\n'),
