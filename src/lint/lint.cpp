@@ -591,17 +591,23 @@ toml::Position Locator::at(std::size_t offset) {
         at_ = first_;
         position_ = toml::Position{};
     }
-    if (offset <= at_) return position_;
-    const std::string_view part = text_.substr(at_, offset - at_);
+    position_ = after(position_, at_, offset);
+    at_ = std::max(at_, offset);
+    return position_;
+}
+
+toml::Position Locator::after(toml::Position position, std::size_t from, std::size_t offset) const {
+    offset = std::min(offset, text_.size());
+    if (offset <= from) return position;
+    const std::string_view part = text_.substr(from, offset - from);
     const std::size_t feed = part.rfind('\n');
     if (feed == std::string_view::npos) {
-        position_.column += static_cast<std::uint32_t>(utf8::count_code_points(part));
+        position.column += static_cast<std::uint32_t>(utf8::count_code_points(part));
     } else {
-        position_.line += static_cast<std::uint32_t>(std::count(part.begin(), part.end(), '\n'));
-        position_.column = 1 + static_cast<std::uint32_t>(utf8::count_code_points(part.substr(feed + 1)));
+        position.line += static_cast<std::uint32_t>(std::count(part.begin(), part.end(), '\n'));
+        position.column = 1 + static_cast<std::uint32_t>(utf8::count_code_points(part.substr(feed + 1)));
     }
-    at_ = offset;
-    return position_;
+    return position;
 }
 
 Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion,
@@ -663,7 +669,7 @@ std::optional<toml::Span> Finding::span(Locator& locator) const {
     if (extra_ && extra_->span) return extra_->span;
     if (!(flags_ & kOffsets)) return std::nullopt;
     const toml::Position begin = locator.at(begin_);
-    return toml::Span{begin, locator.at(end_)};
+    return toml::Span{begin, locator.after(begin, begin_, end_)};
 }
 
 std::optional<toml::Span> Finding::span(std::string_view text) const {

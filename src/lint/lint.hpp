@@ -73,6 +73,10 @@ class Locator {
 public:
     explicit Locator(std::string_view text);
     toml::Position at(std::size_t offset);
+    // The position of `offset`, at or after `from` whose position is
+    // `position`; the walk is not kept (a span's end, which a next finding
+    // may start before).
+    toml::Position after(toml::Position position, std::size_t from, std::size_t offset) const;
 
 private:
     std::string_view text_;
