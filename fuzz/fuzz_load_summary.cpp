@@ -53,23 +53,24 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
         require(lines.contains(s.end.line, s.end.column), "finding ends outside the text");
     };
     for (const vora::lint::Finding& finding : report.findings) {
+        const std::optional<vora::Span> span = finding.span(text);
         if (finding.severity == vora::lint::Severity::Error) {
             ++errors;
             require(err != nullptr, "check reports an error that loading does not");
-            loading_error_found = loading_error_found || (finding.message == err->message && finding.span == err->span);
+            loading_error_found = loading_error_found || (finding.message(text) == err->message && span == err->span);
         }
-        if (finding.span) inside(*finding.span);
-        for (const vora::lint::Related& related : finding.related) inside(related.span);
+        if (span) inside(*span);
+        for (const vora::lint::Related& related : finding.related()) inside(related.span);
     }
     require((errors > 0) == (err != nullptr), "check and loading disagree on whether the file loads");
     require(!err || loading_error_found, "check does not report loading's error");
     std::size_t fixed_until = 0;
     for (const vora::lint::Finding& finding : report.findings) {
-        if (!finding.fix) continue;
-        require(fixed_until <= finding.fix->begin && finding.fix->begin < finding.fix->end &&
-                    finding.fix->end <= text.size(),
+        const std::optional<vora::lint::Edit> fix = finding.fix();
+        if (!fix) continue;
+        require(fixed_until <= fix->begin && fix->begin < fix->end && fix->end <= text.size(),
                 "fixes overlap, are empty or lie outside the text");
-        fixed_until = finding.fix->end;
+        fixed_until = fix->end;
     }
     if (fixed_until > 0) {
         const std::string fixed = vora::cli::apply_fixes(text, report.findings);

@@ -21,18 +21,17 @@ namespace {
 
 // The edits of the findings in the order of their offsets, without those
 // that overlap one before them or lie outside the text.
-std::vector<const lint::Edit*> ordered_edits(std::string_view text, const std::vector<lint::Finding>& findings) {
-    std::vector<const lint::Edit*> edits;
+std::vector<lint::Edit> ordered_edits(std::string_view text, const std::vector<lint::Finding>& findings) {
+    std::vector<lint::Edit> edits;
     for (const lint::Finding& finding : findings) {
-        if (finding.fix && finding.fix->begin <= finding.fix->end && finding.fix->end <= text.size()) {
-            edits.push_back(&*finding.fix);
-        }
+        const std::optional<lint::Edit> fix = finding.fix();
+        if (fix && fix->begin <= fix->end && fix->end <= text.size()) edits.push_back(*fix);
     }
     std::stable_sort(edits.begin(), edits.end(),
-                     [](const lint::Edit* a, const lint::Edit* b) { return a->begin < b->begin; });
-    std::vector<const lint::Edit*> kept;
-    for (const lint::Edit* edit : edits) {
-        if (kept.empty() || kept.back()->end <= edit->begin) kept.push_back(edit);
+                     [](const lint::Edit& a, const lint::Edit& b) { return a.begin < b.begin; });
+    std::vector<lint::Edit> kept;
+    for (const lint::Edit& edit : edits) {
+        if (kept.empty() || kept.back().end <= edit.begin) kept.push_back(edit);
     }
     return kept;
 }
@@ -104,10 +103,10 @@ std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>&
     std::string out;
     out.reserve(text.size());
     std::size_t at = 0;
-    for (const lint::Edit* edit : ordered_edits(text, findings)) {
-        out.append(text.substr(at, edit->begin - at));
-        out += edit->replacement;
-        at = edit->end;
+    for (const lint::Edit& edit : ordered_edits(text, findings)) {
+        out.append(text.substr(at, edit.begin - at));
+        out += edit.replacement;
+        at = edit.end;
     }
     out.append(text.substr(at));
     return out;
@@ -435,7 +434,7 @@ namespace {
 // new key loading `after` fails: the key of a value that does not load, or
 // a key on the way to it, is where an edit put a key.
 std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after,
-                                                          const std::vector<const lint::Edit*>& edits) {
+                                                          const std::vector<lint::Edit>& edits) {
     std::vector<const lint::Edit*> breaking;
     auto parsed = toml::parse(after);
     const auto* document = std::get_if<toml::Document>(&parsed);
@@ -443,9 +442,9 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
     // Where each edit's key begins in `after`.
     std::vector<toml::Position> keys;
     std::ptrdiff_t shift = 0;
-    for (const lint::Edit* edit : edits) {
-        keys.push_back(document->position(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit->begin) + shift)));
-        shift += static_cast<std::ptrdiff_t>(edit->replacement.size()) - static_cast<std::ptrdiff_t>(edit->end - edit->begin);
+    for (const lint::Edit& edit : edits) {
+        keys.push_back(document->position(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit.begin) + shift)));
+        shift += static_cast<std::ptrdiff_t>(edit.replacement.size()) - static_cast<std::ptrdiff_t>(edit.end - edit.begin);
     }
     for (const LoadError& error : mapping_errors(*document)) {
         std::optional<toml::Table> table = document->root_table();
@@ -453,8 +452,8 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
             const std::optional<toml::Member> member = table ? table->member(key) : std::nullopt;
             if (!member) break;
             const auto at = std::find(keys.begin(), keys.end(), member->key_span().begin);
-            if (at != keys.end() && std::find(breaking.begin(), breaking.end(), edits[at - keys.begin()]) == breaking.end()) {
-                breaking.push_back(edits[at - keys.begin()]);
+            if (at != keys.end() && std::find(breaking.begin(), breaking.end(), &edits[at - keys.begin()]) == breaking.end()) {
+                breaking.push_back(&edits[at - keys.begin()]);
             }
             table = member->value.is_table() ? std::optional(member->value.as_table()) : std::nullopt;
         }
@@ -481,7 +480,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
     std::vector<lint::Finding> findings;
     std::vector<lint::Finding>* current = &file_findings;
     for (int round = 0; round < 8;) {
-        const std::vector<const lint::Edit*> edits = ordered_edits(fixed, *current);
+        const std::vector<lint::Edit> edits = ordered_edits(fixed, *current);
         if (edits.empty()) break;
         std::string candidate = apply_fixes(fixed, *current);
         std::vector<lint::Finding> candidate_findings = lint::check_text(candidate);
@@ -492,8 +491,11 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
             const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
             if (!breaking.empty()) {
                 for (lint::Finding& finding : *current) {
-                    if (finding.fix && std::find(breaking.begin(), breaking.end(), &*finding.fix) != breaking.end()) {
-                        finding.fix.reset();
+                    const std::optional<lint::Edit> fix = finding.fix();
+                    if (fix && std::any_of(breaking.begin(), breaking.end(), [&](const lint::Edit* edit) {
+                            return edit->begin == fix->begin && edit->end == fix->end;
+                        })) {
+                        finding.drop_fix();
                     }
                 }
                 continue;

@@ -155,17 +155,17 @@ void pass_through(int fd) {
 
 // Why --diff shows nothing for a file with an error: the first error, on
 // one line; empty when the file has none.
-std::string nothing_to_show(std::string_view name, const std::vector<lint::Finding>& findings) {
+std::string nothing_to_show(std::string_view name, std::string_view text, const std::vector<lint::Finding>& findings) {
     const auto error = std::find_if(findings.begin(), findings.end(),
                                     [](const lint::Finding& finding) { return finding.severity == lint::Severity::Error; });
     if (error == findings.end()) return {};
     std::string why = "vora-config: " + std::string(name) + ": nothing to show: ";
-    if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message + "\n";
+    if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message(text) + "\n";
     why += "the file does not load: ";
-    if (error->span) {
-        why += std::to_string(error->span->begin.line) + ":" + std::to_string(error->span->begin.column) + ": ";
+    if (const std::optional<toml::Span> span = error->span(text)) {
+        why += std::to_string(span->begin.line) + ":" + std::to_string(span->begin.column) + ": ";
     }
-    return why + error->message + "\n";
+    return why + error->message(text) + "\n";
 }
 
 // Colour on a terminal, unless NO_COLOR is set to anything but nothing.
@@ -286,7 +286,7 @@ int check(const std::vector<std::string_view>& args) {
         if (auto* error = std::get_if<ReadError>(&read)) {
             findings.push_back(
                 lint::Finding{lint::Severity::Error, lint::kReadError, error->message, std::nullopt, std::nullopt});
-            if (diff_only) err(nothing_to_show(name, findings));
+            if (diff_only) err(nothing_to_show(name, text, findings));
         } else {
             text = std::move(std::get<std::string>(read));
             findings = lint::check_text(text);
@@ -295,7 +295,7 @@ int check(const std::vector<std::string_view>& args) {
                 out(fixed.diff);
                 failed = true;
             } else if (diff_only) {
-                err(nothing_to_show(name, findings));
+                err(nothing_to_show(name, text, findings));
             }
             if (fixed.fixed_text) out(*fixed.fixed_text);
             if (fix == cli::FixMode::Fix && fixed.edits > 0) {
@@ -332,7 +332,7 @@ int explain(const std::vector<std::string_view>& args) {
     auto read = read_input(args[0]);
     if (auto* error = std::get_if<ReadError>(&read)) return fail(std::move(error->message));
     auto loaded = parse_configuration(std::get<std::string>(read));
-    if (auto* error = std::get_if<LoadError>(&loaded)) return fail(error->render());
+    if (auto* error = std::get_if<LoadError>(&loaded)) return fail(cli::shown_error(*error));
     const Configuration& configuration = std::get<Configuration>(loaded);
     print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(configuration, sink); });
     return 0;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text/display.hpp"
 #include "text/utf8.hpp"
 
 namespace vora::cli {
@@ -175,22 +176,6 @@ private:
     char* at_;
 };
 
-// `text` with every line after the first indented by `depth` more spaces.
-std::string indented(std::string text, std::size_t depth) {
-    std::string step(depth + 1, ' ');
-    step[0] = '\n';
-    std::string out;
-    out.reserve(text.size() + depth * 16);
-    for (const char c : text) {
-        if (c == '\n') {
-            out += step;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // A JSON string of a file name as the system gives it: each byte that is not
 // part of well-formed UTF-8 is written as the lone surrogate U+DC00 + byte,
 // so that a reader decoding with surrogateescape gets the very bytes back.
@@ -349,29 +334,33 @@ public:
 
     void file(const FileReport& file, Output& out) override {
         Source source(file.text);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
             std::string label(severity_name(finding.severity));
             label += '[';
-            label += finding.code;
+            label += finding.code.text();
             label += ']';
-            headline(o, file.name, finding.span, label, style, finding.message);
+            const std::optional<toml::Span> span = finding.span(locator);
+            message_.clear();
+            finding.append_message(message_, file.text);
+            headline(o, file.name, span, label, style, message_);
             std::size_t gutter = 2;
-            if (finding.span) gutter = snippet(o, source, *finding.span, style);
+            if (span) gutter = snippet(o, source, *span, style);
             const Style note = styled("\x1b[1;36m");
-            for (const lint::Related& related : finding.related) {
+            for (const lint::Related& related : finding.related()) {
                 headline(o, file.name, related.span, "note", note, related.message);
                 snippet(o, source, related.span, note);
             }
-            if (finding.help) {
+            if (const std::optional<std::string_view> help = finding.help()) {
                 o.append(gutter, ' ');
                 o += "= ";
                 o += note.on;
                 o += "help";
                 o += note.off;
                 o += ": expected ";
-                o += *finding.help;
+                display::append_escaped(o, *help);
                 o += '\n';
             }
             o += '\n';
@@ -396,7 +385,7 @@ private:
         o += label;
         o += style.off;
         o += ": ";
-        o += message;
+        display::append_escaped(o, message);
         o += '\n';
     }
 
@@ -425,20 +414,21 @@ private:
         o += number;
         o += " | ";
         if (first > 0) o += "...";
-        o += content.substr(first, last - first);
+        display::append_shown(o, content.substr(first, last - first));
         if (last < content.size()) o += "...";
         o += '\n';
         o.append(gutter, ' ');
         o += "| ";
-        o.append((first > 0 ? 3 : 0) + utf8::count_code_points(content.substr(first, begin - first)), ' ');
+        o.append((first > 0 ? 3 : 0) + display::width(content.substr(first, begin - first)), ' ');
         o += style.on;
-        o.append(std::max<std::size_t>(utf8::count_code_points(content.substr(begin, marked - begin)), 1), '^');
+        o.append(std::max<std::size_t>(display::width(content.substr(begin, marked - begin)), 1), '^');
         o += style.off;
         o += '\n';
         return gutter;
     }
 
     bool color_;
+    std::string message_;  // the finding's, reused
 };
 
 // ---------------------------------------------------------------------------
@@ -477,7 +467,7 @@ void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span
     o.number(span->end.column);
 }
 
-void put_optional(Cursor& o, const std::optional<std::string>& text) {
+void put_optional(Cursor& o, const std::optional<std::string_view>& text) {
     if (text) {
         o.json_string(*text);
     } else {
@@ -485,13 +475,13 @@ void put_optional(Cursor& o, const std::optional<std::string>& text) {
     }
 }
 
-// The most a finding's object may take, its file's name aside.
+// The most a finding's object may take, its file's name and message aside.
 std::size_t json_room(const Finding& finding) {
     constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
-    std::size_t room = fields + Cursor::room_for_json(finding.code) + Cursor::room_for_json(finding.message);
-    if (finding.suggestion) room += Cursor::room_for_json(*finding.suggestion);
-    if (finding.help) room += Cursor::room_for_json(*finding.help);
-    for (const lint::Related& related : finding.related) room += fields + Cursor::room_for_json(related.message);
+    std::size_t room = fields + Cursor::room_for_json(finding.code.text());
+    if (const auto suggestion = finding.suggestion()) room += Cursor::room_for_json(*suggestion);
+    if (const auto help = finding.help()) room += Cursor::room_for_json(*help);
+    for (const lint::Related& related : finding.related()) room += fields + Cursor::room_for_json(related.message);
     return room;
 }
 
@@ -505,8 +495,11 @@ public:
         // Each object opens with the file.
         const std::string head = "\n  {\n    \"file\": " + json_name(file.name) + ',';
         code_ = {};
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
-            write(finding, head, out.buffer());
+            message_.clear();
+            finding.append_message(message_, file.text);
+            write(finding, finding.span(locator), head, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -515,39 +508,41 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
-    void write(const Finding& finding, std::string_view head, std::string& buffer) {
-        Cursor o(buffer, head.size() + json_room(finding));
+    void write(const Finding& finding, const std::optional<toml::Span>& span, std::string_view head,
+               std::string& buffer) {
+        Cursor o(buffer, head.size() + json_room(finding) + Cursor::room_for_json(message_));
         if (any_) o.put(',');
         o.put(head);
-        put_span(o, "\n    ", finding.span);
+        put_span(o, "\n    ", span);
         if (finding.severity == lint::Severity::Error) {
             o.put(",\n    \"severity\": \"error\",\n    \"code\": ");
         } else {
             o.put(",\n    \"severity\": \"warning\",\n    \"code\": ");
         }
         // The codes are a few constants: each written once as JSON.
-        if (finding.code.data() != code_.data() || finding.code.size() != code_.size()) {
-            code_ = finding.code;
+        if (finding.code.text().data() != code_.data() || finding.code.text().size() != code_.size()) {
+            code_ = finding.code.text();
             code_json_.clear();
             Cursor(code_json_, Cursor::room_for_json(code_)).json_string(code_);
         }
         o.put(code_json_);
         o.put(",\n    \"message\": ");
-        o.json_string(finding.message);
+        o.json_string(message_);
         o.put(",\n    \"suggestion\": ");
-        put_optional(o, finding.suggestion);
+        put_optional(o, finding.suggestion());
         o.put(",\n    \"related\": [");
-        for (std::size_t i = 0; i < finding.related.size(); ++i) {
+        const std::span<const lint::Related> related = finding.related();
+        for (std::size_t i = 0; i < related.size(); ++i) {
             if (i > 0) o.put(',');
             o.put("\n      {\n        \"message\": ");
-            o.json_string(finding.related[i].message);
+            o.json_string(related[i].message);
             o.put(',');
-            put_span(o, "\n        ", finding.related[i].span);
+            put_span(o, "\n        ", related[i].span);
             o.put("\n      }");
         }
-        if (!finding.related.empty()) o.put("\n    ");
+        if (!related.empty()) o.put("\n    ");
         o.put("],\n    \"help\": ");
-        put_optional(o, finding.help);
+        put_optional(o, finding.help());
         o.put("\n  }");
     }
 
@@ -556,6 +551,7 @@ private:
     // while they are written: the same bytes where the same view.
     std::string_view code_;
     std::string code_json_;  // and it as a JSON string
+    std::string message_;    // the finding's, reused
 };
 
 // ---------------------------------------------------------------------------
@@ -566,20 +562,26 @@ class GithubRenderer final : public Renderer {
 public:
     void file(const FileReport& file, Output& out) override {
         const std::string name = escape_annotation(file.name, true);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             o += "::";
             o += severity_name(finding.severity);
             o += " file=" + name;
-            if (finding.span) {
-                const toml::Span& span = *finding.span;
+            if (const std::optional<toml::Span> place = finding.span(locator)) {
+                const toml::Span& span = *place;
                 o += ",line=" + std::to_string(span.begin.line) + ",col=" + std::to_string(span.begin.column) +
                      ",endLine=" + std::to_string(span.end.line) + ",endColumn=" + std::to_string(span.end.column);
             }
-            o += ",title=" + escape_annotation("vora-config " + std::string(finding.code), true);
-            std::string message = finding.message;
-            for (const lint::Related& related : finding.related) {
+            o += ",title=" + escape_annotation("vora-config " + std::string(finding.code.text()), true);
+            std::string message = finding.message(file.text);
+            for (const lint::Related& related : finding.related()) {
                 message += " (" + related.message + " at " + position_text(related.span.begin) + ")";
+            }
+            // The help on a line of its own under the message.
+            if (const std::optional<std::string_view> help = finding.help()) {
+                message += "\nhelp: expected ";
+                message += *help;
             }
             o += "::" + escape_annotation(message, false) + "\n";
             out.spill();
@@ -612,17 +614,53 @@ constexpr std::array<Rule, 9> kRules{{
 
 constexpr std::string_view kResults = "\"results\": []";
 
-Json physical(const std::string& uri, const std::optional<toml::Span>& span) {
-    Json location;
-    location["artifactLocation"]["uri"] = uri;
+// A physicalLocation's value, as dump(2) lays it out at the depth of
+// `indent` (the spaces that open its closing brace's line).
+void put_physical(Cursor& o, std::string_view indent, std::string_view uri_json,
+                  const std::optional<toml::Span>& span) {
+    const auto line = [&](std::string_view more) {
+        o.put('\n');
+        o.put(indent);
+        o.put(more);
+    };
+    o.put('{');
+    line("  \"artifactLocation\": {");
+    line("    \"uri\": ");
+    o.put(uri_json);
+    line("  }");
     if (span) {
-        Json& region = location["region"];
-        region["startLine"] = span->begin.line;
-        region["startColumn"] = span->begin.column;
-        region["endLine"] = span->end.line;
-        region["endColumn"] = span->end.column;
+        o.put(',');
+        line("  \"region\": {");
+        line("    \"startLine\": ");
+        o.number(span->begin.line);
+        o.put(',');
+        line("    \"startColumn\": ");
+        o.number(span->begin.column);
+        o.put(',');
+        line("    \"endLine\": ");
+        o.number(span->end.line);
+        o.put(',');
+        line("    \"endColumn\": ");
+        o.number(span->end.column);
+        line("  }");
     }
-    return location;
+    line("}");
+}
+
+// Text as Markdown shows it: code spans (between backticks) as they are,
+// elsewhere each character that Markdown reads as markup escaped.
+std::string markdown_text(std::string_view text) {
+    std::string out;
+    bool code = false;
+    for (const char c : text) {
+        if (c == '`') {
+            code = !code;
+        } else if (!code && std::string_view("\\*_[]<>#|~!&").find(c) != std::string_view::npos) {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
 }
 
 class SarifRenderer final : public Renderer {
@@ -654,30 +692,23 @@ public:
 
     void begin(Output& out) override { out.buffer() += head_; }
 
+    // Each result written as dump(2) lays it out, indented to its place in
+    // the log.
     void file(const FileReport& file, Output& out) override {
-        const std::string uri = uri_of(file.name);
+        const std::string path = uri_of(file.name);
+        std::string uri;  // as a JSON string
+        Cursor(uri, Cursor::room_for_json(path)).json_string(path);
+        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
-            Json result;
-            result["ruleId"] = finding.code;
-            const auto rule = std::find_if(kRules.begin(), kRules.end(),
-                                           [&](const Rule& r) { return r.id == finding.code; });
-            if (rule != kRules.end()) result["ruleIndex"] = rule - kRules.begin();
-            result["level"] = severity_name(finding.severity);
-            result["message"]["text"] = finding.message;
-            result["locations"].push_back(Json{{"physicalLocation", physical(uri, finding.span)}});
-            if (!finding.related.empty()) {
-                Json& related = result["relatedLocations"];
-                for (const lint::Related& place : finding.related) {
-                    Json entry;
-                    entry["id"] = related.size();
-                    entry["physicalLocation"] = physical(uri, place.span);
-                    entry["message"]["text"] = place.message;
-                    related.push_back(std::move(entry));
-                }
-            }
-            std::string& o = out.buffer();
-            o += any_ ? ",\n        " : "\n        ";
-            o += indented(dump(result, 2), 8);
+            message_.clear();
+            finding.append_message(message_, file.text);
+            const std::optional<std::string_view> help = finding.help();
+            markdown_.clear();
+            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: expected " + markdown_text(*help);
+            const std::span<const lint::Related> related = finding.related();
+            std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
+            for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
+            write(finding, locator, uri, related, Cursor(out.buffer(), room));
             any_ = true;
             out.spill();
         }
@@ -690,8 +721,49 @@ public:
     }
 
 private:
+    void write(const Finding& finding, lint::Locator& locator, std::string_view uri,
+               std::span<const lint::Related> related, Cursor&& o) {
+        const bool help = !markdown_.empty();
+        o.put(any_ ? ",\n        {" : "\n        {");
+        o.put("\n          \"ruleId\": ");
+        const std::string_view code = finding.code.text();
+        o.json_string(code);
+        const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const Rule& r) { return r.id == code; });
+        if (rule != kRules.end()) {
+            o.put(",\n          \"ruleIndex\": ");
+            o.number(static_cast<std::uint32_t>(rule - kRules.begin()));
+        }
+        o.put(",\n          \"level\": \"");
+        o.put(severity_name(finding.severity));
+        o.put("\",\n          \"message\": {\n            \"text\": ");
+        o.json_string(message_);
+        if (help) {
+            o.put(",\n            \"markdown\": ");
+            o.json_string(markdown_);
+        }
+        o.put("\n          },\n          \"locations\": [\n            {\n              \"physicalLocation\": ");
+        put_physical(o, "              ", uri, finding.span(locator));
+        o.put("\n            }\n          ]");
+        if (!related.empty()) {
+            o.put(",\n          \"relatedLocations\": [");
+            for (std::size_t i = 0; i < related.size(); ++i) {
+                o.put(i > 0 ? ",\n            {" : "\n            {");
+                o.put("\n              \"id\": ");
+                o.number(static_cast<std::uint32_t>(i));
+                o.put(",\n              \"physicalLocation\": ");
+                put_physical(o, "              ", uri, related[i].span);
+                o.put(",\n              \"message\": {\n                \"text\": ");
+                o.json_string(related[i].message);
+                o.put("\n              }\n            }");
+            }
+            o.put("\n          ]");
+        }
+        o.put("\n        }");
+    }
+
     std::string head_, tail_;
     bool any_ = false;
+    std::string message_, markdown_;  // the finding's, reused
 };
 
 }  // namespace
@@ -699,6 +771,60 @@ private:
 std::string summary_line(const Totals& totals) {
     return plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
            plural(totals.warnings, "warning") + "\n";
+}
+
+std::string shown_error(const LoadError& error) {
+    std::string out;
+    if (!error.span) {
+        display::append_escaped(out, error.message);
+        out += '\n';
+        if (!error.path.empty()) {
+            out += "in `";
+            for (std::size_t i = 0; i < error.path.size(); ++i) {
+                if (i) out += '.';
+                display::append_escaped(out, error.path[i]);
+            }
+            out += "`\n";
+        }
+        return out;
+    }
+    const Span& span = *error.span;
+    out += "TOML parse error at line " + std::to_string(span.begin.line) + ", column " +
+           std::to_string(span.begin.column) + '\n';
+    // Columns do not count a byte-order mark; the line keeps it, as render() does.
+    std::string_view content = line_of(error.text, span.begin.line);
+    std::string_view mark;
+    if (span.begin.line == 1 && content.starts_with("\xEF\xBB\xBF")) {
+        mark = content.substr(0, 3);
+        content.remove_prefix(3);
+    }
+    // The span in characters as render() counts it: cut at the end of the
+    // line, at least one.
+    const std::size_t characters = utf8::count_code_points(content);
+    const std::size_t column = span.begin.column;
+    const std::size_t room = characters + 1 > column ? characters + 1 - column : 0;
+    std::size_t length = span.end.line == span.begin.line && span.end.column >= column ? span.end.column - column : room;
+    length = std::min(length, room);
+    const std::size_t begin = Source::forward(content, 0, column > 0 ? column - 1 : 0);
+    const std::size_t end = Source::forward(content, begin, length);
+    const std::size_t past = column > characters + 1 ? column - characters - 1 : 0;  // columns past the line's end
+    const std::string number = std::to_string(span.begin.line);
+    const std::size_t gutter = number.size() + 1;
+    out.append(gutter, ' ');
+    out += "|\n";
+    out += number;
+    out += " | ";
+    out += mark;
+    display::append_shown(out, content);
+    out += '\n';
+    out.append(gutter, ' ');
+    out += "| ";
+    out.append(display::width(content.substr(0, begin)) + past, ' ');
+    out.append(std::max<std::size_t>(display::width(content.substr(begin, end - begin)), 1), '^');
+    out += '\n';
+    display::append_escaped(out, error.message);
+    out += '\n';
+    return out;
 }
 
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options) {

@@ -11,13 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "configuration/error.hpp"
 #include "lint/lint.hpp"
 
 namespace vora::cli {
 
 // One checked file: its name as given (standard input as "<stdin>"), its
-// text, and what was found in it. A file that cannot be read has one error
-// without a span.
+// text, and what was found in it (the findings read the text: the one they
+// were found in). A file that cannot be read has one error without a span.
 struct FileReport {
     std::string_view name;
     std::string_view text;
@@ -83,6 +84,8 @@ public:
 //   line (cut to a window around the span) with carets under the span, a
 //   "note" of the same shape for each related place, a "= help:" line when
 //   the message names a type; an empty line. Closes with summary_line.
+//   Source lines and messages are shown as display::append_shown and
+//   append_escaped write them, carets counted in display columns.
 // json: one array of findings: file (bytes that are not UTF-8 as lone
 //   surrogates U+DC80-U+DCFF), line, column, end_line, end_column (the
 //   span's end, exclusive; all null for a file that cannot be read),
@@ -90,9 +93,18 @@ public:
 //   ({message, line, column, end_line, end_column} each), help (or null).
 // github: one workflow-command annotation line per finding:
 //   "::warning file=…,line=…,col=…,endLine=…,endColumn=…,title=…::message",
-//   with the command's escaping; a related place is added to the message.
-// sarif: a SARIF 2.1.0 log of one run, columns counted in code points.
+//   with the command's escaping; a related place is added to the message,
+//   the help on a line after it.
+// sarif: a SARIF 2.1.0 log of one run, columns counted in code points; a
+//   finding with help has it in message.markdown after the message.
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options = {});
+
+// A loading error as `explain` writes it on standard error: the lines of
+// LoadError::render, with the source line shown as the text format shows
+// it (control characters escaped, tabs expanded, carets by display width)
+// and control characters of the message and key path escaped. The same bytes
+// as render() for a line and message of printable characters one column wide.
+std::string shown_error(const LoadError& error);
 
 // The whole output of one format for the given files, in one string.
 std::string render(Format format, const std::vector<FileReport>& files, const RenderOptions& options = {});

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -194,6 +196,45 @@ struct Hint {
     std::string suggestion;
 };
 
+// The few fixed texts that composed messages are made of, each kept once for
+// the life of the program and named by its index (from 1): the ends of
+// unknown-key messages (" in [config]") and the hints. They come from the
+// configuration's names, so there are few of them.
+class Phrases {
+public:
+    // The index of the pair, or 0 when the table is full.
+    std::uint16_t index(std::string_view first, std::string_view second) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        key_.assign(first);
+        key_ += '\0';
+        key_ += second;
+        const auto found = index_.find(key_);
+        if (found != index_.end()) return found->second;
+        if (items_.size() >= kMost) return 0;
+        items_.emplace_back(first, second);
+        const auto at = static_cast<std::uint16_t>(items_.size());
+        index_.emplace(key_, at);
+        return at;
+    }
+    // The pair at an index from index() (its texts never move).
+    const std::pair<std::string, std::string>& at(std::uint16_t index) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return items_[index - 1];
+    }
+
+private:
+    static constexpr std::size_t kMost = 255;  // a where's index is a byte
+    std::mutex mutex_;
+    std::deque<std::pair<std::string, std::string>> items_;
+    std::map<std::string, std::uint16_t, std::less<>> index_;
+    std::string key_;  // the two texts of the pair looked for, joined by a NUL
+};
+
+Phrases& phrases() {
+    static Phrases table;
+    return table;
+}
+
 Hint did_you_mean(const std::string& shown, std::string_view meant) {
     return Hint{"; did you mean " + shown + "?", std::string(meant)};
 }
@@ -239,12 +280,6 @@ std::size_t byte_offset(const toml::Document& document, toml::Position at) {
     }
     while (low < text.size() && (static_cast<unsigned char>(text[low]) & 0xC0) == 0x80) ++low;
     return low;
-}
-
-// The edit that writes `replacement` in place of the key as written.
-Edit key_edit(const toml::Member& member, std::string replacement) {
-    const toml::Span span = member.key_span();
-    return Edit{byte_offset(*member.doc, span.begin), byte_offset(*member.doc, span.end), std::move(replacement)};
 }
 
 // Whether the value at `offset` is written as `key = value`.
@@ -313,15 +348,51 @@ public:
     }
 
 private:
-    void warn(std::string_view code, std::string&& message, toml::Span span, std::optional<Hint>&& hint = {}) {
-        Finding& finding = out_.emplace_back();
-        finding.code = code;
-        finding.message = std::move(message);
-        finding.span = span;
+    // A finding of a value, its message held whole.
+    void warn(std::string_view code, std::string&& message, toml::Value value, std::optional<Hint>&& hint = {}) {
+        Finding& finding = out_.emplace_back(Severity::Warning, code, value.offset(), value.end_offset());
         if (hint) {
-            finding.message += hint->tail;
-            finding.suggestion = std::move(hint->suggestion);
+            message += hint->tail;
+            finding.set_suggestion(std::move(hint->suggestion));
         }
+        finding.set_message(std::move(message));
+    }
+
+    // A finding of an unknown key (or section, when `section`): "unknown
+    // key `KEY`" and `where`, or "unknown section [KEY]", then the hint's
+    // tail. Composed from the key's bytes in the text when it is written
+    // bare there, else held whole.
+    void warn_key(const toml::Member& member, bool section, std::string_view where, std::optional<Hint>&& hint) {
+        const auto [begin, end] = member.key_offsets();
+        Finding& finding = out_.emplace_back(Severity::Warning, section ? kUnknownSection : kUnknownKey, begin, end);
+        const std::string_view text = member.doc->text();
+        if (bare(member.key) && text.substr(begin, end - begin) == member.key) {
+            if (!section && where != where_) {
+                where_.assign(where);
+                where_index_ = phrases().index(where, {});
+            }
+            const std::uint16_t at = section ? 1 : where_index_;  // a section's message has no where
+            const std::uint16_t tail = hint ? phrases().index(hint->tail, hint->suggestion) : 0;
+            if (at != 0 && (tail != 0 || !hint)) {
+                finding.compose(section, static_cast<std::uint8_t>(section ? 0 : at), tail);
+                return;
+            }
+        }
+        std::string message;
+        message.reserve(member.key.size() + where.size() + 40);
+        if (section) {
+            message += "unknown section "sv;
+            append_header(message, member.key);
+        } else {
+            message += "unknown key "sv;
+            append_backticked(message, member.key);
+            message += where;
+        }
+        if (hint) {
+            message += hint->tail;
+            finding.set_suggestion(std::move(hint->suggestion));
+        }
+        finding.set_message(std::move(message));
     }
 
     // A section name is renamed when its value is a table (a section's
@@ -337,17 +408,7 @@ private:
         } else if (const auto other = key_index().find(member.key, {}).other) {
             hint = key_of(*other);
         }
-        std::string message;
-        message.reserve(member.key.size() + 40);
-        if (table) {
-            message += "unknown section "sv;
-            append_header(message, member.key);
-        } else {
-            message += "unknown key "sv;
-            append_backticked(message, member.key);
-            message += " at the top level"sv;
-        }
-        warn(table ? kUnknownSection : kUnknownKey, std::move(message), member.key_span(), std::move(hint));
+        warn_key(member, table, " at the top level"sv, std::move(hint));
         if (near && match.single && member.value.is_table()) rename(root, member, names[*near], renames);
     }
 
@@ -357,7 +418,11 @@ private:
     void rename(const toml::Table& table, const toml::Member& member, std::string_view target,
                 std::vector<Rename>& renames) {
         if (table.get(target) || !written_once(member)) return;
-        out_.back().fix = key_edit(member, key_text(target));
+        Finding& finding = out_.back();
+        if (finding.suggestion() != target || !bare(target) || !finding.fix_to_hint()) {
+            const auto [begin, end] = member.key_offsets();
+            finding.set_fix(begin, end, key_text(target));
+        }
         renames.push_back(Rename{out_.size() - 1, target});
     }
 
@@ -367,7 +432,7 @@ private:
         std::map<std::string_view, std::size_t> count;
         for (const Rename& rename : renames) ++count[rename.target];
         for (const Rename& rename : renames) {
-            if (count[rename.target] > 1) out_[rename.finding].fix.reset();
+            if (count[rename.target] > 1) out_[rename.finding].drop_fix();
         }
     }
 
@@ -417,12 +482,7 @@ private:
         } else if (other) {
             hint = key_of(*other);
         }
-        std::string message;
-        message.reserve(member.key.size() + where.size() + 14);
-        message += "unknown key "sv;
-        append_backticked(message, member.key);
-        message += where;
-        warn(kUnknownKey, std::move(message), member.key_span(), std::move(hint));
+        warn_key(member, false, where, std::move(hint));
         if (single) rename(table, member, keys[*single], renames);
     }
 
@@ -442,7 +502,7 @@ private:
                 warn(kTooShort,
                      backticked(f.key) +
                          (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
-                     value.span());
+                     value);
             }
             for (const toml::Value element : array) check_value<typename T::value_type>(f, element, false);
         } else if constexpr (std::is_same_v<T, std::string>) {
@@ -454,7 +514,7 @@ private:
                 warn(kTooShort,
                      backticked(f.key) + (n == 1 ? " must not be empty"
                                                  : " must be at least " + std::to_string(n) + " characters long"),
-                     value.span());
+                     value);
                 return;
             }
             const Choices choices = description_choices(f.description);
@@ -466,7 +526,7 @@ private:
             }
             warn(kUnknownChoice,
                  backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices.items),
-                 value.span(), std::move(hint));
+                 value, std::move(hint));
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             if (!value.is_integer() || !top) return;
             // Held as the type holds it: a value out of the type's range does not load.
@@ -483,22 +543,198 @@ private:
                  backticked(f.key) + " = " + shown +
                      (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
                             : " is above the maximum of " + std::to_string(*f.limits.maximum)),
-                 value.span());
+                 value);
         }
     }
 
     std::vector<Finding>& out_;
     Vocabulary::Memo memo_;
+    std::string where_;              // the last end of an unknown key's message
+    std::uint16_t where_index_ = 0;  // and its phrase
 };
 
 bool before(const Finding& a, const Finding& b) {
-    if (!a.span || !b.span) return !a.span && b.span;
-    const toml::Position& x = a.span->begin;
-    const toml::Position& y = b.span->begin;
-    return x.line != y.line ? x.line < y.line : x.column < y.column;
+    const std::optional<std::size_t> x = a.begin();
+    const std::optional<std::size_t> y = b.begin();
+    if (!x || !y) return !x && y;
+    return *x < *y;
+}
+
+// A loading error's span as byte offsets, when they give its positions back
+// (a span of the reader's always does).
+std::optional<std::pair<std::size_t, std::size_t>> offsets_of(const toml::Document& document, const toml::Span& span) {
+    const std::size_t begin = byte_offset(document, span.begin);
+    const std::size_t end = byte_offset(document, span.end);
+    const auto at = [&](std::size_t offset, toml::Position position) {
+        const toml::Position found = document.position(static_cast<std::uint32_t>(offset));
+        return found.line == position.line && found.column == position.column;
+    };
+    if (begin > end || !at(begin, span.begin) || !at(end, span.end)) return std::nullopt;
+    return std::pair(begin, end);
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Findings.
+// ---------------------------------------------------------------------------
+
+// A million findings take 24 MB.
+static_assert(sizeof(Finding) == 24);
+
+Locator::Locator(std::string_view text)
+    : text_(text), first_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0), at_(first_), position_{} {}
+
+toml::Position Locator::at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    if (offset < at_) {
+        at_ = first_;
+        position_ = toml::Position{};
+    }
+    position_ = after(position_, at_, offset);
+    at_ = std::max(at_, offset);
+    return position_;
+}
+
+toml::Position Locator::after(toml::Position position, std::size_t from, std::size_t offset) const {
+    offset = std::min(offset, text_.size());
+    if (offset <= from) return position;
+    const std::string_view part = text_.substr(from, offset - from);
+    const std::size_t feed = part.rfind('\n');
+    if (feed == std::string_view::npos) {
+        position.column += static_cast<std::uint32_t>(utf8::count_code_points(part));
+    } else {
+        position.line += static_cast<std::uint32_t>(std::count(part.begin(), part.end(), '\n'));
+        position.column = 1 + static_cast<std::uint32_t>(utf8::count_code_points(part.substr(feed + 1)));
+    }
+    return position;
+}
+
+Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion,
+                 std::optional<toml::Span> span)
+    : severity(severity), code(code) {
+    Extra& more = extra();
+    more.message = std::move(message);
+    more.suggestion = std::move(suggestion);
+    more.span = span;
+}
+
+Finding::Finding(Severity severity, Code code, std::size_t begin, std::size_t end)
+    : severity(severity),
+      code(code),
+      begin_(static_cast<std::uint32_t>(begin)),
+      end_(static_cast<std::uint32_t>(end)),
+      flags_(kOffsets) {}
+
+Finding::Extra& Finding::extra() {
+    if (!extra_) extra_ = std::make_unique<Extra>();
+    return *extra_;
+}
+
+void Finding::append_message(std::string& out, std::string_view text) const {
+    if (!(flags_ & kComposed)) {
+        if (extra_) out += extra_->message;
+        return;
+    }
+    const std::string_view key = text.substr(begin_, end_ - begin_);
+    if (flags_ & kSection) {
+        out += "unknown section ["sv;
+        out += key;
+        out += ']';
+    } else {
+        out += "unknown key `"sv;
+        out += key;
+        out += '`';
+        out += phrases().at(where_).first;
+    }
+    if (hint_) out += phrases().at(hint_).first;
+}
+
+std::string Finding::message(std::string_view text) const {
+    std::string out;
+    append_message(out, text);
+    return out;
+}
+
+std::optional<std::string_view> Finding::suggestion() const {
+    if (flags_ & kComposed) {
+        if (!hint_) return std::nullopt;
+        return std::string_view(phrases().at(hint_).second);
+    }
+    if (extra_ && extra_->suggestion) return std::string_view(*extra_->suggestion);
+    return std::nullopt;
+}
+
+std::optional<toml::Span> Finding::span(Locator& locator) const {
+    if (extra_ && extra_->span) return extra_->span;
+    if (!(flags_ & kOffsets)) return std::nullopt;
+    const toml::Position begin = locator.at(begin_);
+    return toml::Span{begin, locator.after(begin, begin_, end_)};
+}
+
+std::optional<toml::Span> Finding::span(std::string_view text) const {
+    Locator locator(text);
+    return span(locator);
+}
+
+std::optional<std::size_t> Finding::begin() const {
+    if (flags_ & (kOffsets | kOrdered)) return begin_;
+    return std::nullopt;
+}
+
+std::span<const Related> Finding::related() const {
+    if (!extra_) return {};
+    return extra_->related;
+}
+
+std::optional<std::string_view> Finding::help() const {
+    if (extra_ && extra_->help) return std::string_view(*extra_->help);
+    return std::nullopt;
+}
+
+std::optional<Edit> Finding::fix() const {
+    if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
+    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement};
+    return std::nullopt;
+}
+
+void Finding::set_message(std::string message) {
+    flags_ &= static_cast<std::uint8_t>(~(kComposed | kSection | kFixToHint));
+    extra().message = std::move(message);
+}
+
+void Finding::set_suggestion(std::string suggestion) { extra().suggestion = std::move(suggestion); }
+
+void Finding::set_help(std::optional<std::string> help) {
+    if (help || extra_) extra().help = std::move(help);
+}
+
+void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
+
+void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement) {
+    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
+    Extra& more = extra();
+    more.replacement = std::move(replacement);
+    more.fix = Edit{begin, end, {}};
+}
+
+void Finding::drop_fix() {
+    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
+    if (extra_) extra_->fix.reset();
+}
+
+void Finding::compose(bool section, std::uint8_t where, std::uint16_t hint) {
+    flags_ |= kComposed;
+    if (section) flags_ |= kSection;
+    where_ = where;
+    hint_ = hint;
+}
+
+void Finding::order_at(std::size_t offset) {
+    begin_ = static_cast<std::uint32_t>(offset);
+    flags_ |= kOrdered;
+}
+
 
 void lint_document(const toml::Document& document, std::vector<Finding>& out) {
     Linter(out).root(document.root_table());
@@ -508,15 +744,20 @@ std::vector<Finding> check_text(std::string_view text) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        findings.push_back(Finding{Severity::Error, kParseError, std::move(syntax->message), std::nullopt, syntax->span});
+        findings.emplace_back(Severity::Error, kParseError, std::move(syntax->message), std::nullopt, syntax->span);
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
     for (LoadError& error : mapping_errors(document)) {
-        Finding finding{Severity::Error, kLoadError, std::move(error.message), std::nullopt, error.span};
-        if (error.key) finding.related.push_back(Related{"in `" + join_path(error.path) + "`", *error.key});
-        finding.help = expected_in_words(finding.message);
-        findings.push_back(std::move(finding));
+        std::optional<std::string> help = expected_in_words(error.message);
+        const auto offsets = error.span ? offsets_of(document, *error.span) : std::nullopt;
+        Finding& finding = offsets ? findings.emplace_back(Severity::Error, kLoadError, offsets->first, offsets->second)
+                                   : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt,
+                                                           error.span);
+        if (!offsets && error.span) finding.order_at(byte_offset(document, error.span->begin));
+        finding.set_message(std::move(error.message));
+        if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", *error.key});
+        finding.set_help(std::move(help));
     }
     lint_document(document, findings);
     // Most often already in file order: the walk follows the file.

@@ -5,7 +5,11 @@
 // found here.
 #pragma once
 
+#include <cstdint>
+#include <iterator>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +18,7 @@
 
 namespace vora::lint {
 
-enum class Severity { Error, Warning };
+enum class Severity : std::uint8_t { Error, Warning };
 
 // Another place a finding concerns: the key whose value is at fault when
 // the finding points at the key's whole table, for one.
@@ -28,18 +32,7 @@ struct Related {
 struct Edit {
     std::size_t begin = 0;
     std::size_t end = 0;
-    std::string replacement;
-};
-
-struct Finding {
-    Severity severity = Severity::Warning;
-    std::string_view code;                  // a fixed name of the kind of finding
-    std::string message;                    // one line, the suggestion included
-    std::optional<std::string> suggestion;  // what to write instead, when known
-    std::optional<toml::Span> span;         // a key's span for key findings, a value's for value findings
-    std::vector<Related> related = {};      // further places, in file order
-    std::optional<std::string> help = {};   // the message's terms in plain words, when it uses a type's name
-    std::optional<Edit> fix = {};           // the edit `check --fix` makes, when it is certain
+    std::string_view replacement;  // lives as long as the finding that holds the edit
 };
 
 // Finding codes.
@@ -52,6 +45,131 @@ inline constexpr std::string_view kUnknownKey = "unknown-key";
 inline constexpr std::string_view kOutOfRange = "out-of-range";     // below a minimum or above a maximum
 inline constexpr std::string_view kTooShort = "too-short";          // shorter than a minimum length or count
 inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text outside the listed choices
+
+inline constexpr std::string_view kCodes[] = {kReadError,  kWriteError,     kParseError,
+                                              kLoadError,  kUnknownSection, kUnknownKey,
+                                              kOutOfRange, kTooShort,       kUnknownChoice};
+
+// A finding's code, held as its index in kCodes; it reads as the code's
+// text, the same view each time.
+class Code {
+public:
+    constexpr Code(std::string_view code) {  // NOLINT: codes are written as their texts
+        while (index_ + 1u < std::size(kCodes) && kCodes[index_] != code) ++index_;
+    }
+    constexpr operator std::string_view() const { return kCodes[index_]; }  // NOLINT
+    constexpr std::string_view text() const { return kCodes[index_]; }
+    friend constexpr bool operator==(Code a, Code b) { return a.index_ == b.index_; }
+    friend constexpr bool operator==(Code a, std::string_view b) { return a.text() == b; }
+
+private:
+    std::uint8_t index_ = 0;
+};
+
+// Positions of byte offsets of one text, found walking forwards from the
+// last one asked for (from the start when asked for an earlier one): as
+// toml::Document gives them, a byte-order mark not counted.
+class Locator {
+public:
+    explicit Locator(std::string_view text);
+    toml::Position at(std::size_t offset);
+    // The position of `offset`, at or after `from` whose position is
+    // `position`; the walk is not kept (a span's end, which a next finding
+    // may start before).
+    toml::Position after(toml::Position position, std::size_t from, std::size_t offset) const;
+
+private:
+    std::string_view text_;
+    std::size_t first_;
+    std::size_t at_;
+    toml::Position position_;
+};
+
+// What `check` found. Held compactly, as a file may have a finding on each
+// of a million lines: a warning's place as byte offsets into the checked
+// text, and its message made when written from the key's bytes in that text
+// and fixed words; what only few findings have (a message held whole, a
+// span as positions, related places, help, an edit) in a block of its own.
+// The text must outlive the finding's readers: message(), span(), fix()
+// read it or views into it.
+class Finding {
+public:
+    // A finding with its message held whole (errors of reading, loading and
+    // writing; `span` in positions).
+    Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion = {},
+            std::optional<toml::Span> span = {});
+    // A finding at the bytes [begin, end) of the text, its message given
+    // by `compose` (a Linter's, in lint.cpp) unless set whole.
+    Finding(Severity severity, Code code, std::size_t begin, std::size_t end);
+
+    Severity severity = Severity::Warning;
+    Code code = kReadError;
+
+    // The message, one line, the suggestion included.
+    std::string message(std::string_view text) const;
+    void append_message(std::string& out, std::string_view text) const;
+    // What to write instead, when known.
+    std::optional<std::string_view> suggestion() const;
+    // A key's span for key findings, a value's for value findings.
+    std::optional<toml::Span> span(Locator& locator) const;
+    std::optional<toml::Span> span(std::string_view text) const;
+    // The byte offset the finding starts at, or nothing when its span is
+    // held in positions (or it has none): for ordering.
+    std::optional<std::size_t> begin() const;
+    // Further places, in file order.
+    std::span<const Related> related() const;
+    // The message's terms in plain words, when it uses a type's name.
+    std::optional<std::string_view> help() const;
+    // The edit `check --fix` makes, when it is certain.
+    std::optional<Edit> fix() const;
+
+    void set_message(std::string message);
+    void set_suggestion(std::string suggestion);
+    void set_help(std::optional<std::string> help);
+    void add_related(Related related);
+    void set_fix(std::size_t begin, std::size_t end, std::string replacement);
+    void drop_fix();
+
+    // A message made from the key at [begin, end) (written bare): "unknown
+    // key `KEY`" and `where`, or "unknown section [KEY]", and the hint's
+    // tail; `where` and the hint are indices into tables of fixed texts
+    // that lint.cpp keeps (0: none).
+    void compose(bool section, std::uint8_t where, std::uint16_t hint);
+    // Makes the fix rename the key to the hint's suggestion; false (and
+    // nothing done) when the message is not composed with a hint.
+    bool fix_to_hint() {
+        if (!(flags_ & kComposed) || hint_ == 0) return false;
+        flags_ |= kFixToHint;
+        return true;
+    }
+    // Where a finding whose span is held in positions comes in file order.
+    void order_at(std::size_t offset);
+
+private:
+    struct Extra {
+        std::string message;
+        std::optional<std::string> suggestion;
+        std::optional<toml::Span> span;
+        std::vector<Related> related;
+        std::optional<std::string> help;
+        std::optional<Edit> fix;
+        std::string replacement;  // the fix's
+    };
+    Extra& extra();
+
+    static constexpr std::uint8_t kOffsets = 1;     // begin_/end_ hold the span
+    static constexpr std::uint8_t kComposed = 2;    // compose() made the message
+    static constexpr std::uint8_t kSection = 4;     // of an unknown section
+    static constexpr std::uint8_t kFixToHint = 8;   // the fix renames to the hint's suggestion
+    static constexpr std::uint8_t kOrdered = 16;    // begin_ orders a span held in positions
+
+    std::uint32_t begin_ = 0;
+    std::uint32_t end_ = 0;
+    std::uint8_t flags_ = 0;
+    std::uint8_t where_ = 0;
+    std::uint16_t hint_ = 0;
+    std::unique_ptr<Extra> extra_;
+};
 
 // The warnings of a read document, appended to `out` in the order of the
 // tree's walk.

@@ -46,6 +46,7 @@ Span Value::span() const {
     return doc_->span_of(n.begin, n.end);
 }
 std::uint32_t Value::offset() const { return doc_->node(id_).begin; }
+std::uint32_t Value::end_offset() const { return doc_->node(id_).end; }
 bool Value::is_date_time() const {
     const Type t = type();
     return t == Type::OffsetDateTime || t == Type::LocalDateTime || t == Type::LocalDate || t == Type::LocalTime;
@@ -70,6 +71,11 @@ Member Table::iterator::operator*() const {
 Span Member::key_span() const {
     const Entry& e = doc->entries_[entry];
     return doc->span_of(e.key_begin, e.key_end);
+}
+
+std::pair<std::uint32_t, std::uint32_t> Member::key_offsets() const {
+    const Entry& e = doc->entries_[entry];
+    return {e.key_begin, e.key_end};
 }
 
 Table::iterator& Table::iterator::operator++() {

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <utility>
 #include <vector>
 
 namespace vora::toml {
@@ -86,6 +87,8 @@ public:
     // The byte offset in the text where the value starts (its span's
     // start), for ordering values without working out positions.
     std::uint32_t offset() const;
+    // The byte offset where its span ends.
+    std::uint32_t end_offset() const;
 
     bool is_table() const { return type() == Type::Table; }
     bool is_array() const { return type() == Type::Array; }
@@ -122,6 +125,8 @@ struct Member {
     std::uint32_t entry = 0;
 
     Span key_span() const;
+    // The byte offsets of the key as first written: [first, second).
+    std::pair<std::uint32_t, std::uint32_t> key_offsets() const;
 };
 
 // The entries of a table in the order of their first definition in the file.

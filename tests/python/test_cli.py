@@ -138,6 +138,15 @@ def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_ord
     ]
 
 
+def test_positions_count_characters_after_a_byte_order_mark_across_crlf_lines(cli, tmp_path):
+    text = '\ufeff[config]\r\n"\u00e9" = 1\r\nfoo = 1\r\nmean_values = ["\u4e2d", 1]\r\n'
+    path = tmp_path / "checked.toml"
+    path.write_bytes(text.encode())
+    findings = json.loads(run(cli, "check", "--format", "json", str(path)).stdout)
+    assert [(f["line"], f["column"], f["end_line"], f["end_column"], f["code"]) for f in findings] == [
+        (2, 1, 2, 4, "unknown-key"), (3, 1, 3, 4, "unknown-key"), (4, 16, 4, 19, "load-error")]
+
+
 def test_text_format_points_at_the_span(cli, tmp_path):
     path = tmp_path / "bad.toml"
     path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\n', encoding="utf-8")
@@ -156,6 +165,40 @@ def test_text_format_points_at_the_span(cli, tmp_path):
 
         1 file checked: 0 errors, 2 warnings
         """)
+
+
+SARIF_SCHEMA = Path(os.environ.get("VORA_SARIF_SCHEMA", REPO.parent / "shared" / "sarif" / "sarif-schema-2.1.0.json"))
+
+
+def sarif_log(output):
+    """The SARIF log of `check --format sarif`, validated against the SARIF 2.1.0 schema when it is at hand."""
+    import jsonschema
+
+    log = json.loads(output)
+    if SARIF_SCHEMA.is_file():
+        validator = jsonschema.Draft4Validator(json.loads(SARIF_SCHEMA.read_text()),
+                                               format_checker=jsonschema.Draft4Validator.FORMAT_CHECKER)
+        validator.validate(log)
+    return log
+
+
+@pytest.mark.parametrize("format", ["github", "sarif"])
+def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
+    if format == "sarif" and not SARIF_SCHEMA.is_file():
+        pytest.skip(f"no SARIF schema at {SARIF_SCHEMA} (VORA_SARIF_SCHEMA names it)")
+    (tmp_path / "h.toml").write_text("[config]\noptimization_level = 300\n_x = 1\n")
+    done = subprocess.run([cli, "check", "--format", format, "h.toml"], capture_output=True, cwd=tmp_path)
+    message = "invalid value: integer `300`, expected u8"
+    if format == "github":
+        assert done.stdout.decode().splitlines() == [
+            "::error file=h.toml,line=2,col=22,endLine=2,endColumn=25,title=vora-config load-error::"
+            f"{message}%0Ahelp: expected an integer from 0 to 255",
+            "::warning file=h.toml,line=3,col=1,endLine=3,endColumn=3,title=vora-config unknown-key::"
+            "unknown key `_x` in [config]"]
+    else:
+        assert [r["message"] for r in sarif_log(done.stdout)["runs"][0]["results"]] == [
+            {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 255"},
+            {"text": "unknown key `_x` in [config]"}]
 
 
 def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
@@ -283,6 +326,40 @@ def test_text_format_notes_the_key_gives_help_and_cuts_long_lines(cli, tmp_path)
         """)
 
 
+SHOWN_LINES = [
+    # (file, the shown line and its carets): control characters escaped, a
+    # tab as four spaces, wide characters two columns, combining marks none.
+    (b"[config]\n# \x1b]0;pwned\x07 x\n", "2 | # \\u{1b}]0;pwned\\u{7} x\n  |   ^^^^^^\n"),
+    (b"[config]\nfoo\t=\t1 # \xc2\x9b2J \xe2\x80\xae\n", "2 | foo    =    1 # \\u{9b}2J \\u{202e}\n  | ^^^\n"),
+    (b"[config]\n\t\tfoo = 1\n", "2 |         foo = 1\n  |         ^^^\n"),
+    (b"[config]\nx = \xc2\x9b[2J\n", "expected a value, found `\\u{9b}`\n  |\n2 | x = \\u{9b}[2J\n  |     ^^^^^^\n"),
+    ('config = { "\u4e2d\u6587" = 1, "e\u0301" = 2, foo = 3 }\n'.encode(),
+     'foo = 3 }\n  | ' + " " * 32 + "^^^\n"),  # 11 + 6 + 6 + 3 + 6 columns before foo
+    ('[config]\n"\u4e2d\u6587" = 1\n'.encode(), '  | ^^^^^^\n'),
+]
+
+
+@pytest.mark.parametrize("text, shown", SHOWN_LINES)
+def test_text_format_shows_source_lines_safely_and_aligns_carets_by_width(cli, tmp_path, text, shown):
+    (tmp_path / "s.toml").write_bytes(text)
+    output = run(cli, "check", str(tmp_path / "s.toml")).stdout.decode()
+    assert shown in output and "\x1b" not in output and "\x07" not in output and "\x9b" not in output
+
+
+def test_explain_error_escapes_control_characters_the_module_keeps_them(cli, tmp_path):
+    import vora_convert_inner
+
+    path = tmp_path / "e.toml"
+    path.write_bytes(b"[config]\n\t# \x1b[2J\x07\n")
+    done = run(cli, "explain", str(path))
+    assert (done.returncode, done.stderr.decode()) == (1, (
+        f"vora-config: {path}: TOML parse error at line 2, column 4\n  |\n2 |     # \\u{{1b}}[2J\\u{{7}}\n"
+        "  |       ^^^^^^\ncomments may not hold the control character U+001B\n"))
+    with pytest.raises(RuntimeError) as raised:
+        vora_convert_inner.rust_explain(str(path))
+    assert "2 | \t# \x1b[2J\x07\n" in str(raised.value)
+
+
 @pytest.mark.parametrize("args, env, terminal, colored", [
     ([], {}, True, True),
     ([], {"NO_COLOR": "1"}, True, False),
@@ -335,7 +412,7 @@ def test_sarif_holds_what_json_holds_and_names_keep_their_bytes(cli, tmp_path):
     json_done = subprocess.run([cli, "check", "--format", "json", *names], capture_output=True, cwd=tmp_path)
     sarif_done = subprocess.run([cli, "check", "--format", "sarif", *names], capture_output=True, cwd=tmp_path)
     assert json_done.returncode == sarif_done.returncode == 1
-    findings, log = json.loads(json_done.stdout), json.loads(sarif_done.stdout)
+    findings, log = json.loads(json_done.stdout), sarif_log(sarif_done.stdout)
     assert [os.fsencode(f["file"]) for f in findings[::2]] == names
     assert (log["version"], log["$schema"].endswith("sarif-schema-2.1.0.json"), len(log["runs"])) == ("2.1.0", True, 1)
     run_ = log["runs"][0]
@@ -420,6 +497,20 @@ def test_memory_is_bounded_by_the_largest_file(cli, tmp_path):
     keys.write_text("config = {" + ", ".join(f"k{n:04d} = 1" for n in range(8000)) + "}\n")
     assert len(run(cli, "check", str(keys)).stdout) <= 20_000_000
     assert peak_memory([cli, "check", str(keys)]) <= 150_000_000
+
+
+@pytest.fixture(scope="module")
+def million_keys(tmp_path_factory):
+    """A 17 MB file of 1,000,000 unknown keys in [config]."""
+    path = tmp_path_factory.mktemp("keys") / "keys.toml"
+    path.write_text("[config]\n" + "".join(f"key{n:07d} = 100\n" for n in range(1_000_000)))
+    return path
+
+
+@pytest.mark.soak
+@pytest.mark.parametrize("format", ["text", "json", "github", "sarif"])
+def test_memory_of_a_million_findings_stays_under_eight_times_the_file(cli, million_keys, format):
+    assert peak_memory([cli, "check", "--format", format, str(million_keys)]) <= 8 * million_keys.stat().st_size
 
 
 # -- explain: the module's bytes, or its error -------------------------------

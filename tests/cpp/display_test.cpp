@@ -1,0 +1,104 @@
+// Source text as the terminal shows it, and the positions findings work out
+// from byte offsets.
+#include "text/display.hpp"
+
+#include <optional>
+#include <string>
+#include <tuple>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lint/lint.hpp"
+#include "toml/toml.hpp"
+
+namespace vora {
+namespace {
+
+struct ShownCase {
+    std::string_view text, shown;
+    std::size_t width;
+};
+
+class Shown : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(Shown, TextAndColumns) {
+    std::string out;
+    EXPECT_EQ(display::append_shown(out, GetParam().text), GetParam().width);
+    EXPECT_EQ(out, GetParam().shown);
+    EXPECT_EQ(display::width(GetParam().text), GetParam().width);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Shown,
+                         ::testing::Values(ShownCase{"key = 1", "key = 1", 7}, ShownCase{"\ta\t", "    a    ", 9},
+                                           ShownCase{"\xE4\xB8\xAD\xEF\xBC\xA1", "\xE4\xB8\xAD\xEF\xBC\xA1", 4},  // CJK, fullwidth A
+                                           ShownCase{"e\xCC\x81", "e\xCC\x81", 1},                 // a combining accent
+                                           ShownCase{"\x1b]0;t\x07", "\\u{1b}]0;t\\u{7}", 15},
+                                           ShownCase{"\x7f\xC2\x9B", "\\u{7f}\\u{9b}", 12},        // DEL and CSI
+                                           ShownCase{"\xE2\x80\xAE", "\\u{202e}", 8},             // a bidirectional override
+                                           ShownCase{"a\xFF", "a\\x{ff}", 7}));
+
+// Every offset, forwards and then from the start again, at the reader's
+// positions: after a byte-order mark, across CRLF lines and multi-byte
+// characters, in a multi-line string.
+TEST(Locator, GivesTheReadersPositions) {
+    for (const std::string_view text : {std::string_view("a = 1\nb = 2"),
+                                        std::string_view("\xEF\xBB\xBF[config]\r\nk = '\xC3\xA9\xE4\xB8\xAD'\r\nx = 1\r\n"),
+                                        std::string_view("s = \"\"\"\nline\n\xF0\x9F\x98\x80 two\"\"\"\nt = 2\n")}) {
+        auto parsed = toml::parse(text);
+        const toml::Document& document = std::get<toml::Document>(parsed);
+        lint::Locator locator(text);
+        const std::size_t first = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+        for (const std::size_t from : {first, first + 1}) {
+            for (std::size_t offset = from; offset <= text.size(); ++offset) {
+                if (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) continue;
+                const toml::Position expected = document.position(static_cast<std::uint32_t>(offset));
+                const toml::Position found = locator.at(offset);
+                EXPECT_EQ(std::pair(found.line, found.column), std::pair(expected.line, expected.column)) << offset;
+            }
+        }
+    }
+}
+
+// Findings whose message is made from the key's bytes read as those held
+// whole: message, suggestion, span and the fix that renames the key.
+struct KeyCase {
+    std::string_view text, message;
+    std::optional<std::string_view> suggestion, replacement;
+    std::uint32_t column, end_column;
+};
+
+class KeyFinding : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(KeyFinding, ReadsAsWritten) {
+    const std::vector<lint::Finding> findings = lint::check_text(GetParam().text);
+    ASSERT_EQ(findings.size(), 1u);
+    const lint::Finding& finding = findings[0];
+    EXPECT_EQ(finding.message(GetParam().text), GetParam().message);
+    EXPECT_EQ(finding.suggestion(), GetParam().suggestion);
+    const std::optional<toml::Span> span = finding.span(GetParam().text);
+    ASSERT_TRUE(span);
+    EXPECT_EQ(std::tuple(span->begin.line, span->begin.column, span->end.column),
+              std::tuple(2u, GetParam().column, GetParam().end_column));
+    const std::optional<lint::Edit> fix = finding.fix();
+    EXPECT_EQ(fix ? std::optional(fix->replacement) : std::nullopt, GetParam().replacement);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyFinding,
+    ::testing::Values(
+        KeyCase{"[config]\nOPTIMIZATION_LEVEL = 2\n",
+                "unknown key `OPTIMIZATION_LEVEL` in [config]; did you mean `optimization_level`?",
+                "optimization_level", "optimization_level", 1, 19},
+        KeyCase{"[config]\n'Mean_Values' = [1]\n", "unknown key `Mean_Values` in [config]; did you mean `mean_values`?",
+                "mean_values", "mean_values", 1, 14},  // quoted in the file: the message held whole
+        KeyCase{"[config]\ndataset = 'd'\n", "unknown key `dataset` in [config]; it is a key of [build]", "[build]",
+                std::nullopt, 1, 8},
+        KeyCase{"[config]\n\"a b\" = 1\n", "unknown key `\"a b\"` in [config]", std::nullopt, std::nullopt, 1, 6},
+        KeyCase{"\n[confg]\n", "unknown section [confg]; did you mean [config]?", "config", "config", 2, 7},
+        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "unknown key `key` at the top level", std::nullopt, std::nullopt, 1, 4}));
+
+}  // namespace
+}  // namespace vora
