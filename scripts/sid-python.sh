@@ -164,8 +164,9 @@ if ! grep -qx arm64 <<<"$("$out/run" dpkg --print-foreign-architectures)"; then
     "$out/run" dpkg --add-architecture arm64
 fi
 echo "sid: installing ${root_packages[*]} into the root"
-"$out/run" DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" update
-"$out/run" DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" install -y "${root_packages[@]}" >/dev/null
+{ "$out/run" DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" update &&
+  "$out/run" DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" install -y "${root_packages[@]}"; } >"$out/apt.log" 2>&1 ||
+    { tail -n 20 "$out/apt.log" >&2; echo "sid: apt-get in the root failed ($out/apt.log)" >&2; exit 1; }
 "$out/run" apt-get clean
 copy_host_files
 for tool in gcc g++ cc c++ clang cmake; do
