@@ -204,7 +204,7 @@ def system_hooks(cli, tmp_path_factory):
     for made in (source, work, bin_dir):
         made.mkdir()
     (bin_dir / "vora-config").symlink_to(cli)
-    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONPATH")}
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONPATH", "PYTHONHOME")}
     env.update(PATH=os.pathsep.join([str(bin_dir), env.get("PATH", os.defpath)]), PRE_COMMIT_HOME=str(folder / "home"))
 
     def git(cwd, *args):
