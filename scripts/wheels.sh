@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --arch) arch="${2:-}"; shift 2 || { echo "wheels.sh: --arch needs x86_64 or aarch64" >&2; exit 2; } ;;
         --arch=*) arch="${1#--arch=}"; shift ;;
-        -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         3.8|3.9|3.10|3.11|3.12|3.13|3.14|3.15) versions+=("$1"); shift ;;
         *) echo "wheels.sh: unknown argument '$1' (a version 3.8-3.15, or --arch x86_64|aarch64)" >&2; exit 2 ;;
     esac
