@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Python suite on every supported Python that pyenv keeps on this machine
-# (3.8 to 3.13), each in a virtual environment of its own under build/venvs/
+# (3.8 to 3.15), each in a virtual environment of its own under build/venvs/
 # with its own build directory; a version that is absent is skipped with a
-# line saying so. The version of $PYTHON (default python3), which
+# line saying so (3.14 and 3.15 are tested anyway, as Debian's own
+# interpreters with the wheel: scripts/test-wheels.sh 3.14 3.15). The version of $PYTHON (default python3), which
 # scripts/test.sh tests in .venv, is left to it. Prints a table of the
 # versions and exits non-zero when a suite failed. The pre-commit hook test
 # builds the whole project into a hook environment of its own: it runs with
@@ -15,7 +16,7 @@ main_version="$("${PYTHON:-python3}" -c 'import sys; print("%d.%d" % sys.version
 
 table=()
 failed=0
-for version in 3.8 3.9 3.10 3.11 3.12 3.13; do
+for version in 3.8 3.9 3.10 3.11 3.12 3.13 3.14 3.15; do
     if [ "$version" = "$main_version" ]; then
         table+=("$version  tested by scripts/test.sh")
         continue
@@ -23,7 +24,10 @@ for version in 3.8 3.9 3.10 3.11 3.12 3.13; do
     base="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true)"
     if [ -z "$base" ]; then
         echo "Python $version: not on this machine, skipped"
-        table+=("$version  skipped (not on this machine)")
+        case "$version" in
+            3.14|3.15) table+=("$version  skipped (not in pyenv; Debian's with the wheel: scripts/test-wheels.sh $version)") ;;
+            *) table+=("$version  skipped (not on this machine)") ;;
+        esac
         continue
     fi
     echo "=== Python $version ($base)"

@@ -2,6 +2,7 @@
 # Builds the wheels (scripts/wheels.sh, the same arguments) and checks each:
 #
 #   scripts/test-wheels.sh [--arch x86_64|aarch64] [VERSION...]
+#   scripts/test-wheels.sh --debug
 #
 # - auditwheel finds it consistent with manylinux_2_17_<arch>; its module and
 #   vora-config need no shared library but libc, libm, libpthread, libdl,
@@ -11,11 +12,17 @@
 #   test dependencies from PyPI (binary wheels only), with no compiler or
 #   CMake reachable (CC=false CXX=false, and a PATH without them), it passes
 #   the whole Python suite (but the pre-commit hook test, a source build) with no test skipped, and its vora-config explain
-#   prints the module's bytes;
-# - aarch64: Debian's own ARM64 Python 3.11 under qemu imports the module
-#   from the wheel; rust_explain and vora-config explain of the examples print
-#   the same bytes as the x86-64 wheel of 3.11, vora-config check gives the
-#   same findings, and the Python suite runs there too.
+#   prints the module's bytes. Pythons 3.8-3.13 are pyenv's; 3.14 and 3.15,
+#   where pyenv has none, are Debian's own, run inside the Debian unstable
+#   root of scripts/sid-python.sh, which has no compiler at all;
+# - aarch64: Debian's own ARM64 Pythons 3.11 and 3.15 under qemu import the
+#   module from the wheel of their version; rust_explain and vora-config
+#   explain of the examples print the same bytes as the x86-64 wheel of that
+#   version, vora-config check gives the same findings, and the Python suite
+#   runs there too;
+# - --debug: the module of the cp315 x86-64 wheel under Debian's debug
+#   interpreter python3.15-dbg (assertions, reference-count checks, a checking
+#   allocator), with -X dev and PYTHONMALLOC=debug, passes the Python suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -25,17 +32,27 @@ pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
 if [ -d "$root/.venv/bin" ]; then export PATH="$root/.venv/bin:$PATH"; fi
 
 arch=x86_64
-args=("$@")
+args=()
 versions=()
+debug=0
 while [ $# -gt 0 ]; do
     case "$1" in
-        --arch) arch="${2:-}"; shift 2 || exit 2 ;;
-        --arch=*) arch="${1#--arch=}"; shift ;;
-        *) versions+=("$1"); shift ;;
+        --debug) debug=1; shift; continue ;;
+        --arch) arch="${2:-}"; args+=("$1" "$arch"); shift 2 || exit 2; continue ;;
+        --arch=*) arch="${1#--arch=}" ;;
+        *) versions+=("$1") ;;
     esac
+    args+=("$1")
+    shift
 done
+if [ "$debug" = 1 ]; then
+    [ "$arch" = x86_64 ] && [ "${#versions[@]}" -eq 0 ] || { echo "test-wheels.sh: --debug takes no other argument" >&2; exit 2; }
+    args=(3.15)
+    versions=(3.15)
+fi
 
 scripts/wheels.sh "${args[@]}"
+sid="$root/build/sid"
 
 fail() { echo "test-wheels.sh: $*" >&2; exit 1; }
 
@@ -65,7 +82,25 @@ check_binary() {
 
 # The newest pyenv interpreter of a version, or nothing.
 pyenv_python() {
-    ls -d "$pyenv_root"/versions/"$1".*/bin/python 2>/dev/null | sort -V | tail -n 1
+    ls -d "$pyenv_root"/versions/"$1".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true
+}
+
+# How a version's interpreter is run here: pyenv's on this machine, with
+# CC=false CXX=false and a PATH without compilers; 3.14 and 3.15 without
+# pyenv's, Debian's inside the unstable root (no compiler there at all). Sets
+# base (the interpreter) and runner (the command prefix; the venv's scripts
+# folder, given as $1, goes first on its PATH).
+choose_python() {  # version, venv
+    base="$(pyenv_python "$1")"
+    if [ -n "$base" ]; then
+        runner=(env CC=false CXX=false PATH="$2/bin:$clean_bin")
+    elif [ "$1" = 3.14 ] || [ "$1" = 3.15 ]; then
+        scripts/sid-python.sh >/dev/null
+        base="python$1"
+        runner=("$sid/run" CC=false CXX=false PATH="$2/bin:/usr/local/bin:/usr/bin:/bin")
+    else
+        runner=()
+    fi
 }
 
 unpack_wheel() {  # wheel, folder
@@ -121,8 +156,9 @@ install_venv() {  # version, wheel -> prints the environment's folder
     local version="$1" wheel="$2"
     local venv="$work/check-$arch-py$version"
     rm -rf "$venv"
-    "$(pyenv_python "$version")" -m venv "$venv"
-    CC=false CXX=false PATH="$venv/bin:$clean_bin" "$venv/bin/python" -m pip install -q \
+    choose_python "$version" "$venv"
+    "${runner[@]}" "$base" -m venv "$venv"
+    "${runner[@]}" "$venv/bin/python" -m pip install -q \
         --only-binary :all: "$wheel[test]" 2>&1 | { grep -v "^WARNING: Location" || true; } >&2
     echo "$venv"
 }
@@ -130,25 +166,69 @@ install_venv() {  # version, wheel -> prints the environment's folder
 summary=()
 if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tool toml_dump (scripts/setup.sh installs it into .venv)"; fi
 dump="$(toml_dump)"
-if [ "$arch" = x86_64 ]; then
-    clean_bin="$(no_compiler_path)"
+# The Python suite with the module of the cp315 x86-64 wheel under Debian's
+# debug interpreter, in the unstable root: -X dev and PYTHONMALLOC=debug, in
+# the interpreter that runs pytest and in each it starts. The release and
+# debug ABIs are the same since 3.8, and Debian's debug interpreter loads
+# the release suffix too; one that looks for its own suffix and the plain
+# file name only gets a link of the plain name for each extension module.
+debug_suite() {
+    local wheel venv log result started=$SECONDS
+    wheel="$(ls "$root"/dist/vora_convert_inner-*-cp315-cp315-manylinux*_x86_64.whl)"
+    venv="$work/check-debug-py3.15"
+    echo "=== $(basename "$wheel") under Debian's python3.15-dbg (build/sid/root), -X dev, PYTHONMALLOC=debug"
+    scripts/sid-python.sh >/dev/null
+    local runner=("$sid/run" CC=false CXX=false PATH="$venv/bin:/usr/local/bin:/usr/bin:/bin")
+    rm -rf "$venv"
+    "${runner[@]}" python3.15d -m venv "$venv"
+    "${runner[@]}" "$venv/bin/python" -m pip install -q --only-binary :all: "$wheel[test]" 2>&1 |
+        { grep -v "^WARNING: Location" || true; } >&2
+    local module
+    if ! "${runner[@]}" "$venv/bin/python" -c 'import importlib.machinery as m, sys
+sys.exit(".cpython-315-x86_64-linux-gnu.so" not in m.EXTENSION_SUFFIXES)'; then
+        while IFS= read -r -d '' module; do
+            ln -s "$(basename "$module")" "${module%.cpython-315-x86_64-linux-gnu.so}.so"
+        done < <(find "$venv/lib" -name '*.cpython-315-x86_64-linux-gnu.so' -print0)
+        echo "  the extension modules linked by their plain names"
+    fi
+    "${runner[@]}" PYTHONMALLOC=debug "$venv/bin/python" -X dev -c 'import sys, vora_convert_inner
+assert hasattr(sys, "gettotalrefcount") and sys.flags.dev_mode, "not the debug interpreter in dev mode"
+print("  imported by", sys.version.split()[0], "(debug) from", vora_convert_inner.__file__)'
+    log="$work/check-debug-py3.15.log"
+    (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" \
+        "$venv/bin/python" -X dev -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
+        "$root/tests/python" > "$log" 2>&1) ||
+        { tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
+    result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
+    if grep -q "skipped" <<<"$result"; then grep SKIP "$log"; fail "tests were skipped under the debug interpreter"; fi
+    echo "  Python suite under python3.15-dbg: $result"
+    summary+=("3.15  $(basename "$wheel") under python3.15-dbg: $result ($((SECONDS - started)) s)")
+}
+
+clean_bin="$(no_compiler_path)"
+if [ "$debug" = 1 ]; then
+    debug_suite
+elif [ "$arch" = x86_64 ]; then
     for wheel in "$root"/dist/vora_convert_inner-*-manylinux*_x86_64.whl; do
         py="$(basename "$wheel" | sed 's/.*-cp\([0-9]*\)-cp.*/\1/')"
         version="${py:0:1}.${py:1}"
         if [ "${#versions[@]}" -gt 0 ] && [[ " ${versions[*]} " != *" $version "* ]]; then continue; fi
-        [ -n "$(pyenv_python "$version")" ] || continue
-        echo "=== $(basename "$wheel")"
+        venv="$work/check-$arch-py$version"
+        choose_python "$version" "$venv"
+        [ "${#runner[@]}" -gt 0 ] || continue
+        where=""
+        if [ "${runner[0]}" = "$sid/run" ]; then where=" (Debian's python$version in build/sid/root)"; fi
+        echo "=== $(basename "$wheel")$where"
         started=$SECONDS
         check_wheel_files "$wheel" "$work/unpacked-$arch-py$version"
         venv="$(install_venv "$version" "$wheel")"
-        clean_path="$venv/bin:$clean_bin"
         for tool in g++ c++ gcc cc clang clang++ cmake; do
-            if PATH="$clean_path" command -v "$tool" >/dev/null; then fail "$tool is reachable"; fi
+            if "${runner[@]}" sh -c "command -v $tool" >/dev/null; then fail "$tool is reachable"; fi
         done
         # vora-config explain from the wheel: the module's bytes.
         for example in "$root"/examples/*.toml; do
-            PATH="$clean_path" "$venv/bin/vora-config" explain "$example" > "$work/explain-cli.txt"
-            PATH="$clean_path" "$venv/bin/python" -c 'import sys, vora_convert_inner; vora_convert_inner.rust_explain(sys.argv[1])' \
+            "${runner[@]}" "$venv/bin/vora-config" explain "$example" > "$work/explain-cli.txt"
+            "${runner[@]}" "$venv/bin/python" -c 'import sys, vora_convert_inner; vora_convert_inner.rust_explain(sys.argv[1])' \
                 "$example" > "$work/explain-module.txt"
             cmp -s "$work/explain-cli.txt" "$work/explain-module.txt" || fail "vora-config explain and rust_explain differ on $example"
         done
@@ -156,7 +236,7 @@ if [ "$arch" = x86_64 ]; then
         log="$work/check-$arch-py$version.log"
         # Left out: the pre-commit hook test, whose hook environment is a
         # source build of the project (scripts/test.sh runs it).
-        (cd "$work" && CC=false CXX=false PATH="$clean_path" VORA_TOML_DUMP="$dump" \
+        (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" \
             "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed with $(basename "$wheel") ($log)"; }
@@ -166,13 +246,6 @@ if [ "$arch" = x86_64 ]; then
         summary+=("$version  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, $result ($((SECONDS - started)) s)")
     done
 else
-    # The reference: the x86-64 wheel of 3.11, run by the x86-64 interpreter.
-    scripts/wheels.sh 3.11 >/dev/null
-    reference="$work/unpacked-x86_64-py3.11"
-    unpack_wheel "$(ls "$root"/dist/*-cp311-cp311-manylinux*_x86_64.whl)" "$reference"
-    host_python="$(pyenv_python 3.11)"
-    arm_python="$root/build/arm64/python3.11"
-
     # Files to explain and check: the examples, and copies with mistakes
     # that check warns of or that stop loading.
     inputs="$work/arm64-inputs"
@@ -187,16 +260,27 @@ else
 
     for wheel in "$root"/dist/vora_convert_inner-*-manylinux*_aarch64.whl; do
         py="$(basename "$wheel" | sed 's/.*-cp\([0-9]*\)-cp.*/\1/')"
+        version="${py:0:1}.${py:1}"
         echo "=== $(basename "$wheel")"
         started=$SECONDS
-        unpacked="$work/unpacked-aarch64-py${py:0:1}.${py:1}"
+        unpacked="$work/unpacked-aarch64-py$version"
         check_wheel_files "$wheel" "$unpacked"
-        if [ "$py" != 311 ]; then
-            summary+=("${py:0:1}.${py:1}  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, untested (no ARM64 interpreter of this version here)")
-            continue
-        fi
+        # The ARM64 interpreter (Debian's, under qemu) and the reference: the
+        # x86-64 wheel of the same version, run by an x86-64 interpreter of it
+        # (for 3.15 Debian's, inside the unstable root).
+        case "$version" in
+            3.11) arm_dir="$root/build/arm64"; ref_run=(env); host_python="$(pyenv_python 3.11)" ;;
+            3.15) scripts/sid-python.sh >/dev/null
+                  arm_dir="$sid/arm64"; ref_run=("$sid/run"); host_python=python3.15 ;;
+            *) summary+=("$version  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, untested (no ARM64 interpreter of this version here)")
+               continue ;;
+        esac
+        arm_python="$arm_dir/python$version"
+        scripts/wheels.sh "$version" >/dev/null
+        reference="$work/unpacked-x86_64-py$version"
+        unpack_wheel "$(ls "$root"/dist/*-cp$py-cp$py-manylinux*_x86_64.whl)" "$reference"
         arm_cli="$work/arm64-vora-config"
-        printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$root/build/arm64/run" "$(ls "$unpacked"/*.data/scripts/vora-config)" > "$arm_cli"
+        printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$arm_dir/run" "$(ls "$unpacked"/*.data/scripts/vora-config)" > "$arm_cli"
         chmod +x "$arm_cli"
         PYTHONPATH="$unpacked" "$arm_python" -c 'import platform, vora_convert_inner; assert platform.machine() == "aarch64"; print("  imported on", platform.machine(), "from", vora_convert_inner.__file__)'
         explain='import sys, vora_convert_inner
@@ -206,7 +290,7 @@ except RuntimeError as e:
     print("RuntimeError:", e, file=sys.stderr)'
         compared=0
         for file in "$inputs"/*.toml; do
-            (cd "$inputs" && PYTHONPATH="$reference" "$host_python" -c "$explain" "$(basename "$file")" > "$work/x86.out" 2> "$work/x86.err") || true
+            (cd "$inputs" && "${ref_run[@]}" PYTHONPATH="$reference" "$host_python" -c "$explain" "$(basename "$file")" > "$work/x86.out" 2> "$work/x86.err") || true
             (cd "$inputs" && PYTHONPATH="$unpacked" "$arm_python" -c "$explain" "$(basename "$file")" > "$work/arm.out" 2> "$work/arm.err") || true
             cmp -s "$work/x86.out" "$work/arm.out" && cmp -s "$work/x86.err" "$work/arm.err" ||
                 fail "rust_explain differs between x86-64 and ARM64 on $file"
@@ -225,19 +309,26 @@ except RuntimeError as e:
         # The Python suite under emulation: the module from the wheel, its
         # vora-config through qemu. Left out: the two schema tests that need
         # the validators jsonschema and check-jsonschema (not in the ARM64
-        # folder), and the typing tests (mypy; skipped).
-        log="$work/check-aarch64-py3.11.log"
+        # folder), the typing tests (mypy; skipped), and the pre-commit hook
+        # test, a source build of the project by this machine's pre-commit and
+        # compiler that says nothing of ARM64; for 3.15 also the colour test:
+        # under this machine's emulator (qemu 7.2) the C library of Debian
+        # unstable does not take a pseudo-terminal for a terminal (isatty is
+        # false), so "auto" never colours there.
+        log="$work/check-aarch64-py$version.log"
+        left_out="not test_check_jsonschema_reads_the_schema and not test_schema_accepts_what_checks_clean"
+        left_out+=" and not test_pre_commit_hook"
+        if [ "$version" != 3.11 ]; then left_out+=" and not test_colour_on_a_terminal_or_when_asked"; fi
         (cd "$work" && PYTHONPATH="$unpacked" VORA_CONFIG="$arm_cli" VORA_TOML_DUMP="$dump" \
-            "$arm_python" -m pytest -q -rs -p no:cacheprovider \
-            -k "not test_check_jsonschema_reads_the_schema and not test_schema_accepts_what_checks_clean" \
+            "$arm_python" -m pytest -q -rs -p no:cacheprovider -k "$left_out" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed on ARM64 ($log)"; }
         result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
         echo "  Python suite under qemu: $result"
         grep '^SKIPPED' "$log" | sed 's/^/    /' || true
-        summary+=("3.11  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, $result ($((SECONDS - started)) s)")
+        summary+=("$version  $(basename "$wheel"): $(($(stat -c %s "$wheel") / 1024)) KiB, $result ($((SECONDS - started)) s)")
     done
 fi
 
-echo "=== checked wheels ($arch)"
+echo "=== checked wheels ($arch$([ "$debug" = 0 ] || echo ", debug interpreter"))"
 printf '%s\n' "${summary[@]}"

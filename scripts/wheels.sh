@@ -3,10 +3,13 @@
 #
 #   scripts/wheels.sh [--arch x86_64|aarch64] [VERSION...]
 #
-# x86_64 (the default) builds every 3.8-3.13 that pyenv keeps, or the
-# versions named (3.8 3.11). aarch64 builds 3.11 unless versions are named;
-# only 3.11 can be run here (Debian's own ARM64 interpreter, under qemu), so
-# any other is reported as untested.
+# x86_64 (the default) builds every 3.8-3.15 it can find or fetch, or the
+# versions named (3.8 3.11 3.15): 3.8-3.13 with the interpreters pyenv keeps;
+# 3.14 and 3.15, where pyenv has none, with the headers of Debian's own
+# libpython3.X-dev of the architecture (scripts/sid-python.sh fetches them).
+# aarch64 builds 3.11 and 3.15 unless versions are named; only those two can
+# be run here (Debian's own ARM64 interpreters, under qemu), so any other is
+# reported as untested.
 #
 # Each wheel holds the module, its stub package and the native vora-config.
 # They are built by Zig's C/C++ compiler (PyPI's ziglang, pinned) for glibc
@@ -33,9 +36,9 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --arch) arch="${2:-}"; shift 2 || { echo "wheels.sh: --arch needs x86_64 or aarch64" >&2; exit 2; } ;;
         --arch=*) arch="${1#--arch=}"; shift ;;
-        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        3.8|3.9|3.10|3.11|3.12|3.13) versions+=("$1"); shift ;;
-        *) echo "wheels.sh: unknown argument '$1' (a version 3.8-3.13, or --arch x86_64|aarch64)" >&2; exit 2 ;;
+        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        3.8|3.9|3.10|3.11|3.12|3.13|3.14|3.15) versions+=("$1"); shift ;;
+        *) echo "wheels.sh: unknown argument '$1' (a version 3.8-3.15, or --arch x86_64|aarch64)" >&2; exit 2 ;;
     esac
 done
 case "$arch" in
@@ -45,7 +48,7 @@ esac
 explicit=1
 if [ "${#versions[@]}" -eq 0 ]; then
     explicit=0
-    if [ "$arch" = x86_64 ]; then versions=(3.8 3.9 3.10 3.11 3.12 3.13); else versions=(3.11); fi
+    if [ "$arch" = x86_64 ]; then versions=(3.8 3.9 3.10 3.11 3.12 3.13 3.14 3.15); else versions=(3.11 3.15); fi
 fi
 plat="manylinux_2_17_${arch}"
 tag="manylinux2014_${arch}.${plat}"
@@ -89,9 +92,22 @@ write_wrapper ar ar ""
 write_wrapper ranlib ranlib ""
 
 # The ARM64 interpreter of Debian, for its pyconfig.h and the checks.
-if [ "$arch" = aarch64 ]; then
+if [ "$arch" = aarch64 ] && [[ " ${versions[*]} " == *" 3.11 "* ]]; then
     scripts/arm64-python.sh
 fi
+# The newest pyenv interpreter of a version, or nothing.
+pyenv_python() {
+    ls -d "$pyenv_root"/versions/"$1".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true
+}
+# Versions built from Debian's headers: those pyenv lacks that Debian's
+# unstable suite carries (build/sid/, made once and reused).
+debian_versions=" 3.14 3.15 "
+for version in "${versions[@]}"; do
+    if [[ "$debian_versions" == *" $version "* ]] && { [ "$arch" = aarch64 ] || [ -z "$(pyenv_python "$version")" ]; }; then
+        scripts/sid-python.sh
+        break
+    fi
+done
 
 # The newest wheel input: a wheel older than any of these is rebuilt.
 newest_input="$(find src third_party CMakeLists.txt pyproject.toml README.md LICENSE scripts/wheels.sh \
@@ -99,7 +115,15 @@ newest_input="$(find src third_party CMakeLists.txt pyproject.toml README.md LIC
 
 report=()
 for version in "${versions[@]}"; do
-    base="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python 2>/dev/null | sort -V | tail -n 1 || true)"
+    base="$(pyenv_python "$version")"
+    # Built from Debian's headers of the version and architecture, by an
+    # interpreter of this machine (python3) that runs the build backend only:
+    # the module's suffix, its headers and the wheel's tags are the target's.
+    headers=""
+    if [[ "$debian_versions" == *" $version "* ]] && { [ "$arch" = aarch64 ] || [ -z "$base" ]; }; then
+        headers="$root/build/sid/include-$arch-py$version"
+        base="$(command -v python3)"
+    fi
     if [ -z "$base" ]; then
         if [ "$explicit" = 1 ]; then
             echo "wheels.sh: Python $version is not on this machine" >&2
@@ -119,6 +143,7 @@ for version in "${versions[@]}"; do
     # A build environment of this Python: the build backend, with CMake and
     # Ninja taken from the tools.
     env="$work/env-py$version"
+    if [ -n "$headers" ]; then env="$work/env-host"; fi
     if [ "$("$env/bin/python" -c "import importlib.metadata as m; print(m.version(\"scikit-build-core\"))" 2>/dev/null)" != "$SCIKIT_BUILD_CORE_VERSION" ]; then
         rm -rf "$env"
         "$base" -m venv "$env"
@@ -137,7 +162,13 @@ for version in "${versions[@]}"; do
         --config-settings=install.strip=false
     )
     build_env=(PATH="$tools/bin:$PATH" CC="$toolchain/cc" CXX="$toolchain/c++")
-    if [ "$arch" = aarch64 ]; then
+    if [ -n "$headers" ]; then
+        cmake_args+=(
+            --config-settings=cmake.define.VORA_PYTHON_SOABI="cpython-$nodot-$arch-linux-gnu"
+            --config-settings=cmake.define.Python_INCLUDE_DIR="$headers"
+        )
+        if [ "$arch" = aarch64 ]; then build_env+=(_PYTHON_HOST_PLATFORM=linux-aarch64); fi
+    elif [ "$arch" = aarch64 ]; then
         # The module's file name suffix and the headers of the ARM64
         # interpreter: the version's headers, with Debian's ARM64 pyconfig.h
         # where there is one (3.11); other versions keep their own, whose
@@ -181,11 +212,13 @@ for version in "${versions[@]}"; do
         exit 1
     fi
     rm -f "$root"/dist/$wheel_glob
-    "$tools/bin/wheel" tags --remove --platform-tag "$tag" "$wheel" >/dev/null
+    retag=(--platform-tag "$tag")
+    if [ -n "$headers" ]; then retag+=(--python-tag "cp$nodot" --abi-tag "cp$nodot"); fi
+    "$tools/bin/wheel" tags --remove "${retag[@]}" "$wheel" >/dev/null
     mv "$raw"/*manylinux*_"$arch".whl "$root/dist/"
     out="$(ls "$root"/dist/$wheel_glob)"
     note=""
-    if [ "$arch" = aarch64 ] && [ "$version" != 3.11 ]; then note=" (untested: no ARM64 interpreter of $version here)"; fi
+    if [ "$arch" = aarch64 ] && [ "$version" != 3.11 ] && [ "$version" != 3.15 ]; then note=" (untested: no ARM64 interpreter of $version here)"; fi
     report+=("$version  $(basename "$out") $(($(stat -c %s "$out") / 1024)) KiB, $((SECONDS - started)) s$note")
 done
 

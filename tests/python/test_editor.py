@@ -191,3 +191,50 @@ def test_pre_commit_hook_fails_what_does_not_load_and_with_strict_what_warns(pre
                           capture_output=True, text=True, timeout=600)
     path.unlink()
     assert (done.returncode, shown in re.sub(r"\.{4,}", "....", done.stdout)) == (status, True), done.stdout
+
+
+@pytest.fixture(scope="session")
+def system_hooks(cli, tmp_path_factory):
+    """A scratch repository whose hooks run the vora-config already installed (`language: system`): this
+    repository's `vora-config-check-system` and a `repo: local` hook, both with --strict. pre-commit builds
+    nothing: the hooks run the vora-config under test, first on PATH (scripts/test-wheels.sh runs this with no
+    compiler reachable)."""
+    folder = tmp_path_factory.mktemp("system-hooks")
+    source, work, bin_dir = folder / "source", folder / "work", folder / "bin"
+    for made in (source, work, bin_dir):
+        made.mkdir()
+    (bin_dir / "vora-config").symlink_to(cli)
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONPATH", "PYTHONHOME")}
+    env.update(PATH=os.pathsep.join([str(bin_dir), env.get("PATH", os.defpath)]), PRE_COMMIT_HOME=str(folder / "home"))
+
+    def git(cwd, *args):
+        identity = ["-c", "user.name=v", "-c", "user.email=v@localhost", "-c", "commit.gpgsign=false"]
+        return subprocess.run(["git", *identity, *args], cwd=cwd, env=env, capture_output=True, text=True,
+                              check=True).stdout.strip()
+
+    shutil.copy2(REPO / ".pre-commit-hooks.yaml", source)
+    for repository in (source, work):
+        git(repository, "init", "-q")
+        if repository == work:
+            (work / ".pre-commit-config.yaml").write_text(
+                f"repos:\n- repo: {source}\n  rev: {git(source, 'rev-parse', 'HEAD')}\n  hooks:\n"
+                "  - id: vora-config-check-system\n    args: [--strict]\n"
+                "- repo: local\n  hooks:\n  - id: vora-config-check\n    name: vora-config check\n"
+                "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict]\n")
+        git(repository, "add", "-A")
+        git(repository, "commit", "-q", "-m", "snapshot")
+    return work, env
+
+
+@pytest.mark.parametrize("hook", ["vora-config-check-system", "vora-config-check"])
+@pytest.mark.parametrize("text, status, shown", [
+    (EXAMPLE.read_text(encoding="utf-8"), 0, "vora-config check....Passed"),
+    ("[config]\noptimisation_level = 2\n", 1, "unknown key `optimisation_level` in [config]"),
+], ids=["clean", "misspelled"])
+def test_system_hook_passes_a_clean_file_and_fails_a_misspelled_key(system_hooks, hook, text, status, shown):
+    work, env = system_hooks
+    (work / "convert.toml").write_text(text, encoding="utf-8")
+    done = subprocess.run([tool("pre-commit"), "run", hook, "--files", "convert.toml"], cwd=work, env=env,
+                          capture_output=True, text=True, timeout=600)
+    (work / "convert.toml").unlink()
+    assert (done.returncode, shown in re.sub(r"\.{4,}", "....", done.stdout)) == (status, True), done.stdout + done.stderr
