@@ -109,6 +109,20 @@ for version in "${versions[@]}"; do
     fi
 done
 
+# The target's shared unwinder, which the module is linked against: the C
+# library unwinds an ending thread with it, and the module's C++ runtime
+# must use the same one (see VORA_SHARED_UNWINDER in CMakeLists.txt).
+if [ "$arch" = x86_64 ]; then
+    unwinder=/lib/x86_64-linux-gnu/libgcc_s.so.1
+else
+    unwinder="$(ls "$root"/build/arm64/root/usr/lib/aarch64-linux-gnu/libgcc_s.so.1 \
+        "$root"/build/sid/arm64/root/usr/lib/aarch64-linux-gnu/libgcc_s.so.1 2>/dev/null | head -n 1 || true)"
+fi
+if [ ! -f "$unwinder" ]; then
+    echo "wheels.sh: no libgcc_s.so.1 of $arch found (${unwinder:-none})" >&2
+    exit 1
+fi
+
 # The newest wheel input: a wheel older than any of these is rebuilt.
 newest_input="$(find src third_party CMakeLists.txt pyproject.toml README.md LICENSE scripts/wheels.sh \
     -type f -printf '%T@\n' | sort -n | tail -n 1)"
@@ -154,6 +168,7 @@ for version in "${versions[@]}"; do
         --config-settings=cmake.build-type=Release
         --config-settings="build-dir=$work/build-$arch-py$version"
         --config-settings=cmake.define.CMAKE_AR="$toolchain/ar"
+        --config-settings=cmake.define.VORA_SHARED_UNWINDER="$unwinder"
         --config-settings=cmake.define.CMAKE_RANLIB="$toolchain/ranlib"
         # No debug information and no symbol table in what is shipped.
         --config-settings=cmake.define.CMAKE_SHARED_LINKER_FLAGS=-s
