@@ -265,6 +265,8 @@ else
     for wheel in "$root"/dist/vora_convert_inner-*-manylinux*_aarch64.whl; do
         py="$(basename "$wheel" | sed 's/.*-cp\([0-9]*\)-cp.*/\1/')"
         version="${py:0:1}.${py:1}"
+        # Only the versions asked for: another may be an older build.
+        if [ "${#versions[@]}" -gt 0 ] && [[ " ${versions[*]} " != *" $version "* ]]; then continue; fi
         echo "=== $(basename "$wheel")"
         started=$SECONDS
         unpacked="$work/unpacked-aarch64-py$version"
