@@ -205,39 +205,20 @@ def test_fix_leaves_a_file_the_user_may_not_write(cli, tmp_path):
 # A stand-in for the C library's fsync, preloaded: before the new file is
 # flushed, another program appends to the file being fixed, or a signal
 # comes; both at the one moment a test needs, every time.
-SHIM = r"""
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-int fsync(int fd) {
-    static int done;
-    const char* append = getenv("SHIM_APPEND_TO");
-    const char* signal_number = getenv("SHIM_SIGNAL");
-    if (!done++) {
-        if (append) {
-            int file = open(append, O_WRONLY | O_APPEND);
-            write(file, "x = 1\n", 6);
-            close(file);
-        }
-        if (signal_number) raise(atoi(signal_number));
-    }
-    return ((int (*)(int))dlsym(RTLD_NEXT, "fsync"))(fd);
-}
-"""
+# (tests/python/data/fsync_shim.c; VORA_FSYNC_SHIM names one built beforehand,
+# for a run where no compiler is reachable.)
+SHIM = Path(__file__).parent / "data" / "fsync_shim.c"
 
 
 @pytest.fixture(scope="module")
 def fsync_shim(tmp_path_factory):
+    if os.environ.get("VORA_FSYNC_SHIM"):
+        return os.environ["VORA_FSYNC_SHIM"]
     compiler = shutil.which("cc") or shutil.which("gcc")
     if compiler is None:
-        pytest.skip("no C compiler for the fsync stand-in")
+        pytest.skip("no C compiler for the fsync stand-in (VORA_FSYNC_SHIM names a built one)")
     folder = tmp_path_factory.mktemp("shim")
-    (folder / "shim.c").write_text(SHIM)
-    subprocess.run([compiler, "-shared", "-fPIC", "-o", folder / "shim.so", folder / "shim.c", "-ldl"], check=True)
+    subprocess.run([compiler, "-shared", "-fPIC", "-o", folder / "shim.so", SHIM, "-ldl"], check=True)
     return str(folder / "shim.so")
 
 
