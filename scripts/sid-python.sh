@@ -40,8 +40,8 @@ root="$out/root"
 arm="$out/arm64"
 stamp="$out/.ready"
 versions=(3.14 3.15)
-# git: for pre-commit in the tests (it is no compiler).
-root_packages=(python3.14 python3.14-venv python3.15 python3.15-venv python3.15-dbg git)
+# git and patch: for pre-commit and the diff tests (neither is a compiler).
+root_packages=(python3.14 python3.14-venv python3.15 python3.15-venv python3.15-dbg git patch)
 # The unstable suite's signed index may be past its Valid-Until date on a
 # machine whose archive is a snapshot: the signature is still checked.
 apt_options=(-o Acquire::Check-Valid-Until=false -o APT::Install-Recommends=false

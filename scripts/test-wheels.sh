@@ -207,7 +207,7 @@ sys.exit(".cpython-315-x86_64-linux-gnu.so" not in m.EXTENSION_SUFFIXES)'; then
 assert hasattr(sys, "gettotalrefcount") and sys.flags.dev_mode, "not the debug interpreter in dev mode"
 print("  imported by", sys.version.split()[0], "(debug) from", vora_convert_inner.__file__)'
     log="$work/check-debug-py3.15.log"
-    (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" \
+    (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
         "$venv/bin/python" -X dev -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
         "$root/tests/python" > "$log" 2>&1) ||
         { tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
@@ -218,6 +218,10 @@ print("  imported by", sys.version.split()[0], "(debug) from", vora_convert_inne
 }
 
 clean_bin="$(no_compiler_path)"
+# The SARIF schema the tests validate against, copied into the checkout,
+# which is all that the Debian root sees of this machine.
+sarif_schema="$work/sarif-schema-2.1.0.json"
+cp "$root/../shared/sarif/sarif-schema-2.1.0.json" "$sarif_schema" 2>/dev/null || sarif_schema=""
 shim=""
 if [ "$arch" = x86_64 ]; then shim="$(fsync_shim x86_64)"; fi
 if [ "$debug" = 1 ]; then
@@ -250,7 +254,7 @@ elif [ "$arch" = x86_64 ]; then
         log="$work/check-$arch-py$version.log"
         # Left out: the pre-commit hook test, whose hook environment is a
         # source build of the project (scripts/test.sh runs it).
-        (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" \
+        (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
             "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed with $(basename "$wheel") ($log)"; }
@@ -335,7 +339,7 @@ except RuntimeError as e:
         left_out="not test_check_jsonschema_reads_the_schema and not test_schema_accepts_what_checks_clean"
         left_out+=" and not test_pre_commit_hook"
         if [ "$version" != 3.11 ]; then left_out+=" and not test_colour_on_a_terminal_or_when_asked"; fi
-        (cd "$work" && PYTHONPATH="$unpacked" VORA_CONFIG="$arm_cli" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$(fsync_shim aarch64)" \
+        (cd "$work" && PYTHONPATH="$unpacked" VORA_CONFIG="$arm_cli" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$(fsync_shim aarch64)" VORA_SARIF_SCHEMA="$sarif_schema" \
             "$arm_python" -m pytest -q -rs -p no:cacheprovider -k "$left_out" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed on ARM64 ($log)"; }
