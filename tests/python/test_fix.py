@@ -110,8 +110,16 @@ def test_diff_says_why_a_file_with_an_error_shows_nothing(cli, tmp_path, text, w
     assert (done.returncode, done.stdout, done.stderr.decode()) == (1, b"", f"vora-config: vora.toml: nothing to show: {why}\n")
 
 
-@pytest.mark.parametrize("name", ["a b.toml", "tab\there.toml", "line\nfeed.toml", '"quoted\\ \t.toml'])
-@pytest.mark.parametrize("tool", [["patch", "-s", "-p0"], ["git", "apply", "-p0"]])
+PATCH, GIT_APPLY = ["patch", "-s", "-p0"], ["git", "apply", "-p0"]
+
+
+# GNU patch 2.8 on refuses to write a name with a line feed, whatever the
+# header says ("Invalid byte sequence"); git apply takes it.
+@pytest.mark.parametrize("tool, name", [
+    (tool, name) for tool in (PATCH, GIT_APPLY)
+    for name in ["a b.toml", "tab\there.toml", "line\nfeed.toml", '"quoted\\ \t.toml']
+    if not (tool is PATCH and "\n" in name)
+])
 def test_diff_applies_whatever_the_name(cli, tmp_path, name, tool):
     if shutil.which(tool[0]) is None:
         pytest.skip(f"{tool[0]} is not installed")
