@@ -1,9 +1,12 @@
 """Ctrl-C while the module blocks in the file's open or read or in the write of the summary."""
 
+import array
+import fcntl
 import os
 import signal
 import subprocess
 import sys
+import termios
 import time
 from pathlib import Path
 
@@ -122,8 +125,8 @@ def handler(*_):
         vora_convert_inner.rust_explain({path!r})
     except RuntimeError as e:
         said.append(str(e))
-signal.signal(signal.SIGALRM, handler)
-signal.setitimer(signal.ITIMER_REAL, 0.3)
+signal.signal(signal.SIGUSR1, handler)
+sys.stderr.write("ready\\n"); sys.stderr.flush()
 vora_convert_inner.rust_explain({path!r})
 sys.stderr.write(repr(said))
 """
@@ -136,8 +139,18 @@ def test_explain_from_a_signal_handler_during_a_blocked_write(tmp_path):
     child = subprocess.Popen([sys.executable, "-c", REENTER.format(path=str(path))],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        time.sleep(1.0)  # the alarm has rung while the write blocks
-        out, err = child.communicate(timeout=20)
+        assert child.stderr.readline() == b"ready\n"
+        # The signal comes once the pipe is full: the summary's write blocks.
+        capacity = fcntl.fcntl(child.stdout.fileno(), 1032)  # F_GETPIPE_SZ
+        held = array.array("i", [0])
+        deadline = time.monotonic() + 60
+        while held[0] < capacity and time.monotonic() < deadline:
+            time.sleep(0.05)
+            fcntl.ioctl(child.stdout.fileno(), termios.FIONREAD, held)
+        time.sleep(0.2)
+        child.send_signal(signal.SIGUSR1)
+        time.sleep(0.5)
+        out, err = child.communicate(timeout=60)
     finally:
         child.kill()
         child.wait()
