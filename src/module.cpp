@@ -2,7 +2,6 @@
 // functions, rust_convert(path) and rust_explain(path).
 #include "python/py.hpp"
 
-#include <atomic>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -262,18 +261,17 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-std::atomic<bool> initialised{false};
-
 // Whether the import runs in the main interpreter.
 bool in_main_interpreter() { return PyThreadState_Get()->interp == PyInterpreterState_Main(); }
 
-// Whether the import system took the module made before: it gives every
-// module it imports a spec. A sub-interpreter's import may run this
-// initialisation in the main interpreter and then refuse the module (as one
-// that does not support sub-interpreters); that module never got one.
+// Whether the import system took the module made before: it sets
+// `__spec__` on every module it imports. A sub-interpreter's import may run
+// this initialisation in the main interpreter and then refuse the module (as
+// one that does not support sub-interpreters); that module's `__spec__`
+// stays None.
 bool was_imported(PyObject* module) {
-    PyObject* spec = PyDict_GetItemString(PyModule_GetDict(module), "__spec__");
-    return spec && spec != Py_None;
+    PyObject* module_spec = PyDict_GetItemString(PyModule_GetDict(module), "__spec__");
+    return module_spec && module_spec != Py_None;
 }
 
 PyObject* initialise() {
@@ -282,12 +280,12 @@ PyObject* initialise() {
     // module that an import refused after it was made is handed out again:
     // a sub-interpreter that tries first does not use up the main
     // interpreter's import.
-    if (in_main_interpreter() && module_object && !was_imported(module_object)) return py::new_ref(module_object);
-    if (!in_main_interpreter() || initialised.exchange(true)) {
+    if (!in_main_interpreter() || (module_object && was_imported(module_object))) {
         PyErr_SetString(PyExc_ImportError,
                         "vora_convert_inner may only be initialized once per interpreter process");
         return nullptr;
     }
+    if (module_object) return py::new_ref(module_object);
     if (!pipeline::prepare()) return nullptr;
     py::Ref module(PyModule_Create2(&module_def, PYTHON_API_VERSION));
     if (!module) return nullptr;
