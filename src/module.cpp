@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include "configuration/load.hpp"
-#include "fault.hpp"
-#include "output.hpp"
+#include "io/fault.hpp"
+#include "io/output.hpp"
 #include "pipeline/driver.hpp"
-#include "read_file.hpp"
+#include "io/read_file.hpp"
 #include "section/summary.hpp"
 
 namespace vora {

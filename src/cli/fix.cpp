@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "configuration/load.hpp"
-#include "output.hpp"
-#include "read_file.hpp"
+#include "io/output.hpp"
+#include "io/read_file.hpp"
 
 namespace vora::cli {
 

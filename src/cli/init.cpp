@@ -11,9 +11,9 @@
 #include "configuration/file_schema.hpp"
 #include "configuration/schema.hpp"
 #include "configuration/structs.hpp"
-#include "format.hpp"
-#include "output.hpp"
-#include "read_file.hpp"
+#include "text/format.hpp"
+#include "io/output.hpp"
+#include "io/read_file.hpp"
 
 namespace vora::cli {
 

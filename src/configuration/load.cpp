@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "format.hpp"
+#include "text/format.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {

@@ -1,6 +1,6 @@
 #include "configuration/schema.hpp"
 
-#include "fault.hpp"
+#include "io/fault.hpp"
 
 namespace vora::schema_detail {
 namespace {

@@ -15,7 +15,7 @@
 #include "configuration/choices.hpp"
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
-#include "format.hpp"
+#include "text/format.hpp"
 #include "lint/suggest.hpp"
 #include "text/utf8.hpp"
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "fault.hpp"
-#include "format.hpp"
+#include "io/fault.hpp"
+#include "text/format.hpp"
 
 namespace vora {
 

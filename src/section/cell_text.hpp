@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "configuration/fields.hpp"
-#include "format.hpp"
+#include "text/format.hpp"
 
 namespace vora {
 

@@ -15,7 +15,7 @@
 
 #include "configuration/structs.hpp"
 #include "section/cell_text.hpp"
-#include "table/table.hpp"
+#include "section/table.hpp"
 
 namespace vora {
 

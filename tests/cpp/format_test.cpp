@@ -1,4 +1,4 @@
-#include "format.hpp"
+#include "text/format.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "configuration/load.hpp"
-#include "read_file.hpp"
+#include "io/read_file.hpp"
 #include "text/utf8.hpp"
 
 namespace vora {

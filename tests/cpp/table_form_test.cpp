@@ -1,6 +1,6 @@
 // TableForm and FormCells draw exactly what render draws for the Table of the
 // same cells; TableCells drawn straight, and reused, likewise.
-#include "table/table.hpp"
+#include "section/table.hpp"
 
 #include <cstddef>
 #include <functional>
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fault.hpp"
+#include "io/fault.hpp"
 
 namespace vora {
 namespace {

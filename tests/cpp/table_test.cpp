@@ -1,4 +1,4 @@
-#include "table/table.hpp"
+#include "section/table.hpp"
 
 #include <string>
 #include <string_view>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fault.hpp"
+#include "io/fault.hpp"
 
 namespace vora {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-#include "interrupt.hpp"
+#include "io/interrupt.hpp"
 
 namespace vora {
 

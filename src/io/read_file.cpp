@@ -1,4 +1,4 @@
-#include "read_file.hpp"
+#include "io/read_file.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "interrupt.hpp"
+#include "io/interrupt.hpp"
 
 namespace vora {
 

@@ -1,4 +1,4 @@
-#include "output.hpp"
+#include "io/output.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +7,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "fault.hpp"
-#include "read_file.hpp"
+#include "io/fault.hpp"
+#include "io/read_file.hpp"
 
 namespace vora {
 

@@ -1,4 +1,4 @@
-#include "format.hpp"
+#include "text/format.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "fault.hpp"
+#include "io/fault.hpp"
 #include "text/utf8.hpp"
 
 namespace vora {

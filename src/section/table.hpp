@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "output.hpp"
+#include "io/output.hpp"
 
 namespace vora {
 

@@ -1,4 +1,4 @@
-#include "table/table.hpp"
+#include "section/table.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "fault.hpp"
+#include "io/fault.hpp"
 #include "text/utf8.hpp"
 
 namespace vora {
