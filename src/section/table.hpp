@@ -107,7 +107,29 @@ private:
 // fixed column, say "Yes" or "No"), one of which each drawing picks.
 //
 // Each drawing (FormCells) gives every row its open cell and its variant,
-// and is drawn as render draws the Table of the same cells.
+// and is drawn as render draws the Table of the same cells:
+//
+//                 fixed    open column    fixed
+//               ┌───┴───┐┌──────┴──────┐┌──┴──┐
+//   rules_[0]   ╔═══════╤═══════════════╤═════╗⏎     top rule
+//   row 0       ║Key    │Value          │Set? ║⏎     one variant (the heading)
+//   rules_[1]   ╟───────┼───────────────┼─────╢⏎     middle rule, between rows
+//   row 1       ║dtype  │int8           │No   ║⏎  ┐  variant 1 of ["Yes", "No"]:
+//               ║       │second line    │     ║⏎  ┘  the `blank_` line: below
+//   rules_[1]   ╟───────┼───────────────┼─────╢⏎     the fixed cells, the open
+//   row 2       ║float  │1.5            │Yes  ║⏎     cell's further lines
+//   rules_[2]   ╚═══════╧═══════════════╧═════╝      bottom rule (no ⏎)
+//
+// Each line, rules too, is two Parts in text_ around the open cell:
+//
+//   ║dtype  │int8           │No   ║⏎     a row's line
+//   └before─┘└──┘└─padding─┘└after─┘
+//             open cell: drawn each time; the padding is the end of the
+//             kPadRoom spaces that precede `after` in text_, copied with it
+//   ╟───────┼───────────────┼─────╢⏎     a rule
+//   └before─┘└────fill─────┘└after─┘
+//             the start of the kFillRoom fill characters that follow
+//             `before` in text_, copied with it
 class TableForm {
 public:
     // A form of `columns` columns (at least one) whose column `open_column`
