@@ -25,7 +25,10 @@ using json = nlohmann::json;
 template <class>
 inline constexpr bool unsupported_type = false;
 
-// The JSON form of one value; see record_json.
+// The JSON form of one value: booleans, texts and integers as such
+// (integers of zero and above unsigned, negative ones signed), f32 widened
+// exactly to double (non-finite values null), lists as arrays, absent
+// optionals as null.
 template <class T>
 json value_json(const T& value) {
     if constexpr (std::is_same_v<T, bool>) {
@@ -106,19 +109,6 @@ json build_section_schema() {
 }
 
 }  // namespace schema_detail
-
-// An object with one member per key: booleans, texts and integers as such
-// (integers of zero and above unsigned, negative ones signed), f32 widened
-// exactly to double (non-finite values null), lists as arrays, absent
-// optionals as null.
-template <class Record>
-nlohmann::json record_json(const Record& record) {
-    nlohmann::json object = nlohmann::json::object();
-    for_each_field<Record>([&](const auto& field, std::size_t) {
-        object[std::string(field.key)] = schema_detail::value_json(field.get(record));
-    });
-    return object;
-}
 
 // The root document of a section record type: "$schema", "title", "type"
 // "object" and "properties" with one property schema per key. The same

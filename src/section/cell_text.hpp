@@ -1,10 +1,15 @@
 // The text of a value in a summary cell, and the equality that decides
-// whether a key was set. Both are defined on the JSON form of a value
-// (record_json); the field-value forms give the same results straight from
-// the record's values, without building JSON values.
+// whether a key was set. Both are defined on the JSON form of a value (as
+// schema_detail::value_json gives it): a string gives its characters bare;
+// any other value its compact JSON text (no spaces), with strings inside
+// arrays quoted and escaped and floats written by format_json_double. Two
+// values are equal when their forms are of the same kind and, for numbers,
+// of the same representation (unsigned integer, negative integer or float)
+// and value; 3 and 3.0 differ. These forms give the results straight from
+// the record's values, without building JSON values (the tests compare them
+// with a reference on JSON values, tests/support/json_reference.hpp).
 #pragma once
 
-#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,26 +18,12 @@
 #include <string_view>
 #include <type_traits>
 
-#include <nlohmann/json.hpp>
-
 #include "configuration/fields.hpp"
 #include "text/format.hpp"
+#include "text/integer.hpp"
+#include "text/json_string.hpp"
 
 namespace vora {
-
-// A string gives its characters bare; any other value its compact JSON text
-// (no spaces), with strings inside arrays and objects quoted and escaped and
-// floats written by format_json_double.
-std::string cell_text(const nlohmann::json& value);
-
-// Strict equality: the same kind and, for numbers, the same representation
-// (unsigned integer, negative integer or float) and value. An integer of zero
-// and above counts as unsigned whichever way it is stored; 3 and 3.0 differ.
-bool json_equal(const nlohmann::json& a, const nlohmann::json& b);
-
-// Appends `text` as a quoted JSON string: quote, backslash and control
-// characters escaped, every other byte as it is.
-void append_json_string(std::string& out, std::string_view text);
 
 namespace cell_detail {
 
@@ -63,8 +54,7 @@ void append_json(std::string& out, const T& value) {
         append_json_string(out, value);
     } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
                          std::is_same_v<T, std::int32_t>) {
-        char text[24];
-        out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+        append_integer(out, value);
     } else if constexpr (std::is_same_v<T, float>) {
         append_json_float(out, value);
     } else if constexpr (is_vector<T>::value) {
@@ -82,10 +72,6 @@ void append_json(std::string& out, const T& value) {
         static_assert(unsupported_type<T>, "no JSON form for this field type");
     }
 }
-
-// The size of the text append_json appends for a string: the quotes, and
-// each byte as long as its escape.
-std::size_t json_string_size(std::string_view text);
 
 // The size of the text append_json appends for a string or a list of
 // strings (a list that may be as long as its file), else 0: unknown.

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "io/assert.hpp"
 #include "io/fault.hpp"
+#include "text/integer.hpp"
 #include "text/utf8.hpp"
 
 namespace vora {
@@ -56,19 +58,6 @@ Decimal shortest_decimal(double value) {
     return decimal;
 }
 
-// Writes the digits of `n` and returns the end.
-char* write_unsigned(char* out, std::uint64_t n) {
-    char digits[20];
-    char* p = digits + sizeof digits;
-    do {
-        *--p = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    const auto size = static_cast<std::size_t>(digits + sizeof digits - p);
-    std::memcpy(out, p, size);
-    return out + size;
-}
-
 // Fixed notation of `d` written at `out` when it needs at most `room` bytes
 // (the end returned), else null.
 char* write_fixed(char* out, std::size_t room, const Decimal& d) {
@@ -111,7 +100,9 @@ std::string fixed_notation(const Decimal& d) {
     return out;
 }
 
-char* write_exponent(char* out, const Decimal& d) {
+char* write_exponent(char* out, char* end, const Decimal& d) {
+    // sign, digits and point, "e", exponent sign and at most three digits
+    VORA_ASSERT(out + d.count + 7 <= end, "no room for a number in exponent notation");
     char* p = out;
     if (d.negative) *p++ = '-';
     *p++ = d.digits[0];
@@ -122,7 +113,7 @@ char* write_exponent(char* out, const Decimal& d) {
     }
     *p++ = 'e';
     *p++ = d.exponent < 0 ? '-' : '+';
-    return write_unsigned(p, static_cast<std::uint64_t>(std::abs(d.exponent)));
+    return write_integer(p, end, std::abs(d.exponent));
 }
 
 // The JSON form of a value whose exact decimal is short, written straight:
@@ -130,7 +121,7 @@ char* write_exponent(char* out, const Decimal& d) {
 // significant digits (integral values among them). No other decimal of at
 // most 15 digits reads back as the same double, so that exact decimal is the
 // shortest. Null, the end untouched, for any other value.
-char* write_short_exact(char* out, double value) {
+char* write_short_exact(char* out, char* end, double value) {
     static constexpr std::uint64_t kPow5[11] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125, 9765625};
     static constexpr std::uint64_t kPow10[11] = {1,         10,         100,         1000,         10000, 100000,
                                                  1000000,   10000000,   100000000,   1000000000,   10000000000};
@@ -150,9 +141,11 @@ char* write_short_exact(char* out, double value) {
     }
     if (odd >= kBelow / kPow5[bits]) return nullptr;
     const std::uint64_t decimal = odd * kPow5[bits];
+    // sign, at most 15 digits and the point
+    VORA_ASSERT(out + 17 <= end, "no room for a number");
     char* p = out;
     if (std::signbit(value)) *p++ = '-';
-    p = write_unsigned(p, decimal / kPow10[bits]);
+    p = write_integer(p, end, decimal / kPow10[bits]);
     *p++ = '.';
     if (bits == 0) {
         *p++ = '0';
@@ -170,18 +163,19 @@ char* write_short_exact(char* out, double value) {
 }  // namespace
 
 char* write_json_double(char* out, double value) {
+    char* const end = out + kJsonDoubleRoom;
     if (!std::isfinite(value)) {
         std::memcpy(out, "null", 4);
         return out + 4;
     }
-    if (char* end = write_short_exact(out, value)) return end;
+    if (char* written = write_short_exact(out, end, value)) return written;
     const Decimal d = shortest_decimal(value);
     if (d.exponent >= -5 && d.exponent <= 15) {
-        char* end = write_fixed(out, kJsonDoubleRoom, d);
-        if (end == nullptr) throw InternalFault("fixed notation larger than its room");
-        return end;
+        char* written = write_fixed(out, kJsonDoubleRoom, d);
+        if (written == nullptr) throw InternalFault("fixed notation larger than its room");
+        return written;
     }
-    return write_exponent(out, d);
+    return write_exponent(out, end, d);
 }
 
 void append_json_double(std::string& out, double value) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "configuration/schema.hpp"
+#include "support/json_reference.hpp"
 
 namespace vora {
 namespace {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "section/cell_text.hpp"
+#include "support/json_reference.hpp"
 
 namespace vora {
 namespace {

@@ -1,53 +1,14 @@
-#include "section/cell_text.hpp"
+#include "support/json_reference.hpp"
 
-#include <cstdint>
-#include <string_view>
+#include <cstddef>
+#include <string>
 
 #include "io/fault.hpp"
 #include "text/format.hpp"
+#include "text/integer.hpp"
+#include "text/json_string.hpp"
 
 namespace vora {
-
-void append_json_string(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    std::size_t done = 0;  // bytes of `text` appended or escaped
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-        out.append(text.data() + done, i - done);
-        done = i + 1;
-        switch (byte) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case 0x08: out += "\\b"; break;
-            case 0x09: out += "\\t"; break;
-            case 0x0A: out += "\\n"; break;
-            case 0x0C: out += "\\f"; break;
-            case 0x0D: out += "\\r"; break;
-            default:
-                out += "\\u00";
-                out.push_back(kHex[byte >> 4]);
-                out.push_back(kHex[byte & 0x0F]);
-        }
-    }
-    out.append(text.data() + done, text.size() - done);
-    out.push_back('"');
-}
-
-std::size_t cell_detail::json_string_size(std::string_view text) {
-    std::size_t size = 2;
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (byte == '"' || byte == '\\' || byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
-            byte == 0x0D) {
-            size += 2;
-        } else {
-            size += byte < 0x20 ? 6 : 1;
-        }
-    }
-    return size;
-}
 
 namespace {
 
@@ -57,8 +18,8 @@ void append_compact(std::string& out, const json& value) {
     switch (value.type()) {
         case json::value_t::null: out += "null"; return;
         case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
-        case json::value_t::number_unsigned: out += std::to_string(value.get<json::number_unsigned_t>()); return;
-        case json::value_t::number_integer: out += std::to_string(value.get<json::number_integer_t>()); return;
+        case json::value_t::number_unsigned: append_integer(out, value.get<json::number_unsigned_t>()); return;
+        case json::value_t::number_integer: append_integer(out, value.get<json::number_integer_t>()); return;
         case json::value_t::number_float: append_json_double(out, value.get<double>()); return;
         case json::value_t::string: append_json_string(out, value.get_ref<const std::string&>()); return;
         case json::value_t::array: {

@@ -1,0 +1,209 @@
+// The SARIF format: a SARIF 2.1.0 log of one run, laid out as a JSON
+// library's dump(2) lays it out, written around its results as they come
+// file by file.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/report_common.hpp"
+
+namespace vora::cli {
+
+namespace {
+
+using lint::Finding;
+
+// A path as a URI reference: every byte but the unreserved ones and `/`
+// percent-encoded.
+std::string uri_of(std::string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        }
+    }
+    return out;
+}
+
+struct Rule {
+    std::string_view id;
+    std::string_view description;
+};
+
+constexpr std::array<Rule, 9> kRules{{
+    {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
+    {lint::kWriteError, "The fixed file cannot be written"},
+    {lint::kParseError, "The file is not a TOML 1.1.0 document"},
+    {lint::kLoadError, "A value does not map onto the configuration, so the file does not load"},
+    {lint::kUnknownSection, "A section the configuration does not have"},
+    {lint::kUnknownKey, "A key the configuration does not have"},
+    {lint::kOutOfRange, "A number below the minimum or above the maximum its key documents"},
+    {lint::kTooShort, "A text or list shorter than its key allows"},
+    {lint::kUnknownChoice, "A text outside the choices its key documents"},
+}};
+
+// A physicalLocation's value, as dump(2) lays it out at the depth of
+// `indent` (the spaces that open its closing brace's line).
+void put_physical(Cursor& o, std::string_view indent, std::string_view uri_json,
+                  const std::optional<toml::Span>& span) {
+    const auto line = [&](std::string_view more) {
+        o.put('\n');
+        o.put(indent);
+        o.put(more);
+    };
+    o.put('{');
+    line("  \"artifactLocation\": {");
+    line("    \"uri\": ");
+    o.put(uri_json);
+    line("  }");
+    if (span) {
+        o.put(',');
+        line("  \"region\": {");
+        line("    \"startLine\": ");
+        o.number(span->begin.line);
+        o.put(',');
+        line("    \"startColumn\": ");
+        o.number(span->begin.column);
+        o.put(',');
+        line("    \"endLine\": ");
+        o.number(span->end.line);
+        o.put(',');
+        line("    \"endColumn\": ");
+        o.number(span->end.column);
+        line("  }");
+    }
+    line("}");
+}
+
+// Text as Markdown shows it: code spans (between backticks) as they are,
+// elsewhere each character that Markdown reads as markup escaped.
+std::string markdown_text(std::string_view text) {
+    std::string out;
+    bool code = false;
+    for (const char c : text) {
+        if (c == '`') {
+            code = !code;
+        } else if (!code && std::string_view("\\*_[]<>#|~!&").find(c) != std::string_view::npos) {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+class SarifRenderer final : public Renderer {
+public:
+    // The log, as dump(2) lays it out, is written around its results, which
+    // come file by file.
+    explicit SarifRenderer(std::string_view version) {
+        head_ =
+            "{\n  \"version\": \"2.1.0\",\n"
+            "  \"$schema\": \"https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json\",\n"
+            "  \"runs\": [\n    {\n      \"tool\": {\n        \"driver\": {\n"
+            "          \"name\": \"vora-config\",\n          \"version\": ";
+        append_json_string(head_, version, MalformedUtf8::Replace);
+        head_ += ",\n          \"rules\": [";
+        for (std::size_t i = 0; i < kRules.size(); ++i) {
+            head_ += i > 0 ? ",\n            {\n              \"id\": " : "\n            {\n              \"id\": ";
+            append_json_string(head_, kRules[i].id);
+            head_ += ",\n              \"shortDescription\": {\n                \"text\": ";
+            append_json_string(head_, kRules[i].description);
+            head_ += "\n              }\n            }";
+        }
+        head_ += "\n          ]\n        }\n      },\n      \"columnKind\": \"unicodeCodePoints\",\n      \"results\": [";
+    }
+
+    void begin(Output& out) override { out.buffer() += head_; }
+
+    // Each result written as dump(2) lays it out, indented to its place in
+    // the log.
+    void file(const FileReport& file, Output& out) override {
+        const std::string path = uri_of(file.name);
+        std::string uri;  // as a JSON string
+        append_json_string(uri, path);
+        lint::Locator locator(file.text);
+        for (const Finding& finding : file.findings) {
+            message_.clear();
+            finding.append_message(message_, file.text);
+            const std::optional<std::string_view> help = finding.help();
+            markdown_.clear();
+            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: expected " + markdown_text(*help);
+            const std::span<const lint::Related> related = finding.related();
+            std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
+            for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
+            write(finding, locator, uri, related, Cursor(out.buffer(), room));
+            any_ = true;
+            out.spill();
+        }
+    }
+
+    void end(const Totals&, Output& out) override {
+        if (any_) out.buffer() += "\n      ";
+        out.buffer() += "]\n    }\n  ]\n}\n";
+    }
+
+private:
+    void write(const Finding& finding, lint::Locator& locator, std::string_view uri,
+               std::span<const lint::Related> related, Cursor&& o) {
+        const bool help = !markdown_.empty();
+        o.put(any_ ? ",\n        {" : "\n        {");
+        o.put("\n          \"ruleId\": ");
+        const std::string_view code = finding.code.text();
+        o.json_string(code);
+        const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const Rule& r) { return r.id == code; });
+        if (rule != kRules.end()) {
+            o.put(",\n          \"ruleIndex\": ");
+            o.number(static_cast<std::uint32_t>(rule - kRules.begin()));
+        }
+        o.put(",\n          \"level\": \"");
+        o.put(severity_name(finding.severity));
+        o.put("\",\n          \"message\": {\n            \"text\": ");
+        o.json_string(message_);
+        if (help) {
+            o.put(",\n            \"markdown\": ");
+            o.json_string(markdown_);
+        }
+        o.put("\n          },\n          \"locations\": [\n            {\n              \"physicalLocation\": ");
+        put_physical(o, "              ", uri, finding.span(locator));
+        o.put("\n            }\n          ]");
+        if (!related.empty()) {
+            o.put(",\n          \"relatedLocations\": [");
+            for (std::size_t i = 0; i < related.size(); ++i) {
+                o.put(i > 0 ? ",\n            {" : "\n            {");
+                o.put("\n              \"id\": ");
+                o.number(static_cast<std::uint32_t>(i));
+                o.put(",\n              \"physicalLocation\": ");
+                put_physical(o, "              ", uri, related[i].span);
+                o.put(",\n              \"message\": {\n                \"text\": ");
+                o.json_string(related[i].message);
+                o.put("\n              }\n            }");
+            }
+            o.put("\n          ]");
+        }
+        o.put("\n        }");
+    }
+
+    std::string head_;
+    bool any_ = false;
+    std::string message_, markdown_;  // the finding's, reused
+};
+
+}  // namespace
+
+std::unique_ptr<Renderer> make_sarif_renderer(std::string_view version) {
+    return std::make_unique<SarifRenderer>(version);
+}
+
+}  // namespace vora::cli
