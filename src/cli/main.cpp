@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,7 @@
 #include "io/output.hpp"
 #include "io/read_file.hpp"
 #include "section/summary.hpp"
+#include "text/integer.hpp"
 #include "text/utf8.hpp"
 #include "toml/toml.hpp"
 
@@ -163,7 +165,10 @@ std::string nothing_to_show(std::string_view name, std::string_view text, const 
     if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message(text) + "\n";
     why += "the file does not load: ";
     if (const std::optional<toml::Span> span = error->span(text)) {
-        why += std::to_string(span->begin.line) + ":" + std::to_string(span->begin.column) + ": ";
+        append_integer(why, span->begin.line);
+        why += ':';
+        append_integer(why, span->begin.column);
+        why += ": ";
     }
     return why + error->message(text) + "\n";
 }
@@ -174,151 +179,238 @@ bool color_wanted() {
     return ::isatty(STDOUT_FILENO) == 1 && (no_color == nullptr || *no_color == '\0');
 }
 
-int check(const std::vector<std::string_view>& args) {
+// ---------------------------------------------------------------------------
+// check: its options, reading a file, linting and fixing it, reporting, and
+// the exit status.
+// ---------------------------------------------------------------------------
+
+enum class Color { Auto, Always, Never };
+
+struct CheckOptions {
     bool strict = false;
     bool quiet = false;
-    bool fix_given = false;
-    bool diff_given = false;
+    bool fix = false;
+    bool diff = false;
     cli::Format format = cli::Format::Text;
     std::string_view format_name = "text";
-    enum class Color { Auto, Always, Never } color = Color::Auto;
+    Color color = Color::Auto;
     std::vector<std::string_view> paths;
-    bool options = true;
+
+    cli::FixMode fix_mode() const {
+        return diff ? cli::FixMode::Diff : fix ? cli::FixMode::Fix : cli::FixMode::Off;
+    }
+    // With --fix, /dev/stdin is standard input: the text is printed fixed,
+    // not written to whatever file is behind it.
+    std::string_view input_path(std::string_view path) const {
+        return fix && (path == "/dev/stdin" || path == "/dev/fd/0") ? "-" : path;
+    }
+    // Whether the fixed text of standard input goes to standard output, and
+    // the findings to standard error.
+    bool fixes_stdin() const {
+        return fix && std::any_of(paths.begin(), paths.end(),
+                                  [&](std::string_view path) { return input_path(path) == "-"; });
+    }
+};
+
+// The value of --format, or nothing when it names none.
+std::optional<cli::Format> format_named(std::string_view name) {
+    if (name == "text") return cli::Format::Text;
+    if (name == "json") return cli::Format::Json;
+    if (name == "github") return cli::Format::Github;
+    if (name == "sarif") return cli::Format::Sarif;
+    return std::nullopt;
+}
+
+// The value of --color, or nothing when it names none.
+std::optional<Color> color_named(std::string_view when) {
+    if (when == "auto") return Color::Auto;
+    if (when == "always") return Color::Always;
+    if (when == "never") return Color::Never;
+    return std::nullopt;
+}
+
+// Takes the option args[i] that has a value (--format, --color), moving i
+// past its value. Nothing when args[i] is neither; else the usage error's
+// exit status, or 0 when it was taken.
+std::optional<int> take_value_option(const std::vector<std::string_view>& args, std::size_t& i,
+                                     CheckOptions& options) {
+    if (const auto value = option_value("--format", args, i)) {
+        if (const auto* problem = std::get_if<std::string>(&*value)) {
+            return usage_error(*problem + ": text, json, github or sarif");
+        }
+        const std::string_view name = std::get<std::string_view>(*value);
+        const std::optional<cli::Format> format = format_named(name);
+        if (!format) return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
+        options.format = *format;
+        options.format_name = name;
+        return 0;
+    }
+    if (const auto value = option_value("--color", args, i)) {
+        if (const auto* problem = std::get_if<std::string>(&*value)) {
+            return usage_error(*problem + ": auto, always or never");
+        }
+        const std::string_view when = std::get<std::string_view>(*value);
+        const std::optional<Color> color = color_named(when);
+        if (!color) return usage_error("unknown --color '" + std::string(when) + "': choose auto, always or never");
+        options.color = *color;
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// check's options, or the exit status of a usage error.
+std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>& args) {
+    CheckOptions options;
+    bool more_options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (!options || arg == "-" || !arg.starts_with('-')) {
-            paths.push_back(arg);
+        if (!more_options || arg == "-" || !arg.starts_with('-')) {
+            options.paths.push_back(arg);
         } else if (arg == "--") {
-            options = false;
+            more_options = false;
         } else if (arg == "--strict") {
-            strict = true;
+            options.strict = true;
         } else if (arg == "--quiet" || arg == "-q") {
-            quiet = true;
+            options.quiet = true;
         } else if (arg == "--fix") {
-            fix_given = true;
+            options.fix = true;
         } else if (arg == "--diff") {
-            diff_given = true;
-        } else if (const auto value = option_value("--format", args, i)) {
-            if (const auto* problem = std::get_if<std::string>(&*value)) {
-                return usage_error(*problem + ": text, json, github or sarif");
-            }
-            const std::string_view name = std::get<std::string_view>(*value);
-            format_name = name;
-            if (name == "text") {
-                format = cli::Format::Text;
-            } else if (name == "json") {
-                format = cli::Format::Json;
-            } else if (name == "github") {
-                format = cli::Format::Github;
-            } else if (name == "sarif") {
-                format = cli::Format::Sarif;
-            } else {
-                return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
-            }
-        } else if (const auto value = option_value("--color", args, i)) {
-            if (const auto* problem = std::get_if<std::string>(&*value)) {
-                return usage_error(*problem + ": auto, always or never");
-            }
-            const std::string_view when = std::get<std::string_view>(*value);
-            if (when == "auto") {
-                color = Color::Auto;
-            } else if (when == "always") {
-                color = Color::Always;
-            } else if (when == "never") {
-                color = Color::Never;
-            } else {
-                return usage_error("unknown --color '" + std::string(when) + "': choose auto, always or never");
-            }
+            options.diff = true;
+        } else if (const std::optional<int> status = take_value_option(args, i, options)) {
+            if (*status != 0) return *status;
         } else {
             return usage_error("check: unknown option '" + std::string(arg) + "'");
         }
     }
-    if (paths.empty()) return usage_error("check needs at least one FILE");
+    if (options.paths.empty()) return usage_error("check needs at least one FILE");
     // --diff shows what --fix would write and writes nothing, as a diff.
-    if (diff_given && fix_given) return usage_error("check: --diff and --fix contradict each other: choose one");
-    if (diff_given && format != cli::Format::Text) {
-        return usage_error("check: --diff prints a unified diff, not --format " + std::string(format_name));
+    if (options.diff && options.fix) return usage_error("check: --diff and --fix contradict each other: choose one");
+    if (options.diff && options.format != cli::Format::Text) {
+        return usage_error("check: --diff prints a unified diff, not --format " + std::string(options.format_name));
     }
-    const cli::FixMode fix = diff_given ? cli::FixMode::Diff : fix_given ? cli::FixMode::Fix : cli::FixMode::Off;
-    // With --fix, /dev/stdin is standard input: the text is printed fixed,
-    // not written to whatever file is behind it.
-    const auto input_path = [fix](std::string_view path) -> std::string_view {
-        return fix == cli::FixMode::Fix && (path == "/dev/stdin" || path == "/dev/fd/0") ? "-" : path;
-    };
+    // --diff prints the diffs alone.
+    options.quiet = options.quiet || options.diff;
+    return options;
+}
 
-    const cli::RenderOptions render_options{
-        color == Color::Always || (color == Color::Auto && format == cli::Format::Text && color_wanted()),
-        VORA_VERSION};
-    // --diff prints the diffs alone; with the fixed text of standard input
-    // on standard output, the findings go to standard error.
-    const bool diff_only = fix == cli::FixMode::Diff;
-    const bool fixes_stdin = fix == cli::FixMode::Fix && std::any_of(paths.begin(), paths.end(), [&](std::string_view path) {
-                                 return input_path(path) == "-";
-                             });
-    const auto renderer = cli::make_renderer(format, render_options);
-    // Each file's findings are written before the next file is read.
-    cli::Output output([fixes_stdin](std::string_view bytes) { fixes_stdin ? err(bytes) : out(bytes); });
-    quiet = quiet || diff_only;
-    if (!quiet) renderer->begin(output);
-    cli::Totals totals;
-    bool failed = false;
-    for (const std::string_view given : paths) {
+// Standard input read to be fixed, as a filter: what cannot be fixed (it
+// cannot be read, or is not UTF-8) is printed as it came.
+std::variant<std::string, ReadError> read_stdin_to_fix() {
+    std::string bytes;
+    auto error = cli::read_bytes(STDIN_FILENO, bytes);
+    if (!error && !utf8::valid(bytes)) error = "stream did not contain valid UTF-8";
+    if (!error) return bytes;
+    out(bytes);
+    if (bytes.size() > toml::max_document_size) pass_through(STDIN_FILENO);
+    return ReadError{std::move(*error)};
+}
+
+// One checked file: its text (empty when it cannot be read) and findings,
+// and whether a diff of it was printed.
+struct CheckedFile {
+    std::string text;
+    std::vector<lint::Finding> findings;
+    bool changed = false;
+};
+
+// Lints `text` and fixes it as the options say: prints its diff or its
+// fixed text, and tells on standard error of the keys renamed.
+CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std::string_view name, std::string text) {
+    CheckedFile file{std::move(text), {}, false};
+    file.findings = lint::check_text(file.text);
+    const cli::FixMode mode = options.fix_mode();
+    const cli::FileFix fixed = cli::fix_file(mode, path, name, file.text, file.findings);
+    if (!fixed.diff.empty()) {
+        out(fixed.diff);
+        file.changed = true;
+    } else if (mode == cli::FixMode::Diff) {
+        err(nothing_to_show(name, file.text, file.findings));
+    }
+    if (fixed.fixed_text) out(*fixed.fixed_text);
+    if (mode == cli::FixMode::Fix && fixed.edits > 0) {
+        err("vora-config: " + std::string(name) + ": renamed " + integer_text(fixed.edits) +
+            (fixed.edits == 1 ? " key\n" : " keys\n"));
+    }
+    return file;
+}
+
+// Reads, lints and fixes the file given as `given` ("-": standard input).
+CheckedFile check_file(const CheckOptions& options, std::string_view given, std::string_view name) {
+    const std::string_view path = options.input_path(given);
+    std::variant<std::string, ReadError> read =
+        options.fix && path == "-" ? read_stdin_to_fix() : read_input(path);
+    if (auto* text = std::get_if<std::string>(&read)) return lint_and_fix(options, path, name, std::move(*text));
+    CheckedFile file;
+    file.findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError,
+                                          std::get<ReadError>(read).message, std::nullopt, std::nullopt});
+    if (options.diff) err(nothing_to_show(name, file.text, file.findings));
+    return file;
+}
+
+// Writes the findings in the chosen format, each file's before the next
+// file is read, to standard output (standard error when that holds the
+// fixed text of standard input); with --quiet, the summary line alone.
+class CheckReport {
+public:
+    explicit CheckReport(const CheckOptions& options)
+        : options_(options),
+          to_stderr_(options.fixes_stdin()),
+          renderer_(cli::make_renderer(options.format, render_options(options))),
+          output_([this](std::string_view bytes) { to_stderr_ ? err(bytes) : out(bytes); }) {
+        if (!options_.quiet) renderer_->begin(output_);
+    }
+
+    void file(std::string_view name, const CheckedFile& checked) {
+        totals_.add(checked.findings);
+        if (options_.quiet) return;
+        renderer_->file(cli::FileReport{name, checked.text, checked.findings}, output_);
+        output_.flush();
+    }
+
+    void end() {
+        if (options_.diff) return;  // the diffs are the whole output
+        if (options_.quiet) {
+            (to_stderr_ ? err : out)(cli::summary_line(totals_));
+            return;
+        }
+        renderer_->end(totals_, output_);
+        output_.flush();
+    }
+
+    // Whether the files so far fail the check: an error, or with --strict
+    // a warning.
+    bool failed() const { return totals_.errors > 0 || (options_.strict && totals_.warnings > 0); }
+
+private:
+    static cli::RenderOptions render_options(const CheckOptions& options) {
+        const bool color = options.color == Color::Always ||
+                           (options.color == Color::Auto && options.format == cli::Format::Text && color_wanted());
+        return cli::RenderOptions{color, VORA_VERSION};
+    }
+
+    const CheckOptions& options_;
+    bool to_stderr_;
+    std::unique_ptr<cli::Renderer> renderer_;
+    cli::Output output_;
+    cli::Totals totals_;
+};
+
+// Exit status: 1 when a file has an error (with --strict, a warning) or a
+// diff was printed, else 0.
+int check(const std::vector<std::string_view>& args) {
+    std::variant<CheckOptions, int> parsed = parse_check(args);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const CheckOptions& options = std::get<CheckOptions>(parsed);
+    CheckReport report(options);
+    bool changed = false;
+    for (const std::string_view given : options.paths) {
         const std::string_view name = given == "-" ? "<stdin>" : given;
-        const std::string_view path = input_path(given);
-        std::string text;
-        std::vector<lint::Finding> findings;
-        std::variant<std::string, ReadError> read;
-        if (fix == cli::FixMode::Fix && path == "-") {
-            // A filter: what cannot be fixed is printed as it came.
-            std::string bytes;
-            auto error = cli::read_bytes(STDIN_FILENO, bytes);
-            if (!error && !utf8::valid(bytes)) error = "stream did not contain valid UTF-8";
-            if (error) {
-                out(bytes);
-                if (bytes.size() > toml::max_document_size) pass_through(STDIN_FILENO);
-                read = ReadError{std::move(*error)};
-            } else {
-                read = std::move(bytes);
-            }
-        } else {
-            read = read_input(path);
-        }
-        if (auto* error = std::get_if<ReadError>(&read)) {
-            findings.push_back(
-                lint::Finding{lint::Severity::Error, lint::kReadError, error->message, std::nullopt, std::nullopt});
-            if (diff_only) err(nothing_to_show(name, text, findings));
-        } else {
-            text = std::move(std::get<std::string>(read));
-            findings = lint::check_text(text);
-            const cli::FileFix fixed = cli::fix_file(fix, path, name, text, findings);
-            if (!fixed.diff.empty()) {
-                out(fixed.diff);
-                failed = true;
-            } else if (diff_only) {
-                err(nothing_to_show(name, text, findings));
-            }
-            if (fixed.fixed_text) out(*fixed.fixed_text);
-            if (fix == cli::FixMode::Fix && fixed.edits > 0) {
-                err("vora-config: " + std::string(name) + ": renamed " + std::to_string(fixed.edits) +
-                    (fixed.edits == 1 ? " key\n" : " keys\n"));
-            }
-        }
-        totals.add(findings);
-        failed = failed || totals.errors > 0 || (strict && totals.warnings > 0);
-        if (!quiet) {
-            renderer->file(cli::FileReport{name, text, findings}, output);
-            output.flush();
-        }
+        const CheckedFile checked = check_file(options, given, name);
+        changed = changed || checked.changed;
+        report.file(name, checked);
     }
-    if (diff_only) {
-        // the diffs are the whole output
-    } else if (quiet) {
-        (fixes_stdin ? err : out)(cli::summary_line(totals));
-    } else {
-        renderer->end(totals, output);
-        output.flush();
-    }
-    return failed ? 1 : 0;
+    report.end();
+    return changed || report.failed() ? 1 : 0;
 }
 
 int explain(const std::vector<std::string_view>& args) {

