@@ -7,61 +7,78 @@
 #include <utility>
 
 #include "io/fault.hpp"
+#include "section/table_drawing.hpp"
 #include "text/utf8.hpp"
 
 namespace vora {
 
-void Table::add_row(std::vector<std::string> texts) {
-    Row row;
-    row.cells.reserve(texts.size());
-    for (auto& text : texts) row.cells.push_back(Cell{std::move(text)});
-    if (cols.size() < row.cells.size()) cols.resize(row.cells.size());
-    rows.push_back(std::move(row));
-}
-
-void Table::add_row(std::span<const std::string_view> texts) {
-    Row row;
-    row.cells.reserve(texts.size());
-    for (auto text : texts) row.cells.push_back(Cell{std::string(text)});
-    if (cols.size() < row.cells.size()) cols.resize(row.cells.size());
-    rows.push_back(std::move(row));
-}
-
-void Table::add_row(std::initializer_list<std::string_view> texts) {
-    add_row(std::span<const std::string_view>(texts.begin(), texts.size()));
-}
+using namespace table_drawing;
 
 namespace {
-
-// The frame's characters, as arrays so that copying one is a fixed-size copy.
-constexpr char kTopLeft[] = "\u2554";
-constexpr char kDoubleHorizontal[] = "\u2550";
-constexpr char kTopJunction[] = "\u2564";
-constexpr char kTopRight[] = "\u2557";
-constexpr char kDoubleVertical[] = "\u2551";
-constexpr char kColumnLine[] = "\u2502";
-constexpr char kRowRule[] = "\u2500";
-constexpr char kRuleLeft[] = "\u255F";
-constexpr char kRuleCross[] = "\u253C";
-constexpr char kRuleRight[] = "\u2562";
-constexpr char kBottomLeft[] = "\u255A";
-constexpr char kBottomJunction[] = "\u2567";
-constexpr char kBottomRight[] = "\u255D";
-
-// Every frame character takes the same number of bytes.
-constexpr std::size_t kFrameBytes = sizeof kDoubleVertical - 1;
-
-template <std::size_t N>
-void put(Sink& out, const char (&piece)[N]) {
-    static_assert(N - 1 == kFrameBytes);
-    out.put(std::string_view(piece, kFrameBytes));
-}
 
 bool is_white_space(std::uint32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
            c == 0x3000;
 }
+
+// A rule's fill character repeated: rules copy their runs from here.
+constexpr std::size_t kRunUnits = 128;
+
+// A form lays out this many fill characters after each rule's part before
+// the open column, and this many spaces before each line's part after it:
+// an open column up to as wide is drawn with them, in one copy with the
+// fixed bytes around.
+constexpr std::size_t kFillRoom = 128;
+constexpr std::size_t kPadRoom = 128;
+
+std::string repeated(const char* unit) {
+    std::string run;
+    for (std::size_t k = 0; k < kRunUnits; ++k) run.append(unit, kFrameBytes);
+    return run;
+}
+
+// The drawn lines of a cell that is laid out once, and their widths.
+struct LaidOut {
+    std::vector<std::string> lines;
+    std::vector<std::size_t> widths;
+
+    std::size_t width() const {
+        std::size_t widest = 0;
+        for (std::size_t w : widths) widest = std::max(widest, w);
+        return widest;
+    }
+};
+
+LaidOut lay_out(std::string_view text) {
+    LaidOut cell;
+    for_each_source_line(text, [&](std::string_view source) {
+        if (is_plain(source)) {
+            cell.lines.emplace_back(source);
+            cell.widths.push_back(source.size());
+        } else {
+            std::string line;
+            cell.widths.push_back(append_rewritten(line, source));
+            cell.lines.push_back(std::move(line));
+        }
+    });
+    return cell;
+}
+
+// Puts line k of a laid-out cell (an empty line below its last) padded
+// with spaces to `width`.
+void put_padded(Sink& out, const LaidOut& cell, std::size_t k, std::size_t width) {
+    std::size_t used = 0;
+    if (k < cell.lines.size()) {
+        out.put(cell.lines[k]);
+        used = cell.widths[k];
+    }
+    out.put_spaces(width - used);
+}
+
+}  // namespace
+
+namespace table_drawing {
 
 // Whether a text is drawn as one line exactly as written, as wide as it has
 // bytes: it holds no control whitespace character (tab to carriage return,
@@ -105,28 +122,6 @@ bool is_plain(std::string_view text) {
     return true;
 }
 
-// Calls line(source_line) for every line of a cell's text: split at line
-// feeds, a carriage return directly before a line feed dropped, no further
-// line after a final line feed, and at least one (empty) line.
-template <class Fn>
-void for_each_source_line(std::string_view text, Fn&& line) {
-    if (text.empty()) {
-        line(text);
-        return;
-    }
-    while (!text.empty()) {
-        const std::size_t feed = text.find('\n');
-        if (feed == std::string_view::npos) {
-            line(text);
-            return;
-        }
-        std::string_view piece = text.substr(0, feed);
-        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
-        line(piece);
-        text.remove_prefix(feed + 1);
-    }
-}
-
 // Appends one line with every whitespace character that directly follows a
 // non-whitespace character replaced by one space. Returns its width.
 std::size_t append_rewritten(std::string& out, std::string_view source) {
@@ -147,29 +142,6 @@ std::size_t append_rewritten(std::string& out, std::string_view source) {
     return width;
 }
 
-// A rule's fill character repeated: rules copy their runs from here.
-constexpr std::size_t kRunUnits = 128;
-
-// A form lays out this many fill characters after each rule's part before
-// the open column, and this many spaces before each line's part after it:
-// an open column up to as wide is drawn with them, in one copy with the
-// fixed bytes around.
-constexpr std::size_t kFillRoom = 128;
-constexpr std::size_t kPadRoom = 128;
-
-struct RuleKind {
-    const char* left;
-    const char* junction;
-    const char* right;
-    const std::string& (*run)();
-};
-
-std::string repeated(const char* unit) {
-    std::string run;
-    for (std::size_t k = 0; k < kRunUnits; ++k) run.append(unit, kFrameBytes);
-    return run;
-}
-
 const std::string& double_run() {
     // Never destroyed: a daemon thread may still draw while the process
     // exits and runs static destructors.
@@ -182,191 +154,12 @@ const std::string& single_run() {
     return run;
 }
 
-constexpr RuleKind kRules[] = {
-    {kTopLeft, kTopJunction, kTopRight, double_run},
-    {kRuleLeft, kRuleCross, kRuleRight, single_run},
-    {kBottomLeft, kBottomJunction, kBottomRight, double_run},
-};
-
-// `units` fill characters copied from `run`.
 void put_run(Sink& out, const std::string& run, std::size_t units) {
     for (; units > kRunUnits; units -= kRunUnits) out.put(run);
     out.put(std::string_view(run.data(), units * kFrameBytes));
 }
 
-constexpr int kTop = 0;
-constexpr int kMiddle = 1;
-constexpr int kBottom = 2;
-
-// A whole rule across columns of the given widths (no line feed).
-void draw_rule(Sink& out, int kind, const std::vector<std::size_t>& widths) {
-    const RuleKind& pieces = kRules[kind];
-    const std::string& run = pieces.run();
-    out.put(std::string_view(pieces.left, kFrameBytes));
-    for (std::size_t c = 0; c < widths.size(); ++c) {
-        if (c > 0) out.put(std::string_view(pieces.junction, kFrameBytes));
-        put_run(out, run, widths[c]);
-    }
-    out.put(std::string_view(pieces.right, kFrameBytes));
-}
-
-// The drawn lines of a cell that is laid out once, and their widths.
-struct LaidOut {
-    std::vector<std::string> lines;
-    std::vector<std::size_t> widths;
-
-    std::size_t width() const {
-        std::size_t widest = 0;
-        for (std::size_t w : widths) widest = std::max(widest, w);
-        return widest;
-    }
-};
-
-LaidOut lay_out(std::string_view text) {
-    LaidOut cell;
-    for_each_source_line(text, [&](std::string_view source) {
-        if (is_plain(source)) {
-            cell.lines.emplace_back(source);
-            cell.widths.push_back(source.size());
-        } else {
-            std::string line;
-            cell.widths.push_back(append_rewritten(line, source));
-            cell.lines.push_back(std::move(line));
-        }
-    });
-    return cell;
-}
-
-// Puts line k of a laid-out cell (an empty line below its last) padded
-// with spaces to `width`.
-void put_padded(Sink& out, const LaidOut& cell, std::size_t k, std::size_t width) {
-    std::size_t used = 0;
-    if (k < cell.lines.size()) {
-        out.put(cell.lines[k]);
-        used = cell.widths[k];
-    }
-    out.put_spaces(width - used);
-}
-
-}  // namespace
-
-void TableCells::start(std::size_t columns) {
-    columns_ = columns;
-    lines_.clear();
-    cells_.clear();
-    rewritten_.clear();
-    size_ = 0;
-}
-
-void TableCells::add(std::string_view text) {
-    if (text.data() == nullptr) text = std::string_view("", 0);  // lines are copied from a real address
-    const std::size_t first = lines_.size();
-    if (is_plain(text)) {
-        lines_.push_back(Line{text.data(), 0, text.size(), text.size()});
-    } else {
-        for_each_source_line(text, [&](std::string_view line) {
-            if (is_plain(line)) {
-                lines_.push_back(Line{line.data(), 0, line.size(), line.size()});
-            } else {
-                const std::size_t from = rewritten_.size();
-                const std::size_t width = append_rewritten(rewritten_, line);
-                lines_.push_back(Line{nullptr, from, rewritten_.size() - from, width});
-            }
-        });
-    }
-    cells_.push_back(CellLines{first, lines_.size() - first});
-}
-
-std::size_t TableCells::drawn_size() {
-    if (columns_ == 0 || cells_.empty()) throw InternalFault("table cannot be empty");
-    while (cells_.size() % columns_ != 0) add(std::string_view());
-    const std::size_t rows = cells_.size() / columns_;
-    // The rewritten lines stay where they are from now on.
-    for (Line& line : lines_) {
-        if (!line.data) line.data = rewritten_.data() + line.offset;
-    }
-
-    widths_.assign(columns_, 0);
-    heights_.assign(rows, 1);
-    std::size_t extra = 0;  // bytes beyond one per scalar value, over all lines
-    for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < columns_; ++c) {
-            const CellLines cell = cells_[r * columns_ + c];
-            for (std::size_t k = cell.first; k < cell.first + cell.count; ++k) {
-                widths_[c] = std::max(widths_[c], lines_[k].width);
-                extra += lines_[k].size - lines_[k].width;
-            }
-            heights_[r] = std::max(heights_[r], cell.count);
-        }
-    }
-
-    std::size_t text_width = 0;
-    for (std::size_t w : widths_) text_width += w;
-    // A rule: two corners, a junction between columns, the fill runs.
-    const std::size_t rule = (columns_ + 1) * kFrameBytes + text_width * kFrameBytes;
-    // A line of text: two frame lines, a column line between columns, the
-    // padded cells, a line feed.
-    const std::size_t text_line = (columns_ + 1) * kFrameBytes + text_width + 1;
-    std::size_t lines = 0;
-    for (std::size_t h : heights_) lines += h;
-    size_ = 2 * rule + 1 + (rows - 1) * (rule + 1) + lines * text_line + extra;
-    return size_;
-}
-
-void TableCells::draw_into(std::string& out) const {
-    out.reserve(out.size() + size_);
-    StringSink sink(out);
-    draw(sink);
-    sink.finish();
-}
-
-void TableCells::draw(Sink& out) const {
-    const std::size_t start = out.written();
-    const std::size_t rows = heights_.size();
-    const auto rule = [&](int kind) { draw_rule(out, kind, widths_); };
-    rule(kTop);
-    out.put("\n");
-    for (std::size_t r = 0; r < rows; ++r) {
-        const CellLines* row = cells_.data() + r * columns_;
-        for (std::size_t k = 0; k < heights_[r]; ++k) {
-            put(out, kDoubleVertical);
-            for (std::size_t c = 0; c < columns_; ++c) {
-                if (c > 0) put(out, kColumnLine);
-                std::size_t padding = widths_[c];
-                if (k < row[c].count) {
-                    const Line& line = lines_[row[c].first + k];
-                    out.put(std::string_view(line.data, line.size));
-                    padding -= line.width;
-                }
-                out.put_spaces(padding);
-            }
-            put(out, kDoubleVertical);
-            out.put("\n");
-        }
-        if (r + 1 < rows) {
-            rule(kMiddle);
-            out.put("\n");
-        }
-    }
-    rule(kBottom);
-    if (out.written() - start != size_) throw InternalFault("table drawing does not fill its size");
-}
-
-std::string render(const Table& table) {
-    if (table.rows.empty() || table.cols.empty()) throw InternalFault("table cannot be empty");
-    const std::size_t columns = table.cols.size();
-    TableCells cells;
-    cells.start(columns);
-    for (const Row& row : table.rows) {
-        for (std::size_t c = 0; c < columns; ++c) {
-            cells.add(c < row.cells.size() ? std::string_view(row.cells[c].text) : std::string_view());
-        }
-    }
-    std::string out;
-    cells.drawn_size();
-    cells.draw_into(out);
-    return out;
-}
+}  // namespace table_drawing
 
 TableForm::TableForm(std::size_t columns, std::size_t open_column) : columns_(columns), open_(open_column) {
     if (open_column >= columns) throw InternalFault("form's open column is outside the table");

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table_cells.hpp"
+
 namespace vora {
 namespace {
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "io/fault.hpp"
+#include "support/table_cells.hpp"
 
 namespace vora {
 namespace {
