@@ -24,7 +24,6 @@ std::string plural(std::size_t n, std::string_view word) {
     return integer_text(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
-
 // The lines of a checked text, found when first asked for. Positions do not
 // count a byte-order mark, and the lines shown leave it out.
 class Source {
