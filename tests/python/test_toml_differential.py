@@ -76,6 +76,7 @@ class Dumper:
         if self.proc.poll() is None:  # a crash has been reported by read already
             self.proc.stdin.close()
             assert self.proc.wait(timeout=60) == 0
+        self.proc.stdout.close()
 
 
 @pytest.fixture(scope="module")
