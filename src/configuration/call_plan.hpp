@@ -108,7 +108,7 @@ PlannedCall planned_call(const R& record) {
             call.arguments.push_back(std::move(argument));
             return;
         }
-        const auto position = static_cast<std::size_t>(f.call_rank >= 0 ? f.call_rank : static_cast<int>(index));
+        const std::size_t position = call_order(f, index);
         keywords[position] = std::move(argument);
         given[position] = true;
     });
