@@ -208,9 +208,9 @@ assert hasattr(sys, "gettotalrefcount") and sys.flags.dev_mode, "not the debug i
 print("  imported by", sys.version.split()[0], "(debug) from", vora_convert_inner.__file__)'
     log="$work/check-debug-py3.15.log"
     (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
-        "$venv/bin/python" -X dev -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
+        "$venv/bin/python" -X dev -m pytest -q -rfEs -p no:cacheprovider -k "not test_pre_commit_hook" \
         "$root/tests/python" > "$log" 2>&1) ||
-        { tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
+        { grep -E "^(FAILED|ERROR) " "$log" || tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
     result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
     if grep -q "skipped" <<<"$result"; then grep SKIP "$log"; fail "tests were skipped under the debug interpreter"; fi
     echo "  Python suite under python3.15-dbg: $result"
@@ -255,7 +255,7 @@ elif [ "$arch" = x86_64 ]; then
         # Left out: the pre-commit hook test, whose hook environment is a
         # source build of the project (scripts/test.sh runs it).
         (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
-            "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
+            "$venv/bin/python" -m pytest -q -rfEs -p no:cacheprovider -k "not test_pre_commit_hook" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed with $(basename "$wheel") ($log)"; }
         result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"

@@ -44,6 +44,21 @@ std::string Error::describe() {
     return out;
 }
 
+void Error::print_traceback() {
+    PyObject *t = type.release(), *v = value.release(), *tb = traceback.release();
+    PyErr_NormalizeException(&t, &v, &tb);
+    type = Ref(t);
+    value = Ref(v);
+    traceback = Ref(tb);
+    Ref module(PyImport_ImportModule("traceback"));
+    Ref printed;
+    if (module) {
+        printed = Ref(PyObject_CallMethod(module.get(), "print_exception", "OOO", t ? t : Py_None,
+                                          v ? v : Py_None, tb ? tb : Py_None));
+    }
+    if (!printed) PyErr_Clear();
+}
+
 namespace {
 
 bool is_ascii(std::string_view text) {
