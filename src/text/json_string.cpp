@@ -182,17 +182,24 @@ char* write_json_string(char* out, char* end, std::string_view text, MalformedUt
     return out;
 }
 
+// With Keep the room made is the exact size, written whole; with Replace
+// the most the text may take, cut back to what was written. Measured against
+// the byte loop appending between escapes that the summary cells had: one
+// rust_explain of examples/example.toml costs 60,740 instructions against
+// 60,621, of a file of 300 short escaped strings in a list 548,306 against
+// 526,219 (callgrind); the one writer is kept.
 void append_json_characters(std::string& out, std::string_view text, MalformedUtf8 malformed) {
     const std::size_t at = out.size();
-    out.resize(at + (malformed == MalformedUtf8::Keep ? json_string_size(text) - 2 : json_string_room(text) - 2));
+    out.resize(at + (malformed == MalformedUtf8::Keep ? json_string_size(text) : json_string_room(text)) - 2);
     char* const begin = out.data();
     out.resize(static_cast<std::size_t>(write_json_characters(begin + at, begin + out.size(), text, malformed) - begin));
 }
 
 void append_json_string(std::string& out, std::string_view text, MalformedUtf8 malformed) {
-    out += '"';
-    append_json_characters(out, text, malformed);
-    out += '"';
+    const std::size_t at = out.size();
+    out.resize(at + (malformed == MalformedUtf8::Keep ? json_string_size(text) : json_string_room(text)));
+    char* const begin = out.data();
+    out.resize(static_cast<std::size_t>(write_json_string(begin + at, begin + out.size(), text, malformed) - begin));
 }
 
 }  // namespace vora
