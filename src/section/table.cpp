@@ -182,23 +182,19 @@ void TableForm::add_row(std::initializer_list<std::vector<std::string_view>> var
     add_row(std::span<const std::vector<std::string_view>>(variants.begin(), variants.size()));
 }
 
-void TableForm::finish() {
-    if (finished_) throw InternalFault("form is already finished");
-    if (rows_.empty()) throw InternalFault("table cannot be empty");
+namespace {
 
-    // Every fixed cell laid out (the open column's as one empty line).
-    std::vector<std::vector<LaidOut>> laid(cells_.size());
-    for (std::size_t v = 0; v < cells_.size(); ++v) {
-        for (std::size_t c = 0; c < columns_; ++c) laid[v].push_back(lay_out(cells_[v][c]));
-    }
-
-    // A fixed column is as wide as its widest cell in the variants picked:
-    // that is the widest cell of all variants only when some row is that
-    // wide in every variant.
-    std::vector<std::size_t> widths(columns_, 0);
-    std::vector<std::size_t> sure(columns_, 0);
-    for (const RowVariants& row : rows_) {
-        for (std::size_t c = 0; c < columns_; ++c) {
+// A fixed column is as wide as its widest cell in the variants picked: that
+// is the widest cell of all variants only when some row is that wide in
+// every variant. `rows` gives each row's variants as [first, first + count)
+// of `laid`.
+template <class Rows>
+std::vector<std::size_t> fixed_widths(const std::vector<std::vector<LaidOut>>& laid, const Rows& rows,
+                                      std::size_t columns) {
+    std::vector<std::size_t> widths(columns, 0);
+    std::vector<std::size_t> sure(columns, 0);
+    for (const auto& row : rows) {
+        for (std::size_t c = 0; c < columns; ++c) {
             std::size_t narrowest = laid[row.first][c].width();
             for (std::size_t v = row.first; v < row.first + row.count; ++v) {
                 widths[c] = std::max(widths[c], laid[v][c].width());
@@ -208,83 +204,111 @@ void TableForm::finish() {
         }
     }
     if (sure != widths) throw InternalFault("form column width depends on the variants picked");
+    return widths;
+}
 
-    // The fixed parts are drawn as every drawing is, into text_: their
-    // offsets there are the bytes put before them.
-    StringSink out(text_);
-    const auto put_before = [&](const std::vector<LaidOut>* cells, std::size_t k) {
+// Draws the fixed parts of a form's lines into its text, each as every
+// drawing draws it; their offsets are the bytes put before them.
+struct FixedLines {
+    StringSink& out;
+    const std::vector<std::size_t>& widths;
+    std::size_t open;
+
+    // The frame line and the cells left of the open column of line k of
+    // `cells` (blank cells without them).
+    void before(const std::vector<LaidOut>* cells, std::size_t k) {
         put(out, kDoubleVertical);
-        for (std::size_t c = 0; c < open_; ++c) {
+        for (std::size_t c = 0; c < open; ++c) {
             if (cells) put_padded(out, (*cells)[c], k, widths[c]);
             else out.put_spaces(widths[c]);
             put(out, kColumnLine);
         }
-    };
-    const auto put_after = [&](const std::vector<LaidOut>* cells, std::size_t k) {
-        for (std::size_t c = open_ + 1; c < columns_; ++c) {
+    }
+    // The cells right of the open column, the frame line and the line feed.
+    void after(const std::vector<LaidOut>* cells, std::size_t k) {
+        for (std::size_t c = open + 1; c < widths.size(); ++c) {
             put(out, kColumnLine);
             if (cells) put_padded(out, (*cells)[c], k, widths[c]);
             else out.put_spaces(widths[c]);
         }
         put(out, kDoubleVertical);
         out.put("\n");
-    };
-    // Puts a copy of text already put, the part `from` of `size` bytes.
-    const auto put_again = [&](std::size_t from, std::size_t size) {
-        out.finish();
-        const std::string copy = text_.substr(from, size);
-        out.put(copy);
-    };
-
-    for (int kind : {kTop, kMiddle, kBottom}) {
+    }
+    // A line's two parts, the kPadRoom spaces between them.
+    template <class Parts>
+    Parts line(const std::vector<LaidOut>* cells, std::size_t k) {
+        Parts parts{};
+        parts.before = out.written();
+        before(cells, k);
+        parts.before_size = out.written() - parts.before;
+        out.put_spaces(kPadRoom);
+        parts.after = out.written();
+        after(cells, k);
+        parts.after_size = out.written() - parts.after;
+        return parts;
+    }
+    // A rule's two parts, the kFillRoom fill characters between them.
+    template <class Parts>
+    Parts rule(int kind) {
         const RuleKind& pieces = kRules[kind];
-        Parts& rule = rules_[kind];
-        rule.before = out.written();
+        Parts parts{};
+        parts.before = out.written();
         out.put(std::string_view(pieces.left, kFrameBytes));
-        for (std::size_t c = 0; c < open_; ++c) {
+        for (std::size_t c = 0; c < open; ++c) {
             put_run(out, pieces.run(), widths[c]);
             out.put(std::string_view(pieces.junction, kFrameBytes));
         }
-        rule.before_size = out.written() - rule.before;
+        parts.before_size = out.written() - parts.before;
         put_run(out, pieces.run(), kFillRoom);
-        rule.after = out.written();
-        for (std::size_t c = open_ + 1; c < columns_; ++c) {
+        parts.after = out.written();
+        for (std::size_t c = open + 1; c < widths.size(); ++c) {
             out.put(std::string_view(pieces.junction, kFrameBytes));
             put_run(out, pieces.run(), widths[c]);
         }
         out.put(std::string_view(pieces.right, kFrameBytes));
         if (kind != kBottom) out.put("\n");
-        rule.after_size = out.written() - rule.after;
+        parts.after_size = out.written() - parts.after;
+        return parts;
     }
+    // Puts a copy of text already put, the part `from` of `size` bytes.
+    void again(std::string& text, std::size_t from, std::size_t size) {
+        out.finish();
+        const std::string copy = text.substr(from, size);
+        out.put(copy);
+    }
+};
 
-    blank_.before = out.written();
-    put_before(nullptr, 0);
-    blank_.before_size = out.written() - blank_.before;
-    out.put_spaces(kPadRoom);
-    blank_.after = out.written();
-    put_after(nullptr, 0);
-    blank_.after_size = out.written() - blank_.after;
+}  // namespace
+
+void TableForm::finish() {
+    if (finished_) throw InternalFault("form is already finished");
+    if (rows_.empty()) throw InternalFault("table cannot be empty");
+
+    // Every fixed cell laid out (the open column's as one empty line).
+    std::vector<std::vector<LaidOut>> laid(cells_.size());
+    for (std::size_t v = 0; v < cells_.size(); ++v) {
+        for (std::size_t c = 0; c < columns_; ++c) laid[v].push_back(lay_out(cells_[v][c]));
+    }
+    const std::vector<std::size_t> widths = fixed_widths(laid, rows_, columns_);
+
+    StringSink out(text_);
+    FixedLines fixed{out, widths, open_};
+    for (int kind : {kTop, kMiddle, kBottom}) rules_[kind] = fixed.rule<Parts>(kind);
+    blank_ = fixed.line<Parts>(nullptr, 0);
 
     const Parts middle = rules_[kMiddle];
     for (const std::vector<LaidOut>& cells : laid) {
         Variant variant{parts_.size(), 1, 0, 0, 0};
         for (std::size_t c = 0; c < columns_; ++c) variant.height = std::max(variant.height, cells[c].lines.size());
         variant.head = out.written();
-        put_again(middle.after, middle.after_size);
+        fixed.again(text_, middle.after, middle.after_size);
         for (std::size_t k = 0; k < variant.height; ++k) {
-            Parts line{};
-            line.before = out.written();
-            put_before(&cells, k);
-            line.before_size = out.written() - line.before;
-            out.put_spaces(kPadRoom);
-            line.after = out.written();
-            put_after(&cells, k);
-            line.after_size = out.written() - line.after;
+            const Parts line = fixed.line<Parts>(&cells, k);
             parts_.push_back(line);
             variant.size += line.before_size + line.after_size;
         }
         variant.tail = out.written();
-        put_again(middle.before, middle.before_size);
+        fixed.again(text_, middle.before, middle.before_size);
         put_run(out, kRules[kMiddle].run(), kFillRoom);
         variants_.push_back(variant);
     }
