@@ -27,6 +27,8 @@ cmake --build "$build" -j2
 # The TOML differential tests in tests/python read documents through the
 # sanitizer build of toml_dump.
 export VORA_TOML_DUMP="$PWD/$build/toml_dump"
+# The model-reader tests read files through its sanitizer build of model_dump.
+export VORA_MODEL_DUMP="$PWD/$build/model_dump"
 
 # Fuzzing: each libFuzzer target for VORA_FUZZ_SECONDS from the seed corpus
 # (built with clang in a build directory of its own; fails on any crash).
