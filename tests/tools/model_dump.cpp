@@ -5,8 +5,10 @@
 //
 // A file the reader refuses prints {"ok": false, "error": <kind>, "message":
 // <text>} and exits 1; a usage error exits 2. With --stats the bytes read
-// from the file are written to standard error.
+// from the file and the process's peak resident memory (VmHWM, kB) are
+// written to standard error.
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -103,6 +105,12 @@ int main(int argc, char** argv) {
     std::uint64_t read = 0;
     const json out = args[0] == "onnx" ? onnx_json(args[1], read) : arrays_json(args[1], read);
     std::cout << out.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
-    if (stats) std::cerr << "bytes read: " << read << '\n';
+    if (stats) {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) std::cerr << "peak kB: " << std::stoull(line.substr(6)) << '\n';
+        }
+        std::cerr << "bytes read: " << read << '\n';
+    }
     return out["ok"].get<bool>() ? 0 : 1;
 }
