@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ unit tests (under AddressSanitizer and
-# UndefinedBehaviorSanitizer), both fuzz targets, the Python tests against a
+# UndefinedBehaviorSanitizer), the fuzz targets, the Python tests against a
 # sanitizer build of the module, and the Python tests of the installed module.
 #
 # VORA_FUZZ_SECONDS: how long each fuzz target runs (default 60; 0 skips
