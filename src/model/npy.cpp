@@ -332,13 +332,20 @@ private:
 // when puff stops for want of room (which it does before a stored block or
 // a match that would not fit) the first `want` bytes are all written; the
 // input grows from a small prefix until the bytes come out.
+// `budget` is what is left of the deflated bytes all the members may take.
 bool inflate_prefix(ByteSource& source, std::uint64_t at, std::uint64_t available, std::size_t want,
-                    std::vector<std::uint8_t>& out, std::string& reason) {
-    constexpr std::uint64_t max_input = 16u << 20;
+                    std::uint64_t& budget, std::vector<std::uint8_t>& out, std::string& reason) {
+    constexpr std::uint64_t max_input = 4u << 20;
     std::vector<std::uint8_t> room(want + 65536);
     std::vector<std::uint8_t> input;
     std::uint64_t take = std::min<std::uint64_t>(available, 2 * static_cast<std::uint64_t>(want) + 4096);
     for (;;) {
+        if (take > budget) {
+            reason = "its members' headers take more than " + std::to_string(max_inflate_input >> 20) +
+                     " MiB of deflated bytes to read";
+            return false;
+        }
+        budget -= take;
         if (!read_exact(source, at, static_cast<std::size_t>(take), input)) {
             reason = "the file cannot be read";
             return false;
@@ -380,6 +387,7 @@ ArraysResult read_npz(ByteSource& source) {
     Archive archive(source);
     std::vector<Member> members;
     std::string reason;
+    std::uint64_t budget = max_inflate_input;
     if (const ArrayError error = archive.members(members, reason); error != ArrayError::none) {
         return fail(std::move(result), error, reason);
     }
@@ -395,7 +403,7 @@ ArraysResult read_npz(ByteSource& source) {
         if (!archive.data_offset(m, at, reason)) return fail(std::move(result), ArrayError::bad_archive, reason);
         const std::uint64_t available = std::min(m.compressed, source.size() - at);
         Prefix prefix = [&](std::size_t want, std::vector<std::uint8_t>& out, std::string& why) {
-            if (m.method == 8) return inflate_prefix(source, at, available, want, out, why);
+            if (m.method == 8) return inflate_prefix(source, at, available, want, budget, out, why);
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, available));
             if (!read_exact(source, at, n, out)) {
                 why = "the file cannot be read";

@@ -44,6 +44,9 @@ struct ArraysResult {
 inline constexpr std::size_t max_npy_header_bytes = 1 << 20;
 inline constexpr std::size_t max_npy_dims = 64;
 inline constexpr std::size_t max_archive_members = 1 << 20;
+// The deflated bytes that the headers of all an archive's members may take
+// to inflate (a hostile archive's members can all point at one long stream).
+inline constexpr std::uint64_t max_inflate_input = 256u << 20;
 
 // By content: an .npy file or an .npz archive.
 ArraysResult read_arrays(ByteSource& source);
