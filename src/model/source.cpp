@@ -13,6 +13,7 @@ namespace vora::model {
 std::size_t MemorySource::read(std::uint64_t offset, std::span<std::uint8_t> out) {
     if (offset >= bytes_.size()) return 0;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), bytes_.size() - offset));
+    if (n == 0) return 0;
     std::memcpy(out.data(), bytes_.data() + offset, n);
     return n;
 }
