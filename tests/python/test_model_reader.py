@@ -3,6 +3,7 @@
 import ast
 import io
 import json
+import struct
 import subprocess
 import zipfile
 
@@ -167,7 +168,18 @@ def test_npy_matches_numpy(model_dump, tmp_path, array, version):
     assert ours(result["arrays"][0]) == numpy_header(f.getvalue())
 
 
-@pytest.mark.parametrize("save", [np.savez, np.savez_compressed], ids=["stored", "deflated"])
+def savez_zip64(path, **arrays):
+    """np.savez, its end record moved to zip64's (which a reader must follow when the plain one is saturated)."""
+    np.savez(path, **arrays)
+    data = path.read_bytes()
+    _, _, _, count, _, size, offset, _ = struct.unpack("<IHHHHIIH", data[-22:])
+    z64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(data) - 22, 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    path.write_bytes(data[:-22] + z64 + locator + end)
+
+
+@pytest.mark.parametrize("save", [np.savez, np.savez_compressed, savez_zip64], ids=["stored", "deflated", "zip64"])
 def test_npz_matches_numpy(model_dump, tmp_path, save):
     rng = np.random.default_rng(1)
     members = {"random": rng.random((300, 200)), "zeros": np.zeros((64, 64), "<f2"), **ARRAYS}
