@@ -32,7 +32,7 @@ public:
 
     bool model(Model& out, std::vector<ValueInfo>& all_inputs, bool& has_graph) {
         const std::uint64_t end = in_.size();
-        return fields(end, "ModelProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             if (number != field::model_graph) return in_.skip(end, type);
             has_graph = true;
             return message(end, type, "ModelProto.graph",
@@ -45,7 +45,7 @@ public:
 private:
     // Calls on_field(number, type) for each field up to `end`.
     template <class OnField>
-    bool fields(std::uint64_t end, const char*, OnField on_field) {
+    bool fields(std::uint64_t end, OnField on_field) {
         while (in_.pos() < end) {
             std::uint64_t number = 0;
             Type type{};
@@ -85,7 +85,7 @@ private:
     }
 
     bool graph(std::uint64_t end, Model& out, std::vector<ValueInfo>& all_inputs) {
-        return fields(end, "GraphProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::graph_node:
                 return message(end, type, "GraphProto.node", [&](std::uint64_t e) { return node(e, out); });
@@ -116,28 +116,28 @@ private:
     }
 
     bool node(std::uint64_t end, Model& out) {
-        return fields(end, "NodeProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             if (number != field::node_output) return in_.skip(end, type);
             return count() && name(end, type, "NodeProto.output", out.node_outputs.emplace_back());
         });
     }
 
     bool tensor_name(std::uint64_t end, std::string& out) {
-        return fields(end, "TensorProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             if (number != field::tensor_name) return in_.skip(end, type);
             return name(end, type, "TensorProto.name", out);
         });
     }
 
     bool sparse_name(std::uint64_t end, std::string& out) {
-        return fields(end, "SparseTensorProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             if (number != field::sparse_values) return in_.skip(end, type);
             return message(end, type, "SparseTensorProto.values", [&](std::uint64_t e) { return tensor_name(e, out); });
         });
     }
 
     bool value_info(std::uint64_t end, ValueInfo& out) {
-        return fields(end, "ValueInfoProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::value_info_name:
                 return name(end, type, "ValueInfoProto.name", out.name);
@@ -152,7 +152,7 @@ private:
     // TypeProto: its `value` is a oneof; a member set later replaces an
     // earlier one of another kind, and one of the same kind is merged into.
     bool type_proto(std::uint64_t end, ValueInfo& out) {
-        return fields(end, "TypeProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             TypeKind kind = TypeKind::none;
             switch (number) {
             case field::type_tensor: kind = TypeKind::tensor; break;
@@ -177,7 +177,7 @@ private:
     }
 
     bool tensor_type(std::uint64_t end, ValueInfo& out) {
-        return fields(end, "TypeProto.Tensor", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::tensor_type_elem_type: {
                 std::uint64_t v = 0;
@@ -197,7 +197,7 @@ private:
     }
 
     bool shape(std::uint64_t end, ValueInfo& out) {
-        return fields(end, "TensorShapeProto", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             if (number != field::shape_dim) return in_.skip(end, type);
             return message(end, type, "TensorShapeProto.dim",
                            [&](std::uint64_t e) { return count() && dimension(e, out.dims.emplace_back()); });
@@ -205,7 +205,7 @@ private:
     }
 
     bool dimension(std::uint64_t end, Dim& out) {
-        return fields(end, "TensorShapeProto.Dimension", [&](std::uint64_t number, Type type) {
+        return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::dim_value: {
                 std::uint64_t v = 0;
