@@ -82,6 +82,22 @@ constexpr std::uint64_t in_ascii_range(std::uint64_t w, unsigned char lo, unsign
            highs;
 }
 
+// Lowest-exact: the lanes that stop a run of printable ASCII (0x20 to 0x7E)
+// other than the bytes `cs` (ASCII): control characters (tab included),
+// DEL, bytes of 0x80 and above, and the bytes cs. The same as
+// below(w, 0x20) | equal(w, 0x7F) | high(w) | equal(w, c)..., in fewer
+// operations: the borrows of all the subtractions share one & ~w (a lane
+// of 0x80 and above is flagged by | w anyway), and w + 1 carries into the
+// top bit of DEL alone among ASCII lanes.
+// unprintable_or<'"'>(0x41224109_7F414141) == 0x00800080_80000000 (the `"`,
+// the tab and DEL); unprintable_or<>(0x41E94141_41414141) == 0x00800000_00000000.
+template <unsigned char... cs>
+constexpr std::uint64_t unprintable_or(std::uint64_t w) {
+    std::uint64_t borrows = w - repeat(0x20);
+    ((borrows |= (w ^ repeat(cs)) - ones), ...);
+    return ((borrows & ~w) | (w + ones) | w) & highs;
+}
+
 // Exact: UTF-8 continuation bytes, 0b10xxxxxx: the top bit set and the next
 // one clear (w << 1 moves each lane's bit 6 to its top bit; lane k - 1's top
 // bit lands on lane k's bit 0, masked away).

@@ -20,6 +20,8 @@ static_assert(equal_exact(0x0B0A414141414141ull, '\n') == 0x0080000000000000ull)
 static_assert(equal_exact(0x0A0A410A41414141ull, '\n') == 0x8080008000000000ull);
 static_assert(in_ascii_range(0x41305A617A2D5F39ull, 'A', 'Z') == 0x8000800000000000ull);
 static_assert(continuation(0x41BF41C3A9E282ACull) == 0x0080000080008080ull);
+static_assert(unprintable_or<'"'>(0x412241097F414141ull) == 0x0080008080000000ull);
+static_assert(unprintable_or<>(0x41E9414141414141ull) == 0x0080000000000000ull);
 static_assert(sum_lanes(0x0102030405060708ull) == 36);
 
 struct Predicate {
@@ -51,6 +53,10 @@ const Predicate predicates[] = {
      [](unsigned char b) { return b <= 0x7F; }, true, true},
     {"in_ascii_range _", [](std::uint64_t w) { return in_ascii_range(w, '_', '_'); },
      [](unsigned char b) { return b == '_'; }, true, true},
+    {"unprintable_or<>", [](std::uint64_t w) { return unprintable_or<>(w); },
+     [](unsigned char b) { return b < 0x20 || b >= 0x7F; }, false, false},
+    {"unprintable_or<quote, backslash>", [](std::uint64_t w) { return unprintable_or<'"', '\\'>(w); },
+     [](unsigned char b) { return b < 0x20 || b >= 0x7F || b == '"' || b == '\\'; }, false, false},
 };
 
 class WordPredicate : public testing::TestWithParam<Predicate> {};
