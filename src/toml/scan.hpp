@@ -79,6 +79,13 @@ inline constexpr Classes classes;
 // it stands: its closing `quote`, a backslash in a basic string, a control
 // character other than tab, or a byte of a multi-byte character. Eight
 // bytes at a time while none of them is one.
+//
+// Eight bytes at a time, here and in printable_run_end below, against a
+// byte at a time, in Ir/B of bench/reader_ir.py: string_list.toml 12.21
+// against 13.31, lock_file.toml 17.74 against 18.59, config_819.toml 25.72
+// against 26.32; on the short strings of small_tables.toml and
+// unknown_keys.toml a byte at a time is 1 % cheaper (44.27 against 44.70,
+// 27.54 against 27.65).
 template <char quote>
 std::size_t plain_run_end(const unsigned char* p, std::size_t i, std::size_t n) {
     constexpr bool basic = quote == '"';
