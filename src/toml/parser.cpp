@@ -63,7 +63,6 @@ void Parser::read_simple_key(std::string_view context) {
     keys_.push_back(k);
 }
 
-
 void Parser::read_key(std::string_view context) {
     keys_.clear();
     for (;;) {
@@ -445,7 +444,6 @@ NodeId Parser::parse_value(std::uint32_t depth) {
     }
 }
 
-
 // A key/value pair of the innermost inline table, up to its value: the
 // entry waits in pending_. Returns the depth of the value.
 std::uint32_t Parser::inline_key() {
@@ -627,7 +625,6 @@ void Parser::header() {
     header_keys_ = keys_;
     end_of_line("the table header");
 }
-
 
 void Parser::run() {
     if (s_.size() > max_document_size) {
