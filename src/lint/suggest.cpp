@@ -123,7 +123,7 @@ std::size_t bits_set(std::uint64_t x) {
     x -= (x >> 1) & 0x5555555555555555ull;
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+    return static_cast<std::size_t>(word::sum_lanes(x));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "text/utf8.hpp"
+#include "text/word.hpp"
 
 namespace vora::py {
 
@@ -64,9 +65,7 @@ namespace {
 bool is_ascii(std::string_view text) {
     std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        if (word & 0x8080808080808080u) return false;
+        if (word::high(word::load(text.data() + i))) return false;
     }
     for (; i < text.size(); ++i) {
         if (static_cast<unsigned char>(text[i]) & 0x80) return false;
