@@ -145,7 +145,10 @@ TEST_P(NpyHeader, Parses) {
     std::string got = "error: ";
     if (parse_npy_header(GetParam().bytes, array, reason)) {
         got = array.dtype + (array.fortran_order ? " F" : " C");
-        for (auto d : array.shape) got += " " + std::to_string(d);
+        for (auto d : array.shape) {
+            got += ' ';
+            got += std::to_string(d);
+        }
     } else {
         got += reason;
     }
