@@ -12,7 +12,6 @@
 #include <utility>
 #include <variant>
 
-#include "configuration/choices.hpp"
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
 #include "text/format.hpp"
@@ -314,7 +313,7 @@ bool written_once(const toml::Member& member) {
     return true;
 }
 
-std::string join(const std::vector<std::string_view>& items) {
+std::string join(std::span<const std::string_view> items) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i) out += ", ";
@@ -487,8 +486,7 @@ private:
     }
 
     // The value of a known key, checked against the key's limits (at the top
-    // level, where the schema states them) and the choices of its
-    // description. Values of another type, or out of their type's range, are
+    // level, where the schema states them) and its closed choices. Values of another type, or out of their type's range, are
     // loading errors and not looked at here.
     template <class T, class F>
     void check_value(const F& f, toml::Value value, bool top) {
@@ -517,15 +515,12 @@ private:
                      value);
                 return;
             }
-            const Choices choices = description_choices(f.description);
-            if (!choices.closed()) return;
-            if (std::find(choices.items.begin(), choices.items.end(), text) != choices.items.end()) return;
+            if (!f.choices.closed()) return;
+            const std::span<const std::string_view> choices = f.choices.items();
+            if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
             std::optional<Hint> hint;
-            if (const auto near = nearest(text, choices.items)) {
-                hint = did_you_mean(quoted_text(choices.items[*near]), choices.items[*near]);
-            }
-            warn(kUnknownChoice,
-                 backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices.items),
+            if (const auto near = nearest(text, choices)) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
+            warn(kUnknownChoice, backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices),
                  value, std::move(hint));
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             if (!value.is_integer() || !top) return;
