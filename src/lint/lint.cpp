@@ -555,19 +555,6 @@ bool before(const Finding& a, const Finding& b) {
     return *x < *y;
 }
 
-// A loading error's span as byte offsets, when they give its positions back
-// (a span of the reader's always does).
-std::optional<std::pair<std::size_t, std::size_t>> offsets_of(const toml::Document& document, const toml::Span& span) {
-    const std::size_t begin = byte_offset(document, span.begin);
-    const std::size_t end = byte_offset(document, span.end);
-    const auto at = [&](std::size_t offset, toml::Position position) {
-        const toml::Position found = document.position(static_cast<std::uint32_t>(offset));
-        return found.line == position.line && found.column == position.column;
-    };
-    if (begin > end || !at(begin, span.begin) || !at(end, span.end)) return std::nullopt;
-    return std::pair(begin, end);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -744,15 +731,14 @@ std::vector<Finding> check_text(std::string_view text) {
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
     for (LoadError& error : mapping_errors(document)) {
-        std::optional<std::string> help = expected_in_words(error.message);
-        const auto offsets = error.span ? offsets_of(document, *error.span) : std::nullopt;
-        Finding& finding = offsets ? findings.emplace_back(Severity::Error, kLoadError, offsets->first, offsets->second)
-                                   : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt,
-                                                           error.span);
-        if (!offsets && error.span) finding.order_at(byte_offset(document, error.span->begin));
+        Finding& finding =
+            error.range
+                ? findings.emplace_back(Severity::Error, kLoadError, error.range->begin, error.range->end)
+                : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt, error.span);
+        if (!error.range && error.span) finding.order_at(byte_offset(document, error.span->begin));
         finding.set_message(std::move(error.message));
         if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", *error.key});
-        finding.set_help(std::move(help));
+        finding.set_help(error.expected.in_words());
     }
     lint_document(document, findings);
     // Most often already in file order: the walk follows the file.
