@@ -472,7 +472,7 @@ private:
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
-            const Vocabulary::Match match = vocabulary.match(member.key, &memo_);
+            const Vocabulary::Match match = vocabulary.match(member.key);
             near = match.nearest;
             single = match.single ? near : std::nullopt;
         }
@@ -543,7 +543,6 @@ private:
     }
 
     std::vector<Finding>& out_;
-    Vocabulary::Memo memo_;
     std::string where_;              // the last end of an unknown key's message
     std::uint16_t where_index_ = 0;  // and its phrase
 };
