@@ -493,53 +493,68 @@ private:
         if constexpr (is_optional<T>::value) {
             check_value<typename T::value_type>(f, value, top);
         } else if constexpr (is_vector<T>::value) {
-            if (!value.is_array()) return;
-            const toml::Array array = value.as_array();
-            if (top && f.limits.min_items && static_cast<std::int64_t>(array.size()) < *f.limits.min_items) {
-                const auto n = *f.limits.min_items;
-                warn(kTooShort,
-                     backticked(f.key) +
-                         (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
-                     value);
-            }
-            for (const toml::Value element : array) check_value<typename T::value_type>(f, element, false);
+            check_list<typename T::value_type>(f, value, top);
         } else if constexpr (std::is_same_v<T, std::string>) {
-            if (!value.is_string()) return;
-            const std::string_view text = value.as_string();
-            if (top && f.limits.min_length &&
-                static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
-                const auto n = *f.limits.min_length;
-                warn(kTooShort,
-                     backticked(f.key) + (n == 1 ? " must not be empty"
-                                                 : " must be at least " + std::to_string(n) + " characters long"),
-                     value);
-                return;
-            }
-            if (!f.choices.closed()) return;
-            const std::span<const std::string_view> choices = f.choices.items();
-            if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
-            std::optional<Hint> hint;
-            if (const auto near = nearest(text, choices)) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
-            warn(kUnknownChoice, backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices),
-                 value, std::move(hint));
+            check_text(f, value, top);
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-            if (!value.is_integer() || !top) return;
-            // Held as the type holds it: a value out of the type's range does not load.
-            if (value.is_wide() ? std::cmp_greater(value.as_unsigned(), std::numeric_limits<T>::max())
-                                : !std::in_range<T>(value.as_signed())) {
-                return;
-            }
-            const std::string shown =
-                value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
-            const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
-            const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
-            if (!below && !above) return;
-            warn(kOutOfRange,
-                 backticked(f.key) + " = " + shown +
-                     (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
-                            : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+            check_integer<T>(f, value, top);
+        }
+    }
+
+    template <class Element, class F>
+    void check_list(const F& f, toml::Value value, bool top) {
+        if (!value.is_array()) return;
+        const toml::Array array = value.as_array();
+        if (top && f.limits.min_items && static_cast<std::int64_t>(array.size()) < *f.limits.min_items) {
+            const auto n = *f.limits.min_items;
+            warn(kTooShort,
+                 backticked(f.key) +
+                     (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
                  value);
         }
+        for (const toml::Value element : array) check_value<Element>(f, element, false);
+    }
+
+    template <class F>
+    void check_text(const F& f, toml::Value value, bool top) {
+        if (!value.is_string()) return;
+        const std::string_view text = value.as_string();
+        if (top && f.limits.min_length &&
+            static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
+            const auto n = *f.limits.min_length;
+            warn(kTooShort,
+                 backticked(f.key) +
+                     (n == 1 ? " must not be empty" : " must be at least " + std::to_string(n) + " characters long"),
+                 value);
+            return;
+        }
+        if (!f.choices.closed()) return;
+        const std::span<const std::string_view> choices = f.choices.items();
+        if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
+        std::optional<Hint> hint;
+        if (const auto near = nearest(text, choices)) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
+        warn(kUnknownChoice, backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices), value,
+             std::move(hint));
+    }
+
+    template <class T, class F>
+    void check_integer(const F& f, toml::Value value, bool top) {
+        if (!value.is_integer() || !top) return;
+        // Held as the type holds it: a value out of the type's range does not load.
+        if (value.is_wide() ? std::cmp_greater(value.as_unsigned(), std::numeric_limits<T>::max())
+                            : !std::in_range<T>(value.as_signed())) {
+            return;
+        }
+        const std::string shown =
+            value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
+        const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
+        const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
+        if (!below && !above) return;
+        warn(kOutOfRange,
+             backticked(f.key) + " = " + shown +
+                 (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
+                        : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+             value);
     }
 
     std::vector<Finding>& out_;
