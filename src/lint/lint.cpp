@@ -486,8 +486,9 @@ private:
     }
 
     // The value of a known key, checked against the key's limits (at the top
-    // level, where the schema states them) and its closed choices. Values of another type, or out of their type's range, are
-    // loading errors and not looked at here.
+    // level, where the schema states them) and its closed choices. Values of
+    // another type, or out of their type's range, are loading errors and not
+    // looked at here.
     template <class T, class F>
     void check_value(const F& f, toml::Value value, bool top) {
         if constexpr (is_optional<T>::value) {

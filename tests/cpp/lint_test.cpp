@@ -91,11 +91,11 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"unknown_key_7", {"mean_values", "std_values"}, std::nullopt, false},
                       MatchCase{"zzqq69x", many_then("zzqq69"), 69u, false},         // ties across 64 words
                       MatchCase{"outptus", many_then("outputs"), 70u, true},         // past the first 64
-                      MatchCase{"model", {"modes", "MODEL"}, 1u, true},              // case only wins over a nearer one first
-                      MatchCase{"abcdefgh", {"abcdefhg", "abcdefgx", "abcdefg"}, 0u, false},  // swap, substitution, deletion tie
-                      MatchCase{"abcdefgh", {"abcdxyzw", "abcdefxy", "abcdefyx"}, 1u, false}, // a farther one first, then a tie
-                      MatchCase{"abcdef", {"abcdxy"}, 0u, true},                     // two substitutions: four classes differ
-                      MatchCase{"abcdef", {"abxyzf"}, std::nullopt, false}));        // three: past the limit of two
+                      MatchCase{"model", {"modes", "MODEL"}, 1u, true},       // case only wins over one nearer first
+                      MatchCase{"abcdefgh", {"abcdefhg", "abcdefgx", "abcdefg"}, 0u, false},  // swap, change, deletion
+                      MatchCase{"abcdefgh", {"abcdxyzw", "abcdefxy", "abcdefyx"}, 1u, false}, // farther first, a tie
+                      MatchCase{"abcdef", {"abcdxy"}, 0u, true},              // two changes: four classes differ
+                      MatchCase{"abcdef", {"abxyzf"}, std::nullopt, false}));  // three: past the limit of two
 
 }  // namespace
 }  // namespace vora
