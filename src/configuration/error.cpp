@@ -84,20 +84,35 @@ std::string backticked(std::string_view name) {
     return out;
 }
 
-std::string message_of(LoadErrorKind kind, const Expected& expected, const std::string& found) {
+// The message of a mapping error; `found_at` is set to where it names what
+// was found.
+std::string message_of(LoadErrorKind kind, const Expected& expected, std::string_view found, std::size_t& found_at) {
+    std::string_view head;
+    std::string_view tail = ", expected ";
     switch (kind) {
         case LoadErrorKind::InvalidType:
-            return "invalid type: " + found + ", expected " + expected.text();
+            head = "invalid type: ";
+            break;
         case LoadErrorKind::InvalidValue:
-            return "invalid value: " + found + ", expected " + expected.text();
+            head = "invalid value: ";
+            break;
         case LoadErrorKind::MissingField:
-            return "missing field " + expected.text();
+            head = "missing field ";
+            tail = {};
+            break;
         case LoadErrorKind::UnknownVariant:
-            return "unknown variant " + backticked(found) + ", expected " + expected.text();
+            head = "unknown variant `";
+            tail = "`, expected ";
+            break;
         case LoadErrorKind::Syntax:
             break;
     }
-    return found;
+    std::string message(head);
+    found_at = message.size();
+    message += found;
+    message += tail;
+    message += expected.text();
+    return message;
 }
 
 }  // namespace
@@ -134,12 +149,14 @@ std::optional<std::string> Expected::in_words() const {
     }
 }
 
-LoadError LoadError::at(toml::Value value, LoadErrorKind kind, Expected expected, std::string found) {
-    LoadError error{message_of(kind, expected, found), value.span(), {}, {}};
+LoadError LoadError::at(toml::Value value, LoadErrorKind kind, Expected expected, std::string_view found) {
+    std::size_t found_at = 0;
+    LoadError error{message_of(kind, expected, found, found_at), value.span(), {}, {}};
     error.kind = kind;
     error.expected = expected;
-    error.found = std::move(found);
     error.range = ByteRange{value.offset(), value.end_offset()};
+    error.found_at = static_cast<std::uint32_t>(found_at);
+    error.found_size = static_cast<std::uint32_t>(found.size());
     return error;
 }
 

@@ -65,10 +65,11 @@ enum class LoadErrorKind : std::uint8_t {
     UnknownVariant,  // "unknown variant `FOUND`, expected `EXPECTED`"
 };
 
-// The byte offsets of the offending text, [begin, end).
+// The byte offsets of the offending text, [begin, end), as the reader
+// holds them.
 struct ByteRange {
-    std::size_t begin = 0;
-    std::size_t end = 0;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
 };
 
 struct LoadError {
@@ -81,12 +82,17 @@ struct LoadError {
     std::optional<Span> key = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
-    std::string found = {};  // the value found, in words ("integer `300`"), or the variant written
     std::optional<ByteRange> range = {};  // of `span`, where the reader gives it
+    // Where the message names what was found (a check may collect millions
+    // of errors: the words are not held twice).
+    std::uint32_t found_at = 0, found_size = 0;
+
+    // The value found, in words ("integer `300`"), or the variant written.
+    std::string_view found() const { return std::string_view(message).substr(found_at, found_size); }
 
     // A mapping error at `value`: the kind, what was expected and what
     // was found, and the message rendered from them.
-    static LoadError at(toml::Value value, LoadErrorKind kind, Expected expected, std::string found);
+    static LoadError at(toml::Value value, LoadErrorKind kind, Expected expected, std::string_view found);
     // The same for a type or value error: `found` from the value.
     static LoadError at(toml::Value value, LoadErrorKind kind, Expected expected);
 

@@ -1,8 +1,8 @@
 // The declaration of a configuration key: one `Field` per key holds its TOML
 // name, the record member, its description, its schema limits and the values
-// it lists, plus how it is handed to the converter. Loading, the schema, the JSON form, the summary
-// and the call arguments all walk these declarations; no other list of keys
-// exists.
+// it lists, plus how it is handed to the converter. Loading, the schema, the
+// JSON form, the summary, `check`, `init` and the call arguments all walk
+// these declarations; no other list of keys exists.
 #pragma once
 
 #include <array>
@@ -28,10 +28,11 @@ struct Limits {
     std::optional<std::int64_t> maximum{};
 };
 
-// The values of a text key its description lists: a closed list, which
-// every value must be one of, or (`open`) examples of what it takes. The
-// description names the same values in brackets ("[normal, mmse]", an open
-// list ending in "..."); a test keeps the two in agreement.
+// The values a key's description lists: a closed list, which every value
+// must be one of, or (`open`) examples of what it takes. The description
+// names the same values in brackets ("[normal, mmse]", an open list ending
+// in "..."); a test keeps the two in agreement. `check` and the file schema
+// hold texts to a closed list; `init` shows the list of any key.
 struct Choices {
     static constexpr std::size_t kMost = 8;
 

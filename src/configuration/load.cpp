@@ -235,7 +235,7 @@ std::optional<LoadError> tag_error(toml::Value tag) {
         error = invalid_type(tag, {Expected::Kind::VariantIdentifier, LoadConfig::onnx_tag});
     } else if (tag.as_string() != LoadConfig::onnx_tag) {
         error = LoadError::at(tag, LoadErrorKind::UnknownVariant, {Expected::Kind::Variant, LoadConfig::onnx_tag},
-                              std::string(tag.as_string()));
+                              tag.as_string());
     }
     if (error) error->path.insert(error->path.begin(), std::string(LoadConfig::tag_key));
     return error;

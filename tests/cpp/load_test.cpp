@@ -310,7 +310,7 @@ struct DataCase {
     std::string expected;
     std::optional<std::string> in_words;
     std::string found;
-    std::size_t begin, end;
+    std::uint32_t begin, end;
     std::string path;
 };
 
@@ -322,7 +322,7 @@ TEST_P(LoadErrorData, KindExpectedFoundRangeAndPath) {
     EXPECT_EQ(error.kind, c.kind);
     EXPECT_EQ(error.expected.text(), c.expected);
     EXPECT_EQ(error.expected.in_words(), c.in_words);
-    EXPECT_EQ(error.found, c.found);
+    EXPECT_EQ(error.found(), c.found);
     ASSERT_TRUE(error.range);
     EXPECT_EQ(std::pair(error.range->begin, error.range->end), std::pair(c.begin, c.end));
     std::string path;
