@@ -7,7 +7,8 @@
 # Each target first replays every input under fuzz/regressions/, then fuzzes
 # from the seed corpus: the TOML conformance files under tests/toml-test/valid
 # and tests/toml-test/invalid and examples/, with the dictionary
-# fuzz/toml.dict. New corpus entries are written only into a temporary
+# fuzz/toml.dict; the model-file reader from the small models and arrays
+# under fuzz/seeds/model/. New corpus entries are written only into a temporary
 # directory, removed at the end. A crashing input is kept as
 # build/fuzz/artifacts/<target>-crash-<hash>, and the script exits non-zero.
 #
@@ -19,7 +20,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 build="${VORA_FUZZ_BUILD:-build/fuzz}"
-targets=(fuzz_toml_reader fuzz_load_summary)
+targets=(fuzz_toml_reader fuzz_load_summary fuzz_model_reader)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz/run.sh: clang++ not found (scripts/setup.sh installs it)" >&2
@@ -56,8 +57,10 @@ for target in "${targets[@]}"; do
         fi
     fi
     mkdir -p "$corpus_root/$target"
-    if "$build/$target" "$corpus_root/$target" tests/toml-test/valid tests/toml-test/invalid examples \
-        -dict=fuzz/toml.dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+    seeds=(tests/toml-test/valid tests/toml-test/invalid examples -dict=fuzz/toml.dict)
+    if [ "$target" = fuzz_model_reader ]; then seeds=(fuzz/seeds/model); fi
+    if "$build/$target" "$corpus_root/$target" "${seeds[@]}" \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
         -artifact_prefix="$artifacts/$target-" -print_final_stats=1 >"$log" 2>&1; then
         runs="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)"
         cov="$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 || true)"

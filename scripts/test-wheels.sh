@@ -147,11 +147,11 @@ no_compiler_path() {
 
 # The reader's command-line form that the TOML tests compare, built before
 # the compiler goes away (it is a test tool, not part of the wheel).
-toml_dump() {
+test_tools() {  # builds toml_dump and model_dump; prints their folder
     local build="$root/build/toml-dump"
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON >/dev/null
-    cmake --build "$build" --target toml_dump -j2 >/dev/null
-    echo "$build/toml_dump"
+    cmake --build "$build" --target toml_dump model_dump -j2 >/dev/null
+    echo "$build"
 }
 
 # The preloaded fsync stand-in of the --fix tests, built before the compiler
@@ -176,8 +176,10 @@ install_venv() {  # version, wheel -> prints the environment's folder
 }
 
 summary=()
-if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tool toml_dump (scripts/setup.sh installs it into .venv)"; fi
-dump="$(toml_dump)"
+if ! command -v cmake >/dev/null; then fail "cmake is needed to build the test tools toml_dump and model_dump (scripts/setup.sh installs it into .venv)"; fi
+tools="$(test_tools)"
+dump="$tools/toml_dump"
+model_dump="$tools/model_dump"
 # The Python suite with the module of the cp315 x86-64 wheel under Debian's
 # debug interpreter, in the unstable root: -X dev and PYTHONMALLOC=debug, in
 # the interpreter that runs pytest and in each it starts. The release and
@@ -207,10 +209,10 @@ sys.exit(".cpython-315-x86_64-linux-gnu.so" not in m.EXTENSION_SUFFIXES)'; then
 assert hasattr(sys, "gettotalrefcount") and sys.flags.dev_mode, "not the debug interpreter in dev mode"
 print("  imported by", sys.version.split()[0], "(debug) from", vora_convert_inner.__file__)'
     log="$work/check-debug-py3.15.log"
-    (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
-        "$venv/bin/python" -X dev -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
+    (cd "$work" && "${runner[@]}" PYTHONMALLOC=debug PYTHONDEVMODE=1 VORA_TOML_DUMP="$dump" VORA_MODEL_DUMP="$model_dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
+        "$venv/bin/python" -X dev -m pytest -q -rfEs -p no:cacheprovider -k "not test_pre_commit_hook" \
         "$root/tests/python" > "$log" 2>&1) ||
-        { tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
+        { grep -E "^(FAILED|ERROR) " "$log" || tail -n 30 "$log"; fail "the Python suite failed under the debug interpreter ($log)"; }
     result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
     if grep -q "skipped" <<<"$result"; then grep SKIP "$log"; fail "tests were skipped under the debug interpreter"; fi
     echo "  Python suite under python3.15-dbg: $result"
@@ -254,8 +256,8 @@ elif [ "$arch" = x86_64 ]; then
         log="$work/check-$arch-py$version.log"
         # Left out: the pre-commit hook test, whose hook environment is a
         # source build of the project (scripts/test.sh runs it).
-        (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
-            "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider -k "not test_pre_commit_hook" \
+        (cd "$work" && "${runner[@]}" VORA_TOML_DUMP="$dump" VORA_MODEL_DUMP="$model_dump" VORA_FSYNC_SHIM="$shim" VORA_SARIF_SCHEMA="$sarif_schema" \
+            "$venv/bin/python" -m pytest -q -rfEs -p no:cacheprovider -k "not test_pre_commit_hook" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed with $(basename "$wheel") ($log)"; }
         result="$(tail -n 1 "$log" | tr -d '=' | sed 's/^ *//; s/ in [0-9.]*s.*//')"
@@ -339,7 +341,7 @@ except RuntimeError as e:
         left_out="not test_check_jsonschema_reads_the_schema and not test_schema_accepts_what_checks_clean"
         left_out+=" and not test_pre_commit_hook"
         if [ "$version" != 3.11 ]; then left_out+=" and not test_colour_on_a_terminal_or_when_asked"; fi
-        (cd "$work" && PYTHONPATH="$unpacked" VORA_CONFIG="$arm_cli" VORA_TOML_DUMP="$dump" VORA_FSYNC_SHIM="$(fsync_shim aarch64)" VORA_SARIF_SCHEMA="$sarif_schema" \
+        (cd "$work" && PYTHONPATH="$unpacked" VORA_CONFIG="$arm_cli" VORA_TOML_DUMP="$dump" VORA_MODEL_DUMP="$model_dump" VORA_FSYNC_SHIM="$(fsync_shim aarch64)" VORA_SARIF_SCHEMA="$sarif_schema" \
             "$arm_python" -m pytest -q -rs -p no:cacheprovider -k "$left_out" \
             "$root/tests/python" > "$log" 2>&1) ||
             { tail -n 30 "$log"; fail "the Python suite failed on ARM64 ($log)"; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ unit tests (under AddressSanitizer and
-# UndefinedBehaviorSanitizer), both fuzz targets, the Python tests against a
+# UndefinedBehaviorSanitizer), the fuzz targets, the Python tests against a
 # sanitizer build of the module, and the Python tests of the installed module.
 #
 # VORA_FUZZ_SECONDS: how long each fuzz target runs (default 60; 0 skips
@@ -27,6 +27,8 @@ cmake --build "$build" -j2
 # The TOML differential tests in tests/python read documents through the
 # sanitizer build of toml_dump.
 export VORA_TOML_DUMP="$PWD/$build/toml_dump"
+# The model-reader tests read files through its sanitizer build of model_dump.
+export VORA_MODEL_DUMP="$PWD/$build/model_dump"
 
 # Fuzzing: each libFuzzer target for VORA_FUZZ_SECONDS from the seed corpus
 # (built with clang in a build directory of its own; fails on any crash).

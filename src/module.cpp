@@ -2,6 +2,7 @@
 // functions, rust_convert(path) and rust_explain(path).
 #include "python/py.hpp"
 
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -206,7 +207,11 @@ PyObject* convert(std::string_view path) {
         return nullptr;
     }
     // Any other exception becomes a new one: the converter's exception, its
-    // traceback and cause are not attached.
+    // traceback and cause are not attached. VORA_CONVERT_TRACEBACK (set, and
+    // neither empty nor 0) shows the converter's traceback on standard error
+    // first, for debugging a conversion; read at each call.
+    const char* traceback = std::getenv("VORA_CONVERT_TRACEBACK");
+    if (traceback && *traceback && std::string_view(traceback) != "0") error.print_traceback();
     raise_runtime_error(error.describe());
     return nullptr;
 }

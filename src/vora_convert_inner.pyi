@@ -8,8 +8,10 @@ def rust_convert(path: str) -> None:
     Raises TypeError for a bad argument; RuntimeError for a file that cannot be
     read or loaded (the message points at the line), a method that returns a
     code other than 0 ("vora.<method> failed with code <code>") and any other
-    exception of the converter ("<type>: <text>"). KeyboardInterrupt and
-    SystemExit raised during the conversion pass through unchanged.
+    exception of the converter ("<type>: <text>"; with the environment variable
+    VORA_CONVERT_TRACEBACK=1 its traceback is printed to sys.stderr first).
+    KeyboardInterrupt and SystemExit raised during the conversion pass through
+    unchanged.
 
     Also raises UnicodeEncodeError, unchanged, for a `path` that is not valid
     UTF-8 (a lone surrogate), and ``vora_convert_inner.PanicException`` for an

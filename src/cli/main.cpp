@@ -3,7 +3,8 @@
 //
 //   vora-config check [--strict] [--quiet] [--fix] [--diff]
 //                     [--format text|json|github|sarif] [--color auto|always|never] FILE...
-//   vora-config explain FILE
+//   vora-config explain [--format text|json] FILE
+//   vora-config plan [--format text|json] FILE
 //   vora-config schema
 //   vora-config init [--output FILE]
 //
@@ -22,6 +23,7 @@
 
 #include "cli/fix.hpp"
 #include "cli/init.hpp"
+#include "cli/plan.hpp"
 #include "cli/report.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
@@ -43,7 +45,8 @@ using namespace vora;
 constexpr std::string_view kUsage =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
     "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
-    "       vora-config explain FILE\n"
+    "       vora-config explain [--format text|json] FILE\n"
+    "       vora-config plan [--format text|json] FILE\n"
     "       vora-config schema\n"
     "       vora-config init [--output FILE]\n"
     "       vora-config COMMAND --help | --help | --version\n";
@@ -54,6 +57,7 @@ constexpr std::string_view kHelp =
     "commands:\n"
     "  check FILE...    report every error and warning of each file, in file order\n"
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
+    "  plan FILE        print the converter calls rust_convert would make, with their arguments\n"
     "  schema           print the JSON Schema (draft-07) of the configuration file\n"
     "  init             print a starting file, every section and key commented out\n"
     "\n"
@@ -92,10 +96,28 @@ constexpr std::string_view kCheckHelp =
     "2 on a usage error\n";
 
 constexpr std::string_view kExplainHelp =
-    "usage: vora-config explain FILE\n"
+    "usage: vora-config explain [--format text|json] FILE\n"
     "\n"
     "Prints the configuration summary of FILE exactly as rust_explain prints it, or the error that\n"
-    "stops the file loading on standard error (exit status 1). FILE - reads standard input.\n";
+    "stops the file loading on standard error (exit status 1). FILE - reads standard input.\n"
+    "\n"
+    "options:\n"
+    "  --format F          text (the default: the summary) or json: the effective configuration,\n"
+    "                      per section (null when absent) and key, one key a line:\n"
+    "                      {\"value\", \"default\", \"differs_from_default\", \"description\"}\n";
+
+constexpr std::string_view kPlanHelp =
+    "usage: vora-config plan [--format text|json] FILE\n"
+    "\n"
+    "Prints the converter calls that rust_convert would make for FILE, in order, one line each, as\n"
+    "the converter receives them: the method, repr() of each positional argument, then\n"
+    "keyword=repr() of each keyword argument in call order. accuracy_analysis appears only when it\n"
+    "would be called. The arrays of input_initial_val_file are not loaded: the file's path is shown\n"
+    "instead. A file that does not load prints the module's error (exit status 1).\n"
+    "\n"
+    "options:\n"
+    "  --format F          text (the default) or json: an array of {\"method\", \"args\", \"kwargs\"},\n"
+    "                      the arrays of a numpy file as {\"numpy_load\": PATH}\n";
 
 constexpr std::string_view kInitHelp =
     "usage: vora-config init [--output FILE]\n"
@@ -321,20 +343,77 @@ int check(const std::vector<std::string_view>& args) {
     return failed ? 1 : 0;
 }
 
-int explain(const std::vector<std::string_view>& args) {
-    if (args.size() != 1) return usage_error("explain needs exactly one FILE");
-    // A failure names the file, then gives the module's message as it is.
+// The arguments of explain and plan: [--format text|json] FILE. Null after
+// a usage error, whose status is in `status`.
+std::optional<std::pair<std::string_view, bool>> file_and_format(std::string_view command,
+                                                                 const std::vector<std::string_view>& args,
+                                                                 int& status) {
+    std::optional<std::string_view> file;
+    bool json = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (const auto value = option_value("--format", args, i)) {
+            const auto* name = std::get_if<std::string_view>(&*value);
+            if (!name || (*name != "text" && *name != "json")) {
+                status = usage_error(std::string(command) + ": --format is text or json");
+                return std::nullopt;
+            }
+            json = *name == "json";
+        } else if (arg.size() > 1 && arg.starts_with('-') && arg != "--") {
+            status = usage_error(std::string(command) + ": unknown option '" + std::string(arg) + "'");
+            return std::nullopt;
+        } else if (arg == "--" && i + 1 < args.size() && !file) {
+            file = args[++i];
+        } else if (file || arg == "--") {
+            status = usage_error(std::string(command) + " needs exactly one FILE");
+            return std::nullopt;
+        } else {
+            file = arg;
+        }
+    }
+    if (!file) {
+        status = usage_error(std::string(command) + " needs exactly one FILE");
+        return std::nullopt;
+    }
+    return std::pair{*file, json};
+}
+
+// The configuration of FILE, or null once the failure is printed: the file
+// named, then the module's message as it is.
+std::optional<Configuration> load_for_command(std::string_view path) {
     const auto fail = [&](std::string message) {
         if (!message.ends_with('\n')) message += '\n';
-        err("vora-config: " + std::string(args[0] == "-" ? "<stdin>" : args[0]) + ": " + message);
-        return 1;
+        err("vora-config: " + std::string(path == "-" ? "<stdin>" : path) + ": " + message);
+        return std::nullopt;
     };
-    auto read = read_input(args[0]);
+    auto read = read_input(path);
     if (auto* error = std::get_if<ReadError>(&read)) return fail(std::move(error->message));
     auto loaded = parse_configuration(std::get<std::string>(read));
     if (auto* error = std::get_if<LoadError>(&loaded)) return fail(cli::shown_error(*error));
-    const Configuration& configuration = std::get<Configuration>(loaded);
-    print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(configuration, sink); });
+    return std::move(std::get<Configuration>(loaded));
+}
+
+int explain(const std::vector<std::string_view>& args) {
+    int status = 0;
+    const auto given = file_and_format("explain", args, status);
+    if (!given) return status;
+    const std::optional<Configuration> configuration = load_for_command(given->first);
+    if (!configuration) return 1;
+    if (given->second) {
+        out(cli::explain_json(*configuration));
+    } else {
+        print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(*configuration, sink); });
+    }
+    return 0;
+}
+
+int plan(const std::vector<std::string_view>& args) {
+    int status = 0;
+    const auto given = file_and_format("plan", args, status);
+    if (!given) return status;
+    const std::optional<Configuration> configuration = load_for_command(given->first);
+    if (!configuration) return 1;
+    out(given->second ? cli::plan_json(*configuration) : cli::plan_text(*configuration));
     return 0;
 }
 
@@ -355,6 +434,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"check", check, kCheckHelp},
     {"explain", explain, kExplainHelp},
+    {"plan", plan, kPlanHelp},
     {"schema", schema, kSchemaHelp},
     {"init", init, kInitHelp},
 };

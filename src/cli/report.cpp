@@ -103,13 +103,10 @@ public:
     // `"`, `\` and control characters escaped, a malformed sequence replaced
     // by U+FFFD (that last left to dump()).
     void json_text(std::string_view text) {
-        constexpr std::uint64_t ones = 0x0101010101010101ull;
-        constexpr std::uint64_t highs = 0x8080808080808080ull;
-        const auto zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
         // Whether one of the eight bytes of `w` is a control character, `"`,
         // `\` or not ASCII.
-        const auto special = [&](std::uint64_t w) {
-            return ((w - ones * 0x20) & ~w & highs) | zero(w ^ (ones * '"')) | zero(w ^ (ones * '\\')) | (w & highs);
+        const auto special = [](std::uint64_t w) {
+            return word::below(w, 0x20) | word::equal(w, '"') | word::equal(w, '\\') | word::high(w);
         };
         char* const start = at_;
         bool ascii = true;

@@ -119,6 +119,13 @@ constexpr F with_rank(F f, int rank) {
     return f;
 }
 
+// The position of a keyword field among its call's keywords: its call rank,
+// else its declaration index.
+template <class F>
+constexpr std::size_t call_order(const F& f, std::size_t index) {
+    return f.call_rank >= 0 ? static_cast<std::size_t>(f.call_rank) : index;
+}
+
 // The declarations of a record's keys, one constant per record type (a local
 // constant in the walks below would be copied onto the stack on every call).
 template <class Record>

@@ -127,18 +127,15 @@ const KeyIndex& key_index() {
 // Whether a key is written bare: letters, digits, `_` and `-`.
 bool bare(std::string_view key) {
     // Eight ASCII bytes at a time: each in one of the ranges.
-    constexpr std::uint64_t ones = 0x0101010101010101ull;
-    constexpr std::uint64_t highs = 0x8080808080808080ull;
-    const auto in = [](std::uint64_t w, std::uint64_t low, std::uint64_t high) {
-        return (w + ones * (0x80 - low)) & ~(w + ones * (0x7F - high)) & highs;
+    const auto in = [](std::uint64_t w, unsigned char low, unsigned char high) {
+        return word::in_ascii_range(w, low, high);
     };
     std::size_t i = 0;
     for (; i + 8 <= key.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, key.data() + i, 8);
-        if ((w & highs) != 0) return false;
+        const std::uint64_t w = word::load(key.data() + i);
+        if (word::high(w) != 0) return false;
         const std::uint64_t allowed = in(w, 'a', 'z') | in(w, 'A', 'Z') | in(w, '0', '9') | in(w, '_', '_') | in(w, '-', '-');
-        if (allowed != highs) return false;
+        if (allowed != word::highs) return false;
     }
     static constexpr std::array<bool, 256> allowed = [] {
         std::array<bool, 256> a{};

@@ -87,11 +87,6 @@ PyObject* to_python(const std::vector<T>& values) {
 // a one-element list.
 py::Result<py::Ref> load_numpy_arrays(const std::string& path);
 
-template <class F>
-constexpr int call_order(const F& f, std::size_t index) {
-    return f.call_rank >= 0 ? f.call_rank : static_cast<int>(index);
-}
-
 // The argument value of one field as a new reference; `left_out` (a
 // borrowed marker, never passed) when the keyword is left out; null with
 // the exception set on failure.
@@ -153,7 +148,6 @@ bool make_keyword_names() {
 // made in declaration order. False with the exception set on failure.
 template <class R>
 bool call_arguments(const R& record, CallArguments& arguments) {
-    using arguments_detail::call_order;
     constexpr std::size_t count = field_count<R>();
     static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
 
@@ -169,7 +163,7 @@ bool call_arguments(const R& record, CallArguments& arguments) {
         } else if (f.pass == Pass::Positional) {
             arguments.add_positional(value == arguments_detail::left_out ? py::new_ref(Py_None) : value);
         } else if (value != arguments_detail::left_out) {
-            const auto position = static_cast<std::size_t>(call_order(f, index));
+            const std::size_t position = call_order(f, index);
             keywords[position] = value;
             field_at[position] = index;
         }

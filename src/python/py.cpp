@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "text/utf8.hpp"
+#include "text/word.hpp"
 
 namespace vora::py {
 
@@ -44,14 +45,27 @@ std::string Error::describe() {
     return out;
 }
 
+void Error::print_traceback() {
+    PyObject *t = type.release(), *v = value.release(), *tb = traceback.release();
+    PyErr_NormalizeException(&t, &v, &tb);
+    type = Ref(t);
+    value = Ref(v);
+    traceback = Ref(tb);
+    Ref module(PyImport_ImportModule("traceback"));
+    Ref printed;
+    if (module) {
+        printed = Ref(PyObject_CallMethod(module.get(), "print_exception", "OOO", t ? t : Py_None,
+                                          v ? v : Py_None, tb ? tb : Py_None));
+    }
+    if (!printed) PyErr_Clear();
+}
+
 namespace {
 
 bool is_ascii(std::string_view text) {
     std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        if (word & 0x8080808080808080u) return false;
+        if (word::high(word::load(text.data() + i))) return false;
     }
     for (; i < text.size(); ++i) {
         if (static_cast<unsigned char>(text[i]) & 0x80) return false;

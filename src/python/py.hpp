@@ -65,6 +65,9 @@ struct Error {
     bool matches(PyObject* kind) const;
     // "<qualified type name>: <str(value)>".
     std::string describe();
+    // Writes the exception with its traceback to sys.stderr, as the
+    // interpreter shows an uncaught one; a failure to do so is let go.
+    void print_traceback();
 };
 
 template <class T>

@@ -8,6 +8,7 @@
 
 #include "io/fault.hpp"
 #include "text/utf8.hpp"
+#include "text/word.hpp"
 
 namespace vora {
 
@@ -70,13 +71,9 @@ bool is_white_space(std::uint32_t c) {
 bool is_plain(std::string_view text) {
     const char* p = text.data();
     std::size_t n = text.size();
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t high = 0x80 * ones;
-    // Eight bytes at a time. With no byte of 0x80 and above, no byte borrows
-    // or carries below: 0x8D - b has bit 7 set exactly when b <= 0x0D, and
-    // b + 0x77 exactly when b >= 0x09.
-    const auto plain_chunk = [&](std::uint64_t chunk) {
-        return (chunk & high) == 0 && ((0x8D * ones - chunk) & (chunk + 0x77 * ones) & high) == 0;
+    // Eight bytes at a time.
+    const auto plain_chunk = [](std::uint64_t chunk) {
+        return word::high(chunk) == 0 && word::in_ascii_range(chunk, 0x09, 0x0D) == 0;
     };
     const auto plain_word = [&](const char* at) {
         std::uint64_t chunk;

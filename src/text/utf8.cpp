@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/word.hpp"
+
 namespace vora::utf8 {
 
 bool valid(std::string_view bytes) {
@@ -13,15 +15,13 @@ bool valid(std::string_view bytes) {
         if (end - p >= 32) {
             std::uint64_t chunk[4];
             std::memcpy(chunk, p, 32);
-            if (((chunk[0] | chunk[1] | chunk[2] | chunk[3]) & 0x8080808080808080ULL) == 0) {
+            if (word::high(chunk[0] | chunk[1] | chunk[2] | chunk[3]) == 0) {
                 p += 32;
                 continue;
             }
         }
         if (end - p >= 8) {
-            std::uint64_t chunk;
-            std::memcpy(&chunk, p, 8);
-            if ((chunk & 0x8080808080808080ULL) == 0) {
+            if (word::high(word::load(p)) == 0) {
                 p += 8;
                 continue;
             }

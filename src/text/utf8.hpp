@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/word.hpp"
+
 namespace vora::utf8 {
 
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
@@ -19,12 +21,9 @@ inline std::size_t count_code_points(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t i = 0;
     std::size_t continuations = 0;
-    // Eight bytes at a time: a continuation byte has its top bit set and the next one clear.
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        continuations += static_cast<std::size_t>(std::popcount(w & ~(w << 1) & 0x8080808080808080ull));
-    }
+    // Eight bytes at a time.
+    for (; i + 8 <= text.size(); i += 8)
+        continuations += static_cast<std::size_t>(std::popcount(word::continuation(word::load(p + i))));
     for (; i < text.size(); ++i) continuations += (p[i] & 0xC0) == 0x80;
     return text.size() - continuations;
 }

@@ -83,6 +83,31 @@ def run_python(tmp_path):
     return run
 
 
+def _test_tool(target, variable):
+    """Path of the test tool `target`: the one `variable` names, else built with CMake
+    into build/toml-dump (skipped without CMake and a C++ compiler)."""
+    given = os.environ.get(variable)
+    if given:
+        if not (os.path.isfile(given) and os.access(given, os.X_OK)):
+            pytest.fail(f"{variable}={given} is not an executable file")
+        return given
+    cmake = shutil.which("cmake")
+    compiler = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++") or shutil.which("clang++")
+    if not cmake or not compiler:
+        pytest.skip(f"{target}: {variable} is not set and there is no cmake and C++ compiler to build it")
+    build = REPO / "build" / "toml-dump"
+    configure = [cmake, "-S", str(REPO), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                 "-DVORA_BUILD_MODULE=OFF", "-DVORA_BUILD_TESTS=ON"]
+    if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
+        configure += ["-G", "Ninja"]
+    done = subprocess.run(configure, capture_output=True, text=True)
+    if done.returncode != 0:
+        pytest.skip(f"{target}: {variable} is not set and CMake cannot configure the build:\n{done.stderr}")
+    done = subprocess.run([cmake, "--build", str(build), "--target", target, "-j1"], capture_output=True, text=True)
+    assert done.returncode == 0, f"building {target} failed:\n{done.stdout}\n{done.stderr}"
+    return str(build / target)
+
+
 @pytest.fixture(scope="session")
 def toml_dump():
     """Path of the toml_dump tool (tagged JSON of a TOML document).
@@ -91,23 +116,11 @@ def toml_dump():
     is built with CMake into build/toml-dump. Without CMake or a C++ compiler
     the tests that need it are skipped.
     """
-    given = os.environ.get("VORA_TOML_DUMP")
-    if given:
-        if not (os.path.isfile(given) and os.access(given, os.X_OK)):
-            pytest.fail(f"VORA_TOML_DUMP={given} is not an executable file")
-        return given
-    cmake = shutil.which("cmake")
-    compiler = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++") or shutil.which("clang++")
-    if not cmake or not compiler:
-        pytest.skip("toml_dump: VORA_TOML_DUMP is not set and there is no cmake and C++ compiler to build it")
-    build = REPO / "build" / "toml-dump"
-    configure = [cmake, "-S", str(REPO), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                 "-DVORA_BUILD_MODULE=OFF", "-DVORA_BUILD_TESTS=ON"]
-    if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
-        configure += ["-G", "Ninja"]
-    done = subprocess.run(configure, capture_output=True, text=True)
-    if done.returncode != 0:
-        pytest.skip(f"toml_dump: VORA_TOML_DUMP is not set and CMake cannot configure the build:\n{done.stderr}")
-    done = subprocess.run([cmake, "--build", str(build), "--target", "toml_dump", "-j1"], capture_output=True, text=True)
-    assert done.returncode == 0, f"building toml_dump failed:\n{done.stdout}\n{done.stderr}"
-    return str(build / "toml_dump")
+    return _test_tool("toml_dump", "VORA_TOML_DUMP")
+
+
+@pytest.fixture(scope="session")
+def model_dump():
+    """Path of the model_dump tool (the model-file readers' findings as JSON);
+    VORA_MODEL_DUMP names it, else it is built as toml_dump is."""
+    return _test_tool("model_dump", "VORA_MODEL_DUMP")

@@ -646,6 +646,29 @@ def test_exception_raised_while_handling_another_is_flattened(write_config, scri
     assert convert_error(write_config("")) == "ValueError: second"
 
 
+@pytest.mark.parametrize("setting, shown", [(None, False), ("", False), ("0", False), ("1", True), ("yes", True)])
+def test_converter_traceback_on_request(setting, shown, write_config, script, monkeypatch, capsys):
+    def build(**kwargs):
+        raise KeyError("first")
+
+    if setting is not None:
+        monkeypatch.setenv("VORA_CONVERT_TRACEBACK", setting)
+    script["build"] = build
+    assert convert_error(write_config("")) == "KeyError: 'first'"
+    out, err = capsys.readouterr()
+    assert out == ""
+    if not shown:
+        assert err == ""
+        return
+    lines = err.splitlines()
+    assert lines[0] == "Traceback (most recent call last):"
+    assert lines[-1] == "KeyError: 'first'"
+    # The frames end in the converter's method and the function it called.
+    frames = [line.strip() for line in lines if line.lstrip().startswith("File ")]
+    assert frames[-1].endswith(", in build") and "test_convert.py" in frames[-1]
+    assert frames[-2].endswith(", in _call") and "api.py" in frames[-2]
+
+
 def test_missing_class(write_config, monkeypatch, standin):
     monkeypatch.delattr(standin, "VORA")
     assert convert_error(write_config("")) == "AttributeError: module 'vora.api' has no attribute 'VORA'"

@@ -75,10 +75,11 @@ def test_ctrl_c_ends_a_blocked_call(function, where, tmp_path):
         child.send_signal(signal.SIGINT)
         child.wait(timeout=5)
         took = time.monotonic() - interrupted
+        said = child.stderr.read()
     finally:
         child.kill()
-        child.wait()
-    assert child.stderr.read() == b"KeyboardInterrupt; the other thread ran: True\n"
+        child.communicate()
+    assert said == b"KeyboardInterrupt; the other thread ran: True\n"
     assert child.returncode == 0
     assert took < 1.0
 
@@ -153,7 +154,7 @@ def test_explain_from_a_signal_handler_during_a_blocked_write(tmp_path):
         out, err = child.communicate(timeout=60)
     finally:
         child.kill()
-        child.wait()
+        child.communicate()
     assert err.decode() == repr(["rust_explain called while this thread is writing a summary "
                                  "(from a signal handler); nothing was printed"])
     whole = subprocess.run([sys.executable, "-c", "import sys, vora_convert_inner; "

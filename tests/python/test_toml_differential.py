@@ -41,6 +41,8 @@ import numpy as np
 import pytest
 import tomli
 
+from test_cli import cli  # noqa: F401 (a fixture)
+
 SEED = int(os.environ.get("VORA_TOML_DIFF_SEED", "1101"))
 COUNT = int(os.environ.get("VORA_TOML_DIFF_COUNT", "2500"))
 MUTANTS = 3  # mutants per generated document
@@ -76,6 +78,7 @@ class Dumper:
         if self.proc.poll() is None:  # a crash has been reported by read already
             self.proc.stdin.close()
             assert self.proc.wait(timeout=60) == 0
+        self.proc.stdout.close()
 
 
 @pytest.fixture(scope="module")
@@ -818,7 +821,7 @@ def expected_argument(kind, value):
     return value
 
 
-def test_values_reaching_the_converter(standin, tmp_path):
+def test_values_reaching_the_converter(standin, tmp_path, cli):
     import vora_convert_inner
 
     rng = random.Random(SEED + 1)
@@ -844,6 +847,11 @@ def test_values_reaching_the_converter(standin, tmp_path):
             vora_convert_inner.rust_convert(str(path))
         except RuntimeError as e:
             pytest.fail(f"document {n} refused: {e}\n{text}")
+        # vora-config plan shows the calls as the converter got them.
+        plan = subprocess.run([cli, "plan", str(path)], capture_output=True, text=True, check=True).stdout
+        recorded = [f"{c.method}({', '.join([*map(repr, c.args), *(f'{k}={v!r}' for k, v in c.kwargs.items())])})"
+                    for c in standin.CALLS]
+        assert plan.splitlines() == recorded, text
         calls = {c.method: c for c in standin.CALLS}
         for section, table in read.items():
             method, keys = SECTIONS[section]

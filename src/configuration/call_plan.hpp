@@ -1,0 +1,152 @@
+// The converter calls a configuration makes, as data: for each call its
+// method and its arguments in the order the converter receives them, each
+// argument as Python's repr() and as JSON. Derived from the key declarations
+// by the rules the driver passes arguments by, without an interpreter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "configuration/structs.hpp"
+#include "section/cell_text.hpp"
+#include "text/python_repr.hpp"
+
+namespace vora {
+
+struct PlannedArgument {
+    std::string_view keyword;  // empty for a positional argument
+    std::string repr;
+    std::string json;
+};
+
+struct PlannedCall {
+    std::string_view method;
+    std::vector<PlannedArgument> arguments;  // positional ones first, then the keywords in call order
+};
+
+namespace plan_detail {
+
+template <class>
+inline constexpr bool unsupported_type = false;
+
+template <class T>
+void append_repr(std::string& out, const T& value) {
+    if constexpr (std::is_same_v<T, bool>) {
+        out += value ? "True" : "False";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        append_python_str(out, value);
+    } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
+                         std::is_same_v<T, std::int32_t>) {
+        out += std::to_string(value);
+    } else if constexpr (std::is_same_v<T, float>) {
+        append_python_float(out, static_cast<double>(value));  // widened exactly, as the driver does
+    } else if constexpr (is_vector<T>::value) {
+        out.push_back('[');
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (i > 0) out += ", ";
+            append_repr(out, value[i]);
+        }
+        out.push_back(']');
+    } else {
+        static_assert(unsupported_type<T>, "no repr for this field type");
+    }
+}
+
+template <class T>
+PlannedArgument planned(std::string_view keyword, const T& value) {
+    PlannedArgument argument{keyword, {}, {}};
+    append_repr(argument.repr, value);
+    cell_detail::append_json(argument.json, value);
+    return argument;
+}
+
+inline PlannedArgument planned_none(std::string_view keyword) { return {keyword, "None", "null"}; }
+
+// The keyword of a numpy file: the converter gets the file's arrays, which
+// only the module loads (through numpy); shown by the file's path.
+inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::string& path) {
+    PlannedArgument argument{keyword, "<the arrays of numpy.load(", "{\"numpy_load\":"};
+    append_python_str(argument.repr, path);
+    argument.repr += "), not loaded here>";
+    cell_detail::append_json(argument.json, path);
+    argument.json += "}";
+    return argument;
+}
+
+// The call of one section record: positional fields in declaration order,
+// keywords in call order, an absent optional left out unless the field
+// passes it as None.
+template <class R>
+PlannedCall planned_call(const R& record) {
+    constexpr std::size_t count = field_count<R>();
+    PlannedCall call{R::method, {}};
+    std::vector<PlannedArgument> keywords(count);
+    std::vector<bool> given(count, false);
+    for_each_field<R>([&](const auto& f, std::size_t index) {
+        const auto& value = f.get(record);
+        using T = std::remove_cvref_t<decltype(value)>;
+        PlannedArgument argument;
+        if constexpr (is_optional<T>::value) {
+            if (!value) {
+                if (f.pass == Pass::Keyword || f.pass == Pass::NumpyArrays) return;
+                argument = planned_none(f.call_name());
+            } else if (f.pass == Pass::NumpyArrays) {
+                if constexpr (std::is_same_v<typename T::value_type, std::string>) {
+                    argument = planned_numpy_file(f.call_name(), *value);
+                }
+            } else {
+                argument = planned(f.call_name(), *value);
+            }
+        } else {
+            argument = planned(f.call_name(), value);
+        }
+        if (f.pass == Pass::Positional) {
+            argument.keyword = {};
+            call.arguments.push_back(std::move(argument));
+            return;
+        }
+        const std::size_t position = call_order(f, index);
+        keywords[position] = std::move(argument);
+        given[position] = true;
+    });
+    for (std::size_t position = 0; position < count; ++position) {
+        if (given[position]) call.arguments.push_back(std::move(keywords[position]));
+    }
+    return call;
+}
+
+}  // namespace plan_detail
+
+// The calls of a conversion, in order; a section whose record declines the
+// call (an analysis without inputs) makes none.
+inline std::vector<PlannedCall> call_plan(const Configuration& configuration) {
+    std::vector<PlannedCall> calls;
+    for_each_section(configuration, [&](std::string_view, const auto& section) {
+        if constexpr (requires { section.calls_converter(); }) {
+            if (!section.calls_converter()) return;
+        }
+        calls.push_back(plan_detail::planned_call(section));
+    });
+    return calls;
+}
+
+// One call as a line of Python: method(repr, keyword=repr, ...).
+inline std::string call_line(const PlannedCall& call) {
+    std::string line(call.method);
+    line.push_back('(');
+    for (std::size_t i = 0; i < call.arguments.size(); ++i) {
+        if (i > 0) line += ", ";
+        if (!call.arguments[i].keyword.empty()) {
+            line += call.arguments[i].keyword;
+            line.push_back('=');
+        }
+        line += call.arguments[i].repr;
+    }
+    line.push_back(')');
+    return line;
+}
+
+}  // namespace vora

@@ -1,0 +1,59 @@
+// Random-access byte sources for the model-file readers: a file read with
+// pread (nothing mapped, nothing read but what a reader asks for) or bytes
+// already in memory (tests, fuzzing).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace vora::model {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // The number of bytes the source holds.
+    virtual std::uint64_t size() const = 0;
+    // Copies up to out.size() bytes from `offset` into `out`; the number
+    // copied (fewer only at the end of the source or on a read error, which
+    // `failed` then tells).
+    virtual std::size_t read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+    virtual bool failed() const { return false; }
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t read(std::uint64_t offset, std::span<std::uint8_t> out) override;
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// A file opened read-only; `error()` is the reason it could not be opened
+// (empty when it is open).
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(const std::string& path);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    const std::string& error() const { return error_; }
+    std::uint64_t size() const override { return size_; }
+    std::size_t read(std::uint64_t offset, std::span<std::uint8_t> out) override;
+    bool failed() const override { return failed_; }
+    // Bytes copied out of the file so far (the benchmark reports it).
+    std::uint64_t bytes_read() const { return bytes_read_; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    std::uint64_t bytes_read_ = 0;
+    bool failed_ = false;
+    std::string error_;
+};
+
+}  // namespace vora::model

@@ -1,0 +1,220 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "model/npy.hpp"
+#include "model/onnx.hpp"
+
+namespace vora::model {
+namespace {
+
+// ---- protobuf bytes by hand ------------------------------------------------
+
+std::string varint(std::uint64_t v) {
+    std::string out;
+    do {
+        out += static_cast<char>((v & 0x7f) | (v > 0x7f ? 0x80 : 0));
+        v >>= 7;
+    } while (v != 0);
+    return out;
+}
+std::string len(std::uint64_t field, const std::string& payload) { return varint(field << 3 | 2) + varint(payload.size()) + payload; }
+std::string num(std::uint64_t field, std::uint64_t v) { return varint(field << 3) + varint(v); }
+
+std::string dim(std::int64_t v) { return len(1, num(1, static_cast<std::uint64_t>(v))); }
+std::string dim(const std::string& p) { return len(1, len(2, p)); }
+std::string tensor_vi(const std::string& name, int elem, const std::string& dims) {
+    return len(1, name) + len(2, len(1, num(1, elem) + len(2, dims)));
+}
+std::string model(const std::string& graph) { return num(1, 8) + len(7, graph); }
+
+std::string describe(const std::vector<ValueInfo>& values) {
+    std::string out;
+    for (const auto& v : values) {
+        out += " " + v.name + ":" + std::to_string(static_cast<int>(v.kind)) + "/" + std::to_string(v.elem_type);
+        if (!v.has_shape) continue;
+        out += "[";
+        for (const auto& d : v.dims) {
+            out += d.kind == DimKind::value ? std::to_string(d.value) : d.kind == DimKind::param ? d.param : "?";
+            out += ",";
+        }
+        out += "]";
+    }
+    return out;
+}
+std::string describe(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) out += " " + n;
+    return out;
+}
+std::string describe(const ModelResult& r) {
+    if (!r.ok()) return std::string(to_string(r.error)) + ": " + r.message;
+    const Model& m = r.model;
+    return "in" + describe(m.inputs) + " | out" + describe(m.outputs) + " | vi" + describe(m.value_info) + " | init" +
+           describe(m.initializers) + " | node" + describe(m.node_outputs) + " | names" + describe(m.names);
+}
+
+struct OnnxCase {
+    const char* what;
+    std::string bytes;
+    std::string expected;
+};
+void PrintTo(const OnnxCase& c, std::ostream* os) { *os << c.what; }
+
+class OnnxBytes : public ::testing::TestWithParam<OnnxCase> {};
+
+TEST_P(OnnxBytes, Reads) {
+    const std::string& bytes = GetParam().bytes;
+    MemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    EXPECT_EQ(describe(read_onnx(source)), GetParam().expected);
+}
+
+const std::string big_name(max_name_bytes + 1, 'n');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OnnxBytes,
+    ::testing::Values(
+        OnnxCase{"dims of each kind", model(len(11, tensor_vi("x", 1, dim(3) + dim("N") + len(1, "")))),
+                 "in x:1/1[3,N,?,] | out | vi | init | node | names x"},
+        OnnxCase{"no shape and a scalar",
+                 model(len(11, len(1, "a") + len(2, len(1, num(1, 7)))) + len(12, tensor_vi("b", 9, ""))),
+                 "in a:1/7 | out b:1/9[] | vi | init | node | names a b"},
+        OnnxCase{"negative and large dims", model(len(13, tensor_vi("v", 1, dim(-1) + dim(INT64_MAX)))),
+                 "in | out | vi v:1/1[-1,9223372036854775807,] | init | node | names v"},
+        OnnxCase{"initializer inputs left out, tensor data skipped",
+                 model(len(5, num(1, 4) + len(9, std::string(5000, '\1')) + len(8, "w")) +
+                       len(11, tensor_vi("w", 1, "")) + len(11, tensor_vi("x", 1, "")) +
+                       len(15, len(1, len(8, "s") + num(14, 1)))),
+                 "in x:1/1[] | out | vi | init w s | node | names s w x"},
+        OnnxCase{"node outputs, attributes skipped",
+                 model(len(1, len(1, "x") + len(2, "y") + len(5, len(1, "value") + len(5, std::string(300, 'z'))) +
+                              len(2, "z"))),
+                 "in | out | vi | init | node y z | names y z"},
+        OnnxCase{"merged fields: the last name, the last type kind",
+                 model(len(13, len(1, "a") + len(2, len(1, num(1, 1) + len(2, dim(2)))) + len(1, "b") +
+                               len(2, len(4, len(1, "")))) +
+                       len(11, tensor_vi("c", 1, dim(1)) + len(2, len(1, len(2, dim(2)))))),
+                 "in c:1/1[1,2,] | out | vi b:2/0 | init | node | names b c"},
+        OnnxCase{"unknown fields of every wire type",
+                 varint(99 << 3 | 1) + std::string(8, '\0') + varint(98 << 3 | 5) + std::string(4, '\0') +
+                     model(num(40, 5) + len(41, "??") + len(12, tensor_vi("o", 2, ""))),
+                 "in | out o:1/2[] | vi | init | node | names o"},
+        OnnxCase{"empty file", "", "no_graph: not an ONNX model: the file is empty"},
+        OnnxCase{"no graph", num(1, 8) + len(2, "producer"), "no_graph: not an ONNX model: it has no graph"},
+        OnnxCase{"graph past the end", "\x3a\x05\x08", "truncated: not an ONNX model: a length of 5 bytes runs past the end of the file (at byte 1)"},
+        OnnxCase{"input past its graph", model("\x5a\x09" + len(1, "x")) + num(1, 1),
+                 "truncated: not an ONNX model: a length of 9 bytes runs past the end of its message (at byte 5)"},
+        OnnxCase{"tag cut", "\x3a\x80", "truncated: not an ONNX model: the file ends inside a field (at byte 2)"},
+        OnnxCase{"varint of 11 bytes", "\x08" + std::string(10, '\xff') + "\x01",
+                 "malformed: not an ONNX model: a varint longer than 10 bytes (at byte 1)"},
+        OnnxCase{"field number 0", std::string(1, '\0'), "malformed: not an ONNX model: field number 0 is out of range (at byte 0)"},
+        OnnxCase{"group", "\x0b", "malformed: not an ONNX model: a group (wire type 3) (at byte 0)"},
+        OnnxCase{"wire type 7", "\x0f", "malformed: not an ONNX model: wire type 7 does not exist (at byte 0)"},
+        OnnxCase{"graph as varint", num(7, 1), "malformed: not an ONNX model: ModelProto.graph has wire type 0, not 2 (at byte 1)"},
+        OnnxCase{"elem_type as bytes", model(len(11, len(1, "x") + len(2, len(1, len(1, "f"))))),
+                 "malformed: not an ONNX model: TypeProto.Tensor.elem_type has wire type 2, not 0 (at byte 14)"},
+        OnnxCase{"name over the limit", model(len(1, len(2, big_name))),
+                 "too_large: not an ONNX model: a name of 65537 bytes (the limit is 65536) (at byte 11)"}));
+
+// ---- npy headers -------------------------------------------------------------
+
+std::vector<std::uint8_t> npy(int version, const std::string& text) {
+    std::vector<std::uint8_t> out = {0x93, 'N', 'U', 'M', 'P', 'Y', static_cast<std::uint8_t>(version), 0};
+    const std::size_t n = text.size();
+    out.push_back(static_cast<std::uint8_t>(n));
+    out.push_back(static_cast<std::uint8_t>(n >> 8));
+    if (version != 1) out.insert(out.end(), {static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)});
+    out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+
+struct NpyCase {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::string expected;
+};
+void PrintTo(const NpyCase& c, std::ostream* os) { *os << c.what; }
+
+class NpyHeader : public ::testing::TestWithParam<NpyCase> {};
+
+TEST_P(NpyHeader, Parses) {
+    NpyArray array;
+    std::string reason;
+    std::string got = "error: ";
+    if (parse_npy_header(GetParam().bytes, array, reason)) {
+        got = array.dtype + (array.fortran_order ? " F" : " C");
+        for (auto d : array.shape) got += " " + std::to_string(d);
+    } else {
+        got += reason;
+    }
+    EXPECT_EQ(got, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NpyHeader,
+    ::testing::Values(
+        NpyCase{"as numpy writes it", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }      \n"), "<f4 C 2 3"},
+        NpyCase{"scalar, another key order", npy(2, "{\"shape\": (), \"fortran_order\": True, \"descr\": '|b1'}\n"), "|b1 F"},
+        NpyCase{"one dimension, long suffix", npy(3, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"), ">i8 C 5"},
+        NpyCase{"structured descr kept as written",
+                npy(1, "{'descr': [('a', '<i4'), ('b]', '<f8', (2,))], 'fortran_order': False, 'shape': (1,)}"),
+                "[('a', '<i4'), ('b]', '<f8', (2,))] C 1"},
+        NpyCase{"largest dimension", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551615,)}"),
+                "u1 C 18446744073709551615"},
+        NpyCase{"dimension overflow", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551616,)}"),
+                "error: a dimension of the header's shape is too large"},
+        NpyCase{"too many dimensions", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (" + [] {
+                    std::string s;
+                    for (int i = 0; i < 65; ++i) s += "1,";
+                    return s;
+                }() + ")}"),
+                "error: the header's shape has more than 64 dimensions"},
+        NpyCase{"missing key", npy(1, "{'descr': '<f4', 'shape': ()}"), "error: the header has no fortran_order"},
+        NpyCase{"extra key", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (), 'x': 1}"),
+                "error: the header has an unexpected key 'x'"},
+        NpyCase{"negative dimension", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (-1,)}"),
+                "error: the header's shape is not a tuple of integers"},
+        NpyCase{"not a dictionary", npy(1, "['descr']"), "error: the header is not a dictionary"},
+        NpyCase{"unclosed", npy(1, "{'descr': '<f4'"), "error: the header dictionary is not closed"},
+        NpyCase{"version 4", npy(4, "{}"), "error: npy format version 4.0 is not known"},
+        NpyCase{"length past the end", [] {
+                    auto b = npy(1, "{}");
+                    b[8] = 200;
+                    return b;
+                }(),
+                "error: the header runs past the end of the data"},
+        NpyCase{"cut in the preamble", {0x93, 'N', 'U', 'M', 'P', 'Y', 2, 0, 1, 0, 0}, "error: the header is cut short"},
+        NpyCase{"no magic", {'N', 'U', 'M', 'P', 'Y', 1, 0, 0, 0, 0}, "error: no npy magic"}));
+
+// ---- zip structure -------------------------------------------------------------
+
+std::vector<std::uint8_t> end_record(std::uint16_t count, std::uint32_t size, std::uint32_t offset) {
+    std::vector<std::uint8_t> e = {'P', 'K', 5, 6, 0, 0, 0, 0};
+    for (std::uint32_t v : {std::uint32_t(count) | std::uint32_t(count) << 16, size, offset}) {
+        for (int i = 0; i < 4; ++i) e.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    e.insert(e.end(), {0, 0});
+    return e;
+}
+
+TEST(NpzArchive, BrokenDirectories) {
+    const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
+        {end_record(0, 0, 0), "ok 0"},
+        {end_record(1, 46, 0), "bad_archive: not an npy/npz file: the central directory lies past the end of the file"},
+        {end_record(3, 46, 0), "bad_archive: not an npy/npz file: the central directory lies past the end of the file"},
+        {end_record(2, 20, 0), "bad_archive: not an npy/npz file: the central directory is too short for its entries"},
+        {end_record(0xffff, 0, 0), "bad_archive: not an npy/npz file: no zip64 end of central directory locator"},
+        {{'P', 'K', 3, 4, 0, 0}, "bad_archive: not an npy/npz file: no end of central directory record"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        MemorySource source(bytes);
+        const ArraysResult r = read_arrays(source);
+        EXPECT_EQ(r.ok() ? "ok " + std::to_string(r.arrays.size()) : std::string(to_string(r.error)) + ": " + r.message,
+                  expected);
+    }
+}
+
+}  // namespace
+}  // namespace vora::model

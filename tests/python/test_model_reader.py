@@ -1,0 +1,240 @@
+"""The model-file readers (src/model/) compared with onnx and numpy, through model_dump."""
+
+import ast
+import io
+import json
+import struct
+import subprocess
+import zipfile
+
+import numpy as np
+import pytest
+
+onnx = pytest.importorskip("onnx")
+from onnx import TensorProto, helper, numpy_helper  # noqa: E402
+
+KINDS = {None: "none", "tensor_type": "tensor", "sequence_type": "sequence", "map_type": "map",
+         "optional_type": "optional", "sparse_tensor_type": "sparse_tensor", "opaque_type": "opaque"}
+
+
+def dump(tool, what, path, stats=False):
+    done = subprocess.run([tool, *(["--stats"] if stats else []), what, str(path)], capture_output=True, text=True)
+    assert done.returncode in (0, 1), done.stderr
+    result = json.loads(done.stdout)
+    assert result["ok"] == (done.returncode == 0)
+    return (result, int(done.stderr.split()[-1])) if stats else result
+
+
+def value(vi):
+    kind = vi.type.WhichOneof("value")
+    tensor = getattr(vi.type, kind) if kind in ("tensor_type", "sparse_tensor_type") else None
+    shape = None
+    if tensor is not None and tensor.HasField("shape"):
+        shape = [d.dim_value if d.HasField("dim_value") else d.dim_param if d.HasField("dim_param") else None
+                 for d in tensor.shape.dim]
+    return {"name": vi.name, "kind": KINDS[kind], "elem_type": tensor.elem_type if tensor else 0, "shape": shape}
+
+
+def expected(path):
+    g = onnx.load(str(path), load_external_data=False).graph
+    inits = [t.name for t in g.initializer] + [s.values.name for s in g.sparse_initializer]
+    outs = [o for n in g.node for o in n.output]
+    names = {vi.name for vi in [*g.input, *g.output, *g.value_info]} | set(inits) | set(outs)
+    return {"ok": True, "inputs": [value(vi) for vi in g.input if vi.name not in inits],
+            "outputs": [value(vi) for vi in g.output], "value_info": [value(vi) for vi in g.value_info],
+            "initializers": inits, "node_outputs": outs, "names": sorted(names - {""})}
+
+
+def graph(inputs, initializers=(), sparse=(), value_info=()):
+    nodes = [helper.make_node("Identity", [vi.name], [f"out{i}"]) for i, vi in enumerate(inputs)]
+    outputs = [helper.make_tensor_value_info(f"out{i}", TensorProto.FLOAT, None) for i in range(len(inputs))]
+    g = helper.make_graph(nodes, "g", list(inputs), outputs, list(initializers), value_info=list(value_info),
+                          sparse_initializer=list(sparse))
+    return helper.make_model(g)
+
+
+def tensor(name, elem, dims):
+    return helper.make_tensor_value_info(name, elem, dims)
+
+
+def weights(name, n):
+    return numpy_helper.from_array(np.full(n, 0.5, np.float32), name)
+
+
+MODELS = {
+    "one input": lambda: graph([tensor("x", TensorProto.FLOAT, [1, 3, 224, 224])]),
+    "several inputs, symbolic and unknown": lambda: graph([
+        tensor("images", TensorProto.UINT8, ["batch", 3, "height", "width"]),
+        tensor("scale", TensorProto.DOUBLE, []),
+        tensor("mask", TensorProto.BOOL, None),
+        tensor("ids", TensorProto.INT64, [None, -1, 2**40])]),
+    "initializer among the inputs": lambda: graph(
+        [tensor("x", TensorProto.FLOAT, [2]), tensor("w", TensorProto.FLOAT, [4])], [weights("w", 4)]),
+    "large initializer before the inputs": lambda: graph([tensor("x", TensorProto.FLOAT, ["N", 8])],
+                                                         [weights("big", 2_000_000), weights("small", 3)]),
+    "other types and sparse initializer": lambda: graph(
+        [helper.make_tensor_sequence_value_info("seq", TensorProto.FLOAT, [2]),
+         helper.make_sparse_tensor_value_info("sp", TensorProto.FLOAT16, [5, "k"]),
+         helper.make_value_info("opt", helper.make_optional_type_proto(
+             helper.make_tensor_type_proto(TensorProto.INT8, [1])))],
+        sparse=[helper.make_sparse_tensor(weights("sv", 2), numpy_helper.from_array(np.array([0, 3]), "si"), [4])],
+        value_info=[tensor("mid", TensorProto.FLOAT16, ["a", None])]),
+}
+
+
+@pytest.mark.parametrize("external", [False, True], ids=["inline", "external data"])
+@pytest.mark.parametrize("make", MODELS.values(), ids=MODELS.keys())
+def test_onnx_matches_onnx(model_dump, tmp_path, make, external):
+    path = tmp_path / "model.onnx"
+    onnx.save_model(make(), str(path), save_as_external_data=external, location="weights.bin",
+                    size_threshold=0)
+    result, read = dump(model_dump, "onnx", path, stats=True)
+    assert result == expected(path)
+    # Tensor data is skipped, not read: only the graph's small fields are.
+    assert read < 100_000, read
+
+
+def test_onnx_value_info_of_shape_inference(model_dump, tmp_path):
+    x = tensor("x", TensorProto.FLOAT, ["N", 4])
+    node = helper.make_node("Relu", ["x"], ["r"]), helper.make_node("Neg", ["r"], ["y"])
+    model = helper.make_model(helper.make_graph(list(node), "g", [x], [tensor("y", TensorProto.FLOAT, None)]))
+    path = tmp_path / "inferred.onnx"
+    onnx.save(onnx.shape_inference.infer_shapes(model), str(path))
+    result = dump(model_dump, "onnx", path)
+    assert result == expected(path)
+    assert result["value_info"] == [{"name": "r", "kind": "tensor", "elem_type": 1, "shape": ["N", 4]}]
+
+
+def model_bytes():
+    model = graph([tensor("x", TensorProto.FLOAT, [1, 3])], [weights("w", 1000)])
+    return model.SerializeToString()
+
+
+BAD_MODELS = {
+    "truncated": (lambda: model_bytes()[: len(model_bytes()) // 2], "truncated"),
+    "text": (lambda: b"hello world\n", "malformed"),
+    "npy file": (lambda: np.lib.format.magic(1, 0) + b"\x10\x00{'descr': '<f4'}", "malformed"),
+    "empty": (lambda: b"", "no_graph"),
+    "a model without graph": (lambda: onnx.ModelProto(ir_version=8, producer_name="p").SerializeToString(), "no_graph"),
+    "overlong varint": (lambda: b"\x08" + b"\xff" * 10 + b"\x01", "malformed"),
+}
+
+
+@pytest.mark.parametrize("make, error", BAD_MODELS.values(), ids=BAD_MODELS.keys())
+def test_onnx_refused(model_dump, tmp_path, make, error):
+    path = tmp_path / "bad.onnx"
+    path.write_bytes(make())
+    result = dump(model_dump, "onnx", path)
+    assert (result["ok"], result["error"]) == (False, error)
+    assert result["message"].startswith("not an ONNX model: ")
+    if error != "no_graph":  # onnx refuses the bytes as well
+        with pytest.raises(Exception):
+            onnx.load_model_from_string(path.read_bytes())
+
+
+ARRAYS = {
+    "float32 matrix": np.zeros((2, 3), "<f4"),
+    "scalar": np.array(7, ">i8"),
+    "empty": np.zeros((0, 5), "u1"),
+    "fortran": np.asfortranarray(np.ones((3, 4, 2))),
+    "bool and strings": np.array(["ab", "c"], "<U5"),
+    "structured": np.zeros(3, [("a", "<i4"), ("b", "<f8", (2,))]),
+}
+
+
+def numpy_header(data):
+    f = io.BytesIO(data)
+    version = np.lib.format.read_magic(f)
+    read = np.lib.format.read_array_header_1_0 if version == (1, 0) else np.lib.format.read_array_header_2_0
+    shape, fortran, dtype = read(f)
+    return {"dtype": np.lib.format.dtype_to_descr(dtype), "fortran_order": fortran, "shape": list(shape)}
+
+
+def ours(array):
+    dtype = array["dtype"]
+    return {"dtype": ast.literal_eval(dtype) if dtype.startswith("[") else dtype,
+            "fortran_order": array["fortran_order"], "shape": array["shape"]}
+
+
+@pytest.mark.parametrize("version", [(1, 0), (2, 0), (3, 0)])
+@pytest.mark.parametrize("array", ARRAYS.values(), ids=ARRAYS.keys())
+def test_npy_matches_numpy(model_dump, tmp_path, array, version):
+    f = io.BytesIO()
+    np.lib.format.write_array(f, array, version=version)
+    path = tmp_path / "a.npy"
+    path.write_bytes(f.getvalue())
+    result = dump(model_dump, "arrays", path)
+    assert (result["ok"], result["archive"], len(result["arrays"])) == (True, False, 1)
+    assert ours(result["arrays"][0]) == numpy_header(f.getvalue())
+
+
+def savez_zip64(path, **arrays):
+    """np.savez, its end record moved to zip64's (which a reader must follow when the plain one is saturated)."""
+    np.savez(path, **arrays)
+    data = path.read_bytes()
+    _, _, _, count, _, size, offset, _ = struct.unpack("<IHHHHIIH", data[-22:])
+    z64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(data) - 22, 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    path.write_bytes(data[:-22] + z64 + locator + end)
+
+
+@pytest.mark.parametrize("save", [np.savez, np.savez_compressed, savez_zip64], ids=["stored", "deflated", "zip64"])
+def test_npz_matches_numpy(model_dump, tmp_path, save):
+    rng = np.random.default_rng(1)
+    members = {"random": rng.random((300, 200)), "zeros": np.zeros((64, 64), "<f2"), **ARRAYS}
+    path = tmp_path / "values.npz"
+    save(path, **members)
+    result = dump(model_dump, "arrays", path)
+    assert (result["ok"], result["archive"]) == (True, True)
+    with zipfile.ZipFile(path) as z:
+        want = [{"name": n[:-4], **numpy_header(z.read(n))} for n in z.namelist()]
+    assert [{"name": a["name"], **ours(a)} for a in result["arrays"]] == want
+
+
+def npz_bytes():
+    f = io.BytesIO()
+    np.savez_compressed(f, a=np.arange(10))
+    return f.getvalue()
+
+
+def corrupt_deflate():
+    data = bytearray(npz_bytes())
+    data[40:60] = b"\xff" * 20  # inside the first member's deflated bytes
+    return bytes(data)
+
+
+def other_method():
+    f = io.BytesIO()
+    with zipfile.ZipFile(f, "w", zipfile.ZIP_BZIP2) as z:
+        with z.open("a.npy", "w") as member:
+            np.save(member, np.arange(3))
+    return f.getvalue()
+
+
+BAD_ARRAYS = {
+    "empty": (lambda: b"", "not_arrays"),
+    "text": (lambda: b"a,b\n1,2\n", "not_arrays"),
+    "zip without its end": (lambda: npz_bytes()[:-30], "bad_archive"),
+    "broken deflate": (corrupt_deflate, "bad_archive"),
+    "bzip2 member": (other_method, "unsupported"),
+    "npy version 9": (lambda: b"\x93NUMPY\x09\x00\x10\x00{}" + b" " * 14, "bad_header"),
+    "npy header cut": (lambda: np.lib.format.magic(1, 0) + b"\x40\x00{'descr': '<f4',", "bad_header"),
+    "npy extra key": (lambda: b"\x93NUMPY\x01\x00\x46\x00{'descr': '<f4', 'fortran_order': False, 'shape': (), 'x': 1}\n",
+                      "bad_header"),
+    "npy huge header": (lambda: b"\x93NUMPY\x02\x00\xff\xff\xff\x7f{", "too_large"),
+}
+
+
+@pytest.mark.parametrize("make, error", BAD_ARRAYS.values(), ids=BAD_ARRAYS.keys())
+def test_arrays_refused(model_dump, tmp_path, make, error):
+    path = tmp_path / "bad.npz"
+    path.write_bytes(make())
+    result = dump(model_dump, "arrays", path)
+    assert (result["ok"], result["error"]) == (False, error), result
+    assert result["message"].startswith("not an npy/npz file: ")
+    if error == "unsupported":  # numpy reads it, through zipfile's other decompressors
+        return
+    with pytest.raises(Exception):
+        with np.load(path, allow_pickle=False) as values:
+            [values[k] for k in values.files]

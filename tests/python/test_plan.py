@@ -1,0 +1,97 @@
+"""vora-config plan and explain --format json: the converter calls and the effective configuration."""
+
+import json
+import re
+import subprocess
+
+import numpy as np
+import pytest
+
+from test_cli import EXAMPLE, cli, run  # noqa: F401 (cli: a fixture)
+from vora_convert_inner import rust_convert
+
+
+def recorded_lines(standin):
+    return [f"{c.method}({', '.join([*map(repr, c.args), *(f'{k}={v!r}' for k, v in c.kwargs.items())])})"
+            for c in standin.CALLS]
+
+
+@pytest.mark.parametrize("text", [
+    EXAMPLE.read_text(encoding="utf-8"),
+    "",
+    "[accuracy_analysis]\ninputs = []\n",
+    "[export]\n",
+    # Texts: the quote repr chooses, escapes, characters repr shows and those it escapes.
+    "[config]\ncustom_string = \"it's\"\ntarget_platform = 'say \"hi\"'\ninputs_yuv_fmt = \"both ' and \\\"\"\n",
+    '[config]\ncustom_string = "tab\\t nl\\n cr\\r esc\\e del\\u007f nbsp\\u00a0 shy\\u00ad é ✓ 模型"\n',
+    '[config]\ncustom_string = "\\u0085 \\u2028 \\u200b \\ue000 \\u0378 \\U0001F600 \\U000E0001 \\uFFFF back\\\\slash"\n',
+    # Floats around the change of notation, signed zero, non-finite values.
+    "[config]\nmean_values = [1e-5, 0.0001, 1e15, 1e16, 123456789012345680.0, -0.0, 0.1, 3.4e38, 1e-45]\n"
+    "std_values = [inf, -inf, nan]\n",
+    "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[18446744073709551615, 0], []]\n"
+    "[build]\nvora_batch_size = -2147483648\n",
+], ids=["example", "empty", "no-analysis", "no-export-path", "quotes", "escapes", "unprintable", "floats", "integers"])
+def test_plan_is_what_the_converter_receives(cli, write_config, standin, text):
+    path = write_config(text)
+    standin.SCRIPT["export_vora"] = 0
+    rust_convert(path)
+    done = run(cli, "plan", path)
+    assert (done.returncode, done.stderr) == (0, b"")
+    assert done.stdout.decode("utf-8").splitlines() == recorded_lines(standin)
+
+
+def test_plan_of_initial_values_shows_the_file(cli, write_config, standin, tmp_path):
+    np.save(tmp_path / "init.npy", np.zeros(3, np.float32))
+    path = write_config('[load]\nmodel_type = "Onnx"\ninput_initial_val_file = "init.npy"\noutputs = ["y"]\n')
+    text = run(cli, "plan", path).stdout.decode()
+    assert text.splitlines()[1] == ("load_onnx('model.onnx', outputs=['y'], "
+                                    "input_initial_val=<the arrays of numpy.load('init.npy'), not loaded here>)")
+    calls = json.loads(run(cli, "plan", "--format", "json", path).stdout)
+    assert calls[1] == {"method": "load_onnx", "args": ["model.onnx"],
+                        "kwargs": {"outputs": ["y"], "input_initial_val": {"numpy_load": "init.npy"}}}
+
+
+def test_plan_json_holds_the_recorded_values(cli, standin):
+    rust_convert(str(EXAMPLE))
+    calls = json.loads(run(cli, "plan", "--format=json", str(EXAMPLE)).stdout)
+    assert [(c["method"], c["args"], list(c["kwargs"].items())) for c in calls] == [
+        (c.method, list(c.args), [(k, pytest.approx(v) if k.endswith("_values") else v) for k, v in c.kwargs.items()])
+        for c in standin.CALLS]
+
+
+ROW = re.compile(r"^║([^│]*)│([^│]*)│([^│]*)│([^│]*)│(.*)║$")
+
+
+def test_explain_json_agrees_with_the_summary(cli):
+    summary = run(cli, "explain", str(EXAMPLE)).stdout.decode()
+    document = json.loads(run(cli, "explain", "--format", "json", str(EXAMPLE)).stdout)
+    rows, section = {}, None
+    for line in summary.splitlines():
+        if re.fullmatch(r"\[\w+\]", line):
+            section = line[1:-1]
+        elif (match := ROW.match(line)) and match[1].strip() != "Key":
+            rows[section, match[1].strip()] = [cell.strip() for cell in match.groups()[1:]]
+    shown = {}
+    for section, keys in document.items():
+        for key, entry in (keys or {}).items():
+            cells = [value if isinstance(value, str) else json.dumps(value, separators=(",", ":"))
+                     for value in (entry["value"], entry["default"])]
+            shown[section, key] = [*cells, "Yes" if entry["differs_from_default"] else "No", entry["description"]]
+    assert shown == rows
+    assert document["accuracy_analysis"] is not None and list(document) == [
+        "config", "load", "build", "accuracy_analysis", "export"]
+
+
+@pytest.mark.parametrize("args, status, stderr", [
+    (["plan"], 2, "vora-config: plan needs exactly one FILE\n"),
+    (["plan", "a.toml", "b.toml"], 2, "vora-config: plan needs exactly one FILE\n"),
+    (["explain", "--format", "sarif", "a.toml"], 2, "vora-config: explain: --format is text or json\n"),
+    (["plan", "--colour", "a.toml"], 2, "vora-config: plan: unknown option '--colour'\n"),
+    (["plan", "bad.toml"], 1, "vora-config: bad.toml: TOML parse error at line 1, column 8\n"),
+    (["explain", "--format", "json", "missing.toml"], 1, "vora-config: missing.toml: "),
+])
+def test_plan_and_explain_refusals(cli, tmp_path, args, status, stderr):
+    (tmp_path / "bad.toml").write_text("[config\n")
+    done = subprocess.run([cli, *args], capture_output=True, cwd=tmp_path, timeout=60)
+    assert (done.returncode, done.stdout) == (status, b"")
+    assert done.stderr.decode().startswith(stderr)
