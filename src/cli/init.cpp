@@ -7,7 +7,6 @@
 #include <type_traits>
 #include <unistd.h>
 
-#include "configuration/choices.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/schema.hpp"
 #include "configuration/structs.hpp"
@@ -53,15 +52,6 @@ std::string toml_value(const json& value) {
     return out + "]";
 }
 
-// The example a description gives in "(e.g. ...)", as written there.
-std::string_view described_example(std::string_view description) {
-    const std::size_t open = description.find("(e.g. ");
-    if (open == std::string_view::npos) return {};
-    const std::size_t close = description.find(')', open);
-    if (close == std::string_view::npos) return {};
-    return description.substr(open + 6, close - open - 6);
-}
-
 template <class T>
 struct innermost {
     using type = T;
@@ -71,20 +61,18 @@ struct innermost<std::optional<T>> : innermost<T> {};
 template <class T>
 struct innermost<std::vector<T>> : innermost<T> {};
 
-// A value of type T that loads, for a key without a default: the example of
-// the description, the first of its choices, or the simplest value.
+// A value of type T that loads, for a key without a default: its declared
+// example, the first of its choices, or the simplest value.
 template <class T, class F>
 std::string example_value(const F& f) {
     if constexpr (is_optional<T>::value) {
         return example_value<typename T::value_type>(f);
     } else if constexpr (is_vector<T>::value) {
-        const std::string_view example = described_example(f.description);
-        return example.empty() ? "[]" : std::string(example);
+        return f.example.empty() ? "[]" : std::string(f.example);
     } else if constexpr (std::is_same_v<T, bool>) {
         return "false";
     } else if constexpr (std::is_same_v<T, std::string>) {
-        const Choices choices = description_choices(f.description);
-        return toml_string(choices.items.empty() ? std::string_view{} : choices.items.front());
+        return toml_string(f.choices.count == 0 ? std::string_view{} : f.choices.items().front());
     } else if constexpr (std::is_same_v<T, float>) {
         return "1.0";
     } else {
@@ -108,11 +96,11 @@ void key_lines(std::string& out, std::string_view key, std::string_view descript
                bool quoted, const std::string& value) {
     out += '\n';
     comment(out, description);
-    if (!choices.items.empty()) {
+    if (choices.count != 0) {
         std::string list = choices.open ? "for example: " : "one of: ";
-        for (std::size_t i = 0; i < choices.items.size(); ++i) {
-            if (i) list += ", ";
-            list += quoted ? toml_string(choices.items[i]) : std::string(choices.items[i]);
+        for (const std::string_view item : choices.items()) {
+            if (list.back() != ' ') list += ", ";
+            list += quoted ? toml_string(item) : std::string(item);
         }
         comment(out, list);
     }
@@ -125,7 +113,7 @@ void section_keys(std::string& out) {
     for_each_field<Record>([&](const auto& f, std::size_t) {
         using T = typename std::remove_cvref_t<decltype(f)>::value_type;
         const json value = schema_detail::value_json(f.get(defaults));
-        key_lines(out, f.key, f.description, description_choices(f.description),
+        key_lines(out, f.key, f.description, f.choices,
                   std::is_same_v<typename innermost<T>::type, std::string>,
                   value.is_null() ? example_value<T>(f) : toml_value(value));
     });

@@ -1,13 +1,15 @@
 // The declaration of a configuration key: one `Field` per key holds its TOML
-// name, the record member, its description and its schema limits, plus how it
-// is handed to the converter. Loading, the schema, the JSON form, the summary
-// and the call arguments all walk these declarations; no other list of keys
-// exists.
+// name, the record member, its description, its schema limits and the values
+// it lists, plus how it is handed to the converter. Loading, the schema, the
+// JSON form, the summary, `check`, `init` and the call arguments all walk
+// these declarations; no other list of keys exists.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -25,6 +27,38 @@ struct Limits {
     std::optional<std::int64_t> minimum{};
     std::optional<std::int64_t> maximum{};
 };
+
+// The values a key's description lists: a closed list, which every value
+// must be one of, or (`open`) examples of what it takes. The description
+// names the same values in brackets ("[normal, mmse]", an open list ending
+// in "..."); a test keeps the two in agreement. `check` and the file schema
+// hold texts to a closed list; `init` shows the list of any key.
+struct Choices {
+    static constexpr std::size_t kMost = 8;
+
+    std::array<std::string_view, kMost> list{};
+    std::size_t count = 0;
+    bool open = false;
+
+    constexpr std::span<const std::string_view> items() const { return {list.data(), count}; }
+    // Whether every value must be one of the items.
+    constexpr bool closed() const { return count != 0 && !open; }
+};
+
+template <class... S>
+constexpr Choices one_of(const S&... items) {
+    static_assert(sizeof...(S) <= Choices::kMost);
+    Choices choices;
+    ((choices.list[choices.count++] = std::string_view(items)), ...);
+    return choices;
+}
+
+template <class... S>
+constexpr Choices for_example(const S&... items) {
+    Choices choices = one_of(items...);
+    choices.open = true;
+    return choices;
+}
 
 // How a key reaches the converter call of its section.
 enum class Pass {
@@ -46,6 +80,8 @@ struct Field {
     Pass pass = Pass::Keyword;
     std::string_view keyword{};  // keyword name when it differs from `key`
     int call_rank = -1;          // position among the call's keywords; -1 keeps declaration order
+    Choices choices{};           // the values its description lists
+    std::string_view example{};  // a value in TOML, as its description gives it in "(e.g. ...)"
 
     const T& get(const Record& r) const { return r.*member; }
     T& get(Record& r) const { return r.*member; }
@@ -62,6 +98,18 @@ template <class F>
 constexpr F with_pass(F f, Pass pass, std::string_view keyword = {}) {
     f.pass = pass;
     f.keyword = keyword;
+    return f;
+}
+
+template <class F>
+constexpr F with_choices(F f, Choices choices) {
+    f.choices = choices;
+    return f;
+}
+
+template <class F>
+constexpr F with_example(F f, std::string_view example) {
+    f.example = example;
     return f;
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <type_traits>
 
-#include "configuration/choices.hpp"
 #include "configuration/schema.hpp"
 #include "configuration/structs.hpp"
 
@@ -16,7 +15,7 @@ namespace {
 using json = nlohmann::json;
 
 // What the value type states beyond the section schema: the range of a
-// 32-bit integer, and the choices of the description for texts (a closed
+// 32-bit integer, and the declared choices of texts (a closed
 // list as "enum", an open one as "examples"), down through lists.
 template <class T>
 void complete_for_file(json& schema, const Choices& choices) {
@@ -28,9 +27,9 @@ void complete_for_file(json& schema, const Choices& choices) {
         if (!schema.contains("minimum")) schema["minimum"] = std::numeric_limits<std::int32_t>::min();
         if (!schema.contains("maximum")) schema["maximum"] = std::numeric_limits<std::int32_t>::max();
     } else if constexpr (std::is_same_v<T, std::string>) {
-        if (choices.items.empty()) return;
+        if (choices.count == 0) return;
         json items = json::array();
-        for (const std::string_view item : choices.items) items.push_back(std::string(item));
+        for (const std::string_view item : choices.items()) items.push_back(std::string(item));
         schema[choices.open ? "examples" : "enum"] = std::move(items);
     }
 }
@@ -40,7 +39,7 @@ json section_object(std::string_view section) {
     json properties = section_schema<Record>().at("properties");
     for_each_field<Record>([&](const auto& f, std::size_t) {
         using T = typename std::remove_cvref_t<decltype(f)>::value_type;
-        complete_for_file<T>(properties.at(std::string(f.key)), description_choices(f.description));
+        complete_for_file<T>(properties.at(std::string(f.key)), f.choices);
     });
     json object = json{{"type", "object"},
                        {"title", std::string(Record::name)},

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "text/format.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {
@@ -44,51 +43,25 @@ private:
     std::vector<LoadError> list_;
 };
 
-std::string integer_text(toml::Value v) {
-    return v.is_wide() ? std::to_string(v.as_unsigned()) : std::to_string(v.as_signed());
+LoadError invalid_type(toml::Value v, Expected expected) {
+    return LoadError::at(v, LoadErrorKind::InvalidType, expected);
 }
 
-// What the file holds, as named in type and value errors.
-std::string found(toml::Value v) {
-    switch (v.type()) {
-        case toml::Type::String:
-            return "string " + quoted_text(v.as_string());
-        case toml::Type::Integer:
-            return "integer `" + integer_text(v) + "`";
-        case toml::Type::Float:
-            return "floating point `" + format_display_double(v.as_float()) + "`";
-        case toml::Type::Boolean:
-            return v.as_boolean() ? "boolean `true`" : "boolean `false`";
-        case toml::Type::Array:
-            return "sequence";
-        default:
-            return "map";
-    }
-}
-
-LoadError invalid_type(toml::Value v, std::string_view expected) {
-    return LoadError{"invalid type: " + found(v) + ", expected " + std::string(expected), v.span(), {}, {}};
-}
-
-// The names type errors give the integer and number types.
+// What type errors expect of the integer and number types.
 template <class T>
-constexpr std::string_view type_name = "";
+constexpr Expected::Kind number_kind = Expected::Kind::Nothing;
 template <>
-constexpr std::string_view type_name<std::uint8_t> = "u8";
+constexpr Expected::Kind number_kind<std::uint8_t> = Expected::Kind::U8;
 template <>
-constexpr std::string_view type_name<std::int32_t> = "i32";
+constexpr Expected::Kind number_kind<std::int32_t> = Expected::Kind::I32;
 template <>
-constexpr std::string_view type_name<std::uint64_t> = "usize";
+constexpr Expected::Kind number_kind<std::uint64_t> = Expected::Kind::Usize;
 template <>
-constexpr std::string_view type_name<float> = "f32";
-
-constexpr std::string_view struct_prefix = "struct ";
-constexpr std::string_view tagged_enum = "internally tagged enum LoadConfig";
-constexpr std::string_view variant_identifier = "variant identifier";
+constexpr Expected::Kind number_kind<float> = Expected::Kind::F32;
 
 template <class Int>
 void convert_integer(toml::Value v, Int& out, Errors& errors) {
-    if (!v.is_integer()) return errors.add(invalid_type(v, type_name<Int>));
+    if (!v.is_integer()) return errors.add(invalid_type(v, {number_kind<Int>}));
     bool fits;
     if (v.is_wide()) {
         fits = v.as_unsigned() <= static_cast<std::uint64_t>(std::numeric_limits<Int>::max());
@@ -97,14 +70,11 @@ void convert_integer(toml::Value v, Int& out, Errors& errors) {
         fits = std::in_range<Int>(v.as_signed());
         if (fits) out = static_cast<Int>(v.as_signed());
     }
-    if (!fits) {
-        errors.add(LoadError{"invalid value: " + found(v) + ", expected " + std::string(type_name<Int>), v.span(),
-                             {}, {}});
-    }
+    if (!fits) errors.add(LoadError::at(v, LoadErrorKind::InvalidValue, {number_kind<Int>}));
 }
 
 void convert(toml::Value v, std::string& out, Errors& errors) {
-    if (!v.is_string()) return errors.add(invalid_type(v, "a string"));
+    if (!v.is_string()) return errors.add(invalid_type(v, {Expected::Kind::String}));
     // Appended to the emptied string: the text never overlaps it, which
     // spares the general replacement's checks.
     out.clear();
@@ -112,7 +82,7 @@ void convert(toml::Value v, std::string& out, Errors& errors) {
 }
 
 void convert(toml::Value v, bool& out, Errors& errors) {
-    if (!v.is_boolean()) return errors.add(invalid_type(v, "a boolean"));
+    if (!v.is_boolean()) return errors.add(invalid_type(v, {Expected::Kind::Boolean}));
     out = v.as_boolean();
 }
 
@@ -126,7 +96,7 @@ void convert(toml::Value v, float& out, Errors& errors) {
     } else if (v.is_integer()) {
         out = v.is_wide() ? static_cast<float>(v.as_unsigned()) : static_cast<float>(v.as_signed());
     } else {
-        errors.add(invalid_type(v, type_name<float>));
+        errors.add(invalid_type(v, {Expected::Kind::F32}));
     }
 }
 
@@ -141,7 +111,7 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors);
 
 template <class T>
 void convert(toml::Value v, std::vector<T>& out, Errors& errors) {
-    if (!v.is_array()) return errors.add(invalid_type(v, "a sequence"));
+    if (!v.is_array()) return errors.add(invalid_type(v, {Expected::Kind::Sequence}));
     const toml::Array array = v.as_array();
     const std::size_t before = errors.count();
     if (errors.collecting()) {
@@ -255,12 +225,23 @@ void convert(toml::Value v, R& out, Errors& errors) {
     if (v.is_array()) return map_sequence(v.as_array(), 0, out, errors);
     // A date-time reads as a table holding one unrecognised entry.
     if (v.is_date_time()) return;
-    errors.add(invalid_type(v, std::string(struct_prefix) + std::string(R::name)));
+    errors.add(invalid_type(v, {Expected::Kind::Record, R::name}));
+}
+
+// The error of a tag that selects no record: not a string, or no variant's name.
+std::optional<LoadError> tag_error(toml::Value tag) {
+    std::optional<LoadError> error;
+    if (!tag.is_string()) {
+        error = invalid_type(tag, {Expected::Kind::VariantIdentifier, LoadConfig::onnx_tag});
+    } else if (tag.as_string() != LoadConfig::onnx_tag) {
+        error = LoadError::at(tag, LoadErrorKind::UnknownVariant, {Expected::Kind::Variant, LoadConfig::onnx_tag},
+                              tag.as_string());
+    }
+    if (error) error->path.insert(error->path.begin(), std::string(LoadConfig::tag_key));
+    return error;
 }
 
 void convert(toml::Value v, LoadConfig& out, Errors& errors) {
-    // Errors of the load table as a whole point at all of it.
-    auto whole = [&] { return v.span(); };
     toml::Value tag;
     if (v.is_table()) {
         tag = v.as_table().get(LoadConfig::tag_key);
@@ -268,21 +249,14 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
         const toml::Array array = v.as_array();
         if (!array.empty()) tag = *array.begin();
     } else if (!v.is_date_time()) {
-        return errors.add(invalid_type(v, tagged_enum));
+        return errors.add(invalid_type(v, {Expected::Kind::TaggedEnum, LoadConfig::name}));
     }
-    if (!tag) return errors.add(LoadError{"missing field `" + std::string(LoadConfig::tag_key) + "`", whole(), {}, {}});
-    if (!tag.is_string()) {
-        auto err = invalid_type(tag, variant_identifier);
-        err.path.insert(err.path.begin(), std::string(LoadConfig::tag_key));
-        return errors.add(std::move(err));
+    // A missing tag is an error of the load table as a whole.
+    if (!tag) {
+        return errors.add(
+            LoadError::at(v, LoadErrorKind::MissingField, {Expected::Kind::Field, LoadConfig::tag_key}, {}));
     }
-    if (tag.as_string() != LoadConfig::onnx_tag) {
-        return errors.add(LoadError{"unknown variant `" + std::string(tag.as_string()) + "`, expected `" +
-                                        std::string(LoadConfig::onnx_tag) + "`",
-                                    tag.span(),
-                                    {std::string(LoadConfig::tag_key)},
-                                    {}});
-    }
+    if (auto error = tag_error(tag)) return errors.add(std::move(*error));
     // The payload is mapped in place: after an error nothing mapped is used.
     OnnxLoadConfig& payload = std::get<OnnxLoadConfig>(out.source);
     const std::size_t before = errors.count();
@@ -300,7 +274,9 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
             std::optional<toml::Member> member;
             if (v.is_table()) member = v.as_table().member(err.path.front());
             err.key = member ? member->key_span() : err.span;
-            err.span = whole();
+            // Errors of the load table as a whole point at all of it.
+            err.span = v.span();
+            err.range = ByteRange{v.offset(), v.end_offset()};
         }
     }
 }
@@ -334,30 +310,6 @@ std::vector<LoadError> mapping_errors(const toml::Document& document) {
     Errors errors(true);
     map_table(document.root_table(), configuration, errors);
     return std::move(errors.list());
-}
-
-std::optional<std::string> expected_in_words(std::string_view message) {
-    constexpr std::string_view expected = ", expected ";
-    const std::size_t at = message.rfind(expected);
-    if (at == std::string_view::npos) return std::nullopt;
-    const std::string_view term = message.substr(at + expected.size());
-    std::optional<std::string> words;
-    const auto integer = [&]<class Int>(Int) {
-        if (term != type_name<Int>) return;
-        if (std::is_unsigned_v<Int> && sizeof(Int) == sizeof(std::uint64_t)) {
-            words = "a whole number ≥ 0";
-        } else {
-            words = "an integer from " + std::to_string(std::numeric_limits<Int>::min() + 0) + " to " +
-                    std::to_string(std::numeric_limits<Int>::max() + 0);
-        }
-    };
-    integer(std::uint8_t{});
-    integer(std::int32_t{});
-    integer(std::uint64_t{});
-    if (term == type_name<float>) words = "a number";
-    if (term.starts_with(struct_prefix) || term == tagged_enum) words = "a table";
-    if (term == variant_identifier) words = "the string " + quoted_text(LoadConfig::onnx_tag);
-    return words;
 }
 
 LoadError syntax_error(toml::Error error, std::string_view text) {

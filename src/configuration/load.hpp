@@ -35,8 +35,4 @@ std::optional<LoadError> map_configuration(const toml::Document& document, Confi
 // are dropped as they go: a long list costs no memory of its own.
 std::vector<LoadError> mapping_errors(const toml::Document& document);
 
-// The term after ", expected " of an error's message in plain words, when it
-// is the name of a type ("u8" is "an integer from 0 to 255").
-std::optional<std::string> expected_in_words(std::string_view message);
-
 }  // namespace vora

@@ -12,7 +12,6 @@
 #include <utility>
 #include <variant>
 
-#include "configuration/choices.hpp"
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
 #include "text/format.hpp"
@@ -311,7 +310,7 @@ bool written_once(const toml::Member& member) {
     return true;
 }
 
-std::string join(const std::vector<std::string_view>& items) {
+std::string join(std::span<const std::string_view> items) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i) out += ", ";
@@ -470,7 +469,7 @@ private:
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
-            const Vocabulary::Match match = vocabulary.match(member.key, &memo_);
+            const Vocabulary::Match match = vocabulary.match(member.key);
             near = match.nearest;
             single = match.single ? near : std::nullopt;
         }
@@ -484,68 +483,79 @@ private:
     }
 
     // The value of a known key, checked against the key's limits (at the top
-    // level, where the schema states them) and the choices of its
-    // description. Values of another type, or out of their type's range, are
-    // loading errors and not looked at here.
+    // level, where the schema states them) and its closed choices. Values of
+    // another type, or out of their type's range, are loading errors and not
+    // looked at here.
     template <class T, class F>
     void check_value(const F& f, toml::Value value, bool top) {
         if constexpr (is_optional<T>::value) {
             check_value<typename T::value_type>(f, value, top);
         } else if constexpr (is_vector<T>::value) {
-            if (!value.is_array()) return;
-            const toml::Array array = value.as_array();
-            if (top && f.limits.min_items && static_cast<std::int64_t>(array.size()) < *f.limits.min_items) {
-                const auto n = *f.limits.min_items;
-                warn(kTooShort,
-                     backticked(f.key) +
-                         (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
-                     value);
-            }
-            for (const toml::Value element : array) check_value<typename T::value_type>(f, element, false);
+            check_list<typename T::value_type>(f, value, top);
         } else if constexpr (std::is_same_v<T, std::string>) {
-            if (!value.is_string()) return;
-            const std::string_view text = value.as_string();
-            if (top && f.limits.min_length &&
-                static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
-                const auto n = *f.limits.min_length;
-                warn(kTooShort,
-                     backticked(f.key) + (n == 1 ? " must not be empty"
-                                                 : " must be at least " + std::to_string(n) + " characters long"),
-                     value);
-                return;
-            }
-            const Choices choices = description_choices(f.description);
-            if (!choices.closed()) return;
-            if (std::find(choices.items.begin(), choices.items.end(), text) != choices.items.end()) return;
-            std::optional<Hint> hint;
-            if (const auto near = nearest(text, choices.items)) {
-                hint = did_you_mean(quoted_text(choices.items[*near]), choices.items[*near]);
-            }
-            warn(kUnknownChoice,
-                 backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices.items),
-                 value, std::move(hint));
+            check_text(f, value, top);
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-            if (!value.is_integer() || !top) return;
-            // Held as the type holds it: a value out of the type's range does not load.
-            if (value.is_wide() ? std::cmp_greater(value.as_unsigned(), std::numeric_limits<T>::max())
-                                : !std::in_range<T>(value.as_signed())) {
-                return;
-            }
-            const std::string shown =
-                value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
-            const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
-            const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
-            if (!below && !above) return;
-            warn(kOutOfRange,
-                 backticked(f.key) + " = " + shown +
-                     (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
-                            : " is above the maximum of " + std::to_string(*f.limits.maximum)),
-                 value);
+            check_integer<T>(f, value, top);
         }
     }
 
+    template <class Element, class F>
+    void check_list(const F& f, toml::Value value, bool top) {
+        if (!value.is_array()) return;
+        const toml::Array array = value.as_array();
+        if (top && f.limits.min_items && static_cast<std::int64_t>(array.size()) < *f.limits.min_items) {
+            const auto n = *f.limits.min_items;
+            warn(kTooShort,
+                 backticked(f.key) +
+                     (n == 1 ? " must not be an empty list" : " must hold at least " + std::to_string(n) + " items"),
+                 value);
+        }
+        for (const toml::Value element : array) check_value<Element>(f, element, false);
+    }
+
+    template <class F>
+    void check_text(const F& f, toml::Value value, bool top) {
+        if (!value.is_string()) return;
+        const std::string_view text = value.as_string();
+        if (top && f.limits.min_length &&
+            static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
+            const auto n = *f.limits.min_length;
+            warn(kTooShort,
+                 backticked(f.key) +
+                     (n == 1 ? " must not be empty" : " must be at least " + std::to_string(n) + " characters long"),
+                 value);
+            return;
+        }
+        if (!f.choices.closed()) return;
+        const std::span<const std::string_view> choices = f.choices.items();
+        if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
+        std::optional<Hint> hint;
+        if (const auto near = nearest(text, choices)) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
+        warn(kUnknownChoice, backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices), value,
+             std::move(hint));
+    }
+
+    template <class T, class F>
+    void check_integer(const F& f, toml::Value value, bool top) {
+        if (!value.is_integer() || !top) return;
+        // Held as the type holds it: a value out of the type's range does not load.
+        if (value.is_wide() ? std::cmp_greater(value.as_unsigned(), std::numeric_limits<T>::max())
+                            : !std::in_range<T>(value.as_signed())) {
+            return;
+        }
+        const std::string shown =
+            value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
+        const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
+        const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
+        if (!below && !above) return;
+        warn(kOutOfRange,
+             backticked(f.key) + " = " + shown +
+                 (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
+                        : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+             value);
+    }
+
     std::vector<Finding>& out_;
-    Vocabulary::Memo memo_;
     std::string where_;              // the last end of an unknown key's message
     std::uint16_t where_index_ = 0;  // and its phrase
 };
@@ -555,19 +565,6 @@ bool before(const Finding& a, const Finding& b) {
     const std::optional<std::size_t> y = b.begin();
     if (!x || !y) return !x && y;
     return *x < *y;
-}
-
-// A loading error's span as byte offsets, when they give its positions back
-// (a span of the reader's always does).
-std::optional<std::pair<std::size_t, std::size_t>> offsets_of(const toml::Document& document, const toml::Span& span) {
-    const std::size_t begin = byte_offset(document, span.begin);
-    const std::size_t end = byte_offset(document, span.end);
-    const auto at = [&](std::size_t offset, toml::Position position) {
-        const toml::Position found = document.position(static_cast<std::uint32_t>(offset));
-        return found.line == position.line && found.column == position.column;
-    };
-    if (begin > end || !at(begin, span.begin) || !at(end, span.end)) return std::nullopt;
-    return std::pair(begin, end);
 }
 
 }  // namespace
@@ -746,15 +743,14 @@ std::vector<Finding> check_text(std::string_view text) {
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
     for (LoadError& error : mapping_errors(document)) {
-        std::optional<std::string> help = expected_in_words(error.message);
-        const auto offsets = error.span ? offsets_of(document, *error.span) : std::nullopt;
-        Finding& finding = offsets ? findings.emplace_back(Severity::Error, kLoadError, offsets->first, offsets->second)
-                                   : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt,
-                                                           error.span);
-        if (!offsets && error.span) finding.order_at(byte_offset(document, error.span->begin));
+        Finding& finding =
+            error.range
+                ? findings.emplace_back(Severity::Error, kLoadError, error.range->begin, error.range->end)
+                : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt, error.span);
+        if (!error.range && error.span) finding.order_at(byte_offset(document, error.span->begin));
         finding.set_message(std::move(error.message));
         if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", *error.key});
-        finding.set_help(std::move(help));
+        finding.set_help(error.expected.in_words());
     }
     lint_document(document, findings);
     // Most often already in file order: the walk follows the file.

@@ -52,8 +52,8 @@ TEST(Nearest, CaseOnlyFirstThenTheNearestWithinAThirdTiesToTheFirst) {
 }
 
 // One search gives the nearest and whether it is the single nearest, with
-// the bounds it sets candidates aside by (length, kinds of character, how
-// often each) never changing the answer.
+// the bounds it sets candidates aside by (length, kinds of character)
+// never changing the answer.
 struct MatchCase {
     std::string_view word;
     std::vector<std::string_view> candidates;
@@ -90,7 +90,12 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"aaab", {"bbba", "aaba"}, 1u, true},                 // same letters, counted
                       MatchCase{"unknown_key_7", {"mean_values", "std_values"}, std::nullopt, false},
                       MatchCase{"zzqq69x", many_then("zzqq69"), 69u, false},         // ties across 64 words
-                      MatchCase{"outptus", many_then("outputs"), 70u, true}));       // past the first 64
+                      MatchCase{"outptus", many_then("outputs"), 70u, true},         // past the first 64
+                      MatchCase{"model", {"modes", "MODEL"}, 1u, true},       // case only wins over one nearer first
+                      MatchCase{"abcdefgh", {"abcdefhg", "abcdefgx", "abcdefg"}, 0u, false},  // swap, change, deletion
+                      MatchCase{"abcdefgh", {"abcdxyzw", "abcdefxy", "abcdefyx"}, 1u, false}, // farther first, a tie
+                      MatchCase{"abcdef", {"abcdxy"}, 0u, true},              // two changes: four classes differ
+                      MatchCase{"abcdef", {"abxyzf"}, std::nullopt, false}));  // three: past the limit of two
 
 }  // namespace
 }  // namespace vora

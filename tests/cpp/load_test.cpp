@@ -299,6 +299,61 @@ TEST(Load, WideIntegerAsFloat) {
     EXPECT_EQ((*c.config.mean_values)[0], 18446744073709551615.0f);
 }
 
+// What a mapping error holds as data: its kind, the expected type as the
+// message names it and in words, what was found, the byte range and the
+// key path. The message is rendered from these. An entry of [load] beside
+// its tag points at the table ([load] in the header: bytes 0 to 6).
+struct DataCase {
+    const char* name;
+    std::string text;
+    LoadErrorKind kind;
+    std::string expected;
+    std::optional<std::string> in_words;
+    std::string found;
+    std::uint32_t begin, end;
+    std::string path;
+};
+
+class LoadErrorData : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(LoadErrorData, KindExpectedFoundRangeAndPath) {
+    const DataCase& c = GetParam();
+    const LoadError error = std::get<LoadError>(parse_configuration(c.text));
+    EXPECT_EQ(error.kind, c.kind);
+    EXPECT_EQ(error.expected.text(), c.expected);
+    EXPECT_EQ(error.expected.in_words(), c.in_words);
+    EXPECT_EQ(error.found(), c.found);
+    ASSERT_TRUE(error.range);
+    EXPECT_EQ(std::pair(error.range->begin, error.range->end), std::pair(c.begin, c.end));
+    std::string path;
+    for (const std::string& key : error.path) path += (path.empty() ? "" : ".") + key;
+    EXPECT_EQ(path, c.path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LoadErrorData,
+    ::testing::Values(
+        DataCase{"out_of_range", "[config]\noptimization_level = 300\n", LoadErrorKind::InvalidValue, "u8",
+                 "an integer from 0 to 255", "integer `300`", 30, 33, "config.optimization_level"},
+        DataCase{"float_for_i32", "build.vora_batch_size = 2.5", LoadErrorKind::InvalidType, "i32",
+                 "an integer from -2147483648 to 2147483647", "floating point `2.5`", 24, 27, "build.vora_batch_size"},
+        DataCase{"size_in_list", "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n",
+                 LoadErrorKind::InvalidValue, "usize", "a whole number ≥ 0", "integer `-2`", 0, 6,
+                 "load.input_size_list"},
+        DataCase{"string_for_bool", "build.auto_hybrid = \"yes\"", LoadErrorKind::InvalidType, "a boolean",
+                 std::nullopt, "string \"yes\"", 20, 25, "build.auto_hybrid"},
+        DataCase{"section_not_table", "export = 1", LoadErrorKind::InvalidType, "struct ExportConfig", "a table",
+                 "integer `1`", 9, 10, "export"},
+        DataCase{"load_not_table", "load = [\"Onnx\", 1]", LoadErrorKind::InvalidType, "a string", std::nullopt,
+                 "integer `1`", 7, 18, "load.model"},
+        DataCase{"missing_tag", "[load]\nmodel = \"m\"\n", LoadErrorKind::MissingField, "`model_type`",
+                 std::nullopt, "", 0, 6, "load"},
+        DataCase{"tag_not_string", "load.model_type = 1", LoadErrorKind::InvalidType, "variant identifier",
+                 "the string \"Onnx\"", "integer `1`", 18, 19, "load.model_type"},
+        DataCase{"unknown_variant", "load.model_type = \"Tf\"", LoadErrorKind::UnknownVariant, "`Onnx`",
+                 std::nullopt, "Tf", 18, 22, "load.model_type"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Load, NoPositionRendersMessageAndPath) {
     LoadError e{"missing field `model_type`", std::nullopt, {"load"}, ""};
     EXPECT_EQ(e.render(), "missing field `model_type`\nin `load`\n");
