@@ -33,13 +33,13 @@ class GithubRenderer final : public Renderer {
 public:
     void file(const FileReport& file, Output& out) override {
         const std::string name = escape_annotation(file.name, true);
-        lint::Locator locator(file.text);
+        SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             o += "::";
             o += severity_name(finding.severity);
             o += " file=" + name;
-            if (const std::optional<toml::Span> place = finding.span(locator)) {
+            if (const std::optional<toml::Span> place = finding.span(index)) {
                 const toml::Span& span = *place;
                 o += ",line=";
                 append_integer(o, span.begin.line);

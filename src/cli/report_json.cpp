@@ -103,11 +103,11 @@ public:
         // Each object opens with the file.
         const std::string head = "\n  {\n    \"file\": " + json_name(file.name) + ',';
         code_ = {};
-        lint::Locator locator(file.text);
+        SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
             message_.clear();
             finding.append_message(message_, file.text);
-            write(finding, finding.span(locator), head, out.buffer());
+            write(finding, finding.span(index), head, out.buffer());
             any_ = true;
             out.spill();
         }

@@ -133,7 +133,7 @@ public:
         const std::string path = uri_of(file.name);
         std::string uri;  // as a JSON string
         append_json_string(uri, path);
-        lint::Locator locator(file.text);
+        SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
             message_.clear();
             finding.append_message(message_, file.text);
@@ -143,7 +143,7 @@ public:
             const std::span<const lint::Related> related = finding.related();
             std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
             for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
-            write(finding, locator, uri, related, Cursor(out.buffer(), room));
+            write(finding, index, uri, related, Cursor(out.buffer(), room));
             any_ = true;
             out.spill();
         }
@@ -155,7 +155,7 @@ public:
     }
 
 private:
-    void write(const Finding& finding, lint::Locator& locator, std::string_view uri,
+    void write(const Finding& finding, SourceIndex& index, std::string_view uri,
                std::span<const lint::Related> related, Cursor&& o) {
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
@@ -176,7 +176,7 @@ private:
             o.json_string(markdown_);
         }
         o.put("\n          },\n          \"locations\": [\n            {\n              \"physicalLocation\": ");
-        put_physical(o, "              ", uri, finding.span(locator));
+        put_physical(o, "              ", uri, finding.span(index));
         o.put("\n            }\n          ]");
         if (!related.empty()) {
             o.put(",\n          \"relatedLocations\": [");

@@ -12,6 +12,7 @@
 
 #include "cli/report_common.hpp"
 #include "text/display.hpp"
+#include "text/source_index.hpp"
 #include "text/utf8.hpp"
 
 namespace vora::cli {
@@ -24,28 +25,15 @@ std::string plural(std::size_t n, std::string_view word) {
     return integer_text(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
-// The lines of a checked text, found when first asked for. Positions do not
-// count a byte-order mark, and the lines shown leave it out.
+// The lines of a checked text (from its SourceIndex, which also gives the
+// findings' positions), and the byte offsets of columns in a line.
 class Source {
 public:
-    explicit Source(std::string_view text) : text_(text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text) {}
+    explicit Source(std::string_view text) : index_(text) {}
 
-    // Line `number` (1-based) without its line feed and a carriage return
-    // before it; empty past the last line.
-    std::string_view line(std::uint32_t number) {
-        if (starts_.empty()) {
-            starts_.push_back(0);
-            for (std::size_t i = text_.find('\n'); i != std::string_view::npos; i = text_.find('\n', i + 1)) {
-                starts_.push_back(static_cast<std::uint32_t>(i + 1));
-            }
-        }
-        if (number == 0 || number > starts_.size()) return {};
-        const std::size_t start = starts_[number - 1];
-        const std::size_t end = number < starts_.size() ? starts_[number] - 1 : text_.size();
-        std::string_view content = text_.substr(start, end - start);
-        if (content.ends_with('\r')) content.remove_suffix(1);
-        return content;
-    }
+    SourceIndex& index() { return index_; }
+    // Line `number` (1-based) as SourceIndex::line gives it.
+    std::string_view line(std::uint32_t number) { return index_.line(number); }
 
     // The byte offset in `content` (line `number`) of its character at
     // `column` (1-based), or its size past its end. A long line is read
@@ -90,8 +78,7 @@ public:
     }
 
 private:
-    std::string_view text_;
-    std::vector<std::uint32_t> starts_;
+    SourceIndex index_;
     std::uint32_t marked_ = 0;
     std::vector<std::uint32_t> marks_;
 };
@@ -113,7 +100,6 @@ public:
 
     void file(const FileReport& file, Output& out) override {
         Source source(file.text);
-        lint::Locator locator(file.text);
         for (const Finding& finding : file.findings) {
             std::string& o = out.buffer();
             const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
@@ -121,7 +107,7 @@ public:
             label += '[';
             label += finding.code.text();
             label += ']';
-            const std::optional<toml::Span> span = finding.span(locator);
+            const std::optional<toml::Span> span = finding.span(source.index());
             message_.clear();
             finding.append_message(message_, file.text);
             headline(o, file.name, span, label, style, message_);

@@ -256,28 +256,6 @@ std::string join_path(const std::vector<std::string>& path) {
     return out;
 }
 
-// The byte offset of a position in the document's text: the first
-// character boundary at or after which the position is reached.
-std::size_t byte_offset(const toml::Document& document, toml::Position at) {
-    const std::string_view text = document.text();
-    const auto before = [&](std::size_t offset) {
-        const toml::Position p = document.position(static_cast<std::uint32_t>(offset));
-        return p.line != at.line ? p.line < at.line : p.column < at.column;
-    };
-    std::size_t low = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    std::size_t high = text.size();
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (before(middle)) {
-            low = middle + 1;
-        } else {
-            high = middle;
-        }
-    }
-    while (low < text.size() && (static_cast<unsigned char>(text[low]) & 0xC0) == 0x80) ++low;
-    return low;
-}
-
 // Whether the value at `offset` is written as `key = value`.
 bool after_equals(std::string_view text, std::size_t offset) {
     while (offset > 0 && (text[offset - 1] == ' ' || text[offset - 1] == '\t')) --offset;
@@ -293,7 +271,7 @@ bool written_once(const toml::Member& member) {
     const std::size_t table = member.value.offset();
     if (after_equals(text, table)) return true;
     if (!member.value.is_table() || text[table] != '[') return false;
-    const std::size_t key = byte_offset(*member.doc, member.key_span().begin);
+    const std::size_t key = member.key_offsets().first;
     if (table > key || text.substr(table, key - table).find('\n') != std::string_view::npos) return false;
     // The table's keys, and those of its dotted keys' tables, all written
     // in bodies: a [header] among them would name the key again.
@@ -303,7 +281,7 @@ bool written_once(const toml::Member& member) {
         pending.pop_back();
         for (const toml::Member m : below) {
             if (after_equals(text, m.value.offset())) continue;
-            if (!m.value.is_table() || m.value.offset() != byte_offset(*m.doc, m.key_span().begin)) return false;
+            if (!m.value.is_table() || m.value.offset() != m.key_offsets().first) return false;
             pending.push_back(m.value.as_table());
         }
     }
@@ -576,34 +554,6 @@ bool before(const Finding& a, const Finding& b) {
 // A million findings take 24 MB.
 static_assert(sizeof(Finding) == 24);
 
-Locator::Locator(std::string_view text)
-    : text_(text), first_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0), at_(first_), position_{} {}
-
-toml::Position Locator::at(std::size_t offset) {
-    offset = std::min(offset, text_.size());
-    if (offset < at_) {
-        at_ = first_;
-        position_ = toml::Position{};
-    }
-    position_ = after(position_, at_, offset);
-    at_ = std::max(at_, offset);
-    return position_;
-}
-
-toml::Position Locator::after(toml::Position position, std::size_t from, std::size_t offset) const {
-    offset = std::min(offset, text_.size());
-    if (offset <= from) return position;
-    const std::string_view part = text_.substr(from, offset - from);
-    const std::size_t feed = part.rfind('\n');
-    if (feed == std::string_view::npos) {
-        position.column += static_cast<std::uint32_t>(utf8::count_code_points(part));
-    } else {
-        position.line += static_cast<std::uint32_t>(std::count(part.begin(), part.end(), '\n'));
-        position.column = 1 + static_cast<std::uint32_t>(utf8::count_code_points(part.substr(feed + 1)));
-    }
-    return position;
-}
-
 Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion,
                  std::optional<toml::Span> span)
     : severity(severity), code(code) {
@@ -659,20 +609,21 @@ std::optional<std::string_view> Finding::suggestion() const {
     return std::nullopt;
 }
 
-std::optional<toml::Span> Finding::span(Locator& locator) const {
+std::optional<toml::Span> Finding::span(SourceIndex& index) const {
     if (extra_ && extra_->span) return extra_->span;
     if (!(flags_ & kOffsets)) return std::nullopt;
-    const toml::Position begin = locator.at(begin_);
-    return toml::Span{begin, locator.after(begin, begin_, end_)};
+    const LineColumn begin = index.at(begin_);
+    const LineColumn end = index.after(begin, begin_, end_);
+    return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
 }
 
 std::optional<toml::Span> Finding::span(std::string_view text) const {
-    Locator locator(text);
-    return span(locator);
+    SourceIndex index(text);
+    return span(index);
 }
 
 std::optional<std::size_t> Finding::begin() const {
-    if (flags_ & (kOffsets | kOrdered)) return begin_;
+    if (flags_ & kOffsets) return begin_;
     return std::nullopt;
 }
 
@@ -724,10 +675,6 @@ void Finding::compose(bool section, std::uint8_t where, std::uint16_t hint) {
     hint_ = hint;
 }
 
-void Finding::order_at(std::size_t offset) {
-    begin_ = static_cast<std::uint32_t>(offset);
-    flags_ |= kOrdered;
-}
 
 
 void lint_document(const toml::Document& document, std::vector<Finding>& out) {
@@ -742,12 +689,12 @@ std::vector<Finding> check_text(std::string_view text) {
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
+    // Every mapping error carries its value's byte range (LoadError::at).
     for (LoadError& error : mapping_errors(document)) {
         Finding& finding =
             error.range
                 ? findings.emplace_back(Severity::Error, kLoadError, error.range->begin, error.range->end)
                 : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt, error.span);
-        if (!error.range && error.span) finding.order_at(byte_offset(document, error.span->begin));
         finding.set_message(std::move(error.message));
         if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", *error.key});
         finding.set_help(error.expected.in_words());

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
 namespace vora::lint {
@@ -66,25 +67,6 @@ private:
     std::uint8_t index_ = 0;
 };
 
-// Positions of byte offsets of one text, found walking forwards from the
-// last one asked for (from the start when asked for an earlier one): as
-// toml::Document gives them, a byte-order mark not counted.
-class Locator {
-public:
-    explicit Locator(std::string_view text);
-    toml::Position at(std::size_t offset);
-    // The position of `offset`, at or after `from` whose position is
-    // `position`; the walk is not kept (a span's end, which a next finding
-    // may start before).
-    toml::Position after(toml::Position position, std::size_t from, std::size_t offset) const;
-
-private:
-    std::string_view text_;
-    std::size_t first_;
-    std::size_t at_;
-    toml::Position position_;
-};
-
 // What `check` found. Held compactly, as a file may have a finding on each
 // of a million lines: a warning's place as byte offsets into the checked
 // text, and its message made when written from the key's bytes in that text
@@ -111,7 +93,7 @@ public:
     // What to write instead, when known.
     std::optional<std::string_view> suggestion() const;
     // A key's span for key findings, a value's for value findings.
-    std::optional<toml::Span> span(Locator& locator) const;
+    std::optional<toml::Span> span(SourceIndex& index) const;
     std::optional<toml::Span> span(std::string_view text) const;
     // The byte offset the finding starts at, or nothing when its span is
     // held in positions (or it has none): for ordering.
@@ -142,8 +124,6 @@ public:
         flags_ |= kFixToHint;
         return true;
     }
-    // Where a finding whose span is held in positions comes in file order.
-    void order_at(std::size_t offset);
 
 private:
     struct Extra {
@@ -161,7 +141,6 @@ private:
     static constexpr std::uint8_t kComposed = 2;    // compose() made the message
     static constexpr std::uint8_t kSection = 4;     // of an unknown section
     static constexpr std::uint8_t kFixToHint = 8;   // the fix renames to the hint's suggestion
-    static constexpr std::uint8_t kOrdered = 16;    // begin_ orders a span held in positions
 
     std::uint32_t begin_ = 0;
     std::uint32_t end_ = 0;

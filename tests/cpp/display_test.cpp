@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "lint/lint.hpp"
+#include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {
@@ -42,24 +43,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, Shown,
 
 // Every offset, forwards and then from the start again, at the reader's
 // positions: after a byte-order mark, across CRLF lines and multi-byte
-// characters, in a multi-line string.
-TEST(Locator, GivesTheReadersPositions) {
+// characters, in a multi-line string; walked from the text's start, and
+// from the line starts once a line has been asked for.
+TEST(SourceIndex, GivesTheReadersPositions) {
     for (const std::string_view text : {std::string_view("a = 1\nb = 2"),
                                         std::string_view("\xEF\xBB\xBF[config]\r\nk = '\xC3\xA9\xE4\xB8\xAD'\r\nx = 1\r\n"),
                                         std::string_view("s = \"\"\"\nline\n\xF0\x9F\x98\x80 two\"\"\"\nt = 2\n")}) {
         auto parsed = toml::parse(text);
         const toml::Document& document = std::get<toml::Document>(parsed);
-        lint::Locator locator(text);
-        const std::size_t first = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-        for (const std::size_t from : {first, first + 1}) {
-            for (std::size_t offset = from; offset <= text.size(); ++offset) {
-                if (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) continue;
-                const toml::Position expected = document.position(static_cast<std::uint32_t>(offset));
-                const toml::Position found = locator.at(offset);
-                EXPECT_EQ(std::pair(found.line, found.column), std::pair(expected.line, expected.column)) << offset;
+        for (const bool lines : {false, true}) {
+            SourceIndex index(text);
+            if (lines) index.line(1);
+            const std::size_t first = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+            for (const std::size_t from : {first, first + 1}) {
+                for (std::size_t offset = from; offset <= text.size(); ++offset) {
+                    if (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) continue;
+                    const toml::Position expected = document.position(static_cast<std::uint32_t>(offset));
+                    const LineColumn found = index.at(offset);
+                    EXPECT_EQ(std::pair(found.line, found.column), std::pair(expected.line, expected.column))
+                        << offset << (lines ? " with line starts" : "");
+                }
             }
         }
     }
+}
+
+// Lines without their CRLF or LF ending, the byte-order mark left out of
+// the first; nothing past the last line.
+TEST(SourceIndex, GivesLines) {
+    SourceIndex index("\xEF\xBB\xBF[config]\r\nk = 1\n\r\nlast");
+    const std::vector<std::string_view> lines{"[config]", "k = 1", "", "last", ""};
+    for (std::uint32_t n = 0; n < lines.size(); ++n) EXPECT_EQ(index.line(n + 1), lines[n]) << n + 1;
+    EXPECT_EQ(index.line(0), "");
 }
 
 // Findings whose message is made from the key's bytes read as those held
