@@ -517,7 +517,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
         if (auto error = replace_file(std::string(path), text, fixed)) {
             result.edits = 0;
             file_findings.push_back(
-                lint::Finding{lint::Severity::Error, lint::kWriteError, std::move(*error), std::nullopt, std::nullopt});
+                lint::Finding{lint::Severity::Error, lint::kWriteError, std::move(*error)});
             return result;
         }
     }

@@ -363,8 +363,7 @@ CheckedFile check_file(const CheckOptions& options, std::string_view given, std:
         options.fix && path == "-" ? read_stdin_to_fix() : read_input(path);
     if (auto* text = std::get_if<std::string>(&read)) return lint_and_fix(options, path, name, std::move(*text));
     CheckedFile file;
-    file.findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError,
-                                          std::get<ReadError>(read).message, std::nullopt, std::nullopt});
+    file.findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError, std::get<ReadError>(read).message});
     if (options.diff) err(nothing_to_show(name, file.text, file.findings));
     return file;
 }

@@ -54,7 +54,7 @@ public:
             std::string message = finding.message(file.text);
             for (const lint::Related& related : finding.related()) {
                 message += " (" + related.message + " at ";
-                append_position(message, related.span.begin);
+                append_position(message, finding.span(related, index).begin);
                 message += ')';
             }
             // The help on a line of its own under the message.

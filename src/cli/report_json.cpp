@@ -107,7 +107,7 @@ public:
         for (const Finding& finding : file.findings) {
             message_.clear();
             finding.append_message(message_, file.text);
-            write(finding, finding.span(index), head, out.buffer());
+            write(finding, index, head, out.buffer());
             any_ = true;
             out.spill();
         }
@@ -116,8 +116,8 @@ public:
     void end(const Totals&, Output& out) override { out.buffer() += any_ ? "\n]\n" : "]\n"; }
 
 private:
-    void write(const Finding& finding, const std::optional<toml::Span>& span, std::string_view head,
-               std::string& buffer) {
+    void write(const Finding& finding, SourceIndex& index, std::string_view head, std::string& buffer) {
+        const std::optional<toml::Span> span = finding.span(index);
         Cursor o(buffer, head.size() + json_room(finding) + Cursor::room_for_json(message_));
         if (any_) o.put(',');
         o.put(head);
@@ -145,7 +145,7 @@ private:
             o.put("\n      {\n        \"message\": ");
             o.json_string(related[i].message);
             o.put(',');
-            put_span(o, "\n        ", related[i].span);
+            put_span(o, "\n        ", finding.span(related[i], index));
             o.put("\n      }");
         }
         if (!related.empty()) o.put("\n    ");

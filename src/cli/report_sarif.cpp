@@ -185,7 +185,7 @@ private:
                 o.put("\n              \"id\": ");
                 o.number(static_cast<std::uint32_t>(i));
                 o.put(",\n              \"physicalLocation\": ");
-                put_physical(o, "              ", uri, related[i].span);
+                put_physical(o, "              ", uri, finding.span(related[i], index));
                 o.put(",\n              \"message\": {\n                \"text\": ");
                 o.json_string(related[i].message);
                 o.put("\n              }\n            }");

@@ -115,8 +115,9 @@ public:
             if (span) gutter = snippet(o, source, *span, style);
             const Style note = styled("\x1b[1;36m");
             for (const lint::Related& related : finding.related()) {
-                headline(o, file.name, related.span, "note", note, related.message);
-                snippet(o, source, related.span, note);
+                const toml::Span place = finding.span(related, source.index());
+                headline(o, file.name, place, "note", note, related.message);
+                snippet(o, source, place, note);
             }
             if (const std::optional<std::string_view> help = finding.help()) {
                 o.append(gutter, ' ');

@@ -77,9 +77,10 @@ struct LoadError {
     std::optional<Span> span;
     std::vector<std::string> path;  // outermost key first
     std::string text;               // the source text, attached for rendering
-    // Where the key at fault is written, when `span` is its whole table (the
-    // entries of [load] beside its tag); set by mapping_errors only.
-    std::optional<Span> key = {};
+    // Where the key at fault is written, as byte offsets, when `span` is its
+    // whole table (the entries of [load] beside its tag); set by
+    // mapping_errors only.
+    std::optional<ByteRange> key = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
     std::optional<ByteRange> range = {};  // of `span`, where the reader gives it

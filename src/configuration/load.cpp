@@ -273,7 +273,12 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
             LoadError& err = errors.list()[i];
             std::optional<toml::Member> member;
             if (v.is_table()) member = v.as_table().member(err.path.front());
-            err.key = member ? member->key_span() : err.span;
+            if (member) {
+                const auto [begin, end] = member->key_offsets();
+                err.key = ByteRange{begin, end};
+            } else {
+                err.key = err.range;
+            }
             // Errors of the load table as a whole point at all of it.
             err.span = v.span();
             err.range = ByteRange{v.offset(), v.end_offset()};

@@ -554,13 +554,11 @@ bool before(const Finding& a, const Finding& b) {
 // A million findings take 24 MB.
 static_assert(sizeof(Finding) == 24);
 
-Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion,
-                 std::optional<toml::Span> span)
+Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion)
     : severity(severity), code(code) {
     Extra& more = extra();
     more.message = std::move(message);
     more.suggestion = std::move(suggestion);
-    more.span = span;
 }
 
 Finding::Finding(Severity severity, Code code, std::size_t begin, std::size_t end)
@@ -610,7 +608,6 @@ std::optional<std::string_view> Finding::suggestion() const {
 }
 
 std::optional<toml::Span> Finding::span(SourceIndex& index) const {
-    if (extra_ && extra_->span) return extra_->span;
     if (!(flags_ & kOffsets)) return std::nullopt;
     const LineColumn begin = index.at(begin_);
     const LineColumn end = index.after(begin, begin_, end_);
@@ -630,6 +627,14 @@ std::optional<std::size_t> Finding::begin() const {
 std::span<const Related> Finding::related() const {
     if (!extra_) return {};
     return extra_->related;
+}
+
+toml::Span Finding::span(const Related& related, SourceIndex& index) const {
+    const LineColumn begin = (flags_ & kOffsets) && related.begin >= begin_
+                                 ? index.after(index.at(begin_), begin_, related.begin)
+                                 : index.at(related.begin);
+    const LineColumn end = index.after(begin, related.begin, related.end);
+    return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
 }
 
 std::optional<std::string_view> Finding::help() const {
@@ -685,18 +690,17 @@ std::vector<Finding> check_text(std::string_view text) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        findings.emplace_back(Severity::Error, kParseError, std::move(syntax->message), std::nullopt, syntax->span);
+        findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end)
+            .set_message(std::move(syntax->message));
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
     // Every mapping error carries its value's byte range (LoadError::at).
     for (LoadError& error : mapping_errors(document)) {
-        Finding& finding =
-            error.range
-                ? findings.emplace_back(Severity::Error, kLoadError, error.range->begin, error.range->end)
-                : findings.emplace_back(Severity::Error, kLoadError, std::string(), std::nullopt, error.span);
+        const ByteRange range = error.range.value_or(ByteRange{});
+        Finding& finding = findings.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
         finding.set_message(std::move(error.message));
-        if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", *error.key});
+        if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         finding.set_help(error.expected.in_words());
     }
     lint_document(document, findings);

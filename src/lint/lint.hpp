@@ -25,7 +25,8 @@ enum class Severity : std::uint8_t { Error, Warning };
 // the finding points at the key's whole table, for one.
 struct Related {
     std::string message;
-    toml::Span span;
+    std::uint32_t begin = 0;  // byte offsets into the checked text, [begin, end)
+    std::uint32_t end = 0;
 };
 
 // A replacement of the bytes [begin, end) of the checked text (offsets into
@@ -76,10 +77,9 @@ private:
 // read it or views into it.
 class Finding {
 public:
-    // A finding with its message held whole (errors of reading, loading and
-    // writing; `span` in positions).
-    Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion = {},
-            std::optional<toml::Span> span = {});
+    // A finding with its message held whole and no place (errors of
+    // reading and writing).
+    Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion = {});
     // A finding at the bytes [begin, end) of the text, its message given
     // by `compose` (a Linter's, in lint.cpp) unless set whole.
     Finding(Severity severity, Code code, std::size_t begin, std::size_t end);
@@ -95,11 +95,14 @@ public:
     // A key's span for key findings, a value's for value findings.
     std::optional<toml::Span> span(SourceIndex& index) const;
     std::optional<toml::Span> span(std::string_view text) const;
-    // The byte offset the finding starts at, or nothing when its span is
-    // held in positions (or it has none): for ordering.
+    // The byte offset the finding starts at, or nothing when it has no
+    // place: for ordering.
     std::optional<std::size_t> begin() const;
     // Further places, in file order.
     std::span<const Related> related() const;
+    // The span of one of them (walked to from the finding's own start when
+    // it lies after it, as it does).
+    toml::Span span(const Related& related, SourceIndex& index) const;
     // The message's terms in plain words, when it uses a type's name.
     std::optional<std::string_view> help() const;
     // The edit `check --fix` makes, when it is certain.
@@ -129,7 +132,6 @@ private:
     struct Extra {
         std::string message;
         std::optional<std::string> suggestion;
-        std::optional<toml::Span> span;
         std::vector<Related> related;
         std::optional<std::string> help;
         std::optional<Edit> fix;

@@ -110,7 +110,10 @@ private:
     // -- errors --------------------------------------------------------------
     [[noreturn]] void fail(std::size_t offset, std::string message, std::size_t end = 0) {
         if (end <= offset) end = offset + char_length(offset);
-        error = Error{std::move(message), Span{locate(offset), locate(std::min(end, n_))}};
+        offset = std::min(offset, n_);
+        end = std::min(end, n_);
+        error = Error{std::move(message), Span{locate(offset), locate(end)}, static_cast<std::uint32_t>(offset),
+                      static_cast<std::uint32_t>(end)};
         throw Failure{};
     }
     std::size_t char_length(std::size_t i) const {

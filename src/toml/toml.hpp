@@ -317,6 +317,7 @@ struct Options {
 struct Error {
     std::string message;
     Span span;  // where the offending text starts (and, where known, ends)
+    std::uint32_t begin = 0, end = 0;  // the same as byte offsets into the text
 };
 
 using Result = std::variant<Document, Error>;
