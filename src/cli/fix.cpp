@@ -439,11 +439,11 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
     auto parsed = toml::parse(after);
     const auto* document = std::get_if<toml::Document>(&parsed);
     if (document == nullptr) return breaking;
-    // Where each edit's key begins in `after`.
-    std::vector<toml::Position> keys;
+    // Where each edit's key begins in `after`, as a byte offset.
+    std::vector<std::uint32_t> keys;
     std::ptrdiff_t shift = 0;
     for (const lint::Edit& edit : edits) {
-        keys.push_back(document->position(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit.begin) + shift)));
+        keys.push_back(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit.begin) + shift));
         shift += static_cast<std::ptrdiff_t>(edit.replacement.size()) - static_cast<std::ptrdiff_t>(edit.end - edit.begin);
     }
     for (const LoadError& error : mapping_errors(*document)) {
@@ -451,7 +451,7 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
         for (const std::string& key : error.path) {
             const std::optional<toml::Member> member = table ? table->member(key) : std::nullopt;
             if (!member) break;
-            const auto at = std::find(keys.begin(), keys.end(), member->key_span().begin);
+            const auto at = std::find(keys.begin(), keys.end(), member->key_offsets().first);
             if (at != keys.end() && std::find(breaking.begin(), breaking.end(), &edits[at - keys.begin()]) == breaking.end()) {
                 breaking.push_back(&edits[at - keys.begin()]);
             }
@@ -466,7 +466,32 @@ bool has_load_error(const std::vector<lint::Finding>& findings) {
                        [](const lint::Finding& finding) { return finding.code == lint::kLoadError; });
 }
 
+// Drops the fixes of `findings` that are among `breaking`: they stay
+// suggestions.
+void drop_fixes(std::vector<lint::Finding>& findings, const std::vector<const lint::Edit*>& breaking) {
+    for (lint::Finding& finding : findings) {
+        const std::optional<lint::Edit> fix = finding.fix();
+        if (fix && std::any_of(breaking.begin(), breaking.end(), [&](const lint::Edit* edit) {
+                return edit->begin == fix->begin && edit->end == fix->end;
+            })) {
+            finding.drop_fix();
+        }
+    }
+}
+
 }  // namespace
+
+void settle_fixes(std::string_view text, std::vector<lint::Finding>& findings) {
+    for (;;) {
+        const std::vector<lint::Edit> edits = ordered_edits(text, findings);
+        if (edits.empty()) return;
+        const std::string candidate = apply_fixes(text, findings);
+        if (!has_load_error(lint::check_text(candidate))) return;
+        const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
+        if (breaking.empty()) return;
+        drop_fixes(findings, breaking);
+    }
+}
 
 FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std::string& text,
                  std::vector<lint::Finding>& file_findings) {
@@ -490,14 +515,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
             // without it.
             const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
             if (!breaking.empty()) {
-                for (lint::Finding& finding : *current) {
-                    const std::optional<lint::Edit> fix = finding.fix();
-                    if (fix && std::any_of(breaking.begin(), breaking.end(), [&](const lint::Edit* edit) {
-                            return edit->begin == fix->begin && edit->end == fix->end;
-                        })) {
-                        finding.drop_fix();
-                    }
-                }
+                drop_fixes(*current, breaking);
                 continue;
             }
         }

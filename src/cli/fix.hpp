@@ -59,4 +59,9 @@ struct FileFix {
 FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std::string& text,
                  std::vector<lint::Finding>& findings);
 
+// Leaves certain only the fixes of `findings` (of `text`) that --fix makes
+// in its first round: a rename under whose new key the text would not load
+// stays a suggestion. For reports that carry fixes (SARIF).
+void settle_fixes(std::string_view text, std::vector<lint::Finding>& findings);
+
 }  // namespace vora::cli

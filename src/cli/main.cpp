@@ -341,6 +341,7 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
     CheckedFile file{std::move(text), {}, false};
     file.findings = lint::check_text(file.text);
     const cli::FixMode mode = options.fix_mode();
+    if (mode == cli::FixMode::Off && options.format == cli::Format::Sarif) cli::settle_fixes(file.text, file.findings);
     const cli::FileFix fixed = cli::fix_file(mode, path, name, file.text, file.findings);
     if (!fixed.diff.empty()) {
         out(fixed.diff);

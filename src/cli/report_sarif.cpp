@@ -143,7 +143,15 @@ public:
             const std::span<const lint::Related> related = finding.related();
             std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
             for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
-            write(finding, index, uri, related, Cursor(out.buffer(), room));
+            const std::optional<lint::Fix> fix = finding.proposed_fix();
+            if (fix) {
+                fix_text_ = "Write `";
+                fix_text_ += fix->edit.replacement;
+                fix_text_ += "` here";
+                room += 1200 + uri.size() + Cursor::room_for_json(fix_text_) +
+                        Cursor::room_for_json(fix->edit.replacement);
+            }
+            write(finding, index, uri, related, fix, Cursor(out.buffer(), room));
             any_ = true;
             out.spill();
         }
@@ -156,7 +164,7 @@ public:
 
 private:
     void write(const Finding& finding, SourceIndex& index, std::string_view uri,
-               std::span<const lint::Related> related, Cursor&& o) {
+               std::span<const lint::Related> related, const std::optional<lint::Fix>& fix, Cursor&& o) {
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
         o.put("\n          \"ruleId\": ");
@@ -192,9 +200,55 @@ private:
             }
             o.put("\n          ]");
         }
+        if (fix) put_fix(o, uri, *fix);
         o.put("\n        }");
     }
 
+    // SARIF's `fixes`: the edit as a replacement of bytes (offsets into the
+    // file as read, a byte-order mark included), described in words; how far
+    // it may be trusted in the fix's properties.
+    void put_fix(Cursor& o, std::string_view uri, const lint::Fix& fix) const {
+        const auto line = [&](std::string_view text) {
+            o.put('\n');
+            o.put(text);
+        };
+        o.put(",\n          \"fixes\": [\n            {");
+        line("              \"description\": {");
+        line("                \"text\": ");
+        o.json_string(fix_text_);
+        line("              },");
+        line("              \"artifactChanges\": [");
+        line("                {");
+        line("                  \"artifactLocation\": {");
+        line("                    \"uri\": ");
+        o.put(uri);
+        line("                  },");
+        line("                  \"replacements\": [");
+        line("                    {");
+        line("                      \"deletedRegion\": {");
+        line("                        \"byteOffset\": ");
+        o.number(static_cast<std::uint32_t>(fix.edit.begin));
+        o.put(',');
+        line("                        \"byteLength\": ");
+        o.number(static_cast<std::uint32_t>(fix.edit.end - fix.edit.begin));
+        line("                      },");
+        line("                      \"insertedContent\": {");
+        line("                        \"text\": ");
+        o.json_string(fix.edit.replacement);
+        line("                      }");
+        line("                    }");
+        line("                  ]");
+        line("                }");
+        line("              ],");
+        line("              \"properties\": {");
+        line("                \"applicability\": ");
+        o.put(fix.applicability == lint::Applicability::Certain ? "\"certain\"" : "\"suggestion\"");
+        line("              }");
+        line("            }");
+        line("          ]");
+    }
+
+    std::string fix_text_;  // the fix's description, reused
     std::string head_;
     bool any_ = false;
     std::string message_, markdown_;  // the finding's, reused

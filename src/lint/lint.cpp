@@ -648,6 +648,14 @@ std::optional<Edit> Finding::fix() const {
     return std::nullopt;
 }
 
+std::optional<Fix> Finding::proposed_fix() const {
+    if (const std::optional<Edit> certain = fix()) return Fix{Applicability::Certain, *certain};
+    if (!(flags_ & kComposed) || hint_ == 0) return std::nullopt;
+    const std::string_view target = phrases().at(hint_).second;
+    if (target.empty() || !bare(target)) return std::nullopt;
+    return Fix{Applicability::Suggestion, Edit{begin_, end_, target}};
+}
+
 void Finding::set_message(std::string message) {
     flags_ &= static_cast<std::uint8_t>(~(kComposed | kSection | kFixToHint));
     extra().message = std::move(message);

@@ -37,6 +37,17 @@ struct Edit {
     std::string_view replacement;  // lives as long as the finding that holds the edit
 };
 
+// How far a fix may be trusted: `check --fix` makes the certain ones; a
+// suggestion is only offered (in SARIF's `fixes`).
+enum class Applicability : std::uint8_t { Certain, Suggestion };
+
+// What a finding proposes: edits of the checked text, in file order. Every
+// fix found today is one edit (a key renamed).
+struct Fix {
+    Applicability applicability = Applicability::Certain;
+    Edit edit;
+};
+
 // Finding codes.
 inline constexpr std::string_view kReadError = "read-error";        // cannot be read, or not UTF-8
 inline constexpr std::string_view kWriteError = "write-error";      // --fix cannot write the fixed file
@@ -107,6 +118,9 @@ public:
     std::optional<std::string_view> help() const;
     // The edit `check --fix` makes, when it is certain.
     std::optional<Edit> fix() const;
+    // The certain fix, or else a suggestion: the key renamed to the one
+    // the message suggests, when that is a bare key.
+    std::optional<Fix> proposed_fix() const;
 
     void set_message(std::string message);
     void set_suggestion(std::string suggestion);

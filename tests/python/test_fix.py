@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-from test_cli import cli, run  # noqa: F401 (cli: the program under test, a fixture)
+from test_cli import cli, run, sarif_log  # noqa: F401 (cli: the program under test, a fixture)
 
 FIXES = [
     # (file, fixed file, remaining findings: (line, column, code, suggestion))
@@ -62,6 +62,30 @@ def test_fix_renames_certain_keys_only(cli, tmp_path, before, after, remaining):
     for _ in range(2):  # the second run finds nothing more to do
         assert findings(run(cli, "check", "--fix", "--format", "json", str(path))) == remaining
         assert path.read_bytes() == after.encode()
+
+
+@pytest.mark.parametrize("before, after, remaining", FIXES)
+def test_sarif_fixes_are_the_certain_renames_and_the_suggested_ones(cli, tmp_path, before, after, remaining):
+    path = tmp_path / "vora.toml"
+    fixed = before.encode()
+    for _ in range(8):  # as --fix does, round after round until no certain fix is left
+        path.write_bytes(fixed)
+        done = run(cli, "check", "--format", "sarif", str(path))
+        fixes = [(fix["properties"]["applicability"], fix["description"]["text"], change["artifactLocation"]["uri"], r)
+                 for result in sarif_log(done.stdout)["runs"][0]["results"] for fix in result.get("fixes", [])
+                 for change in fix["artifactChanges"] for r in change["replacements"]]
+        assert all(uri == str(path) and text == f"Write `{r['insertedContent']['text']}` here"
+                   for _, text, uri, r in fixes)
+        certain = [r for kind, _, _, r in fixes if kind == "certain"]
+        if not certain:
+            break
+        for r in sorted(certain, key=lambda r: r["deletedRegion"]["byteOffset"], reverse=True):
+            at, length = r["deletedRegion"]["byteOffset"], r["deletedRegion"]["byteLength"]
+            fixed = fixed[:at] + r["insertedContent"]["text"].encode() + fixed[at + length:]
+    assert fixed == (before if after is None else after).encode()
+    # What is left suggests renames to the bare keys its messages name.
+    assert [r["insertedContent"]["text"] for kind, _, _, r in fixes if kind == "suggestion"] == [
+        s for _, _, code, s in remaining if code.startswith("unknown-") and s and not s.startswith("[")]
 
 
 def test_fix_replaces_the_link_target_whole_and_keeps_its_mode(cli, tmp_path):
