@@ -83,7 +83,7 @@ struct LoadError {
     std::optional<ByteRange> key = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
-    std::optional<ByteRange> range = {};  // of `span`, where the reader gives it
+    std::optional<ByteRange> range = {};  // of `span` (into the text as read, a byte-order mark included)
     // Where the message names what was found (a check may collect millions
     // of errors: the words are not held twice).
     std::uint32_t found_at = 0, found_size = 0;

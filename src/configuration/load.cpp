@@ -318,7 +318,9 @@ std::vector<LoadError> mapping_errors(const toml::Document& document) {
 }
 
 LoadError syntax_error(toml::Error error, std::string_view text) {
-    return LoadError{std::move(error.message), error.span, {}, std::string(shown_text(text))};
+    LoadError err{std::move(error.message), error.span, {}, std::string(shown_text(text))};
+    err.range = ByteRange{error.begin, error.end};
+    return err;
 }
 
 std::optional<LoadError> parse_configuration(std::string_view text, Configuration& out) {

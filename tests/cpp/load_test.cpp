@@ -330,6 +330,30 @@ TEST_P(LoadErrorData, KindExpectedFoundRangeAndPath) {
     EXPECT_EQ(path, c.path);
 }
 
+// A syntax error holds the reader's byte offsets, and an entry of [load]
+// beside its tag the byte offsets of its key; both count a byte-order mark
+// (a string left open runs from its quote to the end).
+TEST(Load, SyntaxErrorsAndKeysAtFaultHoldByteRanges) {
+    struct Case {
+        std::string text;
+        std::uint32_t begin, end;
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> key;
+    };
+    for (const Case& c : {Case{"a = \n", 4, 5, std::nullopt}, Case{"\xEF\xBB\xBFk = 'x\xC3\xA9", 7, 11, std::nullopt},
+                          Case{"[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n", 0, 6,
+                               std::pair(27u, 42u)},
+                          Case{"\xEF\xBB\xBF[load]\nmodel_type = \"Onnx\"\n'inputs' = 1\n", 3, 9, std::pair(30u, 38u)}}) {
+        const LoadError error = std::get<LoadError>(parse_configuration(c.text));
+        ASSERT_TRUE(error.range) << c.text;
+        EXPECT_EQ(std::pair(error.range->begin, error.range->end), std::pair(c.begin, c.end)) << c.text;
+        if (c.key) {
+            const std::vector<LoadError> all = mapping_errors(std::get<toml::Document>(toml::parse(c.text)));
+            ASSERT_TRUE(!all.empty() && all[0].key) << c.text;
+            EXPECT_EQ(std::pair(all[0].key->begin, all[0].key->end), *c.key) << c.text;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LoadErrorData,
     ::testing::Values(
