@@ -60,7 +60,15 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
             loading_error_found = loading_error_found || (finding.message(text) == err->message && span == err->span);
         }
         if (span) inside(*span);
-        for (const vora::lint::Related& related : finding.related()) inside(related.span);
+        vora::SourceIndex index(text);
+        for (const vora::lint::Related& related : finding.related()) {
+            require(related.begin <= related.end && related.end <= text.size(), "a related range lies outside the text");
+            inside(finding.span(related, index));
+        }
+        if (const std::optional<vora::lint::Fix> fix = finding.proposed_fix()) {
+            require(fix->edit.begin < fix->edit.end && fix->edit.end <= text.size(),
+                    "a proposed fix is empty or lies outside the text");
+        }
     }
     require((errors > 0) == (err != nullptr), "check and loading disagree on whether the file loads");
     require(!err || loading_error_found, "check does not report loading's error");
