@@ -73,10 +73,10 @@ constexpr std::string_view kCheckHelp =
     "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
     "\n"
     "Loads each file as the converter front end does and reports, in file order, every error that\n"
-    "stops it loading (a file that is not TOML gets its one syntax error), warnings for keys and\n"
-    "sections the configuration does not know (with the key likely meant) and for values outside\n"
-    "what a key documents. What a file gives is written before the next file is read. FILE -\n"
-    "reads standard input.\n"
+    "stops it loading (a file that is not TOML gets its one syntax error), errors for keys and\n"
+    "sections the configuration does not know, which the converter would ignore (with the key\n"
+    "likely meant), and warnings for values outside what a key documents. What a file gives is\n"
+    "written before the next file is read. FILE - reads standard input.\n"
     "\n"
     "options:\n"
     "  --strict            exit with status 1 on warnings too\n"
@@ -180,8 +180,11 @@ void pass_through(int fd) {
 // Why --diff shows nothing for a file with an error: the first error, on
 // one line; empty when the file has none.
 std::string nothing_to_show(std::string_view name, std::string_view text, const std::vector<lint::Finding>& findings) {
-    const auto error = std::find_if(findings.begin(), findings.end(),
-                                    [](const lint::Finding& finding) { return finding.severity == lint::Severity::Error; });
+    // Unknown keys are errors too, but a file with them loads: the errors
+    // that stop it are those of reading, syntax and mapping.
+    const auto error = std::find_if(findings.begin(), findings.end(), [](const lint::Finding& finding) {
+        return finding.code == lint::kReadError || finding.code == lint::kParseError || finding.code == lint::kLoadError;
+    });
     if (error == findings.end()) return {};
     std::string why = "vora-config: " + std::string(name) + ": nothing to show: ";
     if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message(text) + "\n";

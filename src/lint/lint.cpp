@@ -185,6 +185,12 @@ std::string header(std::string_view section) {
     return out;
 }
 
+// The words of an unknown key's or section's message: "`KEY` is not a key
+// of [config]; the converter ignores it", "[KEY] is not a section; ...".
+constexpr std::string_view kNotAKey = " is not a key";
+constexpr std::string_view kNotASection = " is not a section";
+constexpr std::string_view kIgnored = "; the converter ignores it";
+
 // What a warning adds when it knows what was meant: the end of its message
 // and the suggestion.
 struct Hint {
@@ -194,7 +200,7 @@ struct Hint {
 
 // The few fixed texts that composed messages are made of, each kept once for
 // the life of the program and named by its index (from 1): the ends of
-// unknown-key messages (" in [config]") and the hints. They come from the
+// unknown-key messages (" of [config]") and the hints. They come from the
 // configuration's names, so there are few of them.
 class Phrases {
 public:
@@ -332,13 +338,14 @@ private:
         finding.set_message(std::move(message));
     }
 
-    // A finding of an unknown key (or section, when `section`): "unknown
-    // key `KEY`" and `where`, or "unknown section [KEY]", then the hint's
-    // tail. Composed from the key's bytes in the text when it is written
+    // An error of an unknown key (or section, when `section`): "`KEY` is
+    // not a key" and `where`, or "[KEY] is not a section", then "; the
+    // converter ignores it" and the hint's tail. Composed from the key's bytes in the text when it is written
     // bare there, else held whole.
     void warn_key(const toml::Member& member, bool section, std::string_view where, std::optional<Hint>&& hint) {
         const auto [begin, end] = member.key_offsets();
-        Finding& finding = out_.emplace_back(Severity::Warning, section ? kUnknownSection : kUnknownKey, begin, end);
+        // What the converter never sees is an error: the module ignores it.
+        Finding& finding = out_.emplace_back(Severity::Error, section ? kUnknownSection : kUnknownKey, begin, end);
         const std::string_view text = member.doc->text();
         if (bare(member.key) && text.substr(begin, end - begin) == member.key) {
             if (!section && where != where_) {
@@ -355,13 +362,14 @@ private:
         std::string message;
         message.reserve(member.key.size() + where.size() + 40);
         if (section) {
-            message += "unknown section "sv;
             append_header(message, member.key);
+            message += kNotASection;
         } else {
-            message += "unknown key "sv;
             append_backticked(message, member.key);
+            message += kNotAKey;
             message += where;
         }
+        message += kIgnored;
         if (hint) {
             message += hint->tail;
             finding.set_suggestion(std::move(hint->suggestion));
@@ -419,7 +427,7 @@ private:
         std::vector<Rename> renames;
         out_.reserve(out_.size() + table.size());  // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
-        const std::string where = " in " + header(name);  // the end of an unknown key's message
+        const std::string where = " of " + header(name);  // the end of an unknown key's message
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
@@ -438,7 +446,7 @@ private:
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
-    // `where` ends the message: " in [section]".
+    // `where` ends the message: " of [section]".
     void unknown_key(std::string_view where, const toml::Table& table, const toml::Member& member,
                      const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
@@ -580,15 +588,18 @@ void Finding::append_message(std::string& out, std::string_view text) const {
     }
     const std::string_view key = text.substr(begin_, end_ - begin_);
     if (flags_ & kSection) {
-        out += "unknown section ["sv;
+        out += '[';
         out += key;
         out += ']';
+        out += kNotASection;
     } else {
-        out += "unknown key `"sv;
+        out += '`';
         out += key;
         out += '`';
+        out += kNotAKey;
         out += phrases().at(where_).first;
     }
+    out += kIgnored;
     if (hint_) out += phrases().at(hint_).first;
 }
 

@@ -105,15 +105,15 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, KeyFinding,
     ::testing::Values(
         KeyCase{"[config]\nOPTIMIZATION_LEVEL = 2\n",
-                "unknown key `OPTIMIZATION_LEVEL` in [config]; did you mean `optimization_level`?",
+                "`OPTIMIZATION_LEVEL` is not a key of [config]; the converter ignores it; did you mean `optimization_level`?",
                 "optimization_level", "optimization_level", 1, 19},
-        KeyCase{"[config]\n'Mean_Values' = [1]\n", "unknown key `Mean_Values` in [config]; did you mean `mean_values`?",
+        KeyCase{"[config]\n'Mean_Values' = [1]\n", "`Mean_Values` is not a key of [config]; the converter ignores it; did you mean `mean_values`?",
                 "mean_values", "mean_values", 1, 14},  // quoted in the file: the message held whole
-        KeyCase{"[config]\ndataset = 'd'\n", "unknown key `dataset` in [config]; it is a key of [build]", "[build]",
+        KeyCase{"[config]\ndataset = 'd'\n", "`dataset` is not a key of [config]; the converter ignores it; it is a key of [build]", "[build]",
                 std::nullopt, 1, 8},
-        KeyCase{"[config]\n\"a b\" = 1\n", "unknown key `\"a b\"` in [config]", std::nullopt, std::nullopt, 1, 6},
-        KeyCase{"\n[confg]\n", "unknown section [confg]; did you mean [config]?", "config", "config", 2, 7},
-        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "unknown key `key` at the top level", std::nullopt, std::nullopt, 1, 4}));
+        KeyCase{"[config]\n\"a b\" = 1\n", "`\"a b\"` is not a key of [config]; the converter ignores it", std::nullopt, std::nullopt, 1, 6},
+        KeyCase{"\n[confg]\n", "[confg] is not a section; the converter ignores it; did you mean [config]?", "config", "config", 2, 7},
+        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "`key` is not a key at the top level; the converter ignores it", std::nullopt, std::nullopt, 1, 4}));
 
 }  // namespace
 }  // namespace vora

@@ -79,10 +79,11 @@ MISSPELLINGS = [
 
 
 @pytest.mark.parametrize("text, line, column, code, suggestion", MISSPELLINGS)
-def test_misspelled_key_is_warned_with_its_suggestion(cli, tmp_path, text, line, column, code, suggestion):
-    _, findings = check_json(cli, text, tmp_path)
-    assert [(f["line"], f["column"], f["code"], f["suggestion"]) for f in findings if f["severity"] == "warning"] \
-        == [(line, column, code, suggestion)]
+def test_misspelled_key_is_an_error_with_its_suggestion(cli, tmp_path, text, line, column, code, suggestion):
+    status, findings = check_json(cli, text, tmp_path)
+    assert status == 1
+    assert [(f["line"], f["column"], f["severity"], f["code"], f["suggestion"]) for f in findings
+            if f["code"] != "load-error"] == [(line, column, "error", code, suggestion)]
 
 
 # -- values outside what their key documents --------------------------------
@@ -124,6 +125,63 @@ def test_value_outside_its_documented_range(cli, tmp_path, section, entry, messa
         assert (findings[0]["line"], findings[0]["column"]) == (2, value_column)
 
 
+# -- what the converter would get wrong: in every format ---------------------
+
+IGNORED = "; the converter ignores it"
+GATE = [
+    # (file, severity, code, (line, column, end line, end column), message, related (message, line, column))
+    ("[Load]\nmodel_type = 'Onnx'\nmodle = 'm.onnx'\n", "error", "unknown-section", (1, 2, 1, 6),
+     f"[Load] is not a section{IGNORED}; did you mean [load]?", None),
+    ("[config]\noptimisation_level = 2\n", "error", "unknown-key", (2, 1, 2, 19),
+     f"`optimisation_level` is not a key of [config]{IGNORED}; did you mean `optimization_level`?", None),
+    ("optimization_level = 1\n", "error", "unknown-key", (1, 1, 1, 19),
+     f"`optimization_level` is not a key at the top level{IGNORED}; it is a key of [config]", None),
+    ("[config]\ndataset = 'd'\n", "error", "unknown-key", (2, 1, 2, 8),
+     f"`dataset` is not a key of [config]{IGNORED}; it is a key of [build]", None),
+]
+
+
+@pytest.mark.parametrize("format", ["text", "json", "github", "sarif"])
+@pytest.mark.parametrize("text, severity, code, place, message, related", GATE)
+def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, format, text, severity, code, place,
+                                                            message, related):
+    (tmp_path / "c.toml").write_text(text, encoding="utf-8")
+    done = subprocess.run([cli, "check", "--format", format, "c.toml"], capture_output=True, cwd=tmp_path,
+                          timeout=60)
+    assert done.returncode == (1 if severity == "error" else 0), done.stderr
+    line, column, end_line, end_column = place
+    output = done.stdout.decode()
+    if format == "text":
+        assert output.splitlines()[0] == f"c.toml:{line}:{column}: {severity}[{code}]: {message}"
+        assert output.endswith(f"1 file checked: {int(severity == 'error')} errors, {int(severity == 'warning')}"
+                               f" warning{'s' if severity == 'error' else ''}\n".replace(" 1 errors", " 1 error"))
+    elif format == "json":
+        [f] = json.loads(output)
+        assert ((f["severity"], f["code"], f["line"], f["column"], f["end_line"], f["end_column"], f["message"],
+                 [(r["message"], r["line"], r["column"]) for r in f["related"]])
+                == (severity, code, *place, message, [related] if related else []))
+    elif format == "github":
+        tail = f" ({related[0]} at {related[1]}:{related[2]})" if related else ""
+        assert output == (f"::{severity} file=c.toml,line={line},col={column},endLine={end_line},"
+                          f"endColumn={end_column},title=vora-config {code}::{message}{tail}\n")
+    else:
+        [result] = sarif_log(output)["runs"][0]["results"]
+        region = result["locations"][0]["physicalLocation"]["region"]
+        assert ((result["level"], result["ruleId"], result["message"]["text"], region["startLine"],
+                 region["startColumn"], region["endLine"], region["endColumn"])
+                == (severity, code, message, *place))
+    strict = subprocess.run([cli, "check", "--strict", "--quiet", "c.toml"], capture_output=True, cwd=tmp_path)
+    assert strict.returncode == 1
+
+
+def test_the_typo_file_of_the_field_reports_fails(cli, tmp_path):
+    typos = ("[Load]\nmodel_type = 'Onnx'\nmodle = 'resnet.onnx'\n[config]\noptimisation_level = 2\n"
+             "[export]\nexport_pth = 'resnet.vora'\n")
+    status, findings = check_json(cli, typos, tmp_path)
+    assert (status, [(f["line"], f["column"], f["severity"], f["code"]) for f in findings]) == \
+        (1, [(1, 2, "error", "unknown-section"), (5, 1, "error", "unknown-key"), (7, 1, "error", "unknown-key")])
+
+
 # -- errors, order, formats and exit status ----------------------------------
 
 def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_order(cli, tmp_path):
@@ -133,8 +191,8 @@ def test_error_is_the_modules_message_at_its_position_among_warnings_in_file_ord
     assert [(f["line"], f["column"], f["end_line"], f["end_column"], f["severity"], f["code"], f["message"])
             for f in findings] == [
         (2, 19, 2, 29, "error", "load-error", "invalid value: integer `2147483648`, expected i32"),
-        (4, 1, 4, 4, "warning", "unknown-key", "unknown key `foo` in [config]"),
-        (5, 2, 5, 7, "warning", "unknown-section", "unknown section [confg]; did you mean [config]?"),
+        (4, 1, 4, 4, "error", "unknown-key", "`foo` is not a key of [config]; the converter ignores it"),
+        (5, 2, 5, 7, "error", "unknown-section", "[confg] is not a section; the converter ignores it; did you mean [config]?"),
     ]
 
 
@@ -151,9 +209,9 @@ def test_text_format_points_at_the_span(cli, tmp_path):
     path = tmp_path / "bad.toml"
     path.write_text('[config]\n  optimisation_level = 2\nquantized_algorithm = "mmsee"\n', encoding="utf-8")
     done = run(cli, "check", str(path))
-    assert done.returncode == 0
+    assert done.returncode == 1
     assert done.stdout.decode() == textwrap.dedent(f"""\
-        {path}:2:3: warning[unknown-key]: unknown key `optimisation_level` in [config]; did you mean `optimization_level`?
+        {path}:2:3: error[unknown-key]: `optimisation_level` is not a key of [config]; the converter ignores it; did you mean `optimization_level`?
           |
         2 |   optimisation_level = 2
           |   ^^^^^^^^^^^^^^^^^^
@@ -163,7 +221,7 @@ def test_text_format_points_at_the_span(cli, tmp_path):
         3 | quantized_algorithm = "mmsee"
           |                       ^^^^^^^
 
-        1 file checked: 0 errors, 2 warnings
+        1 file checked: 1 error, 1 warning
         """)
 
 
@@ -197,32 +255,34 @@ def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
         assert done.stdout.decode().splitlines() == [
             "::error file=h.toml,line=2,col=22,endLine=2,endColumn=25,title=vora-config load-error::"
             f"{message}%0Ahelp: expected an integer from 0 to 255",
-            "::warning file=h.toml,line=3,col=1,endLine=3,endColumn=3,title=vora-config unknown-key::"
-            "unknown key `_x` in [config]"]
+            "::error file=h.toml,line=3,col=1,endLine=3,endColumn=3,title=vora-config unknown-key::"
+            "`_x` is not a key of [config]; the converter ignores it"]
     else:
         assert [r["message"] for r in sarif_log(done.stdout)["runs"][0]["results"]] == [
             {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 255"},
-            {"text": "unknown key `_x` in [config]"}]
+            {"text": "`_x` is not a key of [config]; the converter ignores it"}]
 
 
 def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     os.chdir(tmp_path)
     Path("a,b:c\n%.toml").write_text('[config]\n"100%\\ndone" = 1\n', encoding="utf-8")
     done = run(cli, "check", "--format", "github", "a,b:c\n%.toml")
-    assert done.returncode == 0
+    assert done.returncode == 1
     assert done.stdout.decode() == (
-        "::warning file=a%2Cb%3Ac%0A%25.toml,line=2,col=1,endLine=2,endColumn=13,title=vora-config unknown-key::"
-        'unknown key `"100%25\\ndone"` in [config]\n'
+        "::error file=a%2Cb%3Ac%0A%25.toml,line=2,col=1,endLine=2,endColumn=13,title=vora-config unknown-key::"
+        '`"100%25\\ndone"` is not a key of [config]; the converter ignores it\n'
     )
 
 
 @pytest.mark.parametrize("args, stdin, status", [
     (["check", "EXAMPLE"], None, 0),
     (["check", "WARNED"], None, 0),
+    (["check", "UNKNOWN"], None, 1),
     (["check", "--strict", "WARNED"], None, 1),
     (["check", "EXAMPLE", "FAILING"], None, 1),
     (["check", "EXAMPLE", "missing.toml"], None, 1),
-    (["check", "--format=json", "-"], b"[config]\nfoo = 1\n", 0),
+    (["check", "--format=json", "-"], b"[config]\nfoo = 1\n", 1),
+    (["check", "--format=json", "-"], b"[Config]\n", 1),
     (["check", "-"], b"[build]\ndataset = 1\n", 1),
     (["check"], None, 2),
     (["check", "--format", "xml", "EXAMPLE"], None, 2),
@@ -240,10 +300,11 @@ def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
     (["check", "--", "--strict"], None, 1),  # after "--" a file named --strict, which is missing
 ])
 def test_exit_status(cli, tmp_path, args, stdin, status):
-    (tmp_path / "warned.toml").write_text("[config]\noptimisation_level = 1\n")
+    (tmp_path / "warned.toml").write_text("[config]\noptimization_level = 7\n")
+    (tmp_path / "unknown.toml").write_text("[config]\noptimisation_level = 1\n")
     (tmp_path / "failing.toml").write_text("[build]\ndataset = 1\n")
     names = {"EXAMPLE": str(EXAMPLE), "WARNED": str(tmp_path / "warned.toml"),
-             "FAILING": str(tmp_path / "failing.toml")}
+             "UNKNOWN": str(tmp_path / "unknown.toml"), "FAILING": str(tmp_path / "failing.toml")}
     done = subprocess.run([cli, *[names.get(a, a) for a in args]], capture_output=True, input=stdin,
                           cwd=tmp_path, timeout=60)
     assert done.returncode == status, done.stderr
@@ -276,7 +337,7 @@ EVERY_ERROR = [
      [(2, 22, "invalid value: integer `300`, expected u8", None, "an integer from 0 to 255"),
       (3, 16, 'invalid type: string "a", expected f32', None, "a number"),
       (3, 29, "invalid type: boolean `true`, expected f32", None, "a number"),
-      (4, 1, "unknown key `foo` in [config]", None, None),
+      (4, 1, "`foo` is not a key of [config]; the converter ignores it", None, None),
       (6, 19, 'invalid type: string "8", expected i32', None, "an integer from -2147483648 to 2147483647")]),
     ("[load]\nmodel_type = 'Onnx'\ninputs = 1\ninput_size_list = [[-1]]\n",
      [(1, 1, "invalid type: integer `1`, expected a sequence", ("in `load.inputs`", 3, 1), None),
@@ -383,10 +444,10 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
     os.close(writer)
     output = os.read(reader, 65536).replace(b"\r\n", b"\n")
     os.close(reader)
-    assert done.returncode == 0
-    plain = b"w.toml:2:1: warning[unknown-key]: unknown key `foo` in [config]\n  |\n2 | foo = 1\n  | ^^^\n"
-    painted = (b"w.toml:2:1: \x1b[1;33mwarning[unknown-key]\x1b[0m: unknown key `foo` in [config]\n"
-               b"  |\n2 | foo = 1\n  | \x1b[1;33m^^^\x1b[0m\n")
+    assert done.returncode == 1
+    plain = b"w.toml:2:1: error[unknown-key]: `foo` is not a key of [config]; the converter ignores it\n  |\n2 | foo = 1\n  | ^^^\n"
+    painted = (b"w.toml:2:1: \x1b[1;31merror[unknown-key]\x1b[0m: `foo` is not a key of [config]; the converter ignores it\n"
+               b"  |\n2 | foo = 1\n  | \x1b[1;31m^^^\x1b[0m\n")
     assert output.startswith(painted if colored else plain)
 
 
@@ -399,7 +460,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
     (["check", "-q", "--format", "sarif", "WARNED"], "1 file checked: 0 errors, 1 warning"),
 ])
 def test_command_help_and_quiet(cli, tmp_path, args, first_line):
-    (tmp_path / "warned.toml").write_text("[config]\noptimisation_level = 1\n")
+    (tmp_path / "warned.toml").write_text("[config]\noptimization_level = 7\n")
     (tmp_path / "failing.toml").write_text("[build]\ndataset = 1\n")
     names = {"WARNED": "warned.toml", "FAILING": "failing.toml"}
     done = subprocess.run([cli, *[names.get(a, a) for a in args]], capture_output=True, cwd=tmp_path, timeout=60)
@@ -459,7 +520,7 @@ def test_findings_are_written_before_the_next_file_is_read(cli, tmp_path, format
         seen += chunk
     (tmp_path / "slow.toml").write_text("[config]\nbar = 1\n")
     seen += child.communicate(timeout=60)[0]
-    assert child.returncode == 0 and b"bar" in seen
+    assert child.returncode == 1 and b"bar" in seen
 
 
 @pytest.mark.parametrize("name", ["/dev/zero", "SPARSE"])
@@ -673,7 +734,7 @@ def test_schema_accepts_what_checks_clean_and_refuses_what_loading_refuses(cli, 
     outcomes = set()
     for path, (text, outcome) in zip(paths, files):
         reported = by_file.get(str(path), [])  # severities and codes
-        found = 2 if "error" in reported else 1 if reported else 0
+        found = 2 if {"load-error", "parse-error"} & set(reported) else 1 if reported else 0
         assert found == outcome, text
         valid = validator.is_valid(tomllib.loads(text))
         if outcome == 0:

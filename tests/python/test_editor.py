@@ -179,8 +179,11 @@ def pre_commit():
 @pytest.mark.parametrize("name, text, hook, status, shown", [
     ("convert.toml", "[config]\noptimization_level = 300\n", "plain", 1, "invalid value: integer `300`, expected u8"),
     ("convert.toml", EXAMPLE.read_text(encoding="utf-8"), "plain", 0, "vora-config check....Passed"),
-    ("convert.toml", "[config]\noptimisation_level = 2\n", "plain", 0, "vora-config check....Passed"),
-    ("convert.toml", "[config]\noptimisation_level = 2\n", "strict", 1, "unknown key `optimisation_level` in [config]"),
+    ("convert.toml", "[config]\noptimisation_level = 2\n", "plain", 1, "`optimisation_level` is not a key of [config]"),
+    ("convert.toml", "[Load]\nmodel_type = 'Onnx'\nmodle = 'm.onnx'\n", "plain", 1, "[Load] is not a section"),
+    ("convert.toml", "[config]\noptimization_level = 7\n", "plain", 0, "vora-config check....Passed"),
+    ("convert.toml", "[config]\noptimization_level = 7\n", "strict", 1, "is above the maximum of 3"),
+    ("convert.toml", "[config]\noptimisation_level = 2\n", "strict", 1, "`optimisation_level` is not a key of [config]; the converter ignores it"),
     ("notes.txt", "optimization_level = 300\n", "plain", 0, "(no files to check)Skipped"),
 ])
 def test_pre_commit_hook_fails_what_does_not_load_and_with_strict_what_warns(pre_commit, name, text, hook, status,
@@ -229,7 +232,7 @@ def system_hooks(cli, tmp_path_factory):
 @pytest.mark.parametrize("hook", ["vora-config-check-system", "vora-config-check"])
 @pytest.mark.parametrize("text, status, shown", [
     (EXAMPLE.read_text(encoding="utf-8"), 0, "vora-config check....Passed"),
-    ("[config]\noptimisation_level = 2\n", 1, "unknown key `optimisation_level` in [config]"),
+    ("[config]\noptimisation_level = 2\n", 1, "`optimisation_level` is not a key of [config]; the converter ignores it"),
 ], ids=["clean", "misspelled"])
 def test_system_hook_passes_a_clean_file_and_fails_a_misspelled_key(system_hooks, hook, text, status, shown):
     work, env = system_hooks
