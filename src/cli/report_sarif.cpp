@@ -42,7 +42,7 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 9> kRules{{
+constexpr std::array<Rule, 11> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
     {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
@@ -52,6 +52,8 @@ constexpr std::array<Rule, 9> kRules{{
     {lint::kOutOfRange, "A number below the minimum or above the maximum its key documents"},
     {lint::kTooShort, "A text or list shorter than its key allows"},
     {lint::kUnknownChoice, "A text outside the choices its key documents"},
+    {lint::kEmptyValue, "An empty text or list, which the converter receives instead of the default"},
+    {lint::kCountMismatch, "Lists that go together, of different lengths"},
 }};
 
 // A physicalLocation's value, as dump(2) lays it out at the depth of

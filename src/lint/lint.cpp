@@ -428,6 +428,7 @@ private:
         out_.reserve(out_.size() + table.size());  // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         const std::string where = " of " + header(name);  // the end of an unknown key's message
+        section_ = name;
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
@@ -440,6 +441,41 @@ private:
             if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
+        if (name == "config") same_count(table, "mean_values", "std_values", "value");
+        if (name == "load") same_count(table, "inputs", "input_size_list", "item");
+    }
+
+    // Two lists that the converter takes pair by pair, of other lengths: a
+    // warning at the second, the first a related place. An empty one has
+    // its own warning.
+    void same_count(const toml::Table& table, std::string_view first, std::string_view second,
+                    std::string_view item) {
+        const toml::Value a = table.get(first);
+        const toml::Value b = table.get(second);
+        if (!a || !b || !a.is_array() || !b.is_array()) return;
+        const std::size_t m = a.as_array().size();
+        const std::size_t n = b.as_array().size();
+        if (m == n || m == 0 || n == 0) return;
+        warn(kCountMismatch,
+             backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") + " and " +
+                 backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
+             b);
+        out_.back().add_related(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
+    }
+
+    // Whether a key of the current section names a file or folder.
+    bool path_key(std::string_view key) const {
+        static constexpr std::pair<std::string_view, std::string_view> paths[] = {
+            {"load", "model"},          {"load", "input_initial_val_file"}, {"build", "dataset"},
+            {"export", "export_path"},  {"accuracy_analysis", "output_dir"}, {"accuracy_analysis", "inputs"}};
+        return std::find(std::begin(paths), std::end(paths), std::pair{section_, key}) != std::end(paths);
+    }
+
+    void empty_value(std::string_view key, toml::Value value, std::string_view written) {
+        warn(kEmptyValue,
+             backticked(key) + " is empty: the converter receives " + std::string(written) +
+                 ", not its default; remove the line to leave it unset",
+             value);
     }
 
     // The key meant: one of the same table in other letter case, a key of
@@ -475,6 +511,10 @@ private:
     template <class T, class F>
     void check_value(const F& f, toml::Value value, bool top) {
         if constexpr (is_optional<T>::value) {
+            if constexpr (is_vector<typename T::value_type>::value) {
+                // An empty list given is not the list left unset.
+                if (top && value.is_array() && value.as_array().size() == 0) return empty_value(f.key, value, "[]");
+            }
             check_value<typename T::value_type>(f, value, top);
         } else if constexpr (is_vector<T>::value) {
             check_list<typename T::value_type>(f, value, top);
@@ -503,6 +543,8 @@ private:
     void check_text(const F& f, toml::Value value, bool top) {
         if (!value.is_string()) return;
         const std::string_view text = value.as_string();
+        const bool path = path_key(f.key);
+        if (top && text.empty() && (path || f.key == "target_platform")) return empty_value(f.key, value, "\"\"");
         if (top && f.limits.min_length &&
             static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
             const auto n = *f.limits.min_length;
@@ -531,17 +573,21 @@ private:
         }
         const std::string shown =
             value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
-        const bool below = f.limits.minimum && !value.is_wide() && value.as_signed() < *f.limits.minimum;
+        // A batch holds one item at least; the schema leaves the key open.
+        const std::optional<std::int64_t> minimum =
+            section_ == "build" && f.key == "vora_batch_size" ? std::optional<std::int64_t>(1) : f.limits.minimum;
+        const bool below = minimum && !value.is_wide() && value.as_signed() < *minimum;
         const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
         if (!below && !above) return;
         warn(kOutOfRange,
              backticked(f.key) + " = " + shown +
-                 (below ? " is below the minimum of " + std::to_string(*f.limits.minimum)
+                 (below ? " is below the minimum of " + std::to_string(*minimum)
                         : " is above the maximum of " + std::to_string(*f.limits.maximum)),
              value);
     }
 
     std::vector<Finding>& out_;
+    std::string_view section_;       // the section whose keys are checked
     std::string where_;              // the last end of an unknown key's message
     std::uint16_t where_index_ = 0;  // and its phrase
 };

@@ -58,10 +58,12 @@ inline constexpr std::string_view kUnknownKey = "unknown-key";
 inline constexpr std::string_view kOutOfRange = "out-of-range";     // below a minimum or above a maximum
 inline constexpr std::string_view kTooShort = "too-short";          // shorter than a minimum length or count
 inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text outside the listed choices
+inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
+inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
 
-inline constexpr std::string_view kCodes[] = {kReadError,  kWriteError,     kParseError,
-                                              kLoadError,  kUnknownSection, kUnknownKey,
-                                              kOutOfRange, kTooShort,       kUnknownChoice};
+inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
+                                              kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
+                                              kUnknownChoice, kEmptyValue,  kCountMismatch};
 
 // A finding's code, held as its index in kCodes; it reads as the code's
 // text, the same view each time.
@@ -129,9 +131,9 @@ public:
     void set_fix(std::size_t begin, std::size_t end, std::string replacement);
     void drop_fix();
 
-    // A message made from the key at [begin, end) (written bare): "unknown
-    // key `KEY`" and `where`, or "unknown section [KEY]", and the hint's
-    // tail; `where` and the hint are indices into tables of fixed texts
+    // A message made from the key at [begin, end) (written bare): "`KEY`
+    // is not a key" and `where`, or "[KEY] is not a section", then "; the
+    // converter ignores it" and the hint's tail; `where` and the hint are indices into tables of fixed texts
     // that lint.cpp keeps (0: none).
     void compose(bool section, std::uint8_t where, std::uint16_t hint);
     // Makes the fix rename the key to the hint's suggestion; false (and

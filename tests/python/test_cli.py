@@ -93,7 +93,8 @@ VALUES = [
     ("config", "optimization_level = 7",
      "`optimization_level` = 7 is above the maximum of 3"),
     ("config", "optimization_level = 0x3", None),
-    ("config", 'target_platform = ""', "`target_platform` must not be empty"),
+    ("config", 'target_platform = ""',
+     '`target_platform` is empty: the converter receives "", not its default; remove the line to leave it unset'),
     ("config", 'target_platform = "vora-q9"', None),  # an open list: "..." ends it
     ("config", 'quantized_algorithm = "mmsee"',
      '`quantized_algorithm` = "mmsee" is not one of normal, mmse; did you mean "mmse"?'),
@@ -110,7 +111,9 @@ VALUES = [
      'did you mean "asymmetric_quantized-8"?'),
     ("config", 'quantized_dtype = """asymmetric_quantized-8"""', None),
     ("load", 'model_type = "Onnx"\ninputs = ["data"]', None),  # "(e.g. [...])" is an example
-    ("build", "vora_batch_size = -1", None),
+    ("build", "vora_batch_size = -1", "`vora_batch_size` = -1 is below the minimum of 1"),
+    ("build", "vora_batch_size = 1", None),
+    ("config", "mean_values = [1, 2]\nstd_values = [3, 4]", None),
 ]
 
 
@@ -138,6 +141,19 @@ GATE = [
      f"`optimization_level` is not a key at the top level{IGNORED}; it is a key of [config]", None),
     ("[config]\ndataset = 'd'\n", "error", "unknown-key", (2, 1, 2, 8),
      f"`dataset` is not a key of [config]{IGNORED}; it is a key of [build]", None),
+    ('[load]\nmodel_type = "Onnx"\ninput_initial_val_file = ""\n', "warning", "empty-value", (3, 26, 3, 28),
+     '`input_initial_val_file` is empty: the converter receives "", not its default; remove the line to leave it unset',
+     None),
+    ("[config]\nmean_values = []\n", "warning", "empty-value", (2, 15, 2, 17),
+     "`mean_values` is empty: the converter receives [], not its default; remove the line to leave it unset", None),
+    ("[config]\nmean_values = [1, 2, 3]\nstd_values = [1]\n", "warning", "count-mismatch", (3, 14, 3, 17),
+     "`std_values` holds 1 value and `mean_values` 3; the converter pairs them one to one",
+     ("`mean_values` is here", 2, 15)),
+    ('[load]\nmodel_type = "Onnx"\ninputs = ["a", "b"]\ninput_size_list = [[1, 3, 8, 8]]\n', "warning",
+     "count-mismatch", (4, 19, 4, 33),
+     "`input_size_list` holds 1 item and `inputs` 2; the converter pairs them one to one", ("`inputs` is here", 3, 10)),
+    ("[build]\nvora_batch_size = 0\n", "warning", "out-of-range", (2, 19, 2, 20),
+     "`vora_batch_size` = 0 is below the minimum of 1", None),
 ]
 
 
@@ -174,12 +190,13 @@ def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, forma
     assert strict.returncode == 1
 
 
-def test_the_typo_file_of_the_field_reports_fails(cli, tmp_path):
+def test_the_typo_files_of_the_field_reports_fail(cli, tmp_path):
     typos = ("[Load]\nmodel_type = 'Onnx'\nmodle = 'resnet.onnx'\n[config]\noptimisation_level = 2\n"
              "[export]\nexport_pth = 'resnet.vora'\n")
-    status, findings = check_json(cli, typos, tmp_path)
-    assert (status, [(f["line"], f["column"], f["severity"], f["code"]) for f in findings]) == \
-        (1, [(1, 2, "error", "unknown-section"), (5, 1, "error", "unknown-key"), (7, 1, "error", "unknown-key")])
+    for text, expected in [(typos, [(1, 2, "unknown-section"), (5, 1, "unknown-key"), (7, 1, "unknown-key")])]:
+        status, findings = check_json(cli, text, tmp_path)
+        assert (status, [(f["line"], f["column"], f["code"]) for f in findings]) == (1, expected)
+        assert {f["severity"] for f in findings} == {"error"}
 
 
 # -- errors, order, formats and exit status ----------------------------------
@@ -637,8 +654,8 @@ def test_bundled_schema_is_the_programs_and_the_example_checks_clean(cli):
 # by loading (a type or range error).
 CANDIDATES = {
     "config": {
-        "mean_values": (["[1, 2.5]", "[]", "[inf]"], [], ["1", '["a"]', "[[1]]"]),
-        "std_values": (["[0.5]"], [], ["true"]),
+        "mean_values": (["[1, 2.5]", "[inf, 0]"], ["[]"], ["1", '["a"]', "[[1]]"]),
+        "std_values": (["[0.5, 1]"], ["[]"], ["true"]),
         "quantized_dtype": (['"asymmetric_quantized-8"'], ['"int8"'], ["8"]),
         "quantized_algorithm": (['"normal"', "'mmse'"], ['"kl"', '""'], ["true"]),
         "quantized_method": (['"channel"', '"group"', '"layers"'], ['"tensor"'], ["[1]"]),
@@ -654,8 +671,8 @@ CANDIDATES = {
     },
     "load": {
         "model": (['"m.onnx"'], [], ["1"]),
-        "inputs": (['["a", "b"]', "[]"], [], ['"a"', "[1]"]),
-        "input_size_list": (["[[1, 3, 224, 224]]", "[]", "[[18446744073709551615]]"], [],
+        "inputs": (['["a"]'], ["[]"], ['"a"', "[1]"]),
+        "input_size_list": (["[[1, 3, 224, 224]]", "[[18446744073709551615]]"], ["[]"],
                             ["[1, 2]", "[[-1]]", "[[1.5]]"]),
         "input_initial_val_file": (['"v.npy"'], [], ["[]"]),
         "outputs": (['["o"]'], [], ["{ a = 1 }"]),
@@ -663,7 +680,7 @@ CANDIDATES = {
     "build": {
         "do_quantization": (["true"], [], ['"true"']),
         "dataset": (['"d.txt"'], [], ["1"]),
-        "vora_batch_size": (["1", "-1", "2147483647", "-2147483648"], [], ["2147483648", "-2147483649", "[1]"]),
+        "vora_batch_size": (["1", "2147483647"], ["0", "-2147483648"], ["2147483648", "-2147483649", "[1]"]),
         "auto_hybrid": (["false"], [], ["1"]),
     },
     "accuracy_analysis": {
