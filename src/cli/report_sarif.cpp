@@ -42,7 +42,7 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 11> kRules{{
+constexpr std::array<Rule, 12> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
     {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
@@ -54,6 +54,7 @@ constexpr std::array<Rule, 11> kRules{{
     {lint::kUnknownChoice, "A text outside the choices its key documents"},
     {lint::kEmptyValue, "An empty text or list, which the converter receives instead of the default"},
     {lint::kCountMismatch, "Lists that go together, of different lengths"},
+    {lint::kControlCharacter, "A control character made by an escape in a text"},
 }};
 
 // A physicalLocation's value, as dump(2) lays it out at the depth of

@@ -317,6 +317,7 @@ public:
     void root(toml::Table table) {
         std::vector<Rename> renames;
         for (const toml::Member member : table) {
+            text_ = member.doc->text();
             const bool known = any_field<Configuration>([&](const auto& f, std::size_t) {
                 if (f.key != member.key) return false;
                 section<decltype(f)>(f.key, member.value);
@@ -478,6 +479,68 @@ private:
              value);
     }
 
+    // The escapes of a basic string (read from its bytes in the text) that
+    // make control characters: in a path an error, as no file name holds
+    // one and a Windows path written with backslashes makes them (`\e`,
+    // `\b`, `\r`); in other text a warning (but for tab and line feed).
+    void control_characters(std::string_view key, toml::Value value, bool path) {
+        const std::string_view raw = text_.substr(value.offset(), value.end_offset() - value.offset());
+        if (raw.size() < 2 || raw.front() != '"') return;  // a literal string has no escapes
+        const bool multi = raw.starts_with("\"\"\"");
+        std::optional<std::pair<std::size_t, std::size_t>> first;
+        std::vector<std::string_view> escapes;
+        for (std::size_t i = multi ? 3 : 1; i + 1 < raw.size(); ++i) {
+            if (raw[i] != '\\') continue;
+            std::uint32_t code = 0;
+            std::size_t length = 2;
+            switch (raw[i + 1]) {
+                case 'b': code = 0x08; break;
+                case 't': code = 0x09; break;
+                case 'n': code = 0x0A; break;
+                case 'f': code = 0x0C; break;
+                case 'r': code = 0x0D; break;
+                case 'e': code = 0x1B; break;
+                case 'x': length = 4; break;
+                case 'u': length = 6; break;
+                case 'U': length = 10; break;
+                default: ++i; continue;  // \\, \" or a line-ending backslash
+            }
+            if (length > 2) {
+                for (std::size_t k = i + 2; k < i + length && k < raw.size(); ++k) {
+                    const char c = raw[k];
+                    code = code * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+                }
+            }
+            const std::string_view escape = raw.substr(i, length);
+            i += length - 1;
+            const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+            if (!control || (!path && (code == 0x09 || code == 0x0A))) continue;
+            if (!first) first = {value.offset() + (escape.data() - raw.data()), escape.size()};
+            if (std::find(escapes.begin(), escapes.end(), escape) == escapes.end()) escapes.push_back(escape);
+        }
+        if (!first) return;
+        std::string message = "`";
+        for (std::size_t e = 0; e < escapes.size(); ++e) {
+            if (e) message += "`, `";
+            message += escapes[e];
+        }
+        message += escapes.size() == 1 ? "` makes a control character in " : "` make control characters in ";
+        message += backticked(key);
+        Finding& finding = out_.emplace_back(path ? Severity::Error : Severity::Warning, kControlCharacter,
+                                             first->first, first->first + first->second);
+        if (path) {
+            const std::string_view inner = raw.substr(1, raw.size() - 2);
+            if (!multi && inner.find_first_of("'\n\r") == std::string_view::npos) {
+                std::string literal = "'" + std::string(inner) + "'";
+                message += "; write the path as a literal string, " + literal + ", or with forward slashes";
+                finding.set_suggestion(std::move(literal));
+            } else {
+                message += "; write the path with forward slashes";
+            }
+        }
+        finding.set_message(std::move(message));
+    }
+
     // The key meant: one of the same table in other letter case, a key of
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
@@ -544,6 +607,7 @@ private:
         if (!value.is_string()) return;
         const std::string_view text = value.as_string();
         const bool path = path_key(f.key);
+        control_characters(f.key, value, path);
         if (top && text.empty() && (path || f.key == "target_platform")) return empty_value(f.key, value, "\"\"");
         if (top && f.limits.min_length &&
             static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
@@ -587,6 +651,7 @@ private:
     }
 
     std::vector<Finding>& out_;
+    std::string_view text_;          // the checked text
     std::string_view section_;       // the section whose keys are checked
     std::string where_;              // the last end of an unknown key's message
     std::uint16_t where_index_ = 0;  // and its phrase

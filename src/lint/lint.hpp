@@ -60,10 +60,11 @@ inline constexpr std::string_view kTooShort = "too-short";          // shorter t
 inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text outside the listed choices
 inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
 inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
+inline constexpr std::string_view kControlCharacter = "control-character"; // made by an escape
 
 inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
                                               kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
-                                              kUnknownChoice, kEmptyValue,  kCountMismatch};
+                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter};
 
 // A finding's code, held as its index in kCodes; it reads as the code's
 // text, the same view each time.

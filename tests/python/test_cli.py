@@ -95,6 +95,7 @@ VALUES = [
     ("config", "optimization_level = 0x3", None),
     ("config", 'target_platform = ""',
      '`target_platform` is empty: the converter receives "", not its default; remove the line to leave it unset'),
+    ("config", 'custom_string = "a\\tb\\nc"', None),  # tab and line feed are meant in texts but paths
     ("config", 'target_platform = "vora-q9"', None),  # an open list: "..." ends it
     ("config", 'quantized_algorithm = "mmsee"',
      '`quantized_algorithm` = "mmsee" is not one of normal, mmse; did you mean "mmse"?'),
@@ -114,6 +115,8 @@ VALUES = [
     ("build", "vora_batch_size = -1", "`vora_batch_size` = -1 is below the minimum of 1"),
     ("build", "vora_batch_size = 1", None),
     ("config", "mean_values = [1, 2]\nstd_values = [3, 4]", None),
+    ("export", "export_path = 'D:\\exports\\b.vora'", None),  # a literal string has no escapes
+    ("export", 'export_path = "D:\\\\exports\\\\b.vora"', None),
 ]
 
 
@@ -141,6 +144,16 @@ GATE = [
      f"`optimization_level` is not a key at the top level{IGNORED}; it is a key of [config]", None),
     ("[config]\ndataset = 'd'\n", "error", "unknown-key", (2, 1, 2, 8),
      f"`dataset` is not a key of [config]{IGNORED}; it is a key of [build]", None),
+    ('[export]\nexport_path = "D:\\exports\\build\\resnet.vora"\n', "error", "control-character", (2, 18, 2, 20),
+     "`\\e`, `\\b`, `\\r` make control characters in `export_path`; write the path as a literal string, "
+     "'D:\\exports\\build\\resnet.vora', or with forward slashes", None),
+    ('[export]\nexport_path = "C:\\tmp\\bit\'s.vora"\n', "error", "control-character", (2, 18, 2, 20),
+     "`\\t`, `\\b` make control characters in `export_path`; write the path with forward slashes", None),
+    ('[accuracy_analysis]\ninputs = ["a.npy", "D:\\run\\b.npy"]\n', "error", "control-character", (2, 23, 2, 25),
+     "`\\r`, `\\b` make control characters in `inputs`; write the path as a literal string, 'D:\\run\\b.npy', "
+     "or with forward slashes", None),
+    ('[config]\ncustom_string = "a\\u001bb"\n', "warning", "control-character", (2, 19, 2, 25),
+     "`\\u001b` makes a control character in `custom_string`", None),
     ('[load]\nmodel_type = "Onnx"\ninput_initial_val_file = ""\n', "warning", "empty-value", (3, 26, 3, 28),
      '`input_initial_val_file` is empty: the converter receives "", not its default; remove the line to leave it unset',
      None),
@@ -193,7 +206,9 @@ def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, forma
 def test_the_typo_files_of_the_field_reports_fail(cli, tmp_path):
     typos = ("[Load]\nmodel_type = 'Onnx'\nmodle = 'resnet.onnx'\n[config]\noptimisation_level = 2\n"
              "[export]\nexport_pth = 'resnet.vora'\n")
-    for text, expected in [(typos, [(1, 2, "unknown-section"), (5, 1, "unknown-key"), (7, 1, "unknown-key")])]:
+    windows = '[export]\nexport_path = "D:\\exports\\build\\resnet.vora"\n'
+    for text, expected in [(typos, [(1, 2, "unknown-section"), (5, 1, "unknown-key"), (7, 1, "unknown-key")]),
+                           (windows, [(2, 18, "control-character")])]:
         status, findings = check_json(cli, text, tmp_path)
         assert (status, [(f["line"], f["column"], f["code"]) for f in findings]) == (1, expected)
         assert {f["severity"] for f in findings} == {"error"}
