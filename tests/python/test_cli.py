@@ -182,8 +182,6 @@ def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, forma
     output = done.stdout.decode()
     if format == "text":
         assert output.splitlines()[0] == f"c.toml:{line}:{column}: {severity}[{code}]: {message}"
-        assert output.endswith(f"1 file checked: {int(severity == 'error')} errors, {int(severity == 'warning')}"
-                               f" warning{'s' if severity == 'error' else ''}\n".replace(" 1 errors", " 1 error"))
     elif format == "json":
         [f] = json.loads(output)
         assert ((f["severity"], f["code"], f["line"], f["column"], f["end_line"], f["end_column"], f["message"],
