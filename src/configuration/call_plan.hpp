@@ -91,7 +91,7 @@ PlannedCall planned_call(const R& record) {
         PlannedArgument argument;
         if constexpr (is_optional<T>::value) {
             if (!value) {
-                if (f.pass == Pass::Keyword || f.pass == Pass::NumpyArrays) return;
+                if (leaves_out_absent(f.pass)) return;
                 argument = planned_none(f.call_name());
             } else if (f.pass == Pass::NumpyArrays) {
                 if constexpr (std::is_same_v<typename T::value_type, std::string>) {

@@ -119,6 +119,10 @@ constexpr F with_rank(F f, int rank) {
     return f;
 }
 
+// Whether an absent optional value of a field with this pass is left out of
+// the call (else it is passed as None).
+constexpr bool leaves_out_absent(Pass pass) { return pass == Pass::Keyword || pass == Pass::NumpyArrays; }
+
 // The position of a keyword field among its call's keywords: its call rank,
 // else its declaration index.
 template <class F>

@@ -97,7 +97,7 @@ PyObject* argument_value(const F& f, const R& record) {
     const auto& value = f.get(record);
     using T = std::remove_cvref_t<decltype(value)>;
     if constexpr (is_optional<T>::value) {
-        if (!value) return f.pass == Pass::Keyword || f.pass == Pass::NumpyArrays ? left_out : py::new_ref(Py_None);
+        if (!value) return leaves_out_absent(f.pass) ? left_out : py::new_ref(Py_None);
         if constexpr (std::is_same_v<typename T::value_type, std::string>) {
             if (f.pass == Pass::NumpyArrays) {
                 auto arrays = load_numpy_arrays(*value);
