@@ -19,6 +19,17 @@ namespace vora::cli {
 
 namespace {
 
+// The head of a shown source line: an empty gutter line, then the line's
+// number and the bar. Returns the gutter's width.
+std::size_t append_line_head(std::string& out, std::uint32_t line) {
+    const std::string number = integer_text(line);
+    out.append(number.size() + 1, ' ');
+    out += "|\n";
+    out += number;
+    out += " | ";
+    return number.size() + 1;
+}
+
 using lint::Finding;
 
 std::string plural(std::size_t n, std::string_view word) {
@@ -173,12 +184,7 @@ private:
             marked = std::min(end, Source::forward(content, begin, kMarked));
             last = Source::forward(content, marked, kContext);
         }
-        const std::string number = integer_text(span.begin.line);
-        const std::size_t gutter = number.size() + 1;
-        o.append(gutter, ' ');
-        o += "|\n";
-        o += number;
-        o += " | ";
+        const std::size_t gutter = append_line_head(o, span.begin.line);
         if (first > 0) o += "...";
         display::append_shown(o, content.substr(first, last - first));
         if (last < content.size()) o += "...";
@@ -241,12 +247,7 @@ std::string shown_error(const LoadError& error) {
     const std::size_t begin = Source::forward(content, 0, column > 0 ? column - 1 : 0);
     const std::size_t end = Source::forward(content, begin, length);
     const std::size_t past = column > characters + 1 ? column - characters - 1 : 0;  // columns past the line's end
-    const std::string number = integer_text(span.begin.line);
-    const std::size_t gutter = number.size() + 1;
-    out.append(gutter, ' ');
-    out += "|\n";
-    out += number;
-    out += " | ";
+    const std::size_t gutter = append_line_head(out, span.begin.line);
     out += mark;
     display::append_shown(out, content);
     out += '\n';
