@@ -15,6 +15,7 @@
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
 #include "text/format.hpp"
+#include "lint/phrases.hpp"
 #include "lint/suggest.hpp"
 #include "text/utf8.hpp"
 
@@ -124,31 +125,6 @@ const KeyIndex& key_index() {
     return index;
 }
 
-// Whether a key is written bare: letters, digits, `_` and `-`.
-bool bare(std::string_view key) {
-    // Eight ASCII bytes at a time: each in one of the ranges.
-    const auto in = [](std::uint64_t w, unsigned char low, unsigned char high) {
-        return word::in_ascii_range(w, low, high);
-    };
-    std::size_t i = 0;
-    for (; i + 8 <= key.size(); i += 8) {
-        const std::uint64_t w = word::load(key.data() + i);
-        if (word::high(w) != 0) return false;
-        const std::uint64_t allowed = in(w, 'a', 'z') | in(w, 'A', 'Z') | in(w, '0', '9') | in(w, '_', '_') | in(w, '-', '-');
-        if (allowed != word::highs) return false;
-    }
-    static constexpr std::array<bool, 256> allowed = [] {
-        std::array<bool, 256> a{};
-        for (std::size_t c = 0; c < 256; ++c) {
-            a[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-        }
-        return a;
-    }();
-    for (; i < key.size(); ++i) {
-        if (!allowed[static_cast<unsigned char>(key[i])]) return false;
-    }
-    return !key.empty();
-}
 
 // A key as it would be written: bare when it can be, else quoted.
 std::string key_text(std::string_view key) { return bare(key) ? std::string(key) : quoted_text(key); }
@@ -185,11 +161,6 @@ std::string header(std::string_view section) {
     return out;
 }
 
-// The words of an unknown key's or section's message: "`KEY` is not a key
-// of [config]; the converter ignores it", "[KEY] is not a section; ...".
-constexpr std::string_view kNotAKey = " is not a key";
-constexpr std::string_view kNotASection = " is not a section";
-constexpr std::string_view kIgnored = "; the converter ignores it";
 
 // What a warning adds when it knows what was meant: the end of its message
 // and the suggestion.
@@ -198,44 +169,6 @@ struct Hint {
     std::string suggestion;
 };
 
-// The few fixed texts that composed messages are made of, each kept once for
-// the life of the program and named by its index (from 1): the ends of
-// unknown-key messages (" of [config]") and the hints. They come from the
-// configuration's names, so there are few of them.
-class Phrases {
-public:
-    // The index of the pair, or 0 when the table is full.
-    std::uint16_t index(std::string_view first, std::string_view second) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        key_.assign(first);
-        key_ += '\0';
-        key_ += second;
-        const auto found = index_.find(key_);
-        if (found != index_.end()) return found->second;
-        if (items_.size() >= kMost) return 0;
-        items_.emplace_back(first, second);
-        const auto at = static_cast<std::uint16_t>(items_.size());
-        index_.emplace(key_, at);
-        return at;
-    }
-    // The pair at an index from index() (its texts never move).
-    const std::pair<std::string, std::string>& at(std::uint16_t index) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return items_[index - 1];
-    }
-
-private:
-    static constexpr std::size_t kMost = 255;  // a where's index is a byte
-    std::mutex mutex_;
-    std::deque<std::pair<std::string, std::string>> items_;
-    std::map<std::string, std::uint16_t, std::less<>> index_;
-    std::string key_;  // the two texts of the pair looked for, joined by a NUL
-};
-
-Phrases& phrases() {
-    static Phrases table;
-    return table;
-}
 
 Hint did_you_mean(const std::string& shown, std::string_view meant) {
     return Hint{"; did you mean " + shown + "?", std::string(meant)};
@@ -666,149 +599,6 @@ bool before(const Finding& a, const Finding& b) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Findings.
-// ---------------------------------------------------------------------------
-
-// A million findings take 24 MB.
-static_assert(sizeof(Finding) == 24);
-
-Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion)
-    : severity(severity), code(code) {
-    Extra& more = extra();
-    more.message = std::move(message);
-    more.suggestion = std::move(suggestion);
-}
-
-Finding::Finding(Severity severity, Code code, std::size_t begin, std::size_t end)
-    : severity(severity),
-      code(code),
-      begin_(static_cast<std::uint32_t>(begin)),
-      end_(static_cast<std::uint32_t>(end)),
-      flags_(kOffsets) {}
-
-Finding::Extra& Finding::extra() {
-    if (!extra_) extra_ = std::make_unique<Extra>();
-    return *extra_;
-}
-
-void Finding::append_message(std::string& out, std::string_view text) const {
-    if (!(flags_ & kComposed)) {
-        if (extra_) out += extra_->message;
-        return;
-    }
-    const std::string_view key = text.substr(begin_, end_ - begin_);
-    if (flags_ & kSection) {
-        out += '[';
-        out += key;
-        out += ']';
-        out += kNotASection;
-    } else {
-        out += '`';
-        out += key;
-        out += '`';
-        out += kNotAKey;
-        out += phrases().at(where_).first;
-    }
-    out += kIgnored;
-    if (hint_) out += phrases().at(hint_).first;
-}
-
-std::string Finding::message(std::string_view text) const {
-    std::string out;
-    append_message(out, text);
-    return out;
-}
-
-std::optional<std::string_view> Finding::suggestion() const {
-    if (flags_ & kComposed) {
-        if (!hint_) return std::nullopt;
-        return std::string_view(phrases().at(hint_).second);
-    }
-    if (extra_ && extra_->suggestion) return std::string_view(*extra_->suggestion);
-    return std::nullopt;
-}
-
-std::optional<toml::Span> Finding::span(SourceIndex& index) const {
-    if (!(flags_ & kOffsets)) return std::nullopt;
-    const LineColumn begin = index.at(begin_);
-    const LineColumn end = index.after(begin, begin_, end_);
-    return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
-}
-
-std::optional<toml::Span> Finding::span(std::string_view text) const {
-    SourceIndex index(text);
-    return span(index);
-}
-
-std::optional<std::size_t> Finding::begin() const {
-    if (flags_ & kOffsets) return begin_;
-    return std::nullopt;
-}
-
-std::span<const Related> Finding::related() const {
-    if (!extra_) return {};
-    return extra_->related;
-}
-
-toml::Span Finding::span(const Related& related, SourceIndex& index) const {
-    const LineColumn begin = (flags_ & kOffsets) && related.begin >= begin_
-                                 ? index.after(index.at(begin_), begin_, related.begin)
-                                 : index.at(related.begin);
-    const LineColumn end = index.after(begin, related.begin, related.end);
-    return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
-}
-
-std::optional<std::string_view> Finding::help() const {
-    if (extra_ && extra_->help) return std::string_view(*extra_->help);
-    return std::nullopt;
-}
-
-std::optional<Edit> Finding::fix() const {
-    if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
-    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement};
-    return std::nullopt;
-}
-
-std::optional<Fix> Finding::proposed_fix() const {
-    if (const std::optional<Edit> certain = fix()) return Fix{Applicability::Certain, *certain};
-    if (!(flags_ & kComposed) || hint_ == 0) return std::nullopt;
-    const std::string_view target = phrases().at(hint_).second;
-    if (target.empty() || !bare(target)) return std::nullopt;
-    return Fix{Applicability::Suggestion, Edit{begin_, end_, target}};
-}
-
-void Finding::set_message(std::string message) {
-    flags_ &= static_cast<std::uint8_t>(~(kComposed | kSection | kFixToHint));
-    extra().message = std::move(message);
-}
-
-void Finding::set_suggestion(std::string suggestion) { extra().suggestion = std::move(suggestion); }
-
-void Finding::set_help(std::optional<std::string> help) {
-    if (help || extra_) extra().help = std::move(help);
-}
-
-void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
-
-void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement) {
-    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
-    Extra& more = extra();
-    more.replacement = std::move(replacement);
-    more.fix = Edit{begin, end, {}};
-}
-
-void Finding::drop_fix() {
-    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
-    if (extra_) extra_->fix.reset();
-}
-
-void Finding::compose(bool section, std::uint8_t where, std::uint16_t hint) {
-    flags_ |= kComposed;
-    if (section) flags_ |= kSection;
-    where_ = where;
-    hint_ = hint;
-}
 
 
 
