@@ -214,7 +214,8 @@ std::string summary_line(const Totals& totals) {
 
 std::string shown_error(const LoadError& error) {
     std::string out;
-    if (!error.span) {
+    const std::optional<Span> place = error.span();
+    if (!place) {
         display::append_escaped(out, error.message);
         out += '\n';
         if (!error.path.empty()) {
@@ -227,11 +228,12 @@ std::string shown_error(const LoadError& error) {
         }
         return out;
     }
-    const Span& span = *error.span;
+    const Span& span = *place;
     out += "TOML parse error at line " + integer_text(span.begin.line) + ", column " +
            integer_text(span.begin.column) + '\n';
     // Columns do not count a byte-order mark; the line keeps it, as render() does.
-    std::string_view content = line_of(error.text, span.begin.line);
+    SourceIndex index(error.text);
+    std::string_view content = index.line(span.begin.line);
     std::string_view mark;
     if (span.begin.line == 1 && content.starts_with("\xEF\xBB\xBF")) {
         mark = content.substr(0, 3);

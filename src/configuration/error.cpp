@@ -8,19 +8,6 @@
 
 namespace vora {
 
-std::string_view line_of(std::string_view text, std::size_t line) {
-    std::size_t start = 0;
-    for (std::size_t n = 1; n < line; ++n) {
-        std::size_t nl = text.find('\n', start);
-        if (nl == std::string_view::npos) return {};
-        start = nl + 1;
-    }
-    std::size_t end = text.find('\n', start);
-    std::string_view content = text.substr(start, end == std::string_view::npos ? text.size() - start : end - start);
-    if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
-    return content;
-}
-
 void append_snippet(std::string& out, std::string_view content, const Span& span) {
     const std::size_t line = span.begin.line;
     const std::size_t column = span.begin.column;
@@ -151,7 +138,7 @@ std::optional<std::string> Expected::in_words() const {
 
 LoadError LoadError::at(toml::Value value, LoadErrorKind kind, Expected expected, std::string_view found) {
     std::size_t found_at = 0;
-    LoadError error{message_of(kind, expected, found, found_at), value.span(), {}, {}};
+    LoadError error{message_of(kind, expected, found, found_at), {}, {}};
     error.kind = kind;
     error.expected = expected;
     error.range = ByteRange{value.offset(), value.end_offset()};
@@ -164,9 +151,17 @@ LoadError LoadError::at(toml::Value value, LoadErrorKind kind, Expected expected
     return at(value, kind, expected, found_text(value));
 }
 
+std::optional<Span> LoadError::span() const {
+    if (!range) return std::nullopt;
+    SourceIndex index(text);
+    const LineColumn begin = index.at(range->begin);
+    const LineColumn end = index.after(begin, range->begin, range->end);
+    return Span{{begin.line, begin.column}, {end.line, end.column}};
+}
+
 std::string LoadError::render() const {
     std::string out;
-    if (!span) {
+    if (!range) {
         out = message;
         out += '\n';
         if (!path.empty()) {
@@ -181,12 +176,14 @@ std::string LoadError::render() const {
     }
 
     out.reserve(message.size() + 128);
+    const Span span = *this->span();
+    SourceIndex index(text);
     out += "TOML parse error at line ";
-    out += std::to_string(span->begin.line);
+    out += std::to_string(span.begin.line);
     out += ", column ";
-    out += std::to_string(span->begin.column);
+    out += std::to_string(span.begin.column);
     out += '\n';
-    append_snippet(out, line_of(text, span->begin.line), *span);
+    append_snippet(out, index.line(span.begin.line), span);
     out += message;
     out += '\n';
     return out;

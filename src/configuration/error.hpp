@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {
@@ -20,12 +21,8 @@ namespace vora {
 using Position = toml::Position;
 using Span = toml::Span;
 
-// Line `line` (1-based) of `text`, without its line feed and without a
-// carriage return before it. Empty when the text has fewer lines.
-std::string_view line_of(std::string_view text, std::size_t line);
-
 // The three lines that show where `span` lies: a gutter, `content` (the
-// line the span starts on, as line_of gives it), and carets under the span
+// line the span starts on, as SourceIndex::line gives it), and carets under the span
 // (cut at the end of the line, at least one), each ending in a line feed.
 void append_snippet(std::string& out, std::string_view content, const Span& span);
 
@@ -74,16 +71,17 @@ struct ByteRange {
 
 struct LoadError {
     std::string message;  // rendered from kind, expected and found (of a syntax error: the reader's)
-    std::optional<Span> span;
     std::vector<std::string> path;  // outermost key first
-    std::string text;               // the source text, attached for rendering
-    // Where the key at fault is written, as byte offsets, when `span` is its
+    std::string text;               // the source text as read, attached for rendering
+    // Where the key at fault is written, as byte offsets, when `range` is its
     // whole table (the entries of [load] beside its tag); set by
     // mapping_errors only.
     std::optional<ByteRange> key = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
-    std::optional<ByteRange> range = {};  // of `span` (into the text as read, a byte-order mark included)
+    // Of the offending text (into the text as read, a byte-order mark
+    // included); none for an error of the whole file (a missing key).
+    std::optional<ByteRange> range = {};
     // Where the message names what was found (a check may collect millions
     // of errors: the words are not held twice).
     std::uint32_t found_at = 0, found_size = 0;
@@ -96,6 +94,10 @@ struct LoadError {
     static LoadError at(toml::Value value, LoadErrorKind kind, Expected expected, std::string_view found);
     // The same for a type or value error: `found` from the value.
     static LoadError at(toml::Value value, LoadErrorKind kind, Expected expected);
+
+    // The line and column of `range` in the attached text (made when
+    // rendered, not kept).
+    std::optional<Span> span() const;
 
     // The error as its user sees it: five lines pointing at the offending
     // text, or the message and the key path.

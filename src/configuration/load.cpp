@@ -280,17 +280,9 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
                 err.key = err.range;
             }
             // Errors of the load table as a whole point at all of it.
-            err.span = v.span();
             err.range = ByteRange{v.offset(), v.end_offset()};
         }
     }
-}
-
-// A byte-order mark is no part of the document: columns do not count it,
-// and the line shown in an error leaves it out.
-std::string_view shown_text(std::string_view text) {
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    return text.starts_with(bom) ? text.substr(bom.size()) : text;
 }
 
 }  // namespace
@@ -300,7 +292,7 @@ std::optional<LoadError> map_configuration(const toml::Document& document, Confi
     map_table(document.root_table(), out, errors);
     if (!errors.count()) return std::nullopt;
     LoadError& err = errors.list().front();
-    err.text.assign(shown_text(document.text()));
+    err.text.assign(document.text());
     return std::move(err);
 }
 
@@ -318,7 +310,7 @@ std::vector<LoadError> mapping_errors(const toml::Document& document) {
 }
 
 LoadError syntax_error(toml::Error error, std::string_view text) {
-    LoadError err{std::move(error.message), error.span, {}, std::string(shown_text(text))};
+    LoadError err{std::move(error.message), {}, std::string(text)};
     err.range = ByteRange{error.begin, error.end};
     return err;
 }

@@ -17,6 +17,12 @@ struct LineColumn {
     std::uint32_t column = 1;
 };
 
+// Advances (line, column) over text[from, to): a line feed starts a line,
+// every other character (not byte) is one column. The one rule of counting:
+// the index below and the reader's own positions (toml::Document) both
+// walk with it.
+void advance(const char* text, std::size_t from, std::size_t to, std::uint32_t& line, std::uint32_t& column);
+
 class SourceIndex {
 public:
     explicit SourceIndex(std::string_view text);

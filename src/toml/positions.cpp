@@ -5,48 +5,12 @@
 #include "toml/positions.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <mutex>
 
-#include "text/word.hpp"
+#include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
 namespace vora::toml {
-
-void advance(const char* p, std::size_t from, std::size_t to, std::uint32_t& line, std::uint32_t& column) {
-    std::size_t i = from;
-    auto step = [&](std::size_t k) {
-        const auto c = static_cast<unsigned char>(p[k]);
-        if (c == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            column += (c & 0xC0) != 0x80;
-        }
-    };
-    // Eight ASCII bytes at a time: indexing the positions of a whole
-    // document costs about 4 instructions a byte, against 11 a byte at a
-    // time (callgrind, the parse and the position of its last byte less the
-    // parse alone, on small_tables.toml and string_list.toml of
-    // bench/reader_ir.py: 4.4 against 10.9 and 3.9 against 11.0).
-    while (i + 8 <= to) {
-        const std::uint64_t w = word::load(p + i);
-        if (word::high(w)) {
-            for (const std::size_t stop = i + 8; i < stop; ++i) step(i);
-            continue;
-        }
-        const std::uint64_t feeds = word::equal_exact(w, '\n');
-        if (feeds == 0) {
-            column += 8;
-        } else {
-            line += static_cast<std::uint32_t>(std::popcount(feeds));
-            // The bytes after the last line feed of the eight.
-            column = 1 + 7 - static_cast<std::uint32_t>(word::last_lane(feeds));
-        }
-        i += 8;
-    }
-    for (; i < to; ++i) step(i);
-}
 
 void Document::index_positions(std::vector<Mark>& marks) const {
     const std::size_t n = text_.size();
