@@ -61,14 +61,16 @@ struct innermost<std::optional<T>> : innermost<T> {};
 template <class T>
 struct innermost<std::vector<T>> : innermost<T> {};
 
-// A value of type T that loads, for a key without a default: its declared
-// example, the first of its choices, or the simplest value.
+// A value of type T that loads, for a key without a default or with an
+// empty one: its declared example, the first of its choices, or the
+// simplest value.
 template <class T, class F>
 std::string example_value(const F& f) {
+    if (!f.example.empty()) return std::string(f.example);
     if constexpr (is_optional<T>::value) {
         return example_value<typename T::value_type>(f);
     } else if constexpr (is_vector<T>::value) {
-        return f.example.empty() ? "[]" : std::string(f.example);
+        return "[]";
     } else if constexpr (std::is_same_v<T, bool>) {
         return "false";
     } else if constexpr (std::is_same_v<T, std::string>) {
@@ -113,9 +115,12 @@ void section_keys(std::string& out) {
     for_each_field<Record>([&](const auto& f, std::size_t) {
         using T = typename std::remove_cvref_t<decltype(f)>::value_type;
         const json value = schema_detail::value_json(f.get(defaults));
+        // An empty default ("" or []) is what the converter gets when the
+        // key is left out: uncommented, the line gives a real value instead.
+        const bool shown = !value.is_null() && !((value.is_string() || value.is_array()) && value.empty());
         key_lines(out, f.key, f.description, f.choices,
                   std::is_same_v<typename innermost<T>::type, std::string>,
-                  value.is_null() ? example_value<T>(f) : toml_value(value));
+                  shown ? toml_value(value) : example_value<T>(f));
     });
 }
 
@@ -145,7 +150,8 @@ std::string starting_file() {
     comment(out,
             "A VORA conversion configuration with every section and key commented out. Uncomment the\n"
             "header of each section you need and the keys you set in it; [load] needs its model_type.\n"
-            "Each key shows its default, or an example value where it has none.");
+            "Each key shows its default, or an example value where it has none. Run `vora-config check`\n"
+            "on the file before converting with it.");
     for_each_field<Configuration>([&](const auto& f, std::size_t) {
         using Record = section_record_t<decltype(f)>;
         const std::string name(f.key);

@@ -31,18 +31,20 @@ struct Totals {
     std::size_t files = 0;
     std::size_t errors = 0;
     std::size_t warnings = 0;
+    std::size_t silenced = 0;  // by suppression comments: neither errors nor warnings
 
     // Counts one checked file and its findings.
     void add(const std::vector<lint::Finding>& findings) {
         ++files;
         for (const lint::Finding& finding : findings) {
-            (finding.severity == lint::Severity::Error ? errors : warnings) += 1;
+            (finding.silenced() ? silenced : finding.severity == lint::Severity::Error ? errors : warnings) += 1;
         }
     }
 };
 
-// "2 files checked: 1 error, 0 warnings", with its line feed: the text
-// format's closing line, and all that --quiet prints.
+// "2 files checked: 1 error, 0 warnings", with its line feed (and ", 3
+// silenced" before it when findings were): the text format's closing line,
+// and all that --quiet prints.
 std::string summary_line(const Totals& totals);
 
 // Where a renderer's bytes go: a buffer handed to `sink` when it grows past
@@ -84,6 +86,10 @@ public:
 //   line (cut to a window around the span) with carets under the span, a
 //   "note" of the same shape for each related place, a "= help:" line when
 //   the message names a type; an empty line. Closes with summary_line.
+//   Silenced findings are left out (counted in the summary line).
+// Each format but json and sarif leaves out silenced findings: json writes
+//   them with "silenced": true after "help", sarif with an in-source
+//   suppression.
 //   Source lines and messages are shown as display::append_shown and
 //   append_escaped write them, carets counted in display columns.
 // json: one array of findings: file (bytes that are not UTF-8 as lone

@@ -35,6 +35,7 @@ public:
         const std::string name = escape_annotation(file.name, true);
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
+            if (finding.silenced()) continue;
             std::string& o = out.buffer();
             o += "::";
             o += severity_name(finding.severity);
@@ -59,7 +60,8 @@ public:
             }
             // The help on a line of its own under the message.
             if (const std::optional<std::string_view> help = finding.help()) {
-                message += "\nhelp: expected ";
+                message += "\nhelp: ";
+                message += finding.help_lead();
                 message += *help;
             }
             o += "::" + escape_annotation(message, false) + "\n";

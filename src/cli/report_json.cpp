@@ -151,6 +151,7 @@ private:
         if (!related.empty()) o.put("\n    ");
         o.put("],\n    \"help\": ");
         put_optional(o, finding.help());
+        if (finding.silenced()) o.put(",\n    \"silenced\": true");
         o.put("\n  }");
     }
 

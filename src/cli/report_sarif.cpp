@@ -42,7 +42,7 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 12> kRules{{
+constexpr std::array<Rule, 13> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
     {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
@@ -55,6 +55,7 @@ constexpr std::array<Rule, 12> kRules{{
     {lint::kEmptyValue, "An empty text or list, which the converter receives instead of the default"},
     {lint::kCountMismatch, "Lists that go together, of different lengths"},
     {lint::kControlCharacter, "A control character made by an escape in a text"},
+    {lint::kUnknownCode, "A suppression comment lists a code that is none of these"},
 }};
 
 // A physicalLocation's value, as dump(2) lays it out at the depth of
@@ -142,7 +143,7 @@ public:
             finding.append_message(message_, file.text);
             const std::optional<std::string_view> help = finding.help();
             markdown_.clear();
-            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: expected " + markdown_text(*help);
+            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) + markdown_text(*help);
             const std::span<const lint::Related> related = finding.related();
             std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
             for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
@@ -204,6 +205,9 @@ private:
             o.put("\n          ]");
         }
         if (fix) put_fix(o, uri, *fix);
+        if (finding.silenced()) {
+            o.put(",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n            }\n          ]");
+        }
         o.put("\n        }");
     }
 

@@ -112,6 +112,7 @@ public:
     void file(const FileReport& file, Output& out) override {
         Source source(file.text);
         for (const Finding& finding : file.findings) {
+            if (finding.silenced()) continue;
             std::string& o = out.buffer();
             const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
             std::string label(severity_name(finding.severity));
@@ -136,7 +137,8 @@ public:
                 o += note.on;
                 o += "help";
                 o += note.off;
-                o += ": expected ";
+                o += ": ";
+                o += finding.help_lead();
                 display::append_escaped(o, *help);
                 o += '\n';
             }
@@ -208,8 +210,10 @@ private:
 std::unique_ptr<Renderer> make_text_renderer(bool color) { return std::make_unique<TextRenderer>(color); }
 
 std::string summary_line(const Totals& totals) {
-    return plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
-           plural(totals.warnings, "warning") + "\n";
+    std::string line = plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
+                       plural(totals.warnings, "warning");
+    if (totals.silenced > 0) line += ", " + integer_text(totals.silenced) + " silenced";
+    return line + "\n";
 }
 
 std::string shown_error(const LoadError& error) {

@@ -81,7 +81,11 @@ struct Field {
     std::string_view keyword{};  // keyword name when it differs from `key`
     int call_rank = -1;          // position among the call's keywords; -1 keeps declaration order
     Choices choices{};           // the values its description lists
-    std::string_view example{};  // a value in TOML, as its description gives it in "(e.g. ...)"
+    // A value in TOML that loads and reaches the converter as a real value
+    // (no empty text or list), for `init` to show where the key has no
+    // default or an empty one; the one its description gives in "(e.g. ...)"
+    // when it gives one.
+    std::string_view example{};
 
     const T& get(const Record& r) const { return r.*member; }
     T& get(Record& r) const { return r.*member; }

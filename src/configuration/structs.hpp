@@ -41,8 +41,10 @@ struct ConfigConfig {
     static constexpr auto fields() {
         using R = ConfigConfig;
         return std::tuple{
-            field("mean_values", &R::mean_values, "Mean values for normalization."),
-            field("std_values", &R::std_values, "Standard deviation values for normalization."),
+            with_example(field("mean_values", &R::mean_values, "Mean values for normalization."),
+                         "[123.675, 116.28, 103.53]"),
+            with_example(field("std_values", &R::std_values, "Standard deviation values for normalization."),
+                         "[58.395, 57.12, 57.375]"),
             with_choices(field("quantized_dtype", &R::quantized_dtype, "Quantized dtype. [asymmetric_quantized-8]"),
                          one_of("asymmetric_quantized-8")),
             with_choices(field("quantized_algorithm", &R::quantized_algorithm, "Quantized algorithm. [normal, mmse]"),
@@ -61,10 +63,11 @@ struct ConfigConfig {
             with_choices(field("optimization_level", &R::optimization_level, "Optimization level [0, 1, 2, 3]",
                                Limits{.minimum = 0, .maximum = 3}),
                          one_of("0", "1", "2", "3")),
-            field("custom_string", &R::custom_string, "A custom string to add to the model."),
+            with_example(field("custom_string", &R::custom_string, "A custom string to add to the model."),
+                         "\"converted by vora-config\""),
             field("remove_weight", &R::remove_weight, "Remove the weights from the model."),
             field("compress_weight", &R::compress_weight, "Compress the model weights."),
-            field("inputs_yuv_fmt", &R::inputs_yuv_fmt, "Input YUV format."),
+            with_example(field("inputs_yuv_fmt", &R::inputs_yuv_fmt, "Input YUV format."), "\"nv12\""),
             field("single_core_mode", &R::single_core_mode, "Single core mode."),
         };
     }
@@ -91,11 +94,12 @@ struct OnnxLoadConfig {
                                          "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
                                    "[[1, 3, 224, 224]]"),
                       2),
-            with_rank(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
-                                      "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
-                                Pass::NumpyArrays, "input_initial_val"),
+            with_rank(with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
+                                                   "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
+                                             Pass::NumpyArrays, "input_initial_val"),
+                                   "\"input_initial_val.npy\""),
                       3),
-            with_rank(field("outputs", &R::outputs, "Optional list of output names"), 1),
+            with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"), "[\"output0\"]"), 1),
         };
     }
 };
@@ -125,8 +129,9 @@ struct BuildConfig {
         using R = BuildConfig;
         return std::tuple{
             field("do_quantization", &R::do_quantization, "Whether to quantize the model (default: true)"),
-            field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
-            field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
+            with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
+                         "\"dataset.txt\""),
+            with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"), "1"),
             field("auto_hybrid", &R::auto_hybrid, "Enable automatic hybrid quantization (default: false)"),
         };
     }
@@ -147,10 +152,13 @@ struct AccuracyAnalysisConfig {
     static constexpr auto fields() {
         using R = AccuracyAnalysisConfig;
         return std::tuple{
-            field("inputs", &R::inputs, "Input file paths for accuracy analysis."),
-            field("output_dir", &R::output_dir, "Directory where accuracy snapshots and analysis files are written."),
-            field("target", &R::target, "Optional target hardware platform for board-side analysis."),
-            field("device_id", &R::device_id, "Optional target device ID."),
+            with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
+            with_example(field("output_dir", &R::output_dir,
+                               "Directory where accuracy snapshots and analysis files are written."),
+                         "\"snapshot\""),
+            with_example(field("target", &R::target, "Optional target hardware platform for board-side analysis."),
+                         "\"vora-m1\""),
+            with_example(field("device_id", &R::device_id, "Optional target device ID."), "\"0\""),
         };
     }
 };
@@ -164,7 +172,7 @@ struct ExportConfig {
     static constexpr auto fields() {
         using R = ExportConfig;
         return std::tuple{
-            with_pass(field("export_path", &R::export_path), Pass::Positional),
+            with_example(with_pass(field("export_path", &R::export_path), Pass::Positional), "\"model.vora\""),
         };
     }
 };

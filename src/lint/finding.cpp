@@ -111,6 +111,7 @@ std::optional<std::string_view> Finding::help() const {
 }
 
 std::optional<Edit> Finding::fix() const {
+    if (flags_ & kSilenced) return std::nullopt;
     if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
     if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement};
     return std::nullopt;
@@ -118,7 +119,7 @@ std::optional<Edit> Finding::fix() const {
 
 std::optional<Fix> Finding::proposed_fix() const {
     if (const std::optional<Edit> certain = fix()) return Fix{Applicability::Certain, *certain};
-    if (!(flags_ & kComposed) || hint_ == 0) return std::nullopt;
+    if (!(flags_ & kComposed) || hint_ == 0 || (flags_ & kSilenced)) return std::nullopt;
     const std::string_view target = phrases().at(hint_).second;
     if (target.empty() || !bare(target)) return std::nullopt;
     return Fix{Applicability::Suggestion, Edit{begin_, end_, target}};
@@ -133,6 +134,16 @@ void Finding::set_suggestion(std::string suggestion) { extra().suggestion = std:
 
 void Finding::set_help(std::optional<std::string> help) {
     if (help || extra_) extra().help = std::move(help);
+}
+
+void Finding::set_help_sentence(std::string help) {
+    Extra& more = extra();
+    more.help = std::move(help);
+    more.help_sentence = true;
+}
+
+std::string_view Finding::help_lead() const {
+    return extra_ && extra_->help_sentence ? std::string_view{} : std::string_view("expected ");
 }
 
 void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }

@@ -610,8 +610,13 @@ std::vector<Finding> check_text(std::string_view text) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end)
-            .set_message(std::move(syntax->message));
+        Finding& finding = findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end);
+        finding.set_message(std::move(syntax->message));
+        if (syntax->related) {
+            finding.add_related(Related{std::string(syntax->related->label), syntax->related->begin, syntax->related->end});
+        }
+        if (std::optional<std::string> help = unquoted_text_help(text, syntax->begin))
+            finding.set_help_sentence(std::move(*help));
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
@@ -627,6 +632,7 @@ std::vector<Finding> check_text(std::string_view text) {
     // Most often already in file order: the walk follows the file.
     if (!std::is_sorted(findings.begin(), findings.end(), before))
         std::stable_sort(findings.begin(), findings.end(), before);
+    silence(text, findings);
     return findings;
 }
 

@@ -61,10 +61,12 @@ inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text o
 inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
 inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
 inline constexpr std::string_view kControlCharacter = "control-character"; // made by an escape
+inline constexpr std::string_view kUnknownCode = "unknown-code";   // a suppression comment names no code
 
 inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
                                               kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
-                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter};
+                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter,
+                                              kUnknownCode};
 
 // A finding's code, held as its index in kCodes; it reads as the code's
 // text, the same view each time.
@@ -117,8 +119,11 @@ public:
     // The span of one of them (walked to from the finding's own start when
     // it lies after it, as it does).
     toml::Span span(const Related& related, SourceIndex& index) const;
-    // The message's terms in plain words, when it uses a type's name.
+    // The message's terms in plain words, when it uses a type's name
+    // (written after "expected "), or a sentence of its own.
     std::optional<std::string_view> help() const;
+    // What the formats write before the help: "expected " or nothing.
+    std::string_view help_lead() const;
     // The edit `check --fix` makes, when it is certain.
     std::optional<Edit> fix() const;
     // The certain fix, or else a suggestion: the key renamed to the one
@@ -128,9 +133,15 @@ public:
     void set_message(std::string message);
     void set_suggestion(std::string suggestion);
     void set_help(std::optional<std::string> help);
+    // A help that is a sentence of its own, not what was expected.
+    void set_help_sentence(std::string help);
     void add_related(Related related);
     void set_fix(std::size_t begin, std::size_t end, std::string replacement);
     void drop_fix();
+    // Silenced by a suppression comment on its line: not counted as an
+    // error or warning, shown only where a format can mark it so.
+    void silence() { flags_ |= kSilenced; }
+    bool silenced() const { return flags_ & kSilenced; }
 
     // A message made from the key at [begin, end) (written bare): "`KEY`
     // is not a key" and `where`, or "[KEY] is not a section", then "; the
@@ -151,6 +162,7 @@ private:
         std::optional<std::string> suggestion;
         std::vector<Related> related;
         std::optional<std::string> help;
+        bool help_sentence = false;
         std::optional<Edit> fix;
         std::string replacement;  // the fix's
     };
@@ -160,6 +172,7 @@ private:
     static constexpr std::uint8_t kComposed = 2;    // compose() made the message
     static constexpr std::uint8_t kSection = 4;     // of an unknown section
     static constexpr std::uint8_t kFixToHint = 8;   // the fix renames to the hint's suggestion
+    static constexpr std::uint8_t kSilenced = 16;   // silenced by a comment on its line
 
     std::uint32_t begin_ = 0;
     std::uint32_t end_ = 0;
@@ -177,6 +190,18 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out);
 // error that loading reports (its message and position exactly as loading
 // gives them), if any, and the warnings of the document when it reads as
 // TOML. The text is read once; the mapping and the warnings share its tree.
+// Findings on a line that ends in a suppression comment are silenced:
+// `# vora-config: ignore` silences every finding of the line, `#
+// vora-config: ignore[CODE, ...]` those of the codes listed. The findings
+// go in file order, and only their lines are read. A code the comment lists
+// that is no code gets an `unknown-code` warning of its own. Errors of
+// reading and of syntax are never silenced. Returns how many were.
+std::size_t silence(std::string_view text, std::vector<Finding>& findings);
 std::vector<Finding> check_text(std::string_view text);
+
+// For a parse error at `at` where a value starts with a letter (`key =
+// vora-m1`): the help "text values are quoted: \"vora-m1\"", the word as
+// written up to the line's end or comment.
+std::optional<std::string> unquoted_text_help(std::string_view text, std::size_t at);
 
 }  // namespace vora::lint

@@ -357,6 +357,7 @@ NodeId Parser::parse_scalar() {
         return id;
     }
     if (is_digit(c) || c == '+' || c == '-' || c == 'i' || c == 'n') return parse_number_or_date();
+    if (!stack_.empty()) expected(pos_, "a value", opening(stack_.back().node));
     expected(pos_, "a value");
 }
 
@@ -406,7 +407,8 @@ inline Parser::Step Parser::complete_value(std::uint32_t& depth, NodeId& value) 
             return Step::value;
         }
     } else if (peek(pos_) != close) {
-        expected(pos_, top.table ? "`,` or `}` after a value in an inline table" : "`,` or `]` after an array element");
+        expected(pos_, top.table ? "`,` or `}` after a value in an inline table" : "`,` or `]` after an array element",
+                 opening(top.node));
     }
     ++pos_;
     node(top.node).end = static_cast<std::uint32_t>(pos_);
@@ -456,8 +458,9 @@ std::uint32_t Parser::inline_key() {
     const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth, false);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
-    if (find(holder, name(last), &tag) != no_node)
-        fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end);
+    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node)
+        fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end,
+             first_definition(e));
     pending_.push_back(add_entry(holder, last, no_node, tag));
     return holder_depth + 1;
 }
@@ -525,8 +528,8 @@ void Parser::key_value() {
     const NodeId holder = keys_.size() == 1 ? current_ : dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
-    if (find(holder, name(last), &tag) != no_node)
-        fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end);
+    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node)
+        fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end, first_definition(e));
     const std::uint32_t entry = add_entry(holder, last, no_node, tag);
     NodeId value;
     if (const char c = peek(pos_); c == '[' || c == '{') {
@@ -580,7 +583,9 @@ inline NodeId Parser::header_table_of(NodeId cur, std::size_t i, bool array, Ran
         if (last) {
             if (array)
                 fail(k.begin, "cannot define " + key_path(i + 1) + " as an array of tables: it is already a table", k.end);
-            if (st != implicit_table) fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end);
+            if (st != implicit_table)
+                fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end,
+                     ErrorPlace{kFirstDefined, nd.begin, nd.end});
             set_state(v, header_table);
             node(v).begin = header_span.begin;
             node(v).end = header_span.end;
@@ -657,13 +662,19 @@ void Parser::run() {
     doc_.marks_ = std::make_shared<Document::Marks>();
 }
 
+Error Parser::take_error() {
+    if (!related_ && error.begin == n_ && !stack_.empty()) related_ = opening(stack_.back().node);
+    error.related = related_;
+    return std::move(error);
+}
+
 Result parse(std::string_view text, const Options& options) {
     Document doc;
     Parser parser(text, options, doc);
     try {
         parser.run();
     } catch (const Failure&) {
-        return std::move(parser.error);
+        return parser.take_error();
     }
     return doc;
 }

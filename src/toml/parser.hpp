@@ -86,6 +86,10 @@ public:
     }
 
     void run();
+    // The error, with its other place when the reader knows one: set before
+    // fail(), or, for an error at the end of the text inside an array or
+    // inline table, where the innermost one opened.
+    Error take_error();
     Error error;
 
 private:
@@ -116,6 +120,21 @@ private:
                       static_cast<std::uint32_t>(end)};
         throw Failure{};
     }
+    // The same, with the other place the error concerns.
+    [[noreturn]] void fail(std::size_t offset, std::string message, std::size_t end, ErrorPlace related) {
+        related_ = related;
+        fail(offset, std::move(message), end);
+    }
+    // Where the entry of `entry` was first written.
+    ErrorPlace first_definition(std::uint32_t entry) const {
+        return ErrorPlace{kFirstDefined, doc_.entries_[entry].key_begin, doc_.entries_[entry].key_end};
+    }
+    static constexpr std::string_view kFirstDefined = "first defined here";
+    // The opening bracket or brace of an open array or inline table.
+    ErrorPlace opening(NodeId container) const {
+        const std::uint32_t at = doc_.nodes_[container].begin;
+        return ErrorPlace{"opened here", at, at + 1};
+    }
     std::size_t char_length(std::size_t i) const {
         if (i >= n_) return 0;
         const auto c = static_cast<unsigned char>(s_[i]);
@@ -141,6 +160,10 @@ private:
     }
     [[noreturn]] void expected(std::size_t i, std::string_view what) {
         fail(i, "expected " + std::string(what) + ", found " + found(i));
+    }
+    [[noreturn]] void expected(std::size_t i, std::string_view what, ErrorPlace related) {
+        related_ = related;
+        expected(i, what);
     }
     [[noreturn]] void bad_utf8(std::size_t i) { fail(i, "the text is not valid UTF-8"); }
 
@@ -360,6 +383,7 @@ private:
     std::vector<std::uint32_t> pending_;  // the entries of open inline tables awaiting their value
     std::size_t indexed_ = 0;             // entries in the index
     std::string scratch_;
+    std::optional<ErrorPlace> related_;   // the error's other place, set on the way to fail()
 };
 
 }  // namespace vora::toml

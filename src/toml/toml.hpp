@@ -313,11 +313,19 @@ struct Options {
     std::uint32_t max_depth = 4096;
 };
 
+// Another place an error concerns, where the reader knows one: where a
+// key defined twice was defined first, where an unclosed array opened.
+struct ErrorPlace {
+    std::string_view label;            // a few plain words: "first defined here"
+    std::uint32_t begin = 0, end = 0;  // byte offsets into the text, [begin, end)
+};
+
 // The first error in the document, in file order.
 struct Error {
     std::string message;
     Span span;  // where the offending text starts (and, where known, ends)
     std::uint32_t begin = 0, end = 0;  // the same as byte offsets into the text
+    std::optional<ErrorPlace> related{};
 };
 
 using Result = std::variant<Document, Error>;

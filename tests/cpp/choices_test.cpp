@@ -82,7 +82,9 @@ TEST_P(DeclaredChoices, AreThoseItsDescriptionNames) {
     const Named named = named_in(key.description);
     EXPECT_EQ(key.named.items, named.items);
     EXPECT_EQ(key.named.open, named.open);
-    EXPECT_EQ(key.named.example, named.example);
+    // A description that gives an example gives the one declared; the
+    // others may declare one of their own, for init.
+    if (!named.example.empty()) EXPECT_EQ(key.named.example, named.example);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKey, DeclaredChoices, testing::ValuesIn(every_key()),

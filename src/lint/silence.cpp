@@ -1,0 +1,154 @@
+// Suppression comments, and what a parse error's finding adds to the
+// reader's error: its other place, and help for a text written unquoted.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "lint/lint.hpp"
+
+namespace vora::lint {
+
+namespace {
+
+constexpr std::string_view kMarker = "vora-config:";
+constexpr std::string_view kIgnore = "ignore";
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && (blank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+// The line of `text` that holds `offset`: [begin, end), without its line feed.
+std::pair<std::size_t, std::size_t> line_around(std::string_view text, std::size_t offset) {
+    const std::size_t before = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+    const std::size_t begin = before == std::string_view::npos ? 0 : before + 1;
+    const std::size_t end = std::min(text.find('\n', offset), text.size());
+    return {begin, end};
+}
+
+// The codes a suppression comment names, each with its offset in the text.
+struct Listed {
+    std::string_view code;
+    std::size_t offset;
+};
+
+// A suppression comment that ends the line [begin, end): "# vora-config:
+// ignore" (every code: `all` set) or "# vora-config: ignore[CODE, ...]".
+struct Suppression {
+    bool found = false;
+    bool all = false;
+    std::vector<Listed> codes;
+
+    bool silences(Code code) const {
+        return all || std::any_of(codes.begin(), codes.end(), [&](const Listed& l) { return l.code == code.text(); });
+    }
+};
+
+// Reads the comment from the last `#` of the line whose tail is a
+// suppression. A `#` inside a string is passed over: what follows it up to
+// the line's end is then no suppression (the string's closing quote stands
+// in its way).
+Suppression suppression_of(std::string_view text, std::size_t begin, std::size_t end) {
+    Suppression s;
+    const std::string_view line = text.substr(begin, end - begin);
+    for (std::size_t hash = line.rfind('#'); hash != std::string_view::npos;
+         hash = hash == 0 ? std::string_view::npos : line.rfind('#', hash - 1)) {
+        std::string_view rest = trim(line.substr(hash + 1));
+        if (!rest.starts_with(kMarker)) continue;
+        rest = trim(rest.substr(kMarker.size()));
+        if (!rest.starts_with(kIgnore)) continue;
+        rest = trim(rest.substr(kIgnore.size()));
+        if (rest.empty()) {
+            s.found = s.all = true;
+            return s;
+        }
+        if (rest.front() != '[' || rest.back() != ']') continue;
+        // The codes, each trimmed, at their offsets in the text.
+        const std::size_t list = begin + static_cast<std::size_t>(rest.data() - line.data()) + 1;
+        std::string_view items = rest.substr(1, rest.size() - 2);
+        std::size_t at = list;
+        while (true) {
+            const std::size_t comma = items.find(',');
+            const std::string_view raw = items.substr(0, comma);
+            std::size_t lead = 0;
+            while (lead < raw.size() && blank(raw[lead])) ++lead;
+            const std::string_view code = trim(raw);
+            if (!code.empty()) s.codes.push_back(Listed{code, at + lead});
+            if (comma == std::string_view::npos) break;
+            items.remove_prefix(comma + 1);
+            at += comma + 1;
+        }
+        s.found = true;
+        return s;
+    }
+    return s;
+}
+
+bool known_code(std::string_view code) {
+    return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+}
+
+}  // namespace
+
+std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
+    std::size_t silenced = 0;
+    std::vector<Finding> unknown;
+    // The findings are in file order: each line with findings is read once.
+    std::size_t line_begin = 1, line_end = 0;
+    Suppression suppression;
+    for (Finding& finding : findings) {
+        const std::optional<std::size_t> begin = finding.begin();
+        if (!begin || finding.code == kParseError || finding.code == kReadError || finding.code == kWriteError)
+            continue;
+        if (*begin < line_begin || *begin > line_end) {
+            std::tie(line_begin, line_end) = line_around(text, *begin);
+            suppression = suppression_of(text, line_begin, line_end);
+            for (const Listed& listed : suppression.codes) {
+                if (known_code(listed.code)) continue;
+                Finding& warning =
+                    unknown.emplace_back(Severity::Warning, kUnknownCode, listed.offset, listed.offset + listed.code.size());
+                warning.set_message("`" + std::string(listed.code) + "` is not a code of vora-config check; " +
+                                    "it silences nothing");
+            }
+        }
+        if (suppression.found && suppression.silences(finding.code)) {
+            finding.silence();
+            ++silenced;
+        }
+    }
+    if (!unknown.empty()) {
+        for (Finding& warning : unknown) findings.push_back(std::move(warning));
+        std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+            const std::optional<std::size_t> x = a.begin();
+            const std::optional<std::size_t> y = b.begin();
+            if (!x || !y) return !x && y;
+            return *x < *y;
+        });
+    }
+    return silenced;
+}
+
+std::optional<std::string> unquoted_text_help(std::string_view text, std::size_t at) {
+    // A value starts at `at`: after `=` and blanks on the same line.
+    std::size_t before = at;
+    while (before > 0 && blank(text[before - 1])) --before;
+    if (before == 0 || text[before - 1] != '=' || at >= text.size()) return std::nullopt;
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (!(std::isalpha(c) || c == '_' || c >= 0x80)) return std::nullopt;
+    std::size_t end = at;
+    while (end < text.size() && text[end] != '\n' && text[end] != '#') ++end;
+    const std::string_view word = trim(text.substr(at, end - at));
+    if (word.empty() || word == "true" || word == "false") return std::nullopt;
+    std::string quoted = "text values are quoted: \"";
+    for (const char ch : word) {
+        if (ch == '"' || ch == '\\') quoted += '\\';
+        quoted += ch;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+}  // namespace vora::lint
