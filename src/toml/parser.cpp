@@ -357,8 +357,7 @@ NodeId Parser::parse_scalar() {
         return id;
     }
     if (is_digit(c) || c == '+' || c == '-' || c == 'i' || c == 'n') return parse_number_or_date();
-    if (!stack_.empty()) expected(pos_, "a value", opening(stack_.back().node));
-    expected(pos_, "a value");
+    no_value();
 }
 
 // An array or inline table (`c`) starts at pos_, at `depth`: an empty one
@@ -407,8 +406,7 @@ inline Parser::Step Parser::complete_value(std::uint32_t& depth, NodeId& value) 
             return Step::value;
         }
     } else if (peek(pos_) != close) {
-        expected(pos_, top.table ? "`,` or `}` after a value in an inline table" : "`,` or `]` after an array element",
-                 opening(top.node));
+        no_separator(top.node, top.table);
     }
     ++pos_;
     node(top.node).end = static_cast<std::uint32_t>(pos_);
@@ -458,9 +456,7 @@ std::uint32_t Parser::inline_key() {
     const NodeId holder = dotted_parent(top.node, top.depth, &holder_depth, false);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
-    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node)
-        fail(last.begin, "duplicate key " + key_path(keys_.size()) + " in an inline table", last.end,
-             first_definition(e));
+    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node) duplicate_key(e, false);
     pending_.push_back(add_entry(holder, last, no_node, tag));
     return holder_depth + 1;
 }
@@ -528,8 +524,7 @@ void Parser::key_value() {
     const NodeId holder = keys_.size() == 1 ? current_ : dotted_parent(current_, current_depth_, &depth, true);
     const Segment& last = keys_.back();
     std::uint32_t tag = 0;
-    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node)
-        fail(last.begin, "duplicate key " + key_path(keys_.size(), true), last.end, first_definition(e));
+    if (const std::uint32_t e = find(holder, name(last), &tag); e != no_node) duplicate_key(e, true);
     const std::uint32_t entry = add_entry(holder, last, no_node, tag);
     NodeId value;
     if (const char c = peek(pos_); c == '[' || c == '{') {
@@ -583,9 +578,7 @@ inline NodeId Parser::header_table_of(NodeId cur, std::size_t i, bool array, Ran
         if (last) {
             if (array)
                 fail(k.begin, "cannot define " + key_path(i + 1) + " as an array of tables: it is already a table", k.end);
-            if (st != implicit_table)
-                fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end,
-                     ErrorPlace{kFirstDefined, nd.begin, nd.end});
+            if (st != implicit_table) table_twice(i, nd);
             set_state(v, header_table);
             node(v).begin = header_span.begin;
             node(v).end = header_span.end;
@@ -660,6 +653,50 @@ void Parser::run() {
     }
     node(root).end = static_cast<std::uint32_t>(n_);
     doc_.marks_ = std::make_shared<Document::Marks>();
+}
+
+// The errors that name another place, kept out of the way of the reading.
+void Parser::no_value() {
+    if (!stack_.empty() && next_line_starts(pos_)) expected(pos_, "a value", opening(stack_.back().node));
+    expected(pos_, "a value");
+}
+
+void Parser::no_separator(NodeId container, bool table) {
+    const std::string_view what =
+        table ? "`,` or `}` after a value in an inline table" : "`,` or `]` after an array element";
+    if (next_line_starts(pos_)) expected(pos_, what, opening(container));
+    expected(pos_, what);
+}
+
+void Parser::duplicate_key(std::uint32_t entry, bool key_value_line) {
+    const Segment& last = keys_.back();
+    fail(last.begin,
+         "duplicate key " + key_path(keys_.size(), key_value_line) + (key_value_line ? "" : " in an inline table"),
+         last.end, first_definition(entry));
+}
+
+void Parser::table_twice(std::size_t i, const detail::Node& first) {
+    const Segment& k = keys_[i];
+    fail(k.begin, "table " + key_path(i + 1) + " is defined more than once", k.end,
+         ErrorPlace{kFirstDefined, first.begin, first.end});
+}
+
+// Whether what stands at `i` is a line of its own that no value could
+// start: a `key =` or a `[header]` first on its line, or the end of the
+// text. Found where a value or its `,` should be, it tells an array or
+// inline table left open.
+bool Parser::next_line_starts(std::size_t i) const {
+    if (i >= n_) return true;
+    std::size_t line = i;
+    while (line > 0 && (s_[line - 1] == ' ' || s_[line - 1] == '\t')) --line;
+    if (line > 0 && s_[line - 1] != '\n') return false;
+    const char* s = s_.data();
+    if (s[i] == '[') {
+        const std::size_t end = bare_key_end(s, ws_end(i + 1), n_);
+        return end > ws_end(i + 1) && peek(ws_end(end)) == ']';
+    }
+    const std::size_t end = bare_key_end(s, i, n_);
+    return end > i && (peek(ws_end(end)) == '=' || peek(ws_end(end)) == '.');
 }
 
 Error Parser::take_error() {

@@ -384,6 +384,14 @@ private:
     std::size_t indexed_ = 0;             // entries in the index
     std::string scratch_;
     std::optional<ErrorPlace> related_;   // the error's other place, set on the way to fail()
+
+    // Errors with another place (parser.cpp), out of line: the reading
+    // of a valid document does not pay for them.
+    [[noreturn, gnu::cold, gnu::noinline]] void no_value();
+    [[noreturn, gnu::cold, gnu::noinline]] void no_separator(NodeId container, bool table);
+    [[noreturn, gnu::cold, gnu::noinline]] void duplicate_key(std::uint32_t entry, bool key_value_line);
+    [[noreturn, gnu::cold, gnu::noinline]] void table_twice(std::size_t i, const detail::Node& first);
+    bool next_line_starts(std::size_t i) const;
 };
 
 }  // namespace vora::toml

@@ -19,15 +19,28 @@ std::string located(const Result& r) {
     return "accepted";
 }
 
+// The error's other place: "[begin, end) label", or "" when it has none.
+std::string related(const Result& r) {
+    const auto* e = std::get_if<Error>(&r);
+    if (!e || !e->related) return "";
+    return "[" + std::to_string(e->related->begin) + ", " + std::to_string(e->related->end) + ") " +
+           std::string(e->related->label);
+}
+
 struct SyntaxCase {
     const char* name;
     std::string text;
-    std::string error;  // "line:column message"
+    std::string error;         // "line:column message"
+    std::string related = "";  // as related() gives it
 };
 
 class ReaderErrors : public ::testing::TestWithParam<SyntaxCase> {};
 
-TEST_P(ReaderErrors, FirstErrorWithItsPosition) { EXPECT_EQ(located(parse(GetParam().text)), GetParam().error); }
+TEST_P(ReaderErrors, FirstErrorWithItsPosition) {
+    const Result result = parse(GetParam().text);
+    EXPECT_EQ(located(result), GetParam().error);
+    EXPECT_EQ(related(result), GetParam().related);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, ReaderErrors,
@@ -36,8 +49,19 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"missing_equals", "a 1\n", "1:3 expected `=` after the key, found `1`"},
         SyntaxCase{"two_values", "a = 1 2\n", "1:7 expected a line break or a comment after the value, found `2`"},
         SyntaxCase{"array_comma", "a = [1,,2]", "1:8 expected a value, found `,`"},
-        SyntaxCase{"array_unclosed", "a = [1\n", "2:1 expected `,` or `]` after an array element, found the end of the file"},
+        SyntaxCase{"array_unclosed", "a = [1\n", "2:1 expected `,` or `]` after an array element, found the end of the file",
+                   "[4, 5) opened here"},
+        SyntaxCase{"array_unclosed_before_a_key", "a = [[1, 2],\n  [3\nb = 1\n",
+                   "3:1 expected `,` or `]` after an array element, found `b`", "[15, 16) opened here"},
+        SyntaxCase{"array_ends_after_a_comma", "x = 1\na = [1,", "2:8 expected a value, found the end of the file",
+                   "[10, 11) opened here"},
+        SyntaxCase{"inline_unclosed", "a = {x = [1]", "1:13 expected `,` or `}` after a value in an inline table, found "
+                   "the end of the file", "[4, 5) opened here"},
+        SyntaxCase{"array_unclosed_before_a_header", "a = [1, 2\n[build]\n",
+                   "2:1 expected `,` or `]` after an array element, found `[`", "[4, 5) opened here"},
+        // An array that is closed later has no note.
         SyntaxCase{"inline_separator", "a = {x = 1 y = 2}", "1:12 expected `,` or `}` after a value in an inline table, found `y`"},
+        SyntaxCase{"array_element_missing", "a = [\n  1,\n  ,\n]", "3:3 expected a value, found `,`"},
         SyntaxCase{"non_ascii_bare_key", "[t]\n\"μ\".a = 1\nμ.b = 2\n",
                    "3:1 a bare key may only hold ASCII letters, digits, `-` and `_`, found `μ`; put keys with other "
                    "characters in quotes"},
@@ -63,9 +87,14 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"feb_29", "d = 2023-02-29", "1:13 invalid date: 2023-02-29 does not exist"},
         SyntaxCase{"hour", "t = 24:00", "1:5 invalid time: the hour must be 00 to 23"},
         SyntaxCase{"offset_on_local_time", "t = 07:32Z", "1:10 invalid date-time: unexpected `Z`"},
-        SyntaxCase{"duplicate_key", "a = 1\n'a' = 2", "2:1 duplicate key a"},
-        SyntaxCase{"table_twice", "[a]\n[\"a\"]", "2:2 table a is defined more than once"},
-        SyntaxCase{"dotted_then_header", "a.b.c = 1\n[a.b]", "2:4 table a.b is defined more than once"},
+        SyntaxCase{"duplicate_key", "a = 1\n'a' = 2", "2:1 duplicate key a", "[0, 1) first defined here"},
+        SyntaxCase{"duplicate_key_in_a_table", "[t]\nx.y = 1\nz = 0\nx.y = 2", "4:3 duplicate key t.x.y",
+                   "[6, 7) first defined here"},
+        SyntaxCase{"duplicate_inline_key", "a = {b = 1, \"b\" = 2}", "1:13 duplicate key b in an inline table",
+                   "[5, 6) first defined here"},
+        SyntaxCase{"table_twice", "[a]\n[\"a\"]", "2:2 table a is defined more than once", "[0, 3) first defined here"},
+        SyntaxCase{"dotted_then_header", "a.b.c = 1\n[a.b]", "2:4 table a.b is defined more than once",
+                   "[2, 3) first defined here"},
         SyntaxCase{"header_then_dotted", "[a.b]\n[a]\nb.c = 1",
                    "3:1 cannot add keys to table a.b here: it is defined by its own [a.b] header"},
         SyntaxCase{"extend_inline", "a = {b = 1}\n[a.c]", "2:2 cannot add to a: it is an inline table, closed when written"},
