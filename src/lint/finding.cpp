@@ -119,7 +119,7 @@ std::optional<Edit> Finding::fix() const {
 
 std::optional<Fix> Finding::proposed_fix() const {
     if (const std::optional<Edit> certain = fix()) return Fix{Applicability::Certain, *certain};
-    if (!(flags_ & kComposed) || hint_ == 0 || (flags_ & kSilenced)) return std::nullopt;
+    if (!(flags_ & kComposed) || hint_ == 0) return std::nullopt;
     const std::string_view target = phrases().at(hint_).second;
     if (target.empty() || !bare(target)) return std::nullopt;
     return Fix{Applicability::Suggestion, Edit{begin_, end_, target}};

@@ -124,10 +124,12 @@ public:
     std::optional<std::string_view> help() const;
     // What the formats write before the help: "expected " or nothing.
     std::string_view help_lead() const;
-    // The edit `check --fix` makes, when it is certain.
+    // The edit `check --fix` makes, when it is certain (never for a
+    // silenced finding).
     std::optional<Edit> fix() const;
     // The certain fix, or else a suggestion: the key renamed to the one
-    // the message suggests, when that is a bare key.
+    // the message suggests, when that is a bare key (the rename a silenced
+    // finding would have had is one).
     std::optional<Fix> proposed_fix() const;
 
     void set_message(std::string message);

@@ -4,6 +4,7 @@ and the exported schema against real JSON Schema and TOML clients."""
 import json
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -167,6 +168,11 @@ GATE = [
      "`input_size_list` holds 1 item and `inputs` 2; the converter pairs them one to one", ("`inputs` is here", 3, 10)),
     ("[build]\nvora_batch_size = 0\n", "warning", "out-of-range", (2, 19, 2, 20),
      "`vora_batch_size` = 0 is below the minimum of 1", None),
+    # Not TOML: where the other half of the error is.
+    ("[config]\noptimization_level = 1\n\noptimization_level = 2\n", "error", "parse-error", (4, 1, 4, 19),
+     "duplicate key config.optimization_level", ("first defined here", 2, 1)),
+    ("[load]\nmodel_type = 'Onnx'\ninputs = ['a', 'b'\noutputs = ['c']\n", "error", "parse-error", (4, 1, 4, 2),
+     "expected `,` or `]` after an array element, found `o`", ("opened here", 3, 10)),
 ]
 
 
@@ -210,6 +216,55 @@ def test_the_typo_files_of_the_field_reports_fail(cli, tmp_path):
         status, findings = check_json(cli, text, tmp_path)
         assert (status, [(f["line"], f["column"], f["code"]) for f in findings]) == (1, expected)
         assert {f["severity"] for f in findings} == {"error"}
+
+
+# -- suppression comments -----------------------------------------------------
+
+SILENCED = [
+    # (file, the findings shown (line, column, code), how many are silenced)
+    ("[config]\noptimisation_level = 3 # vora-config: ignore\n", [], 1),
+    ("[config]\nmean_values = [] #vora-config:ignore[ empty-value ]\nfoo = 1 # vora-config: ignore[empty-value]\n",
+     [(3, 1, "unknown-key")], 1),
+    ("[config]\nfoo = [] # vora-config: ignore[unknown-kye, unknown-key]\n", [(2, 32, "unknown-code")], 1),
+    ("[config]\nfoo = '# vora-config: ignore'\n", [(2, 1, "unknown-key")], 0),  # inside a string
+    ("[config]\nfoo = 1 # vora-config: ignored\n", [(2, 1, "unknown-key")], 0),
+    ("[config]\nmean_values = [\n] # vora-config: ignore\n", [(2, 15, "empty-value")], 0),  # not the line it starts on
+    ("[config]\nmean_values = [ # vora-config: ignore\n]\noptimization_level = 300 # vora-config: ignore[load-error]\n",
+     [], 2),
+    ("a = 1\na = 2 # vora-config: ignore\n", [(2, 1, "parse-error")], 0),  # no document: nothing to silence
+]
+
+
+@pytest.mark.parametrize("format", ["text", "json", "github", "sarif"])
+@pytest.mark.parametrize("text, shown, silenced", SILENCED)
+def test_a_comment_silences_the_findings_of_its_line_in_every_format(cli, tmp_path, format, text, shown, silenced):
+    (tmp_path / "s.toml").write_text(text, encoding="utf-8")
+    done = subprocess.run([cli, "check", "--format", format, "s.toml"], capture_output=True, cwd=tmp_path)
+    output = done.stdout.decode()
+    if format == "text":
+        found = [(int(m[1]), int(m[2]), m[3]) for m in re.finditer(r"^s\.toml:(\d+):(\d+): \w+\[([\w-]+)\]", output, re.M)]
+        errors = sum(code in ("unknown-key", "parse-error") for _, _, code in found)
+        summary = f"1 file checked: {errors} error{'s' * (errors != 1)}, {len(found) - errors} " \
+                  f"warning{'s' * (len(found) - errors != 1)}" + (f", {silenced} silenced" if silenced else "")
+        assert output.splitlines()[-1] == summary
+    elif format == "json":
+        findings = json.loads(output)
+        found = [(f["line"], f["column"], f["code"]) for f in findings if "silenced" not in f]
+        assert [f["silenced"] for f in findings if "silenced" in f] == [True] * silenced
+    elif format == "github":
+        found = [tuple(int(x) if x.isdigit() else x for x in m.groups())
+                 for m in re.finditer(r"^::\w+ file=s\.toml,line=(\d+),col=(\d+),.*title=vora-config ([\w-]+)::", output, re.M)]
+    else:
+        results = sarif_log(output)["runs"][0]["results"]
+        found = [(r["locations"][0]["physicalLocation"]["region"]["startLine"],
+                  r["locations"][0]["physicalLocation"]["region"]["startColumn"], r["ruleId"])
+                 for r in results if "suppressions" not in r]
+        assert [r["suppressions"] for r in results if "suppressions" in r] == [[{"kind": "inSource"}]] * silenced
+    assert found == shown
+    # A silenced finding does not fail the check, not even with --strict.
+    assert done.returncode == int(any(code in ("unknown-key", "parse-error") for _, _, code in shown))
+    strict = subprocess.run([cli, "check", "--strict", "--quiet", "s.toml"], capture_output=True, cwd=tmp_path)
+    assert strict.returncode == int(bool(shown))
 
 
 # -- errors, order, formats and exit status ----------------------------------
@@ -291,6 +346,17 @@ def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
         assert [r["message"] for r in sarif_log(done.stdout)["runs"][0]["results"]] == [
             {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 255"},
             {"text": "`_x` is not a key of [config]; the converter ignores it"}]
+
+
+@pytest.mark.parametrize("format, shown", [
+    ("text", '2 | target_platform = vora-m1 # chip\n  |                   ^\n  = help: text values are quoted: "vora-m1"\n'),
+    ("github", 'found `v`%0Ahelp: text values are quoted: "vora-m1"\n'),
+    ("sarif", '"markdown": "expected a value, found `v`\\n\\nhelp: text values are quoted: \\"vora-m1\\""'),
+])
+def test_an_unquoted_text_gets_its_quoted_form_as_help_in_every_format(cli, tmp_path, format, shown):
+    (tmp_path / "u.toml").write_text("[config]\ntarget_platform = vora-m1 # chip\n")
+    done = subprocess.run([cli, "check", "--format", format, "u.toml"], capture_output=True, cwd=tmp_path)
+    assert (done.returncode, shown in done.stdout.decode()) == (1, True), done.stdout.decode()
 
 
 def test_github_annotations_escape_their_properties_and_message(cli, tmp_path):
@@ -382,6 +448,19 @@ EVERY_ERROR = [
                                   'the string "Onnx"')]),
     ("[config]\noptimization_level = 300\nx = \n",  # not TOML: the syntax error alone
      [(3, 5, "expected a value, found a line break", None, None)]),
+    ("[config]\n[build]\n[config]\n", [(3, 2, "table config is defined more than once", ("first defined here", 1, 1),
+                                         None)]),
+    ("[config]\nmean_values = [1.0,\n  2.0\n[build]\n",
+     [(4, 1, "expected `,` or `]` after an array element, found `[`", ("opened here", 2, 15), None)]),
+    ("x = { a = 1, b = [2] ", [(1, 22, "expected `,` or `}` after a value in an inline table, found the end of the file",
+                                ("opened here", 1, 5), None)]),
+    ("x = [1, 2 3]\n", [(1, 11, "expected `,` or `]` after an array element, found `3`", None, None)]),  # closed later
+    # A text written without quotes: the help quotes it, up to the comment, its quotes escaped.
+    ("[config]\ntarget_platform = vora-m1   # the chip\n",
+     [(2, 19, "expected a value, found `v`", None, 'text values are quoted: "vora-m1"')]),
+    ('[export]\nexport_path = my "best" model\r\n',
+     [(2, 15, "expected a value, found `m`", None, 'text values are quoted: "my \\"best\\" model"')]),
+    ("[config]\nmean_values = [a]\n", [(2, 16, "expected a value, found `a`", None, None)]),
 ]
 
 

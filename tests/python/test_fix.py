@@ -42,6 +42,10 @@ FIXES = [
     ("[Config]\noptimization_level = 'high'\n", None, [(1, 2, "unknown-section", "config")]),
     ("config = { Mean_Values = [1], Optimization_Level = -1 }\n",
      "config = { mean_values = [1], Optimization_Level = -1 }\n", [(1, 31, "unknown-key", "optimization_level")]),
+    # A key silenced on its line is left as it is (and stays a silenced finding).
+    ("[config]\nOptimization_Level = 2 # vora-config: ignore[unknown-key]\nmean_value = [1]\n",
+     "[config]\nOptimization_Level = 2 # vora-config: ignore[unknown-key]\nmean_values = [1]\n",
+     [(2, 1, "unknown-key", "optimization_level")]),
 ]
 
 
