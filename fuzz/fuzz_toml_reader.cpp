@@ -457,6 +457,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(fuzz::before_or_same(err->span.begin, err->span.end), "error span ends before it begins");
         require(lines.contains(err->span.begin.line, err->span.begin.column), "error begins outside the text");
         require(lines.contains(err->span.end.line, err->span.end.column), "error ends outside the text");
+        // The other place stands earlier in the text: a first definition, an opening bracket.
+        if (err->related) {
+            require(err->related->begin < err->related->end && err->related->end <= err->begin,
+                    "an error's other place is not a range before it");
+            require(!err->related->label.empty(), "an error's other place has no label");
+        }
         // A bound below the default refuses what the default refuses.
         toml::Options small;
         small.max_depth = small_depth;
