@@ -1,10 +1,14 @@
 // Suppression comments, and what a parse error's finding adds to the
 // reader's error: its other place, and help for a text written unquoted.
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "lint/lint.hpp"
+#include "lint/suggest.hpp"
 
 namespace vora::lint {
 
@@ -110,8 +114,12 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
                 if (known_code(listed.code)) continue;
                 Finding& warning =
                     unknown.emplace_back(Severity::Warning, kUnknownCode, listed.offset, listed.offset + listed.code.size());
-                warning.set_message("`" + std::string(listed.code) + "` is not a code of vora-config check; " +
-                                    "it silences nothing");
+                std::string message = "`" + std::string(listed.code) + "` is not a code of vora-config check; it silences nothing";
+                if (const std::optional<std::size_t> near = nearest(listed.code, kCodes)) {
+                    message += "; did you mean `" + std::string(kCodes[*near]) + "`?";
+                    warning.set_suggestion(std::string(kCodes[*near]));
+                }
+                warning.set_message(std::move(message));
             }
         }
         if (suppression.found && suppression.silences(finding.code)) {

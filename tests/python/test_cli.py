@@ -461,6 +461,11 @@ EVERY_ERROR = [
     ('[export]\nexport_path = my "best" model\r\n',
      [(2, 15, "expected a value, found `m`", None, 'text values are quoted: "my \\"best\\" model"')]),
     ("[config]\nmean_values = [a]\n", [(2, 16, "expected a value, found `a`", None, None)]),
+    # A suppression comment naming no code: a warning of its own at the code, the code likely meant suggested.
+    ("[config]\nfoo = 1 # vora-config: ignore[unknown-kye]\n",
+     [(2, 1, "`foo` is not a key of [config]; the converter ignores it", None, None),
+      (2, 31, "`unknown-kye` is not a code of vora-config check; it silences nothing; did you mean `unknown-key`?",
+       None, None)]),
 ]
 
 
