@@ -90,6 +90,7 @@ std::size_t json_room(const Finding& finding) {
     if (const auto suggestion = finding.suggestion()) room += Cursor::room_for_json(*suggestion);
     if (const auto help = finding.help()) room += Cursor::room_for_json(*help);
     for (const lint::Related& related : finding.related()) room += fields + Cursor::room_for_json(related.message);
+    if (finding.silenced()) room += 32;  // ,"silenced": true
     return room;
 }
 

@@ -147,6 +147,7 @@ public:
             const std::span<const lint::Related> related = finding.related();
             std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
             for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
+            if (finding.silenced()) room += 100;  // its suppression
             const std::optional<lint::Fix> fix = finding.proposed_fix();
             if (fix) {
                 fix_text_ = "Write `";

@@ -2,8 +2,8 @@
 // reader's error: its other place, and help for a text written unquoted.
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,12 +25,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// The line of `text` that holds `offset`: [begin, end), without its line feed.
-std::pair<std::size_t, std::size_t> line_around(std::string_view text, std::size_t offset) {
-    const std::size_t before = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
-    const std::size_t begin = before == std::string_view::npos ? 0 : before + 1;
-    const std::size_t end = std::min(text.find('\n', offset), text.size());
-    return {begin, end};
+// Where `c` stands in text[from, to), or `to`.
+std::size_t find_byte(std::string_view text, std::size_t from, std::size_t to, char c) {
+    const void* at = std::memchr(text.data() + from, c, to - from);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) : to;
 }
 
 // The codes a suppression comment names, each with its offset in the text.
@@ -51,15 +49,14 @@ struct Suppression {
     }
 };
 
-// Reads the comment from the last `#` of the line whose tail is a
-// suppression. A `#` inside a string is passed over: what follows it up to
-// the line's end is then no suppression (the string's closing quote stands
-// in its way).
-Suppression suppression_of(std::string_view text, std::size_t begin, std::size_t end) {
-    Suppression s;
+// Reads into `s` (found nothing yet) the suppression comment that ends text[begin, end), the
+// rest of a line from where a finding starts (a comment stands after it).
+// A `#` inside a string is passed over: what follows it up to the line's
+// end is then no suppression (the string's closing quote stands in its way).
+void suppression_of(std::string_view text, std::size_t begin, std::size_t end, Suppression& s) {
     const std::string_view line = text.substr(begin, end - begin);
-    for (std::size_t hash = line.rfind('#'); hash != std::string_view::npos;
-         hash = hash == 0 ? std::string_view::npos : line.rfind('#', hash - 1)) {
+    for (std::size_t hash = find_byte(text, begin, end, '#') - begin; hash < line.size();
+         hash = find_byte(text, begin + hash + 1, end, '#') - begin) {
         std::string_view rest = trim(line.substr(hash + 1));
         if (!rest.starts_with(kMarker)) continue;
         rest = trim(rest.substr(kMarker.size()));
@@ -67,7 +64,7 @@ Suppression suppression_of(std::string_view text, std::size_t begin, std::size_t
         rest = trim(rest.substr(kIgnore.size()));
         if (rest.empty()) {
             s.found = s.all = true;
-            return s;
+            return;
         }
         if (rest.front() != '[' || rest.back() != ']') continue;
         // The codes, each trimmed, at their offsets in the text.
@@ -86,9 +83,8 @@ Suppression suppression_of(std::string_view text, std::size_t begin, std::size_t
             at += comma + 1;
         }
         s.found = true;
-        return s;
+        return;
     }
-    return s;
 }
 
 bool known_code(std::string_view code) {
@@ -100,16 +96,26 @@ bool known_code(std::string_view code) {
 std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
     std::size_t silenced = 0;
     std::vector<Finding> unknown;
-    // The findings are in file order: each line with findings is read once.
-    std::size_t line_begin = 1, line_end = 0;
+    // The findings are in file order: the line of each is read once, from
+    // where its first finding starts, and only when a `#` stands on it (the
+    // next `#` of the text is looked for once, ahead of the findings).
+    std::size_t line_end = 0;
+    bool read = false;
+    std::size_t next_hash = std::string_view::npos;  // not looked for yet
     Suppression suppression;
     for (Finding& finding : findings) {
         const std::optional<std::size_t> begin = finding.begin();
-        if (!begin || finding.code == kParseError || finding.code == kReadError || finding.code == kWriteError)
+        if (!begin || finding.code == Code(kParseError) || finding.code == Code(kReadError) ||
+            finding.code == Code(kWriteError))
             continue;
-        if (*begin < line_begin || *begin > line_end) {
-            std::tie(line_begin, line_end) = line_around(text, *begin);
-            suppression = suppression_of(text, line_begin, line_end);
+        if (next_hash == std::string_view::npos || next_hash < *begin) next_hash = find_byte(text, *begin, text.size(), '#');
+        if (next_hash == text.size()) break;  // no comment from here on
+        if (!read || *begin > line_end) {
+            read = true;
+            line_end = find_byte(text, *begin, text.size(), '\n');
+            suppression.found = suppression.all = false;
+            suppression.codes.clear();
+            if (next_hash < line_end) suppression_of(text, *begin, line_end, suppression);
             for (const Listed& listed : suppression.codes) {
                 if (known_code(listed.code)) continue;
                 Finding& warning =
