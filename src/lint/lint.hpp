@@ -112,6 +112,8 @@ public:
     // The byte offset the finding starts at, or nothing when it has no
     // place: for ordering.
     std::optional<std::size_t> begin() const;
+    // The byte offset it ends at (exclusive), when it has a place.
+    std::optional<std::size_t> end() const;
     // Further places, in file order.
     std::span<const Related> related() const;
     // The span of one of them (walked to from the finding's own start when
