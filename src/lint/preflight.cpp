@@ -26,6 +26,8 @@ namespace {
 // At most this many dataset entries that are not there are reported one by
 // one; the rest are counted.
 constexpr std::size_t kMostMissingEntries = 20;
+// The longest line of a dataset read as a list of files.
+constexpr std::size_t kLongestLine = 64 * 1024;
 
 std::string ticked(std::string_view text) { return "`" + std::string(text) + "`"; }
 
@@ -430,12 +432,21 @@ private:
         }
         const std::string folder = folder_of(path);
         std::size_t entries = 0, missing = 0, number = 0;
-        std::string line;
-        while (std::getline(in, line)) {
+        std::vector<char> buffer(kLongestLine + 1);
+        for (;;) {
+            in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            if (in.bad() || (in.fail() && in.gcount() == 0)) break;  // the end
+            if (in.fail() && !in.eof()) {
+                // No file list has such a line: a binary file, say.
+                add(Severity::Warning, kMissingFile, at,
+                    ticked(path) + " is no list of files: line " + std::to_string(number + 1) + " is longer than " +
+                        std::to_string(kLongestLine) + " bytes");
+                return;
+            }
             ++number;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::string_view rest(buffer.data(), static_cast<std::size_t>(in.gcount()) - (in.eof() ? 0 : 1));
+            if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
             std::vector<std::string_view> items;
-            const std::string_view rest = line;
             if (inputs > 1) {
                 std::size_t i = 0;
                 while (i < rest.size()) {
