@@ -86,8 +86,8 @@ std::optional<std::uint64_t> fixed(const model::Dim& dim) {
 // A finding's help, read after "expected": "[1, 3, 224, 224], the shape of
 // the model's input `x` (float32)".
 std::string described(const model::ValueInfo& info) {
-    std::string out = (info.has_shape ? dims_text(info.dims) : std::string("any shape")) + ", the shape of the model's input " +
-                      ticked(info.name);
+    std::string out = info.has_shape ? dims_text(info.dims) : std::string("any shape");
+    out += ", the shape of the model's input " + ticked(info.name);
     const std::string_view type = element_type(info.elem_type);
     if (!type.empty()) out += " (" + std::string(type) + ")";
     return out;
@@ -122,9 +122,9 @@ Kind kind_of(const std::string& path) {
 // values: a name of `inputs`, or else a graph input, in order.
 struct Slot {
     std::string_view name;
-    const model::ValueInfo* info = nullptr;         // the graph's, when the name is a value with a type
-    const std::vector<Size>* shape = nullptr;        // of input_size_list, when given
-    toml::Value shape_value;                          // and its place
+    const model::ValueInfo* info = nullptr;   // the graph's, when the name is a value with a type
+    const std::vector<Size>* shape = nullptr;  // of input_size_list, when given
+    toml::Value shape_value;                   // and its place
 };
 
 class FileChecker {
@@ -192,7 +192,8 @@ private:
         const Kind kind = kind_of(where);
         if (kind == Kind::file) return true;
         add(Severity::Warning, kMissingFile, at,
-            ticked(key) + " names " + ticked(where) + (kind == Kind::none ? ", which does not exist" : ", a folder, not a file"));
+            ticked(key) + " names " + ticked(where) +
+                (kind == Kind::none ? ", which does not exist" : ", a folder, not a file"));
         return false;
     }
 
@@ -249,8 +250,9 @@ private:
                 if (i >= names->size()) break;
                 const std::string& name = (*names)[i++];
                 if (std::binary_search(model.names.begin(), model.names.end(), name)) continue;
-                std::string message = ticked(key) + " names " + ticked(name) + ", which is no value of the model; its " +
-                                      std::string(what) + " are " + listed(candidates);
+                std::string message = ticked(key) + " names " + ticked(name) +
+                                      ", which is no value of the model; its " + std::string(what) + " are " +
+                                      listed(candidates);
                 std::optional<std::size_t> near = nearest(name, candidates);
                 std::string_view meant;
                 if (near) {
@@ -283,7 +285,9 @@ private:
     std::vector<Slot> pair_inputs(toml::Value load, const OnnxLoadConfig& onnx, const model::Model* model) const {
         std::vector<Slot> slots;
         if (onnx.inputs) {
-            for (const Text& name : *onnx.inputs) slots.push_back(Slot{name, model ? find_value(*model, name) : nullptr});
+            for (const Text& name : *onnx.inputs) {
+                slots.push_back(Slot{name, model ? find_value(*model, name) : nullptr});
+            }
         } else if (model) {
             for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info});
         }

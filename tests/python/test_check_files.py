@@ -201,7 +201,8 @@ def test_base_resolves_relative_paths(cli, tmp_path):  # noqa: F811
         "`model` names `m.onnx`, which does not exist", "`dataset` names `data/list.txt`, which does not exist"]
     usage = subprocess.run([cli, "check", "--base", "nowhere", "c.toml"], capture_output=True, text=True,
                            cwd=tmp_path)
-    assert (usage.returncode, usage.stderr.splitlines()[0]) == (2, "vora-config: check: --base 'nowhere' is not a folder")
+    assert (usage.returncode, usage.stderr.splitlines()[0]) == (
+        2, "vora-config: check: --base 'nowhere' is not a folder")
 
 
 def test_readme_example_with_a_matching_model_gives_nothing(cli, tmp_path):  # noqa: F811
