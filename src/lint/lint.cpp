@@ -617,7 +617,7 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out) {
     Linter(out).root(document.root_table());
 }
 
-std::vector<Finding> check_text(std::string_view text) {
+std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
@@ -634,7 +634,9 @@ std::vector<Finding> check_text(std::string_view text) {
         if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         finding.set_help(error.expected.in_words());
     }
+    const bool loads = findings.empty();
     lint_document(document, findings);
+    if (loads && more) more(document, findings);
     // Most often already in file order: the walk follows the file.
     if (!std::is_sorted(findings.begin(), findings.end(), before))
         std::stable_sort(findings.begin(), findings.end(), before);

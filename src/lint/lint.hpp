@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -61,10 +62,15 @@ inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text o
 inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
 inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
 inline constexpr std::string_view kControlCharacter = "control-character"; // made by an escape
+inline constexpr std::string_view kMissingFile = "missing-file";     // a file or folder named that is not there
+inline constexpr std::string_view kModelMismatch = "model-mismatch"; // names or shapes the model does not have
+inline constexpr std::string_view kNotAModel = "not-a-model";        // the model file is no ONNX model
+inline constexpr std::string_view kBadArrayFile = "bad-array-file";  // input_initial_val_file is no npy/npz file
 
 inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
                                               kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
-                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter};
+                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter,
+                                              kMissingFile,   kModelMismatch, kNotAModel,   kBadArrayFile};
 
 // A finding's code, held as its index in kCodes; it reads as the code's
 // text, the same view each time.
@@ -175,10 +181,15 @@ private:
 // tree's walk.
 void lint_document(const toml::Document& document, std::vector<Finding>& out);
 
+// Further checks of a document that loads (vora-config's of the files it
+// names), given the findings so far to append to.
+using DocumentCheck = std::function<void(const toml::Document&, std::vector<Finding>&)>;
+
 // Everything found in the text of a configuration file, in file order: the
 // error that loading reports (its message and position exactly as loading
 // gives them), if any, and the warnings of the document when it reads as
-// TOML. The text is read once; the mapping and the warnings share its tree.
-std::vector<Finding> check_text(std::string_view text);
+// TOML, then what `more` finds when it loads. The text is read once; the
+// mapping and the warnings share its tree.
+std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more = {});
 
 }  // namespace vora::lint

@@ -52,7 +52,7 @@ def test_init_writes_a_file_that_checks_clean_and_each_key_uncommented_loads(cli
     for n, (_, section, key) in enumerate((x for x in lines(text) if x[2])):
         alone = uncommented(text, lambda s, k: s == section and k in (None, key, "model_type"))
         (tmp_path / f"{n}.toml").write_text(alone)
-    done = run(cli, "check", "--format", "json", *map(str, tmp_path.glob("[0-9]*.toml")))
+    done = run(cli, "check", "--no-files", "--format", "json", *map(str, tmp_path.glob("[0-9]*.toml")))
     assert (done.returncode, sorted(f["message"].split("`")[1] for f in json.loads(done.stdout)),
             {f["code"] for f in json.loads(done.stdout)}) == \
         (0, ["dataset", "export_path", "input_initial_val_file", "mean_values", "output_dir", "outputs", "std_values"],
@@ -225,9 +225,9 @@ def system_hooks(cli, tmp_path_factory):
         if repository == work:
             (work / ".pre-commit-config.yaml").write_text(
                 f"repos:\n- repo: {source}\n  rev: {git(source, 'rev-parse', 'HEAD')}\n  hooks:\n"
-                "  - id: vora-config-check-system\n    args: [--strict]\n"
+                "  - id: vora-config-check-system\n    args: [--strict, --no-files]\n"
                 "- repo: local\n  hooks:\n  - id: vora-config-check\n    name: vora-config check\n"
-                "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict]\n")
+                "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict, --no-files]\n")
         git(repository, "add", "-A")
         git(repository, "commit", "-q", "-m", "snapshot")
     return work, env
