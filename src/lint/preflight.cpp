@@ -29,7 +29,14 @@ constexpr std::size_t kMostMissingEntries = 20;
 // The longest line of a dataset read as a list of files.
 constexpr std::size_t kLongestLine = 64 * 1024;
 
-std::string ticked(std::string_view text) { return "`" + std::string(text) + "`"; }
+std::string ticked(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '`';
+    out += text;
+    out += '`';
+    return out;
+}
 
 std::string plural(std::size_t n, std::string_view word) {
     return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
@@ -286,10 +293,10 @@ private:
         std::vector<Slot> slots;
         if (onnx.inputs) {
             for (const Text& name : *onnx.inputs) {
-                slots.push_back(Slot{name, model ? find_value(*model, name) : nullptr});
+                slots.push_back(Slot{name, model ? find_value(*model, name) : nullptr, nullptr, {}});
             }
         } else if (model) {
-            for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info});
+            for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info, nullptr, {}});
         }
         const toml::Value shapes = get(load, "input_size_list");
         if (onnx.input_size_list && shapes && shapes.is_array()) {
