@@ -2,7 +2,8 @@
 // command line, with the same core as the module.
 //
 //   vora-config check [--strict] [--quiet] [--fix] [--diff]
-//                     [--format text|json|github|sarif] [--color auto|always|never] FILE...
+//                     [--format text|json|github|sarif] [--color auto|always|never]
+//                     [--base DIR] [--no-files] FILE...
 //   vora-config explain [--format text|json] FILE
 //   vora-config plan [--format text|json] FILE
 //   vora-config schema
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
 #include <vector>
@@ -29,6 +31,7 @@
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
+#include "lint/preflight.hpp"
 #include "io/output.hpp"
 #include "io/read_file.hpp"
 #include "section/summary.hpp"
@@ -46,7 +49,8 @@ using namespace vora;
 
 constexpr std::string_view kUsage =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
-    "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
+    "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
+    "                         [--base DIR] [--no-files] FILE...\n"
     "       vora-config explain [--format text|json] FILE\n"
     "       vora-config plan [--format text|json] FILE\n"
     "       vora-config schema\n"
@@ -70,12 +74,17 @@ constexpr std::string_view kHelp =
 
 constexpr std::string_view kCheckHelp =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
-    "                         [--format text|json|github|sarif] [--color auto|always|never] FILE...\n"
+    "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
+    "                         [--base DIR] [--no-files] FILE...\n"
     "\n"
     "Loads each file as the converter front end does and reports, in file order, every error that\n"
     "stops it loading (a file that is not TOML gets its one syntax error), errors for keys and\n"
     "sections the configuration does not know, which the converter would ignore (with the key\n"
-    "likely meant), and warnings for values outside what a key documents. What a file gives is\n"
+    "likely meant), and warnings for values outside what a key documents. Then it reads the files\n"
+    "a file that loads names: a file or folder that is not there (model, dataset and its entries,\n"
+    "input_initial_val_file, accuracy_analysis.inputs, the folder of export_path) is a warning; a\n"
+    "model that is no ONNX model, input or output names, shapes or initial arrays the model does\n"
+    "not have, an initial values file that is no npy/npz file are errors. What a file gives is\n"
     "written before the next file is read. FILE - reads standard input.\n"
     "\n"
     "options:\n"
@@ -92,6 +101,9 @@ constexpr std::string_view kCheckHelp =
     "  --diff              print a unified diff of what --fix would change and write nothing (exit\n"
     "                      status 1 when there is something to change); not with --fix, nor with\n"
     "                      a --format other than text\n"
+    "  --base DIR          take relative paths in the files from DIR, as the converter run there\n"
+    "                      would (default: the current directory)\n"
+    "  --no-files          read none of the files a configuration names (for CI without models)\n"
     "  -h, --help          print this help\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
@@ -216,6 +228,8 @@ struct CheckOptions {
     bool quiet = false;
     bool fix = false;
     bool diff = false;
+    bool files = true;  // check the files a configuration names
+    lint::FileCheckOptions file_options;
     cli::Format format = cli::Format::Text;
     std::string_view format_name = "text";
     Color color = Color::Auto;
@@ -280,6 +294,16 @@ std::optional<int> take_value_option(const std::vector<std::string_view>& args, 
         options.color = *color;
         return 0;
     }
+    if (const auto value = option_value("--base", args, i)) {
+        if (const auto* problem = std::get_if<std::string>(&*value)) return usage_error(*problem + ": a folder");
+        const std::string_view base = std::get<std::string_view>(*value);
+        struct stat st {};
+        if (base.empty() || ::stat(std::string(base).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return usage_error("check: --base '" + std::string(base) + "' is not a folder");
+        }
+        options.file_options.base = base;
+        return 0;
+    }
     return std::nullopt;
 }
 
@@ -301,6 +325,8 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
             options.fix = true;
         } else if (arg == "--diff") {
             options.diff = true;
+        } else if (arg == "--no-files") {
+            options.files = false;
         } else if (const std::optional<int> status = take_value_option(args, i, options)) {
             if (*status != 0) return *status;
         } else {
@@ -342,8 +368,15 @@ struct CheckedFile {
 // fixed text, and tells on standard error of the keys renamed.
 CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std::string_view name, std::string text) {
     CheckedFile file{std::move(text), {}, false};
-    file.findings = lint::check_text(file.text);
     const cli::FixMode mode = options.fix_mode();
+    // The files named are read for what is reported: not for a diff.
+    lint::DocumentCheck files;
+    if (options.files && mode != cli::FixMode::Diff) {
+        files = [&options](const toml::Document& document, std::vector<lint::Finding>& out) {
+            lint::check_files(document, options.file_options, out);
+        };
+    }
+    file.findings = lint::check_text(file.text, files);
     if (mode == cli::FixMode::Off && options.format == cli::Format::Sarif) cli::settle_fixes(file.text, file.findings);
     const cli::FileFix fixed = cli::fix_file(mode, path, name, file.text, file.findings);
     if (!fixed.diff.empty()) {
@@ -353,6 +386,8 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
         err(nothing_to_show(name, file.text, file.findings));
     }
     if (fixed.fixed_text) out(*fixed.fixed_text);
+    // A fixed file is checked again, without its files: check them too.
+    if (mode == cli::FixMode::Fix && fixed.edits > 0 && files) file.findings = lint::check_text(file.text, files);
     if (mode == cli::FixMode::Fix && fixed.edits > 0) {
         err("vora-config: " + std::string(name) + ": renamed " + integer_text(fixed.edits) +
             (fixed.edits == 1 ? " key\n" : " keys\n"));

@@ -42,7 +42,7 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 13> kRules{{
+constexpr std::array<Rule, 17> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
     {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
@@ -55,6 +55,10 @@ constexpr std::array<Rule, 13> kRules{{
     {lint::kEmptyValue, "An empty text or list, which the converter receives instead of the default"},
     {lint::kCountMismatch, "Lists that go together, of different lengths"},
     {lint::kControlCharacter, "A control character made by an escape in a text"},
+    {lint::kMissingFile, "A file or folder the configuration names is not there"},
+    {lint::kModelMismatch, "Input or output names, shapes or arrays that the model does not have"},
+    {lint::kNotAModel, "The model file is not an ONNX model"},
+    {lint::kBadArrayFile, "The initial values file is not an npy or npz file"},
     {lint::kUnknownCode, "A suppression comment lists a code that is none of these"},
 }};
 

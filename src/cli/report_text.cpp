@@ -13,7 +13,6 @@
 #include "cli/report_common.hpp"
 #include "text/display.hpp"
 #include "text/source_index.hpp"
-#include "text/utf8.hpp"
 
 namespace vora::cli {
 
@@ -36,63 +35,23 @@ std::string plural(std::size_t n, std::string_view word) {
     return integer_text(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
-// The lines of a checked text (from its SourceIndex, which also gives the
-// findings' positions), and the byte offsets of columns in a line.
-class Source {
-public:
-    explicit Source(std::string_view text) : index_(text) {}
-
-    SourceIndex& index() { return index_; }
-    // Line `number` (1-based) as SourceIndex::line gives it.
-    std::string_view line(std::uint32_t number) { return index_.line(number); }
-
-    // The byte offset in `content` (line `number`) of its character at
-    // `column` (1-based), or its size past its end. A long line is read
-    // once: the offset of every 64th character is kept for the last line
-    // asked about, and findings come in file order.
-    std::size_t offset(std::uint32_t number, std::string_view content, std::uint32_t column) {
-        std::size_t at = 0;
-        std::size_t left = column > 0 ? column - 1 : 0;
-        if (content.size() > 1024) {
-            if (marked_ != number) {
-                marked_ = number;
-                marks_.clear();
-                std::size_t count = 0;
-                for (std::size_t i = 0; i < content.size(); ++i) {
-                    if ((static_cast<unsigned char>(content[i]) & 0xC0) == 0x80) continue;
-                    if (count++ % 64 == 0) marks_.push_back(static_cast<std::uint32_t>(i));
-                }
-            }
-            const std::size_t mark = std::min(left / 64, marks_.size() - 1);
-            at = marks_[mark];
-            left -= mark * 64;
-        }
-        return forward(content, at, left);
+// Moves from `at` up to `n` characters forwards, stopping at the end.
+std::size_t forward(std::string_view content, std::size_t at, std::size_t n) {
+    for (; n > 0 && at < content.size(); --n) {
+        ++at;
+        while (at < content.size() && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) ++at;
     }
+    return at;
+}
 
-    // Moves from `at` up to `n` characters forwards, stopping at the end.
-    static std::size_t forward(std::string_view content, std::size_t at, std::size_t n) {
-        for (; n > 0 && at < content.size(); --n) {
-            ++at;
-            while (at < content.size() && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) ++at;
-        }
-        return at;
+// Moves from `at` up to `n` characters backwards, stopping at the start.
+std::size_t backward(std::string_view content, std::size_t at, std::size_t n) {
+    for (; n > 0 && at > 0; --n) {
+        --at;
+        while (at > 0 && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) --at;
     }
-
-    // Moves from `at` up to `n` characters backwards, stopping at the start.
-    static std::size_t backward(std::string_view content, std::size_t at, std::size_t n) {
-        for (; n > 0 && at > 0; --n) {
-            --at;
-            while (at > 0 && (static_cast<unsigned char>(content[at]) & 0xC0) == 0x80) --at;
-        }
-        return at;
-    }
-
-private:
-    SourceIndex index_;
-    std::uint32_t marked_ = 0;
-    std::vector<std::uint32_t> marks_;
-};
+    return at;
+}
 
 // A line longer than this many bytes is cut to a window around the span:
 // so many characters on either side of it, and at most kMarked of the span.
@@ -110,7 +69,7 @@ public:
     explicit TextRenderer(bool color) : color_(color) {}
 
     void file(const FileReport& file, Output& out) override {
-        Source source(file.text);
+        SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
             if (finding.silenced()) continue;
             std::string& o = out.buffer();
@@ -119,17 +78,17 @@ public:
             label += '[';
             label += finding.code.text();
             label += ']';
-            const std::optional<toml::Span> span = finding.span(source.index());
+            const std::optional<toml::Span> span = finding.span(index);
             message_.clear();
             finding.append_message(message_, file.text);
             headline(o, file.name, span, label, style, message_);
             std::size_t gutter = 2;
-            if (span) gutter = snippet(o, source, *span, style);
+            if (span) gutter = snippet(o, index, span->begin.line, *finding.begin(), *finding.end(), style);
             const Style note = styled("\x1b[1;36m");
             for (const lint::Related& related : finding.related()) {
-                const toml::Span place = finding.span(related, source.index());
+                const toml::Span place = finding.span(related, index);
                 headline(o, file.name, place, "note", note, related.message);
-                snippet(o, source, place, note);
+                snippet(o, index, place.begin.line, related.begin, related.end, note);
             }
             if (const std::optional<std::string_view> help = finding.help()) {
                 o.append(gutter, ' ');
@@ -168,25 +127,23 @@ private:
         o += '\n';
     }
 
-    // The line the span starts on, cut to a window around the span when it
-    // is long, between gutter lines, and carets under the span (cut at the
-    // end of the line, at least one). Returns the gutter's width.
-    static std::size_t snippet(std::string& o, Source& source, const toml::Span& span, const Style& style) {
-        const std::string_view content = source.line(span.begin.line);
-        const std::size_t begin = source.offset(span.begin.line, content, span.begin.column);
-        std::size_t end = content.size();
-        if (span.end.line == span.begin.line) {
-            end = std::max(begin, span.end.column > span.begin.column
-                                      ? source.offset(span.begin.line, content, span.end.column)
-                                      : begin);
-        }
+    // Line `line`, on which the bytes [from, to) of the text start, cut to
+    // a window around them when it is long, between gutter lines, and
+    // carets under them (cut at the end of the line, at least one).
+    // Returns the gutter's width.
+    static std::size_t snippet(std::string& o, SourceIndex& index, std::uint32_t line, std::size_t from,
+                               std::size_t to, const Style& style) {
+        const std::string_view content = index.line(line);
+        const std::size_t start = index.line_start(line);
+        const std::size_t begin = std::min(from > start ? from - start : 0, content.size());
+        const std::size_t end = std::max(begin, std::min(to > start ? to - start : 0, content.size()));
         std::size_t first = 0, last = content.size(), marked = end;
         if (content.size() > kWhole) {
-            first = Source::backward(content, begin, kContext);
-            marked = std::min(end, Source::forward(content, begin, kMarked));
-            last = Source::forward(content, marked, kContext);
+            first = backward(content, begin, kContext);
+            marked = std::min(end, forward(content, begin, kMarked));
+            last = forward(content, marked, kContext);
         }
-        const std::size_t gutter = append_line_head(o, span.begin.line);
+        const std::size_t gutter = append_line_head(o, line);
         if (first > 0) o += "...";
         display::append_shown(o, content.substr(first, last - first));
         if (last < content.size()) o += "...";
@@ -235,24 +192,20 @@ std::string shown_error(const LoadError& error) {
     const Span& span = *place;
     out += "TOML parse error at line " + integer_text(span.begin.line) + ", column " +
            integer_text(span.begin.column) + '\n';
-    // Columns do not count a byte-order mark; the line keeps it, as render() does.
+    // The line as render() shows it; a second byte-order mark that starts
+    // it is shown apart, the carets placed after it.
     SourceIndex index(error.text);
     std::string_view content = index.line(span.begin.line);
-    std::string_view mark;
-    if (span.begin.line == 1 && content.starts_with("\xEF\xBB\xBF")) {
-        mark = content.substr(0, 3);
-        content.remove_prefix(3);
-    }
-    // The span in characters as render() counts it: cut at the end of the
-    // line, at least one.
-    const std::size_t characters = utf8::count_code_points(content);
-    const std::size_t column = span.begin.column;
-    const std::size_t room = characters + 1 > column ? characters + 1 - column : 0;
-    std::size_t length = span.end.line == span.begin.line && span.end.column >= column ? span.end.column - column : room;
-    length = std::min(length, room);
-    const std::size_t begin = Source::forward(content, 0, column > 0 ? column - 1 : 0);
-    const std::size_t end = Source::forward(content, begin, length);
-    const std::size_t past = column > characters + 1 ? column - characters - 1 : 0;  // columns past the line's end
+    const std::size_t start = index.line_start(span.begin.line) + (content.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+    const std::string_view mark = content.substr(0, start - index.line_start(span.begin.line));
+    content.remove_prefix(mark.size());
+    // The range's bytes in the line: cut at its end, at least one caret;
+    // the carriage return a line may end in is a column past it.
+    const std::size_t from = error.range->begin > start ? error.range->begin - start : 0;
+    const std::size_t begin = std::min(from, content.size());
+    const std::size_t end = std::max(begin, std::min<std::size_t>(error.range->end > start ? error.range->end - start : 0,
+                                                                   content.size()));
+    const std::size_t past = from - begin;
     const std::size_t gutter = append_line_head(out, span.begin.line);
     out += mark;
     display::append_shown(out, content);

@@ -92,6 +92,11 @@ std::optional<std::size_t> Finding::begin() const {
     return std::nullopt;
 }
 
+std::optional<std::size_t> Finding::end() const {
+    if (flags_ & kOffsets) return end_;
+    return std::nullopt;
+}
+
 std::span<const Related> Finding::related() const {
     if (!extra_) return {};
     return extra_->related;

@@ -243,6 +243,31 @@ struct Rename {
     std::string_view target;
 };
 
+// The code point the escape at raw[at] (a backslash) makes, and its
+// length in bytes; nothing for an escape that makes no character of its own
+// (`\\`, `\"`, a line-ending backslash).
+std::optional<std::uint32_t> escaped_code(std::string_view raw, std::size_t at, std::size_t& length) {
+    length = 2;
+    switch (raw[at + 1]) {
+        case 'b': return 0x08;
+        case 't': return 0x09;
+        case 'n': return 0x0A;
+        case 'f': return 0x0C;
+        case 'r': return 0x0D;
+        case 'e': return 0x1B;
+        case 'x': length = 4; break;
+        case 'u': length = 6; break;
+        case 'U': length = 10; break;
+        default: return std::nullopt;
+    }
+    std::uint32_t code = 0;
+    for (std::size_t k = at + 2; k < at + length && k < raw.size(); ++k) {
+        const char c = raw[k];
+        code = code * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return code;
+}
+
 class Linter {
 public:
     explicit Linter(std::vector<Finding>& out) : out_(out) {}
@@ -424,30 +449,16 @@ private:
         std::vector<std::string_view> escapes;
         for (std::size_t i = multi ? 3 : 1; i + 1 < raw.size(); ++i) {
             if (raw[i] != '\\') continue;
-            std::uint32_t code = 0;
             std::size_t length = 2;
-            switch (raw[i + 1]) {
-                case 'b': code = 0x08; break;
-                case 't': code = 0x09; break;
-                case 'n': code = 0x0A; break;
-                case 'f': code = 0x0C; break;
-                case 'r': code = 0x0D; break;
-                case 'e': code = 0x1B; break;
-                case 'x': length = 4; break;
-                case 'u': length = 6; break;
-                case 'U': length = 10; break;
-                default: ++i; continue;  // \\, \" or a line-ending backslash
-            }
-            if (length > 2) {
-                for (std::size_t k = i + 2; k < i + length && k < raw.size(); ++k) {
-                    const char c = raw[k];
-                    code = code * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-                }
+            const std::optional<std::uint32_t> code = escaped_code(raw, i, length);
+            if (!code) {
+                ++i;  // \\, \" or a line-ending backslash
+                continue;
             }
             const std::string_view escape = raw.substr(i, length);
             i += length - 1;
-            const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
-            if (!control || (!path && (code == 0x09 || code == 0x0A))) continue;
+            const bool control = *code < 0x20 || (*code >= 0x7F && *code <= 0x9F);
+            if (!control || (!path && (*code == 0x09 || *code == 0x0A))) continue;
             if (!first) first = {value.offset() + (escape.data() - raw.data()), escape.size()};
             if (std::find(escapes.begin(), escapes.end(), escape) == escapes.end()) escapes.push_back(escape);
         }
@@ -606,7 +617,7 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out) {
     Linter(out).root(document.root_table());
 }
 
-std::vector<Finding> check_text(std::string_view text) {
+std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
@@ -628,7 +639,9 @@ std::vector<Finding> check_text(std::string_view text) {
         if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         finding.set_help(error.expected.in_words());
     }
+    const bool loads = findings.empty();
     lint_document(document, findings);
+    if (loads && more) more(document, findings);
     // Most often already in file order: the walk follows the file.
     if (!std::is_sorted(findings.begin(), findings.end(), before))
         std::stable_sort(findings.begin(), findings.end(), before);

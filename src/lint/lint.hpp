@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -61,11 +62,16 @@ inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text o
 inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
 inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
 inline constexpr std::string_view kControlCharacter = "control-character"; // made by an escape
+inline constexpr std::string_view kMissingFile = "missing-file";     // a file or folder named that is not there
+inline constexpr std::string_view kModelMismatch = "model-mismatch"; // names or shapes the model does not have
+inline constexpr std::string_view kNotAModel = "not-a-model";        // the model file is no ONNX model
+inline constexpr std::string_view kBadArrayFile = "bad-array-file";  // input_initial_val_file is no npy/npz file
 inline constexpr std::string_view kUnknownCode = "unknown-code";   // a suppression comment names no code
 
 inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
                                               kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
                                               kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter,
+                                              kMissingFile,   kModelMismatch, kNotAModel,   kBadArrayFile,
                                               kUnknownCode};
 
 // A finding's code, held as its index in kCodes; it reads as the code's
@@ -114,6 +120,8 @@ public:
     // The byte offset the finding starts at, or nothing when it has no
     // place: for ordering.
     std::optional<std::size_t> begin() const;
+    // The byte offset it ends at (exclusive), when it has a place.
+    std::optional<std::size_t> end() const;
     // Further places, in file order.
     std::span<const Related> related() const;
     // The span of one of them (walked to from the finding's own start when
@@ -188,10 +196,18 @@ private:
 // tree's walk.
 void lint_document(const toml::Document& document, std::vector<Finding>& out);
 
+// Further checks of a document that loads (vora-config's of the files it
+// names), given the findings so far to append to.
+using DocumentCheck = std::function<void(const toml::Document&, std::vector<Finding>&)>;
+
 // Everything found in the text of a configuration file, in file order: the
 // error that loading reports (its message and position exactly as loading
 // gives them), if any, and the warnings of the document when it reads as
-// TOML. The text is read once; the mapping and the warnings share its tree.
+// TOML, then what `more` finds when it loads. The text is read once; the
+// mapping and the warnings share its tree. Findings on a line that ends in
+// a suppression comment are silenced (silence(), below).
+std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more = {});
+
 // Findings on a line that ends in a suppression comment are silenced:
 // `# vora-config: ignore` silences every finding of the line, `#
 // vora-config: ignore[CODE, ...]` those of the codes listed. The findings
@@ -199,7 +215,6 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out);
 // that is no code gets an `unknown-code` warning of its own. Errors of
 // reading and of syntax are never silenced. Returns how many were.
 std::size_t silence(std::string_view text, std::vector<Finding>& findings);
-std::vector<Finding> check_text(std::string_view text);
 
 // For a parse error at `at` where a value starts with a letter (`key =
 // vora-m1`): the help "text values are quoted: \"vora-m1\"", the word as

@@ -83,6 +83,12 @@ void SourceIndex::find_starts() {
     }
 }
 
+std::size_t SourceIndex::line_start(std::uint32_t number) {
+    if (starts_.empty()) find_starts();
+    if (number == 0 || number > starts_.size()) return text_.size();
+    return number == 1 ? first_ : starts_[number - 1];
+}
+
 std::string_view SourceIndex::line(std::uint32_t number) {
     if (starts_.empty()) find_starts();
     if (number == 0 || number > starts_.size()) return {};

@@ -41,6 +41,9 @@ public:
     // the byte-order mark left out; empty past the last line. The line
     // starts are found when first asked for (4 bytes a line).
     std::string_view line(std::uint32_t number);
+    // The byte offset at which line(number) starts (after the byte-order
+    // mark on line 1); the text's size past the last line.
+    std::size_t line_start(std::uint32_t number);
 
 private:
     void find_starts();

@@ -44,7 +44,8 @@ def run(cli, *args, stdin=None):
 def check_json(cli, text, tmp_path, *options):
     path = tmp_path / "checked.toml"
     path.write_text(textwrap.dedent(text), encoding="utf-8")
-    done = run(cli, "check", "--format", "json", *options, str(path))
+    # The files a configuration names are checked in test_check_files.py.
+    done = run(cli, "check", "--no-files", "--format", "json", *options, str(path))
     assert done.returncode in (0, 1), done.stderr
     return done.returncode, json.loads(done.stdout)
 
@@ -181,7 +182,7 @@ GATE = [
 def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, format, text, severity, code, place,
                                                             message, related):
     (tmp_path / "c.toml").write_text(text, encoding="utf-8")
-    done = subprocess.run([cli, "check", "--format", format, "c.toml"], capture_output=True, cwd=tmp_path,
+    done = subprocess.run([cli, "check", "--no-files", "--format", format, "c.toml"], capture_output=True, cwd=tmp_path,
                           timeout=60)
     assert done.returncode == (1 if severity == "error" else 0), done.stderr
     line, column, end_line, end_column = place
@@ -744,7 +745,7 @@ def test_bundled_schema_is_the_programs_and_the_example_checks_clean(cli):
     assert [schema["additionalProperties"]] + [s["additionalProperties"] for s in schema["properties"].values()] == [False] * 6
     assert schema["properties"]["load"]["required"] == ["model_type"]
     assert EXAMPLE.read_text().startswith("#:schema ./vora-config.schema.json\n")
-    assert run(cli, "check", "--strict", str(EXAMPLE)).returncode == 0
+    assert run(cli, "check", "--strict", "--no-files", str(EXAMPLE)).returncode == 0
 
 
 # Values per key: loads and checks clean, loads with a warning, or refused
@@ -840,7 +841,7 @@ def test_schema_accepts_what_checks_clean_and_refuses_what_loading_refuses(cli, 
     for n, (text, _) in enumerate(files):
         paths.append(tmp_path / f"f{n:03}.toml")
         paths[-1].write_text(text, encoding="utf-8")
-    done = run(cli, "check", "--format", "json", *map(str, paths))
+    done = run(cli, "check", "--no-files", "--format", "json", *map(str, paths))
     by_file = {}
     for finding in json.loads(done.stdout):
         by_file.setdefault(finding["file"], []).append(finding["severity"])

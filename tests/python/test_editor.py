@@ -52,7 +52,7 @@ def test_init_writes_a_file_that_checks_clean_and_each_key_uncommented_loads(cli
     for n, (_, section, key) in enumerate((x for x in lines(text) if x[2])):
         alone = uncommented(text, lambda s, k: s == section and k in (None, key, "model_type"))
         (tmp_path / f"{n}.toml").write_text(alone)
-    done = run(cli, "check", "--strict", "--format", "json", *map(str, tmp_path.glob("[0-9]*.toml")))
+    done = run(cli, "check", "--strict", "--no-files", "--format", "json", *map(str, tmp_path.glob("[0-9]*.toml")))
     assert (done.returncode, json.loads(done.stdout)) == (0, [])
 
 
@@ -63,7 +63,7 @@ def test_the_whole_template_uncommented_reaches_the_converter_as_its_example_val
     text = run(cli, "init").stdout.decode()
     assert "Run `vora-config check`\n# on the file before converting with it." in text
     (tmp_path / "convert.toml").write_text(uncommented(text, lambda s, k: True))
-    done = run(cli, "check", "--strict", "--format", "json", str(tmp_path / "convert.toml"))
+    done = run(cli, "check", "--strict", "--no-files", "--format", "json", str(tmp_path / "convert.toml"))
     assert (done.returncode, json.loads(done.stdout)) == (0, [])
     initial = np.arange(6, dtype=np.float32).reshape(1, 6)
     np.save(tmp_path / "input_initial_val.npy", initial)
@@ -259,9 +259,9 @@ def system_hooks(cli, tmp_path_factory):
         if repository == work:
             (work / ".pre-commit-config.yaml").write_text(
                 f"repos:\n- repo: {source}\n  rev: {git(source, 'rev-parse', 'HEAD')}\n  hooks:\n"
-                "  - id: vora-config-check-system\n    args: [--strict]\n"
+                "  - id: vora-config-check-system\n    args: [--strict, --no-files]\n"
                 "- repo: local\n  hooks:\n  - id: vora-config-check\n    name: vora-config check\n"
-                "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict]\n")
+                "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict, --no-files]\n")
         git(repository, "add", "-A")
         git(repository, "commit", "-q", "-m", "snapshot")
     return work, env
