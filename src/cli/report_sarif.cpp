@@ -147,7 +147,10 @@ public:
             finding.append_message(message_, file.text);
             const std::optional<std::string_view> help = finding.help();
             markdown_.clear();
-            if (help) markdown_ = markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) + markdown_text(*help);
+            if (help) {
+                markdown_ = markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) +
+                            markdown_text(*help);
+            }
             const std::span<const lint::Related> related = finding.related();
             std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
             for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
@@ -211,7 +214,8 @@ private:
         }
         if (fix) put_fix(o, uri, *fix);
         if (finding.silenced()) {
-            o.put(",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n            }\n          ]");
+            o.put(",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n"
+                  "            }\n          ]");
         }
         o.put("\n        }");
     }

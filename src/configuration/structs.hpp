@@ -131,7 +131,8 @@ struct BuildConfig {
             field("do_quantization", &R::do_quantization, "Whether to quantize the model (default: true)"),
             with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
                          "\"dataset.txt\""),
-            with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"), "1"),
+            with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
+                         "1"),
             field("auto_hybrid", &R::auto_hybrid, "Enable automatic hybrid quantization (default: false)"),
         };
     }

@@ -624,7 +624,8 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         Finding& finding = findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end);
         finding.set_message(std::move(syntax->message));
         if (syntax->related) {
-            finding.add_related(Related{std::string(syntax->related->label), syntax->related->begin, syntax->related->end});
+            const toml::ErrorPlace& place = *syntax->related;
+            finding.add_related(Related{std::string(place.label), place.begin, place.end});
         }
         if (std::optional<std::string> help = unquoted_text_help(text, syntax->begin))
             finding.set_help_sentence(std::move(*help));

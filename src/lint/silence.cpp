@@ -49,10 +49,11 @@ struct Suppression {
     }
 };
 
-// Reads into `s` (found nothing yet) the suppression comment that ends text[begin, end), the
-// rest of a line from where a finding starts (a comment stands after it).
-// A `#` inside a string is passed over: what follows it up to the line's
-// end is then no suppression (the string's closing quote stands in its way).
+// Reads into `s` (found nothing yet) the suppression comment that ends
+// text[begin, end), the rest of a line from where a finding starts (a
+// comment stands after it). A `#` inside a string is passed over: what
+// follows it up to the line's end is then no suppression (the string's
+// closing quote stands in its way).
 void suppression_of(std::string_view text, std::size_t begin, std::size_t end, Suppression& s) {
     const std::string_view line = text.substr(begin, end - begin);
     for (std::size_t hash = find_byte(text, begin, end, '#') - begin; hash < line.size();
@@ -108,7 +109,8 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
         if (!begin || finding.code == Code(kParseError) || finding.code == Code(kReadError) ||
             finding.code == Code(kWriteError))
             continue;
-        if (next_hash == std::string_view::npos || next_hash < *begin) next_hash = find_byte(text, *begin, text.size(), '#');
+        if (next_hash == std::string_view::npos || next_hash < *begin)
+            next_hash = find_byte(text, *begin, text.size(), '#');
         if (next_hash == text.size()) break;  // no comment from here on
         if (!read || *begin > line_end) {
             read = true;
@@ -118,9 +120,13 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
             if (next_hash < line_end) suppression_of(text, *begin, line_end, suppression);
             for (const Listed& listed : suppression.codes) {
                 if (known_code(listed.code)) continue;
-                Finding& warning =
-                    unknown.emplace_back(Severity::Warning, kUnknownCode, listed.offset, listed.offset + listed.code.size());
-                std::string message = "`" + std::string(listed.code) + "` is not a code of vora-config check; it silences nothing";
+                const std::size_t end = listed.offset + listed.code.size();
+                Finding& warning = unknown.emplace_back(Severity::Warning, kUnknownCode, listed.offset, end);
+                // Appended, not "`" + std::string(...): GCC 12 warns falsely
+                // (-Wrestrict) about the inlined operator+.
+                std::string message = "`";
+                message.append(listed.code);
+                message += "` is not a code of vora-config check; it silences nothing";
                 if (const std::optional<std::size_t> near = nearest(listed.code, kCodes)) {
                     message += "; did you mean `" + std::string(kCodes[*near]) + "`?";
                     warning.set_suggestion(std::string(kCodes[*near]));

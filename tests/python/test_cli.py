@@ -243,7 +243,8 @@ def test_a_comment_silences_the_findings_of_its_line_in_every_format(cli, tmp_pa
     done = subprocess.run([cli, "check", "--format", format, "s.toml"], capture_output=True, cwd=tmp_path)
     output = done.stdout.decode()
     if format == "text":
-        found = [(int(m[1]), int(m[2]), m[3]) for m in re.finditer(r"^s\.toml:(\d+):(\d+): \w+\[([\w-]+)\]", output, re.M)]
+        headlines = re.finditer(r"^s\.toml:(\d+):(\d+): \w+\[([\w-]+)\]", output, re.M)
+        found = [(int(m[1]), int(m[2]), m[3]) for m in headlines]
         errors = sum(code in ("unknown-key", "parse-error") for _, _, code in found)
         summary = f"1 file checked: {errors} error{'s' * (errors != 1)}, {len(found) - errors} " \
                   f"warning{'s' * (len(found) - errors != 1)}" + (f", {silenced} silenced" if silenced else "")
@@ -253,8 +254,9 @@ def test_a_comment_silences_the_findings_of_its_line_in_every_format(cli, tmp_pa
         found = [(f["line"], f["column"], f["code"]) for f in findings if "silenced" not in f]
         assert [f["silenced"] for f in findings if "silenced" in f] == [True] * silenced
     elif format == "github":
-        found = [tuple(int(x) if x.isdigit() else x for x in m.groups())
-                 for m in re.finditer(r"^::\w+ file=s\.toml,line=(\d+),col=(\d+),.*title=vora-config ([\w-]+)::", output, re.M)]
+        annotations = re.finditer(r"^::\w+ file=s\.toml,line=(\d+),col=(\d+),.*title=vora-config ([\w-]+)::", output,
+                                  re.M)
+        found = [(int(m[1]), int(m[2]), m[3]) for m in annotations]
     else:
         results = sarif_log(output)["runs"][0]["results"]
         found = [(r["locations"][0]["physicalLocation"]["region"]["startLine"],
@@ -350,7 +352,8 @@ def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
 
 
 @pytest.mark.parametrize("format, shown", [
-    ("text", '2 | target_platform = vora-m1 # chip\n  |                   ^\n  = help: text values are quoted: "vora-m1"\n'),
+    ("text", '2 | target_platform = vora-m1 # chip\n  |                   ^\n'
+             '  = help: text values are quoted: "vora-m1"\n'),
     ("github", 'found `v`%0Ahelp: text values are quoted: "vora-m1"\n'),
     ("sarif", '"markdown": "expected a value, found `v`\\n\\nhelp: text values are quoted: \\"vora-m1\\""'),
 ])
@@ -453,8 +456,9 @@ EVERY_ERROR = [
                                          None)]),
     ("[config]\nmean_values = [1.0,\n  2.0\n[build]\n",
      [(4, 1, "expected `,` or `]` after an array element, found `[`", ("opened here", 2, 15), None)]),
-    ("x = { a = 1, b = [2] ", [(1, 22, "expected `,` or `}` after a value in an inline table, found the end of the file",
-                                ("opened here", 1, 5), None)]),
+    ("x = { a = 1, b = [2] ",
+     [(1, 22, "expected `,` or `}` after a value in an inline table, found the end of the file", ("opened here", 1, 5),
+       None)]),
     ("x = [1, 2 3]\n", [(1, 11, "expected `,` or `]` after an array element, found `3`", None, None)]),  # closed later
     # A text written without quotes: the help quotes it, up to the comment, its quotes escaped.
     ("[config]\ntarget_platform = vora-m1   # the chip\n",
