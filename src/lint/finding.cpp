@@ -117,7 +117,7 @@ std::optional<std::string_view> Finding::help() const {
 
 std::optional<Edit> Finding::fix() const {
     if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
-    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement};
+    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement, extra_->fix->value};
     return std::nullopt;
 }
 
@@ -142,12 +142,19 @@ void Finding::set_help(std::optional<std::string> help) {
 
 void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
 
-void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement) {
+void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value) {
     flags_ &= static_cast<std::uint8_t>(~kFixToHint);
     Extra& more = extra();
     more.replacement = std::move(replacement);
-    more.fix = Edit{begin, end, {}};
+    more.fix = Edit{begin, end, {}, value};
 }
+
+std::optional<std::string_view> Finding::as_section() const {
+    if (extra_ && !extra_->as_section.empty()) return extra_->as_section;
+    return std::nullopt;
+}
+
+void Finding::set_as_section(std::string_view section) { extra().as_section = section; }
 
 void Finding::drop_fix() {
     flags_ &= static_cast<std::uint8_t>(~kFixToHint);

@@ -236,6 +236,21 @@ std::string join(std::span<const std::string_view> items) {
     return out;
 }
 
+// Makes the finding's fix: the string written at [begin, end) of `text`,
+// which reads `value`, made to read `meant` by replacing what lies between
+// its quotes, when it is written on one line as it reads (no escapes) and
+// `meant` fits its quotes (basic or literal, kept as they are).
+void correct_text(Finding& finding, std::string_view text, std::size_t begin, std::size_t end, std::string_view value,
+                  std::string_view meant) {
+    const std::string_view raw = text.substr(begin, end - begin);
+    if (raw.size() < 2 || (raw.front() != '"' && raw.front() != '\'') || raw.back() != raw.front()) return;
+    if (raw.starts_with("\"\"\"") || raw.starts_with("'''")) return;
+    if (raw.substr(1, raw.size() - 2) != value) return;
+    const std::string_view forbidden = raw.front() == '"' ? "\"\\\n\r"sv : "'\n\r"sv;
+    if (meant.find_first_of(forbidden) != std::string_view::npos) return;
+    finding.set_fix(begin + 1, end - 1, std::string(meant), true);
+}
+
 // A fix made for an unknown key: the finding that carries it and the key
 // it renames to.
 struct Rename {
@@ -350,7 +365,28 @@ private:
             hint = key_of(*other);
         }
         warn_key(member, table, " at the top level"sv, std::move(hint));
-        if (near && match.single && member.value.is_table()) rename(root, member, names[*near], renames);
+        if (near && match.single && member.value.is_table()) {
+            rename(root, member, names[*near], renames);
+            section_as(names[*near], member.value);
+        }
+    }
+
+    // The keys of a section whose name is a certain misspelling of `name`,
+    // checked as that section's keys: their findings marked so. Their fixes
+    // wait for the section's rename (a round of --fix of its own).
+    void section_as(std::string_view name, toml::Value value) {
+        const std::size_t first = out_.size();
+        const std::string_view outer = section_;
+        any_field<Configuration>([&](const auto& f, std::size_t) {
+            if (f.key != name) return false;
+            section<decltype(f)>(f.key, value);
+            return true;
+        });
+        section_ = outer;
+        for (std::size_t i = first; i < out_.size(); ++i) {
+            out_[i].drop_fix();
+            out_[i].set_as_section(name);
+        }
     }
 
     // Makes the last finding's fix: `member`'s key renamed to `target`,
@@ -566,9 +602,17 @@ private:
         const std::span<const std::string_view> choices = f.choices.items();
         if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
         std::optional<Hint> hint;
-        if (const auto near = nearest(text, choices)) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
+        const auto near = nearest(text, choices);
+        if (near) hint = did_you_mean(quoted_text(choices[*near]), choices[*near]);
         warn(kUnknownChoice, backticked(f.key) + " = " + quoted_text(text) + " is not one of " + join(choices), value,
              std::move(hint));
+        if (near) {
+            if (const auto single = single_nearest(text, choices)) correct_text(value, choices[*single]);
+        }
+    }
+
+    void correct_text(toml::Value value, std::string_view meant) {
+        lint::correct_text(out_.back(), text_, value.offset(), value.end_offset(), value.as_string(), meant);
     }
 
     template <class T, class F>
@@ -608,10 +652,100 @@ bool before(const Finding& a, const Finding& b) {
     return *x < *y;
 }
 
+// The list at `path` from the root, when the errors [first, last) are one
+// per element of it, each at its element: the list they make one finding of.
+std::optional<toml::Value> failing_list(const toml::Document& document, const std::vector<LoadError>& errors,
+                                        std::size_t first, std::size_t last) {
+    toml::Value value;
+    std::optional<toml::Table> table = document.root_table();
+    for (const std::string& key : errors[first].path) {
+        if (!table) return std::nullopt;
+        value = table->get(key);
+        if (!value) return std::nullopt;
+        table = value.is_table() ? std::optional(value.as_table()) : std::nullopt;
+    }
+    if (!value || !value.is_array() || value.as_array().size() != last - first) return std::nullopt;
+    std::size_t i = first;
+    for (const toml::Value element : value.as_array()) {
+        const LoadError& error = errors[i++];
+        const ByteRange at = error.value_range ? *error.value_range : error.range.value_or(ByteRange{});
+        if (at.begin != element.offset() || at.end != element.end_offset()) return std::nullopt;
+    }
+    return value;
+}
+
+// The finding of a tag that names no model source: the one meant, when it
+// is near, suggested and made its fix on the terms of a closed choice.
+void tag_hint(Finding& finding, std::string_view text, const LoadError& error, ByteRange range) {
+    static constexpr std::string_view tags[] = {LoadConfig::onnx_tag};
+    const std::string_view written = error.found();
+    const std::optional<std::size_t> near = nearest(written, tags);
+    if (!near) return finding.set_message(error.message);
+    const Hint hint = did_you_mean(quoted_text(tags[*near]), tags[*near]);
+    finding.set_message(error.message + hint.tail);
+    finding.set_suggestion(hint.suggestion);
+    if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
+}
+
+// Whether two errors fail the same way at the same key.
+bool same_failure(const LoadError& a, const LoadError& b) {
+    return a.path == b.path && a.kind == b.kind && a.expected.kind == b.expected.kind &&
+           a.expected.name == b.expected.name && a.value_range.has_value() == b.value_range.has_value();
+}
+
+// The line (1-based) of a byte offset of `text`.
+std::size_t line_at(std::string_view text, std::size_t offset) {
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+}
+
+// The findings of the mapping errors: each at its value (the list, when all
+// its elements fail the same way). An error that loading reports at the
+// [load] table as a whole is placed at its value too, the table a related
+// place.
+void load_findings(const toml::Document& document, std::vector<LoadError>& errors, std::vector<Finding>& out) {
+    const std::string_view text = document.text();
+    std::size_t header = std::string_view::npos, header_line = 0;  // the last table's line, kept
+    for (std::size_t first = 0; first < errors.size();) {
+        std::size_t last = first + 1;
+        while (last < errors.size() && same_failure(errors[first], errors[last])) ++last;
+        LoadError& error = errors[first];
+        const ByteRange table = error.range.value_or(ByteRange{});
+        ByteRange range = error.value_range ? *error.value_range : table;
+        const std::optional<toml::Value> list = last - first > 1 ? failing_list(document, errors, first, last)
+                                                                 : std::nullopt;
+        if (list) {
+            range = ByteRange{static_cast<std::uint32_t>(list->offset()), static_cast<std::uint32_t>(list->end_offset())};
+        } else {
+            last = first + 1;
+        }
+        Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
+        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
+            error.path[1] == LoadConfig::tag_key) {
+            tag_hint(finding, text, error, range);
+        } else {
+            finding.set_message(std::move(error.message));
+        }
+        if (error.value_range) {
+            if (header != table.begin) {
+                header = table.begin;
+                header_line = line_at(text, header);
+            }
+            finding.add_related(Related{"the converter reports it at [load], line " + std::to_string(header_line),
+                                        table.begin, table.end});
+        } else if (error.key) {
+            finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
+        }
+        if (list && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
+            error.path.back() == "input_size_list") {
+            finding.set_help("a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]");
+        } else {
+            finding.set_help(error.expected.in_words());
+        }
+        first = last;
+    }
+}
+
 }  // namespace
-
-
-
 
 void lint_document(const toml::Document& document, std::vector<Finding>& out) {
     Linter(out).root(document.root_table());
@@ -626,14 +760,8 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
-    // Every mapping error carries its value's byte range (LoadError::at).
-    for (LoadError& error : mapping_errors(document)) {
-        const ByteRange range = error.range.value_or(ByteRange{});
-        Finding& finding = findings.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
-        finding.set_message(std::move(error.message));
-        if (error.key) finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
-        finding.set_help(error.expected.in_words());
-    }
+    std::vector<LoadError> errors = mapping_errors(document);
+    if (!errors.empty()) load_findings(document, errors, findings);
     const bool loads = findings.empty();
     lint_document(document, findings);
     if (loads && more) more(document, findings);

@@ -36,6 +36,7 @@ struct Edit {
     std::size_t begin = 0;
     std::size_t end = 0;
     std::string_view replacement;  // lives as long as the finding that holds the edit
+    bool value = false;            // corrects a value (else renames a key or section)
 };
 
 // How far a fix may be trusted: `check --fix` makes the certain ones; a
@@ -132,12 +133,17 @@ public:
     // The certain fix, or else a suggestion: the key renamed to the one
     // the message suggests, when that is a bare key.
     std::optional<Fix> proposed_fix() const;
+    // The section whose keys a misspelled section's keys were checked as
+    // ("config" for a key of [CONFIG]), when the finding is of such a key.
+    std::optional<std::string_view> as_section() const;
 
     void set_message(std::string message);
     void set_suggestion(std::string suggestion);
     void set_help(std::optional<std::string> help);
     void add_related(Related related);
-    void set_fix(std::size_t begin, std::size_t end, std::string replacement);
+    // `value`: the edit corrects a value's text rather than renaming a key.
+    void set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value = false);
+    void set_as_section(std::string_view section);  // a name that lives as long as the program
     void drop_fix();
 
     // A message made from the key at [begin, end) (written bare): "`KEY`
@@ -161,6 +167,7 @@ private:
         std::optional<std::string> help;
         std::optional<Edit> fix;
         std::string replacement;  // the fix's
+        std::string_view as_section;
     };
     Extra& extra();
 
