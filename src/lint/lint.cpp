@@ -652,26 +652,39 @@ bool before(const Finding& a, const Finding& b) {
     return *x < *y;
 }
 
-// The list at `path` from the root, when the errors [first, last) are one
-// per element of it, each at its element: the list they make one finding of.
-std::optional<toml::Value> failing_list(const toml::Document& document, const std::vector<LoadError>& errors,
-                                        std::size_t first, std::size_t last) {
+// Where a mapping error's value is written.
+ByteRange value_at(const LoadError& error) {
+    return error.value_range ? *error.value_range : error.range.value_or(ByteRange{});
+}
+
+// The value at the key path from the root, if it is there.
+toml::Value value_at_path(const toml::Document& document, const std::vector<std::string>& path) {
     toml::Value value;
     std::optional<toml::Table> table = document.root_table();
-    for (const std::string& key : errors[first].path) {
-        if (!table) return std::nullopt;
+    for (const std::string& key : path) {
+        if (!table) return {};
         value = table->get(key);
-        if (!value) return std::nullopt;
+        if (!value) return {};
         table = value.is_table() ? std::optional(value.as_table()) : std::nullopt;
     }
-    if (!value || !value.is_array() || value.as_array().size() != last - first) return std::nullopt;
-    std::size_t i = first;
-    for (const toml::Value element : value.as_array()) {
-        const LoadError& error = errors[i++];
-        const ByteRange at = error.value_range ? *error.value_range : error.range.value_or(ByteRange{});
-        if (at.begin != element.offset() || at.end != element.end_offset()) return std::nullopt;
-    }
     return value;
+}
+
+// For the errors from `i` on (up to `last`), in file order, that are at
+// elements of `list` or of lists inside it: the innermost list each one's
+// value is an element of, into `lists` (by the error's index less `first`).
+// One walk over the list's elements.
+void element_of(toml::Value list, const std::vector<LoadError>& errors, std::size_t first, std::size_t& i,
+                std::size_t last, std::vector<toml::Value>& lists) {
+    for (const toml::Value element : list.as_array()) {
+        if (i == last) return;
+        const ByteRange at = value_at(errors[i]);
+        if (element.offset() == at.begin && element.end_offset() == at.end) {
+            lists[i++ - first] = list;
+        } else if (element.is_array() && element.offset() <= at.begin && at.end <= element.end_offset()) {
+            element_of(element, errors, first, i, last, lists);
+        }
+    }
 }
 
 // The finding of a tag that names no model source: the one meant, when it
@@ -687,10 +700,12 @@ void tag_hint(Finding& finding, std::string_view text, const LoadError& error, B
     if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
 }
 
-// Whether two errors fail the same way at the same key.
+// Whether two errors fail the same way at the same key: of one kind, the
+// same expected, a value of the same type found.
 bool same_failure(const LoadError& a, const LoadError& b) {
-    return a.path == b.path && a.kind == b.kind && a.expected.kind == b.expected.kind &&
-           a.expected.name == b.expected.name && a.value_range.has_value() == b.value_range.has_value();
+    const std::string_view x = a.found(), y = b.found();
+    return a.kind == b.kind && a.expected.kind == b.expected.kind && a.expected.name == b.expected.name &&
+           x.substr(0, x.find(' ')) == y.substr(0, y.find(' '));
 }
 
 // The line (1-based) of a byte offset of `text`.
@@ -705,19 +720,34 @@ std::size_t line_at(std::string_view text, std::size_t offset) {
 void load_findings(const toml::Document& document, std::vector<LoadError>& errors, std::vector<Finding>& out) {
     const std::string_view text = document.text();
     std::size_t header = std::string_view::npos, header_line = 0;  // the last table's line, kept
+    std::vector<toml::Value> lists;  // of the errors at one key: the list each one's value is an element of
+    std::size_t run = 0, run_end = 0;  // those errors, [run, run_end)
     for (std::size_t first = 0; first < errors.size();) {
+        if (first >= run_end) {
+            run = first;
+            run_end = first + 1;
+            while (run_end < errors.size() && errors[run_end].path == errors[run].path) ++run_end;
+            lists.assign(run_end - run, toml::Value{});
+            const toml::Value value = run_end - run > 1 ? value_at_path(document, errors[run].path) : toml::Value{};
+            std::size_t i = run;
+            if (value && value.is_array()) element_of(value, errors, run, i, run_end, lists);
+        }
+        // The errors at every element of one list, failing alike: one finding at the list.
+        const toml::Value list = lists[first - run];
         std::size_t last = first + 1;
-        while (last < errors.size() && same_failure(errors[first], errors[last])) ++last;
+        if (list) {
+            while (last < run_end && lists[last - run] && lists[last - run].offset() == list.offset() &&
+                   same_failure(errors[first], errors[last])) {
+                ++last;
+            }
+        }
+        const bool whole = list && last - first > 1 && last - first == list.as_array().size();
+        if (!whole) last = first + 1;
         LoadError& error = errors[first];
         const ByteRange table = error.range.value_or(ByteRange{});
-        ByteRange range = error.value_range ? *error.value_range : table;
-        const std::optional<toml::Value> list = last - first > 1 ? failing_list(document, errors, first, last)
-                                                                 : std::nullopt;
-        if (list) {
-            range = ByteRange{static_cast<std::uint32_t>(list->offset()), static_cast<std::uint32_t>(list->end_offset())};
-        } else {
-            last = first + 1;
-        }
+        const ByteRange range = whole ? ByteRange{static_cast<std::uint32_t>(list.offset()),
+                                                  static_cast<std::uint32_t>(list.end_offset())}
+                                      : value_at(error);
         Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
         if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
             error.path[1] == LoadConfig::tag_key) {
@@ -735,7 +765,7 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
         } else if (error.key) {
             finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         }
-        if (list && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
+        if (whole && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
             error.path.back() == "input_size_list") {
             finding.set_help("a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]");
         } else {
