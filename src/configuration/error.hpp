@@ -78,7 +78,7 @@ struct LoadError {
     // mapping_errors only.
     std::optional<ByteRange> key = {};
     // Where the offending value itself is written (of a list: its element)
-    // when `span` is its whole table as above; set by mapping_errors only.
+    // when `range` is its whole table as above; set by mapping_errors only.
     std::optional<ByteRange> value_range = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
