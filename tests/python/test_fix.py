@@ -140,6 +140,9 @@ CHANGES = [
       "vora-config: NAME: renamed 2 keys, corrected 1 value"]),
     ("[config]\nquantized_algorithm = 'Normal'\n",
      ["NAME:2:24: `Normal` → `normal`", "vora-config: NAME: corrected 1 value"]),
+    ('\ufeff[Confg]\r\nquantized_algorithm = "MMSE"\r\n',  # columns do not count the byte-order mark
+     ["NAME:1:2: `Confg` → `config`", "NAME:2:24: `MMSE` → `mmse`",
+      "vora-config: NAME: renamed 1 key, corrected 1 value"]),
     ("[config]\nmean_values = [1]\n", []),
 ]
 
@@ -147,13 +150,14 @@ CHANGES = [
 @pytest.mark.parametrize("text, lines", CHANGES)
 def test_fix_lists_each_change_once(cli, tmp_path, text, lines):
     path = tmp_path / "vora.toml"
-    path.write_text(text, encoding="utf-8")
+    path.write_bytes(text.encode())
+    assert run(cli, "check", "--diff", str(path)).stderr == b""  # the diff shows the changes
     done = run(cli, "check", "--fix", str(path))
     assert done.stderr.decode().splitlines() == [line.replace("NAME", str(path)) for line in lines]
     assert run(cli, "check", "--fix", str(path)).stderr == b""  # nothing left to change
     stdin = run(cli, "check", "--fix", "--quiet", "-", stdin=text.encode())
-    assert (stdin.stdout.decode(), stdin.stderr.decode().splitlines()[:-1]) == (
-        path.read_text(encoding="utf-8"), [line.replace("NAME", "<stdin>") for line in lines])
+    assert (stdin.stdout, stdin.stderr.decode().splitlines()[:-1]) == (
+        path.read_bytes(), [line.replace("NAME", "<stdin>") for line in lines])
 
 
 def test_diff_and_fix_refuse_each_other_and_other_formats(cli, tmp_path):
