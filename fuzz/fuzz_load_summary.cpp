@@ -9,8 +9,9 @@
 //     the text, and its rendering is well-formed UTF-8;
 //   - the summary opens with its banner and is well-formed UTF-8;
 //   - `vora-config check` finds an error exactly when loading fails, one of
-//     them with loading's message (a hint may follow it) at loading's span
-//     or with that span as a related place, every finding's span (and
+//     them with loading's message (a hint may follow it) at loading's span,
+//     around it (a list whose elements all fail alike) or with that span as
+//     a related place, every finding's span (and
 //     related place) lies in the text, and its report is well-formed UTF-8;
 //   - check's JSON reads back as JSON that dump(2) lays out byte for byte
 //     as it was written;
@@ -64,7 +65,9 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
             ++errors;
             require(err != nullptr, "check reports an error that loading does not");
             const auto related = finding.related();
-            const bool at_loadings = span == loading_span || std::any_of(related.begin(), related.end(), [&](const auto& r) {
+            const bool around = span && loading_span && fuzz::before_or_same(span->begin, loading_span->begin) &&
+                                fuzz::before_or_same(loading_span->end, span->end);
+            const bool at_loadings = around || std::any_of(related.begin(), related.end(), [&](const auto& r) {
                                          return loading_span && finding.span(r, index) == *loading_span;
                                      });
             loading_error_found = loading_error_found || (finding.message(text).starts_with(err->message) && at_loadings);
