@@ -498,7 +498,8 @@ public:
         SourceIndex index(original);
         std::vector<std::size_t> order(changes.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return offsets_[a] < offsets_[b]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return offsets_[a] < offsets_[b]; });
         std::vector<Change> placed;
         placed.reserve(changes.size());
         for (const std::size_t i : order) {

@@ -408,7 +408,9 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
         lines += "vora-config: " + std::string(name) + ": ";
         if (renames > 0) lines += "renamed " + integer_text(renames) + (renames == 1 ? " key" : " keys");
         if (renames > 0 && fixed.values > 0) lines += ", ";
-        if (fixed.values > 0) lines += "corrected " + integer_text(fixed.values) + (fixed.values == 1 ? " value" : " values");
+        if (fixed.values > 0) {
+            lines += "corrected " + integer_text(fixed.values) + (fixed.values == 1 ? " value" : " values");
+        }
         err(lines + "\n");
     }
     return file;

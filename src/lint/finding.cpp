@@ -117,7 +117,9 @@ std::optional<std::string_view> Finding::help() const {
 
 std::optional<Edit> Finding::fix() const {
     if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
-    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement, extra_->fix->value};
+    if (extra_ && extra_->fix) {
+        return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement, extra_->fix->value};
+    }
     return std::nullopt;
 }
 

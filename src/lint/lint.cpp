@@ -710,7 +710,8 @@ bool same_failure(const LoadError& a, const LoadError& b) {
 
 // The line (1-based) of a byte offset of `text`.
 std::size_t line_at(std::string_view text, std::size_t offset) {
-    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+    const auto end = text.begin() + static_cast<std::ptrdiff_t>(offset);
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), end, '\n'));
 }
 
 // The findings of the mapping errors: each at its value (the list, when all

@@ -131,7 +131,8 @@ CHANGES = [
     # (file, the lines --fix writes to standard error, its name as NAME)
     ("[config]\nmean_value = [1]\n", ["NAME:2:1: `mean_value` → `mean_values`", "vora-config: NAME: renamed 1 key"]),
     # Each change where the original text has it: columns in characters, a later round's after an earlier's.
-    ('[Confg] # é\n"é" = 1\n  std_value = [1]\nquantized_algorithm = "MMSE"\n[lod]\nmodel_type = \'Onnx\'\nmodle = "m"\n',
+    ('[Confg] # é\n"é" = 1\n  std_value = [1]\nquantized_algorithm = "MMSE"\n'
+     '[lod]\nmodel_type = \'Onnx\'\nmodle = "m"\n',
      ["NAME:1:2: `Confg` → `config`", "NAME:3:3: `std_value` → `std_values`", "NAME:4:24: `MMSE` → `mmse`",
       "NAME:5:2: `lod` → `load`", "NAME:7:1: `modle` → `model`",
       "vora-config: NAME: renamed 4 keys, corrected 1 value"]),
