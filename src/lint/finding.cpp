@@ -151,12 +151,10 @@ void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacemen
     more.fix = Edit{begin, end, {}, value};
 }
 
-std::optional<std::string_view> Finding::as_section() const {
-    if (extra_ && !extra_->as_section.empty()) return extra_->as_section;
-    return std::nullopt;
+void Finding::set_as_section(std::string_view section) {
+    extra().as_section = section;
+    flags_ |= kAsSection;
 }
-
-void Finding::set_as_section(std::string_view section) { extra().as_section = section; }
 
 void Finding::drop_fix() {
     flags_ &= static_cast<std::uint8_t>(~kFixToHint);

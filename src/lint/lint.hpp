@@ -135,7 +135,10 @@ public:
     std::optional<Fix> proposed_fix() const;
     // The section whose keys a misspelled section's keys were checked as
     // ("config" for a key of [CONFIG]), when the finding is of such a key.
-    std::optional<std::string_view> as_section() const;
+    std::optional<std::string_view> as_section() const {
+        if (!(flags_ & kAsSection)) return std::nullopt;
+        return extra_->as_section;
+    }
 
     void set_message(std::string message);
     void set_suggestion(std::string suggestion);
@@ -175,6 +178,7 @@ private:
     static constexpr std::uint8_t kComposed = 2;    // compose() made the message
     static constexpr std::uint8_t kSection = 4;     // of an unknown section
     static constexpr std::uint8_t kFixToHint = 8;   // the fix renames to the hint's suggestion
+    static constexpr std::uint8_t kAsSection = 16;  // extra_ holds the section its key was checked as
 
     std::uint32_t begin_ = 0;
     std::uint32_t end_ = 0;
