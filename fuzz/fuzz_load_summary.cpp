@@ -9,7 +9,9 @@
 //     the text, and its rendering is well-formed UTF-8;
 //   - the summary opens with its banner and is well-formed UTF-8;
 //   - `vora-config check` finds an error exactly when loading fails, one of
-//     them with loading's message and span, every finding's span (and
+//     them with loading's message (a hint may follow it) at loading's span,
+//     around it (a list whose elements all fail alike) or with that span as
+//     a related place, every finding's span (and
 //     related place) lies in the text, and its report is well-formed UTF-8;
 //   - check's JSON reads back as JSON that dump(2) lays out byte for byte
 //     as it was written;
@@ -18,6 +20,7 @@
 // Anything thrown out of the loader or the renderers is a fault: the module
 // would report it as an internal error.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,6 +50,7 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
     std::size_t errors = 0;
     bool loading_error_found = false;
     const fuzz::LineIndex lines(text);
+    const std::optional<vora::Span> loading_span = err ? err->span() : std::nullopt;
     const auto inside = [&](const vora::Span& s) {
         require(fuzz::before_or_same(s.begin, s.end), "finding span ends before it begins");
         require(lines.contains(s.begin.line, s.begin.column), "finding begins outside the text");
@@ -56,13 +60,20 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
         const std::optional<vora::Span> span = finding.span(text);
         // The errors of a file that loads all the same (unknown keys, say)
         // are not loading's.
+        vora::SourceIndex index(text);
         if (finding.code == vora::lint::kParseError || finding.code == vora::lint::kLoadError) {
             ++errors;
             require(err != nullptr, "check reports an error that loading does not");
-            loading_error_found = loading_error_found || (finding.message(text) == err->message && span == err->span);
+            const auto related = finding.related();
+            const bool around = span && loading_span && fuzz::before_or_same(span->begin, loading_span->begin) &&
+                                fuzz::before_or_same(loading_span->end, span->end);
+            const bool at_loadings = around || std::any_of(related.begin(), related.end(), [&](const auto& r) {
+                                         return loading_span && finding.span(r, index) == *loading_span;
+                                     });
+            loading_error_found =
+                loading_error_found || (finding.message(text).starts_with(err->message) && at_loadings);
         }
         if (span) inside(*span);
-        vora::SourceIndex index(text);
         for (const vora::lint::Related& related : finding.related()) {
             require(related.begin <= related.end && related.end <= text.size(), "a related range lies outside the text");
             inside(finding.span(related, index));
@@ -105,9 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_findings(text, loaded);
     if (const auto* err = std::get_if<vora::LoadError>(&loaded)) {
         require(!err->message.empty(), "load error without a message");
-        if (err->span) {
+        if (const std::optional<vora::Span> span = err->span()) {
             const fuzz::LineIndex lines(text);
-            const vora::Span& s = *err->span;
+            const vora::Span& s = *span;
             require(fuzz::before_or_same(s.begin, s.end), "load error span ends before it begins");
             require(lines.contains(s.begin.line, s.begin.column), "load error begins outside the text");
             require(lines.contains(s.end.line, s.end.column), "load error ends outside the text");

@@ -14,6 +14,7 @@
 #include "configuration/load.hpp"
 #include "io/output.hpp"
 #include "io/read_file.hpp"
+#include "text/source_index.hpp"
 
 namespace vora::cli {
 
@@ -461,6 +462,64 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
     return breaking;
 }
 
+// The edits made over the rounds of a fix, as offsets into the original
+// text: to tell where a later round's edit (an offset into the text the
+// rounds before made) lies in the original.
+class EditsMade {
+public:
+    // Records a round's edits (ordered, into the current text, none inside
+    // an earlier edit) with their positions in the original text.
+    void add(std::string_view current, const std::vector<lint::Edit>& edits, std::vector<Change>& changes) {
+        std::vector<Made> round;
+        std::size_t next = 0;
+        std::ptrdiff_t shift = 0;  // current minus original offset, before the edit looked at
+        for (const lint::Edit& edit : edits) {
+            while (next < made_.size() &&
+                   made_[next].begin + shift + made_[next].length <= static_cast<std::ptrdiff_t>(edit.begin)) {
+                shift += made_[next].length - (made_[next].end - made_[next].begin);
+                ++next;
+            }
+            const auto begin = static_cast<std::ptrdiff_t>(edit.begin) - shift;
+            const auto length = static_cast<std::ptrdiff_t>(edit.replacement.size());
+            round.push_back(Made{begin, begin + static_cast<std::ptrdiff_t>(edit.end - edit.begin), length});
+            changes.push_back(Change{0, 0, std::string(current.substr(edit.begin, edit.end - edit.begin)),
+                                     std::string(edit.replacement), edit.value});
+            offsets_.push_back(static_cast<std::size_t>(begin));
+        }
+        const std::size_t middle = made_.size();
+        made_.insert(made_.end(), round.begin(), round.end());
+        std::inplace_merge(made_.begin(), made_.begin() + static_cast<std::ptrdiff_t>(middle), made_.end(),
+                           [](const Made& a, const Made& b) { return a.begin < b.begin; });
+    }
+
+    // Gives the changes their lines and columns in `original`, and puts
+    // them in file order.
+    void place(std::string_view original, std::vector<Change>& changes) const {
+        SourceIndex index(original);
+        std::vector<std::size_t> order(changes.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return offsets_[a] < offsets_[b]; });
+        std::vector<Change> placed;
+        placed.reserve(changes.size());
+        for (const std::size_t i : order) {
+            const LineColumn at = index.at(offsets_[i]);
+            placed.push_back(std::move(changes[i]));
+            placed.back().line = at.line;
+            placed.back().column = at.column;
+        }
+        changes = std::move(placed);
+    }
+
+private:
+    struct Made {
+        std::ptrdiff_t begin, end;  // in the original text
+        std::ptrdiff_t length;      // of the replacement
+    };
+    std::vector<Made> made_;           // in the order of their offsets
+    std::vector<std::size_t> offsets_;  // of each change, in the original text
+};
+
 bool has_load_error(const std::vector<lint::Finding>& findings) {
     return std::any_of(findings.begin(), findings.end(),
                        [](const lint::Finding& finding) { return finding.code == lint::kLoadError; });
@@ -504,6 +563,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
     std::string fixed = text;
     std::vector<lint::Finding> findings;
     std::vector<lint::Finding>* current = &file_findings;
+    EditsMade made;
     for (int round = 0; round < 8;) {
         const std::vector<lint::Edit> edits = ordered_edits(fixed, *current);
         if (edits.empty()) break;
@@ -520,6 +580,9 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
             }
         }
         result.edits += edits.size();
+        result.values += static_cast<std::size_t>(
+            std::count_if(edits.begin(), edits.end(), [](const lint::Edit& edit) { return edit.value; }));
+        if (mode == FixMode::Fix) made.add(fixed, edits, result.changes);
         fixed = std::move(candidate);
         findings = std::move(candidate_findings);
         current = &findings;
@@ -534,11 +597,14 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
     if (!from_stdin) {
         if (auto error = replace_file(std::string(path), text, fixed)) {
             result.edits = 0;
+            result.values = 0;
+            result.changes.clear();
             file_findings.push_back(
                 lint::Finding{lint::Severity::Error, lint::kWriteError, std::move(*error)});
             return result;
         }
     }
+    made.place(text, result.changes);
     text = std::move(fixed);
     file_findings = std::move(findings);
     return result;

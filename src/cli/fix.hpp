@@ -3,6 +3,7 @@
 // one rename so that a crash never leaves half a file.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,9 +44,21 @@ std::optional<std::string> read_bytes(int fd, std::string& bytes);
 
 enum class FixMode { Off, Fix, Diff };
 
+// One edit made, as the original text has it: where (1-based, columns in
+// characters) and the bytes replaced and written.
+struct Change {
+    std::uint32_t line = 1;
+    std::uint32_t column = 1;
+    std::string before;
+    std::string after;
+    bool value = false;  // a value corrected (else a key or section renamed)
+};
+
 // What fixing did to one file.
 struct FileFix {
     std::size_t edits = 0;                  // edits made (with Diff: that --fix would make)
+    std::size_t values = 0;                 // of them, values corrected
+    std::vector<Change> changes;            // Fix: each edit made, in file order
     std::string diff;                       // Diff: the file's diff, empty when nothing would change
     std::optional<std::string> fixed_text;  // Fix on standard input: the fixed text, to be printed
 };

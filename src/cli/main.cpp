@@ -35,6 +35,7 @@
 #include "io/output.hpp"
 #include "io/read_file.hpp"
 #include "section/summary.hpp"
+#include "text/display.hpp"
 #include "text/integer.hpp"
 #include "text/utf8.hpp"
 #include "toml/toml.hpp"
@@ -97,9 +98,10 @@ constexpr std::string_view kCheckHelp =
     "                      NO_COLOR is set), always or never\n"
     "  -q, --quiet         print only the closing summary line\n"
     "  --fix               rename in place each unknown key whose intended key is certain (a case-only\n"
-    "                      difference, or the one nearest key of its table when that is not set there),\n"
-    "                      then report what is left; with FILE -, print the fixed text and report on\n"
-    "                      standard error\n"
+    "                      difference, or the one nearest key of its table when that is not set there)\n"
+    "                      and correct each choice written in other case or one slip from a single\n"
+    "                      choice; list each change on standard error, then report what is left; with\n"
+    "                      FILE -, print the fixed text and report on standard error\n"
     "  --diff              print a unified diff of what --fix would change and write nothing (exit\n"
     "                      status 1 when there is something to change); not with --fix, nor with\n"
     "                      a --format other than text\n"
@@ -391,8 +393,27 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
     // A fixed file is checked again, without its files: check them too.
     if (mode == cli::FixMode::Fix && fixed.edits > 0 && files) file.findings = lint::check_text(file.text, files);
     if (mode == cli::FixMode::Fix && fixed.edits > 0) {
-        err("vora-config: " + std::string(name) + ": renamed " + integer_text(fixed.edits) +
-            (fixed.edits == 1 ? " key\n" : " keys\n"));
+        std::string lines;
+        for (const cli::Change& change : fixed.changes) {
+            lines += name;
+            lines += ':';
+            append_integer(lines, change.line);
+            lines += ':';
+            append_integer(lines, change.column);
+            lines += ": `";
+            display::append_escaped(lines, change.before);
+            lines += "` \u2192 `";
+            display::append_escaped(lines, change.after);
+            lines += "`\n";
+        }
+        const std::size_t renames = fixed.edits - fixed.values;
+        lines += "vora-config: " + std::string(name) + ": ";
+        if (renames > 0) lines += "renamed " + integer_text(renames) + (renames == 1 ? " key" : " keys");
+        if (renames > 0 && fixed.values > 0) lines += ", ";
+        if (fixed.values > 0) {
+            lines += "corrected " + integer_text(fixed.values) + (fixed.values == 1 ? " value" : " values");
+        }
+        err(lines + "\n");
     }
     return file;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,16 @@ inline void append_position(std::string& out, const toml::Position& position) {
     append_integer(out, position.line);
     out += ':';
     append_integer(out, position.column);
+}
+
+// The mark of a finding of a key in a misspelled section, checked as the
+// section meant: " (as [config])", at the end of its message.
+inline void append_as_section(std::string& out, const lint::Finding& finding) {
+    if (const std::optional<std::string_view> section = finding.as_section()) {
+        out += " (as [";
+        out += *section;
+        out += "])";
+    }
 }
 
 // Writes into room made beforehand at the end of a string, which it cuts

@@ -53,6 +53,7 @@ public:
             }
             o += ",title=" + escape_annotation("vora-config " + std::string(finding.code.text()), true);
             std::string message = finding.message(file.text);
+            append_as_section(message, finding);
             for (const lint::Related& related : finding.related()) {
                 message += " (" + related.message + " at ";
                 append_position(message, finding.span(related, index).begin);

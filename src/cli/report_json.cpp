@@ -89,6 +89,7 @@ std::size_t json_room(const Finding& finding) {
     std::size_t room = fields + Cursor::room_for_json(finding.code.text());
     if (const auto suggestion = finding.suggestion()) room += Cursor::room_for_json(*suggestion);
     if (const auto help = finding.help()) room += Cursor::room_for_json(*help);
+    if (const auto section = finding.as_section()) room += 20 + Cursor::room_for_json(*section);
     for (const lint::Related& related : finding.related()) room += fields + Cursor::room_for_json(related.message);
     if (finding.silenced()) room += 32;  // ,"silenced": true
     return room;
@@ -137,6 +138,10 @@ private:
         o.put(code_json_);
         o.put(",\n    \"message\": ");
         o.json_string(message_);
+        if (const std::optional<std::string_view> section = finding.as_section()) {
+            o.put(",\n    \"as_section\": ");
+            o.json_string(*section);
+        }
         o.put(",\n    \"suggestion\": ");
         put_optional(o, finding.suggestion());
         o.put(",\n    \"related\": [");

@@ -145,6 +145,7 @@ public:
         for (const Finding& finding : file.findings) {
             message_.clear();
             finding.append_message(message_, file.text);
+            append_as_section(message_, finding);
             const std::optional<std::string_view> help = finding.help();
             markdown_.clear();
             if (help) {

@@ -81,6 +81,7 @@ public:
             const std::optional<toml::Span> span = finding.span(index);
             message_.clear();
             finding.append_message(message_, file.text);
+            append_as_section(message_, finding);
             headline(o, file.name, span, label, style, message_);
             std::size_t gutter = 2;
             if (span) gutter = snippet(o, index, span->begin.line, *finding.begin(), *finding.end(), style);

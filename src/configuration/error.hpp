@@ -77,6 +77,9 @@ struct LoadError {
     // whole table (the entries of [load] beside its tag); set by
     // mapping_errors only.
     std::optional<ByteRange> key = {};
+    // Where the offending value itself is written (of a list: its element)
+    // when `range` is its whole table as above; set by mapping_errors only.
+    std::optional<ByteRange> value_range = {};
     LoadErrorKind kind = LoadErrorKind::Syntax;
     Expected expected = {};
     // Of the offending text (into the text as read, a byte-order mark

@@ -279,6 +279,7 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
             } else {
                 err.key = err.range;
             }
+            err.value_range = err.range;
             // Errors of the load table as a whole point at all of it.
             err.range = ByteRange{v.offset(), v.end_offset()};
         }

@@ -118,7 +118,9 @@ std::optional<std::string_view> Finding::help() const {
 std::optional<Edit> Finding::fix() const {
     if (flags_ & kSilenced) return std::nullopt;
     if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
-    if (extra_ && extra_->fix) return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement};
+    if (extra_ && extra_->fix) {
+        return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement, extra_->fix->value};
+    }
     return std::nullopt;
 }
 
@@ -153,11 +155,16 @@ std::string_view Finding::help_lead() const {
 
 void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
 
-void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement) {
+void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value) {
     flags_ &= static_cast<std::uint8_t>(~kFixToHint);
     Extra& more = extra();
     more.replacement = std::move(replacement);
-    more.fix = Edit{begin, end, {}};
+    more.fix = Edit{begin, end, {}, value};
+}
+
+void Finding::set_as_section(std::string_view section) {
+    extra().as_section = section;
+    flags_ |= kAsSection;
 }
 
 void Finding::drop_fix() {

@@ -36,6 +36,7 @@ struct Edit {
     std::size_t begin = 0;
     std::size_t end = 0;
     std::string_view replacement;  // lives as long as the finding that holds the edit
+    bool value = false;            // corrects a value (else renames a key or section)
 };
 
 // How far a fix may be trusted: `check --fix` makes the certain ones; a
@@ -139,6 +140,12 @@ public:
     // the message suggests, when that is a bare key (the rename a silenced
     // finding would have had is one).
     std::optional<Fix> proposed_fix() const;
+    // The section whose keys a misspelled section's keys were checked as
+    // ("config" for a key of [CONFIG]), when the finding is of such a key.
+    std::optional<std::string_view> as_section() const {
+        if (!(flags_ & kAsSection)) return std::nullopt;
+        return extra_->as_section;
+    }
 
     void set_message(std::string message);
     void set_suggestion(std::string suggestion);
@@ -146,7 +153,9 @@ public:
     // A help that is a sentence of its own, not what was expected.
     void set_help_sentence(std::string help);
     void add_related(Related related);
-    void set_fix(std::size_t begin, std::size_t end, std::string replacement);
+    // `value`: the edit corrects a value's text rather than renaming a key.
+    void set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value = false);
+    void set_as_section(std::string_view section);  // a name that lives as long as the program
     void drop_fix();
     // Silenced by a suppression comment on its line: not counted as an
     // error or warning, shown only where a format can mark it so.
@@ -175,6 +184,7 @@ private:
         bool help_sentence = false;
         std::optional<Edit> fix;
         std::string replacement;  // the fix's
+        std::string_view as_section;
     };
     Extra& extra();
 
@@ -182,7 +192,8 @@ private:
     static constexpr std::uint8_t kComposed = 2;    // compose() made the message
     static constexpr std::uint8_t kSection = 4;     // of an unknown section
     static constexpr std::uint8_t kFixToHint = 8;   // the fix renames to the hint's suggestion
-    static constexpr std::uint8_t kSilenced = 16;   // silenced by a comment on its line
+    static constexpr std::uint8_t kAsSection = 16;  // extra_ holds the section its key was checked as
+    static constexpr std::uint8_t kSilenced = 32;   // silenced by a comment on its line
 
     std::uint32_t begin_ = 0;
     std::uint32_t end_ = 0;
