@@ -514,9 +514,8 @@ private:
 
 }  // namespace
 
-void check_files(const toml::Document& document, const FileCheckOptions& options, std::vector<Finding>& out) {
-    Configuration configuration;
-    if (map_configuration(document, configuration)) return;  // it does not load: nothing to go by
+void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+                 std::vector<Finding>& out) {
     FileChecker(document, configuration, options, out).run();
 }
 
