@@ -376,8 +376,9 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
     // The files named are read for what is reported: not for a diff.
     lint::DocumentCheck files;
     if (options.files && mode != cli::FixMode::Diff) {
-        files = [&options](const toml::Document& document, std::vector<lint::Finding>& out) {
-            lint::check_files(document, options.file_options, out);
+        files = [&options](const toml::Document& document, const Configuration& configuration,
+                           std::vector<lint::Finding>& out) {
+            lint::check_files(document, configuration, options.file_options, out);
         };
     }
     file.findings = lint::check_text(file.text, files);

@@ -797,11 +797,16 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);
-    std::vector<LoadError> errors = mapping_errors(document);
-    if (!errors.empty()) load_findings(document, errors, findings);
-    const bool loads = findings.empty();
+    // Mapped as loading maps it, which the checks of `more` read; only a
+    // file that does not load is mapped again for all its errors.
+    Configuration configuration;
+    const bool loads = !map_configuration(document, configuration);
+    if (!loads) {
+        std::vector<LoadError> errors = mapping_errors(document);
+        load_findings(document, errors, findings);
+    }
     lint_document(document, findings);
-    if (loads && more) more(document, findings);
+    if (loads && more) more(document, configuration, findings);
     // Most often already in file order: the walk follows the file.
     if (!std::is_sorted(findings.begin(), findings.end(), before))
         std::stable_sort(findings.begin(), findings.end(), before);

@@ -18,6 +18,10 @@
 #include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
+namespace vora {
+struct Configuration;
+}  // namespace vora
+
 namespace vora::lint {
 
 enum class Severity : std::uint8_t { Error, Warning };
@@ -208,8 +212,8 @@ private:
 void lint_document(const toml::Document& document, std::vector<Finding>& out);
 
 // Further checks of a document that loads (vora-config's of the files it
-// names), given the findings so far to append to.
-using DocumentCheck = std::function<void(const toml::Document&, std::vector<Finding>&)>;
+// names), given what it maps to and the findings so far to append to.
+using DocumentCheck = std::function<void(const toml::Document&, const Configuration&, std::vector<Finding>&)>;
 
 // Everything found in the text of a configuration file, in file order: the
 // error that loading reports (its message and position exactly as loading

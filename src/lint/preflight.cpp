@@ -111,6 +111,26 @@ std::string joined(std::string_view folder, std::string_view path) {
 }
 
 // The folder a file at `path` is in ("" for the folder relative paths are taken from).
+// The files one line of a dataset names: one per input, separated by
+// spaces or tabs when the model has several inputs; the whole line, trimmed,
+// when it has one (a path may hold spaces).
+std::vector<std::string_view> dataset_entries(std::string_view line, std::size_t inputs) {
+    std::vector<std::string_view> items;
+    if (inputs <= 1) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first != std::string_view::npos) items.push_back(line.substr(first, line.find_last_not_of(" \t") + 1 - first));
+        return items;
+    }
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) items.push_back(line.substr(start, i - start));
+    }
+    return items;
+}
+
 std::string folder_of(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string_view::npos) return {};
@@ -457,22 +477,7 @@ private:
             ++number;
             std::string_view rest(buffer.data(), static_cast<std::size_t>(in.gcount()) - (in.eof() ? 0 : 1));
             if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-            std::vector<std::string_view> items;
-            if (inputs > 1) {
-                std::size_t i = 0;
-                while (i < rest.size()) {
-                    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
-                    const std::size_t start = i;
-                    while (i < rest.size() && rest[i] != ' ' && rest[i] != '\t') ++i;
-                    if (i > start) items.push_back(rest.substr(start, i - start));
-                }
-            } else {
-                const std::size_t first = rest.find_first_not_of(" \t");
-                if (first != std::string_view::npos) {
-                    items.push_back(rest.substr(first, rest.find_last_not_of(" \t") + 1 - first));
-                }
-            }
-            for (const std::string_view item : items) {
+            for (const std::string_view item : dataset_entries(rest, inputs)) {
                 ++entries;
                 const std::string near = joined(folder, item);
                 const std::string here = joined(options_.base, item);
@@ -514,9 +519,8 @@ private:
 
 }  // namespace
 
-void check_files(const toml::Document& document, const FileCheckOptions& options, std::vector<Finding>& out) {
-    Configuration configuration;
-    if (map_configuration(document, configuration)) return;  // it does not load: nothing to go by
+void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+                 std::vector<Finding>& out) {
     FileChecker(document, configuration, options, out).run();
 }
 

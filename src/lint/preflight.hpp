@@ -25,6 +25,7 @@ struct FileCheckOptions {
 // `out` (not in file order: check_text sorts them with the rest). Each is
 // placed at the value that names the file, or at the [load] header for the
 // default model.
-void check_files(const toml::Document& document, const FileCheckOptions& options, std::vector<Finding>& out);
+void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+                 std::vector<Finding>& out);
 
 }  // namespace vora::lint
