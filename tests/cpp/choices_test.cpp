@@ -84,7 +84,9 @@ TEST_P(DeclaredChoices, AreThoseItsDescriptionNames) {
     EXPECT_EQ(key.named.open, named.open);
     // A description that gives an example gives the one declared; the
     // others may declare one of their own, for init.
-    if (!named.example.empty()) EXPECT_EQ(key.named.example, named.example);
+    if (!named.example.empty()) {
+        EXPECT_EQ(key.named.example, named.example);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKey, DeclaredChoices, testing::ValuesIn(every_key()),

@@ -23,8 +23,13 @@ std::string located(const Result& r) {
 std::string related(const Result& r) {
     const auto* e = std::get_if<Error>(&r);
     if (!e || !e->related) return "";
-    return "[" + std::to_string(e->related->begin) + ", " + std::to_string(e->related->end) + ") " +
-           std::string(e->related->label);
+    std::string out(1, '[');
+    out += std::to_string(e->related->begin);
+    out += ", ";
+    out += std::to_string(e->related->end);
+    out += ") ";
+    out += e->related->label;
+    return out;
 }
 
 struct SyntaxCase {
