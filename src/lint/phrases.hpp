@@ -10,7 +10,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "configuration/error.hpp"
+#include "lint/lint.hpp"
 #include "text/word.hpp"
 
 namespace vora::lint {
@@ -83,5 +86,23 @@ inline bool bare(std::string_view key) {
     }
     return !key.empty();
 }
+
+// What a warning adds when it knows what was meant: the end of its message
+// and the suggestion.
+struct Hint {
+    std::string tail;
+    std::string suggestion;
+};
+
+inline Hint did_you_mean(const std::string& shown, std::string_view meant) {
+    return Hint{"; did you mean " + shown + "?", std::string(meant)};
+}
+
+// Makes the finding's fix of a string value (load_findings.cpp).
+void correct_text(Finding& finding, std::string_view text, std::size_t begin, std::size_t end, std::string_view value,
+                  std::string_view meant);
+
+// The findings of loading's errors, appended to `out` (load_findings.cpp).
+void load_findings(const toml::Document& document, std::vector<LoadError>& errors, std::vector<Finding>& out);
 
 }  // namespace vora::lint

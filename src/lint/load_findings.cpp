@@ -1,0 +1,169 @@
+// The findings of loading's errors, for check: each at the value at fault.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "configuration/load.hpp"
+#include "configuration/structs.hpp"
+#include "lint/lint.hpp"
+#include "lint/phrases.hpp"
+#include "lint/suggest.hpp"
+#include "text/format.hpp"
+#include "text/source_index.hpp"
+
+namespace vora::lint {
+
+using namespace std::string_view_literals;
+
+// Makes the finding's fix: the string written at [begin, end) of `text`,
+// which reads `value`, made to read `meant` by replacing what lies between
+// its quotes, when it is written on one line as it reads (no escapes) and
+// `meant` fits its quotes (basic or literal, kept as they are).
+void correct_text(Finding& finding, std::string_view text, std::size_t begin, std::size_t end, std::string_view value,
+                  std::string_view meant) {
+    const std::string_view raw = text.substr(begin, end - begin);
+    if (raw.size() < 2 || (raw.front() != '"' && raw.front() != '\'') || raw.back() != raw.front()) return;
+    if (raw.starts_with("\"\"\"") || raw.starts_with("'''")) return;
+    if (raw.substr(1, raw.size() - 2) != value) return;
+    const std::string_view forbidden = raw.front() == '"' ? "\"\\\n\r"sv : "'\n\r"sv;
+    if (meant.find_first_of(forbidden) != std::string_view::npos) return;
+    finding.set_fix(begin + 1, end - 1, std::string(meant), true);
+}
+
+namespace {
+
+// A key path as loading names it: `load.inputs`.
+std::string join_path(const std::vector<std::string>& path) {
+    std::string out;
+    for (const std::string& key : path) {
+        if (!out.empty()) out += '.';
+        out += key;
+    }
+    return out;
+}
+
+// Where a mapping error's value is written.
+ByteRange value_at(const LoadError& error) {
+    return error.value_range ? *error.value_range : error.range.value_or(ByteRange{});
+}
+
+// The value at the key path from the root, if it is there.
+toml::Value value_at_path(const toml::Document& document, const std::vector<std::string>& path) {
+    toml::Value value;
+    std::optional<toml::Table> table = document.root_table();
+    for (const std::string& key : path) {
+        if (!table) return {};
+        value = table->get(key);
+        if (!value) return {};
+        table = value.is_table() ? std::optional(value.as_table()) : std::nullopt;
+    }
+    return value;
+}
+
+// For the errors from `i` on (up to `last`), in file order, that are at
+// elements of `list` or of lists inside it: the innermost list each one's
+// value is an element of, into `lists` (by the error's index less `first`).
+// One walk over the list's elements.
+void element_of(toml::Value list, const std::vector<LoadError>& errors, std::size_t first, std::size_t& i,
+                std::size_t last, std::vector<toml::Value>& lists) {
+    for (const toml::Value element : list.as_array()) {
+        if (i == last) return;
+        const ByteRange at = value_at(errors[i]);
+        if (element.offset() == at.begin && element.end_offset() == at.end) {
+            lists[i++ - first] = list;
+        } else if (element.is_array() && element.offset() <= at.begin && at.end <= element.end_offset()) {
+            element_of(element, errors, first, i, last, lists);
+        }
+    }
+}
+
+// The finding of a tag that names no model source: the one meant, when it
+// is near, suggested and made its fix on the terms of a closed choice.
+void tag_hint(Finding& finding, std::string_view text, const LoadError& error, ByteRange range) {
+    static constexpr std::string_view tags[] = {LoadConfig::onnx_tag};
+    const std::string_view written = error.found();
+    const std::optional<std::size_t> near = nearest(written, tags);
+    if (!near) return finding.set_message(error.message);
+    const Hint hint = did_you_mean(quoted_text(tags[*near]), tags[*near]);
+    finding.set_message(error.message + hint.tail);
+    finding.set_suggestion(hint.suggestion);
+    if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
+}
+
+// Whether two errors fail the same way at the same key: of one kind, the
+// same expected, a value of the same type found.
+bool same_failure(const LoadError& a, const LoadError& b) {
+    const std::string_view x = a.found(), y = b.found();
+    return a.kind == b.kind && a.expected.kind == b.expected.kind && a.expected.name == b.expected.name &&
+           x.substr(0, x.find(' ')) == y.substr(0, y.find(' '));
+}
+
+}  // namespace
+
+// The findings of the mapping errors: each at its value (the list, when all
+// its elements fail the same way). An error that loading reports at the
+// [load] table as a whole is placed at its value too, the table a related
+// place.
+void load_findings(const toml::Document& document, std::vector<LoadError>& errors, std::vector<Finding>& out) {
+    const std::string_view text = document.text();
+    SourceIndex index(text);  // the errors come in file order
+    std::size_t header = std::string_view::npos, header_line = 0;  // the last table's line, kept
+    std::vector<toml::Value> lists;  // of the errors at one key: the list each one's value is an element of
+    std::size_t run = 0, run_end = 0;  // those errors, [run, run_end)
+    for (std::size_t first = 0; first < errors.size();) {
+        if (first >= run_end) {
+            run = first;
+            run_end = first + 1;
+            while (run_end < errors.size() && errors[run_end].path == errors[run].path) ++run_end;
+            lists.assign(run_end - run, toml::Value{});
+            const toml::Value value = run_end - run > 1 ? value_at_path(document, errors[run].path) : toml::Value{};
+            std::size_t i = run;
+            if (value && value.is_array()) element_of(value, errors, run, i, run_end, lists);
+        }
+        // The errors at every element of one list, failing alike: one finding at the list.
+        const toml::Value list = lists[first - run];
+        std::size_t last = first + 1;
+        if (list) {
+            while (last < run_end && lists[last - run] && lists[last - run].offset() == list.offset() &&
+                   same_failure(errors[first], errors[last])) {
+                ++last;
+            }
+        }
+        const bool whole = list && last - first > 1 && last - first == list.as_array().size();
+        if (!whole) last = first + 1;
+        LoadError& error = errors[first];
+        const ByteRange table = error.range.value_or(ByteRange{});
+        const ByteRange range = whole ? ByteRange{static_cast<std::uint32_t>(list.offset()),
+                                                  static_cast<std::uint32_t>(list.end_offset())}
+                                      : value_at(error);
+        Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
+        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
+            error.path[1] == LoadConfig::tag_key) {
+            tag_hint(finding, text, error, range);
+        } else {
+            finding.set_message(std::move(error.message));
+        }
+        if (error.value_range) {
+            if (header != table.begin) {
+                header = table.begin;
+                header_line = index.at(header).line;
+            }
+            finding.add_related(Related{"the converter reports it at [load], line " + std::to_string(header_line),
+                                        table.begin, table.end});
+        } else if (error.key) {
+            finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
+        }
+        if (whole && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
+            error.path.back() == "input_size_list") {
+            finding.set_help("a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]");
+        } else {
+            finding.set_help(error.expected.in_words());
+        }
+        first = last;
+    }
+}
+
+}  // namespace vora::lint
