@@ -199,7 +199,9 @@ std::string nothing_to_show(std::string_view name, std::string_view text, const 
     // Unknown keys are errors too, but a file with them loads: the errors
     // that stop it are those of reading, syntax and mapping.
     const auto error = std::find_if(findings.begin(), findings.end(), [](const lint::Finding& finding) {
-        return finding.code == lint::kReadError || finding.code == lint::kParseError || finding.code == lint::kLoadError;
+        // (a mapping error of a misspelled section's value is not: loading ignores the section)
+        return finding.code == lint::kReadError || finding.code == lint::kParseError ||
+               (finding.code == lint::kLoadError && !finding.as_section());
     });
     if (error == findings.end()) return {};
     std::string why = "vora-config: " + std::string(name) + ": nothing to show: ";

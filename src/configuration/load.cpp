@@ -310,6 +310,17 @@ std::vector<LoadError> mapping_errors(const toml::Document& document) {
     return std::move(errors.list());
 }
 
+std::vector<LoadError> section_errors(std::string_view name, toml::Value value) {
+    Configuration configuration;
+    Errors errors(true);
+    any_field<Configuration>([&](const auto& f, std::size_t index) {
+        if (f.key != name) return false;
+        field_converters<Configuration>()[index](value, configuration, errors);
+        return true;
+    });
+    return std::move(errors.list());
+}
+
 LoadError syntax_error(toml::Error error, std::string_view text) {
     LoadError err{std::move(error.message), {}, std::string(text)};
     err.range = ByteRange{error.begin, error.end};

@@ -35,4 +35,9 @@ std::optional<LoadError> map_configuration(const toml::Document& document, Confi
 // are dropped as they go: a long list costs no memory of its own.
 std::vector<LoadError> mapping_errors(const toml::Document& document);
 
+// The same for `value` mapped as the section `name` (a table written under
+// another name, which loading ignores): the errors it would have under its
+// right name, their paths from the section's name.
+std::vector<LoadError> section_errors(std::string_view name, toml::Value value);
+
 }  // namespace vora

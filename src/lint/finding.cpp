@@ -155,6 +155,10 @@ std::string_view Finding::help_lead() const {
 
 void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
 
+void Finding::clear_related() {
+    if (extra_) extra_->related.clear();
+}
+
 void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value) {
     flags_ &= static_cast<std::uint8_t>(~kFixToHint);
     Extra& more = extra();

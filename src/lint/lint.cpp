@@ -328,14 +328,24 @@ private:
         warn_key(member, table, " at the top level"sv, std::move(hint));
         if (near && match.single && member.value.is_table()) {
             rename(root, member, names[*near], renames);
-            section_as(names[*near], member.value);
+            section_as(names[*near], member.value, *member.doc);
         }
     }
 
     // The keys of a section whose name is a certain misspelling of `name`,
-    // checked as that section's keys: their findings marked so. Their fixes
-    // wait for the section's rename (a round of --fix of its own).
-    void section_as(std::string_view name, toml::Value value) {
+    // checked as that section's keys, and its values mapped as that
+    // section's (the errors loading would report once it is renamed): their
+    // findings marked so. Renames of its keys wait for the section's rename
+    // (a round of --fix of its own); a value's correction is made now, so
+    // that the section's rename no longer breaks loading.
+    void section_as(std::string_view name, toml::Value value, const toml::Document& document) {
+        std::vector<LoadError> errors = section_errors(name, value);
+        const std::size_t mapped = out_.size();
+        if (!errors.empty()) load_findings(document, errors, out_);
+        for (std::size_t i = mapped; i < out_.size(); ++i) {
+            out_[i].clear_related();  // where the converter would report it: it does not read the section
+            out_[i].set_as_section(name);
+        }
         const std::size_t first = out_.size();
         const std::string_view outer = section_;
         any_field<Configuration>([&](const auto& f, std::size_t) {

@@ -157,6 +157,7 @@ public:
     // A help that is a sentence of its own, not what was expected.
     void set_help_sentence(std::string help);
     void add_related(Related related);
+    void clear_related();
     // `value`: the edit corrects a value's text rather than renaming a key.
     void set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value = false);
     void set_as_section(std::string_view section);  // a name that lives as long as the program

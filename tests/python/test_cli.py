@@ -176,6 +176,8 @@ GATE = [
      f"`optimisation_level` is not a key of [config]{IGNORED}; did you mean `optimization_level`? (as [config])", None),
     ('[Config]\nquantized_algorithm = "fp16"\n', "warning", "unknown-choice", (2, 23, 2, 29),
      '`quantized_algorithm` = "fp16" is not one of normal, mmse (as [config])', None),
+    ("[CONFIG]\noptimization_level = 'high'\n", "error", "load-error", (2, 22, 2, 28),
+     "invalid type: string \"high\", expected u8 (as [config])", None, "an integer from 0 to 255"),
     ("[expor]\nxport_path = 'a'\n", "error", "unknown-key", (2, 1, 2, 11),
      f"`xport_path` is not a key of [export]{IGNORED}; did you mean `export_path`? (as [export])", None),
     ('[load]\nmodel_type = "Onnx"\ninputs = 1\n', "error", "load-error", (3, 10, 3, 11),

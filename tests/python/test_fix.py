@@ -39,7 +39,10 @@ FIXES = [
     # A value that would not load under the key meant: the rename stays a suggestion.
     ("[config]\nOptimization_Level = 'high'\nmean_value = [1]\n",
      "[config]\nOptimization_Level = 'high'\nmean_values = [1]\n", [(2, 1, "unknown-key", "optimization_level")]),
-    ("[Config]\noptimization_level = 'high'\n", None, [(1, 2, "unknown-section", "config")]),
+    ("[Config]\noptimization_level = 'high'\n", None,
+     [(1, 2, "unknown-section", "config"), (2, 22, "load-error", None)]),
+    # The value that would not load under the right name is corrected first, so the section is renamed too.
+    ("[Load]\nmodel_type = 'onnx'\nmodle = 'm.onnx'\n", "[load]\nmodel_type = 'Onnx'\nmodel = 'm.onnx'\n", []),
     ("config = { Mean_Values = [1], Optimization_Level = -1 }\n",
      "config = { mean_values = [1], Optimization_Level = -1 }\n", [(1, 31, "unknown-key", "optimization_level")]),
     # A closed choice in other letter case or the single nearest: the text between the quotes, quotes kept.
