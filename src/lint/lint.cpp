@@ -446,7 +446,7 @@ private:
 
     // The escapes of a basic string (read from its bytes in the text) that
     // make control characters: in a path an error, as no file name holds
-    // one and a Windows path written with backslashes makes them (`\e`,
+    // one and a drive path written with backslashes makes them (`\e`,
     // `\b`, `\r`); in other text a warning (but for tab and line feed).
     void control_characters(std::string_view key, toml::Value value, bool path) {
         const std::string_view raw = text_.substr(value.offset(), value.end_offset() - value.offset());

@@ -244,10 +244,10 @@ def test_what_the_converter_would_get_wrong_in_every_format(cli, tmp_path, forma
 def test_the_typo_files_of_the_field_reports_fail(cli, tmp_path):
     typos = ("[Load]\nmodel_type = 'Onnx'\nmodle = 'resnet.onnx'\n[config]\noptimisation_level = 2\n"
              "[export]\nexport_pth = 'resnet.vora'\n")
-    windows = '[export]\nexport_path = "D:\\exports\\build\\resnet.vora"\n'
+    backslashes = '[export]\nexport_path = "D:\\exports\\build\\resnet.vora"\n'
     for text, expected in [(typos, [(1, 2, "unknown-section"), (3, 1, "unknown-key"), (5, 1, "unknown-key"),
                                     (7, 1, "unknown-key")]),
-                           (windows, [(2, 18, "control-character")])]:
+                           (backslashes, [(2, 18, "control-character")])]:
         status, findings = check_json(cli, text, tmp_path)
         assert (status, [(f["line"], f["column"], f["code"]) for f in findings]) == (1, expected)
         assert {f["severity"] for f in findings} == {"error"}

@@ -217,7 +217,7 @@ def pre_commit():
     ("convert.toml", "[config]\noptimization_level = 7\n", "plain", 0, "vora-config check....Passed"),
     ("convert.toml", "[config]\noptimization_level = 7\n", "strict", 1, "is above the maximum of 3"),
     ("convert.toml", "[config]\noptimisation_level = 2\n", "strict", 1, "`optimisation_level` is not a key of [config]; the converter ignores it"),
-    # The files of two field reports: misspelled names, and a Windows path whose backslashes make escapes.
+    # The files of two field reports: misspelled names, and a drive path whose backslashes make escapes.
     ("convert.toml", "[Load]\nmodel_type = 'Onnx'\nmodle = 'resnet.onnx'\n[config]\noptimisation_level = 3\n"
      "[export]\nexport_pth = 'resnet.vora'\n", "plain", 1, "`export_pth` is not a key of [export]"),
     ("convert.toml", '[export]\nexport_path = "D:\\exports\\build\\resnet.vora"\n', "plain", 1,
