@@ -538,19 +538,36 @@ void drop_fixes(std::vector<lint::Finding>& findings, const std::vector<const li
     }
 }
 
-}  // namespace
+// One round of fixes of `text`: the edits made, the fixed text and its
+// findings; nothing when no fix is left. A rename whose value does not load
+// under its new key is not certain: it stays a suggestion (its fix dropped
+// from `findings`), and the round is made anew without it.
+struct Round {
+    std::vector<lint::Edit> edits;  // views into `findings`' replacements
+    std::string text;
+    std::vector<lint::Finding> findings;
+};
 
-void settle_fixes(std::string_view text, std::vector<lint::Finding>& findings) {
+std::optional<Round> settled_round(std::string_view text, std::vector<lint::Finding>& findings) {
     for (;;) {
-        const std::vector<lint::Edit> edits = ordered_edits(text, findings);
-        if (edits.empty()) return;
-        const std::string candidate = apply_fixes(text, findings);
-        if (!has_load_error(lint::check_text(candidate))) return;
-        const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
-        if (breaking.empty()) return;
-        drop_fixes(findings, breaking);
+        std::vector<lint::Edit> edits = ordered_edits(text, findings);
+        if (edits.empty()) return std::nullopt;
+        std::string candidate = apply_fixes(text, findings);
+        std::vector<lint::Finding> after = lint::check_text(candidate);
+        if (has_load_error(after)) {
+            const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
+            if (!breaking.empty()) {
+                drop_fixes(findings, breaking);
+                continue;
+            }
+        }
+        return Round{std::move(edits), std::move(candidate), std::move(after)};
     }
 }
+
+}  // namespace
+
+void settle_fixes(std::string_view text, std::vector<lint::Finding>& findings) { settled_round(text, findings); }
 
 FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std::string& text,
                  std::vector<lint::Finding>& file_findings) {
@@ -564,29 +581,17 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
     std::vector<lint::Finding> findings;
     std::vector<lint::Finding>* current = &file_findings;
     EditsMade made;
-    for (int round = 0; round < 8;) {
-        const std::vector<lint::Edit> edits = ordered_edits(fixed, *current);
-        if (edits.empty()) break;
-        std::string candidate = apply_fixes(fixed, *current);
-        std::vector<lint::Finding> candidate_findings = lint::check_text(candidate);
-        if (has_load_error(candidate_findings)) {
-            // A rename whose value does not load under its new key is not
-            // certain: it stays a suggestion, and the round is made anew
-            // without it.
-            const std::vector<const lint::Edit*> breaking = renames_that_break_loading(candidate, edits);
-            if (!breaking.empty()) {
-                drop_fixes(*current, breaking);
-                continue;
-            }
-        }
+    for (int round = 0; round < 8; ++round) {
+        std::optional<Round> made_round = settled_round(fixed, *current);
+        if (!made_round) break;
+        const std::vector<lint::Edit>& edits = made_round->edits;
         result.edits += edits.size();
         result.values += static_cast<std::size_t>(
             std::count_if(edits.begin(), edits.end(), [](const lint::Edit& edit) { return edit.value; }));
         if (mode == FixMode::Fix) made.add(fixed, edits, result.changes);
-        fixed = std::move(candidate);
-        findings = std::move(candidate_findings);
+        fixed = std::move(made_round->text);
+        findings = std::move(made_round->findings);
         current = &findings;
-        ++round;
     }
     if (mode == FixMode::Diff) {
         result.diff = unified_diff(name, text, fixed);
