@@ -616,13 +616,6 @@ private:
     std::uint16_t where_index_ = 0;  // and its phrase
 };
 
-bool before(const Finding& a, const Finding& b) {
-    const std::optional<std::size_t> x = a.begin();
-    const std::optional<std::size_t> y = b.begin();
-    if (!x || !y) return !x && y;
-    return *x < *y;
-}
-
 }  // namespace
 
 void lint_document(const toml::Document& document, std::vector<Finding>& out) {
@@ -655,8 +648,8 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
     lint_document(document, findings);
     if (loads && more) more(document, configuration, findings);
     // Most often already in file order: the walk follows the file.
-    if (!std::is_sorted(findings.begin(), findings.end(), before))
-        std::stable_sort(findings.begin(), findings.end(), before);
+    if (!std::is_sorted(findings.begin(), findings.end(), in_file_order))
+        std::stable_sort(findings.begin(), findings.end(), in_file_order);
     silence(text, findings);
     return findings;
 }

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -96,6 +97,15 @@ struct Hint {
 
 inline Hint did_you_mean(const std::string& shown, std::string_view meant) {
     return Hint{"; did you mean " + shown + "?", std::string(meant)};
+}
+
+// Whether `a` comes before `b` in file order (findings without a place
+// first).
+inline bool in_file_order(const Finding& a, const Finding& b) {
+    const std::optional<std::size_t> x = a.begin();
+    const std::optional<std::size_t> y = b.begin();
+    if (!x || !y) return !x && y;
+    return *x < *y;
 }
 
 // Makes the finding's fix of a string value (load_findings.cpp).

@@ -110,7 +110,6 @@ std::string joined(std::string_view folder, std::string_view path) {
     return out + std::string(path);
 }
 
-// The folder a file at `path` is in ("" for the folder relative paths are taken from).
 // The files one line of a dataset names: one per input, separated by
 // spaces or tabs when the model has several inputs; the whole line, trimmed,
 // when it has one (a path may hold spaces).
@@ -131,6 +130,7 @@ std::vector<std::string_view> dataset_entries(std::string_view line, std::size_t
     return items;
 }
 
+// The folder a file at `path` is in ("" for the folder relative paths are taken from).
 std::string folder_of(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string_view::npos) return {};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lint/lint.hpp"
+#include "lint/phrases.hpp"
 #include "lint/suggest.hpp"
 
 namespace vora::lint {
@@ -141,12 +142,7 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
     }
     if (!unknown.empty()) {
         for (Finding& warning : unknown) findings.push_back(std::move(warning));
-        std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
-            const std::optional<std::size_t> x = a.begin();
-            const std::optional<std::size_t> y = b.begin();
-            if (!x || !y) return !x && y;
-            return *x < *y;
-        });
+        std::stable_sort(findings.begin(), findings.end(), in_file_order);
     }
     return silenced;
 }
