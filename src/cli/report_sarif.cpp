@@ -42,7 +42,7 @@ struct Rule {
     std::string_view description;
 };
 
-constexpr std::array<Rule, 17> kRules{{
+constexpr std::array<Rule, std::size(lint::kCodes)> kRules{{
     {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
     {lint::kWriteError, "The fixed file cannot be written"},
     {lint::kParseError, "The file is not a TOML 1.1.0 document"},
@@ -61,6 +61,17 @@ constexpr std::array<Rule, 17> kRules{{
     {lint::kBadArrayFile, "The initial values file is not an npy or npz file"},
     {lint::kUnknownCode, "A suppression comment lists a code that is none of these"},
 }};
+
+// A code added to the findings gets its rule here: the rules are the codes,
+// in the same order.
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kRules.size(); ++i) {
+            if (kRules[i].id != lint::kCodes[i]) return false;
+        }
+        return true;
+    }(),
+    "one SARIF rule per finding code, in the order of lint::kCodes");
 
 // A physicalLocation's value, as dump(2) lays it out at the depth of
 // `indent` (the spaces that open its closing brace's line).
