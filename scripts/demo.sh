@@ -42,6 +42,30 @@ for folder, _, files in sorted(os.walk(".")):
             print(f.read())
 PY
 
+echo "=== vora-config check examples/example.toml, beside a model and data made to match it"
+# The files the example names, relative to the folder the conversion runs
+# in: an ONNX model with the example's input and output (made with onnx),
+# the calibration list and the image it names, the export's folder.
+"$PYTHON" - <<'PY'
+import os
+import onnx
+from onnx import TensorProto, helper
+
+os.makedirs("models", exist_ok=True)
+os.makedirs("data/images", exist_ok=True)
+os.makedirs("build", exist_ok=True)
+x = helper.make_tensor_value_info("input", TensorProto.FLOAT, [1, 3, 224, 224])
+y = helper.make_tensor_value_info("output", TensorProto.FLOAT, [1, 3, 224, 224])
+graph = helper.make_graph([helper.make_node("Relu", ["input"], ["output"])], "mobilenet_v2", [x], [y])
+onnx.save(helper.make_model(graph), "models/mobilenet_v2.onnx")
+with open("data/images/cat.jpg", "wb") as f:
+    f.write(b"\xff\xd8\xff\xd9")
+with open("data/calibration.txt", "w") as f:
+    f.write("images/cat.jpg\n")
+PY
+"$CLI" check "$example"
+
+echo
 echo "=== vora-config check on a misspelled copy of the example"
 sed -e 's/^optimization_level = 3/optimisation_level = 2/' \
     -e 's/^quantized_algorithm = "normal"/quantized_algorithm = "mmsee"/' \
@@ -49,12 +73,16 @@ sed -e 's/^optimization_level = 3/optimisation_level = 2/' \
     -e 's/^\[config\]/[config]\nQuant_img_RGB2BGR = false/' \
     -e 's/^\[export\]/[export]\ndevice_id = "0"/' \
     "$example" > misspelled.toml
+# check exits 1 when a file has an error: shown here, not the end of the demo.
 status=0
 "$CLI" check misspelled.toml || status=$?
-echo "exit status: $status (1: the converter would ignore the misspelled keys; the models are not here, which only warns)"
+echo "exit status: $status (1: the converter would ignore the misspelled keys)"
 echo
 echo "--- the same as JSON, the first finding:"
-"$CLI" check --format json misspelled.toml | "$PYTHON" -c 'import json, sys; print(json.dumps(json.load(sys.stdin)[0], indent=2))'
+status=0
+"$CLI" check --format json misspelled.toml > findings.json || status=$?
+"$PYTHON" -c 'import json, sys; print(json.dumps(json.load(open(sys.argv[1]))[0], indent=2))' findings.json
+echo "(exit status $status again)"
 
 echo
 echo "=== vora-config schema"
@@ -68,4 +96,4 @@ else
 fi
 head -n 1 "$example"
 echo
-echo "Shown: the example explained (vora-config and rust_explain, the same bytes), converted by the stand-in converter, a misspelled copy checked, and the schema editors read."
+echo "Shown: the example explained (vora-config and rust_explain, the same bytes), converted by the stand-in converter, checked beside its model and data, a misspelled copy checked, and the schema editors read."
