@@ -4,7 +4,7 @@
 //   vora-config check [--strict] [--quiet] [--fix] [--diff]
 //                     [--format text|json|github|sarif] [--color auto|always|never]
 //                     [--base DIR] [--no-files] FILE...
-//   vora-config explain [--format text|json] FILE
+//   vora-config explain [--format text|json|list] FILE
 //   vora-config plan [--format text|json] FILE
 //   vora-config schema
 //   vora-config init [--output FILE]
@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/explain.hpp"
 #include "cli/fix.hpp"
 #include "cli/init.hpp"
 #include "cli/plan.hpp"
@@ -52,7 +53,7 @@ constexpr std::string_view kUsage =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
     "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
     "                         [--base DIR] [--no-files] FILE...\n"
-    "       vora-config explain [--format text|json] FILE\n"
+    "       vora-config explain [--format text|json|list] FILE\n"
     "       vora-config plan [--format text|json] FILE\n"
     "       vora-config schema\n"
     "       vora-config init [--output FILE]\n"
@@ -114,14 +115,18 @@ constexpr std::string_view kCheckHelp =
     "2 on a usage error\n";
 
 constexpr std::string_view kExplainHelp =
-    "usage: vora-config explain [--format text|json] FILE\n"
+    "usage: vora-config explain [--format text|json|list] FILE\n"
     "\n"
     "Prints the configuration summary of FILE exactly as rust_explain prints it, or the error that\n"
     "stops the file loading on standard error (exit status 1). FILE - reads standard input.\n"
     "\n"
     "options:\n"
-    "  --format F          text (the default: the summary) or json: the effective configuration,\n"
-    "                      per section (null when absent) and key, one key a line:\n"
+    "  --format F          text (the default: the summary, byte for byte the module's, for scripts\n"
+    "                      that compare it; about 200 columns wide), list (for a terminal: one key a\n"
+    "                      line, `[section] key = value`, then `(default: ...)` where the value differs\n"
+    "                      from the default, each line within 80 columns, a long value cut with ...),\n"
+    "                      or json: the effective configuration, per section (null when absent) and\n"
+    "                      key, one key a line:\n"
     "                      {\"value\", \"default\", \"differs_from_default\", \"description\"}\n";
 
 constexpr std::string_view kPlanHelp =
@@ -499,22 +504,28 @@ int check(const std::vector<std::string_view>& args) {
     return changed || report.failed() ? 1 : 0;
 }
 
-// The arguments of explain and plan: [--format text|json] FILE. Null after
-// a usage error, whose status is in `status`.
-std::optional<std::pair<std::string_view, bool>> file_and_format(std::string_view command,
-                                                                 const std::vector<std::string_view>& args,
-                                                                 int& status) {
+// The arguments of explain and plan: [--format F] FILE, F one of `formats`
+// (the first the default). Null after a usage error, whose status is in
+// `status`.
+std::optional<std::pair<std::string_view, std::string_view>> file_and_format(
+    std::string_view command, const std::vector<std::string_view>& args,
+    std::initializer_list<std::string_view> formats, int& status) {
     std::optional<std::string_view> file;
-    bool json = false;
+    std::string_view format = *formats.begin();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (const auto value = option_value("--format", args, i)) {
             const auto* name = std::get_if<std::string_view>(&*value);
-            if (!name || (*name != "text" && *name != "json")) {
-                status = usage_error(std::string(command) + ": --format is text or json");
+            if (!name || std::find(formats.begin(), formats.end(), *name) == formats.end()) {
+                std::string message = std::string(command) + ": --format is ";
+                for (const std::string_view* f = formats.begin(); f != formats.end(); ++f) {
+                    if (f != formats.begin()) message += f + 1 == formats.end() ? " or " : ", ";
+                    message += *f;
+                }
+                status = usage_error(message);
                 return std::nullopt;
             }
-            json = *name == "json";
+            format = *name;
         } else if (arg.size() > 1 && arg.starts_with('-') && arg != "--") {
             status = usage_error(std::string(command) + ": unknown option '" + std::string(arg) + "'");
             return std::nullopt;
@@ -531,7 +542,7 @@ std::optional<std::pair<std::string_view, bool>> file_and_format(std::string_vie
         status = usage_error(std::string(command) + " needs exactly one FILE");
         return std::nullopt;
     }
-    return std::pair{*file, json};
+    return std::pair{*file, format};
 }
 
 // The configuration of FILE, or null once the failure is printed: the file
@@ -551,12 +562,14 @@ std::optional<Configuration> load_for_command(std::string_view path) {
 
 int explain(const std::vector<std::string_view>& args) {
     int status = 0;
-    const auto given = file_and_format("explain", args, status);
+    const auto given = file_and_format("explain", args, {"text", "json", "list"}, status);
     if (!given) return status;
     const std::optional<Configuration> configuration = load_for_command(given->first);
     if (!configuration) return 1;
-    if (given->second) {
+    if (given->second == "json") {
         out(cli::explain_json(*configuration));
+    } else if (given->second == "list") {
+        out(cli::explain_list(*configuration));
     } else {
         print_stdout_drawn([&](Sink& sink) { draw_configuration_summary(*configuration, sink); });
     }
@@ -565,11 +578,11 @@ int explain(const std::vector<std::string_view>& args) {
 
 int plan(const std::vector<std::string_view>& args) {
     int status = 0;
-    const auto given = file_and_format("plan", args, status);
+    const auto given = file_and_format("plan", args, {"text", "json"}, status);
     if (!given) return status;
     const std::optional<Configuration> configuration = load_for_command(given->first);
     if (!configuration) return 1;
-    out(given->second ? cli::plan_json(*configuration) : cli::plan_text(*configuration));
+    out(given->second == "json" ? cli::plan_json(*configuration) : cli::plan_text(*configuration));
     return 0;
 }
 

@@ -622,7 +622,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
 
 @pytest.mark.parametrize("args, first_line", [
     (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]"),
-    (["explain", "-h"], "usage: vora-config explain [--format text|json] FILE"),
+    (["explain", "-h"], "usage: vora-config explain [--format text|json|list] FILE"),
     (["plan", "--help"], "usage: vora-config plan [--format text|json] FILE"),
     (["help", "schema"], "usage: vora-config schema"),
     (["check", "--quiet", "WARNED", "FAILING"], "2 files checked: 1 error, 1 warning"),

@@ -82,10 +82,43 @@ def test_explain_json_agrees_with_the_summary(cli):
         "config", "load", "build", "accuracy_analysis", "export"]
 
 
+LONG = "x" * 100
+
+
+@pytest.mark.parametrize("source, cut", [
+    (EXAMPLE.read_text(encoding="utf-8"), {("config", "custom_string"), ("config", "mean_values"),
+                                           ("config", "std_values")}),
+    ('[config]\ncustom_string = "' + LONG + '"\n[build]\ndataset = "calibration\\u001b[2J.txt"\n'
+     '[export]\nexport_path = "モデル/出力.vora"\n', {("config", "custom_string")}),
+])
+def test_explain_list_is_the_json_form_one_key_a_line_within_80_columns(cli, tmp_path, source, cut):
+    path = tmp_path / "c.toml"
+    path.write_text(source, encoding="utf-8")
+    lines = run(cli, "explain", "--format", "list", str(path)).stdout.decode().splitlines()
+    document = json.loads(run(cli, "explain", "--format", "json", str(path)).stdout)
+    expected = []
+    for section, keys in document.items():
+        for key, entry in (keys or {}).items():
+            value = json.dumps(entry["value"], ensure_ascii=False, separators=(",", ":"))
+            default = json.dumps(entry["default"], separators=(",", ":"))
+            expected.append((section, key, value, default if entry["differs_from_default"] else None))
+    assert len(lines) == len(expected)
+    for line, (section, key, value, default) in zip(lines, expected):
+        match = re.fullmatch(r"\[(\w+)\] (\w+) = (.*?)(?:  \(default: (.*)\))?", line)
+        assert match and (match[1], match[2], match[4]) == (section, key, default), line
+        width = sum(2 if "\u3000" <= c <= "\u9fff" or "\uff00" <= c <= "\uffef" else 1 for c in line)
+        assert width <= 80, line
+        if (section, key) in cut:
+            assert match[3].endswith("...") and value.startswith(match[3][:-3]), line
+        else:
+            assert match[3] == value, line
+
+
 @pytest.mark.parametrize("args, status, stderr", [
     (["plan"], 2, "vora-config: plan needs exactly one FILE\n"),
     (["plan", "a.toml", "b.toml"], 2, "vora-config: plan needs exactly one FILE\n"),
-    (["explain", "--format", "sarif", "a.toml"], 2, "vora-config: explain: --format is text or json\n"),
+    (["explain", "--format", "sarif", "a.toml"], 2, "vora-config: explain: --format is text, json or list\n"),
+    (["plan", "--format", "list", "a.toml"], 2, "vora-config: plan: --format is text or json\n"),
     (["plan", "--colour", "a.toml"], 2, "vora-config: plan: unknown option '--colour'\n"),
     (["plan", "bad.toml"], 1, "vora-config: bad.toml: TOML parse error at line 1, column 8\n"),
     (["explain", "--format", "json", "missing.toml"], 1, "vora-config: missing.toml: "),
