@@ -46,7 +46,7 @@ std::string json_name(std::string_view name) {
 // The four fields of a span, each line opening with `indent`; written out
 // field by field, as a loop over them costs the linter's JSON 2 % more.
 template <std::size_t N>
-void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span>& span) {
+void put_span(Writer& o, const char (&indent)[N], const std::optional<toml::Span>& span) {
     if (!span) {
         o.put(indent);
         o.put("\"line\": null,");
@@ -75,24 +75,12 @@ void put_span(Cursor& o, const char (&indent)[N], const std::optional<toml::Span
     o.number(span->end.column);
 }
 
-void put_optional(Cursor& o, const std::optional<std::string_view>& text) {
+void put_optional(Writer& o, const std::optional<std::string_view>& text) {
     if (text) {
         o.json_string(*text);
     } else {
         o.put("null");
     }
-}
-
-// The most a finding's object may take, its file's name and message aside.
-std::size_t json_room(const Finding& finding) {
-    constexpr std::size_t fields = 400;  // names, punctuation, numbers, nulls
-    std::size_t room = fields + Cursor::room_for_json(finding.code.text());
-    if (const auto suggestion = finding.suggestion()) room += Cursor::room_for_json(*suggestion);
-    if (const auto help = finding.help()) room += Cursor::room_for_json(*help);
-    if (const auto section = finding.as_section()) room += 20 + Cursor::room_for_json(*section);
-    for (const lint::Related& related : finding.related()) room += fields + Cursor::room_for_json(related.message);
-    if (finding.silenced()) room += 32;  // ,"silenced": true
-    return room;
 }
 
 // Each finding an object, its fields one to a line, as dump(2) lays out the
@@ -120,7 +108,7 @@ public:
 private:
     void write(const Finding& finding, SourceIndex& index, std::string_view head, std::string& buffer) {
         const std::optional<toml::Span> span = finding.span(index);
-        Cursor o(buffer, head.size() + json_room(finding) + Cursor::room_for_json(message_));
+        Writer& o = writer_;
         if (any_) o.put(',');
         o.put(head);
         put_span(o, "\n    ", span);
@@ -159,8 +147,10 @@ private:
         put_optional(o, finding.help());
         if (finding.silenced()) o.put(",\n    \"silenced\": true");
         o.put("\n  }");
+        o.move_to(buffer);
     }
 
+    Writer writer_;
     bool any_ = false;
     // The last finding's code, of the file's findings, which all live
     // while they are written: the same bytes where the same view.

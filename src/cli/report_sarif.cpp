@@ -75,7 +75,7 @@ static_assert(
 
 // A physicalLocation's value, as dump(2) lays it out at the depth of
 // `indent` (the spaces that open its closing brace's line).
-void put_physical(Cursor& o, std::string_view indent, std::string_view uri_json,
+void put_physical(Writer& o, std::string_view indent, std::string_view uri_json,
                   const std::optional<toml::Span>& span) {
     const auto line = [&](std::string_view more) {
         o.put('\n');
@@ -164,18 +164,14 @@ public:
                             markdown_text(*help);
             }
             const std::span<const lint::Related> related = finding.related();
-            std::size_t room = 1000 + 2 * uri.size() + Cursor::room_for_json(message_) + Cursor::room_for_json(markdown_);
-            for (const lint::Related& place : related) room += 600 + uri.size() + Cursor::room_for_json(place.message);
-            if (finding.silenced()) room += 100;  // its suppression
             const std::optional<lint::Fix> fix = finding.proposed_fix();
             if (fix) {
                 fix_text_ = "Write `";
                 fix_text_ += fix->edit.replacement;
                 fix_text_ += "` here";
-                room += 1200 + uri.size() + Cursor::room_for_json(fix_text_) +
-                        Cursor::room_for_json(fix->edit.replacement);
             }
-            write(finding, index, uri, related, fix, Cursor(out.buffer(), room));
+            write(finding, index, uri, related, fix, writer_);
+            writer_.move_to(out.buffer());
             any_ = true;
             out.spill();
         }
@@ -188,7 +184,7 @@ public:
 
 private:
     void write(const Finding& finding, SourceIndex& index, std::string_view uri,
-               std::span<const lint::Related> related, const std::optional<lint::Fix>& fix, Cursor&& o) {
+               std::span<const lint::Related> related, const std::optional<lint::Fix>& fix, Writer& o) {
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
         o.put("\n          \"ruleId\": ");
@@ -235,7 +231,7 @@ private:
     // SARIF's `fixes`: the edit as a replacement of bytes (offsets into the
     // file as read, a byte-order mark included), described in words; how far
     // it may be trusted in the fix's properties.
-    void put_fix(Cursor& o, std::string_view uri, const lint::Fix& fix) const {
+    void put_fix(Writer& o, std::string_view uri, const lint::Fix& fix) const {
         const auto line = [&](std::string_view text) {
             o.put('\n');
             o.put(text);
@@ -276,6 +272,7 @@ private:
         line("          ]");
     }
 
+    Writer writer_;
     std::string fix_text_;  // the fix's description, reused
     std::string head_;
     bool any_ = false;
