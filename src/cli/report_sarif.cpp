@@ -37,42 +37,6 @@ std::string uri_of(std::string_view path) {
     return out;
 }
 
-struct Rule {
-    std::string_view id;
-    std::string_view description;
-};
-
-constexpr std::array<Rule, std::size(lint::kCodes)> kRules{{
-    {lint::kReadError, "The file cannot be read, or is not UTF-8 text"},
-    {lint::kWriteError, "The fixed file cannot be written"},
-    {lint::kParseError, "The file is not a TOML 1.1.0 document"},
-    {lint::kLoadError, "A value does not map onto the configuration, so the file does not load"},
-    {lint::kUnknownSection, "A section the configuration does not have"},
-    {lint::kUnknownKey, "A key the configuration does not have"},
-    {lint::kOutOfRange, "A number below the minimum or above the maximum its key documents"},
-    {lint::kTooShort, "A text or list shorter than its key allows"},
-    {lint::kUnknownChoice, "A text outside the choices its key documents"},
-    {lint::kEmptyValue, "An empty text or list, which the converter receives instead of the default"},
-    {lint::kCountMismatch, "Lists that go together, of different lengths"},
-    {lint::kControlCharacter, "A control character made by an escape in a text"},
-    {lint::kMissingFile, "A file or folder the configuration names is not there"},
-    {lint::kModelMismatch, "Input or output names, shapes or arrays that the model does not have"},
-    {lint::kNotAModel, "The model file is not an ONNX model"},
-    {lint::kBadArrayFile, "The initial values file is not an npy or npz file"},
-    {lint::kUnknownCode, "A suppression comment lists a code that is none of these"},
-}};
-
-// A code added to the findings gets its rule here: the rules are the codes,
-// in the same order.
-static_assert(
-    [] {
-        for (std::size_t i = 0; i < kRules.size(); ++i) {
-            if (kRules[i].id != lint::kCodes[i]) return false;
-        }
-        return true;
-    }(),
-    "one SARIF rule per finding code, in the order of lint::kCodes");
-
 // A physicalLocation's value, as dump(2) lays it out at the depth of
 // `indent` (the spaces that open its closing brace's line).
 void put_physical(Writer& o, std::string_view indent, std::string_view uri_json,
@@ -134,11 +98,11 @@ public:
             "          \"name\": \"vora-config\",\n          \"version\": ";
         append_json_string(head_, version, MalformedUtf8::Replace);
         head_ += ",\n          \"rules\": [";
-        for (std::size_t i = 0; i < kRules.size(); ++i) {
+        for (std::size_t i = 0; i < std::size(lint::kCodeTable); ++i) {
             head_ += i > 0 ? ",\n            {\n              \"id\": " : "\n            {\n              \"id\": ";
-            append_json_string(head_, kRules[i].id);
+            append_json_string(head_, lint::kCodeTable[i].name);
             head_ += ",\n              \"shortDescription\": {\n                \"text\": ";
-            append_json_string(head_, kRules[i].description);
+            append_json_string(head_, lint::kCodeTable[i].description);
             head_ += "\n              }\n            }";
         }
         head_ += "\n          ]\n        }\n      },\n      \"columnKind\": \"unicodeCodePoints\",\n      \"results\": [";
@@ -188,13 +152,9 @@ private:
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
         o.put("\n          \"ruleId\": ");
-        const std::string_view code = finding.code.text();
-        o.json_string(code);
-        const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const Rule& r) { return r.id == code; });
-        if (rule != kRules.end()) {
-            o.put(",\n          \"ruleIndex\": ");
-            o.number(static_cast<std::uint32_t>(rule - kRules.begin()));
-        }
+        o.json_string(finding.code.text());
+        o.put(",\n          \"ruleIndex\": ");
+        o.number(static_cast<std::uint32_t>(finding.code.id()));
         o.put(",\n          \"level\": \"");
         o.put(severity_name(finding.severity));
         o.put("\",\n          \"message\": {\n            \"text\": ");

@@ -264,7 +264,7 @@ public:
 
 private:
     // A finding of a value, its message held whole.
-    void warn(std::string_view code, std::string&& message, toml::Value value, std::optional<Hint>&& hint = {}) {
+    void warn(Code code, std::string&& message, toml::Value value, std::optional<Hint>&& hint = {}) {
         Finding& finding = out_.emplace_back(Severity::Warning, code, value.offset(), value.end_offset());
         if (hint) {
             message += hint->tail;

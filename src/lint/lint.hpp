@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lint/codes.hpp"
 #include "text/source_index.hpp"
 #include "toml/toml.hpp"
 
@@ -52,47 +53,6 @@ enum class Applicability : std::uint8_t { Certain, Suggestion };
 struct Fix {
     Applicability applicability = Applicability::Certain;
     Edit edit;
-};
-
-// Finding codes.
-inline constexpr std::string_view kReadError = "read-error";        // cannot be read, or not UTF-8
-inline constexpr std::string_view kWriteError = "write-error";      // --fix cannot write the fixed file
-inline constexpr std::string_view kParseError = "parse-error";      // not TOML 1.1.0
-inline constexpr std::string_view kLoadError = "load-error";        // TOML that does not map onto the records
-inline constexpr std::string_view kUnknownSection = "unknown-section";
-inline constexpr std::string_view kUnknownKey = "unknown-key";
-inline constexpr std::string_view kOutOfRange = "out-of-range";     // below a minimum or above a maximum
-inline constexpr std::string_view kTooShort = "too-short";          // shorter than a minimum length or count
-inline constexpr std::string_view kUnknownChoice = "unknown-choice"; // a text outside the listed choices
-inline constexpr std::string_view kEmptyValue = "empty-value";       // "" or [] that the converter receives as such
-inline constexpr std::string_view kCountMismatch = "count-mismatch"; // lists that go together of other lengths
-inline constexpr std::string_view kControlCharacter = "control-character"; // made by an escape
-inline constexpr std::string_view kMissingFile = "missing-file";     // a file or folder named that is not there
-inline constexpr std::string_view kModelMismatch = "model-mismatch"; // names or shapes the model does not have
-inline constexpr std::string_view kNotAModel = "not-a-model";        // the model file is no ONNX model
-inline constexpr std::string_view kBadArrayFile = "bad-array-file";  // input_initial_val_file is no npy/npz file
-inline constexpr std::string_view kUnknownCode = "unknown-code";   // a suppression comment names no code
-
-inline constexpr std::string_view kCodes[] = {kReadError,     kWriteError,  kParseError,    kLoadError,
-                                              kUnknownSection, kUnknownKey, kOutOfRange,    kTooShort,
-                                              kUnknownChoice, kEmptyValue,  kCountMismatch, kControlCharacter,
-                                              kMissingFile,   kModelMismatch, kNotAModel,   kBadArrayFile,
-                                              kUnknownCode};
-
-// A finding's code, held as its index in kCodes; it reads as the code's
-// text, the same view each time.
-class Code {
-public:
-    constexpr Code(std::string_view code) {  // NOLINT: codes are written as their texts
-        while (index_ + 1u < std::size(kCodes) && kCodes[index_] != code) ++index_;
-    }
-    constexpr operator std::string_view() const { return kCodes[index_]; }  // NOLINT
-    constexpr std::string_view text() const { return kCodes[index_]; }
-    friend constexpr bool operator==(Code a, Code b) { return a.index_ == b.index_; }
-    friend constexpr bool operator==(Code a, std::string_view b) { return a.text() == b; }
-
-private:
-    std::uint8_t index_ = 0;
 };
 
 // What `check` found. Held compactly, as a file may have a finding on each

@@ -89,10 +89,6 @@ void suppression_of(std::string_view text, std::size_t begin, std::size_t end, S
     }
 }
 
-bool known_code(std::string_view code) {
-    return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
-}
-
 }  // namespace
 
 std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
@@ -107,8 +103,7 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
     Suppression suppression;
     for (Finding& finding : findings) {
         const std::optional<std::size_t> begin = finding.begin();
-        if (!begin || finding.code == Code(kParseError) || finding.code == Code(kReadError) ||
-            finding.code == Code(kWriteError))
+        if (!begin || finding.code == kParseError || finding.code == kReadError || finding.code == kWriteError)
             continue;
         if (next_hash == std::string_view::npos || next_hash < *begin)
             next_hash = find_byte(text, *begin, text.size(), '#');
@@ -120,7 +115,7 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
             suppression.codes.clear();
             if (next_hash < line_end) suppression_of(text, *begin, line_end, suppression);
             for (const Listed& listed : suppression.codes) {
-                if (known_code(listed.code)) continue;
+                if (code_named(listed.code)) continue;
                 const std::size_t end = listed.offset + listed.code.size();
                 Finding& warning = unknown.emplace_back(Severity::Warning, kUnknownCode, listed.offset, end);
                 // Appended, not "`" + std::string(...): GCC 12 warns falsely
@@ -128,9 +123,9 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
                 std::string message = "`";
                 message.append(listed.code);
                 message += "` is not a code of vora-config check; it silences nothing";
-                if (const std::optional<std::size_t> near = nearest(listed.code, kCodes)) {
-                    message += "; did you mean `" + std::string(kCodes[*near]) + "`?";
-                    warning.set_suggestion(std::string(kCodes[*near]));
+                if (const std::optional<std::size_t> near = nearest(listed.code, kCodeNames)) {
+                    message += "; did you mean `" + std::string(kCodeNames[*near]) + "`?";
+                    warning.set_suggestion(std::string(kCodeNames[*near]));
                 }
                 warning.set_message(std::move(message));
             }

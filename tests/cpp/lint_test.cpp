@@ -1,6 +1,8 @@
 // The edit distance behind the suggestions, and the choice among candidates.
 #include "lint/suggest.hpp"
 
+#include "lint/codes.hpp"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -96,6 +98,19 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"abcdefgh", {"abcdxyzw", "abcdefxy", "abcdefyx"}, 1u, false}, // farther first, a tie
                       MatchCase{"abcdef", {"abcdxy"}, 0u, true},              // two changes: four classes differ
                       MatchCase{"abcdef", {"abxyzf"}, std::nullopt, false}));  // three: past the limit of two
+
+// Every code is found by its name; a name of no code is none, never another code.
+TEST(CodeNamed, EveryNameAndNoOther) {
+    for (const lint::CodeInfo& info : lint::kCodeTable) {
+        const std::optional<lint::Code> code = lint::code_named(info.name);
+        ASSERT_TRUE(code);
+        EXPECT_EQ(code->id(), info.id);
+        EXPECT_EQ(code->text(), info.name);
+    }
+    for (const std::string_view name : {"", "typo", "unknown-keys", "Unknown-Key", "unknown_key", "unknown-key "}) {
+        EXPECT_FALSE(lint::code_named(name)) << name;
+    }
+}
 
 }  // namespace
 }  // namespace vora

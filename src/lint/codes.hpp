@@ -1,0 +1,142 @@
+// The codes of `check`'s findings, each declared once: its name as users
+// write it (in suppression comments, reports and `--ignore`-style lists),
+// when it is an error or a warning, a one-line description, and why it
+// matters to a conversion. Reports, suppression and the rules of SARIF read
+// this table.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace vora::lint {
+
+enum class CodeId : std::uint8_t {
+    read_error,
+    write_error,
+    parse_error,
+    load_error,
+    unknown_section,
+    unknown_key,
+    out_of_range,
+    too_short,
+    unknown_choice,
+    empty_value,
+    count_mismatch,
+    control_character,
+    missing_file,
+    model_mismatch,
+    not_a_model,
+    bad_array_file,
+    unknown_code,
+};
+
+struct CodeInfo {
+    CodeId id;
+    std::string_view name;
+    std::string_view severity;     // when it is an error, when a warning
+    std::string_view description;  // one line
+    std::string_view explanation;  // why it matters to a conversion
+};
+
+inline constexpr CodeInfo kCodeTable[] = {
+    {CodeId::read_error, "read-error", "error", "The file cannot be read, or is not UTF-8 text",
+     "Neither the converter nor the checks can read the file."},
+    {CodeId::write_error, "write-error", "error", "The fixed file cannot be written",
+     "`check --fix` found changes to make but could not write them; the file is left as it was."},
+    {CodeId::parse_error, "parse-error", "error", "The file is not a TOML 1.1.0 document",
+     "The module refuses the file with this error: nothing is converted."},
+    {CodeId::load_error, "load-error", "error",
+     "A value does not map onto the configuration, so the file does not load",
+     "The module refuses the file with this error (a value of the wrong type or range): nothing is converted."},
+    {CodeId::unknown_section, "unknown-section", "error", "A section the configuration does not have",
+     "The converter ignores the section: its keys take their defaults, so the conversion runs without them."},
+    {CodeId::unknown_key, "unknown-key", "error", "A key the configuration does not have",
+     "The converter ignores the key: the key meant takes its default, so the conversion runs without the value."},
+    {CodeId::out_of_range, "out-of-range", "warning",
+     "A number below the minimum or above the maximum its key documents",
+     "The file loads, but the converter documents no meaning for the value."},
+    {CodeId::too_short, "too-short", "warning", "A text or list shorter than its key allows",
+     "The file loads, but the converter needs more than the value holds."},
+    {CodeId::unknown_choice, "unknown-choice", "warning", "A text outside the choices its key documents",
+     "The file loads, but the converter knows only the listed choices."},
+    {CodeId::empty_value, "empty-value", "warning",
+     "An empty text or list, which the converter receives instead of the default",
+     "An empty value is passed as written, not replaced by the default: remove the line to leave the key unset."},
+    {CodeId::count_mismatch, "count-mismatch", "warning", "Lists that go together, of different lengths",
+     "Lists that are paired by position (inputs and their shapes, means and deviations) cannot be paired."},
+    {CodeId::control_character, "control-character", "error in a path, else warning",
+     "A control character made by an escape in a text",
+     "An escape such as \\b or \\e in a basic string becomes a control character: a Windows path in double "
+     "quotes names another file."},
+    {CodeId::missing_file, "missing-file", "warning", "A file or folder the configuration names is not there",
+     "The conversion reads the file (or writes into the folder) and fails without it."},
+    {CodeId::model_mismatch, "model-mismatch", "error (a channel count: warning)",
+     "Input or output names, shapes or arrays that the model does not have",
+     "The converter feeds the model by these names and shapes: ones the model does not have fail the "
+     "conversion or convert another graph."},
+    {CodeId::not_a_model, "not-a-model", "error", "The model file is not an ONNX model",
+     "The converter's model loader refuses the file."},
+    {CodeId::bad_array_file, "bad-array-file", "error", "The initial values file is not an npy or npz file",
+     "The converter's array loader refuses the file."},
+    {CodeId::unknown_code, "unknown-code", "warning", "A suppression comment lists a code that is none of these",
+     "The comment silences nothing under that name."},
+};
+
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kCodeTable); ++i) {
+        if (static_cast<std::size_t>(kCodeTable[i].id) != i) return false;
+    }
+    return true;
+}(), "the code table lists every code once, in the order of CodeId");
+
+// The names of the codes, in the table's order.
+inline constexpr auto kCodeNames = [] {
+    std::array<std::string_view, std::size(kCodeTable)> names{};
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = kCodeTable[i].name;
+    return names;
+}();
+
+// A finding's code; it reads as its name.
+class Code {
+public:
+    constexpr Code(CodeId id) : id_(id) {}  // NOLINT: the constants below are codes
+    constexpr CodeId id() const { return id_; }
+    constexpr const CodeInfo& info() const { return kCodeTable[static_cast<std::size_t>(id_)]; }
+    constexpr std::string_view text() const { return info().name; }
+    constexpr operator std::string_view() const { return text(); }  // NOLINT
+    friend constexpr bool operator==(Code a, Code b) { return a.id_ == b.id_; }
+
+private:
+    CodeId id_;
+};
+
+// The code of a name, or nothing when no code has it.
+constexpr std::optional<Code> code_named(std::string_view name) {
+    for (const CodeInfo& info : kCodeTable) {
+        if (info.name == name) return Code(info.id);
+    }
+    return std::nullopt;
+}
+
+inline constexpr Code kReadError = CodeId::read_error;
+inline constexpr Code kWriteError = CodeId::write_error;
+inline constexpr Code kParseError = CodeId::parse_error;
+inline constexpr Code kLoadError = CodeId::load_error;
+inline constexpr Code kUnknownSection = CodeId::unknown_section;
+inline constexpr Code kUnknownKey = CodeId::unknown_key;
+inline constexpr Code kOutOfRange = CodeId::out_of_range;
+inline constexpr Code kTooShort = CodeId::too_short;
+inline constexpr Code kUnknownChoice = CodeId::unknown_choice;
+inline constexpr Code kEmptyValue = CodeId::empty_value;
+inline constexpr Code kCountMismatch = CodeId::count_mismatch;
+inline constexpr Code kControlCharacter = CodeId::control_character;
+inline constexpr Code kMissingFile = CodeId::missing_file;
+inline constexpr Code kModelMismatch = CodeId::model_mismatch;
+inline constexpr Code kNotAModel = CodeId::not_a_model;
+inline constexpr Code kBadArrayFile = CodeId::bad_array_file;
+inline constexpr Code kUnknownCode = CodeId::unknown_code;
+
+}  // namespace vora::lint
