@@ -21,7 +21,7 @@ PYTHON="$VENV/bin/python"
 
 build=build/ci-tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON \
-    -DVORA_SANITIZE=ON >/dev/null
+    -DVORA_SANITIZE=ON -DVORA_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 (cd "$build" && ctest --output-on-failure -j2)
 # The TOML differential tests in tests/python read documents through the
@@ -47,7 +47,7 @@ fi
 # (the long memory-growth test is left to the plain run below), and with the
 # sanitizer build of vora-config from the unit-test build.
 asan_build=build/ci-asan-module
-cmake -S . -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_SANITIZE=ON \
+cmake -S . -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_SANITIZE=ON -DVORA_WERROR=ON \
     -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
 cmake --build "$asan_build" -j2 --target vora_convert_inner
 LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
