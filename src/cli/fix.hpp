@@ -1,6 +1,7 @@
 // `vora-config check --fix` and `--diff`: the certain edits of a file's
-// findings applied to its text, shown as a unified diff, or written back in
-// one rename so that a crash never leaves half a file.
+// findings, settled over rounds (a rename that would break loading stays a
+// suggestion), applied to its text, shown as a unified diff
+// (cli/diff.hpp), or written back whole (io/replace_file.hpp).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/diff.hpp"
 #include "cli/report.hpp"
 #include "lint/lint.hpp"
 
@@ -18,29 +20,6 @@ namespace vora::cli {
 // as it was. Edits are applied in the order of their offsets; one that
 // overlaps an earlier one is left out.
 std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>& findings);
-
-// A unified diff from `before` to `after` (both named `name`), three lines of
-// context; empty when the texts are equal. Edits change lines, they add or
-// remove none: line N of one text is line N of the other. The name is
-// written as diff tools write it: a tab after a name with a space, a name
-// with a control character (or a leading quote) quoted with C escapes.
-std::string unified_diff(std::string_view name, std::string_view before, std::string_view after);
-
-// Replaces the contents of the file at `path`, read as `original`, with
-// `text`. The file a symbolic link finally names is replaced (the link stays
-// a link): a new file is written beside it, given the old file's owner, mode
-// and extended attributes, flushed, and renamed over it; a file with more
-// than one name is written over in place instead, so that every name sees
-// the new text. A file the user may not write, or one that no longer holds
-// `original` just before it would be replaced, is left alone. SIGINT, SIGTERM
-// and SIGHUP meanwhile remove the new file before the process dies of them.
-// The error's text when the file is not replaced (it then is as it was).
-std::optional<std::string> replace_file(const std::string& path, std::string_view original, std::string_view text);
-
-// Reads all that `fd` gives, whatever the bytes, up to the size a document
-// may have (one byte more tells that it is larger). The error, if reading
-// fails (`bytes` then holds what was read).
-std::optional<std::string> read_bytes(int fd, std::string& bytes);
 
 enum class FixMode { Off, Fix, Diff };
 

@@ -359,7 +359,7 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
 // cannot be read, or is not UTF-8) is printed as it came.
 std::variant<std::string, ReadError> read_stdin_to_fix() {
     std::string bytes;
-    auto error = cli::read_bytes(STDIN_FILENO, bytes);
+    auto error = read_bytes(STDIN_FILENO, bytes);
     if (!error && !utf8::valid(bytes)) error = "stream did not contain valid UTF-8";
     if (!error) return bytes;
     out(bytes);

@@ -152,4 +152,18 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
     return content;
 }
 
+std::optional<std::string> read_bytes(int fd, std::string& bytes) {
+    constexpr std::size_t limit = toml::max_document_size;
+    bytes.clear();
+    char buffer[65536];
+    while (bytes.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit + 1 - bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return os_error_text(errno);
+        if (n == 0) return std::nullopt;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return std::string(toml::too_large_message);
+}
+
 }  // namespace vora

@@ -33,4 +33,9 @@ std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck
 std::optional<ReadError> read_text_file(std::string_view path, std::string& content, InterruptCheck check = {});
 std::optional<ReadError> read_text_descriptor(int fd, std::string& content, InterruptCheck check = {});
 
+// Reads all that `fd` gives, whatever the bytes, up to the size a document
+// may have (one byte more tells that it is larger). The error, if reading
+// fails (`bytes` then holds what was read).
+std::optional<std::string> read_bytes(int fd, std::string& bytes);
+
 }  // namespace vora
