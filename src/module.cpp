@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "configuration/load.hpp"
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "io/output.hpp"
 #include "pipeline/driver.hpp"
 #include "io/read_file.hpp"
@@ -163,7 +163,7 @@ bool load_file(std::string_view path, Configuration& configuration) {
     std::optional<ReadError> read_error;
     // Opening and reading may block for as long as a writer keeps a FIFO or
     // a terminal silent.
-    read_error = without_interpreter_lock([&](InterruptCheck check) { return read_text_file(path, text, check); });
+    read_error = without_interpreter_lock([&](InterruptCheck check) { return read_text_file(path, text, kDocumentLimit, check); });
     if (read_error) {
         raise_runtime_error(read_error->message);
         return false;

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 #include "section/summary.hpp"
 #include "text/display.hpp"
 #include "text/utf8.hpp"
@@ -43,11 +43,11 @@ void append_line(std::string& out, std::string_view section, std::string_view ke
     head += key;
     head += " = ";
     std::string text;
-    cell_detail::append_json(text, value);
+    json_form::append_json(text, value);
     std::string tail;
     if (!same_json_form(value, default_value)) {
         std::string shown_default;
-        cell_detail::append_json(shown_default, default_value);
+        json_form::append_json(shown_default, default_value);
         tail = "  (default: " + shown_within(shown_default, kListColumns / 4) + ")";
     }
     const std::size_t fixed = display::width(head) + display::width(tail);

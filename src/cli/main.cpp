@@ -168,7 +168,7 @@ int usage_error(std::string_view message) {
 }
 
 std::variant<std::string, ReadError> read_input(std::string_view path) {
-    return path == "-" ? read_text_descriptor(STDIN_FILENO) : read_text_file(path);
+    return path == "-" ? read_text_descriptor(STDIN_FILENO, kDocumentLimit) : read_text_file(path, kDocumentLimit);
 }
 
 // An option's value: "--name VALUE" (taking the next argument) or
@@ -359,7 +359,7 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
 // cannot be read, or is not UTF-8) is printed as it came.
 std::variant<std::string, ReadError> read_stdin_to_fix() {
     std::string bytes;
-    auto error = read_bytes(STDIN_FILENO, bytes);
+    auto error = read_bytes(STDIN_FILENO, bytes, kDocumentLimit);
     if (!error && !utf8::valid(bytes)) error = "stream did not contain valid UTF-8";
     if (!error) return bytes;
     out(bytes);

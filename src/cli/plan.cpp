@@ -1,7 +1,7 @@
 #include "cli/plan.hpp"
 
 #include "configuration/call_plan.hpp"
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 #include "section/summary.hpp"
 
 namespace vora::cli {
@@ -58,9 +58,9 @@ void append_section_json(std::string& out, const Record& record) {
             out += "    ";
             append_json_string(out, f.key);
             out += ": {\"value\": ";
-            cell_detail::append_json(out, f.get(record));
+            json_form::append_json(out, f.get(record));
             out += ", \"default\": ";
-            cell_detail::append_json(out, f.get(defaults));
+            json_form::append_json(out, f.get(defaults));
             out += ", \"differs_from_default\": ";
             out += same_json_form(f.get(record), f.get(defaults)) ? "false" : "true";
             out += ", \"description\": ";

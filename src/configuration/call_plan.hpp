@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "configuration/structs.hpp"
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 #include "text/python_repr.hpp"
 
 namespace vora {
@@ -59,7 +59,7 @@ template <class T>
 PlannedArgument planned(std::string_view keyword, const T& value) {
     PlannedArgument argument{keyword, {}, {}};
     append_repr(argument.repr, value);
-    cell_detail::append_json(argument.json, value);
+    json_form::append_json(argument.json, value);
     return argument;
 }
 
@@ -71,7 +71,7 @@ inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::s
     PlannedArgument argument{keyword, "<the arrays of numpy.load(", "{\"numpy_load\":"};
     append_python_str(argument.repr, path);
     argument.repr += "), not loaded here>";
-    cell_detail::append_json(argument.json, path);
+    json_form::append_json(argument.json, path);
     argument.json += "}";
     return argument;
 }

@@ -9,9 +9,13 @@
 
 #include "configuration/error.hpp"
 #include "configuration/structs.hpp"
+#include "io/read_file.hpp"
 #include "toml/toml.hpp"
 
 namespace vora {
+
+// The most of a configuration file that is read: what the TOML reader takes.
+inline constexpr SizeLimit kDocumentLimit{toml::max_document_size, toml::too_large_message};
 
 using LoadResult = std::variant<Configuration, LoadError>;
 

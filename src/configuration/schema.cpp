@@ -1,6 +1,6 @@
 #include "configuration/schema.hpp"
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 
 namespace vora::schema_detail {
 namespace {

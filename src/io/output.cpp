@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "io/read_file.hpp"
 
 namespace vora {

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "text/utf8.hpp"
-#include "toml/toml.hpp"
 
 namespace vora {
 
@@ -38,7 +37,8 @@ private:
 
 }  // namespace
 
-std::optional<ReadError> read_text_file(std::string_view path, std::string& content, InterruptCheck check) {
+std::optional<ReadError> read_text_file(std::string_view path, std::string& content, const SizeLimit& limit,
+                                        InterruptCheck check) {
     if (path.find('\0') != std::string_view::npos) return ReadError{"file name contained an unexpected NUL byte"};
     // The name with its terminating NUL, on the stack when it is short.
     char short_name[256];
@@ -57,7 +57,7 @@ std::optional<ReadError> read_text_file(std::string_view path, std::string& cont
     }
     if (fd < 0) return ReadError{os_error_text(errno)};
     FileDescriptor file(fd);
-    return read_text_descriptor(file.get(), content, check);
+    return read_text_descriptor(file.get(), content, limit, check);
 }
 
 namespace {
@@ -77,11 +77,12 @@ std::size_t complete_prefix(std::string_view text) {
 
 }  // namespace
 
-std::optional<ReadError> read_text_descriptor(int fd, std::string& content, InterruptCheck check) {
+std::optional<ReadError> read_text_descriptor(int fd, std::string& content, const SizeLimit& size_limit,
+                                              InterruptCheck check) {
     // Nothing larger than the reader takes is read: an input that never
     // ends (a character device, a pipe fed forever) stops at the limit.
-    constexpr std::size_t limit = toml::max_document_size;
-    const auto too_large = [] { return ReadError{std::string(toml::too_large_message)}; };
+    const std::size_t limit = size_limit.bytes;
+    const auto too_large = [&] { return ReadError{std::string(size_limit.message)}; };
     const auto not_utf8 = [] { return ReadError{"stream did not contain valid UTF-8"}; };
     content.clear();
     struct stat info {};
@@ -140,20 +141,21 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, Inte
     return std::nullopt;
 }
 
-std::variant<std::string, ReadError> read_text_file(std::string_view path, InterruptCheck check) {
+std::variant<std::string, ReadError> read_text_file(std::string_view path, const SizeLimit& limit,
+                                                    InterruptCheck check) {
     std::string content;
-    if (auto err = read_text_file(path, content, check)) return std::move(*err);
+    if (auto err = read_text_file(path, content, limit, check)) return std::move(*err);
     return content;
 }
 
-std::variant<std::string, ReadError> read_text_descriptor(int fd, InterruptCheck check) {
+std::variant<std::string, ReadError> read_text_descriptor(int fd, const SizeLimit& limit, InterruptCheck check) {
     std::string content;
-    if (auto err = read_text_descriptor(fd, content, check)) return std::move(*err);
+    if (auto err = read_text_descriptor(fd, content, limit, check)) return std::move(*err);
     return content;
 }
 
-std::optional<std::string> read_bytes(int fd, std::string& bytes) {
-    constexpr std::size_t limit = toml::max_document_size;
+std::optional<std::string> read_bytes(int fd, std::string& bytes, const SizeLimit& size_limit) {
+    const std::size_t limit = size_limit.bytes;
     bytes.clear();
     char buffer[65536];
     while (bytes.size() <= limit) {
@@ -163,7 +165,7 @@ std::optional<std::string> read_bytes(int fd, std::string& bytes) {
         if (n == 0) return std::nullopt;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    return std::string(toml::too_large_message);
+    return std::string(size_limit.message);
 }
 
 }  // namespace vora

@@ -11,7 +11,6 @@ namespace vora::pipeline {
 namespace {
 
 constexpr std::string_view kModule = "vora.api";
-constexpr std::string_view kPackage = "vora";
 constexpr std::string_view kClass = "VORA";
 
 using py::Error;
@@ -87,48 +86,17 @@ Status step(PyObject* converter, const Section& section) {
     return call_step(converter, Section::method, name_of<Section::method>(), arguments);
 }
 
-// The module `import vora.api` binds, as the import machinery finds it: a
-// module already in sys.modules is taken from there once it is fully
-// initialised, anything else is imported. The package and the submodule
-// last found are kept, so that while sys.modules still holds exactly these
-// two the import machinery is not asked again (a module it has seen
-// initialised stays so); a module replaced in sys.modules is imported anew.
-//
-// The two are the only state that changes between calls. They are read and
-// replaced only by a thread that holds the interpreter lock, and are strong
-// references: one replaced is let go only after its successor is in place,
-// and a module found here is handed out as a new reference, so no thread
-// ever holds one that was let go. A free-threaded build would need a lock
-// (or an atomic pair) around them. Measured when it was made: it saves 2-3 us
-// of a conversion's 28 us, against the import machinery's look-up.
+// The module `import vora.api` binds: the import machinery is asked each
+// time, as the statement asks it (a module already in sys.modules is taken
+// from there once fully initialised; one replaced there is the one found).
+// No state is kept between calls.
 Result<Ref> converter_module() {
-    static PyObject* known_package = nullptr;
-    static PyObject* known_module = nullptr;
     PyObject* const module_name = name_of<kModule>();
-    PyObject* const package_name = name_of<kPackage>();
-    PyObject* modules = PyImport_GetModuleDict();
-    if (known_module && PyDict_CheckExact(modules)) {
-        PyObject* module = PyDict_GetItemWithError(modules, module_name);
-        if (module == known_module && PyDict_GetItemWithError(modules, package_name) == known_package) {
-            return Ref::borrow(module);
-        }
-        if (PyErr_Occurred()) return Error::fetch();
-    }
-    // The import machinery as `import vora.api` runs it, then the submodule
-    // that it put in sys.modules.
     VORA_TRY(package, py::checked(PyImport_ImportModuleLevelObject(module_name, nullptr, nullptr, nullptr, 0)));
     Ref module(PyImport_GetModule(module_name));
     if (!module) {
         if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, module_name);
         return Error::fetch();
-    }
-    if (module.get() != Py_None) {
-        // The modules kept before are let go only once the new ones are in
-        // place: letting go may run code that converts.
-        PyObject* const old_package = std::exchange(known_package, py::new_ref(package.get()));
-        PyObject* const old_module = std::exchange(known_module, py::new_ref(module.get()));
-        Py_XDECREF(old_package);
-        Py_XDECREF(old_module);
     }
     return module;
 }
@@ -149,7 +117,7 @@ Status run(const Configuration& configuration) {
 }
 
 bool prepare() {
-    bool made = make_name<kModule>() && make_name<kPackage>() && make_name<kClass>();
+    bool made = make_name<kModule>() && make_name<kClass>();
     for_each_field<Configuration>([&](const auto& f, std::size_t) {
         using Record = section_record_t<decltype(f)>;
         made = made && make_name<Record::method>() && make_keyword_names<Record>();

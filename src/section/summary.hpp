@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "configuration/structs.hpp"
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 #include "section/table.hpp"
 
 namespace vora {
@@ -47,8 +47,8 @@ void add_value_cell(FormCells& cells, const T& value, std::size_t variant) {
     } else {
         // A long list's text is as long as the file that gave it: the store
         // takes its size at once rather than growing twice over it.
-        cells.add_written([&](std::string& out) { cell_detail::append_json(out, value); }, variant,
-                          cell_detail::json_size(value));
+        cells.add_written([&](std::string& out) { json_form::append_json(out, value); }, variant,
+                          json_form::json_size(value));
     }
 }
 

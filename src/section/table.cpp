@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "section/table_drawing.hpp"
 #include "text/utf8.hpp"
 #include "text/word.hpp"

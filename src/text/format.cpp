@@ -10,8 +10,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "io/assert.hpp"
-#include "io/fault.hpp"
+#include "base/assert.hpp"
+#include "base/fault.hpp"
 #include "text/integer.hpp"
 #include "text/utf8.hpp"
 

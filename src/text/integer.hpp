@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "io/assert.hpp"
+#include "base/assert.hpp"
 
 namespace vora {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "io/assert.hpp"
+#include "base/assert.hpp"
 #include "text/utf8.hpp"
 #include "text/word.hpp"
 

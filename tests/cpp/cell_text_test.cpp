@@ -1,4 +1,4 @@
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 
 #include <cstdint>
 #include <limits>

@@ -526,7 +526,7 @@ TEST(TomlCorpus, InvalidDocumentsAreRefused) {
 TEST(ReadFile, Failures) {
     const auto dir = std::filesystem::temp_directory_path();
     auto message = [](std::string_view path) {
-        auto r = read_text_file(path);
+        auto r = read_text_file(path, kDocumentLimit);
         auto* e = std::get_if<ReadError>(&r);
         return e ? e->message : std::string("<read>");
     };

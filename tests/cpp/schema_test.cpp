@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "section/cell_text.hpp"
+#include "configuration/value_json.hpp"
 #include "support/json_reference.hpp"
 
 namespace vora {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "support/table_cells.hpp"
 
 namespace vora {

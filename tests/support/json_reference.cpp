@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "text/format.hpp"
 #include "text/integer.hpp"
 #include "text/json_string.hpp"

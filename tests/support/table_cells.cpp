@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "io/fault.hpp"
+#include "base/fault.hpp"
 #include "section/table_drawing.hpp"
 
 namespace vora {

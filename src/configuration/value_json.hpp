@@ -1,5 +1,7 @@
-// The text of a value in a summary cell, and the equality that decides
-// whether a key was set. Both are defined on the JSON form of a value (as
+// The JSON forms of the configuration's values: their compact JSON text (in
+// the converter's call arguments, `plan` and `explain`), the text of a
+// value in a summary cell, and the equality that decides whether a key was
+// set. Both are defined on the JSON form of a value (as
 // schema_detail::value_json gives it): a string gives its characters bare;
 // any other value its compact JSON text (no spaces), with strings inside
 // arrays quoted and escaped and floats written by format_json_double. Two
@@ -25,7 +27,7 @@
 
 namespace vora {
 
-namespace cell_detail {
+namespace json_form {
 
 template <class>
 inline constexpr bool unsupported_type = false;
@@ -94,7 +96,7 @@ std::size_t json_size(const T& value) {
     }
 }
 
-}  // namespace cell_detail
+}  // namespace json_form
 
 // cell_text of the value's JSON form.
 template <class T>
@@ -106,7 +108,7 @@ std::string value_cell_text(const T& value) {
         return "null";
     } else {
         std::string out;
-        cell_detail::append_json(out, value);
+        json_form::append_json(out, value);
         return out;
     }
 }
@@ -116,8 +118,8 @@ std::string value_cell_text(const T& value) {
 // their one representation.
 template <class T>
 bool same_json_form(const T& a, const T& b) {
-    const bool a_null = cell_detail::is_json_null(a);
-    const bool b_null = cell_detail::is_json_null(b);
+    const bool a_null = json_form::is_json_null(a);
+    const bool b_null = json_form::is_json_null(b);
     if (a_null || b_null) return a_null && b_null;
     if constexpr (is_optional<T>::value) {
         return same_json_form(*a, *b);
@@ -132,7 +134,7 @@ bool same_json_form(const T& a, const T& b) {
                          std::is_same_v<T, std::int32_t> || std::is_same_v<T, float>) {
         return a == b;
     } else {
-        static_assert(cell_detail::unsupported_type<T>, "no JSON form for this field type");
+        static_assert(json_form::unsupported_type<T>, "no JSON form for this field type");
     }
 }
 
