@@ -90,8 +90,11 @@ public:
 // Each format but json and sarif leaves out silenced findings: json writes
 //   them with "silenced": true after "help", sarif with an in-source
 //   suppression.
-//   Source lines and messages are shown as display::append_shown and
-//   append_escaped write them, carets counted in display columns.
+//   Source lines are shown as display::append_shown writes them, carets
+//   counted in display columns; file names, messages, related messages and
+//   helps as display::append_one_line writes them (each one line, nothing in
+//   it acting on a terminal, whatever a model file or a path held).
+//   json and sarif keep every text's exact string.
 // json: one array of findings: file (bytes that are not UTF-8 as lone
 //   surrogates U+DC80-U+DCFF), line, column, end_line, end_column (the
 //   span's end, exclusive; all null for a file that cannot be read),
@@ -100,7 +103,8 @@ public:
 // github: one workflow-command annotation line per finding:
 //   "::warning file=…,line=…,col=…,endLine=…,endColumn=…,title=…::message",
 //   with the command's escaping; a related place is added to the message,
-//   the help on a line after it.
+//   the help on a line after it. Each text is first escaped as the text
+//   format escapes it, so the help's is the only line break.
 // sarif: a SARIF 2.1.0 log of one run, columns counted in code points; a
 //   finding with help has it in message.markdown after the message.
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options = {});

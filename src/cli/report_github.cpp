@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/report_common.hpp"
+#include "text/display.hpp"
 
 namespace vora::cli {
 
@@ -29,10 +30,33 @@ std::string escape_annotation(std::string_view text, bool property) {
     return out;
 }
 
+// Text as one line of a log: control characters, bidirectional marks and
+// malformed bytes escaped as the text format escapes them.
+std::string one_line(std::string_view text) {
+    std::string out;
+    display::append_one_line(out, text);
+    return out;
+}
+
+// A file name as the `file` property: escaped as one line but for its line
+// breaks, which the property's own escaping writes (%0D, %0A) and GitHub
+// reads back to find the file.
+std::string file_property(std::string_view name) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && name[i] != '\r' && name[i] != '\n') continue;
+        display::append_one_line(out, name.substr(start, i - start));
+        if (i < name.size()) out += name[i];
+        start = i + 1;
+    }
+    return escape_annotation(out, true);
+}
+
 class GithubRenderer final : public Renderer {
 public:
     void file(const FileReport& file, Output& out) override {
-        const std::string name = escape_annotation(file.name, true);
+        const std::string name = file_property(file.name);
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
             if (finding.silenced()) continue;
@@ -52,10 +76,16 @@ public:
                 append_integer(o, span.end.column);
             }
             o += ",title=" + escape_annotation("vora-config " + std::string(finding.code.text()), true);
-            std::string message = finding.message(file.text);
-            append_as_section(message, finding);
+            // Each text escaped as one line: the only line break is the
+            // one before the help, which the annotation's escaping keeps.
+            raw_.clear();
+            finding.append_message(raw_, file.text);
+            append_as_section(raw_, finding);
+            std::string message = one_line(raw_);
             for (const lint::Related& related : finding.related()) {
-                message += " (" + related.message + " at ";
+                message += " (";
+                display::append_one_line(message, related.message);
+                message += " at ";
                 append_position(message, finding.span(related, index).begin);
                 message += ')';
             }
@@ -63,7 +93,7 @@ public:
             if (const std::optional<std::string_view> help = finding.help()) {
                 message += "\nhelp: ";
                 message += finding.help_lead();
-                message += *help;
+                display::append_one_line(message, *help);
             }
             o += "::" + escape_annotation(message, false) + "\n";
             out.spill();
@@ -71,6 +101,9 @@ public:
     }
 
     void end(const Totals&, Output&) override {}
+
+private:
+    std::string raw_;  // a finding's message as it is, reused
 };
 
 }  // namespace

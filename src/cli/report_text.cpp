@@ -99,7 +99,7 @@ public:
                 o += note.off;
                 o += ": ";
                 o += finding.help_lead();
-                display::append_escaped(o, *help);
+                display::append_one_line(o, *help);
                 o += '\n';
             }
             o += '\n';
@@ -112,9 +112,11 @@ public:
 private:
     Style styled(std::string_view on) const { return color_ ? Style{on, "\x1b[0m"} : Style{}; }
 
+    // "name:line:column: label: message", the name and message written as
+    // one line each (whatever bytes they hold, from a model file or a path).
     static void headline(std::string& o, std::string_view name, const std::optional<toml::Span>& span,
                          std::string_view label, const Style& style, std::string_view message) {
-        o += name;
+        display::append_one_line(o, name);
         if (span) {
             o += ':';
             append_position(o, span->begin);
@@ -124,7 +126,7 @@ private:
         o += label;
         o += style.off;
         o += ": ";
-        display::append_escaped(o, message);
+        display::append_one_line(o, message);
         o += '\n';
     }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,16 +17,20 @@
 #include "lint/suggest.hpp"
 #include "model/npy.hpp"
 #include "model/onnx.hpp"
+#include "model/source.hpp"
 
 namespace vora::lint {
 
 namespace {
 
-// At most this many dataset entries that are not there are reported one by
-// one; the rest are counted.
+// At most this many entries of a list of files (the dataset's lines,
+// accuracy_analysis.inputs) that are not there are reported one by one; the
+// rest are counted in one finding.
 constexpr std::size_t kMostMissingEntries = 20;
 // The longest line of a dataset read as a list of files.
 constexpr std::size_t kLongestLine = 64 * 1024;
+// The bytes of a dataset read at a time.
+constexpr std::size_t kDatasetBlock = 64 * 1024;
 
 std::string ticked(std::string_view text) {
     std::string out;
@@ -137,13 +140,98 @@ std::string folder_of(std::string_view path) {
     return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
 }
 
-enum class Kind { none, file, folder };
+// What a path names: nothing, a regular file, a folder, something else (a
+// FIFO, a device: what `what` says), or nothing because the name holds a
+// NUL byte (the system would look up only the bytes before it).
+enum class Kind { none, file, folder, other, nul };
 
-Kind kind_of(const std::string& path) {
+struct Found {
+    Found(Kind kind, std::string_view what = {}) : kind(kind), what(what) {}
+    Kind kind;
+    std::string_view what;  // of Kind::other: "a FIFO", "a character device", ...
+};
+
+// Looked up by its whole name, symbolic links followed as opening it would;
+// nothing is opened.
+Found look_up(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return {Kind::nul};
     struct stat st {};
-    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return Kind::none;
-    return S_ISDIR(st.st_mode) ? Kind::folder : Kind::file;
+    if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return {Kind::none};
+    if (S_ISDIR(st.st_mode)) return {Kind::folder};
+    if (S_ISREG(st.st_mode)) return {Kind::file};
+    return {Kind::other, model::file_type_text(st.st_mode)};
 }
+
+Kind kind_of(const std::string& path) { return look_up(path).kind; }
+
+// Why a path names no file, after it: ", which does not exist", ", a folder,
+// not a file", ", which is not a regular file (a FIFO)", ", which holds a NUL
+// byte: ...". Without `which`, as a sentence's verb: " does not exist".
+std::string no_file(const Found& found, bool which) {
+    const std::string lead = which ? ", which" : "";
+    switch (found.kind) {
+        case Kind::folder: return which ? ", a folder, not a file" : " is a folder, not a file";
+        case Kind::other: return lead + " is not a regular file (" + std::string(found.what) + ")";
+        case Kind::nul: return lead + " holds a NUL byte: no file has such a name";
+        case Kind::none:
+        case Kind::file: break;
+    }
+    return lead + " does not exist";
+}
+
+// The lines of a regular file, read a block at a time through `source`:
+// no more than its size when opened, in no more memory than a block and the
+// longest line.
+class Lines {
+public:
+    explicit Lines(model::ByteSource& source) : source_(source), buffer_(kLongestLine + 1 + kDatasetBlock) {}
+
+    // The next line, without its line feed; nothing at the end, after a
+    // read error (failed()) or at a line longer than kLongestLine bytes
+    // (too_long()).
+    std::optional<std::string_view> next() {
+        for (bool more = true;; more = fill()) {
+            const std::string_view held(reinterpret_cast<const char*>(buffer_.data()) + start_, end_ - start_);
+            const std::size_t feed = held.find('\n');
+            if (feed != std::string_view::npos && feed <= kLongestLine) {
+                start_ += feed + 1;
+                return held.substr(0, feed);
+            }
+            if (held.size() > kLongestLine) {
+                too_long_ = true;
+                return std::nullopt;
+            }
+            if (!more) {
+                start_ = end_;
+                if (held.empty() || source_.failed()) return std::nullopt;
+                return held;  // the last line, without a line feed
+            }
+        }
+    }
+
+    bool failed() const { return source_.failed(); }
+    bool too_long() const { return too_long_; }
+
+private:
+    // Moves what is held to the front and reads more after it; false at
+    // the end of the file or on an error.
+    bool fill() {
+        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(end_), buffer_.begin());
+        end_ -= start_;
+        start_ = 0;
+        const std::size_t n = source_.read(offset_, std::span(buffer_).subspan(end_));
+        offset_ += n;
+        end_ += n;
+        return n > 0;
+    }
+
+    model::ByteSource& source_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t start_ = 0, end_ = 0;  // the bytes held, not yet given out
+    std::uint64_t offset_ = 0;         // in the file, of the byte after them
+    bool too_long_ = false;
+};
 
 // An input as the converter pairs it with its shape and its initial
 // values: a name of `inputs`, or else a graph input, in order.
@@ -174,15 +262,7 @@ public:
             check_dataset(get(section("build"), "dataset"), *configuration_.build.dataset, slots.size());
         }
         if (configuration_.accuracy_analysis) {
-            const toml::Value inputs = get(section("accuracy_analysis"), "inputs");
-            const std::vector<Text>& paths = configuration_.accuracy_analysis->inputs;
-            std::size_t i = 0;
-            if (inputs && inputs.is_array()) {
-                for (const toml::Value entry : inputs.as_array()) {
-                    if (i < paths.size()) expect_file("accuracy_analysis.inputs", entry, paths[i]);
-                    ++i;
-                }
-            }
+            check_inputs(get(section("accuracy_analysis"), "inputs"), configuration_.accuracy_analysis->inputs);
         }
         if (configuration_.exports.export_path) check_export(get(section("export"), "export_path"));
     }
@@ -212,16 +292,39 @@ private:
         return add(severity, code, at.offset(), at.end_offset(), std::move(message), std::move(help));
     }
 
-    // A warning when no file is at the path `key` names; whether one is.
+    // A warning when no regular file is at the path `key` names (nothing, a
+    // folder, a FIFO or a device, a name with a NUL byte); whether one is.
     bool expect_file(std::string_view key, toml::Value at, std::string_view path) {
         if (path.empty()) return false;  // empty-value tells of it
         const std::string where = resolved(path);
-        const Kind kind = kind_of(where);
-        if (kind == Kind::file) return true;
-        add(Severity::Warning, kMissingFile, at,
-            ticked(key) + " names " + ticked(where) +
-                (kind == Kind::none ? ", which does not exist" : ", a folder, not a file"));
+        const Found found = look_up(where);
+        if (found.kind == Kind::file) return true;
+        add(Severity::Warning, kMissingFile, at, ticked(key) + " names " + ticked(where) + no_file(found, true));
         return false;
+    }
+
+    // Each entry of accuracy_analysis.inputs a file: the first entries that
+    // are not reported one by one, the rest counted at the first of them.
+    void check_inputs(toml::Value inputs, const std::vector<Text>& paths) {
+        if (!inputs || !inputs.is_array()) return;
+        std::size_t i = 0, missing = 0;
+        toml::Value first_counted;
+        for (const toml::Value entry : inputs.as_array()) {
+            if (i >= paths.size()) break;
+            const Text& path = paths[i++];
+            if (path.empty()) continue;  // empty-value tells of it
+            if (missing < kMostMissingEntries) {
+                if (!expect_file("accuracy_analysis.inputs", entry, path)) ++missing;
+            } else if (kind_of(resolved(path)) != Kind::file && missing++ == kMostMissingEntries) {
+                first_counted = entry;
+            }
+        }
+        if (missing > kMostMissingEntries) {
+            const std::size_t more = missing - kMostMissingEntries;
+            add(Severity::Warning, kMissingFile, first_counted,
+                std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") +
+                    " of `accuracy_analysis.inputs` name no file, from this one on");
+        }
     }
 
     // The model `model` names, or its default at the [load] header.
@@ -234,7 +337,7 @@ private:
             const auto [begin, end] = header(load);
             add(Severity::Warning, kMissingFile, begin, end,
                 "`model` is not set: the converter loads its default, " + ticked(OnnxLoadConfig{}.model) + ", and " +
-                    ticked(path) + (kind_of(path) == Kind::none ? " does not exist" : " is a folder, not a file"));
+                    ticked(path) + no_file(look_up(path), false));
             return std::nullopt;
         }
         model::ModelResult result = model::read_onnx_file(path);
@@ -452,43 +555,41 @@ private:
 
     // Each line of the dataset a sample: a file per input, separated by
     // spaces when there are several, relative to the dataset's folder or
-    // to the base.
+    // to the base. The dataset is opened as a FileSource (which never waits
+    // on a FIFO and refuses what is not a regular file) and read no further
+    // than its size.
     void check_dataset(toml::Value at, const Text& dataset, std::size_t inputs) {
         if (!at || !expect_file("dataset", at, dataset)) return;
         const std::string path = resolved(dataset);
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            add(Severity::Warning, kMissingFile, at, ticked(path) + " cannot be read");
+        model::FileSource file(path);
+        if (!file.error().empty()) {
+            add(Severity::Warning, kMissingFile, at, ticked(path) + " cannot be read: " + file.error());
             return;
         }
         const std::string folder = folder_of(path);
         std::size_t entries = 0, missing = 0, number = 0;
-        std::vector<char> buffer(kLongestLine + 1);
-        for (;;) {
-            in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            if (in.bad() || (in.fail() && in.gcount() == 0)) break;  // the end
-            if (in.fail() && !in.eof()) {
-                // No file list has such a line: a binary file, say.
-                add(Severity::Warning, kMissingFile, at,
-                    ticked(path) + " is no list of files: line " + std::to_string(number + 1) + " is longer than " +
-                        std::to_string(kLongestLine) + " bytes");
-                return;
-            }
+        Lines lines(file);
+        while (const std::optional<std::string_view> line = lines.next()) {
             ++number;
-            std::string_view rest(buffer.data(), static_cast<std::size_t>(in.gcount()) - (in.eof() ? 0 : 1));
+            std::string_view rest = *line;
             if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
             for (const std::string_view item : dataset_entries(rest, inputs)) {
                 ++entries;
-                const std::string near = joined(folder, item);
-                const std::string here = joined(options_.base, item);
-                if (kind_of(near) == Kind::file || kind_of(here) == Kind::file) continue;
-                if (++missing > kMostMissingEntries) continue;
-                std::string tried = ticked(near);
-                if (here != near) tried += " and " + ticked(here);
-                add(Severity::Warning, kMissingFile, at,
-                    "line " + std::to_string(number) + " of the dataset names " + ticked(item) +
-                        ", which does not exist: tried " + tried);
+                if (dataset_entry_is_there(item, folder) || ++missing > kMostMissingEntries) continue;
+                add(Severity::Warning, kMissingFile, at, missing_entry(number, item, folder));
             }
+        }
+        if (lines.too_long()) {
+            // No file list has such a line: a binary file, say.
+            add(Severity::Warning, kMissingFile, at,
+                ticked(path) + " is no list of files: line " + std::to_string(number + 1) + " is longer than " +
+                    std::to_string(kLongestLine) + " bytes");
+            return;
+        }
+        if (lines.failed()) {
+            add(Severity::Warning, kMissingFile, at,
+                ticked(path) + " cannot be read after line " + std::to_string(number));
+            return;
         }
         if (missing > kMostMissingEntries) {
             add(Severity::Warning, kMissingFile, at,
@@ -500,10 +601,40 @@ private:
         }
     }
 
-    // The folder the export is written into must be there.
+    // Whether a dataset entry names a regular file, next to the dataset or
+    // from the base.
+    bool dataset_entry_is_there(std::string_view item, const std::string& folder) const {
+        return kind_of(joined(folder, item)) == Kind::file || kind_of(resolved(item)) == Kind::file;
+    }
+
+    // Why the entry `item` on line `number` names no file: a NUL byte in
+    // it, something that is no regular file where it was looked for, or
+    // nothing at either place tried.
+    std::string missing_entry(std::size_t number, std::string_view item, const std::string& folder) const {
+        const std::string near = joined(folder, item);
+        const std::string here = resolved(item);
+        std::string message = "line " + std::to_string(number) + " of the dataset names " + ticked(item);
+        if (item.find('\0') != std::string_view::npos) return message + no_file({Kind::nul}, true);
+        for (const std::string* tried : {&near, &here}) {
+            const Found found = look_up(*tried);
+            if (found.kind == Kind::other) return message + ": " + ticked(*tried) + no_file(found, false);
+        }
+        message += ", which does not exist: tried " + ticked(near);
+        if (here != near) message += " and " + ticked(here);
+        return message;
+    }
+
+    // The folder the export is written into must be there, and the path
+    // must be one a file can have (no NUL byte).
     void check_export(toml::Value at) {
         if (!at || configuration_.exports.export_path->empty()) return;
-        const std::string folder = folder_of(resolved(*configuration_.exports.export_path));
+        const std::string path = resolved(*configuration_.exports.export_path);
+        if (path.find('\0') != std::string::npos) {
+            add(Severity::Warning, kMissingFile, at,
+                "`export_path` names " + ticked(path) + no_file({Kind::nul}, true));
+            return;
+        }
+        const std::string folder = folder_of(path);
         const Kind kind = kind_of(folder);
         if (kind == Kind::folder) return;
         add(Severity::Warning, kMissingFile, at,

@@ -18,9 +18,26 @@ std::size_t MemorySource::read(std::uint64_t offset, std::span<std::uint8_t> out
     return n;
 }
 
+std::string_view file_type_text(std::uint32_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFDIR: return "a folder";
+        case S_IFIFO: return "a FIFO";
+        case S_IFCHR: return "a character device";
+        case S_IFBLK: return "a block device";
+        case S_IFSOCK: return "a socket";
+        default: return "a special file";
+    }
+}
+
 FileSource::FileSource(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        error_ = "its name holds a NUL byte";
+        return;
+    }
+    // O_NONBLOCK: a FIFO without a writer is opened at once (and then
+    // refused), not waited on; O_NOCTTY: a terminal never becomes ours.
     do {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         error_ = std::strerror(errno);
@@ -30,7 +47,7 @@ FileSource::FileSource(const std::string& path) {
     if (::fstat(fd_, &st) != 0) {
         error_ = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        error_ = "not a regular file";
+        error_ = "not a regular file (" + std::string(file_type_text(st.st_mode)) + ")";
     } else {
         size_ = static_cast<std::uint64_t>(st.st_size);
         return;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace vora::model {
 
@@ -32,8 +33,18 @@ private:
     std::span<const std::uint8_t> bytes_;
 };
 
-// A file opened read-only; `error()` is the reason it could not be opened
-// (empty when it is open).
+// What a file of the mode `mode` (a stat st_mode) is when it is no regular
+// file: "a folder", "a FIFO", "a character device", "a block device", "a
+// socket", or "a special file".
+std::string_view file_type_text(std::uint32_t mode);
+
+// A regular file opened read-only; `error()` is the reason it could not be
+// opened (empty when it is open). Opening never blocks and reads nothing:
+// the name is looked up whole (one holding a NUL byte names no file), a
+// FIFO without a writer or a device is opened without waiting and, like
+// anything else that is not a regular file, refused as "not a regular file
+// (a FIFO)". The size is the file's when it was opened, and nothing past it
+// is read: a file that grows meanwhile gives no more.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(const std::string& path);

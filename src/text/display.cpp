@@ -129,16 +129,25 @@ std::size_t width(std::string_view text) {
     return total;
 }
 
-void append_escaped(std::string& out, std::string_view text) {
+namespace {
+
+// append_escaped, with line feeds kept or not.
+void append_escaped(std::string& out, std::string_view text, bool keep_line_feeds) {
     walk(
         text, [&](std::string_view bytes, std::size_t) { out += bytes; },
         [&](char32_t cp, bool malformed) {
-            if (!malformed && (cp == '\t' || cp == '\n')) {
+            if (!malformed && (cp == '\t' || (cp == '\n' && keep_line_feeds))) {
                 out += static_cast<char>(cp);
             } else {
                 append_escape(out, cp, malformed);
             }
         });
 }
+
+}  // namespace
+
+void append_escaped(std::string& out, std::string_view text) { append_escaped(out, text, true); }
+
+void append_one_line(std::string& out, std::string_view text) { append_escaped(out, text, false); }
 
 }  // namespace vora::display

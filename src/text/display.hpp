@@ -35,4 +35,9 @@ std::size_t width(std::string_view text);
 // layout is its own).
 void append_escaped(std::string& out, std::string_view text);
 
+// Appends `text` as append_escaped does, a line feed escaped too: text that
+// comes from outside (a name in a model file, a path) can then neither start
+// a line of its own nor act on a terminal. Tabs stay.
+void append_one_line(std::string& out, std::string_view text);
+
 }  // namespace vora::display

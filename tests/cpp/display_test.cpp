@@ -41,6 +41,34 @@ INSTANTIATE_TEST_SUITE_P(Cases, Shown,
                                            ShownCase{"\xE2\x80\xAE", "\\u{202e}", 8},             // a bidirectional override
                                            ShownCase{"a\xFF", "a\\x{ff}", 7}));
 
+// A message's text: append_escaped keeps its line feeds, append_one_line
+// escapes them too; both keep tabs and escape what append_shown escapes.
+struct EscapedCase {
+    std::string_view text, escaped, one_line;
+};
+
+class Escaped : public ::testing::TestWithParam<EscapedCase> {};
+
+TEST_P(Escaped, KeepsOrEscapesLineFeeds) {
+    std::string escaped = "> ", one_line = "> ";
+    display::append_escaped(escaped, GetParam().text);
+    display::append_one_line(one_line, GetParam().text);
+    EXPECT_EQ(escaped, "> " + std::string(GetParam().escaped));
+    EXPECT_EQ(one_line, "> " + std::string(GetParam().one_line));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Escaped,
+    ::testing::Values(EscapedCase{"`x`", "`x`", "`x`"}, EscapedCase{"a\tb", "a\tb", "a\tb"},
+                      EscapedCase{"a\nb", "a\nb", "a\\u{a}b"}, EscapedCase{"a\r\nb", "a\\u{d}\nb", "a\\u{d}\\u{a}b"},
+                      EscapedCase{"\x1b]0;t\x07\x1b[2J", "\\u{1b}]0;t\\u{7}\\u{1b}[2J",
+                                  "\\u{1b}]0;t\\u{7}\\u{1b}[2J"},
+                      // CSI, a bidirectional override, DEL
+                      EscapedCase{"\xC2\x9B" "2J\xE2\x80\xAE\x7F", "\\u{9b}2J\\u{202e}\\u{7f}",
+                                  "\\u{9b}2J\\u{202e}\\u{7f}"},
+                      EscapedCase{"\xFF\n", "\\x{ff}\n", "\\x{ff}\\u{a}"},
+                      EscapedCase{std::string_view("a\0b", 3), "a\\u{0}b", "a\\u{0}b"}));
+
 // Every offset, forwards and then from the start again, at the reader's
 // positions: after a byte-order mark, across CRLF lines and multi-byte
 // characters, in a multi-line string; walked from the text's start, and

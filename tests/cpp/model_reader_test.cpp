@@ -1,8 +1,12 @@
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "model/npy.hpp"
 #include "model/onnx.hpp"
@@ -217,6 +221,32 @@ TEST(NpzArchive, BrokenDirectories) {
         EXPECT_EQ(r.ok() ? "ok " + std::to_string(r.arrays.size()) : std::string(to_string(r.error)) + ": " + r.message,
                   expected);
     }
+}
+
+// ---- files: opened at once, and only when they are regular files ----------
+
+TEST(FileSource, OpensRegularFilesOnlyAndNeverWaits) {
+    char made[] = "/tmp/vora-source-XXXXXX";
+    ASSERT_NE(::mkdtemp(made), nullptr);
+    const std::string folder = made, fifo = folder + "/fifo", file = folder + "/file";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: a blocking open would wait for ever
+    std::ofstream(file, std::ios::binary) << "abc";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {file, ""},
+        {fifo, "not a regular file (a FIFO)"},
+        {"/dev/zero", "not a regular file (a character device)"},
+        {folder, "not a regular file (a folder)"},
+        {folder + "/none", "No such file or directory"},
+        {file + std::string(1, '\0') + "x", "its name holds a NUL byte"},  // not `file`, the bytes before it
+    };
+    for (const auto& [path, error] : cases) {
+        FileSource source(path);
+        EXPECT_EQ(source.error(), error) << path;
+        EXPECT_EQ(source.size(), error.empty() ? 3u : 0u) << path;
+    }
+    ::unlink(fifo.c_str());
+    ::unlink(file.c_str());
+    ::rmdir(folder.c_str());
 }
 
 }  // namespace

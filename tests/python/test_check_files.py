@@ -1,6 +1,7 @@
 """vora-config check: the files a configuration names (model, arrays, dataset, folders)."""
 
 import json
+import os
 import re
 import subprocess
 
@@ -46,10 +47,10 @@ def at(text, line, marker, severity, code):
     return (line, text.splitlines()[line - 1].index(marker) + 1, severity, code)
 
 
-def check(cli, tmp_path, text, *options, format="text"):  # noqa: F811
+def check(cli, tmp_path, text, *options, format="text", timeout=60):  # noqa: F811
     (tmp_path / "c.toml").write_text(text, encoding="utf-8")
     done = subprocess.run([cli, "check", "--format", format, *options, "c.toml"], capture_output=True, text=True,
-                          cwd=tmp_path, timeout=60)
+                          cwd=tmp_path, timeout=timeout)
     assert done.returncode in (0, 1), done.stderr
     return done
 
@@ -252,3 +253,170 @@ def test_new_codes_in_every_format(cli, tmp_path, format):  # noqa: F811
     (tmp_path / "m.onnx").unlink()
     done = check(cli, tmp_path, mismatch, format=format)
     assert ("model-mismatch" in done.stdout, done.returncode) == (True, 1)
+
+
+# -- files that are no regular files: refused at once, never read ----------
+
+# (lines after LOAD, where the FIFO is made, the messages in order); m.onnx is
+# a model of one input unless the FIFO takes its name.
+NOT_REGULAR = {
+    "model": ("", "m.onnx", ["`model` names `m.onnx`, which is not a regular file (a FIFO)"]),
+    "default model": ("", "model.onnx", ["`model` is not set: the converter loads its default, `model.onnx`, and "
+                                         "`model.onnx` is not a regular file (a FIFO)"]),
+    "initial values": ('input_initial_val_file = "v.npy"', "v.npy",
+                       ["`input_initial_val_file` names `v.npy`, which is not a regular file (a FIFO)"]),
+    "dataset": ('[build]\ndataset = "list.txt"', "list.txt",
+                ["`dataset` names `list.txt`, which is not a regular file (a FIFO)"]),
+    "dataset /dev/zero": ('[build]\ndataset = "/dev/zero"', None,
+                          ["`dataset` names `/dev/zero`, which is not a regular file (a character device)"]),
+    "dataset /dev/urandom": ('[build]\ndataset = "/dev/urandom"', None,
+                             ["`dataset` names `/dev/urandom`, which is not a regular file (a character device)"]),
+    "dataset entry": ('[build]\ndataset = "list.txt"', "p", ["line 1 of the dataset names `p`: `p` is not a regular "
+                                                             "file (a FIFO)"]),
+    "accuracy input": ('[accuracy_analysis]\ninputs = ["a.jpg"]', "a.jpg",
+                       ["`accuracy_analysis.inputs` names `a.jpg`, which is not a regular file (a FIFO)"]),
+    "export folder": ('[export]\nexport_path = "out/m.vora"', "out",
+                      ["`export_path` would be written into `out`, which is not a folder"]),
+}
+
+
+@pytest.mark.parametrize("lines, fifo, messages", NOT_REGULAR.values(), ids=NOT_REGULAR.keys())
+def test_files_that_are_not_regular_are_refused_without_waiting(cli, tmp_path, lines, fifo, messages):  # noqa: F811
+    if fifo != "m.onnx":
+        save(tmp_path, "one input")
+    if fifo:
+        os.mkfifo(tmp_path / fifo)  # nothing ever writes it: opening it for reading would wait for ever
+    if fifo == "p":
+        (tmp_path / "list.txt").write_text("p\n")
+    load = LOAD.replace('model = "m.onnx"\n', "") if fifo == "model.onnx" else LOAD
+    done = check(cli, tmp_path, load + lines + "\n", format="json", timeout=10)
+    assert [(f["code"], f["severity"], f["message"]) for f in json.loads(done.stdout)] == [
+        ("missing-file", "warning", m) for m in messages]
+
+
+# -- the dataset read a block at a time --------------------------------------
+
+LONGEST = 65536  # bytes of a dataset's line, its line feed aside
+# (the dataset's bytes, the messages; `there.jpg` is there)
+DATASETS = {
+    "last line unended": (b"there.jpg\nlonger.jpg", ["line 2 of the dataset names `longer.jpg`, which does not "
+                                                    "exist: tried `longer.jpg`"]),
+    "lines across blocks": (b"there.jpg\n" * 10_000 + b"gone.jpg\r\n" + b"there.jpg\n" * 10_000 + b"last.jpg",
+                            [f"line {n} of the dataset names `{name}`, which does not exist: tried `{name}`"
+                             for n, name in [(10_001, "gone.jpg"), (20_002, "last.jpg")]]),
+    "longest line": (b" " * (LONGEST - 9) + b"there.jpg\n", []),
+    "longest line unended": (b"there.jpg\n" + b" " * (LONGEST - 9) + b"there.jpg", []),
+    "a byte longer": (b"there.jpg\n" + b" " * (LONGEST - 8) + b"there.jpg\n",
+                      ["`list.txt` is no list of files: line 2 is longer than 65536 bytes"]),
+    "a byte longer, unended": (b" " * (LONGEST - 8) + b"there.jpg",
+                               ["`list.txt` is no list of files: line 1 is longer than 65536 bytes"]),
+    "no line": (b"", ["the dataset `list.txt` lists no sample"]),
+}
+
+
+@pytest.mark.parametrize("content, messages", DATASETS.values(), ids=DATASETS.keys())
+def test_dataset_lines(cli, tmp_path, content, messages):  # noqa: F811
+    save(tmp_path, "one input")
+    (tmp_path / "there.jpg").write_text("")
+    (tmp_path / "list.txt").write_bytes(content)
+    assert [f[3] for f in json_of(cli, tmp_path, LOAD + '[build]\ndataset = "list.txt"\n')] == messages
+
+
+# -- names looked up whole: a NUL byte ends no name ------------------------
+
+# (lines after LOAD, dataset bytes, the messages): each name is that of a file
+# that is there, with a NUL byte and more after it.
+NUL_NAMES = {
+    "dataset entry": ('[build]\ndataset = "list.txt"', b"m.onnx\0.jpg\nm.onnx\n",
+                      ["line 1 of the dataset names `m.onnx\0.jpg`, which holds a NUL byte: no file has such a name"]),
+    "entry of two inputs": ('inputs = ["images", "images"]\n[build]\ndataset = "list.txt"', b"m.onnx m.onnx\0x\n",
+                            ["line 1 of the dataset names `m.onnx\0x`, which holds a NUL byte: no file has such "
+                             "a name"]),
+    "accuracy input": ("[accuracy_analysis]\ninputs = ['m.onnx', \"m.onnx\\u0000.jpg\"]", None,
+                       ["`accuracy_analysis.inputs` names `m.onnx\0.jpg`, which holds a NUL byte: no file has such "
+                        "a name"]),
+    "initial values": ('input_initial_val_file = "m.onnx\\u0000.npy"', None,
+                       ["`input_initial_val_file` names `m.onnx\0.npy`, which holds a NUL byte: no file has such "
+                        "a name"]),
+    "export path": ('[export]\nexport_path = "m.vora\\u0000x"', None,
+                    ["`export_path` names `m.vora\0x`, which holds a NUL byte: no file has such a name"]),
+}
+
+
+@pytest.mark.parametrize("lines, dataset, messages", NUL_NAMES.values(), ids=NUL_NAMES.keys())
+def test_a_name_with_a_nul_byte_names_no_file(cli, tmp_path, lines, dataset, messages):  # noqa: F811
+    save(tmp_path, "one input")
+    if dataset is not None:
+        (tmp_path / "list.txt").write_bytes(dataset)
+    found = json.loads(check(cli, tmp_path, LOAD + lines + "\n", format="json").stdout)
+    assert [f["message"] for f in found if f["code"] == "missing-file"] == messages
+
+
+def test_accuracy_inputs_report_twenty_entries_then_a_count(cli, tmp_path):  # noqa: F811
+    save(tmp_path, "one input")
+    (tmp_path / "there.jpg").write_text("")
+    names = ["there.jpg" if i % 5 == 0 else f"img{i}.jpg" for i in range(31)]  # 24 missing, 7 there
+    text = LOAD + "[accuracy_analysis]\ninputs = [\n" + "".join(f'  "{n}",\n' for n in names) + "]\n"
+    found = json_of(cli, tmp_path, text)
+    missing = [(i, n) for i, n in enumerate(names) if n != "there.jpg"]
+    assert found == [
+        *((6 + i, 3, "missing-file", f"`accuracy_analysis.inputs` names `{n}`, which does not exist", None, None)
+          for i, n in missing[:20]),
+        (6 + missing[20][0], 3, "missing-file",
+         "4 more entries of `accuracy_analysis.inputs` name no file, from this one on", None, None)]
+
+
+# -- text from files shown safely: one line each, nothing acting on a terminal
+
+# (a name, as the text and github formats write it)
+UNSAFE_NAMES = {
+    "line feed": ("x\n1 file checked: 0 errors, 0 warnings", "x\\u{a}1 file checked: 0 errors, 0 warnings"),
+    "carriage return": ("x\rok", "x\\u{d}ok"),
+    "window title": ("x\x1b]0;TITLE\x07", "x\\u{1b}]0;TITLE\\u{7}"),
+    "clear screen": ("x\x1b[2J", "x\\u{1b}[2J"),
+    "C1 CSI": ("x\x9b2J", "x\\u{9b}2J"),
+    "bidi override": ("x\u202eevil", "x\\u{202e}evil"),
+}
+RAW = ["\x1b", "\x07", "\x9b", "\u202e", "\r"]
+
+
+def unsafe_model(tmp_path, name):
+    (tmp_path / "m.onnx").write_bytes(graph([tensor(name, TensorProto.FLOAT, [1, 3, 224, 224])]).SerializeToString())
+    return LOAD + "input_size_list = [[1, 3, 640, 224]]\n"
+
+
+@pytest.mark.parametrize("name, shown", UNSAFE_NAMES.values(), ids=UNSAFE_NAMES.keys())
+def test_names_from_a_model_are_escaped_in_the_text_format(cli, tmp_path, name, shown):  # noqa: F811
+    done = check(cli, tmp_path, unsafe_model(tmp_path, name))
+    assert done.stdout.split("\n") == [
+        f"c.toml:4:27: error[model-mismatch]: dimension 2 of input `{shown}` is 640 here and 224 in the model",
+        "  |", "4 | input_size_list = [[1, 3, 640, 224]]", "  |                           ^^^",
+        f"  = help: expected [1, 3, 224, 224], the shape of the model's input `{shown}` (float32)", "",
+        "1 file checked: 1 error, 0 warnings", ""]
+    assert json.loads(check(cli, tmp_path, unsafe_model(tmp_path, name), format="json").stdout)[0]["message"] == (
+        f"dimension 2 of input `{name}` is 640 here and 224 in the model")  # json keeps the exact name
+
+
+@pytest.mark.parametrize("name, shown", UNSAFE_NAMES.values(), ids=UNSAFE_NAMES.keys())
+def test_names_from_a_model_are_escaped_in_the_github_format(cli, tmp_path, name, shown):  # noqa: F811
+    done = check(cli, tmp_path, unsafe_model(tmp_path, name), format="github")
+    assert done.stdout == (
+        "::error file=c.toml,line=4,col=27,endLine=4,endColumn=30,title=vora-config model-mismatch::"
+        f"dimension 2 of input `{shown}` is 640 here and 224 in the model%0A"
+        f"help: expected [1, 3, 224, 224], the shape of the model's input `{shown}` (float32)\n")
+
+
+@pytest.mark.parametrize("format", ["text", "github"])
+def test_paths_from_files_are_escaped(cli, tmp_path, format):  # noqa: F811
+    save(tmp_path, "one input")
+    (tmp_path / "list.txt").write_bytes(b"a\x1b[2J\nb\xc2\x9b2J\nc\xe2\x80\xaeevil\nd\x9b\nx\ry\n")
+    text = LOAD + '[build]\ndataset = "list.txt"\n[accuracy_analysis]\ninputs = ["e\\n1 file checked"]\n'
+    out = check(cli, tmp_path, text, format=format).stdout
+    assert not any(c in out for c in RAW) and out.count("1 file checked: ") == (format == "text")
+    names = ["a\\u{1b}[2J", "b\\u{9b}2J", "c\\u{202e}evil", "d\\x{9b}", "x\\u{d}y"]
+    shown = [f"line {i + 1} of the dataset names `{n}`, which does not exist: tried `{n}`" for i, n in enumerate(names)]
+    shown.append("`accuracy_analysis.inputs` names `e\\u{a}1 file checked`, which does not exist")
+    if format == "text":
+        assert [line.split(": ", 2)[2] for line in out.splitlines() if "[missing-file]" in line] == shown
+    else:
+        assert [line.split("::")[2] for line in out.splitlines() if "missing-file" in line] == shown

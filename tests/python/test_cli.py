@@ -385,6 +385,29 @@ def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
             {"text": "`_x` is not a key of [config]; the converter ignores it"}]
 
 
+# (a file's name, its headline in the text format, its github `file` property):
+# nothing in a name acts on a terminal or starts a line; github's own escaping
+# keeps a line break of the name, which GitHub reads back.
+FILE_NAMES = [
+    (b"a\x1b]0;T\x07.toml", "a\\u{1b}]0;T\\u{7}.toml:2:1", "a\\u{1b}]0;T\\u{7}.toml"),
+    (b"b\n1 file checked.toml", "b\\u{a}1 file checked.toml:2:1", "b%0A1 file checked.toml"),
+    (b"c\r\xc2\x9b2J\xe2\x80\xae.toml", "c\\u{d}\\u{9b}2J\\u{202e}.toml:2:1", "c%0D\\u{9b}2J\\u{202e}.toml"),
+    (b"d\xff.toml", "d\\x{ff}.toml:2:1", "d\\x{ff}.toml"),
+]
+
+
+@pytest.mark.parametrize("name, headline, property", FILE_NAMES)
+def test_file_names_are_escaped_in_the_text_and_github_formats(cli, tmp_path, name, headline, property):
+    (tmp_path / os.fsdecode(name)).write_text("[config]\nfoo = 1\n")
+    text = subprocess.run([cli, "check", name], capture_output=True, cwd=tmp_path, timeout=60).stdout.decode()
+    lines = text.splitlines()
+    assert lines[0] == f"{headline}: error[unknown-key]: `foo` is not a key of [config]; the converter ignores it"
+    assert [line for line in lines if line.startswith("1 file")] == ["1 file checked: 1 error, 0 warnings"]
+    github = subprocess.run([cli, "check", "--format", "github", name], capture_output=True, cwd=tmp_path,
+                            timeout=60).stdout.decode()
+    assert github.startswith(f"::error file={property},line=2,col=1,")
+
+
 @pytest.mark.parametrize("format, shown", [
     ("text", '2 | target_platform = vora-m1 # chip\n  |                   ^\n'
              '  = help: text values are quoted: "vora-m1"\n'),
