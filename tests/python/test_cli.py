@@ -623,7 +623,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
 @pytest.mark.parametrize("args, first_line", [
     (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]"),
     (["explain", "-h"], "usage: vora-config explain [--format text|json] FILE"),
-    (["plan", "--help"], "usage: vora-config plan [--format text|json] FILE"),
+    (["plan", "--help"], "usage: vora-config plan [--format text|json] [--python 3.X] FILE"),
     (["help", "schema"], "usage: vora-config schema"),
     (["check", "--quiet", "WARNED", "FAILING"], "2 files checked: 1 error, 1 warning"),
     (["check", "-q", "--format", "sarif", "WARNED"], "1 file checked: 0 errors, 1 warning"),
