@@ -99,12 +99,11 @@ def render(probes):
         for i in range(0, len(ranges), 4):
             lines.append(" ".join(f"{{0x{a:X}, 0x{b:X}}}," for a, b in ranges[i:i + 4]))
         lines += ["};", ""]
-    lines.append("// Per Python feature version, in order: its minor version, its Unicode")
-    lines.append("// version and its table.")
+    lines.append("// Per Python feature version, in order: its minor version and its table.")
     lines.append("constexpr ReprTable kReprTables[] = {")
     for version, (found, _) in probes.items():
         table = next(t[0] for t in tables if any(u[0] == version for u in t[2]))
-        lines.append(f"    {{{version.split('.')[1]}, \"{found['unicode']}\", {table}}},")
+        lines.append(f"    {{{version.split('.')[1]}, {table}}},  // Python {version}, Unicode {found['unicode']}")
     lines.append("};")
     return "\n".join(lines) + "\n"
 

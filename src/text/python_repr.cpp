@@ -21,7 +21,6 @@ struct Range {
 
 struct ReprTable {
     int minor;                           // of Python 3.minor
-    std::string_view unicode;            // its Unicode version
     std::span<const Range> unprintable;  // the code points above U+00FF that its repr() escapes
 };
 
@@ -63,8 +62,6 @@ std::optional<PythonVersion> python_version(std::string_view text) {
     if (!plain || minor < kFirstPythonMinor || minor > kLastPythonMinor) return std::nullopt;
     return PythonVersion{minor};
 }
-
-std::string_view unicode_version(PythonVersion python) { return table_of(python).unicode; }
 
 void append_python_str(std::string& out, std::string_view text, PythonVersion python) {
     const std::span<const Range> unprintable = table_of(python).unprintable;

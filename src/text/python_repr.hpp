@@ -22,8 +22,6 @@ inline constexpr PythonVersion kDefaultPython{13};
 
 // The version written "3.X", when the writer knows it.
 std::optional<PythonVersion> python_version(std::string_view text);
-// The Unicode version of that Python's data ("15.1.0").
-std::string_view unicode_version(PythonVersion python);
 
 // repr() of a str holding the UTF-8 `text` (valid UTF-8): single quotes,
 // or double quotes when the text holds a single quote and no double quote;
