@@ -14,7 +14,9 @@
 //   - integers, floats, booleans and date-times have the value their source
 //     spells, with every date-time field in range;
 //   - tables and arrays report as many elements as they iterate over, no node
-//     is reached twice, and no container nests deeper than the depth bound.
+//     is reached twice, and no container nests deeper than the depth bound;
+//   - the document has no more nodes and entries than the room the parser
+//     takes for a large text (toml::arena_bound).
 // The same text is read a second time with a small depth bound, which must
 // refuse exactly the documents nested deeper than that bound.
 
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "text_index.hpp"
+#include "toml/parser.hpp"
 #include "toml/toml.hpp"
 
 namespace {
@@ -472,6 +475,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(utf8, "accepted text that is not UTF-8");
     const auto& doc = std::get<toml::Document>(result);
     const std::uint32_t deepest = walk_document(doc, text, lines, toml::Options{}.max_depth);
+    const toml::Bound bound = toml::arena_bound(text);
+    require(doc.node_count() <= bound.nodes && doc.entry_count() <= bound.entries,
+            "the arena outgrows the room the parser takes for it");
 
     toml::Options small;
     small.max_depth = small_depth;

@@ -5,7 +5,7 @@
 //                     [--format text|json|github|sarif] [--color auto|always|never]
 //                     [--base DIR] [--no-files] FILE...
 //   vora-config explain [--format text|json|list] FILE
-//   vora-config plan [--format text|json] FILE
+//   vora-config plan [--format text|json] [--python 3.X] FILE
 //   vora-config schema
 //   vora-config init [--output FILE]
 //
@@ -38,6 +38,7 @@
 #include "section/summary.hpp"
 #include "text/display.hpp"
 #include "text/integer.hpp"
+#include "text/python_repr.hpp"
 #include "text/utf8.hpp"
 #include "toml/toml.hpp"
 
@@ -54,7 +55,7 @@ constexpr std::string_view kUsage =
     "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
     "                         [--base DIR] [--no-files] FILE...\n"
     "       vora-config explain [--format text|json|list] FILE\n"
-    "       vora-config plan [--format text|json] FILE\n"
+    "       vora-config plan [--format text|json] [--python 3.X] FILE\n"
     "       vora-config schema\n"
     "       vora-config init [--output FILE]\n"
     "       vora-config COMMAND --help | --help | --version\n";
@@ -130,7 +131,7 @@ constexpr std::string_view kExplainHelp =
     "                      {\"value\", \"default\", \"differs_from_default\", \"description\"}\n";
 
 constexpr std::string_view kPlanHelp =
-    "usage: vora-config plan [--format text|json] FILE\n"
+    "usage: vora-config plan [--format text|json] [--python 3.X] FILE\n"
     "\n"
     "Prints the converter calls that rust_convert would make for FILE, in order, one line each, as\n"
     "the converter receives them: the method, repr() of each positional argument, then\n"
@@ -140,7 +141,11 @@ constexpr std::string_view kPlanHelp =
     "\n"
     "options:\n"
     "  --format F          text (the default) or json: an array of {\"method\", \"args\", \"kwargs\"},\n"
-    "                      the arrays of a numpy file as {\"numpy_load\": PATH}\n";
+    "                      the arrays of a numpy file as {\"numpy_load\": PATH}\n"
+    "  --python 3.X        show texts as repr() of that Python shows them: 3.8 to 3.15 (the default\n"
+    "                      is 3.13). Each escapes the characters its Unicode version has not assigned:\n"
+    "                      3.8 Unicode 12.1, 3.9 and 3.10 13.0, 3.11 14.0, 3.12 15.0, 3.13 15.1,\n"
+    "                      3.14 16.0, 3.15 17.0\n";
 
 constexpr std::string_view kInitHelp =
     "usage: vora-config init [--output FILE]\n"
@@ -504,17 +509,43 @@ int check(const std::vector<std::string_view>& args) {
     return changed || report.failed() ? 1 : 0;
 }
 
+// The Pythons --python takes, as a usage message lists them: "3.8, ... or 3.15".
+std::string known_pythons() {
+    std::string list;
+    for (int minor = kFirstPythonMinor; minor <= kLastPythonMinor; ++minor) {
+        if (minor > kFirstPythonMinor) list += minor == kLastPythonMinor ? " or " : ", ";
+        list += "3.";
+        append_integer(list, minor);
+    }
+    return list;
+}
+
+// The value of plan's --python, or the usage error's message.
+std::variant<PythonVersion, std::string> python_option(const std::variant<std::string_view, std::string>& value) {
+    if (const auto* problem = std::get_if<std::string>(&value)) return *problem + ": " + known_pythons();
+    const std::string_view given = std::get<std::string_view>(value);
+    if (const auto python = python_version(given)) return *python;
+    return "plan: unknown --python '" + std::string(given) + "': choose " + known_pythons();
+}
+
 // The arguments of explain and plan: [--format F] FILE, F one of `formats`
-// (the first the default). Null after a usage error, whose status is in
-// `status`.
+// (the first the default), and for plan (`python` not null) [--python 3.X].
+// Null after a usage error, whose status is in `status`.
 std::optional<std::pair<std::string_view, std::string_view>> file_and_format(
     std::string_view command, const std::vector<std::string_view>& args,
-    std::initializer_list<std::string_view> formats, int& status) {
+    std::initializer_list<std::string_view> formats, int& status, PythonVersion* python = nullptr) {
     std::optional<std::string_view> file;
     std::string_view format = *formats.begin();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (const auto value = option_value("--format", args, i)) {
+        if (const auto value = python ? option_value("--python", args, i) : std::nullopt) {
+            auto chosen = python_option(*value);
+            if (auto* message = std::get_if<std::string>(&chosen)) {
+                status = usage_error(*message);
+                return std::nullopt;
+            }
+            *python = std::get<PythonVersion>(chosen);
+        } else if (const auto value = option_value("--format", args, i)) {
             const auto* name = std::get_if<std::string_view>(&*value);
             if (!name || std::find(formats.begin(), formats.end(), *name) == formats.end()) {
                 std::string message = std::string(command) + ": --format is ";
@@ -578,11 +609,12 @@ int explain(const std::vector<std::string_view>& args) {
 
 int plan(const std::vector<std::string_view>& args) {
     int status = 0;
-    const auto given = file_and_format("plan", args, {"text", "json"}, status);
+    PythonVersion python = kDefaultPython;
+    const auto given = file_and_format("plan", args, {"text", "json"}, status, &python);
     if (!given) return status;
     const std::optional<Configuration> configuration = load_for_command(given->first);
     if (!configuration) return 1;
-    out(given->second == "json" ? cli::plan_json(*configuration) : cli::plan_text(*configuration));
+    out(given->second == "json" ? cli::plan_json(*configuration) : cli::plan_text(*configuration, python));
     return 0;
 }
 

@@ -6,9 +6,9 @@
 
 namespace vora::cli {
 
-std::string plan_text(const Configuration& configuration) {
+std::string plan_text(const Configuration& configuration, PythonVersion python) {
     std::string out;
-    for (const PlannedCall& call : call_plan(configuration)) {
+    for (const PlannedCall& call : call_plan(configuration, python)) {
         out += call_line(call);
         out.push_back('\n');
     }
@@ -16,7 +16,8 @@ std::string plan_text(const Configuration& configuration) {
 }
 
 std::string plan_json(const Configuration& configuration) {
-    const std::vector<PlannedCall> calls = call_plan(configuration);
+    // The JSON forms alone are written: the Python whose repr() is made matters not.
+    const std::vector<PlannedCall> calls = call_plan(configuration, kDefaultPython);
     std::string out = "[\n";
     for (std::size_t c = 0; c < calls.size(); ++c) {
         out += "  {\"method\": ";

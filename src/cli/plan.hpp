@@ -4,11 +4,13 @@
 #include <string>
 
 #include "configuration/structs.hpp"
+#include "text/python_repr.hpp"
 
 namespace vora::cli {
 
-// The converter calls, one line each: method(repr, keyword=repr, ...).
-std::string plan_text(const Configuration& configuration);
+// The converter calls, one line each: method(repr, keyword=repr, ...), each
+// text as repr() of `python` writes it.
+std::string plan_text(const Configuration& configuration, PythonVersion python);
 
 // The converter calls as a JSON array of {"method", "args", "kwargs"}, one
 // call a line; the keywords in call order.

@@ -33,11 +33,11 @@ template <class>
 inline constexpr bool unsupported_type = false;
 
 template <class T>
-void append_repr(std::string& out, const T& value) {
+void append_repr(std::string& out, const T& value, PythonVersion python) {
     if constexpr (std::is_same_v<T, bool>) {
         out += value ? "True" : "False";
     } else if constexpr (std::is_same_v<T, std::string>) {
-        append_python_str(out, value);
+        append_python_str(out, value, python);
     } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
                          std::is_same_v<T, std::int32_t>) {
         out += std::to_string(value);
@@ -47,7 +47,7 @@ void append_repr(std::string& out, const T& value) {
         out.push_back('[');
         for (std::size_t i = 0; i < value.size(); ++i) {
             if (i > 0) out += ", ";
-            append_repr(out, value[i]);
+            append_repr(out, value[i], python);
         }
         out.push_back(']');
     } else {
@@ -56,9 +56,9 @@ void append_repr(std::string& out, const T& value) {
 }
 
 template <class T>
-PlannedArgument planned(std::string_view keyword, const T& value) {
+PlannedArgument planned(std::string_view keyword, const T& value, PythonVersion python) {
     PlannedArgument argument{keyword, {}, {}};
-    append_repr(argument.repr, value);
+    append_repr(argument.repr, value, python);
     json_form::append_json(argument.json, value);
     return argument;
 }
@@ -67,9 +67,9 @@ inline PlannedArgument planned_none(std::string_view keyword) { return {keyword,
 
 // The keyword of a numpy file: the converter gets the file's arrays, which
 // only the module loads (through numpy); shown by the file's path.
-inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::string& path) {
+inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::string& path, PythonVersion python) {
     PlannedArgument argument{keyword, "<the arrays of numpy.load(", "{\"numpy_load\":"};
-    append_python_str(argument.repr, path);
+    append_python_str(argument.repr, path, python);
     argument.repr += "), not loaded here>";
     json_form::append_json(argument.json, path);
     argument.json += "}";
@@ -80,7 +80,7 @@ inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::s
 // keywords in call order, an absent optional left out unless the field
 // passes it as None.
 template <class R>
-PlannedCall planned_call(const R& record) {
+PlannedCall planned_call(const R& record, PythonVersion python) {
     constexpr std::size_t count = field_count<R>();
     PlannedCall call{R::method, {}};
     std::vector<PlannedArgument> keywords(count);
@@ -95,13 +95,13 @@ PlannedCall planned_call(const R& record) {
                 argument = planned_none(f.call_name());
             } else if (f.pass == Pass::NumpyArrays) {
                 if constexpr (std::is_same_v<typename T::value_type, std::string>) {
-                    argument = planned_numpy_file(f.call_name(), *value);
+                    argument = planned_numpy_file(f.call_name(), *value, python);
                 }
             } else {
-                argument = planned(f.call_name(), *value);
+                argument = planned(f.call_name(), *value, python);
             }
         } else {
-            argument = planned(f.call_name(), value);
+            argument = planned(f.call_name(), value, python);
         }
         if (f.pass == Pass::Positional) {
             argument.keyword = {};
@@ -120,15 +120,16 @@ PlannedCall planned_call(const R& record) {
 
 }  // namespace plan_detail
 
-// The calls of a conversion, in order; a section whose record declines the
-// call (an analysis without inputs) makes none.
-inline std::vector<PlannedCall> call_plan(const Configuration& configuration) {
+// The calls of a conversion, in order, texts as repr() of `python` shows
+// them; a section whose record declines the call (an analysis without
+// inputs) makes none.
+inline std::vector<PlannedCall> call_plan(const Configuration& configuration, PythonVersion python) {
     std::vector<PlannedCall> calls;
     for_each_section(configuration, [&](std::string_view, const auto& section) {
         if constexpr (requires { section.calls_converter(); }) {
             if (!section.calls_converter()) return;
         }
-        calls.push_back(plan_detail::planned_call(section));
+        calls.push_back(plan_detail::planned_call(section, python));
     });
     return calls;
 }

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <span>
+#include <system_error>
 
+#include "base/assert.hpp"
 #include "text/integer.hpp"
 #include "text/utf8.hpp"
 
@@ -16,16 +19,31 @@ struct Range {
     char32_t first, end;  // [first, end)
 };
 
-// The unprintable code points above U+00FF.
-constexpr Range kUnprintable[] = {
-#include "text/unprintable.inc"
+struct ReprTable {
+    int minor;                           // of Python 3.minor
+    std::span<const Range> unprintable;  // the code points above U+00FF that its repr() escapes
 };
 
-bool printable(char32_t c) {
+#include "text/unprintable.inc"
+
+static_assert(std::size(kReprTables) == kLastPythonMinor - kFirstPythonMinor + 1);
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kReprTables); ++i) {
+        if (kReprTables[i].minor != kFirstPythonMinor + static_cast<int>(i)) return false;
+    }
+    return true;
+}());
+
+const ReprTable& table_of(PythonVersion python) {
+    VORA_ASSERT(python.minor >= kFirstPythonMinor && python.minor <= kLastPythonMinor, "a Python the writer knows");
+    return kReprTables[static_cast<std::size_t>(python.minor - kFirstPythonMinor)];
+}
+
+bool printable(char32_t c, std::span<const Range> unprintable) {
     if (c < 0x100) return (c >= 0x20 && c < 0x7F) || (c > 0xA0 && c != 0xAD);
-    const Range* after = std::upper_bound(std::begin(kUnprintable), std::end(kUnprintable), c,
-                                          [](char32_t code, const Range& r) { return code < r.end; });
-    return after == std::end(kUnprintable) || c < after->first;
+    const auto after = std::upper_bound(unprintable.begin(), unprintable.end(), c,
+                                        [](char32_t code, const Range& r) { return code < r.end; });
+    return after == unprintable.end() || c < after->first;
 }
 
 void append_hex(std::string& out, char32_t c, int digits) {
@@ -35,7 +53,18 @@ void append_hex(std::string& out, char32_t c, int digits) {
 
 }  // namespace
 
-void append_python_str(std::string& out, std::string_view text) {
+std::optional<PythonVersion> python_version(std::string_view text) {
+    if (!text.starts_with("3.")) return std::nullopt;
+    int minor = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data() + 2, end, minor);
+    const bool plain = error == std::errc{} && stop == end && text[2] != '0';
+    if (!plain || minor < kFirstPythonMinor || minor > kLastPythonMinor) return std::nullopt;
+    return PythonVersion{minor};
+}
+
+void append_python_str(std::string& out, std::string_view text, PythonVersion python) {
+    const std::span<const Range> unprintable = table_of(python).unprintable;
     const bool single = text.find('\'') == std::string_view::npos || text.find('"') != std::string_view::npos;
     const char quote = single ? '\'' : '"';
     out.push_back(quote);
@@ -49,7 +78,7 @@ void append_python_str(std::string& out, std::string_view text) {
         } else if (c == '\t' || c == '\n' || c == '\r') {
             out.push_back('\\');
             out.push_back(c == '\t' ? 't' : c == '\n' ? 'n' : 'r');
-        } else if (printable(c)) {
+        } else if (printable(c, unprintable)) {
             out.append(text, start, at - start);
         } else if (c < 0x100) {
             out += "\\x";

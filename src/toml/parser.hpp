@@ -69,20 +69,61 @@ inline std::uint64_t hash_key(NodeId table, std::string_view key) {
 
 struct Failure {};  // thrown inside the parser only, caught in parse()
 
+// How many nodes and entries a text makes at most. A key of k parts, each
+// an entry, holds k - 1 `.` and comes before a `=` or, a header's, after a
+// `[`; the tables it makes are as many (a `[[header]]` makes an array and a
+// table: two `[`). Every other node but the root is a value: after a `=`,
+// or an element of an array after its `[` or a `,`. Those bytes in strings,
+// comments and floats count too: a bound, not a count; 16 more for the root.
+struct Bound {
+    std::size_t nodes;
+    std::size_t entries;
+};
+inline Bound arena_bound(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t left = text.size();
+    std::size_t parts = 0, commas = 0;
+    // Counted in blocks of 240 bytes (15 steps of 16) into byte counters,
+    // which the compiler turns into 16 bytes a step: the 1 MB files of
+    // bench/reader_ir.py pay 1.0 to 1.3 Ir/B for the pass (string_list.toml
+    // 12.21 -> 13.51), where counting into size_t a byte a step cost 7.
+    // (The sum of the tests, not their `|`: GCC makes that a bit test on a
+    // 64-bit mask, which it does not vectorise.)
+    while (left > 0) {
+        const auto n = static_cast<unsigned>(std::min<std::size_t>(240, left));
+        unsigned char block_parts = 0, block_commas = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            const unsigned char c = p[i];
+            block_parts = static_cast<unsigned char>(block_parts + (c == '=') + (c == '.') + (c == '['));
+            block_commas = static_cast<unsigned char>(block_commas + (c == ','));
+        }
+        parts += block_parts;
+        commas += block_commas;
+        p += n;
+        left -= n;
+    }
+    return Bound{parts + commas + 16, parts + 16};
+}
+
 class Parser {
 public:
     Parser(std::string_view text, const Options& options, Document& doc)
         : s_(text), n_(text.size()), options_(options), doc_(doc) {
         doc_.text_ = text;
-        // Room for a dense document from the start: growing a large arena
-        // would hold the old and the new copy at once, while room that is
-        // never written costs no memory. A node per 12 bytes: the densest
-        // file of bench/reader_ir.py, small_tables.toml, has one per 12.4
-        // (config_819.toml one per 20, unknown_keys.toml per 29); an entry
-        // per 24 bytes (unknown_keys.toml 29, config_819.toml 31.5;
-        // small_tables.toml, one per 16.5, grows its entries once).
-        doc_.nodes_.reserve(text.size() / 12 + 16);
-        doc_.entries_.reserve(text.size() / 24 + 16);
+        // Room for all the nodes and entries the text can make, from the
+        // start: growing a large arena would hold the old and the new copy
+        // at once, while room that is never written costs no memory. (A list
+        // of 5,000,000 `[1]`, 25 MB, grew its nodes to 400 MB, old and new,
+        // for 240 MB kept, when they had room for one node per 12 bytes.)
+        // A text below 64 KiB makes less than 1 MB of arena, where growing
+        // costs little: it takes room for a node per 12 bytes and an entry
+        // per 24 (the densest file of bench/reader_ir.py, small_tables.toml,
+        // has a node per 12.4 and an entry per 16.5; config_819.toml a node
+        // per 20 and an entry per 31.5), without a pass over the text.
+        const Bound most = text.size() < (64u << 10) ? Bound{text.size() / 12 + 16, text.size() / 24 + 16}
+                                                      : arena_bound(text);
+        doc_.nodes_.reserve(most.nodes);
+        doc_.entries_.reserve(most.entries);
     }
 
     void run();

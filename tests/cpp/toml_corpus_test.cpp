@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "toml/parser.hpp"
 #include "toml/toml.hpp"
 #include "toml_json.hpp"
 
@@ -356,6 +357,9 @@ TEST_P(TomlReaderValid, DecodesToItsJsonTwin) {
     EXPECT_EQ(difference(actual, expected), "") << name << "\ngot:      " << actual.dump()
                                                 << "\nexpected: " << expected.dump();
     EXPECT_EQ(check_document(doc, buffer.view()), "") << name;
+    const Bound bound = arena_bound(buffer.view());
+    EXPECT_LE(doc.node_count(), bound.nodes) << name;
+    EXPECT_LE(doc.entry_count(), bound.entries) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, TomlReaderValid, ::testing::ValuesIn(corpus_files("valid/")), test_name);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "toml/parser.hpp"
 #include "toml/toml.hpp"
 
 namespace vora::toml {
@@ -205,6 +206,47 @@ TEST(Reader, NestingIsBoundedWithAPosition) {
     EXPECT_EQ(located(parse("[[a]]\nb = [{c = 1}]", Options{.max_depth = 3})),
               "2:6 tables and arrays may nest at most 3 levels deep");
 }
+
+std::string repeated(std::string_view part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// The room the parser takes from the start: each text needs every kind of
+// byte the bound counts (without it the bound falls short by a hundred).
+struct BoundCase {
+    const char* name;
+    std::string text;
+    std::size_t nodes, entries;  // what the document makes
+};
+
+class ArenaBound : public ::testing::TestWithParam<BoundCase> {};
+
+TEST_P(ArenaBound, HoldsTheDocument) {
+    const BoundCase& c = GetParam();
+    const Result result = parse(c.text);
+    ASSERT_EQ(located(result), "accepted");
+    const Document& doc = std::get<Document>(result);
+    EXPECT_EQ(doc.node_count(), c.nodes);
+    EXPECT_EQ(doc.entry_count(), c.entries);
+    const Bound bound = arena_bound(c.text);
+    EXPECT_LE(doc.node_count(), bound.nodes);
+    EXPECT_LE(doc.entry_count(), bound.entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, ArenaBound,
+    ::testing::Values(
+        BoundCase{"elements", "a = [1" + repeated(",1", 100) + "]", 103, 1},
+        BoundCase{"nested_arrays", "a = " + repeated("[", 100) + repeated("]", 100), 101, 1},
+        BoundCase{"inline_tables", "x = [" + repeated("{a = 1},", 100) + "]", 202, 101},
+        BoundCase{"dotted_key", "a" + repeated(".b", 100) + " = 1", 102, 101},
+        BoundCase{"table_arrays", repeated("[[t]]\n", 100), 102, 1},
+        BoundCase{"headers", "[t.u]\n[t.u.v]\n" + repeated("[[s.x]]\n", 100), 106, 5},
+        // Past 64 KiB the parser reserves the bound itself.
+        BoundCase{"large", "a = [[1]" + repeated(", [1]", 20000) + "]", 40004, 1}),
+    [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vora::toml

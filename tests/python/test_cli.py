@@ -646,7 +646,7 @@ def test_colour_on_a_terminal_or_when_asked(cli, tmp_path, args, env, terminal, 
 @pytest.mark.parametrize("args, first_line", [
     (["check", "--help"], "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]"),
     (["explain", "-h"], "usage: vora-config explain [--format text|json|list] FILE"),
-    (["plan", "--help"], "usage: vora-config plan [--format text|json] FILE"),
+    (["plan", "--help"], "usage: vora-config plan [--format text|json] [--python 3.X] FILE"),
     (["help", "schema"], "usage: vora-config schema"),
     (["check", "--quiet", "WARNED", "FAILING"], "2 files checked: 1 error, 1 warning"),
     (["check", "-q", "--format", "sarif", "WARNED"], "1 file checked: 0 errors, 1 warning"),
@@ -1005,3 +1005,19 @@ def test_taplo_lints_with_the_schema_and_the_examples_header(client_files, tmp_p
     assert subprocess.run([*header_lint, str(EXAMPLE)], capture_output=True, cwd=tmp_path).returncode == 0
     done = subprocess.run([*header_lint, str(copy)], capture_output=True, text=True, cwd=tmp_path)
     assert done.returncode == 1 and "greater than the maximum of 3" in done.stderr, done.stderr
+
+
+@pytest.mark.parametrize("text", [
+    '[load]\nmodel_type = "Onnx"\ninput_size_list = [[1], "x", [2, -1]]\n',
+    "[accuracy_analysis]\ninputs = [1, 2]\n[config]\nfoo = 1\n",
+    '[config]\nmean_values = ["a", 1.5]\nstd_values = 2\n[build]\nvora_batch_size = 1e3\n',
+    '[load]\nmodel = 1\n[load.model_type]\nx = 2\n',
+])
+def test_a_file_that_does_not_load_gives_the_same_findings_with_and_without_its_files(cli, tmp_path, text):
+    # Without --no-files the file is mapped as loading maps it; with it, only for its errors.
+    (tmp_path / "c.toml").write_text(text)
+    shown = [subprocess.run([cli, "check", *option, "--format", "json", "c.toml"], capture_output=True, cwd=tmp_path,
+                            timeout=60) for option in ([], ["--no-files"])]
+    assert (shown[0].returncode, shown[0].stdout, shown[0].stderr) == \
+        (shown[1].returncode, shown[1].stdout, shown[1].stderr)
+    assert shown[0].returncode == 1 and json.loads(shown[0].stdout)

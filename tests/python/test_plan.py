@@ -1,5 +1,7 @@
 """vora-config plan and explain --format json: the converter calls and the effective configuration."""
 
+import functools
+import importlib.util
 import json
 import re
 import subprocess
@@ -7,8 +9,14 @@ import subprocess
 import numpy as np
 import pytest
 
+from conftest import REPO
 from test_cli import EXAMPLE, cli, run  # noqa: F401 (cli: a fixture)
 from vora_convert_inner import rust_convert
+
+# The interpreters the tables of repr() were made with, found as the maker finds them.
+_spec = importlib.util.spec_from_file_location("printable_ranges", REPO / "scripts" / "printable-ranges.py")
+printable_ranges = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(printable_ranges)
 
 
 def recorded_lines(standin):
@@ -57,6 +65,60 @@ def test_plan_json_holds_the_recorded_values(cli, standin):
     assert [(c["method"], c["args"], list(c["kwargs"].items())) for c in calls] == [
         (c.method, list(c.args), [(k, pytest.approx(v) if k.endswith("_values") else v) for k, v in c.kwargs.items()])
         for c in standin.CALLS]
+
+
+# A character first assigned in each Unicode version from 13.0 to 17.0, each
+# escaped by the Pythons of the versions before.
+NEWER = ["\u08be", "\u0870", "\u0cf3", "\u2ffc", "\u0897", "\u088f"]
+
+
+@pytest.mark.parametrize("args, shown", [
+    ([], 4), (["--python", "3.13"], 4), (["--python", "3.8"], 0), (["--python=3.9"], 1), (["--python", "3.10"], 1),
+    (["--python", "3.11"], 2), (["--python", "3.12"], 3), (["--python", "3.14"], 5), (["--python", "3.15"], 6),
+])
+def test_plan_escapes_what_the_unicode_of_that_python_has_not_assigned(cli, write_config, args, shown):
+    path = write_config("[config]\ncustom_string = \"" + " ".join(NEWER) + "\"\n")
+    done = run(cli, "plan", *args, path)
+    assert (done.returncode, done.stderr) == (0, b"")
+    words = [c if n < shown else f"\\u{ord(c):04x}" for n, c in enumerate(NEWER)]
+    assert f"custom_string='{' '.join(words)}'" in done.stdout.decode("utf-8").splitlines()[0]
+
+
+# Every Unicode scalar value: all that any Python's Unicode data tells apart.
+EVERY_CHARACTER = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)
+REPR = "import sys; sys.stdout.buffer.write(repr(sys.stdin.buffer.read().decode('utf-8')).encode('utf-8'))"
+
+
+@functools.cache
+def every_character_file():
+    """A [config] whose custom_string holds EVERY_CHARACTER, its controls, quote and backslash escaped."""
+    escaped = "".join(f"\\u{ord(c):04x}" if c < " " or c in '"\\\x7f' else c for c in EVERY_CHARACTER)
+    return f'[config]\ncustom_string = "{escaped}"\n'
+
+
+@pytest.mark.parametrize("version", [f"3.{minor}" for minor in range(8, 16)])
+def test_plan_shows_repr_of_the_python_asked_for(cli, tmp_path, version):
+    command, _ = printable_ranges.interpreter((3, int(version[2:])), {})
+    if command is None:
+        pytest.skip(f"no Python {version} here")
+    expected = subprocess.run([*command, "-I", "-c", REPR], input=EVERY_CHARACTER.encode("utf-8"),
+                              capture_output=True, check=True, timeout=300).stdout.decode("utf-8")
+    path = tmp_path / "every.toml"
+    path.write_text(every_character_file(), encoding="utf-8")
+    done = subprocess.run([cli, "plan", "--python", version, path], capture_output=True, timeout=300)
+    assert (done.returncode, done.stderr) == (0, b"")
+    line = done.stdout.decode("utf-8").splitlines()[0]
+    shown = line[line.index("custom_string=") + len("custom_string="):]
+    assert where_they_part(shown, expected) is None
+
+
+def where_they_part(shown, expected):
+    """None when `shown` is the argument `expected` (then `,` or `)`), else both around their first
+    difference (not megabytes of diff)."""
+    if shown.startswith(expected) and shown[len(expected):len(expected) + 1] in (",", ")"):
+        return None
+    at = next((i for i, (a, b) in enumerate(zip(shown, expected)) if a != b), min(len(shown), len(expected)))
+    return at, shown[max(0, at - 30):at + 30], expected[max(0, at - 30):at + 30]
 
 
 ROW = re.compile(r"^║([^│]*)│([^│]*)│([^│]*)│([^│]*)│(.*)║$")
@@ -114,12 +176,20 @@ def test_explain_list_is_the_json_form_one_key_a_line_within_80_columns(cli, tmp
             assert match[3] == value, line
 
 
+PYTHONS = "3.8, 3.9, 3.10, 3.11, 3.12, 3.13, 3.14 or 3.15"
+
+
 @pytest.mark.parametrize("args, status, stderr", [
     (["plan"], 2, "vora-config: plan needs exactly one FILE\n"),
     (["plan", "a.toml", "b.toml"], 2, "vora-config: plan needs exactly one FILE\n"),
     (["explain", "--format", "sarif", "a.toml"], 2, "vora-config: explain: --format is text, json or list\n"),
     (["plan", "--format", "list", "a.toml"], 2, "vora-config: plan: --format is text or json\n"),
     (["plan", "--colour", "a.toml"], 2, "vora-config: plan: unknown option '--colour'\n"),
+    *[(["plan", *option, "a.toml"], 2, f"vora-config: plan: unknown --python '{value}': choose {PYTHONS}\n")
+      for value in ["3.7", "3.16", "3", "3.08", "3.1x", "2.7", "", " 3.9"]
+      for option in (["--python", value], [f"--python={value}"])],
+    (["plan", "a.toml", "--python"], 2, f"vora-config: --python needs a value: {PYTHONS}\n"),
+    (["explain", "--python", "3.11", "a.toml"], 2, "vora-config: explain: unknown option '--python'\n"),
     (["plan", "bad.toml"], 1, "vora-config: bad.toml: TOML parse error at line 1, column 8\n"),
     (["explain", "--format", "json", "missing.toml"], 1, "vora-config: missing.toml: "),
 ])
