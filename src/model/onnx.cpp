@@ -1,6 +1,10 @@
 #include "model/onnx.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "model/wire.hpp"
 
@@ -16,7 +20,8 @@ constexpr std::uint64_t model_graph = 7;
 constexpr std::uint64_t graph_node = 1, graph_initializer = 5, graph_input = 11, graph_output = 12,
                         graph_value_info = 13, graph_sparse_initializer = 15;
 constexpr std::uint64_t node_output = 2;
-constexpr std::uint64_t tensor_name = 8;
+constexpr std::uint64_t tensor_name = 8, tensor_external_data = 13, tensor_data_location = 14;
+constexpr std::uint64_t entry_key = 1, entry_value = 2;
 constexpr std::uint64_t sparse_values = 1;
 constexpr std::uint64_t value_info_name = 1, value_info_type = 2;
 constexpr std::uint64_t type_tensor = 1, type_sequence = 4, type_map = 5, type_opaque = 7, type_sparse_tensor = 8,
@@ -26,17 +31,177 @@ constexpr std::uint64_t shape_dim = 1;
 constexpr std::uint64_t dim_value = 1, dim_param = 2;
 }  // namespace field
 
+// TensorProto.DataLocation: a closed enum, a value other than these an unknown field.
+constexpr std::uint64_t location_default = 0, location_external = 1;
+
+// One initializer as read: its name (when worth reading) and where its data is.
+struct Tensor {
+    std::string name;
+    bool named = false;  // the name was read
+    bool external = false;
+    std::string data_file;  // the last "location" of external_data
+};
+
+// What is kept of the values met: everything (the test tools), or what a
+// check needs (ReadOptions::wanted).
+class Keeper {
+public:
+    Keeper(const ReadOptions& options, Model& model) : model_(model), everything_(!options.wanted) {
+        if (!options.wanted) return;
+        for (const std::string& name : *options.wanted) {
+            wanted_.emplace(name, Wanted{});
+            lengths_.insert(name.size());
+        }
+    }
+
+    bool everything() const { return everything_; }
+
+    // Whether a name of n bytes of a value that is no graph input or output
+    // may be kept, so is worth reading.
+    bool reads(std::uint64_t n) const {
+        return everything_ || lengths_.contains(n) ||
+               (n > 0 && n <= max_sample_bytes && sample_.size() < max_sample_names);
+    }
+    // And of an initializer, which may also be an input's.
+    bool reads_initializer(std::uint64_t n) const { return reads(n) || input_lengths_.contains(n); }
+
+    void input(ValueInfo&& info) {
+        saw(info.name);
+        all_inputs_.push_back(std::move(info));
+    }
+    void output(ValueInfo&& info) {
+        saw(info.name);
+        model_.outputs.push_back(std::move(info));
+    }
+    // Whether the entry was kept (the caller counts it).
+    bool value_info(ValueInfo&& info) {
+        if (everything_) {
+            model_.value_info.push_back(std::move(info));
+            return true;
+        }
+        const auto it = wanted_.find(info.name);
+        if (it == wanted_.end()) {
+            sample(info.name);
+            return false;
+        }
+        it->second.seen = true;
+        if (it->second.described) return false;
+        it->second.described = true;
+        model_.value_info.push_back(std::move(info));
+        return true;
+    }
+    void node_output(std::string&& name) {
+        if (everything_) {
+            model_.node_outputs.push_back(std::move(name));
+        } else if (!saw(name)) {
+            sample(name);
+        }
+    }
+
+    // The inputs all read: initializers may now be matched with them.
+    void inputs_read() {
+        for (const ValueInfo& info : all_inputs_) {
+            input_names_.insert(info.name);
+            input_lengths_.insert(info.name.size());
+        }
+    }
+    void initializer(Tensor&& tensor) {
+        if (tensor.external) data_file(std::move(tensor.data_file));
+        if (!tensor.named) return;
+        if (const auto it = input_names_.find(tensor.name); it != input_names_.end()) initialized_.insert(*it);
+        if (everything_) {
+            model_.initializers.push_back(std::move(tensor.name));
+        } else if (!saw(tensor.name)) {
+            sample(tensor.name);
+        }
+    }
+
+    // The inputs that are no initializer, and the names.
+    void finish() {
+        std::vector<bool> kept;  // first: the views of initialized_ are into these names
+        for (const ValueInfo& info : all_inputs_) kept.push_back(!initialized_.contains(info.name));
+        for (std::size_t i = 0; i < all_inputs_.size(); ++i) {
+            if (kept[i]) model_.inputs.push_back(std::move(all_inputs_[i]));
+        }
+        std::vector<std::string>& names = model_.names;
+        if (everything_) {
+            for (const auto* list : {&model_.inputs, &model_.outputs, &model_.value_info}) {
+                for (const ValueInfo& info : *list) names.push_back(info.name);
+            }
+            names.insert(names.end(), model_.node_outputs.begin(), model_.node_outputs.end());
+            names.insert(names.end(), model_.initializers.begin(), model_.initializers.end());
+        } else {
+            for (const ValueInfo& info : model_.inputs) names.push_back(info.name);
+            for (const ValueInfo& info : model_.outputs) names.push_back(info.name);
+            for (const auto& [name, wanted] : wanted_) {
+                if (wanted.seen) names.emplace_back(name);
+            }
+            names.insert(names.end(), sample_.begin(), sample_.end());
+        }
+        std::sort(names.begin(), names.end());
+        names.erase(std::unique(names.begin(), names.end()), names.end());
+        if (!names.empty() && names.front().empty()) names.erase(names.begin());
+    }
+
+private:
+    struct Wanted {
+        bool seen = false;       // a value of the graph
+        bool described = false;  // its value_info kept
+    };
+
+    // Marks a wanted name seen; whether it is one.
+    bool saw(const std::string& name) {
+        if (everything_) return false;
+        const auto it = wanted_.find(name);
+        if (it == wanted_.end()) return false;
+        it->second.seen = true;
+        return true;
+    }
+    void sample(const std::string& name) {
+        if (!name.empty() && name.size() <= max_sample_bytes && sample_.size() < max_sample_names) {
+            sample_.push_back(name);
+        }
+    }
+    void data_file(std::string&& location) {
+        if (files_.contains(location)) return;
+        if (model_.data_files.size() >= max_data_files) {
+            ++model_.more_data_files;
+            return;
+        }
+        files_.insert(location);
+        model_.data_files.push_back(std::move(location));
+    }
+
+    Model& model_;
+    bool everything_;
+    std::vector<ValueInfo> all_inputs_;  // initializers among them
+    std::unordered_map<std::string, Wanted> wanted_;
+    std::unordered_set<std::uint64_t> lengths_;  // of the wanted names
+    std::vector<std::string> sample_;
+    std::unordered_set<std::string_view> input_names_;  // of all_inputs_, once read
+    std::unordered_set<std::uint64_t> input_lengths_;
+    std::unordered_set<std::string_view> initialized_;  // the input names that are initializers, of input_names_
+    std::unordered_set<std::string> files_;
+};
+
+// The graph's fields are read in two passes: the interface (nodes, inputs,
+// outputs, value_info), then the initializers, which can be matched with
+// the inputs then, whatever their order in the file, without keeping every
+// initializer's name.
+enum class Pass : std::uint8_t { interface, initializers };
+
 class Parser {
 public:
-    explicit Parser(ByteSource& source) : in_(source) {}
+    Parser(ByteSource& source, Keeper& keeper, Pass pass) : in_(source), keeper_(keeper), pass_(pass) {}
 
-    bool model(Model& out, std::vector<ValueInfo>& all_inputs, bool& has_graph) {
+    bool model(bool& has_graph) {
         const std::uint64_t end = in_.size();
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::model_graph) return in_.skip(end, type);
-            has_graph = true;
-            return message(end, type, "ModelProto.graph",
-                           [&](std::uint64_t sub_end) { return graph(sub_end, out, all_inputs); });
+            if (number != field::model_graph) return in_.skip(end, type, number);
+            return message(end, type, number, [&](std::uint64_t sub_end) {
+                has_graph = true;
+                return graph(sub_end);
+            });
         });
     }
 
@@ -55,96 +220,177 @@ private:
         return true;
     }
 
-    bool expect(Type type, Type wanted, const char* what, std::uint64_t at) {
-        if (type == wanted) return true;
-        return in_.fail(wire::Failure::malformed,
-                        std::string(what) + " has wire type " + std::to_string(static_cast<int>(type)) +
-                            ", not " + std::to_string(static_cast<int>(wanted)),
-                        at);
-    }
-
-    // A length-delimited sub-message: parse(end of its bytes), then on past it.
+    // A length-delimited sub-message: parse(end of its bytes), then on past
+    // it. Of another wire type, the field is an unknown one, as protobuf
+    // takes it, and skipped.
     template <class Parse>
-    bool message(std::uint64_t end, Type type, const char* what, Parse parse) {
-        if (!expect(type, Type::length, what, in_.pos())) return false;
+    bool message(std::uint64_t end, Type type, std::uint64_t number, Parse parse) {
+        if (type != Type::length) return in_.skip(end, type, number);
         std::uint64_t sub_end = 0;
-        if (!in_.length(end, sub_end)) return false;
+        if (!in_.length(end, sub_end) || !in_.enter()) return false;
         if (!parse(sub_end)) return false;
+        in_.leave();
         in_.seek(sub_end);
         return true;
     }
 
-    bool name(std::uint64_t end, Type type, const char* what, std::string& out) {
-        if (!expect(type, Type::length, what, in_.pos())) return false;
-        return in_.bytes(end, max_name_bytes, out);
+    // A string field: read into `out` when `wanted(its length)`, which
+    // `read` tells. Of another wire type it is an unknown field, and `out`
+    // and `read` stay as they were.
+    template <class Wanted>
+    bool name(std::uint64_t end, Type type, std::uint64_t number, std::string& out, bool& read, Wanted wanted) {
+        if (type != Type::length) return in_.skip(end, type, number);
+        std::uint64_t field_end = 0;
+        if (!in_.length(end, field_end)) return false;
+        read = wanted(field_end - in_.pos());
+        if (!read) {
+            in_.seek(field_end);
+            return true;
+        }
+        return in_.read(field_end - in_.pos(), out);
+    }
+    bool name(std::uint64_t end, Type type, std::uint64_t number, std::string& out) {
+        bool read = false;
+        return name(end, type, number, out, read, [](std::uint64_t) { return true; });
+    }
+
+    // A varint field; `read` false when it has another wire type (skipped).
+    bool number(std::uint64_t end, Type type, std::uint64_t number, std::uint64_t& out, bool& read) {
+        read = type == Type::varint;
+        return read ? in_.varint(end, out) : in_.skip(end, type, number);
     }
 
     bool count() {
         if (++entries_ <= max_entries) return true;
-        return in_.fail(wire::Failure::too_large, "more than " + std::to_string(max_entries) + " names and dimensions");
+        return in_.fail(wire::Failure::too_large,
+                        "more than " + std::to_string(max_entries) + " names and dimensions to keep");
     }
 
-    bool graph(std::uint64_t end, Model& out, std::vector<ValueInfo>& all_inputs) {
+    bool graph(std::uint64_t end) {
+        return fields(end, [&](std::uint64_t number, Type type) {
+            return pass_ == Pass::interface ? interface_field(end, number, type)
+                                            : initializer_field(end, number, type);
+        });
+    }
+
+    bool interface_field(std::uint64_t end, std::uint64_t number, Type type) {
+        switch (number) {
+        case field::graph_node:
+            return message(end, type, number, [&](std::uint64_t e) { return node(e); });
+        case field::graph_input:
+        case field::graph_output:
+        case field::graph_value_info:
+            return message(end, type, number, [&](std::uint64_t e) { return value(e, number); });
+        default:
+            return in_.skip(end, type, number);
+        }
+    }
+
+    // Dense initializers may keep their data in a file of their own, which
+    // onnx loads with the model; sparse ones are not loaded so.
+    bool initializer_field(std::uint64_t end, std::uint64_t number, Type type) {
+        if (number != field::graph_initializer && number != field::graph_sparse_initializer) {
+            return in_.skip(end, type, number);
+        }
+        return message(end, type, number, [&](std::uint64_t e) {
+            Tensor tensor;
+            if (number == field::graph_initializer ? !this->tensor(e, tensor) : !sparse(e, tensor)) return false;
+            if (number == field::graph_sparse_initializer) tensor.external = false;
+            if (tensor.named && keeper_.everything() && !count()) return false;
+            keeper_.initializer(std::move(tensor));
+            return true;
+        });
+    }
+
+    // A graph input, output or value_info entry, handed to the keeper.
+    bool value(std::uint64_t end, std::uint64_t list) {
+        ValueInfo info;
+        if (!count() || !value_info(end, info)) return false;
+        if (list == field::graph_input) {
+            keeper_.input(std::move(info));
+        } else if (list == field::graph_output) {
+            keeper_.output(std::move(info));
+        } else if (!keeper_.value_info(std::move(info))) {
+            --entries_;
+            entries_ -= kept_dims_;
+        }
+        return true;
+    }
+
+    bool node(std::uint64_t end) {
+        return fields(end, [&](std::uint64_t number, Type type) {
+            if (number != field::node_output) return in_.skip(end, type, number);
+            std::string output;
+            bool read = false;
+            const auto wanted = [&](std::uint64_t n) { return keeper_.reads(n); };
+            if (!name(end, type, number, output, read, wanted)) return false;
+            if (!read) return true;
+            if (keeper_.everything() && !count()) return false;
+            keeper_.node_output(std::move(output));
+            return true;
+        });
+    }
+
+    bool tensor(std::uint64_t end, Tensor& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::graph_node:
-                return message(end, type, "GraphProto.node", [&](std::uint64_t e) { return node(e, out); });
-            case field::graph_initializer:
-                return message(end, type, "GraphProto.initializer", [&](std::uint64_t e) {
-                    return count() && tensor_name(e, out.initializers.emplace_back());
-                });
-            case field::graph_sparse_initializer:
-                return message(end, type, "GraphProto.sparse_initializer", [&](std::uint64_t e) {
-                    return count() && sparse_name(e, out.initializers.emplace_back());
-                });
-            case field::graph_input:
-                return message(end, type, "GraphProto.input", [&](std::uint64_t e) {
-                    return count() && value_info(e, all_inputs.emplace_back());
-                });
-            case field::graph_output:
-                return message(end, type, "GraphProto.output", [&](std::uint64_t e) {
-                    return count() && value_info(e, out.outputs.emplace_back());
-                });
-            case field::graph_value_info:
-                return message(end, type, "GraphProto.value_info", [&](std::uint64_t e) {
-                    return count() && value_info(e, out.value_info.emplace_back());
-                });
+            case field::tensor_name: {
+                const auto wanted = [&](std::uint64_t n) { return keeper_.reads_initializer(n); };
+                return name(end, type, number, out.name, out.named, wanted);
+            }
+            case field::tensor_data_location: {
+                std::uint64_t v = 0;
+                bool read = false;
+                if (!this->number(end, type, number, v, read)) return false;
+                const auto location = static_cast<std::uint32_t>(v);
+                if (read && (location == location_default || location == location_external)) {
+                    out.external = location == location_external;
+                }
+                return true;
+            }
+            case field::tensor_external_data:
+                return message(end, type, number, [&](std::uint64_t e) { return external_entry(e, out); });
             default:
-                return in_.skip(end, type);
+                return in_.skip(end, type, number);
             }
         });
     }
 
-    bool node(std::uint64_t end, Model& out) {
-        return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::node_output) return in_.skip(end, type);
-            return count() && name(end, type, "NodeProto.output", out.node_outputs.emplace_back());
+    // A StringStringEntryProto of external_data: its value when its key is "location".
+    bool external_entry(std::uint64_t end, Tensor& out) {
+        std::string key, value;
+        bool location = false, valued = false;  // the key is "location"'s length; a value was read
+        const bool ok = fields(end, [&](std::uint64_t number, Type type) {
+            switch (number) {
+            case field::entry_key:
+                return name(end, type, number, key, location, [](std::uint64_t n) { return n == 8; });
+            case field::entry_value:
+                return name(end, type, number, value, valued, [](std::uint64_t) { return true; });
+            default:
+                return in_.skip(end, type, number);
+            }
         });
+        if (ok && location && key == "location") out.data_file = std::move(value);
+        return ok;
     }
 
-    bool tensor_name(std::uint64_t end, std::string& out) {
+    bool sparse(std::uint64_t end, Tensor& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::tensor_name) return in_.skip(end, type);
-            return name(end, type, "TensorProto.name", out);
-        });
-    }
-
-    bool sparse_name(std::uint64_t end, std::string& out) {
-        return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::sparse_values) return in_.skip(end, type);
-            return message(end, type, "SparseTensorProto.values", [&](std::uint64_t e) { return tensor_name(e, out); });
+            if (number != field::sparse_values) return in_.skip(end, type, number);
+            return message(end, type, number, [&](std::uint64_t e) { return tensor(e, out); });
         });
     }
 
     bool value_info(std::uint64_t end, ValueInfo& out) {
+        kept_dims_ = 0;
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::value_info_name:
-                return name(end, type, "ValueInfoProto.name", out.name);
+                return name(end, type, number, out.name);
             case field::value_info_type:
-                return message(end, type, "ValueInfoProto.type", [&](std::uint64_t e) { return type_proto(e, out); });
+                return message(end, type, number, [&](std::uint64_t e) { return type_proto(e, out); });
             default:
-                return in_.skip(end, type);
+                return in_.skip(end, type, number);
             }
         });
     }
@@ -161,18 +407,20 @@ private:
             case field::type_map: kind = TypeKind::map; break;
             case field::type_optional: kind = TypeKind::optional; break;
             case field::type_opaque: kind = TypeKind::opaque; break;
-            default: return in_.skip(end, type);
+            default: return in_.skip(end, type, number);
             }
+            if (type != Type::length) return in_.skip(end, type, number);
             if (out.kind != kind) {
                 out.kind = kind;
                 out.elem_type = 0;
                 out.has_shape = false;
+                entries_ -= kept_dims_;
+                kept_dims_ = 0;
                 out.dims.clear();
+                out.rank = 0;
             }
-            if (kind != TypeKind::tensor && kind != TypeKind::sparse_tensor) {
-                return expect(type, Type::length, "TypeProto.value", in_.pos()) && in_.skip(end, type);
-            }
-            return message(end, type, "TypeProto.tensor_type", [&](std::uint64_t e) { return tensor_type(e, out); });
+            if (kind != TypeKind::tensor && kind != TypeKind::sparse_tensor) return in_.skip(end, type, number);
+            return message(end, type, number, [&](std::uint64_t e) { return tensor_type(e, out); });
         });
     }
 
@@ -181,26 +429,36 @@ private:
             switch (number) {
             case field::tensor_type_elem_type: {
                 std::uint64_t v = 0;
-                if (!expect(type, Type::varint, "TypeProto.Tensor.elem_type", in_.pos()) || !in_.varint(end, v)) {
-                    return false;
-                }
-                out.elem_type = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+                bool read = false;
+                if (!this->number(end, type, number, v, read)) return false;
+                if (read) out.elem_type = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
                 return true;
             }
             case field::tensor_type_shape:
-                out.has_shape = true;
-                return message(end, type, "TypeProto.Tensor.shape", [&](std::uint64_t e) { return shape(e, out); });
+                return message(end, type, number, [&](std::uint64_t e) {
+                    out.has_shape = true;
+                    return shape(e, out);
+                });
             default:
-                return in_.skip(end, type);
+                return in_.skip(end, type, number);
             }
         });
     }
 
+    // The dimensions: all, or in a check's read the first max_kept_dims
+    // (the others read into a scratch one and let go).
     bool shape(std::uint64_t end, ValueInfo& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::shape_dim) return in_.skip(end, type);
-            return message(end, type, "TensorShapeProto.dim",
-                           [&](std::uint64_t e) { return count() && dimension(e, out.dims.emplace_back()); });
+            if (number != field::shape_dim) return in_.skip(end, type, number);
+            return message(end, type, number, [&](std::uint64_t e) {
+                ++out.rank;
+                if (keeper_.everything() || out.dims.size() < max_kept_dims) {
+                    ++kept_dims_;
+                    return count() && dimension(e, out.dims.emplace_back());
+                }
+                Dim scratch;
+                return dimension(e, scratch);
+            });
         });
     }
 
@@ -209,23 +467,31 @@ private:
             switch (number) {
             case field::dim_value: {
                 std::uint64_t v = 0;
-                if (!expect(type, Type::varint, "Dimension.dim_value", in_.pos()) || !in_.varint(end, v)) return false;
-                out.kind = DimKind::value;
-                out.value = static_cast<std::int64_t>(v);
-                out.param.clear();
+                bool read = false;
+                if (!this->number(end, type, number, v, read)) return false;
+                if (read) {
+                    out.kind = DimKind::value;
+                    out.value = static_cast<std::int64_t>(v);
+                    out.param.clear();
+                }
                 return true;
             }
-            case field::dim_param:
+            case field::dim_param: {
+                if (type != Type::length) return in_.skip(end, type, number);
                 out.kind = DimKind::param;
-                return name(end, type, "Dimension.dim_param", out.param);
+                return name(end, type, number, out.param);
+            }
             default:
-                return in_.skip(end, type);
+                return in_.skip(end, type, number);
             }
         });
     }
 
     wire::Reader in_;
+    Keeper& keeper_;
+    Pass pass_;
     std::size_t entries_ = 0;
+    std::size_t kept_dims_ = 0;  // of the value being read
 };
 
 ModelError error_of(wire::Failure failure) {
@@ -251,52 +517,59 @@ std::string_view to_string(ModelError error) {
     return "unknown";
 }
 
-ModelResult read_onnx(ByteSource& source) {
+namespace {
+
+ModelResult refused(ModelError error, std::string reason) {
     ModelResult result;
-    Parser parser(source);
-    std::vector<ValueInfo> all_inputs;
-    bool has_graph = false;
-    if (!parser.model(result.model, all_inputs, has_graph)) {
-        const auto& in = parser.in();
-        result.model = Model{};
-        result.error = error_of(in.failure());
-        result.message = "not an ONNX model: " + in.reason() + " (at byte " + std::to_string(in.failed_at()) + ")";
-        return result;
-    }
-    if (!has_graph) {
-        result.model = Model{};
-        result.error = ModelError::no_graph;
-        result.message = source.size() == 0 ? "not an ONNX model: the file is empty" : "not an ONNX model: it has no graph";
-        return result;
-    }
-    Model& m = result.model;
-    std::vector<std::string> initializers = m.initializers;
-    std::sort(initializers.begin(), initializers.end());
-    for (auto& input : all_inputs) {
-        if (!std::binary_search(initializers.begin(), initializers.end(), input.name)) {
-            m.names.push_back(input.name);
-            m.inputs.push_back(std::move(input));
-        }
-    }
-    for (const auto& v : m.outputs) m.names.push_back(v.name);
-    for (const auto& v : m.value_info) m.names.push_back(v.name);
-    m.names.insert(m.names.end(), m.node_outputs.begin(), m.node_outputs.end());
-    m.names.insert(m.names.end(), initializers.begin(), initializers.end());
-    std::sort(m.names.begin(), m.names.end());
-    m.names.erase(std::unique(m.names.begin(), m.names.end()), m.names.end());
-    if (!m.names.empty() && m.names.front().empty()) m.names.erase(m.names.begin());
+    result.error = error;
+    result.message = "not an ONNX model: " + std::move(reason);
     return result;
 }
 
-ModelResult read_onnx_file(const std::string& path) {
-    FileSource file(path);
-    if (!file.error().empty()) {
-        ModelResult result;
-        result.error = ModelError::unreadable;
-        result.message = "not an ONNX model: cannot open it: " + file.error();
-        return result;
+ModelResult refused(const wire::Reader& in) {
+    return refused(error_of(in.failure()), in.reason() + " (at byte " + std::to_string(in.failed_at()) + ")");
+}
+
+}  // namespace
+
+ModelResult read_onnx(ByteSource& source, const ReadOptions& options) {
+    if (source.size() > max_model_bytes) {
+        return refused(ModelError::too_large,
+                       "it is " + std::to_string(source.size()) + " bytes, over protobuf's limit of 2 GiB (" +
+                           std::to_string(max_model_bytes) + " bytes); a model that large keeps its weights in "
+                           "external data files");
     }
-    return read_onnx(file);
+    ModelResult result;
+    Keeper keeper(options, result.model);
+    bool has_graph = false;
+    Parser interface(source, keeper, Pass::interface);
+    if (!interface.model(has_graph)) return refused(interface.in());
+    if (!has_graph) return refused(ModelError::no_graph, source.size() == 0 ? "the file is empty" : "it has no graph");
+    keeper.inputs_read();
+    Parser initializers(source, keeper, Pass::initializers);
+    if (!initializers.model(has_graph)) return refused(initializers.in());
+    keeper.finish();
+    return result;
+}
+
+ModelResult read_onnx_file(const std::string& path, const ReadOptions& options) {
+    FileSource file(path);
+    if (!file.error().empty()) return refused(ModelError::unreadable, "cannot open it: " + file.error());
+    return read_onnx(file, options);
+}
+
+std::vector<std::string> missing_data_files(const Model& model, const std::string& model_path) {
+    const std::size_t slash = model_path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : model_path.substr(0, slash + 1);
+    std::vector<std::string> missing;
+    for (const std::string& location : model.data_files) {
+        std::string path = location.starts_with('/') ? location : folder + location;
+        struct stat st {};
+        if (::stat(path.empty() ? "." : path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            missing.push_back(std::move(path));
+        }
+    }
+    return missing;
 }
 
 }  // namespace vora::model

@@ -40,9 +40,12 @@ def expected(path):
     inits = [t.name for t in g.initializer] + [s.values.name for s in g.sparse_initializer]
     outs = [o for n in g.node for o in n.output]
     names = {vi.name for vi in [*g.input, *g.output, *g.value_info]} | set(inits) | set(outs)
+    files = [next((e.value for e in reversed(t.external_data) if e.key == "location"), "") for t in g.initializer
+             if t.HasField("data_location") and t.data_location == TensorProto.EXTERNAL]
     return {"ok": True, "inputs": [value(vi) for vi in g.input if vi.name not in inits],
             "outputs": [value(vi) for vi in g.output], "value_info": [value(vi) for vi in g.value_info],
-            "initializers": inits, "node_outputs": outs, "names": sorted(names - {""})}
+            "initializers": inits, "node_outputs": outs, "names": sorted(names - {""}),
+            "data_files": list(dict.fromkeys(files)), "missing_data_files": []}
 
 
 def graph(inputs, initializers=(), sparse=(), value_info=()):
