@@ -241,3 +241,136 @@ def test_arrays_refused(model_dump, tmp_path, make, error):
     with pytest.raises(Exception):
         with np.load(path, allow_pickle=False) as values:
             [values[k] for k in values.files]
+
+
+# ---- the reader's verdict against onnx.load's, on hostile and mutated models --------------------------------
+
+def wire_varint(n):
+    out = bytearray()
+    while True:
+        out.append((n & 0x7F) | (0x80 if n > 0x7F else 0))
+        n >>= 7
+        if not n:
+            return bytes(out)
+
+
+def key(number, wire_type):
+    return wire_varint(number << 3 | wire_type)
+
+
+def ld(number, payload):
+    return key(number, 2) + wire_varint(len(payload)) + payload
+
+
+def group(number, inside=b""):
+    return key(number, 3) + inside + key(number, 4)
+
+
+# Unknown fields protobuf reads past: every wire type, groups nested and holding fields, and a known
+# field number with another wire type than its declaration's.
+GOOD_JUNK = {
+    "varint": key(90, 0) + wire_varint(2**63),
+    "fixed64": key(91, 1) + b"\0" * 8,
+    "fixed32": key(92, 5) + b"\0" * 4,
+    "bytes": ld(93, b"\xff" * 40),
+    "empty group": group(94),
+    "group of fields": group(95, key(1, 0) + b"\x05" + ld(2, b"x") + key(3, 5) + b"\0" * 4 + group(4, group(5))),
+    "known field as varint": key(1, 0) + b"\x01",
+    "known field as fixed32": key(2, 5) + b"\0" * 4,
+    "known field as group": group(1, ld(1, b"y")),
+}
+# Bytes protobuf refuses.
+BAD_JUNK = {
+    "group ended by another field": key(96, 3) + key(97, 4),
+    "group not closed": key(96, 3) + key(1, 0) + b"\x01",
+    "end of a group never begun": key(96, 4),
+    "wire type 6": key(96, 6),
+    "field number 0": b"\x00\x00",
+    "varint of 11 bytes": key(96, 0) + b"\xff" * 10 + b"\x01",
+    "length past the end": key(96, 2) + b"\x7f",
+}
+
+
+def with_junk(model, place, junk):
+    """The bytes of `model` with `junk` at the end of one of its messages (of the first input for the inner ones)."""
+    model = onnx.ModelProto.FromString(model.SerializeToString())
+    if place == "model":
+        return model.SerializeToString() + junk
+    graph_bytes = model.graph.SerializeToString()
+    if place == "input":
+        g = onnx.GraphProto.FromString(graph_bytes)
+        first = g.input[0].SerializeToString()
+        del g.input[0]
+        graph_bytes = g.SerializeToString() + ld(11, first + junk)
+    elif place in ("type", "shape", "dim"):  # only junk protobuf reads: through its own parse, kept as unknown
+        vi = model.graph.input[0]
+        sub = {"type": vi.type, "shape": vi.type.tensor_type.shape, "dim": vi.type.tensor_type.shape.dim[0]}[place]
+        sub.CopyFrom(type(sub).FromString(sub.SerializeToString() + junk))
+        graph_bytes = model.graph.SerializeToString()
+    elif place == "graph":
+        graph_bytes += junk
+    model.ClearField("graph")
+    return model.SerializeToString() + ld(7, graph_bytes)
+
+
+def hostile_models(tmp_path):
+    """(name, file) of a few hundred models written into tmp_path, each in a folder of its own."""
+    bases = {name: MODELS[name]() for name in ("one input", "several inputs, symbolic and unknown",
+                                                  "initializer among the inputs")}
+    bases["shape of dims"] = graph([tensor("x", TensorProto.FLOAT, [1, "N", None])], [weights("w", 50)])
+    made = {}
+    for base, model in bases.items():
+        for junk_name, junk in GOOD_JUNK.items():
+            for place in ("model", "graph", "input", "type", "shape", "dim"):
+                made[f"{base}, {junk_name} in {place}"] = with_junk(model, place, junk)
+        for junk_name, junk in BAD_JUNK.items():
+            for place in ("model", "graph", "input"):
+                made[f"{base}, {junk_name} in {place}"] = with_junk(model, place, junk)
+        data = model.SerializeToString()
+        rng = __import__("random").Random(len(data))
+        for cut in sorted(rng.sample(range(len(data)), 12)):
+            made[f"{base}, cut at {cut} of {len(data)}"] = data[:cut]
+    one = bases["one input"]
+    for depth in (99, 100, 101):
+        made[f"groups {depth} deep"] = one.SerializeToString() + \
+            b"".join(key(50, 3) for _ in range(depth)) + b"".join(key(50, 4) for _ in range(depth))
+        made[f"groups {depth} deep in the graph"] = with_junk(
+            one, "graph", b"".join(key(50, 3) for _ in range(depth)) + b"".join(key(50, 4) for _ in range(depth)))
+    made["long names"] = graph([tensor("n" * 65_537, TensorProto.FLOAT, ["d" * 70_000])]).SerializeToString()
+    files = []
+    for i, (name, data) in enumerate(made.items()):
+        (tmp_path / str(i)).mkdir()
+        path = tmp_path / str(i) / "m.onnx"
+        path.write_bytes(data)
+        files.append((name, path))
+    for i, (lose, location) in enumerate([(False, "w.bin"), (True, "w.bin"), (False, "sub/w.bin"),
+                                          (True, "sub/w.bin")]):
+        folder = tmp_path / f"external{i}"
+        (folder / "sub").mkdir(parents=True)
+        onnx.save_model(graph([tensor("x", TensorProto.FLOAT, [2])], [weights("w", 1000)]), str(folder / "m.onnx"),
+                        save_as_external_data=True, location=location, size_threshold=0)
+        if lose:
+            (folder / location).unlink()
+        files.append((f"external data in {location}{', lost' if lose else ''}", folder / "m.onnx"))
+    return files
+
+
+def loads(path):
+    """Whether onnx.load (external data loaded from the model's folder, as the converter loads it) gives a graph."""
+    try:
+        return onnx.load(str(path)).HasField("graph")
+    except Exception:
+        return False
+
+
+def test_verdicts_agree_with_onnx_load(model_dump, tmp_path):
+    files = hostile_models(tmp_path)
+    assert len(files) > 300
+    done = subprocess.run([model_dump, "onnx", *(str(p) for _, p in files)], capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode in (0, 1), done.stderr
+    results = [json.loads(line) for line in done.stdout.splitlines()]
+    ours = {name: r["ok"] and not r["missing_data_files"] for (name, _), r in zip(files, results, strict=True)}
+    theirs = {name: loads(path) for name, path in files}
+    assert {n for n in ours if ours[n] != theirs[n]} == set()
+    assert 100 < sum(theirs.values()) < len(files) - 50  # both verdicts are well represented
