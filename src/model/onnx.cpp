@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "model/onnx_schema.hpp"
 #include "model/wire.hpp"
 
 namespace vora::model {
@@ -13,6 +14,7 @@ namespace vora::model {
 namespace {
 
 using wire::Type;
+using schema::Msg;
 
 // Field numbers of onnx.proto.
 namespace field {
@@ -197,7 +199,9 @@ public:
     bool model(bool& has_graph) {
         const std::uint64_t end = in_.size();
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::model_graph) return in_.skip(end, type, number);
+            if (number != field::model_graph) {
+                return pass_ == Pass::interface ? other(end, type, number, Msg::model) : in_.skip(end, type, number);
+            }
             return message(end, type, number, [&](std::uint64_t sub_end) {
                 has_graph = true;
                 return graph(sub_end);
@@ -216,6 +220,52 @@ private:
             Type type{};
             if (!in_.tag(end, number, type)) return false;
             if (!on_field(number, type)) return false;
+        }
+        return true;
+    }
+
+    // A field the reader does not keep, checked as protobuf reads it (a
+    // field of `msg` that onnx.proto does not declare, or of another wire
+    // type than declared, is an unknown one).
+    bool other(std::uint64_t end, Type type, std::uint64_t number, Msg msg) {
+        const schema::Rule* rule = schema::rule(msg, number);
+        if (!rule || type != Type::length) return in_.skip(end, type, number);
+        switch (rule->kind) {
+        case schema::Kind::message:
+            return message(end, type, number, [&](std::uint64_t e) { return check(e, rule->target); });
+        case schema::Kind::packed_varint:
+            return packed(end, 0);
+        case schema::Kind::packed_fixed32:
+            return packed(end, 4);
+        case schema::Kind::packed_fixed64:
+            return packed(end, 8);
+        default:
+            return in_.skip(end, type, number);
+        }
+    }
+
+    // A message of type `msg`, checked and let go.
+    bool check(std::uint64_t end, Msg msg) {
+        return fields(end, [&](std::uint64_t number, Type type) { return other(end, type, number, msg); });
+    }
+
+    // A packed run of varints (size 0), or of fixed-size values.
+    bool packed(std::uint64_t end, std::uint64_t size) {
+        const std::uint64_t at = in_.pos();
+        std::uint64_t run_end = 0;
+        if (!in_.length(end, run_end)) return false;
+        if (size != 0) {
+            if ((run_end - in_.pos()) % size != 0) {
+                return in_.fail(wire::Failure::malformed, "a packed field of " + std::to_string(run_end - in_.pos()) +
+                                                              " bytes is no whole number of " + std::to_string(size) +
+                                                              "-byte values", at);
+            }
+            in_.seek(run_end);
+            return true;
+        }
+        std::uint64_t ignored = 0;
+        while (in_.pos() < run_end) {
+            if (!in_.varint(run_end, ignored)) return false;
         }
         return true;
     }
@@ -281,8 +331,11 @@ private:
         case field::graph_output:
         case field::graph_value_info:
             return message(end, type, number, [&](std::uint64_t e) { return value(e, number); });
+        case field::graph_initializer:
+        case field::graph_sparse_initializer:
+            return in_.skip(end, type, number);  // read in the second pass
         default:
-            return in_.skip(end, type, number);
+            return other(end, type, number, Msg::graph);
         }
     }
 
@@ -319,7 +372,7 @@ private:
 
     bool node(std::uint64_t end) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::node_output) return in_.skip(end, type, number);
+            if (number != field::node_output) return other(end, type, number, Msg::node);
             std::string output;
             bool read = false;
             const auto wanted = [&](std::uint64_t n) { return keeper_.reads(n); };
@@ -351,7 +404,7 @@ private:
             case field::tensor_external_data:
                 return message(end, type, number, [&](std::uint64_t e) { return external_entry(e, out); });
             default:
-                return in_.skip(end, type, number);
+                return other(end, type, number, Msg::tensor);
             }
         });
     }
@@ -367,7 +420,7 @@ private:
             case field::entry_value:
                 return name(end, type, number, value, valued, [](std::uint64_t) { return true; });
             default:
-                return in_.skip(end, type, number);
+                return other(end, type, number, Msg::string_string_entry);
             }
         });
         if (ok && location && key == "location") out.data_file = std::move(value);
@@ -376,7 +429,7 @@ private:
 
     bool sparse(std::uint64_t end, Tensor& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::sparse_values) return in_.skip(end, type, number);
+            if (number != field::sparse_values) return other(end, type, number, Msg::sparse_tensor);
             return message(end, type, number, [&](std::uint64_t e) { return tensor(e, out); });
         });
     }
@@ -390,7 +443,7 @@ private:
             case field::value_info_type:
                 return message(end, type, number, [&](std::uint64_t e) { return type_proto(e, out); });
             default:
-                return in_.skip(end, type, number);
+                return other(end, type, number, Msg::value_info);
             }
         });
     }
@@ -407,7 +460,7 @@ private:
             case field::type_map: kind = TypeKind::map; break;
             case field::type_optional: kind = TypeKind::optional; break;
             case field::type_opaque: kind = TypeKind::opaque; break;
-            default: return in_.skip(end, type, number);
+            default: return other(end, type, number, Msg::type);
             }
             if (type != Type::length) return in_.skip(end, type, number);
             if (out.kind != kind) {
@@ -419,7 +472,7 @@ private:
                 out.dims.clear();
                 out.rank = 0;
             }
-            if (kind != TypeKind::tensor && kind != TypeKind::sparse_tensor) return in_.skip(end, type, number);
+            if (kind != TypeKind::tensor && kind != TypeKind::sparse_tensor) return other(end, type, number, Msg::type);
             return message(end, type, number, [&](std::uint64_t e) { return tensor_type(e, out); });
         });
     }
@@ -439,8 +492,8 @@ private:
                     out.has_shape = true;
                     return shape(e, out);
                 });
-            default:
-                return in_.skip(end, type, number);
+            default:  // TypeProto.SparseTensor has the fields of TypeProto.Tensor
+                return other(end, type, number, Msg::type_tensor);
             }
         });
     }
@@ -449,7 +502,7 @@ private:
     // (the others read into a scratch one and let go).
     bool shape(std::uint64_t end, ValueInfo& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            if (number != field::shape_dim) return in_.skip(end, type, number);
+            if (number != field::shape_dim) return other(end, type, number, Msg::tensor_shape);
             return message(end, type, number, [&](std::uint64_t e) {
                 ++out.rank;
                 if (keeper_.everything() || out.dims.size() < max_kept_dims) {
@@ -482,7 +535,7 @@ private:
                 return name(end, type, number, out.param);
             }
             default:
-                return in_.skip(end, type, number);
+                return other(end, type, number, Msg::tensor_shape_dimension);
             }
         });
     }

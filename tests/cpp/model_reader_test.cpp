@@ -108,8 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
                        len(11, tensor_vi("w", 1, "")) + len(11, tensor_vi("x", 1, "")) +
                        len(15, len(1, len(8, "s") + num(14, 1)))),
                  "in x:1/1[] | out | vi | init w s | node | names s w x"},
-        OnnxCase{"node outputs, attributes skipped",
-                 model(len(1, len(1, "x") + len(2, "y") + len(5, len(1, "value") + len(5, std::string(300, 'z'))) +
+        OnnxCase{"node outputs, attributes checked and let go",
+                 model(len(1, len(1, "x") + len(2, "y") +
+                              len(5, len(1, "value") + len(4, std::string(300, 'z')) + len(5, len(9, "\xff\xff"))) +
                               len(2, "z"))),
                  "in | out | vi | init | node y z | names y z"},
         OnnxCase{"merged fields: the last name, the last type kind",

@@ -3,6 +3,7 @@
 import ast
 import io
 import json
+import random
 import struct
 import subprocess
 import zipfile
@@ -313,11 +314,29 @@ def with_junk(model, place, junk):
     return model.SerializeToString() + ld(7, graph_bytes)
 
 
+def with_attributes():
+    """A model whose nodes hold attributes of each kind, sub-graphs, and whose functions and metadata are set."""
+    branch = helper.make_graph([helper.make_node("Constant", [], ["k"], value=weights("kv", 3))], "b", [],
+                               [tensor("k", TensorProto.FLOAT, [3])])
+    nodes = [helper.make_node("If", ["c"], ["y"], then_branch=branch, else_branch=branch),
+             helper.make_node("Custom", ["y"], ["z"], domain="local", ints=[1, -2, 2**40], floats=[0.5, 2.0],
+                              strings=[b"a", b"b"], i=7, f=1.5, s=b"text", tensors=[weights("t", 2)])]
+    g = helper.make_graph(nodes, "g", [tensor("c", TensorProto.BOOL, [1])], [tensor("z", TensorProto.FLOAT, None)],
+                          [numpy_helper.from_array(np.arange(4, dtype=np.int64), "ints")])
+    model = helper.make_model(g, opset_imports=[helper.make_opsetid("", 17), helper.make_opsetid("local", 1)],
+                              functions=[helper.make_function("local", "F", ["a"], ["b"],
+                                                              [helper.make_node("Neg", ["a"], ["b"])],
+                                                              [helper.make_opsetid("", 17)])])
+    helper.set_model_props(model, {"author": "tests"})
+    return model
+
+
 def hostile_models(tmp_path):
     """(name, file) of a few hundred models written into tmp_path, each in a folder of its own."""
     bases = {name: MODELS[name]() for name in ("one input", "several inputs, symbolic and unknown",
                                                   "initializer among the inputs")}
     bases["shape of dims"] = graph([tensor("x", TensorProto.FLOAT, [1, "N", None])], [weights("w", 50)])
+    bases["attributes and sub-graphs"] = with_attributes()
     made = {}
     for base, model in bases.items():
         for junk_name, junk in GOOD_JUNK.items():
@@ -327,9 +346,11 @@ def hostile_models(tmp_path):
             for place in ("model", "graph", "input"):
                 made[f"{base}, {junk_name} in {place}"] = with_junk(model, place, junk)
         data = model.SerializeToString()
-        rng = __import__("random").Random(len(data))
+        rng = random.Random(len(data))
         for cut in sorted(rng.sample(range(len(data)), 12)):
             made[f"{base}, cut at {cut} of {len(data)}"] = data[:cut]
+        for at in sorted(rng.sample(range(len(data) * 8), 40)):  # a bit flipped anywhere
+            made[f"{base}, bit {at} flipped"] = data[:at // 8] + bytes([data[at // 8] ^ 1 << at % 8]) + data[at // 8 + 1:]
     one = bases["one input"]
     for depth in (99, 100, 101):
         made[f"groups {depth} deep"] = one.SerializeToString() + \
