@@ -68,7 +68,9 @@ void check_wanted(MemorySource& source, const ModelResult& all) {
         const bool there = std::binary_search(a.names.begin(), a.names.end(), name);
         check(there == std::binary_search(s.names.begin(), s.names.end(), name));
     }
-    for (const ValueInfo& info : s.value_info) check(std::find(wanted.begin(), wanted.end(), info.name) != wanted.end());
+    for (const ValueInfo& info : s.value_info) {
+        check(std::find(wanted.begin(), wanted.end(), info.name) != wanted.end());
+    }
     check(s.data_files == a.data_files && s.more_data_files == a.more_data_files);
 }
 

@@ -57,7 +57,8 @@ std::string describe(const ModelResult& r) {
                       " | init" + describe(m.initializers) + " | node" + describe(m.node_outputs) + " | names" +
                       describe(m.names);
     if (!m.data_files.empty() || m.more_data_files) {
-        out += " | files" + describe(m.data_files) + (m.more_data_files ? " +" + std::to_string(m.more_data_files) : "");
+        out += " | files" + describe(m.data_files);
+        if (m.more_data_files) out += " +" + std::to_string(m.more_data_files);
     }
     return out;
 }

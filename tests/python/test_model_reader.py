@@ -350,7 +350,9 @@ def hostile_models(tmp_path):
         for cut in sorted(rng.sample(range(len(data)), 12)):
             made[f"{base}, cut at {cut} of {len(data)}"] = data[:cut]
         for at in sorted(rng.sample(range(len(data) * 8), 40)):  # a bit flipped anywhere
-            made[f"{base}, bit {at} flipped"] = data[:at // 8] + bytes([data[at // 8] ^ 1 << at % 8]) + data[at // 8 + 1:]
+            flipped = bytearray(data)
+            flipped[at // 8] ^= 1 << at % 8
+            made[f"{base}, bit {at} flipped"] = bytes(flipped)
     one = bases["one input"]
     for depth in (99, 100, 101):
         made[f"groups {depth} deep"] = one.SerializeToString() + \
