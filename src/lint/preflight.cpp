@@ -338,15 +338,13 @@ private:
 
     // The files onnx loads the initializers' data from, beside the model.
     void check_data_files(std::uint32_t begin, std::uint32_t end, const std::string& path, const model::Model& model) {
-        const std::vector<std::string> missing = model::missing_data_files(model, path);
-        if (missing.empty()) return;
+        const std::vector<model::DataFileProblem> problems = model::data_file_problems(model, path);
+        if (problems.empty()) return;
         std::string message = "the model " + ticked(path) + " keeps initializers' data in " +
-                              ticked(cut(missing.front(), kLongestShownPath)) +
-                              (kind_of(missing.front()) == Kind::none ? ", which does not exist"
-                                                                      : ", a folder, not a file");
-        if (missing.size() > 1) {
-            message += "; " + plural(missing.size() - 1, "more of its data file") + " " +
-                       (missing.size() == 2 ? "is" : "are") + " not there";
+                              ticked(cut(problems.front().path, kLongestShownPath)) + ", which " +
+                              std::string(problems.front().why);
+        if (problems.size() > 1) {
+            message += "; " + std::to_string(problems.size() - 1) + " more of its data files cannot be loaded";
         }
         add(Severity::Warning, kMissingFile, begin, end, std::move(message));
     }

@@ -611,18 +611,47 @@ ModelResult read_onnx_file(const std::string& path, const ReadOptions& options) 
     return read_onnx(file, options);
 }
 
-std::vector<std::string> missing_data_files(const Model& model, const std::string& model_path) {
-    const std::size_t slash = model_path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : model_path.substr(0, slash + 1);
-    std::vector<std::string> missing;
-    for (const std::string& location : model.data_files) {
-        std::string path = location.starts_with('/') ? location : folder + location;
-        struct stat st {};
-        if (::stat(path.empty() ? "." : path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            missing.push_back(std::move(path));
+namespace {
+
+// Whether a relative location, its "." and ".." taken away, leads out of its folder.
+bool leads_out(std::string_view location) {
+    std::int64_t depth = 0;
+    while (!location.empty()) {
+        const std::size_t slash = location.find('/');
+        const std::string_view part = location.substr(0, slash);
+        location = slash == std::string_view::npos ? std::string_view{} : location.substr(slash + 1);
+        if (part == "..") {
+            if (--depth < 0) return true;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
         }
     }
-    return missing;
+    return false;
+}
+
+std::string_view problem_of(const std::string& location, const std::string& path) {
+    if (location.empty()) return "is no file: the location is empty";
+    if (location.starts_with('/')) return "is an absolute path, which onnx does not load";
+    if (leads_out(location)) return "is outside the model's folder, which onnx does not load";
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return "does not exist";
+    if (S_ISLNK(st.st_mode)) return "is a symbolic link, which onnx does not follow";
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file";
+    return {};
+}
+
+}  // namespace
+
+std::vector<DataFileProblem> data_file_problems(const Model& model, const std::string& model_path) {
+    const std::size_t slash = model_path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : model_path.substr(0, slash + 1);
+    std::vector<DataFileProblem> problems;
+    for (const std::string& location : model.data_files) {
+        std::string path = location.starts_with('/') ? location : folder + location;
+        const std::string_view why = problem_of(location, path);
+        if (!why.empty()) problems.push_back(DataFileProblem{std::move(path), why});
+    }
+    return problems;
 }
 
 }  // namespace vora::model

@@ -99,8 +99,17 @@ inline constexpr std::size_t max_entries = 1 << 24;
 ModelResult read_onnx(ByteSource& source, const ReadOptions& options = {});
 ModelResult read_onnx_file(const std::string& path, const ReadOptions& options = {});
 
-// The paths of the data files (Model::data_files, relative to the model's
-// folder as onnx resolves them) that are not regular files.
-std::vector<std::string> missing_data_files(const Model& model, const std::string& model_path);
+// A data file (of Model::data_files) that onnx would not load: its path
+// (relative to the model's folder, as onnx resolves it) and why, read after
+// "which".
+struct DataFileProblem {
+    std::string path;
+    std::string_view why;  // "does not exist", "is a folder, not a file", ...
+};
+
+// The data files that are not regular files in the model's folder, or
+// whose location onnx refuses (empty, absolute, leading out of the folder,
+// a symbolic link).
+std::vector<DataFileProblem> data_file_problems(const Model& model, const std::string& model_path);
 
 }  // namespace vora::model

@@ -4,6 +4,7 @@ import ast
 import io
 import json
 import random
+import shutil
 import struct
 import subprocess
 import zipfile
@@ -46,7 +47,7 @@ def expected(path):
     return {"ok": True, "inputs": [value(vi) for vi in g.input if vi.name not in inits],
             "outputs": [value(vi) for vi in g.output], "value_info": [value(vi) for vi in g.value_info],
             "initializers": inits, "node_outputs": outs, "names": sorted(names - {""}),
-            "data_files": list(dict.fromkeys(files)), "missing_data_files": []}
+            "data_files": list(dict.fromkeys(files)), "data_file_problems": []}
 
 
 def graph(inputs, initializers=(), sparse=(), value_info=()):
@@ -366,15 +367,19 @@ def hostile_models(tmp_path):
         path = tmp_path / str(i) / "m.onnx"
         path.write_bytes(data)
         files.append((name, path))
-    for i, (lose, location) in enumerate([(False, "w.bin"), (True, "w.bin"), (False, "sub/w.bin"),
-                                          (True, "sub/w.bin")]):
-        folder = tmp_path / f"external{i}"
+    for i, location in enumerate(["w.bin", "sub/w.bin", "sub/../w.bin", "./w.bin", "lost.bin", "sub/lost.bin",
+                                  "sub", "../w.bin", "{folder}/w.bin", "link.bin", ""]):
+        folder = tmp_path / "external" / str(i)  # not tmp_path, the working folder, where save_model looks too
         (folder / "sub").mkdir(parents=True)
         onnx.save_model(graph([tensor("x", TensorProto.FLOAT, [2])], [weights("w", 1000)]), str(folder / "m.onnx"),
-                        save_as_external_data=True, location=location, size_threshold=0)
-        if lose:
-            (folder / location).unlink()
-        files.append((f"external data in {location}{', lost' if lose else ''}", folder / "m.onnx"))
+                        save_as_external_data=True, location="w.bin", size_threshold=0)
+        shutil.copy(folder / "w.bin", folder / "sub" / "w.bin")
+        shutil.copy(folder / "w.bin", folder.parent / "w.bin")
+        (folder / "link.bin").symlink_to(folder / "w.bin")
+        model = onnx.load(str(folder / "m.onnx"), load_external_data=False)
+        model.graph.initializer[0].external_data[0].value = location.format(folder=folder)
+        (folder / "m.onnx").write_bytes(model.SerializeToString())
+        files.append((f"external data in {location!r}", folder / "m.onnx"))
     return files
 
 
@@ -393,7 +398,7 @@ def test_verdicts_agree_with_onnx_load(model_dump, tmp_path):
                           timeout=60)
     assert done.returncode in (0, 1), done.stderr
     results = [json.loads(line) for line in done.stdout.splitlines()]
-    ours = {name: r["ok"] and not r["missing_data_files"] for (name, _), r in zip(files, results, strict=True)}
+    ours = {name: r["ok"] and not r["data_file_problems"] for (name, _), r in zip(files, results, strict=True)}
     theirs = {name: loads(path) for name, path in files}
     assert {n for n in ours if ours[n] != theirs[n]} == set()
     assert 100 < sum(theirs.values()) < len(files) - 50  # both verdicts are well represented

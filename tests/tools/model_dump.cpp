@@ -53,6 +53,12 @@ json values(const std::vector<ValueInfo>& infos) {
     return out;
 }
 
+json problems(const Model& model, const std::string& path) {
+    json out = json::array();
+    for (const auto& problem : data_file_problems(model, path)) out.push_back({problem.path, problem.why});
+    return out;
+}
+
 json onnx_json(const std::string& path, std::uint64_t& read) {
     FileSource file(path);
     ModelResult r;
@@ -72,7 +78,7 @@ json onnx_json(const std::string& path, std::uint64_t& read) {
             {"node_outputs", m.node_outputs},
             {"names", m.names},
             {"data_files", m.data_files},
-            {"missing_data_files", missing_data_files(m, path)}};
+            {"data_file_problems", problems(m, path)}};
 }
 
 json arrays_json(const std::string& path, std::uint64_t& read) {
