@@ -1,12 +1,14 @@
 // The graph interface of an ONNX model file (a protobuf ModelProto), read by
 // its wire format: the graph's inputs (those that are no initializer), its
 // outputs and value_info with element type and dimensions, the value names,
-// and the files the initializers' data is stored in. Only the fields needed
-// are read; every other length-delimited field (tensor data, node attributes,
-// sub-graphs, documentation) is skipped by its length without being read, so
-// the cost does not grow with the weights. The bytes are taken as protobuf
-// takes them: a field of an unexpected wire type is an unknown field, groups
-// are skipped, names have no length limit but the file's.
+// and the files the initializers' data is stored in. The bytes are taken as
+// protobuf takes them, so that a file is refused when onnx.load refuses it:
+// the messages not kept (nodes, attributes, sub-graphs, functions) are
+// checked field by field against onnx.proto (model/onnx_schema.hpp) and let
+// go, a field of another wire type than declared is an unknown field, groups
+// are skipped, names have no length limit but the file's. Strings and bytes
+// not needed (tensor data, documentation) are skipped by their length
+// without being read, so the cost does not grow with the weights.
 #pragma once
 
 #include <cstdint>
