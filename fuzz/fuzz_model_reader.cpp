@@ -44,7 +44,8 @@ void check_model(const ModelResult& result, bool everything) {
     check(std::adjacent_find(m.names.begin(), m.names.end()) == m.names.end());
     check(m.names.empty() || !m.names.front().empty());
     check(m.data_files.size() <= max_data_files && (m.more_data_files == 0 || m.data_files.size() == max_data_files));
-    check(std::unordered_set<std::string>(m.data_files.begin(), m.data_files.end()).size() == m.data_files.size());
+    std::unordered_set<std::string> locations;
+    for (const DataFile& file : m.data_files) check(locations.insert(file.location).second);
 }
 
 // A check's read of the same bytes: the same verdict, the same inputs and

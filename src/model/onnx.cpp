@@ -42,7 +42,38 @@ struct Tensor {
     bool named = false;  // the name was read
     bool external = false;
     std::string data_file;  // the last "location" of external_data
+    std::string offset, length;  // its last "offset" and "length"
+    bool has_offset = false, has_length = false;
 };
+
+// An offset or length of external_data as onnx reads it (Python's int() of
+// the text: spaces around, a sign, digits and single underscores between
+// them); false (and `value` as it was) when it is none or negative. A value
+// past 64 bits saturates.
+bool whole_number(std::string_view text, std::uint64_t& value) {
+    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() == '_' || text.back() == '_') return false;
+    std::uint64_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_') {
+            if (text[i - 1] == '_') return false;
+            continue;
+        }
+        if (text[i] < '0' || text[i] > '9') return false;
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - '0');
+        n = n > (UINT64_MAX - digit) / 10 ? UINT64_MAX : n * 10 + digit;
+    }
+    if (negative && n != 0) return false;
+    value = n;
+    return true;
+}
 
 // What is kept of the values met: everything (the test tools), or what a
 // check needs (ReadOptions::wanted).
@@ -108,7 +139,7 @@ public:
         }
     }
     void initializer(Tensor&& tensor) {
-        if (tensor.external) data_file(std::move(tensor.data_file));
+        if (tensor.external) data_file(tensor);
         if (!tensor.named) return;
         if (const auto it = input_names_.find(tensor.name); it != input_names_.end()) initialized_.insert(*it);
         if (everything_) {
@@ -164,14 +195,24 @@ private:
             sample_.push_back(name);
         }
     }
-    void data_file(std::string&& location) {
-        if (files_.contains(location)) return;
-        if (model_.data_files.size() >= max_data_files) {
-            ++model_.more_data_files;
-            return;
+    // What an initializer reads of its file: [offset, offset + length).
+    void data_file(Tensor& tensor) {
+        std::uint64_t offset = 0, length = 0;
+        const bool bad = (tensor.has_offset && !whole_number(tensor.offset, offset)) ||
+                         (tensor.has_length && !whole_number(tensor.length, length));
+        const std::uint64_t end = offset > UINT64_MAX - length ? UINT64_MAX : offset + length;
+        auto it = files_.find(tensor.data_file);
+        if (it == files_.end()) {
+            if (model_.data_files.size() >= max_data_files) {
+                ++model_.more_data_files;
+                return;
+            }
+            it = files_.emplace(tensor.data_file, model_.data_files.size()).first;
+            model_.data_files.push_back(DataFile{std::move(tensor.data_file)});
         }
-        files_.insert(location);
-        model_.data_files.push_back(std::move(location));
+        DataFile& file = model_.data_files[it->second];
+        file.end = std::max(file.end, end);
+        file.bad_range = file.bad_range || bad;
     }
 
     Model& model_;
@@ -183,7 +224,7 @@ private:
     std::unordered_set<std::string_view> input_names_;  // of all_inputs_, once read
     std::unordered_set<std::uint64_t> input_lengths_;
     std::unordered_set<std::string_view> initialized_;  // the input names that are initializers, of input_names_
-    std::unordered_set<std::string> files_;
+    std::unordered_map<std::string, std::size_t> files_;  // index in data_files
 };
 
 // The graph's fields are read in two passes: the interface (nodes, inputs,
@@ -409,21 +450,31 @@ private:
         });
     }
 
-    // A StringStringEntryProto of external_data: its value when its key is "location".
+    // A StringStringEntryProto of external_data: its value when its key is
+    // "location", "offset" or "length".
     bool external_entry(std::uint64_t end, Tensor& out) {
         std::string key, value;
-        bool location = false, valued = false;  // the key is "location"'s length; a value was read
+        bool known = false, valued = false;  // the key has the length of one of those; a value was read
         const bool ok = fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
             case field::entry_key:
-                return name(end, type, number, key, location, [](std::uint64_t n) { return n == 8; });
+                return name(end, type, number, key, known, [](std::uint64_t n) { return n == 8 || n == 6; });
             case field::entry_value:
                 return name(end, type, number, value, valued, [](std::uint64_t) { return true; });
             default:
                 return other(end, type, number, Msg::string_string_entry);
             }
         });
-        if (ok && location && key == "location") out.data_file = std::move(value);
+        if (!ok || !known) return ok;
+        if (key == "location") {
+            out.data_file = std::move(value);
+        } else if (key == "offset") {
+            out.offset = std::move(value);
+            out.has_offset = true;
+        } else if (key == "length") {
+            out.length = std::move(value);
+            out.has_length = true;
+        }
         return ok;
     }
 
@@ -629,7 +680,8 @@ bool leads_out(std::string_view location) {
     return false;
 }
 
-std::string_view problem_of(const std::string& location, const std::string& path) {
+std::string_view problem_of(const DataFile& file, const std::string& path) {
+    const std::string& location = file.location;
     if (location.empty()) return "is no file: the location is empty";
     if (location.starts_with('/')) return "is an absolute path, which onnx does not load";
     if (leads_out(location)) return "is outside the model's folder, which onnx does not load";
@@ -637,6 +689,8 @@ std::string_view problem_of(const std::string& location, const std::string& path
     if (::lstat(path.c_str(), &st) != 0) return "does not exist";
     if (S_ISLNK(st.st_mode)) return "is a symbolic link, which onnx does not follow";
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file";
+    if (file.bad_range) return "is read at an offset or length that is no whole number of bytes";
+    if (static_cast<std::uint64_t>(st.st_size) < file.end) return "is shorter than what the model reads of it";
     return {};
 }
 
@@ -646,9 +700,9 @@ std::vector<DataFileProblem> data_file_problems(const Model& model, const std::s
     const std::size_t slash = model_path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : model_path.substr(0, slash + 1);
     std::vector<DataFileProblem> problems;
-    for (const std::string& location : model.data_files) {
-        std::string path = location.starts_with('/') ? location : folder + location;
-        const std::string_view why = problem_of(location, path);
+    for (const DataFile& file : model.data_files) {
+        std::string path = file.location.starts_with('/') ? file.location : folder + file.location;
+        const std::string_view why = problem_of(file, path);
         if (!why.empty()) problems.push_back(DataFileProblem{std::move(path), why});
     }
     return problems;

@@ -40,6 +40,14 @@ struct ValueInfo {
     std::uint64_t rank = 0;      // the number of dimensions
 };
 
+// A file initializers keep their data in, and what they read of it.
+struct DataFile {
+    std::string location;     // as external_data gives it, relative to the model's folder
+    std::uint64_t end = 0;    // the bytes they read: the largest offset + length (saturated)
+    bool bad_range = false;   // an offset or length that is no whole number, or negative
+    bool operator==(const DataFile&) const = default;
+};
+
 struct Model {
     std::vector<ValueInfo> inputs;  // graph inputs that are not initializers, in file order
     std::vector<ValueInfo> outputs;
@@ -47,11 +55,11 @@ struct Model {
     std::vector<std::string> initializers;  // names of the dense and sparse initializers, in file order
     std::vector<std::string> node_outputs;  // in file order
     std::vector<std::string> names;         // every value name above, sorted, each once
-    // The `location` of each initializer whose data is stored in another
-    // file (data_location EXTERNAL), each once, in file order; at most
+    // The files of the initializers whose data is stored in another file
+    // (data_location EXTERNAL), each once, in file order; at most
     // max_data_files of them, `more_data_files` counting the initializers
-    // whose location was not kept.
-    std::vector<std::string> data_files;
+    // whose file was not kept.
+    std::vector<DataFile> data_files;
     std::size_t more_data_files = 0;
 };
 
@@ -109,9 +117,10 @@ struct DataFileProblem {
     std::string_view why;  // "does not exist", "is a folder, not a file", ...
 };
 
-// The data files that are not regular files in the model's folder, or
-// whose location onnx refuses (empty, absolute, leading out of the folder,
-// a symbolic link).
+// The data files that are not regular files in the model's folder, whose
+// location onnx refuses (empty, absolute, leading out of the folder, a
+// symbolic link), or that are shorter than what is read of them, or read
+// at an offset or length onnx cannot take.
 std::vector<DataFileProblem> data_file_problems(const Model& model, const std::string& model_path);
 
 }  // namespace vora::model

@@ -57,7 +57,10 @@ std::string describe(const ModelResult& r) {
                       " | init" + describe(m.initializers) + " | node" + describe(m.node_outputs) + " | names" +
                       describe(m.names);
     if (!m.data_files.empty() || m.more_data_files) {
-        out += " | files" + describe(m.data_files);
+        out += " | files";
+        for (const DataFile& file : m.data_files) {
+            out += " " + file.location + "[" + std::to_string(file.end) + (file.bad_range ? "?" : "") + "]";
+        }
         if (m.more_data_files) out += " +" + std::to_string(m.more_data_files);
     }
     return out;
@@ -76,6 +79,7 @@ std::string nested_groups(int depth) {
     for (int i = 0; i < depth; ++i) out = group(50, out);
     return out;
 }
+std::string entry(const std::string& key, const std::string& value) { return len(13, len(1, key) + len(2, value)); }
 // An initializer of data kept in `location`; data_location as given.
 std::string external(const std::string& name, const std::string& location, std::uint64_t data_location = 1) {
     return len(5, len(8, name) + len(13, len(1, "location") + len(2, location)) + num(14, data_location));
@@ -167,12 +171,24 @@ INSTANTIATE_TEST_SUITE_P(
         OnnxCase{"external data, each file once",
                  model(external("a", "w.bin") + external("b", "w.bin") + external("c", "c.bin") +
                        external("d", "d.bin", 0) + external("e", "e.bin", 7)),
-                 "in | out | vi | init a b c d e | node | names a b c d e | files w.bin c.bin"},
+                 "in | out | vi | init a b c d e | node | names a b c d e | files w.bin[0] c.bin[0]"},
         OnnxCase{"external data: the last location, an unknown location value ignored",
                  model(len(5, len(8, "a") + num(14, 1) + len(13, len(1, "location") + len(2, "x") + len(2, "y")) +
                               len(13, len(1, "offset") + len(2, "0")) + num(14, 9)) +
                        len(15, len(1, len(8, "s") + num(14, 1) + len(13, len(1, "location") + len(2, "s"))))),
-                 "in | out | vi | init a s | node | names a s | files y"}));
+                 "in | out | vi | init a s | node | names a s | files y[0]"},
+        OnnxCase{"external data: what is read of each file, as onnx reads offsets and lengths",
+                 model(len(5, len(8, "a") + entry("location", "w.bin") + entry("offset", "100") +
+                              entry("length", "50") + num(14, 1)) +
+                       len(5, len(8, "b") + entry("location", "w.bin") + entry("offset", " +1_0\t") +
+                              entry("length", "5") + num(14, 1)) +
+                       len(5, len(8, "c") + entry("location", "v.bin") + entry("length", "99999999999999999999") +
+                              num(14, 1)) +
+                       len(5, len(8, "d") + entry("location", "u.bin") + entry("offset", "-0") + num(14, 1)) +
+                       len(5, len(8, "e") + entry("location", "u.bin") + entry("offset", "1__0") + num(14, 1)) +
+                       len(5, len(8, "f") + entry("location", "t.bin") + entry("length", "-1") + num(14, 1))),
+                 "in | out | vi | init a b c d e f | node | names a b c d e f | files w.bin[150] "
+                 "v.bin[18446744073709551615] u.bin[0?] t.bin[0?]"}));
 
 TEST(OnnxSize, OverTwoGiBIsRefusedUnread) {
     class Huge final : public ByteSource {
@@ -211,7 +227,7 @@ TEST(OnnxWanted, KeepsWhatChecksNeed) {
     EXPECT_EQ(m.inputs[0].dims.back().value, 64);
     EXPECT_EQ(describe(m.outputs) + " |" + describe(m.value_info), " out:1/7[2,] | v:1/1[5,] in:1/1[3,]");
     EXPECT_TRUE(m.initializers.empty() && m.node_outputs.empty());
-    EXPECT_EQ(m.data_files, std::vector<std::string>{"w.bin"});
+    EXPECT_EQ(m.data_files, std::vector<DataFile>{{"w.bin"}});
     // inputs, outputs, the wanted values, and the first 1000 other names
     EXPECT_EQ(m.names.size(), 6 + max_sample_names);
     for (const char* name : {"in", "out", "v", "wanted_node", "w", "n0", "n999"}) {

@@ -335,6 +335,10 @@ DATA = "the model `m.onnx` keeps initializers' data in "
     ("/abs/w.bin", [DATA + "`/abs/w.bin`, which is an absolute path, which onnx does not load"]),
     ("link.bin", [DATA + "`link.bin`, which is a symbolic link, which onnx does not follow"]),
     ("", [DATA + "``, which is no file: the location is empty"]),
+    ("w.bin:2400:0", []),
+    ("w.bin:2401:0", [DATA + "`w.bin`, which is shorter than what the model reads of it"]),
+    ("w.bin:2000:401", [DATA + "`w.bin`, which is shorter than what the model reads of it"]),
+    ("w.bin:ten:0", [DATA + "`w.bin`, which is read at an offset or length that is no whole number of bytes"]),
 ])
 def test_external_data_onnx_cannot_load_is_reported_at_the_model(cli, tmp_path, location, expected):  # noqa: F811
     (tmp_path / "data").mkdir()
@@ -342,8 +346,11 @@ def test_external_data_onnx_cannot_load_is_reported_at_the_model(cli, tmp_path, 
     onnx.save_model(model, str(tmp_path / "m.onnx"), save_as_external_data=True, location="w.bin", size_threshold=0)
     (tmp_path / "link.bin").symlink_to(tmp_path / "w.bin")
     m = onnx.load(str(tmp_path / "m.onnx"), load_external_data=False)
+    location, *range_ = location.split(":")  # and offset and length, of the 2400 bytes of w.bin
     for t in m.graph.initializer:
         t.external_data[0].value = location
+        if range_:
+            t.external_data[1].value, t.external_data[2].value = range_
     (tmp_path / "m.onnx").write_bytes(m.SerializeToString())
     text = LOAD + "\n"
     assert [f[3] for f in json_of(cli, tmp_path, text)] == expected

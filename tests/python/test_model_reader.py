@@ -367,8 +367,11 @@ def hostile_models(tmp_path):
         path = tmp_path / str(i) / "m.onnx"
         path.write_bytes(data)
         files.append((name, path))
-    for i, location in enumerate(["w.bin", "sub/w.bin", "sub/../w.bin", "./w.bin", "lost.bin", "sub/lost.bin",
-                                  "sub", "../w.bin", "{folder}/w.bin", "link.bin", ""]):
+    ranges = [{"offset": o, "length": n} for o, n in [("4000", "0"), ("4001", "0"), ("0", "4001"), ("3999", "1"),
+                                                      (" +1_0 ", "3990"), ("1__0", "1"), ("-1", "1"), ("0", "x")]]
+    for i, (location, rewritten) in enumerate([(location, {}) for location in [
+            "w.bin", "sub/w.bin", "sub/../w.bin", "./w.bin", "lost.bin", "sub/lost.bin", "sub", "../w.bin",
+            "{folder}/w.bin", "link.bin", ""]] + [("w.bin", r) for r in ranges]):
         folder = tmp_path / "external" / str(i)  # not tmp_path, the working folder, where save_model looks too
         (folder / "sub").mkdir(parents=True)
         onnx.save_model(graph([tensor("x", TensorProto.FLOAT, [2])], [weights("w", 1000)]), str(folder / "m.onnx"),
@@ -377,9 +380,11 @@ def hostile_models(tmp_path):
         shutil.copy(folder / "w.bin", folder.parent / "w.bin")
         (folder / "link.bin").symlink_to(folder / "w.bin")
         model = onnx.load(str(folder / "m.onnx"), load_external_data=False)
-        model.graph.initializer[0].external_data[0].value = location.format(folder=folder)
+        for entry in model.graph.initializer[0].external_data:  # location, offset, length of 4000 bytes
+            entry.value = rewritten.get(entry.key, location.format(folder=folder) if entry.key == "location" else
+                                        entry.value)
         (folder / "m.onnx").write_bytes(model.SerializeToString())
-        files.append((f"external data in {location!r}", folder / "m.onnx"))
+        files.append((f"external data in {location!r} {rewritten}", folder / "m.onnx"))
     return files
 
 

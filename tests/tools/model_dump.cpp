@@ -53,6 +53,12 @@ json values(const std::vector<ValueInfo>& infos) {
     return out;
 }
 
+json data_files(const Model& model) {
+    json out = json::array();
+    for (const auto& file : model.data_files) out.push_back(file.location);
+    return out;
+}
+
 json problems(const Model& model, const std::string& path) {
     json out = json::array();
     for (const auto& problem : data_file_problems(model, path)) out.push_back({problem.path, problem.why});
@@ -77,7 +83,7 @@ json onnx_json(const std::string& path, std::uint64_t& read) {
             {"initializers", m.initializers},
             {"node_outputs", m.node_outputs},
             {"names", m.names},
-            {"data_files", m.data_files},
+            {"data_files", data_files(m)},
             {"data_file_problems", problems(m, path)}};
 }
 
