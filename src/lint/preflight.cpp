@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -45,14 +46,50 @@ std::string plural(std::size_t n, std::string_view word) {
     return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
-std::string listed(const std::vector<std::string_view>& names) {
-    if (names.empty()) return "none";
+// What a message shows of the names and shapes a model holds: a finding's
+// text stays within a few kilobytes whatever the model (a list of a hundred
+// thousand inputs, a name of a megabyte, a million dimensions).
+constexpr std::size_t kLongestShownName = 100;  // bytes
+constexpr std::size_t kMostShownNames = 10;
+constexpr std::size_t kMostShownDims = 8;
+constexpr std::size_t kLongestShownPath = 400;  // bytes
+
+// `text`, or its first `most` bytes (not cutting a character) and "...".
+std::string cut(std::string_view text, std::size_t most) {
+    if (text.size() <= most) return std::string(text);
+    std::size_t end = most;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return std::string(text.substr(0, end)) + "...";
+}
+
+// A name of the model, in backticks: a long one cut, with its length.
+std::string shown(std::string_view name) {
+    if (name.size() <= kLongestShownName) return ticked(name);
+    return ticked(cut(name, kLongestShownName)) + " (" + std::to_string(name.size()) + " bytes)";
+}
+
+// The names of values: the first few, then how many more.
+std::string listed(const std::vector<model::ValueInfo>& values) {
+    if (values.empty()) return "none";
     std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < values.size() && i < kMostShownNames; ++i) {
         if (i) out += ", ";
-        out += names[i];
+        out += cut(values[i].name, kLongestShownName);
     }
+    if (values.size() > kMostShownNames) out += " and " + std::to_string(values.size() - kMostShownNames) + " more";
     return out;
+}
+
+// A list of dimensions of `rank` as "[a, b, c]": the first few, then their number.
+template <class Dims, class Text>
+std::string dims_list(const Dims& dims, std::uint64_t rank, Text text) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < dims.size() && i < kMostShownDims; ++i) {
+        if (i) out += ", ";
+        out += text(dims[i]);
+    }
+    if (rank > kMostShownDims) out += ", ... (" + std::to_string(rank) + " dimensions)";
+    return out + "]";
 }
 
 // The name of a TensorProto element type.
@@ -63,27 +100,20 @@ std::string_view element_type(std::int32_t type) {
     return type > 0 && static_cast<std::size_t>(type) < std::size(names) ? names[type] : std::string_view{};
 }
 
-std::string dims_text(const std::vector<model::Dim>& dims) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < dims.size(); ++i) {
-        if (i) out += ", ";
-        switch (dims[i].kind) {
-            case model::DimKind::value: out += std::to_string(dims[i].value); break;
-            case model::DimKind::param: out += dims[i].param; break;
-            case model::DimKind::unknown: out += '?'; break;
+std::string dims_text(const model::ValueInfo& info) {
+    return dims_list(info.dims, info.rank, [](const model::Dim& dim) {
+        switch (dim.kind) {
+            case model::DimKind::value: return std::to_string(dim.value);
+            case model::DimKind::param: return cut(dim.param, kLongestShownName);
+            case model::DimKind::unknown: break;
         }
-    }
-    return out + "]";
+        return std::string("?");
+    });
 }
 
 template <class Int>
 std::string shape_text(const std::vector<Int>& shape) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < shape.size(); ++i) {
-        if (i) out += ", ";
-        out += std::to_string(shape[i]);
-    }
-    return out + "]";
+    return dims_list(shape, shape.size(), [](Int size) { return std::to_string(size); });
 }
 
 // A dimension of the model that a given size must equal; symbolic and
@@ -96,8 +126,8 @@ std::optional<std::uint64_t> fixed(const model::Dim& dim) {
 // A finding's help, read after "expected": "[1, 3, 224, 224], the shape of
 // the model's input `x` (float32)".
 std::string described(const model::ValueInfo& info) {
-    std::string out = info.has_shape ? dims_text(info.dims) : std::string("any shape");
-    out += ", the shape of the model's input " + ticked(info.name);
+    std::string out = info.has_shape ? dims_text(info) : std::string("any shape");
+    out += ", the shape of the model's input " + shown(info.name);
     const std::string_view type = element_type(info.elem_type);
     if (!type.empty()) out += " (" + std::string(type) + ")";
     return out;
@@ -242,6 +272,58 @@ struct Slot {
     toml::Value shape_value;                   // and its place
 };
 
+// The names a misspelled one of `inputs` or `outputs` was likely meant to
+// be: one of the model's inputs (or outputs), else another value. The search
+// is bounded, whatever the model: at most kMostCandidates names of each kind,
+// none longer than kLongestCandidate bytes, and for the first
+// kMostSuggestions wrong names of a configuration only; the words are read
+// once, when the first wrong name comes.
+class Suggester {
+public:
+    static constexpr std::size_t kMostCandidates = 1000;
+    static constexpr std::size_t kLongestCandidate = 128;  // bytes
+    static constexpr std::size_t kMostSuggestions = 50;
+
+    Suggester(const std::vector<model::ValueInfo>& side, const std::vector<std::string>& names)
+        : side_(side), names_(names) {}
+
+    // The side's names, as a message lists them.
+    const std::string& listed() {
+        if (!listed_) listed_ = vora::lint::listed(side_);
+        return *listed_;
+    }
+
+    // The name `name` was likely meant to be ("" when none is near, or
+    // when `left` suggestions have been made).
+    std::string_view meant(std::string_view name, std::size_t& left) {
+        if (left == 0 || name.size() > kLongestCandidate) return {};
+        --left;
+        if (!side_words_) {
+            side_words_.emplace(words(side_.size(), [&](std::size_t i) -> std::string_view { return side_[i].name; }));
+            other_words_.emplace(words(names_.size(), [&](std::size_t i) -> std::string_view { return names_[i]; }));
+        }
+        for (const Vocabulary* vocabulary : {&*side_words_, &*other_words_}) {
+            if (const auto near = vocabulary->match(name).nearest) return vocabulary->words()[*near];
+        }
+        return {};
+    }
+
+private:
+    template <class Name>
+    static Vocabulary words(std::size_t n, Name name) {
+        std::vector<std::string_view> chosen;
+        for (std::size_t i = 0; i < n && chosen.size() < kMostCandidates; ++i) {
+            if (name(i).size() <= kLongestCandidate) chosen.push_back(name(i));
+        }
+        return Vocabulary(chosen);
+    }
+
+    const std::vector<model::ValueInfo>& side_;
+    const std::vector<std::string>& names_;
+    std::optional<std::string> listed_;
+    std::optional<Vocabulary> side_words_, other_words_;
+};
+
 class FileChecker {
 public:
     FileChecker(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
@@ -340,17 +422,34 @@ private:
                     ticked(path) + no_file(look_up(path), false));
             return std::nullopt;
         }
-        model::ModelResult result = model::read_onnx_file(path);
+        // Of the graph's values, those `inputs` and `outputs` name (and a
+        // sample of the others) are read, not all.
+        std::vector<std::string> wanted;
+        for (const auto* names : {&onnx.inputs, &onnx.outputs}) {
+            if (*names) wanted.insert(wanted.end(), (*names)->begin(), (*names)->end());
+        }
+        model::ModelResult result = model::read_onnx_file(path, model::ReadOptions{&wanted});
+        const auto [begin, end] = value ? std::pair(value.offset(), value.end_offset()) : header(load);
         if (!result.ok()) {
-            if (value) {
-                add(Severity::Error, kNotAModel, value, ticked(path) + " is " + result.message);
-            } else {
-                const auto [begin, end] = header(load);
-                add(Severity::Error, kNotAModel, begin, end,
-                    "the default `model`, " + ticked(path) + ", is " + result.message);
-            }
+            add(Severity::Error, kNotAModel, begin, end,
+                (value ? ticked(path) : "the default `model`, " + ticked(path) + ",") + " is " + result.message);
+        } else {
+            check_data_files(begin, end, path, result.model);
         }
         return result;
+    }
+
+    // The files onnx loads the initializers' data from, beside the model.
+    void check_data_files(std::uint32_t begin, std::uint32_t end, const std::string& path, const model::Model& model) {
+        const std::vector<model::DataFileProblem> problems = model::data_file_problems(model, path);
+        if (problems.empty()) return;
+        std::string message = "the model " + ticked(path) + " keeps initializers' data in " +
+                              ticked(cut(problems.front().path, kLongestShownPath)) + ", which " +
+                              std::string(problems.front().why);
+        if (problems.size() > 1) {
+            message += "; " + std::to_string(problems.size() - 1) + " more of its data files cannot be loaded";
+        }
+        add(Severity::Warning, kMissingFile, begin, end, std::move(message));
     }
 
     // The bytes of the [load] header ([load] itself), or of the key where
@@ -369,12 +468,11 @@ private:
 
     // Each name of `inputs` and `outputs` must be a value of the graph.
     void check_names(toml::Value load, const OnnxLoadConfig& onnx, const model::Model& model) {
+        Suggester inputs(model.inputs, model.names), outputs(model.outputs, model.names);
         const auto check = [&](std::string_view key, const std::optional<std::vector<Text>>& names,
-                               const std::vector<model::ValueInfo>& side, std::string_view what) {
+                               Suggester& suggester, std::string_view what) {
             const toml::Value list = get(load, key);
             if (!names || !list || !list.is_array()) return;
-            std::vector<std::string_view> candidates;
-            for (const model::ValueInfo& info : side) candidates.push_back(info.name);
             std::size_t i = 0;
             for (const toml::Value entry : list.as_array()) {
                 if (i >= names->size()) break;
@@ -382,31 +480,25 @@ private:
                 if (std::binary_search(model.names.begin(), model.names.end(), name)) continue;
                 std::string message = ticked(key) + " names " + ticked(name) +
                                       ", which is no value of the model; its " + std::string(what) + " are " +
-                                      listed(candidates);
-                std::optional<std::size_t> near = nearest(name, candidates);
-                std::string_view meant;
-                if (near) {
-                    meant = candidates[*near];
-                } else {
-                    const std::vector<std::string_view> all(model.names.begin(), model.names.end());
-                    if (const auto other = nearest(name, all)) meant = all[*other];
-                }
+                                      suggester.listed();
+                const std::string_view meant = suggester.meant(name, suggestions_left_);
                 if (!meant.empty()) message += "; did you mean " + ticked(meant) + "?";
                 Finding& finding = add(Severity::Error, kModelMismatch, entry, std::move(message));
                 if (!meant.empty()) finding.set_suggestion(std::string(meant));
             }
         };
-        check("inputs", onnx.inputs, model.inputs, "inputs");
-        check("outputs", onnx.outputs, model.outputs, "outputs");
+        check("inputs", onnx.inputs, inputs, "inputs");
+        check("outputs", onnx.outputs, outputs, "outputs");
     }
 
-    static const model::ValueInfo* find_value(const model::Model& model, std::string_view name) {
+    // The value a name of `inputs` is: the first graph input, value_info
+    // entry or output of that name.
+    static std::unordered_map<std::string_view, const model::ValueInfo*> values_of(const model::Model& model) {
+        std::unordered_map<std::string_view, const model::ValueInfo*> values;
         for (const auto* list : {&model.inputs, &model.value_info, &model.outputs}) {
-            for (const model::ValueInfo& info : *list) {
-                if (info.name == name) return &info;
-            }
+            for (const model::ValueInfo& info : *list) values.emplace(info.name, &info);
         }
-        return nullptr;
+        return values;
     }
 
     // The inputs the converter feeds: those `inputs` names, else the
@@ -415,8 +507,10 @@ private:
     std::vector<Slot> pair_inputs(toml::Value load, const OnnxLoadConfig& onnx, const model::Model* model) const {
         std::vector<Slot> slots;
         if (onnx.inputs) {
+            const auto values = model ? values_of(*model) : decltype(values_of(*model)){};
             for (const Text& name : *onnx.inputs) {
-                slots.push_back(Slot{name, model ? find_value(*model, name) : nullptr, nullptr, {}});
+                const auto found = values.find(name);
+                slots.push_back(Slot{name, found == values.end() ? nullptr : found->second, nullptr, {}});
             }
         } else if (model) {
             for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info, nullptr, {}});
@@ -443,21 +537,20 @@ private:
         const toml::Value shapes = get(load, "input_size_list");
         bool paired = true;
         if (onnx.input_size_list && !onnx.inputs && onnx.input_size_list->size() != model.inputs.size() && shapes) {
-            std::vector<std::string_view> names;
-            for (const model::ValueInfo& info : model.inputs) names.push_back(info.name);
             add(Severity::Error, kModelMismatch, shapes,
                 "`input_size_list` holds " + plural(onnx.input_size_list->size(), "shape") + " and the model has " +
-                    plural(model.inputs.size(), "input") + (names.empty() ? "" : " (" + listed(names) + ")"));
+                    plural(model.inputs.size(), "input") +
+                    (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"));
             paired = false;
         }
         for (const Slot& slot : slots) {
             if (!paired || !slot.shape || !slot.info || !slot.info->has_shape) continue;
-            const std::vector<model::Dim>& dims = slot.info->dims;
+            const std::vector<model::Dim>& dims = slot.info->dims;  // the first of rank
             const std::vector<Size>& shape = *slot.shape;
-            if (shape.size() != dims.size()) {
+            if (shape.size() != slot.info->rank) {
                 add(Severity::Error, kModelMismatch, slot.shape_value,
-                    "the shape " + shape_text(shape) + " of input " + ticked(slot.name) + " has " +
-                        plural(shape.size(), "dimension") + " and the model's " + std::to_string(dims.size()),
+                    "the shape " + shape_text(shape) + " of input " + shown(slot.name) + " has " +
+                        plural(shape.size(), "dimension") + " and the model's " + std::to_string(slot.info->rank),
                     described(*slot.info));
                 continue;
             }
@@ -467,7 +560,7 @@ private:
                 const std::optional<std::uint64_t> want = fixed(dims[d]);
                 if (want && *want != shape[d]) {
                     add(Severity::Error, kModelMismatch, size,
-                        "dimension " + std::to_string(d) + " of input " + ticked(slot.name) + " is " +
+                        "dimension " + std::to_string(d) + " of input " + shown(slot.name) + " is " +
                             std::to_string(shape[d]) + " here and " + std::to_string(*want) + " in the model",
                         described(*slot.info));
                 }
@@ -490,7 +583,7 @@ private:
             if (slot.shape && slot.shape->size() == 4) {
                 channels = (*slot.shape)[1];
                 last = (*slot.shape)[3];
-            } else if (!slot.shape && slot.info && slot.info->has_shape && slot.info->dims.size() == 4) {
+            } else if (!slot.shape && slot.info && slot.info->has_shape && slot.info->rank == 4) {
                 channels = fixed(slot.info->dims[1]);
                 last = fixed(slot.info->dims[3]);
             } else {
@@ -499,9 +592,9 @@ private:
             if (!channels || !last || *channels == n || *last == n) continue;
             std::optional<std::string> help = plural(*channels, "value");
             if (*last != *channels) *help += " or " + std::to_string(*last);
-            *help += ", one per channel of input " + ticked(slot.name);
+            *help += ", one per channel of input " + shown(slot.name);
             add(Severity::Warning, kModelMismatch, value,
-                ticked(key) + " holds " + plural(n, "value") + " and input " + ticked(slot.name) + " has " +
+                ticked(key) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
                     std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) +
                     " in its last",
                 std::move(help));
@@ -534,13 +627,13 @@ private:
                 same = shape == *slot.shape;
                 expected = shape_text(*slot.shape) + " (input_size_list)";
             } else if (slot.info && slot.info->has_shape) {
-                const std::vector<model::Dim>& dims = slot.info->dims;
-                same = dims.size() == shape.size();
+                const std::vector<model::Dim>& dims = slot.info->dims;  // the first of rank
+                same = slot.info->rank == shape.size();
                 for (std::size_t d = 0; same && d < dims.size(); ++d) {
                     const std::optional<std::uint64_t> want = fixed(dims[d]);
                     same = !want || *want == shape[d];
                 }
-                expected = dims_text(dims);
+                expected = dims_text(*slot.info);
             } else {
                 continue;
             }
@@ -549,7 +642,7 @@ private:
             add(Severity::Error, kModelMismatch, at,
                 "array " + std::to_string(i) + (member.empty() ? "" : " (" + ticked(member) + ")") +
                     " of `input_initial_val_file` has the shape " + shape_text(shape) + " and input " +
-                    ticked(slot.name) + " " + expected);
+                    shown(slot.name) + " " + expected);
         }
     }
 
@@ -646,6 +739,7 @@ private:
     const Configuration& configuration_;
     const FileCheckOptions& options_;
     std::vector<Finding>& out_;
+    std::size_t suggestions_left_ = Suggester::kMostSuggestions;
 };
 
 }  // namespace

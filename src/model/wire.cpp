@@ -45,29 +45,42 @@ bool Reader::byte(std::uint64_t end, std::uint8_t& b) {
     return true;
 }
 
-bool Reader::varint(std::uint64_t end, std::uint64_t& value) {
+bool Reader::varint(std::uint64_t end, std::uint64_t& value) { return varint(end, 10, value); }
+
+bool Reader::varint(std::uint64_t end, int most_bytes, std::uint64_t& value) {
     const std::uint64_t at = pos_;
     value = 0;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < most_bytes; ++i) {
         std::uint8_t b = 0;
         if (!byte(end, b)) return false;
         value |= static_cast<std::uint64_t>(b & 0x7f) << (7 * i);
         if ((b & 0x80) == 0) return true;
     }
-    return fail(Failure::malformed, "a varint longer than 10 bytes", at);
+    return fail(Failure::malformed, "a varint longer than " + std::to_string(most_bytes) + " bytes", at);
+}
+
+// A tag is a 32-bit varint (protobuf refuses one of more than 5 bytes or
+// past 32 bits): field numbers 1 to 2^29 - 1, wire types 0 to 5.
+bool Reader::any_tag(std::uint64_t end, std::uint64_t& field, unsigned& wire) {
+    const std::uint64_t at = pos_;
+    std::uint64_t key = 0;
+    if (!varint(end, 5, key)) return false;
+    field = key >> 3;
+    wire = static_cast<unsigned>(key & 7);
+    if (field == 0 || key > 0xffffffff) {
+        return fail(Failure::malformed, "field number " + std::to_string(field) + " is out of range", at);
+    }
+    if (wire > 5) return fail(Failure::malformed, "wire type " + std::to_string(wire) + " does not exist", at);
+    return true;
 }
 
 bool Reader::tag(std::uint64_t end, std::uint64_t& field, Type& type) {
     const std::uint64_t at = pos_;
-    std::uint64_t key = 0;
-    if (!varint(end, key)) return false;
-    field = key >> 3;
-    const auto wire = static_cast<unsigned>(key & 7);
-    if (field == 0 || field > 0x1fffffff) {
-        return fail(Failure::malformed, "field number " + std::to_string(field) + " is out of range", at);
+    unsigned wire = 0;
+    if (!any_tag(end, field, wire)) return false;
+    if (wire == 4) {
+        return fail(Failure::malformed, "a group of field " + std::to_string(field) + " ends where none began", at);
     }
-    if (wire == 3 || wire == 4) return fail(Failure::malformed, "a group (wire type " + std::to_string(wire) + ")", at);
-    if (wire > 5) return fail(Failure::malformed, "wire type " + std::to_string(wire) + " does not exist", at);
     type = static_cast<Type>(wire);
     return true;
 }
@@ -75,7 +88,7 @@ bool Reader::tag(std::uint64_t end, std::uint64_t& field, Type& type) {
 bool Reader::length(std::uint64_t end, std::uint64_t& field_end) {
     const std::uint64_t at = pos_;
     std::uint64_t n = 0;
-    if (!varint(end, n)) return false;
+    if (!varint(end, 5, n)) return false;
     if (n > end - pos_) {
         return fail(Failure::truncated,
                     "a length of " + std::to_string(n) + " bytes runs past the end of " +
@@ -86,15 +99,13 @@ bool Reader::length(std::uint64_t end, std::uint64_t& field_end) {
     return true;
 }
 
-bool Reader::bytes(std::uint64_t end, std::size_t limit, std::string& out) {
-    const std::uint64_t at = pos_;
+bool Reader::bytes(std::uint64_t end, std::string& out) {
     std::uint64_t field_end = 0;
     if (!length(end, field_end)) return false;
-    const std::uint64_t n = field_end - pos_;
-    if (n > limit) {
-        return fail(Failure::too_large, "a name of " + std::to_string(n) + " bytes (the limit is " +
-                                            std::to_string(limit) + ")", at);
-    }
+    return read(field_end - pos_, out);
+}
+
+bool Reader::read(std::uint64_t n, std::string& out) {
     out.resize(static_cast<std::size_t>(n));
     std::size_t done = 0;
     while (done < out.size()) {
@@ -110,7 +121,12 @@ bool Reader::bytes(std::uint64_t end, std::size_t limit, std::string& out) {
     return true;
 }
 
-bool Reader::skip(std::uint64_t end, Type type) {
+bool Reader::enter() {
+    if (++depth_ <= max_depth) return true;
+    return fail(Failure::malformed, "messages and groups nested more than " + std::to_string(max_depth) + " deep");
+}
+
+bool Reader::skip(std::uint64_t end, Type type, std::uint64_t field) {
     const std::uint64_t at = pos_;
     std::uint64_t ignored = 0;
     switch (type) {
@@ -127,9 +143,51 @@ bool Reader::skip(std::uint64_t end, Type type) {
         pos_ += n;
         return true;
     }
+    case Type::group_start:
+        return skip_group(end, field);
     default:
-        return fail(Failure::malformed, "a group", at);
+        return fail(Failure::malformed, "a group of field " + std::to_string(field) + " ends where none began", at);
     }
+}
+
+// The fields of a group up to the end tag of its field number; the groups
+// nested in it by a stack of their field numbers, as deep as enter() lets.
+bool Reader::skip_group(std::uint64_t end, std::uint64_t field) {
+    const int depth = depth_;
+    std::vector<std::uint32_t> open;
+    if (!enter()) {
+        depth_ = depth;
+        return false;
+    }
+    open.push_back(static_cast<std::uint32_t>(field));
+    while (!open.empty()) {
+        if (pos_ >= end) {
+            depth_ = depth;
+            return fail(Failure::truncated, end >= size_ ? "the file ends inside a group"
+                                                         : "a group runs past the end of its message");
+        }
+        const std::uint64_t at = pos_;
+        std::uint64_t number = 0;
+        unsigned wire = 0;
+        if (!any_tag(end, number, wire)) break;
+        if (wire == 4) {
+            if (number != open.back()) {
+                fail(Failure::malformed, "a group of field " + std::to_string(open.back()) + " ends with field " +
+                                             std::to_string(number), at);
+                break;
+            }
+            open.pop_back();
+            leave();
+        } else if (wire == 3) {
+            if (!enter()) break;
+            open.push_back(static_cast<std::uint32_t>(number));
+        } else if (!skip(end, static_cast<Type>(wire), number)) {
+            break;
+        }
+    }
+    const bool closed = open.empty();
+    depth_ = depth;
+    return closed;
 }
 
 }  // namespace vora::model::wire

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -56,8 +57,36 @@ std::string describe(const std::vector<std::string>& names) {
 std::string describe(const ModelResult& r) {
     if (!r.ok()) return std::string(to_string(r.error)) + ": " + r.message;
     const Model& m = r.model;
-    return "in" + describe(m.inputs) + " | out" + describe(m.outputs) + " | vi" + describe(m.value_info) + " | init" +
-           describe(m.initializers) + " | node" + describe(m.node_outputs) + " | names" + describe(m.names);
+    std::string out = "in" + describe(m.inputs) + " | out" + describe(m.outputs) + " | vi" + describe(m.value_info) +
+                      " | init" + describe(m.initializers) + " | node" + describe(m.node_outputs) + " | names" +
+                      describe(m.names);
+    if (!m.data_files.empty() || m.more_data_files) {
+        out += " | files";
+        for (const DataFile& file : m.data_files) {
+            out += " " + file.location + "[" + std::to_string(file.end) + (file.bad_range ? "?" : "") + "]";
+        }
+        if (m.more_data_files) out += " +" + std::to_string(m.more_data_files);
+    }
+    return out;
+}
+
+ModelResult read(const std::string& bytes, const ReadOptions& options = {}) {
+    MemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return read_onnx(source, options);
+}
+
+std::string group(std::uint64_t field, const std::string& inside) {
+    return varint(field << 3 | 3) + inside + varint(field << 3 | 4);
+}
+std::string nested_groups(int depth) {
+    std::string out;
+    for (int i = 0; i < depth; ++i) out = group(50, out);
+    return out;
+}
+std::string entry(const std::string& key, const std::string& value) { return len(13, len(1, key) + len(2, value)); }
+// An initializer of data kept in `location`; data_location as given.
+std::string external(const std::string& name, const std::string& location, std::uint64_t data_location = 1) {
+    return len(5, len(8, name) + len(13, len(1, "location") + len(2, location)) + num(14, data_location));
 }
 
 struct OnnxCase {
@@ -69,13 +98,9 @@ void PrintTo(const OnnxCase& c, std::ostream* os) { *os << c.what; }
 
 class OnnxBytes : public ::testing::TestWithParam<OnnxCase> {};
 
-TEST_P(OnnxBytes, Reads) {
-    const std::string& bytes = GetParam().bytes;
-    MemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-    EXPECT_EQ(describe(read_onnx(source)), GetParam().expected);
-}
+TEST_P(OnnxBytes, Reads) { EXPECT_EQ(describe(read(GetParam().bytes)), GetParam().expected); }
 
-const std::string big_name(max_name_bytes + 1, 'n');
+const std::string big_name(65537, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OnnxBytes,
@@ -92,8 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
                        len(11, tensor_vi("w", 1, "")) + len(11, tensor_vi("x", 1, "")) +
                        len(15, len(1, len(8, "s") + num(14, 1)))),
                  "in x:1/1[] | out | vi | init w s | node | names s w x"},
-        OnnxCase{"node outputs, attributes skipped",
-                 model(len(1, len(1, "x") + len(2, "y") + len(5, len(1, "value") + len(5, std::string(300, 'z'))) +
+        OnnxCase{"node outputs, attributes checked and let go",
+                 model(len(1, len(1, "x") + len(2, "y") +
+                              len(5, len(1, "value") + len(4, std::string(300, 'z')) + len(5, len(9, "\xff\xff"))) +
                               len(2, "z"))),
                  "in | out | vi | init | node y z | names y z"},
         OnnxCase{"merged fields: the last name, the last type kind",
@@ -114,13 +140,114 @@ INSTANTIATE_TEST_SUITE_P(
         OnnxCase{"varint of 11 bytes", "\x08" + std::string(10, '\xff') + "\x01",
                  "malformed: not an ONNX model: a varint longer than 10 bytes (at byte 1)"},
         OnnxCase{"field number 0", std::string(1, '\0'), "malformed: not an ONNX model: field number 0 is out of range (at byte 0)"},
-        OnnxCase{"group", "\x0b", "malformed: not an ONNX model: a group (wire type 3) (at byte 0)"},
+        OnnxCase{"group not closed", "\x0b", "truncated: not an ONNX model: the file ends inside a group (at byte 1)"},
+        OnnxCase{"groups skipped as unknown fields",
+                 group(60, num(1, 5) + group(61, len(2, "x")) + varint(3 << 3 | 1) + std::string(8, 'f')) +
+                     model(group(7, "") + len(12, tensor_vi("o", 1, "") + group(9, num(9, 9)))),
+                 "in | out o:1/1[] | vi | init | node | names o"},
+        OnnxCase{"groups nested 100 deep", model(len(12, len(1, "o"))) + nested_groups(100),
+                 "in | out o:0/0 | vi | init | node | names o"},
+        OnnxCase{"groups nested 101 deep", model(len(12, len(1, "o"))) + nested_groups(101),
+                 "malformed: not an ONNX model: messages and groups nested more than 100 deep (at byte 211)"},
+        OnnxCase{"groups in the graph count its depth", model(len(12, len(1, "o")) + nested_groups(100)),
+                 "malformed: not an ONNX model: messages and groups nested more than 100 deep (at byte 210)"},
+        OnnxCase{"group ended by another field", model("") + varint(50 << 3 | 3) + varint(51 << 3 | 4),
+                 "malformed: not an ONNX model: a group of field 50 ends with field 51 (at byte 6)"},
+        OnnxCase{"end of a group never begun", model(len(12, varint(50 << 3 | 4))),
+                 "malformed: not an ONNX model: a group of field 50 ends where none began (at byte 6)"},
+        OnnxCase{"group past its message", model(varint(50 << 3 | 3)) + varint(50 << 3 | 4),
+                 "truncated: not an ONNX model: a group runs past the end of its message (at byte 6)"},
+        OnnxCase{"tag of 6 bytes", "\x88\x80\x80\x80\x80\x00" + model(""),
+                 "malformed: not an ONNX model: a varint longer than 5 bytes (at byte 0)"},
+        OnnxCase{"field number 2^29", varint(std::uint64_t{1} << 32) + "\x01",
+                 "malformed: not an ONNX model: field number 536870912 is out of range (at byte 0)"},
+        OnnxCase{"field number 2^29 - 1", varint((std::uint64_t{1} << 32) - 8) + "\x01" + model(""),
+                 "in | out | vi | init | node | names"},
         OnnxCase{"wire type 7", "\x0f", "malformed: not an ONNX model: wire type 7 does not exist (at byte 0)"},
-        OnnxCase{"graph as varint", num(7, 1), "malformed: not an ONNX model: ModelProto.graph has wire type 0, not 2 (at byte 1)"},
-        OnnxCase{"elem_type as bytes", model(len(11, len(1, "x") + len(2, len(1, len(1, "f"))))),
-                 "malformed: not an ONNX model: TypeProto.Tensor.elem_type has wire type 2, not 0 (at byte 14)"},
-        OnnxCase{"name over the limit", model(len(1, len(2, big_name))),
-                 "too_large: not an ONNX model: a name of 65537 bytes (the limit is 65536) (at byte 11)"}));
+        // A field of another wire type than its declaration's is an unknown field.
+        OnnxCase{"graph as varint", num(7, 1), "no_graph: not an ONNX model: it has no graph"},
+        OnnxCase{"elem_type as bytes, names as varints",
+                 model(len(11, len(1, "x") + len(2, len(1, len(1, "f") + num(1, 3)))) + len(1, num(2, 7)) +
+                       num(11, 1) + len(12, num(1, 4) + len(1, "y"))),
+                 "in x:1/3 | out y:0/0 | vi | init | node | names x y"},
+        OnnxCase{"name of 65537 bytes", model(len(1, len(2, big_name))),
+                 "in | out | vi | init | node " + big_name + " | names " + big_name},
+        OnnxCase{"external data, each file once",
+                 model(external("a", "w.bin") + external("b", "w.bin") + external("c", "c.bin") +
+                       external("d", "d.bin", 0) + external("e", "e.bin", 7)),
+                 "in | out | vi | init a b c d e | node | names a b c d e | files w.bin[0] c.bin[0]"},
+        OnnxCase{"external data: the last location, an unknown location value ignored",
+                 model(len(5, len(8, "a") + num(14, 1) + len(13, len(1, "location") + len(2, "x") + len(2, "y")) +
+                              len(13, len(1, "offset") + len(2, "0")) + num(14, 9)) +
+                       len(15, len(1, len(8, "s") + num(14, 1) + len(13, len(1, "location") + len(2, "s"))))),
+                 "in | out | vi | init a s | node | names a s | files y[0]"},
+        OnnxCase{"external data: what is read of each file, as onnx reads offsets and lengths",
+                 model(len(5, len(8, "a") + entry("location", "w.bin") + entry("offset", "100") +
+                              entry("length", "50") + num(14, 1)) +
+                       len(5, len(8, "b") + entry("location", "w.bin") + entry("offset", " +1_0\t") +
+                              entry("length", "5") + num(14, 1)) +
+                       len(5, len(8, "c") + entry("location", "v.bin") + entry("length", "99999999999999999999") +
+                              num(14, 1)) +
+                       len(5, len(8, "d") + entry("location", "u.bin") + entry("offset", "-0") + num(14, 1)) +
+                       len(5, len(8, "e") + entry("location", "u.bin") + entry("offset", "1__0") + num(14, 1)) +
+                       len(5, len(8, "f") + entry("location", "t.bin") + entry("length", "-1") + num(14, 1))),
+                 "in | out | vi | init a b c d e f | node | names a b c d e f | files w.bin[150] "
+                 "v.bin[18446744073709551615] u.bin[0?] t.bin[0?]"}));
+
+TEST(OnnxSize, OverTwoGiBIsRefusedUnread) {
+    class Huge final : public ByteSource {
+    public:
+        std::uint64_t size() const override { return max_model_bytes + 1; }
+        std::size_t read(std::uint64_t, std::span<std::uint8_t>) override {
+            ++reads;
+            return 0;
+        }
+        int reads = 0;
+    } huge;
+    EXPECT_EQ(describe(read_onnx(huge)),
+              "too_large: not an ONNX model: it is 2147483648 bytes, over protobuf's limit of 2 GiB (2147483647 "
+              "bytes); a model that large keeps its weights in external data files");
+    EXPECT_EQ(huge.reads, 0);
+}
+
+// A check's read: the wanted names' value_info, whether each is a value,
+// a sample of the others, the first dimensions of each value.
+TEST(OnnxWanted, KeepsWhatChecksNeed) {
+    std::string dims;
+    for (int i = 0; i < 70; ++i) dims += dim(i + 1);
+    std::string nodes;
+    for (int i = 0; i < 1100; ++i) nodes += len(1, len(2, "n" + std::to_string(i)));
+    const std::string bytes = model(
+        external("x", "w.bin") + len(5, len(8, "w")) + nodes + len(1, len(2, "wanted_node") + len(2, big_name)) +
+        len(11, tensor_vi("x", 1, "")) + len(11, tensor_vi("in", 1, dims)) + len(12, tensor_vi("out", 7, dim(2))) +
+        len(13, tensor_vi("v", 1, dim(5))) + len(13, tensor_vi("in", 1, dim(3))) + len(13, tensor_vi("v", 2, "")));
+    const std::vector<std::string> wanted = {"in", "v", "wanted_node", "w", "nowhere", big_name};
+    const ModelResult r = read(bytes, ReadOptions{&wanted});
+    ASSERT_TRUE(r.ok()) << r.message;
+    const Model& m = r.model;
+    ASSERT_EQ(m.inputs.size(), 1u);  // x is an initializer, read before it
+    EXPECT_EQ(m.inputs[0].rank, 70u);
+    EXPECT_EQ(m.inputs[0].dims.size(), max_kept_dims);
+    EXPECT_EQ(m.inputs[0].dims.back().value, 64);
+    EXPECT_EQ(describe(m.outputs) + " |" + describe(m.value_info), " out:1/7[2,] | v:1/1[5,] in:1/1[3,]");
+    EXPECT_TRUE(m.initializers.empty() && m.node_outputs.empty());
+    EXPECT_EQ(m.data_files, std::vector<DataFile>{{"w.bin"}});
+    // inputs, outputs, the wanted values, and the first 1000 other names
+    EXPECT_EQ(m.names.size(), 6 + max_sample_names);
+    for (const char* name : {"in", "out", "v", "wanted_node", "w", "n0", "n999"}) {
+        EXPECT_TRUE(std::binary_search(m.names.begin(), m.names.end(), name)) << name;
+    }
+    for (const char* name : {"n1000", "nowhere", "x"}) {
+        EXPECT_FALSE(std::binary_search(m.names.begin(), m.names.end(), name)) << name;
+    }
+    EXPECT_TRUE(std::binary_search(m.names.begin(), m.names.end(), big_name));
+    // Read without `wanted`, the same bytes give every value.
+    const ModelResult all = read(bytes);
+    ASSERT_TRUE(all.ok());
+    EXPECT_EQ(all.model.inputs[0].dims.size(), 70u);
+    EXPECT_EQ(all.model.value_info.size(), 3u);
+    EXPECT_EQ(all.model.names.size(), 1100u + 7);
+}
 
 // ---- npy headers -------------------------------------------------------------
 

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from test_cli import cli, sarif_log  # noqa: F401  (cli is a fixture)
-from test_model_reader import TensorProto, graph, onnx, tensor, weights
+from test_model_reader import TensorProto, graph, helper, onnx, tensor, weights
 
 LOAD = '[load]\nmodel_type = "Onnx"\nmodel = "m.onnx"\n'
 
@@ -420,3 +420,119 @@ def test_paths_from_files_are_escaped(cli, tmp_path, format):  # noqa: F811
         assert [line.split(": ", 2)[2] for line in out.splitlines() if "[missing-file]" in line] == shown
     else:
         assert [line.split("::")[2] for line in out.splitlines() if "missing-file" in line] == shown
+
+
+# ---- models made to make check slow, large or wrong ------------------------------------------------------
+
+def write_model(tmp_path, inputs, nodes=()):
+    """A model of tensor inputs {name: dims} and node outputs."""
+    g = helper.make_graph([helper.make_node("Identity", ["x"], [o]) for o in nodes], "g",
+                          [tensor(n, TensorProto.FLOAT, d) for n, d in inputs.items()], [])
+    (tmp_path / "m.onnx").write_bytes(helper.make_model(g).SerializeToString())
+
+
+def messages(cli, tmp_path, lines, timeout=60):  # noqa: F811
+    (tmp_path / "c.toml").write_text(LOAD + lines + "\n", encoding="utf-8")
+    done = subprocess.run([cli, "check", "--format", "json", "c.toml"], capture_output=True, text=True,
+                          cwd=tmp_path, timeout=timeout)
+    assert done.returncode in (0, 1), done.stderr
+    return [(f["code"], f["message"], f["help"]) for f in json.loads(done.stdout)], len(done.stdout)
+
+
+def long_name(i):
+    return f"block{i:05d}/" + "layer_" * 98 + "out"
+
+
+def test_wrong_names_against_many_long_value_names_are_quick(cli, tmp_path):  # noqa: F811
+    # Each wrong name was measured against every value name (once 7 s a name, release build).
+    write_model(tmp_path, {"x": [1]}, nodes=[long_name(i) for i in range(3000)])
+    wrong = [long_name(i).replace("layer_", "layr_", 40) for i in range(4)]
+    found, _ = messages(cli, tmp_path, "inputs = [" + ", ".join(f'"{w}"' for w in wrong) + "]", timeout=20)
+    assert [f[0] for f in found] == ["model-mismatch"] * 4
+    assert found[0][1].endswith("which is no value of the model; its inputs are x")
+
+
+def test_naming_every_input_of_a_large_model_is_quick(cli, tmp_path):  # noqa: F811
+    # Each name was looked for among all inputs (quadratic: 100,000 inputs took 25 s, release build).
+    names = [f"input_{i}" for i in range(100_000)]
+    write_model(tmp_path, {n: [1] for n in names})
+    found, _ = messages(cli, tmp_path, "inputs = [" + ", ".join(f'"{n}"' for n in names) + "]\n"
+                        "input_size_list = [" + ", ".join(["[1]"] * 99_999) + ", [2]]", timeout=20)
+    assert found == [("model-mismatch", "dimension 0 of input `input_99999` is 2 here and 1 in the model",
+                      "[1], the shape of the model's input `input_99999` (float32)")]
+
+
+def test_messages_cut_long_lists_names_and_shapes(cli, tmp_path):  # noqa: F811
+    inputs = {f"in{i}": [1] for i in range(12)} | {"n" * 65_537: [2] * 1000}
+    write_model(tmp_path, inputs, nodes=["y" * 200])
+    found, size = messages(cli, tmp_path, "inputs = [" + ", ".join(['"wrong"'] * 500 + [f'"{"n" * 65_537}"'] * 200) +
+                           "]\ninput_size_list = [" + ", ".join(["[1]"] * 700) + "]")
+    assert found[0] == ("model-mismatch", "`inputs` names `wrong`, which is no value of the model; its inputs are "
+                        "in0, in1, in2, in3, in4, in5, in6, in7, in8, in9 and 3 more", None)
+    long = "`" + "n" * 100 + "...` (65537 bytes)"
+    assert found[500] == (
+        "model-mismatch", f"the shape [1] of input {long} has 1 dimension and the model's 1000",
+        f"[2, 2, 2, 2, 2, 2, 2, 2, ... (1000 dimensions)], the shape of the model's input {long} (float32)")
+    assert len(found) == 700
+    assert size < 700 * 800  # the 65 KB name and the 1000 dimensions were once in each finding
+
+
+def test_model_over_two_gib_is_refused_unread(cli, tmp_path):  # noqa: F811
+    data = graph([tensor("x", TensorProto.FLOAT, [1])]).SerializeToString()
+    with open(tmp_path / "m.onnx", "wb") as f:  # sparse: nothing past the graph is written to the disk
+        f.write(data)
+        f.truncate(2**31)
+    found, _ = messages(cli, tmp_path, "", timeout=10)
+    assert found == [("not-a-model", "`m.onnx` is not an ONNX model: it is 2147483648 bytes, over protobuf's limit of "
+                      "2 GiB (2147483647 bytes); a model that large keeps its weights in external data files", None)]
+    with open(tmp_path / "m.onnx", "r+b") as f:
+        f.truncate(2**31 - 1 - len(data))
+    assert messages(cli, tmp_path, "")[0][0][0] == "not-a-model"  # zeros: field number 0
+
+
+DATA = "the model `m.onnx` keeps initializers' data in "
+
+
+@pytest.mark.parametrize("location, expected", [
+    ("w.bin", []),
+    ("lost.bin", [DATA + "`lost.bin`, which does not exist"]),
+    ("data/lost.bin", [DATA + "`data/lost.bin`, which does not exist"]),
+    ("data", [DATA + "`data`, which is a folder, not a file"]),
+    ("data/../w.bin", []),
+    ("../w.bin", [DATA + "`../w.bin`, which is outside the model's folder, which onnx does not load"]),
+    ("/abs/w.bin", [DATA + "`/abs/w.bin`, which is an absolute path, which onnx does not load"]),
+    ("link.bin", [DATA + "`link.bin`, which is a symbolic link, which onnx does not follow"]),
+    ("", [DATA + "``, which is no file: the location is empty"]),
+    ("w.bin:2400:0", []),
+    ("w.bin:2401:0", [DATA + "`w.bin`, which is shorter than what the model reads of it"]),
+    ("w.bin:2000:401", [DATA + "`w.bin`, which is shorter than what the model reads of it"]),
+    ("w.bin:ten:0", [DATA + "`w.bin`, which is read at an offset or length that is no whole number of bytes"]),
+])
+def test_external_data_onnx_cannot_load_is_reported_at_the_model(cli, tmp_path, location, expected):  # noqa: F811
+    (tmp_path / "data").mkdir()
+    model = graph([tensor("x", TensorProto.FLOAT, [1, 3, 8, 8])], [weights("w", 300), weights("v", 300)])
+    onnx.save_model(model, str(tmp_path / "m.onnx"), save_as_external_data=True, location="w.bin", size_threshold=0)
+    (tmp_path / "link.bin").symlink_to(tmp_path / "w.bin")
+    m = onnx.load(str(tmp_path / "m.onnx"), load_external_data=False)
+    location, *range_ = location.split(":")  # and offset and length, of the 2400 bytes of w.bin
+    for t in m.graph.initializer:
+        t.external_data[0].value = location
+        if range_:
+            t.external_data[1].value, t.external_data[2].value = range_
+    (tmp_path / "m.onnx").write_bytes(m.SerializeToString())
+    text = LOAD + "\n"
+    assert [f[3] for f in json_of(cli, tmp_path, text)] == expected
+    assert [(f[0], f[1], f[2]) for f in json_of(cli, tmp_path, text)] == [(3, 9, "missing-file")] * len(expected)
+    try:  # as the converter would load it
+        onnx.load(str(tmp_path / "m.onnx"))
+        assert expected == []
+    except Exception:
+        assert expected != []
+
+
+def test_unknown_groups_and_long_names_are_read_as_onnx_reads_them(cli, tmp_path):  # noqa: F811
+    name = "i" * 65_537
+    data = graph([tensor(name, TensorProto.FLOAT, [1])]).SerializeToString()
+    (tmp_path / "m.onnx").write_bytes(data + b"\xa3\x06\x08\x01\xa4\x06")  # group 100 holding a varint
+    onnx.load(str(tmp_path / "m.onnx"))
+    assert messages(cli, tmp_path, f'inputs = ["{name}"]\ninput_size_list = [[1]]') == ([], len("[]\n"))

@@ -3,6 +3,8 @@
 import ast
 import io
 import json
+import random
+import shutil
 import struct
 import subprocess
 import zipfile
@@ -40,9 +42,12 @@ def expected(path):
     inits = [t.name for t in g.initializer] + [s.values.name for s in g.sparse_initializer]
     outs = [o for n in g.node for o in n.output]
     names = {vi.name for vi in [*g.input, *g.output, *g.value_info]} | set(inits) | set(outs)
+    files = [next((e.value for e in reversed(t.external_data) if e.key == "location"), "") for t in g.initializer
+             if t.HasField("data_location") and t.data_location == TensorProto.EXTERNAL]
     return {"ok": True, "inputs": [value(vi) for vi in g.input if vi.name not in inits],
             "outputs": [value(vi) for vi in g.output], "value_info": [value(vi) for vi in g.value_info],
-            "initializers": inits, "node_outputs": outs, "names": sorted(names - {""})}
+            "initializers": inits, "node_outputs": outs, "names": sorted(names - {""}),
+            "data_files": list(dict.fromkeys(files)), "data_file_problems": []}
 
 
 def graph(inputs, initializers=(), sparse=(), value_info=()):
@@ -238,3 +243,167 @@ def test_arrays_refused(model_dump, tmp_path, make, error):
     with pytest.raises(Exception):
         with np.load(path, allow_pickle=False) as values:
             [values[k] for k in values.files]
+
+
+# ---- the reader's verdict against onnx.load's, on hostile and mutated models --------------------------------
+
+def wire_varint(n):
+    out = bytearray()
+    while True:
+        out.append((n & 0x7F) | (0x80 if n > 0x7F else 0))
+        n >>= 7
+        if not n:
+            return bytes(out)
+
+
+def key(number, wire_type):
+    return wire_varint(number << 3 | wire_type)
+
+
+def ld(number, payload):
+    return key(number, 2) + wire_varint(len(payload)) + payload
+
+
+def group(number, inside=b""):
+    return key(number, 3) + inside + key(number, 4)
+
+
+# Unknown fields protobuf reads past: every wire type, groups nested and holding fields, and a known
+# field number with another wire type than its declaration's.
+GOOD_JUNK = {
+    "varint": key(90, 0) + wire_varint(2**63),
+    "fixed64": key(91, 1) + b"\0" * 8,
+    "fixed32": key(92, 5) + b"\0" * 4,
+    "bytes": ld(93, b"\xff" * 40),
+    "empty group": group(94),
+    "group of fields": group(95, key(1, 0) + b"\x05" + ld(2, b"x") + key(3, 5) + b"\0" * 4 + group(4, group(5))),
+    "known field as varint": key(1, 0) + b"\x01",
+    "known field as fixed32": key(2, 5) + b"\0" * 4,
+    "known field as group": group(1, ld(1, b"y")),
+}
+# Bytes protobuf refuses.
+BAD_JUNK = {
+    "group ended by another field": key(96, 3) + key(97, 4),
+    "group not closed": key(96, 3) + key(1, 0) + b"\x01",
+    "end of a group never begun": key(96, 4),
+    "wire type 6": key(96, 6),
+    "field number 0": b"\x00\x00",
+    "varint of 11 bytes": key(96, 0) + b"\xff" * 10 + b"\x01",
+    "length past the end": key(96, 2) + b"\x7f",
+}
+
+
+def with_junk(model, place, junk):
+    """The bytes of `model` with `junk` at the end of one of its messages (of the first input for the inner ones)."""
+    model = onnx.ModelProto.FromString(model.SerializeToString())
+    if place == "model":
+        return model.SerializeToString() + junk
+    graph_bytes = model.graph.SerializeToString()
+    if place == "input":
+        g = onnx.GraphProto.FromString(graph_bytes)
+        first = g.input[0].SerializeToString()
+        del g.input[0]
+        graph_bytes = g.SerializeToString() + ld(11, first + junk)
+    elif place in ("type", "shape", "dim"):  # only junk protobuf reads: through its own parse, kept as unknown
+        vi = model.graph.input[0]
+        sub = {"type": vi.type, "shape": vi.type.tensor_type.shape, "dim": vi.type.tensor_type.shape.dim[0]}[place]
+        sub.CopyFrom(type(sub).FromString(sub.SerializeToString() + junk))
+        graph_bytes = model.graph.SerializeToString()
+    elif place == "graph":
+        graph_bytes += junk
+    model.ClearField("graph")
+    return model.SerializeToString() + ld(7, graph_bytes)
+
+
+def with_attributes():
+    """A model whose nodes hold attributes of each kind, sub-graphs, and whose functions and metadata are set."""
+    branch = helper.make_graph([helper.make_node("Constant", [], ["k"], value=weights("kv", 3))], "b", [],
+                               [tensor("k", TensorProto.FLOAT, [3])])
+    nodes = [helper.make_node("If", ["c"], ["y"], then_branch=branch, else_branch=branch),
+             helper.make_node("Custom", ["y"], ["z"], domain="local", ints=[1, -2, 2**40], floats=[0.5, 2.0],
+                              strings=[b"a", b"b"], i=7, f=1.5, s=b"text", tensors=[weights("t", 2)])]
+    g = helper.make_graph(nodes, "g", [tensor("c", TensorProto.BOOL, [1])], [tensor("z", TensorProto.FLOAT, None)],
+                          [numpy_helper.from_array(np.arange(4, dtype=np.int64), "ints")])
+    model = helper.make_model(g, opset_imports=[helper.make_opsetid("", 17), helper.make_opsetid("local", 1)],
+                              functions=[helper.make_function("local", "F", ["a"], ["b"],
+                                                              [helper.make_node("Neg", ["a"], ["b"])],
+                                                              [helper.make_opsetid("", 17)])])
+    helper.set_model_props(model, {"author": "tests"})
+    return model
+
+
+def hostile_models(tmp_path):
+    """(name, file) of a few hundred models written into tmp_path, each in a folder of its own."""
+    bases = {name: MODELS[name]() for name in ("one input", "several inputs, symbolic and unknown",
+                                                  "initializer among the inputs")}
+    bases["shape of dims"] = graph([tensor("x", TensorProto.FLOAT, [1, "N", None])], [weights("w", 50)])
+    bases["attributes and sub-graphs"] = with_attributes()
+    made = {}
+    for base, model in bases.items():
+        for junk_name, junk in GOOD_JUNK.items():
+            for place in ("model", "graph", "input", "type", "shape", "dim"):
+                made[f"{base}, {junk_name} in {place}"] = with_junk(model, place, junk)
+        for junk_name, junk in BAD_JUNK.items():
+            for place in ("model", "graph", "input"):
+                made[f"{base}, {junk_name} in {place}"] = with_junk(model, place, junk)
+        data = model.SerializeToString()
+        rng = random.Random(len(data))
+        for cut in sorted(rng.sample(range(len(data)), 12)):
+            made[f"{base}, cut at {cut} of {len(data)}"] = data[:cut]
+        for at in sorted(rng.sample(range(len(data) * 8), 40)):  # a bit flipped anywhere
+            flipped = bytearray(data)
+            flipped[at // 8] ^= 1 << at % 8
+            made[f"{base}, bit {at} flipped"] = bytes(flipped)
+    one = bases["one input"]
+    for depth in (99, 100, 101):
+        made[f"groups {depth} deep"] = one.SerializeToString() + \
+            b"".join(key(50, 3) for _ in range(depth)) + b"".join(key(50, 4) for _ in range(depth))
+        made[f"groups {depth} deep in the graph"] = with_junk(
+            one, "graph", b"".join(key(50, 3) for _ in range(depth)) + b"".join(key(50, 4) for _ in range(depth)))
+    made["long names"] = graph([tensor("n" * 65_537, TensorProto.FLOAT, ["d" * 70_000])]).SerializeToString()
+    files = []
+    for i, (name, data) in enumerate(made.items()):
+        (tmp_path / str(i)).mkdir()
+        path = tmp_path / str(i) / "m.onnx"
+        path.write_bytes(data)
+        files.append((name, path))
+    ranges = [{"offset": o, "length": n} for o, n in [("4000", "0"), ("4001", "0"), ("0", "4001"), ("3999", "1"),
+                                                      (" +1_0 ", "3990"), ("1__0", "1"), ("-1", "1"), ("0", "x")]]
+    for i, (location, rewritten) in enumerate([(location, {}) for location in [
+            "w.bin", "sub/w.bin", "sub/../w.bin", "./w.bin", "lost.bin", "sub/lost.bin", "sub", "../w.bin",
+            "{folder}/w.bin", "link.bin", ""]] + [("w.bin", r) for r in ranges]):
+        folder = tmp_path / "external" / str(i)  # not tmp_path, the working folder, where save_model looks too
+        (folder / "sub").mkdir(parents=True)
+        onnx.save_model(graph([tensor("x", TensorProto.FLOAT, [2])], [weights("w", 1000)]), str(folder / "m.onnx"),
+                        save_as_external_data=True, location="w.bin", size_threshold=0)
+        shutil.copy(folder / "w.bin", folder / "sub" / "w.bin")
+        shutil.copy(folder / "w.bin", folder.parent / "w.bin")
+        (folder / "link.bin").symlink_to(folder / "w.bin")
+        model = onnx.load(str(folder / "m.onnx"), load_external_data=False)
+        for entry in model.graph.initializer[0].external_data:  # location, offset, length of 4000 bytes
+            entry.value = rewritten.get(entry.key, location.format(folder=folder) if entry.key == "location" else
+                                        entry.value)
+        (folder / "m.onnx").write_bytes(model.SerializeToString())
+        files.append((f"external data in {location!r} {rewritten}", folder / "m.onnx"))
+    return files
+
+
+def loads(path):
+    """Whether onnx.load (external data loaded from the model's folder, as the converter loads it) gives a graph."""
+    try:
+        return onnx.load(str(path)).HasField("graph")
+    except Exception:
+        return False
+
+
+def test_verdicts_agree_with_onnx_load(model_dump, tmp_path):
+    files = hostile_models(tmp_path)
+    assert len(files) > 300
+    done = subprocess.run([model_dump, "onnx", *(str(p) for _, p in files)], capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode in (0, 1), done.stderr
+    results = [json.loads(line) for line in done.stdout.splitlines()]
+    ours = {name: r["ok"] and not r["data_file_problems"] for (name, _), r in zip(files, results, strict=True)}
+    theirs = {name: loads(path) for name, path in files}
+    assert {n for n in ours if ours[n] != theirs[n]} == set()
+    assert 100 < sum(theirs.values()) < len(files) - 50  # both verdicts are well represented

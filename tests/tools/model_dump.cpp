@@ -1,10 +1,11 @@
-// model_dump: prints what the model-file readers find, as one line of JSON.
+// model_dump: prints what the model-file readers find, as one line of JSON
+// per file.
 //
-//   model_dump onnx FILE     the graph interface of an ONNX model
-//   model_dump arrays FILE   the arrays of an .npy or .npz file
+//   model_dump onnx FILE...     the graph interface of ONNX models
+//   model_dump arrays FILE...   the arrays of .npy or .npz files
 //
 // A file the reader refuses prints {"ok": false, "error": <kind>, "message":
-// <text>} and exits 1; a usage error exits 2. With --stats the bytes read
+// <text>}, and the exit status is 1 when one was refused; a usage error exits 2. With --stats the bytes read
 // from the file and the process's peak resident memory (VmHWM, kB) are
 // written to standard error.
 #include <cstdio>
@@ -52,6 +53,18 @@ json values(const std::vector<ValueInfo>& infos) {
     return out;
 }
 
+json data_files(const Model& model) {
+    json out = json::array();
+    for (const auto& file : model.data_files) out.push_back(file.location);
+    return out;
+}
+
+json problems(const Model& model, const std::string& path) {
+    json out = json::array();
+    for (const auto& problem : data_file_problems(model, path)) out.push_back({problem.path, problem.why});
+    return out;
+}
+
 json onnx_json(const std::string& path, std::uint64_t& read) {
     FileSource file(path);
     ModelResult r;
@@ -69,7 +82,9 @@ json onnx_json(const std::string& path, std::uint64_t& read) {
             {"value_info", values(m.value_info)},
             {"initializers", m.initializers},
             {"node_outputs", m.node_outputs},
-            {"names", m.names}};
+            {"names", m.names},
+            {"data_files", data_files(m)},
+            {"data_file_problems", problems(m, path)}};
 }
 
 json arrays_json(const std::string& path, std::uint64_t& read) {
@@ -98,13 +113,17 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--stats") stats = true;
         else args.emplace_back(argv[i]);
     }
-    if (args.size() != 2 || (args[0] != "onnx" && args[0] != "arrays")) {
-        std::cerr << "usage: model_dump [--stats] onnx|arrays FILE\n";
+    if (args.size() < 2 || (args[0] != "onnx" && args[0] != "arrays")) {
+        std::cerr << "usage: model_dump [--stats] onnx|arrays FILE...\n";
         return 2;
     }
     std::uint64_t read = 0;
-    const json out = args[0] == "onnx" ? onnx_json(args[1], read) : arrays_json(args[1], read);
-    std::cout << out.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+    bool ok = true;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const json out = args[0] == "onnx" ? onnx_json(args[i], read) : arrays_json(args[i], read);
+        std::cout << out.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+        ok = ok && out["ok"].get<bool>();
+    }
     if (stats) {
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);) {
@@ -112,5 +131,5 @@ int main(int argc, char** argv) {
         }
         std::cerr << "bytes read: " << read << '\n';
     }
-    return out["ok"].get<bool>() ? 0 : 1;
+    return ok ? 0 : 1;
 }
