@@ -84,7 +84,9 @@ json arrays_json(const std::string& path, std::uint64_t& read) {
     if (!r.ok()) return {{"ok", false}, {"error", std::string(to_string(r.error))}, {"message", r.message}};
     json arrays = json::array();
     for (const auto& a : r.arrays) {
-        arrays.push_back({{"name", a.name}, {"dtype", a.dtype}, {"fortran_order", a.fortran_order}, {"shape", a.shape}});
+        json array = {{"name", a.name}, {"dtype", a.dtype}, {"fortran_order", a.fortran_order}, {"shape", a.shape}};
+        if (!a.header_read) array["header_read"] = false;  // the inflate budget was spent before it
+        arrays.push_back(std::move(array));
     }
     return {{"ok", true}, {"archive", r.archive}, {"arrays", arrays}};
 }
