@@ -485,10 +485,18 @@ bool valid_simple_type(std::string_view s, bool& objects) {
 
 bool valid_dims(const Value& v);
 
+// Whether a subarray shape holds one element.
+bool single_element_dims(const Value& v) {
+    if (v.kind != Value::Kind::tuple) return v.magnitude == 1;
+    return std::all_of(v.items.begin(), v.items.end(), [](const Value& d) { return d.magnitude == 1; });
+}
+
 // numpy's comma form: "f4, (2,3)i4", "3f8" (each type an optional byte
 // order, an optional count or shape, another byte order, then a type).
-bool valid_comma_string(std::string_view s, bool& objects) {
+bool valid_comma_string(std::string_view s, bool& objects, bool& single_element) {
     std::size_t i = 0;
+    bool list = false;
+    single_element = true;
     auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
     while (i < s.size()) {
         auto order = [&]() -> char { return i < s.size() && std::string_view("<>|=").find(s[i]) != std::string_view::npos ? s[i++] : '\0'; };
@@ -516,6 +524,7 @@ bool valid_comma_string(std::string_view s, bool& objects) {
                 i = j;
             } else {
                 if (s[j] != ',') return false;
+                list = true;
                 for (++j; j < s.size() && is_space(s[j]);) ++j;
                 i = j;
             }
@@ -529,6 +538,7 @@ bool valid_comma_string(std::string_view s, bool& objects) {
             Value shape;
             std::string ignored;
             if (!Parser(repeats, false).parse(shape, ignored) || !valid_dims(shape)) return false;
+            single_element = list || single_element_dims(shape);
         }
     }
     return true;
@@ -557,6 +567,7 @@ bool valid_dims(const Value& v) {
 
 struct DescrCheck {
     bool objects = false;
+    bool single_element = true;  // at the top: no subarray, or one of a single element
 };
 
 bool valid_descr(const Value& v, DescrCheck& check);
@@ -600,10 +611,23 @@ bool valid_fields(const Value& v, DescrCheck& check) {
 
 bool valid_descr(const Value& v, DescrCheck& check) {
     switch (v.kind) {
-    case Value::Kind::str:
-        return comma_form(v.text) ? valid_comma_string(v.text, check.objects) : valid_simple_type(v.text, check.objects);
-    case Value::Kind::list: return valid_fields(v, check);
-    case Value::Kind::tuple: return v.items.size() >= 2 && valid_descr(v.items[0], check) && valid_dims(v.items[1]);
+    case Value::Kind::str: {
+        bool single = true;
+        const bool valid = comma_form(v.text) ? valid_comma_string(v.text, check.objects, single)
+                                              : valid_simple_type(v.text, check.objects);
+        check.single_element = check.single_element && single;
+        return valid;
+    }
+    case Value::Kind::list: {
+        DescrCheck fields;
+        const bool valid = valid_fields(v, fields);
+        check.objects = check.objects || fields.objects;
+        return valid;
+    }
+    case Value::Kind::tuple:
+        if (v.items.size() < 2 || !valid_descr(v.items[0], check) || !valid_dims(v.items[1])) return false;
+        check.single_element = check.single_element && single_element_dims(v.items[1]);
+        return true;
     default: return false;
     }
 }
@@ -637,7 +661,8 @@ HeaderVerdict read_shape(const Value& v, std::vector<std::uint64_t>& out, std::s
 }  // namespace
 
 bool valid_type_string(std::string_view s, bool& objects) {
-    return comma_form(s) ? valid_comma_string(s, objects) : valid_simple_type(s, objects);
+    bool single = true;
+    return comma_form(s) ? valid_comma_string(s, objects, single) : valid_simple_type(s, objects);
 }
 
 HeaderVerdict parse_header_text(std::string_view text, unsigned version, HeaderFields& out, std::string& reason) {
@@ -667,6 +692,12 @@ HeaderVerdict parse_header_text(std::string_view text, unsigned version, HeaderF
     const std::string shown = str ? "'" + parsed.dtype + "'" : parsed.dtype;
     DescrCheck check;
     if (!valid_descr(descr, check)) return bad(reason, "the header's descr " + shown + " is not a dtype numpy knows");
+    // numpy.load reads an array of a subarray dtype as an array of its
+    // base type, which holds more (or fewer) elements than the header says.
+    const bool empty = std::find(parsed.shape.begin(), parsed.shape.end(), 0) != parsed.shape.end();
+    if (!check.single_element && !empty) {
+        return bad(reason, "numpy.load reads no array of the subarray descr " + shown + " (its elements do not match the shape)");
+    }
     if (check.objects) {
         reason = "the array holds Python objects (descr " + shown + "), which numpy.load reads only with allow_pickle";
         return HeaderVerdict::objects;

@@ -1,7 +1,8 @@
 // model_dump: prints what the model-file readers find, as one line of JSON.
 //
 //   model_dump onnx FILE     the graph interface of an ONNX model
-//   model_dump arrays FILE   the arrays of an .npy or .npz file
+//   model_dump arrays FILE   the arrays of an .npy or .npz file (several files:
+//                            a line each, in order)
 //
 // A file the reader refuses prints {"ok": false, "error": <kind>, "message":
 // <text>} and exits 1; a usage error exits 2. With --stats the bytes read
@@ -100,13 +101,17 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--stats") stats = true;
         else args.emplace_back(argv[i]);
     }
-    if (args.size() != 2 || (args[0] != "onnx" && args[0] != "arrays")) {
-        std::cerr << "usage: model_dump [--stats] onnx|arrays FILE\n";
+    if (args.size() < 2 || (args[0] != "onnx" && args[0] != "arrays") || (args[0] == "onnx" && args.size() != 2)) {
+        std::cerr << "usage: model_dump [--stats] onnx FILE | arrays FILE...\n";
         return 2;
     }
     std::uint64_t read = 0;
-    const json out = args[0] == "onnx" ? onnx_json(args[1], read) : arrays_json(args[1], read);
-    std::cout << out.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+    bool all_ok = true;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const json out = args[0] == "onnx" ? onnx_json(args[i], read) : arrays_json(args[i], read);
+        std::cout << out.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+        all_ok = all_ok && out["ok"].get<bool>();
+    }
     if (stats) {
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);) {
@@ -114,5 +119,5 @@ int main(int argc, char** argv) {
         }
         std::cerr << "bytes read: " << read << '\n';
     }
-    return out["ok"].get<bool>() ? 0 : 1;
+    return all_ok ? 0 : 1;
 }
