@@ -140,12 +140,16 @@ ArrayError read_header(const Prefix& prefix, NpyArray& out, std::string& reason)
     return judge_header(bytes, out, reason);
 }
 
-ArraysResult fail(ArraysResult result, ArrayError error, const std::string& reason) {
+// An array file numpy.load refuses as it reads it is still one: its
+// message says so (a header past numpy's size, Python objects).
+ArraysResult fail(ArraysResult result, ArrayError error, const std::string& reason, bool numpy_refuses = false) {
     result.arrays.clear();
     result.error = error;
-    result.message = "not an npy/npz file: " + reason;
+    result.message = (numpy_refuses ? "an npy/npz file numpy.load refuses: " : "not an npy/npz file: ") + reason;
     return result;
 }
+
+bool numpy_refuses(ArrayError e) { return e == ArrayError::objects || e == ArrayError::too_large; }
 
 ArrayError from_zip(ZipError e) {
     switch (e) {
@@ -249,7 +253,8 @@ ArraysResult read_npz(ByteSource& source) {
         const ZipEntry& member = entries[last.count(key) ? last[key] : last[key + ".npy"]];
         const Judged& judged = members.judge(member);
         if (judged.error != ArrayError::none) {
-            return fail(std::move(result), judged.error, "member '" + member.name + "': " + judged.reason);
+            const std::string why = "member '" + member.name + "': " + judged.reason;
+            return fail(std::move(result), judged.error, why, numpy_refuses(judged.error));
         }
         result.arrays.push_back(judged.array);
         result.arrays.back().name = key;
@@ -304,7 +309,7 @@ ArraysResult read_arrays(ByteSource& source) {
         return ArrayError::none;
     };
     if (const ArrayError e = read_header(prefix, array, reason); e != ArrayError::none) {
-        return fail(std::move(result), e, reason);
+        return fail(std::move(result), e, reason, numpy_refuses(e));
     }
     result.arrays.push_back(std::move(array));
     return result;

@@ -49,7 +49,9 @@ struct ArraysResult {
     std::vector<NpyArray> arrays;  // one for an .npy file, one per array numpy gives (in its order) for an .npz
     bool archive = false;          // read as an .npz
     ArrayError error = ArrayError::none;
-    std::string message;  // "not an npy/npz file: <reason>" when error != none
+    // When error != none: "not an npy/npz file: <reason>", or "an npy/npz file
+    // numpy.load refuses: <reason>" (a header past numpy's size, Python objects)
+    std::string message;
     bool ok() const { return error == ArrayError::none; }
 };
 

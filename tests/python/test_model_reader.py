@@ -232,7 +232,8 @@ def test_arrays_refused(model_dump, tmp_path, make, error):
     path.write_bytes(make())
     result = dump(model_dump, "arrays", path)
     assert (result["ok"], result["error"]) == (False, error), result
-    assert result["message"].startswith("not an npy/npz file: ")
+    refused = "an npy/npz file numpy.load refuses: " if error == "too_large" else "not an npy/npz file: "
+    assert result["message"].startswith(refused)
     if error == "unsupported":  # numpy reads it, through zipfile's other decompressors
         return
     with pytest.raises(Exception):
@@ -451,11 +452,14 @@ def empty_dynamic_block(bits):
 
 def tiny_blocks(content, blocks):
     """A deflate stream: `blocks` empty dynamic blocks, then `content` in a final stored block."""
+    four = Bits()  # four blocks end on a byte
+    for _ in range(4):
+        empty_dynamic_block(four)
     bits = Bits()
-    for _ in range(blocks):
+    for _ in range(blocks % 4):
         empty_dynamic_block(bits)
     bits.put(1, 1), bits.put(0, 2), bits.align()
-    return bytes(bits.out) + struct.pack("<HH", len(content), len(content) ^ 0xFFFF) + content
+    return bytes(four.out) * (blocks // 4) + bytes(bits.out) + struct.pack("<HH", len(content), len(content) ^ 0xFFFF) + content
 
 
 def deflate(content):
@@ -588,3 +592,72 @@ def test_npz_archives_agree_with_numpy(model_dump, tmp_path):
         files[name].write_bytes(data)
     assert len(files) > 150
     assert [name for name, _, _ in disagreements(model_dump, files)] == []
+
+
+# ---- the faults a hostile run found, each reproduced ------------------------------------
+
+def object_npz():
+    f = io.BytesIO()
+    np.savez(f, values=np.zeros(3, np.float32), obj=np.array([1, "a", None], object))
+    return f.getvalue()
+
+
+def wide_structured_header():
+    """A structured array whose header numpy writes in 13,878 bytes (version 1)."""
+    names = [f"field_number_{i:05d}_with_a_long_name" for i in range(287)]
+    f = io.BytesIO()
+    np.save(f, np.zeros(2, [(n, "<f4") for n in names]))
+    return f.getvalue()
+
+
+TWO = [member("a.npy", npy_of(np.zeros((2, 3), "<f4"))), member("b.npy", npy_of(np.arange(4)))]
+HOSTILE = {
+    "object dtype .npy": (lambda: npy_of(np.array([1, None], object)),
+                          ("objects", "an npy/npz file numpy.load refuses: the array holds Python objects (descr "
+                                      "'|O'), which numpy.load reads only with allow_pickle")),
+    "object dtype .npz member": (object_npz, ("objects", "an npy/npz file numpy.load refuses: member 'obj.npy': the "
+                                                         "array holds Python objects (descr '|O'), which numpy.load "
+                                                         "reads only with allow_pickle")),
+    "object field in a structured dtype": (
+        lambda: npy_file(header(descr="[('a', '<i4'), ('b', [('c', '|O')])]", shape="(1,)")),
+        ("objects", "an npy/npz file numpy.load refuses: the array holds Python objects (descr [('a', '<i4'), "
+                    "('b', [('c', '|O')])]), which numpy.load reads only with allow_pickle")),
+    "structured header of 13,878 bytes": (wide_structured_header, (
+        "too_large", "an npy/npz file numpy.load refuses: a header of 13878 characters (numpy.load reads at most "
+                     "10000)")),
+    "end record counts 1 of 2 members": (lambda: zip_bytes(TWO, count=1), [[2, 3], [4]]),
+    "zip64 end record counts 5 of 2 members": (lambda: zip_bytes(TWO, zip64=5), [[2, 3], [4]]),
+    "local name differs from the central name": (
+        lambda: zip_bytes([TWO[0], {**TWO[1], "local_name": b"c.npy"}]),
+        ("bad_archive", "not an npy/npz file: member 'b.npy': the local header of 'b.npy' names 'c.npy'")),
+    "shape (3), an int": (lambda: npy_file(header(shape="(3)")),
+                          ("bad_header", "not an npy/npz file: the header's shape is not a tuple of integers")),
+    "descr 'garbage'": (lambda: npy_file(header(descr="'garbage'")),
+                        ("bad_header", "not an npy/npz file: the header's descr 'garbage' is not a dtype numpy knows")),
+    "shape (1_0, 3)": (lambda: npy_file(header(shape="(1_0, 3)")), [[10, 3]]),
+}
+
+
+@pytest.mark.parametrize("make, expected", HOSTILE.values(), ids=HOSTILE.keys())
+def test_hostile_files(model_dump, tmp_path, make, expected):
+    path = tmp_path / "values.npz"
+    path.write_bytes(make())
+    result = dump(model_dump, "arrays", path)
+    if isinstance(expected, list):
+        assert [a["shape"] for a in result["arrays"]] == expected
+        assert [shape for _, shape in numpy_loads(path)] == expected
+    else:
+        assert (result["error"], result["message"]) == expected
+        assert numpy_loads(path) is None
+
+
+def test_members_sharing_a_stream_of_tiny_blocks(model_dump, tmp_path):
+    """60 members whose local headers all lead to one 4 MB stream of 360,000 empty blocks: the stream is
+    inflated once (numpy.load inflates it for each member, and reads all 60 arrays)."""
+    path = tmp_path / "shared.npz"
+    path.write_bytes(shared_stream(60, 360_000, npy_of(np.zeros((1, 3), "<f4"))))
+    done = subprocess.run([model_dump, "--stats", "arrays", path], capture_output=True, text=True, timeout=60)
+    result = json.loads(done.stdout)
+    assert result["arrays"] == [{"name": f"a{i}", "dtype": "<f4", "fortran_order": False, "shape": [1, 3]}
+                                for i in range(60)]
+    assert int(done.stderr.split()[-1]) < path.stat().st_size + 100_000  # bytes read: the stream once
