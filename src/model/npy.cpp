@@ -208,7 +208,7 @@ struct Judged {
 // local headers can all lead to one stream) are judged once.
 class Members {
 public:
-    explicit Members(ByteSource& source) : source_(source) {}
+    Members(ByteSource& source, std::uint64_t budget) : source_(source), budget_(budget) {}
 
     const Judged& judge(const ZipEntry& e) {
         Judged local;
@@ -229,7 +229,7 @@ public:
 
 private:
     ByteSource& source_;
-    std::uint64_t budget_ = max_inflate_input;
+    std::uint64_t budget_;
     std::map<std::tuple<std::uint16_t, std::uint64_t, std::uint64_t>, Judged> judged_;
     Judged last_;
 };
@@ -237,7 +237,7 @@ private:
 // numpy's NpzFile: a key per entry (its name without ".npy"), in the
 // directory's order; a key reads the member named the key itself when there
 // is one, else the key with ".npy"; a name reads the last entry of that name.
-ArraysResult read_npz(ByteSource& source) {
+ArraysResult read_npz(ByteSource& source, std::uint64_t inflate_budget) {
     ArraysResult result;
     result.archive = true;
     std::vector<ZipEntry> entries;
@@ -247,7 +247,7 @@ ArraysResult read_npz(ByteSource& source) {
     }
     std::map<std::string, std::size_t> last;
     for (std::size_t i = 0; i < entries.size(); ++i) last[entries[i].name] = i;
-    Members members(source);
+    Members members(source, inflate_budget);
     for (const ZipEntry& entry : entries) {
         const std::string key = entry.name.ends_with(".npy") ? entry.name.substr(0, entry.name.size() - 4) : entry.name;
         const ZipEntry& member = entries[last.count(key) ? last[key] : last[key + ".npy"]];
@@ -286,13 +286,13 @@ std::string_view to_string(ArrayError error) {
     return "unknown";
 }
 
-ArraysResult read_arrays(ByteSource& source) {
+ArraysResult read_arrays(ByteSource& source, std::uint64_t inflate_budget) {
     std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(source.size(), 6)));
     if (!head.empty() && source.read(0, head) != head.size()) return fail({}, ArrayError::unreadable, "the file cannot be read");
     const std::size_t n = head.size();
     // numpy.load opens a file that starts as a zip's local header or end record as an .npz.
     if (n >= 4 && head[0] == 'P' && head[1] == 'K' && ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
-        return read_npz(source);
+        return read_npz(source, inflate_budget);
     }
     if (n < 6 || std::memcmp(head.data(), npy_magic, 6) != 0) {
         return fail({}, ArrayError::not_arrays, source.size() == 0 ? "the file is empty" : "no npy magic and no zip signature");

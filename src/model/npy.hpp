@@ -63,8 +63,9 @@ inline constexpr std::size_t max_archive_members = 1 << 20;
 // to inflate; past it the members left are not judged (never refused).
 inline constexpr std::uint64_t max_inflate_input = 16u << 20;
 
-// By content: an .npy file or an .npz archive.
-ArraysResult read_arrays(ByteSource& source);
+// By content: an .npy file or an .npz archive (its members' headers
+// inflated within `inflate_budget` deflated bytes).
+ArraysResult read_arrays(ByteSource& source, std::uint64_t inflate_budget = max_inflate_input);
 ArraysResult read_arrays_file(const std::string& path);
 
 // The header of an .npy file whose first bytes are `bytes` (enough for the

@@ -183,6 +183,7 @@ private:
         for (;;) {
             if (!skip()) return false;
             if (peek() == close) break;
+            if (at_end()) return fail("an unclosed bracket");
             Value item;
             if (!value(item)) return false;
             if (open == '{') {
@@ -197,6 +198,7 @@ private:
             }
             out.items.push_back(std::move(item));
             if (peek() == close) break;
+            if (at_end()) return fail("an unclosed bracket");
             if (peek() != ',') return fail("a missing comma");
             ++i_;
             comma = true;
@@ -484,6 +486,26 @@ bool valid_simple_type(std::string_view s, bool& objects) {
 }
 
 bool valid_dims(const Value& v);
+bool comma_form(std::string_view s);
+
+// The bytes an element of a single type takes, as far as a type character
+// and its size tell (1 for a name or a comma form: no more than numpy's).
+std::uint64_t item_size(std::string_view s) {
+    if (comma_form(s)) return 1;
+    if (!s.empty() && std::string_view("<>|=").find(s[0]) != std::string_view::npos) s.remove_prefix(1);
+    if (s.empty() || (s.size() > 1 && !all_digits(s.substr(1)))) return 1;
+    const char c = s[0];
+    if (s.size() > 1) return std::max<std::uint64_t>(count_of(s.substr(1)) * (c == 'U' ? 4 : 1), 1);
+    switch (c) {
+    case 'd': case 'l': case 'n': case 'p': case 'q': case 'L': case 'N': case 'P': case 'Q': case 'm': case 'M':
+    case 'F': return 8;
+    case 'e': case 'h': case 'H': return 2;
+    case 'f': case 'i': case 'I': return 4;
+    case 'g': case 'D': return 16;
+    case 'G': return 32;
+    default: return 1;
+    }
+}
 
 // Whether a subarray shape holds one element.
 bool single_element_dims(const Value& v) {
@@ -642,18 +664,18 @@ HeaderVerdict read_shape(const Value& v, std::vector<std::uint64_t>& out, std::s
     if (v.items.size() > max_header_dims) {
         return bad(reason, "the header's shape has more than " + std::to_string(max_header_dims) + " dimensions");
     }
+    // numpy makes no array whose dimensions other than 0 multiply past
+    // 2^63 - 1 (elements, or bytes: this counts a byte an element).
     std::uint64_t elements = 1;
-    bool overflow = false;
     for (const Value& d : v.items) {
         if (!d.is_int()) return bad(reason, "the header's shape is not a tuple of integers");
         if (d.negative) return bad(reason, "the header's shape has a negative dimension");
         if (d.huge || d.magnitude > INT64_MAX) return bad(reason, "a dimension of the header's shape is too large");
-        overflow = overflow || (d.magnitude != 0 && elements > INT64_MAX / d.magnitude);
-        elements = overflow ? elements : elements * d.magnitude;
+        if (d.magnitude != 0 && elements > INT64_MAX / d.magnitude) {
+            return bad(reason, "the header's shape has more than 2^63 - 1 elements");
+        }
+        elements *= d.magnitude != 0 ? d.magnitude : 1;
         out.push_back(d.magnitude);
-    }
-    if (overflow && std::find(out.begin(), out.end(), 0) == out.end()) {
-        return bad(reason, "the header's shape has more than 2^63 - 1 elements");
     }
     return HeaderVerdict::ok;
 }
@@ -695,6 +717,11 @@ HeaderVerdict parse_header_text(std::string_view text, unsigned version, HeaderF
     // numpy.load reads an array of a subarray dtype as an array of its
     // base type, which holds more (or fewer) elements than the header says.
     const bool empty = std::find(parsed.shape.begin(), parsed.shape.end(), 0) != parsed.shape.end();
+    std::uint64_t elements = 1;
+    for (const std::uint64_t d : parsed.shape) elements *= d != 0 ? d : 1;
+    if (str && elements > INT64_MAX / item_size(parsed.dtype)) {
+        return bad(reason, "the array would take more than 2^63 - 1 bytes");
+    }
     if (!check.single_element && !empty) {
         return bad(reason, "numpy.load reads no array of the subarray descr " + shown + " (its elements do not match the shape)");
     }
