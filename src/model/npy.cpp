@@ -47,21 +47,7 @@ bool decode_header(std::span<const std::uint8_t> bytes, unsigned version, std::s
         chars = bytes.size();
         return true;
     }
-    for (std::size_t i = 0; i < bytes.size();) {  // strict UTF-8, as Python decodes it
-        const std::uint8_t b = bytes[i];
-        const std::size_t n = b < 0x80 ? 1 : b >= 0xc2 && b < 0xe0 ? 2 : b >= 0xe0 && b < 0xf0 ? 3 : b >= 0xf0 && b < 0xf5 ? 4 : 0;
-        if (n == 0 || bytes.size() - i < n) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((bytes[i + k] & 0xc0) != 0x80) return false;
-        }
-        const std::uint8_t second = n > 1 ? bytes[i + 1] : 0x80;
-        if ((b == 0xe0 && second < 0xa0) || (b == 0xed && second >= 0xa0) || (b == 0xf0 && second < 0x90) ||
-            (b == 0xf4 && second >= 0x90)) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
+    return valid_utf8(bytes);
 }
 
 // The preamble: magic, version, header length. `start` is where the
@@ -75,7 +61,8 @@ ArrayError read_preamble(std::span<const std::uint8_t> bytes, unsigned& version,
     version = bytes[6];
     if (version < 1 || version > 3 || bytes[7] != 0) {
         return error(reason, ArrayError::bad_header,
-                     "npy format version " + std::to_string(bytes[6]) + "." + std::to_string(bytes[7]) + " is not known");
+                     "npy format version " + std::to_string(bytes[6]) + "." + std::to_string(bytes[7]) +
+                         " is not known");
     }
     start = version == 1 ? 10 : 12;
     if (bytes.size() < start) return error(reason, ArrayError::bad_header, "the header is cut short");
@@ -98,7 +85,9 @@ ArrayError judge_header(std::span<const std::uint8_t> bytes, NpyArray& out, std:
     std::size_t start = 0;
     std::uint64_t length = 0;
     if (const ArrayError e = read_preamble(bytes, version, start, length, reason); e != ArrayError::none) return e;
-    if (length > bytes.size() - start) return error(reason, ArrayError::bad_header, "the header runs past the end of the data");
+    if (length > bytes.size() - start) {
+        return error(reason, ArrayError::bad_header, "the header runs past the end of the data");
+    }
     std::string text;
     std::size_t chars = 0;
     if (!decode_header(bytes.subspan(start, static_cast<std::size_t>(length)), version, text, chars)) {
@@ -136,7 +125,8 @@ ArrayError read_header(const Prefix& prefix, NpyArray& out, std::string& reason)
     std::size_t start = 0;
     std::uint64_t length = 0;
     if (const ArrayError e = read_preamble(bytes, version, start, length, reason); e != ArrayError::none) return e;
-    if (const ArrayError e = prefix(static_cast<std::size_t>(start + length), bytes, reason); e != ArrayError::none) return e;
+    const ArrayError e = prefix(static_cast<std::size_t>(start + length), bytes, reason);
+    if (e != ArrayError::none) return e;
     return judge_header(bytes, out, reason);
 }
 
@@ -288,14 +278,18 @@ std::string_view to_string(ArrayError error) {
 
 ArraysResult read_arrays(ByteSource& source, std::uint64_t inflate_budget) {
     std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(source.size(), 6)));
-    if (!head.empty() && source.read(0, head) != head.size()) return fail({}, ArrayError::unreadable, "the file cannot be read");
+    if (!head.empty() && source.read(0, head) != head.size()) {
+        return fail({}, ArrayError::unreadable, "the file cannot be read");
+    }
     const std::size_t n = head.size();
     // numpy.load opens a file that starts as a zip's local header or end record as an .npz.
-    if (n >= 4 && head[0] == 'P' && head[1] == 'K' && ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
+    const bool zip = n >= 4 && head[0] == 'P' && head[1] == 'K';
+    if (zip && ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
         return read_npz(source, inflate_budget);
     }
     if (n < 6 || std::memcmp(head.data(), npy_magic, 6) != 0) {
-        return fail({}, ArrayError::not_arrays, source.size() == 0 ? "the file is empty" : "no npy magic and no zip signature");
+        const char* why = source.size() == 0 ? "the file is empty" : "no npy magic and no zip signature";
+        return fail({}, ArrayError::not_arrays, why);
     }
     ArraysResult result;
     NpyArray array;

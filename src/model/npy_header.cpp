@@ -13,7 +13,9 @@ namespace {
 // ---- a Python literal, as ast.literal_eval reads it -----------------------
 
 struct Value {
-    enum class Kind : std::uint8_t { str, bytes, integer, boolean, none, real, complex, ellipsis, tuple, list, dict, set };
+    enum class Kind : std::uint8_t {
+        str, bytes, integer, boolean, none, real, complex, ellipsis, tuple, list, dict, set
+    };
     Kind kind = Kind::none;
     std::string text;             // str (UTF-8) or bytes
     bool negative = false;        // integer
@@ -50,7 +52,8 @@ void put_utf8(std::string& out, std::uint32_t c) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_name_char(char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+           static_cast<unsigned char>(c) >= 0x80;
 }
 int hex_value(char c) {
     if (is_digit(c)) return c - '0';
@@ -66,8 +69,9 @@ public:
     Parser(std::string_view text, bool drop_long) : s_(text), drop_long_(drop_long) {}
 
     bool parse(Value& out, std::string& reason) {
-        const bool ok = (s_.find('\0') == std::string_view::npos || fail("a NUL character")) && start() && value(out) && finish();
-        if (!ok) reason = "the header is no Python literal (" + (why_.empty() ? std::string("a syntax error") : why_) + ")";
+        const bool no_nul = s_.find('\0') == std::string_view::npos || fail("a NUL character");
+        const bool ok = no_nul && start() && value(out) && finish();
+        if (!ok) reason = "the header is no Python literal (" + (why_.empty() ? "a syntax error" : why_) + ")";
         return ok;
     }
 
@@ -292,7 +296,9 @@ private:
         }
         if (c >= '0' && c <= '7') {
             std::uint32_t v = static_cast<std::uint32_t>(c - '0');
-            for (int k = 0; k < 2 && peek() >= '0' && peek() <= '7'; ++k) v = v * 8 + static_cast<std::uint32_t>(s_[i_++] - '0');
+            for (int k = 0; k < 2 && peek() >= '0' && peek() <= '7'; ++k) {
+                v = v * 8 + static_cast<std::uint32_t>(s_[i_++] - '0');
+            }
             return put(v);
         }
         const int digits = c == 'x' ? 2 : bytes ? 0 : c == 'u' ? 4 : c == 'U' ? 8 : 0;
@@ -314,7 +320,9 @@ private:
 
     // Digits with single underscores between them; at least one digit.
     bool digits(int base) {
-        auto ok = [&](char c) { return base == 16 ? hex_value(c) >= 0 : c >= '0' && c < static_cast<char>('0' + base); };
+        auto ok = [&](char c) {
+            return base == 16 ? hex_value(c) >= 0 : c >= '0' && c < static_cast<char>('0' + base);
+        };
         if (!ok(peek())) return false;
         while (ok(peek()) || (peek() == '_' && ok(peek(1)))) ++i_;
         return peek() != '_';
@@ -338,7 +346,8 @@ private:
                 if (is_digit(peek()) && !digits(10)) return fail("a malformed number");
                 out.kind = Value::Kind::real;
             }
-            if ((peek() == 'e' || peek() == 'E') && (is_digit(peek(1)) || ((peek(1) == '+' || peek(1) == '-') && is_digit(peek(2))))) {
+            const bool sign = (peek(1) == '+' || peek(1) == '-') && is_digit(peek(2));
+            if ((peek() == 'e' || peek() == 'E') && (is_digit(peek(1)) || sign)) {
                 i_ += is_digit(peek(1)) ? 1 : 2;
                 if (!digits(10)) return fail("a malformed number");
                 out.kind = Value::Kind::real;
@@ -437,8 +446,9 @@ bool valid_time_unit(std::string_view s) {
     while (i < s.size() && is_digit(s[i])) ++i;
     std::size_t unit_end = s.find('/', i);
     if (unit_end != std::string_view::npos && !all_digits(s.substr(unit_end + 1))) return false;
-    const std::string_view unit = s.substr(i, unit_end == std::string_view::npos ? std::string_view::npos : unit_end - i);
-    for (const std::string_view known : {"Y", "M", "W", "D", "h", "m", "s", "ms", "us", "\xce\xbcs", "ns", "ps", "fs", "as"}) {
+    const std::string_view unit = s.substr(i, unit_end == std::string_view::npos ? unit_end : unit_end - i);
+    for (const std::string_view known :
+         {"Y", "M", "W", "D", "h", "m", "s", "ms", "us", "\xce\xbcs", "ns", "ps", "fs", "as"}) {
         if (unit == known) return true;
     }
     return false;
@@ -462,7 +472,8 @@ bool valid_simple_type(std::string_view s, bool& objects) {
     std::string_view size = s.substr(1);
     if (c == 'm' || c == 'M') {
         const std::size_t bracket = size.find('[');
-        if (bracket != std::string_view::npos && (bracket != 1 || size[0] != '8' || !valid_time_unit(size.substr(bracket)))) {
+        const bool unit = bracket != std::string_view::npos;
+        if (unit && (bracket != 1 || size[0] != '8' || !valid_time_unit(size.substr(bracket)))) {
             return false;
         }
         size = size.substr(0, bracket);
@@ -521,7 +532,9 @@ bool valid_comma_string(std::string_view s, bool& objects, bool& single_element)
     single_element = true;
     auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
     while (i < s.size()) {
-        auto order = [&]() -> char { return i < s.size() && std::string_view("<>|=").find(s[i]) != std::string_view::npos ? s[i++] : '\0'; };
+        auto order = [&]() -> char {
+            return i < s.size() && std::string_view("<>|=").find(s[i]) != std::string_view::npos ? s[i++] : '\0';
+        };
         const char order1 = order();
         const std::size_t repeats_at = i;
         while (i < s.size() && s[i] == ' ') ++i;
@@ -532,7 +545,10 @@ bool valid_comma_string(std::string_view s, bool& objects, bool& single_element)
         const std::string_view repeats = s.substr(repeats_at, i - repeats_at);
         const char order2 = order();
         const std::size_t type_at = i;
-        while (i < s.size() && (is_name_char(s[i]) || s[i] == '.' || s[i] == '?') && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+        auto type_char = [](char c) {
+            return (is_name_char(c) && static_cast<unsigned char>(c) < 0x80) || c == '.' || c == '?';
+        };
+        while (i < s.size() && type_char(s[i])) ++i;
         if (i < s.size() && s[i] == '[') {
             std::size_t j = i + 1;
             while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == ',' || s[j] == '.')) ++j;
@@ -723,7 +739,8 @@ HeaderVerdict parse_header_text(std::string_view text, unsigned version, HeaderF
         return bad(reason, "the array would take more than 2^63 - 1 bytes");
     }
     if (!check.single_element && !empty) {
-        return bad(reason, "numpy.load reads no array of the subarray descr " + shown + " (its elements do not match the shape)");
+        return bad(reason, "numpy.load reads no array of the subarray descr " + shown +
+                               " (its elements do not match the shape)");
     }
     if (check.objects) {
         reason = "the array holds Python objects (descr " + shown + "), which numpy.load reads only with allow_pickle";

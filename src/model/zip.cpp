@@ -57,12 +57,16 @@ constexpr std::uint16_t cp437_high[128] = {
     0x25a0, 0x00a0,
 };
 
-// Whether `bytes` is UTF-8 as Python's strict decoder takes it (no
-// overlong forms, no surrogates, nothing past U+10FFFF).
+}  // namespace
+
 bool valid_utf8(std::span<const std::uint8_t> bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
         const std::uint8_t b = bytes[i];
-        const std::size_t n = b < 0x80 ? 1 : b >= 0xc2 && b < 0xe0 ? 2 : b >= 0xe0 && b < 0xf0 ? 3 : b >= 0xf0 && b < 0xf5 ? 4 : 0;
+        const std::size_t n = b < 0x80                 ? 1
+                              : b >= 0xc2 && b < 0xe0 ? 2
+                              : b >= 0xe0 && b < 0xf0 ? 3
+                              : b >= 0xf0 && b < 0xf5 ? 4
+                                                      : 0;
         if (n == 0 || bytes.size() - i < n) return false;
         for (std::size_t k = 1; k < n; ++k) {
             if ((bytes[i + k] & 0xc0) != 0x80) return false;
@@ -76,6 +80,8 @@ bool valid_utf8(std::span<const std::uint8_t> bytes) {
     }
     return true;
 }
+
+namespace {
 
 bool decode_name(std::span<const std::uint8_t> bytes, std::uint16_t flags, std::string& out) {
     out.clear();

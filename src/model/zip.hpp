@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct ZipEntry {
     std::uint64_t local_offset = 0;  // shifted by the bytes before the archive
     bool offset_ok = true;           // false: the shift puts the local header before the file's start
 };
+
+// Whether `bytes` is UTF-8 as Python's strict decoder takes it (no
+// overlong forms, no surrogates, nothing past U+10FFFF).
+bool valid_utf8(std::span<const std::uint8_t> bytes);
 
 enum class ZipError : std::uint8_t { none, unreadable, broken, unsupported, too_many };
 

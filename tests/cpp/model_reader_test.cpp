@@ -162,7 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NpyCase{"as numpy writes it", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }      \n"), "<f4 C 2 3"},
         NpyCase{"scalar, another key order", npy(2, "{\"shape\": (), \"fortran_order\": True, \"descr\": '|b1'}\n"), "|b1 F"},
-        NpyCase{"one dimension, long suffix", npy(1, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"), ">i8 C 5"},
+        NpyCase{"one dimension, long suffix", npy(1, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
+                ">i8 C 5"},
         NpyCase{"long suffix in version 3", npy(3, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
                 "error: the header is no Python literal (a malformed number)"},
         NpyCase{"structured descr kept as written",
@@ -170,16 +171,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "[('a', '<i4'), ('b]', '<f8', (2,))] C 1"},
         NpyCase{"largest dimension", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775807,)}"),
                 "u1 C 9223372036854775807"},
-        NpyCase{"dimension past int64", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775808,)}"),
+        NpyCase{"dimension past int64",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775808,)}"),
                 "error: a dimension of the header's shape is too large"},
         NpyCase{"dimension overflow", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551616,)}"),
                 "error: a dimension of the header's shape is too large"},
-        NpyCase{"elements past int64", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 4294967296)}"),
+        NpyCase{"elements past int64",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 4294967296)}"),
                 "error: the header's shape has more than 2^63 - 1 elements"},
         NpyCase{"elements past int64 but for a dimension 0",
                 npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 0, 4294967296)}"),
                 "error: the header's shape has more than 2^63 - 1 elements"},
-        NpyCase{"a dimension 0", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
+        NpyCase{"a dimension 0",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
                 "u1 C 2147483648 2147483648 0"},
         NpyCase{"bytes past int64 but for a dimension 0",
                 npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
@@ -198,7 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
         NpyCase{"Python literal forms", npy(2, "\n{'de' \"scr\": r'<f4', # a comment\n 'fortran_order': (False),\\\n"
                                              "'shape': (1_0, 0x1f, 0o7, 0b11, -0, +2,),}\n"),
                 "<f4 C 10 31 7 3 0 2"},
-        NpyCase{"escapes in strings", npy(1, "{'descr': '\\x3c\\u0066\\64', 'fortran_order': False, 'shape': ()}"), "<f4 C"},
+        NpyCase{"escapes in strings", npy(1, "{'descr': '\\x3c\\u0066\\64', 'fortran_order': False, 'shape': ()}"),
+                "<f4 C"},
         NpyCase{"a repeated key: the last holds", npy(1, "{'descr': 'bad', 'descr': '<i2', 'fortran_order': 0, "
                                                        "'fortran_order': True, 'shape': (1,)}"),
                 "<i2 F 1"},
@@ -226,9 +231,11 @@ INSTANTIATE_TEST_SUITE_P(
         NpyCase{"structured, a name twice", npy(1, "{'descr': [('a', '<i4'), ('a', '<i4')], 'fortran_order': False, "
                                                  "'shape': ()}"),
                 "error: the header's descr [('a', '<i4'), ('a', '<i4')] is not a dtype numpy knows"},
-        NpyCase{"10000 characters", npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9947, ' ')),
+        NpyCase{"10000 characters",
+                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9947, ' ')),
                 "<f4 C"},
-        NpyCase{"10001 characters", npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9948, ' ')),
+        NpyCase{"10001 characters",
+                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9948, ' ')),
                 "error: a header of 10001 characters (numpy.load reads at most 10000)"},
         NpyCase{"version 3: characters, not bytes",
                 npy(3, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}#" + [] {
@@ -289,7 +296,8 @@ TEST(NpyTypeString, AsNumpyTakesThem) {
         {"U536870911", "ok"}, {"U536870912", "no"}, {"S2147483647", "ok"}, {"S2147483648", "no"}, {"V", "ok"},
         {"float32", "ok"}, {"<float32", "no"}, {"int", "ok"}, {"void", "ok"}, {"<void", "no"}, {"bool8", "no"},
         {"M8", "ok"}, {"M8[ns]", "ok"}, {"<m8[D]", "ok"}, {"M8[25ns]", "ok"}, {"M8[us/2]", "ok"}, {"M8[generic]", "ok"},
-        {"M8[\xce\xbcs]", "ok"}, {"M8[B]", "no"}, {"M8[]", "no"}, {"M[s]", "no"}, {"M16", "no"}, {"datetime64[ns]", "ok"},
+        {"M8[\xce\xbcs]", "ok"}, {"M8[B]", "no"}, {"M8[]", "no"}, {"M[s]", "no"}, {"M16", "no"},
+        {"datetime64[ns]", "ok"},
         {"O", "objects"}, {"|O", "objects"}, {"<O8", "objects"}, {"O16", "no"}, {"object", "objects"},
         {"T", "objects"}, {"T4", "no"}, {"f4,O", "objects"},
         {"u", "no"}, {"i0", "no"}, {"i16", "no"}, {"f12", "no"}, {"e2", "no"}, {"?1", "no"}, {"b2", "no"},
@@ -332,7 +340,9 @@ private:
 // A dynamic block that writes nothing (its only literal/length code is end-of-block).
 void empty_block(BitWriter& w) {
     w.put(0, 1), w.put(2, 2), w.put(0, 5), w.put(0, 5), w.put(14, 4);
-    for (int symbol : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1}) w.put(symbol == 1 || symbol == 18, 3);
+    for (int symbol : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1}) {
+        w.put(symbol == 1 || symbol == 18, 3);
+    }
     w.code(1, 1), w.put(127, 7), w.code(1, 1), w.put(107, 7), w.code(0, 1), w.code(0, 1), w.code(0, 1);
 }
 
@@ -418,7 +428,8 @@ TEST(Inflate, BrokenStreams) {
     const std::vector<std::pair<Inflated, std::string>> cases = {
         {with([](BitWriter& w) { w.put(1, 1), w.put(3, 2), w.put(0, 5); }),
          "its deflated data is broken (a block of type 3)"},
-        {with([](BitWriter& w) { fixed_block(w, "ab", 3, 4, true); }), "its deflated data is broken (a distance too far back)"},
+        {with([](BitWriter& w) { fixed_block(w, "ab", 3, 4, true); }),
+         "its deflated data is broken (a distance too far back)"},
         {with([](BitWriter& w) { stored_block(w, "abc", true), w.bytes.pop_back(); }), "its deflated data ends early"},
         {with([](BitWriter& w) { fixed_block(w, "abc", 0, 0, false); }), "its deflated data ends early"},
         {with([](BitWriter& w) { w.put(1, 1), w.put(0, 2), w.align(), w.put(5, 16), w.put(5, 16); }),

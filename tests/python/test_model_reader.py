@@ -331,7 +331,8 @@ DTYPES = ["'<f4'", "'>i8'", "'|u1'", "'u1'", "'<U5'", "'|S3'", "'|V4'", "'<c8'",
 SHAPES = ["()", "(3,)", "(2, 3)", "(3)", "[3]", "(1_0, 3)", "(0x10,)", "(0o7,)", "(0b11,)", "(-1,)", "(True,)",
           "(1.0,)", "(10L,)", "(2 ,3 ,)", "( 3 , )", "((3),)", "(3,,)", "(03,)", "(3_,)", "(+3,)", "(-0,)", "(0, 5)",
           "(1 0,)", "(1e3,)", "(3j,)", "(0x,)", "(1__0,)", "(2 L,)", "(3,) # a comment", "(3,\n 4)", "(3,\\\n4)",
-          "(9223372036854775808,)", "(4611686018427387904, 4)", "(4294967296, 0, 4294967296)", "(2147483648, 2147483648, 0)", "(" + "1," * 64 + ")", "(" + "1," * 65 + ")"]
+          "(9223372036854775808,)", "(4611686018427387904, 4)", "(4294967296, 0, 4294967296)",
+          "(2147483648, 2147483648, 0)", "(" + "1," * 64 + ")", "(" + "1," * 65 + ")"]
 
 FORTRAN = ["True", "False", "1", "0", "'False'", "None", "True and False"]
 
@@ -459,7 +460,8 @@ def tiny_blocks(content, blocks):
     for _ in range(blocks % 4):
         empty_dynamic_block(bits)
     bits.put(1, 1), bits.put(0, 2), bits.align()
-    return bytes(four.out) * (blocks // 4) + bytes(bits.out) + struct.pack("<HH", len(content), len(content) ^ 0xFFFF) + content
+    stored = struct.pack("<HH", len(content), len(content) ^ 0xFFFF) + content
+    return bytes(four.out) * (blocks // 4) + bytes(bits.out) + stored
 
 
 def deflate(content):
