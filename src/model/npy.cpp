@@ -158,6 +158,8 @@ ArrayError read_member(ByteSource& source, std::uint64_t& budget, const ZipEntry
                        std::uint64_t available, NpyArray& array, std::string& reason) {
     Inflater inflater(source, at, available, budget);
     const Prefix prefix = [&](std::size_t want, std::vector<std::uint8_t>& out, std::string& why) {
+        // zipfile gives no more of a member than its stated size.
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(want, e.uncompressed));
         if (e.method == 8) {
             switch (inflater.fill(want, why)) {
             case InflateStatus::ok: break;
@@ -200,19 +202,19 @@ class Members {
 public:
     Members(ByteSource& source, std::uint64_t budget) : source_(source), budget_(budget) {}
 
-    const Judged& judge(const ZipEntry& e) {
-        Judged local;
+    Judged judge(const ZipEntry& e) {
+        Judged out;
         std::uint64_t at = 0;
-        if (const ZipError z = zip_data_offset(source_, e, at, local.reason); z != ZipError::none) {
-            local.error = from_zip(z);
-            return last_ = std::move(local);
+        if (const ZipError z = zip_data_offset(source_, e, at, out.reason); z != ZipError::none) {
+            out.error = from_zip(z);
+            return out;
         }
         const std::uint64_t available = at >= source_.size() ? 0 : std::min(e.compressed, source_.size() - at);
-        const auto key = std::make_tuple(e.method, at, available);
+        const auto key = std::make_tuple(e.method, at, available, e.uncompressed);
         auto found = judged_.find(key);
         if (found == judged_.end()) {
-            local.error = read_member(source_, budget_, e, at, available, local.array, local.reason);
-            found = judged_.emplace(key, std::move(local)).first;
+            out.error = read_member(source_, budget_, e, at, available, out.array, out.reason);
+            found = judged_.emplace(key, std::move(out)).first;
         }
         return found->second;
     }
@@ -220,8 +222,7 @@ public:
 private:
     ByteSource& source_;
     std::uint64_t budget_;
-    std::map<std::tuple<std::uint16_t, std::uint64_t, std::uint64_t>, Judged> judged_;
-    Judged last_;
+    std::map<std::tuple<std::uint16_t, std::uint64_t, std::uint64_t, std::uint64_t>, Judged> judged_;
 };
 
 // numpy's NpzFile: a key per entry (its name without ".npy"), in the
@@ -241,7 +242,7 @@ ArraysResult read_npz(ByteSource& source, std::uint64_t inflate_budget) {
     for (const ZipEntry& entry : entries) {
         const std::string key = entry.name.ends_with(".npy") ? entry.name.substr(0, entry.name.size() - 4) : entry.name;
         const ZipEntry& member = entries[last.count(key) ? last[key] : last[key + ".npy"]];
-        const Judged& judged = members.judge(member);
+        const Judged judged = members.judge(member);
         if (judged.error != ArrayError::none) {
             const std::string why = "member '" + member.name + "': " + judged.reason;
             return fail(std::move(result), judged.error, why, numpy_refuses(judged.error));

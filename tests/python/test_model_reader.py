@@ -568,6 +568,8 @@ def npz_cases():
             "an unknown extra field": zip_bytes(base(extra=b"\x07\x00\x03\x00abc")),
             "empty archive": zip_bytes([]),
             "header cut by the compressed size": zip_bytes(base(csize=40)),
+            "header cut by the stated size": zip_bytes(base(sizes=(len(deflate(a) if method == 8 else a), 40))),
+            "stated size past the data": zip_bytes(base(sizes=(len(deflate(a) if method == 8 else a), 10**6))),
             "local header past the end": zip_bytes(base(offset=10**6)),
             "local header at the directory": zip_bytes([member("a.npy", a, method, offset=len(a) + 40)]),
         }
