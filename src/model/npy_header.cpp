@@ -114,6 +114,8 @@ private:
             ++i_;
             line = i_;
         }
+        const std::size_t feed = s_.substr(line, i_ - line).rfind('\f');  // a form feed starts the column anew
+        if (feed != std::string_view::npos) line += feed + 1;
         return i_ == line || fail("an unexpected indent");
     }
     bool finish() {
