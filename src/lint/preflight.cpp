@@ -619,6 +619,7 @@ private:
             return;
         }
         for (std::size_t i = 0; i < slots.size(); ++i) {
+            if (!arrays.arrays[i].header_read) continue;  // not judged: the inflate budget was spent before it
             const std::vector<std::uint64_t>& shape = arrays.arrays[i].shape;
             const Slot& slot = slots[i];
             bool same = true;

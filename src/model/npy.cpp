@@ -3,420 +3,252 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <tuple>
 
-#include "puff/puff.h"
+#include "model/inflate.hpp"
+#include "model/npy_header.hpp"
+#include "model/zip.hpp"
 
 namespace vora::model {
 
 namespace {
 
 constexpr std::uint8_t npy_magic[6] = {0x93, 'N', 'U', 'M', 'P', 'Y'};
+// A header of more UTF-8 bytes has more characters than numpy reads.
+constexpr std::size_t max_npy_header_utf8 = 4 * max_npy_header_chars;
 
 std::uint32_t le16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); }
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+std::uint32_t le32(const std::uint8_t* p) { return le16(p) | (le16(p + 2) << 16); }
+
+ArrayError error(std::string& reason, ArrayError kind, std::string text) {
+    reason = std::move(text);
+    return kind;
 }
-std::uint64_t le64(const std::uint8_t* p) { return le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32); }
 
-// ---- the header dictionary: a Python literal as numpy writes it ---------
-
-class Literal {
-public:
-    explicit Literal(std::string_view text) : s_(text) {}
-
-    bool parse(NpyArray& out, std::string& reason) {
-        bool descr = false, fortran = false, shape = false;
-        space();
-        if (!eat('{')) return error(reason, "the header is not a dictionary");
-        for (;;) {
-            space();
-            if (eat('}')) break;
-            std::string key;
-            if (!string(key)) return error(reason, "a key of the header is not a string");
-            space();
-            if (!eat(':')) return error(reason, "no ':' after the key '" + key + "'");
-            space();
-            if (key == "descr") {
-                if (descr || !dtype(out.dtype)) return error(reason, "the header's descr cannot be read");
-                descr = true;
-            } else if (key == "fortran_order") {
-                if (fortran || !boolean(out.fortran_order)) {
-                    return error(reason, "the header's fortran_order is not True or False");
-                }
-                fortran = true;
-            } else if (key == "shape") {
-                if (shape || !dims(out.shape, reason)) {
-                    if (reason.empty()) reason = "the header's shape is not a tuple of integers";
-                    return false;
-                }
-                shape = true;
-            } else {
-                return error(reason, "the header has an unexpected key '" + key + "'");
-            }
-            space();
-            if (eat(',')) continue;
-            space();
-            if (eat('}')) break;
-            return error(reason, "the header dictionary is not closed");
-        }
-        if (!descr || !fortran || !shape) {
-            return error(reason, std::string("the header has no ") + (!descr ? "descr" : !fortran ? "fortran_order" : "shape"));
-        }
-        space();
-        if (i_ != s_.size()) return error(reason, "text after the header dictionary");
-        return true;
-    }
-
-private:
-    static bool error(std::string& reason, std::string text) {
-        reason = std::move(text);
-        return false;
-    }
-    void space() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
-    }
-    bool eat(char c) {
-        if (i_ < s_.size() && s_[i_] == c) {
-            ++i_;
-            return true;
-        }
-        return false;
-    }
-    bool word(std::string_view w) {
-        if (s_.substr(i_, w.size()) != w) return false;
-        i_ += w.size();
-        return true;
-    }
-    bool string(std::string& out) {
-        if (i_ >= s_.size() || (s_[i_] != '\'' && s_[i_] != '"')) return false;
-        const char quote = s_[i_++];
-        while (i_ < s_.size() && s_[i_] != quote) {
-            if (s_[i_] == '\\' && i_ + 1 < s_.size()) ++i_;
-            out += s_[i_++];
-        }
-        return eat(quote);
-    }
-    bool boolean(bool& out) {
-        if (word("True")) return out = true, true;
-        if (word("False")) return out = false, true;
-        return false;
-    }
-    // A type string, or a structured descr (a list) kept as written.
-    bool dtype(std::string& out) {
-        if (i_ < s_.size() && s_[i_] != '[') return string(out);
-        const std::size_t begin = i_;
-        int depth = 0;
-        while (i_ < s_.size()) {
-            const char c = s_[i_];
-            if (c == '\'' || c == '"') {
-                std::string ignored;
-                if (!string(ignored)) return false;
-                continue;
-            }
-            ++i_;
-            if (c == '[' || c == '(') ++depth;
-            if (c == ']' || c == ')') {
-                if (--depth == 0) {
-                    out = std::string(s_.substr(begin, i_ - begin));
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-    bool dims(std::vector<std::uint64_t>& out, std::string& reason) {
-        if (!eat('(')) return false;
-        for (;;) {
-            space();
-            if (eat(')')) return true;
-            if (i_ >= s_.size() || s_[i_] < '0' || s_[i_] > '9') return false;
-            std::uint64_t v = 0;
-            while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-                const auto digit = static_cast<std::uint64_t>(s_[i_++] - '0');
-                if (v > (UINT64_MAX - digit) / 10) return error(reason, "a dimension of the header's shape is too large");
-                v = v * 10 + digit;
-            }
-            eat('L');
-            if (out.size() == max_npy_dims) {
-                return error(reason, "the header's shape has more than " + std::to_string(max_npy_dims) + " dimensions");
-            }
-            out.push_back(v);
-            space();
-            if (eat(',')) continue;
-            space();
-            return eat(')');
-        }
-    }
-
-    std::string_view s_;
-    std::size_t i_ = 0;
-};
-
-std::string latin1_to_utf8(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (const std::uint8_t b : bytes) {
-        if (b < 0x80) {
+// Latin-1 (versions 1 and 2) or UTF-8 (version 3) as UTF-8, and its
+// characters; false for bytes that are not UTF-8.
+bool decode_header(std::span<const std::uint8_t> bytes, unsigned version, std::string& out, std::size_t& chars) {
+    out.clear();
+    chars = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t b = bytes[i];
+        if (version == 3) {
+            if ((b & 0xc0) != 0x80) ++chars;
+            out += static_cast<char>(b);
+        } else if (b < 0x80) {
             out += static_cast<char>(b);
         } else {
             out += static_cast<char>(0xc0 | (b >> 6));
             out += static_cast<char>(0x80 | (b & 0x3f));
         }
     }
-    return out;
-}
-
-// The first `want` bytes of some data (fewer where it is shorter).
-using Prefix = std::function<bool(std::size_t want, std::vector<std::uint8_t>& out, std::string& reason)>;
-
-// Reads an npy header through `prefix`.
-ArrayError read_header(const Prefix& prefix, NpyArray& out, std::string& reason) {
-    std::vector<std::uint8_t> bytes;
-    if (!prefix(12, bytes, reason)) return ArrayError::unreadable;
-    if (bytes.size() < 6 || std::memcmp(bytes.data(), npy_magic, 6) != 0) {
-        reason = "no npy magic";
-        return ArrayError::not_arrays;
-    }
-    if (bytes.size() < 10) {
-        reason = "the header is cut short";
-        return ArrayError::bad_header;
-    }
-    const std::size_t start = bytes[6] == 1 ? 10 : 12;
-    const std::uint64_t length = bytes[6] == 1 ? le16(bytes.data() + 8) : (bytes.size() >= 12 ? le32(bytes.data() + 8) : 0);
-    if (bytes[6] >= 1 && bytes[6] <= 3 && bytes[7] == 0 && length + start > max_npy_header_bytes) {
-        reason = "a header of " + std::to_string(length) + " bytes (the limit is " + std::to_string(max_npy_header_bytes) + ")";
-        return ArrayError::too_large;
-    }
-    if (bytes[6] >= 1 && bytes[6] <= 3 && bytes[7] == 0 && bytes.size() >= start) {
-        if (!prefix(static_cast<std::size_t>(start + length), bytes, reason)) return ArrayError::unreadable;
-    }
-    return parse_npy_header(bytes, out, reason) ? ArrayError::none : ArrayError::bad_header;
-}
-
-// ---- zip -------------------------------------------------------------------
-
-struct Member {
-    std::string name;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
-    std::uint64_t compressed = 0;
-    std::uint64_t uncompressed = 0;
-    std::uint64_t local_offset = 0;
-};
-
-bool read_exact(ByteSource& source, std::uint64_t at, std::size_t n, std::vector<std::uint8_t>& out) {
-    out.resize(n);
-    if (at > source.size() || n > source.size() - at) return false;
-    return source.read(at, out) == n;
-}
-
-class Archive {
-public:
-    explicit Archive(ByteSource& source) : source_(source) {}
-
-    ArrayError members(std::vector<Member>& out, std::string& reason) {
-        const std::uint64_t size = source_.size();
-        const std::uint64_t tail = std::min<std::uint64_t>(size, 22 + 0xffff);
-        std::vector<std::uint8_t> bytes;
-        if (!read_exact(source_, size - tail, static_cast<std::size_t>(tail), bytes)) return unreadable(reason);
-        std::uint64_t eocd = UINT64_MAX;
-        for (std::size_t i = bytes.size() >= 22 ? bytes.size() - 22 + 1 : 0; i-- > 0;) {
-            if (le32(bytes.data() + i) == 0x06054b50) {
-                eocd = size - tail + i;
-                break;
-            }
-        }
-        if (eocd == UINT64_MAX) return broken(reason, "no end of central directory record");
-        const std::uint8_t* e = bytes.data() + (eocd - (size - tail));
-        std::uint64_t count = le16(e + 10);
-        std::uint64_t cd_size = le32(e + 12);
-        std::uint64_t cd_offset = le32(e + 16);
-        if (count == 0xffff || cd_size == 0xffffffff || cd_offset == 0xffffffff) {
-            std::vector<std::uint8_t> locator, record;
-            if (eocd < 20 || !read_exact(source_, eocd - 20, 20, locator) || le32(locator.data()) != 0x07064b50) {
-                return broken(reason, "no zip64 end of central directory locator");
-            }
-            const std::uint64_t at = le64(locator.data() + 8);
-            if (!read_exact(source_, at, 56, record) || le32(record.data()) != 0x06064b50) {
-                return broken(reason, "no zip64 end of central directory record");
-            }
-            count = le64(record.data() + 32);
-            cd_size = le64(record.data() + 40);
-            cd_offset = le64(record.data() + 48);
-        }
-        if (cd_offset > size || cd_size > size - cd_offset) return broken(reason, "the central directory lies past the end of the file");
-        if (count > max_archive_members) {
-            reason = std::to_string(count) + " members (the limit is " + std::to_string(max_archive_members) + ")";
-            return ArrayError::too_large;
-        }
-        if (count > cd_size / 46) return broken(reason, "the central directory is too short for its entries");
-        std::uint64_t at = cd_offset;
-        const std::uint64_t end = cd_offset + cd_size;
-        std::vector<std::uint8_t> header, name, extra;
-        for (std::uint64_t n = 0; n < count; ++n) {
-            if (end - at < 46 || !read_exact(source_, at, 46, header) || le32(header.data()) != 0x02014b50) {
-                return broken(reason, "a central directory entry is broken");
-            }
-            Member m;
-            m.flags = static_cast<std::uint16_t>(le16(header.data() + 8));
-            m.method = static_cast<std::uint16_t>(le16(header.data() + 10));
-            m.compressed = le32(header.data() + 20);
-            m.uncompressed = le32(header.data() + 24);
-            const std::size_t name_len = le16(header.data() + 28), extra_len = le16(header.data() + 30),
-                              comment_len = le16(header.data() + 32);
-            m.local_offset = le32(header.data() + 42);
-            if (end - at - 46 < name_len + extra_len + comment_len) return broken(reason, "a central directory entry runs past its end");
-            if (!read_exact(source_, at + 46, name_len, name) || !read_exact(source_, at + 46 + name_len, extra_len, extra)) {
-                return unreadable(reason);
-            }
-            m.name.assign(name.begin(), name.end());
-            zip64_extra(extra, m);
-            out.push_back(std::move(m));
-            at += 46 + name_len + extra_len + comment_len;
-        }
-        return ArrayError::none;
-    }
-
-    // Where a member's data begins.
-    bool data_offset(const Member& m, std::uint64_t& at, std::string& reason) {
-        std::vector<std::uint8_t> local;
-        if (!read_exact(source_, m.local_offset, 30, local) || le32(local.data()) != 0x04034b50) {
-            reason = "the local header of '" + m.name + "' is missing";
-            return false;
-        }
-        at = m.local_offset + 30 + le16(local.data() + 26) + le16(local.data() + 28);
-        if (at > source_.size()) {
-            reason = "the data of '" + m.name + "' lies past the end of the file";
-            return false;
-        }
+    if (version != 3) {
+        chars = bytes.size();
         return true;
     }
-
-    ByteSource& source() { return source_; }
-
-private:
-    static void zip64_extra(const std::vector<std::uint8_t>& extra, Member& m) {
-        std::size_t i = 0;
-        while (i + 4 <= extra.size()) {
-            const std::size_t id = le16(extra.data() + i), len = le16(extra.data() + i + 2);
-            if (i + 4 + len > extra.size()) return;
-            if (id == 0x0001) {
-                std::size_t j = i + 4;
-                const std::size_t end = i + 4 + len;
-                for (std::uint64_t* field : {&m.uncompressed, &m.compressed, &m.local_offset}) {
-                    if (*field != 0xffffffff) continue;
-                    if (j + 8 > end) return;
-                    *field = le64(extra.data() + j);
-                    j += 8;
-                }
-                return;
-            }
-            i += 4 + len;
-        }
-    }
-    ArrayError unreadable(std::string& reason) {
-        reason = "the file cannot be read";
-        return ArrayError::unreadable;
-    }
-    static ArrayError broken(std::string& reason, std::string text) {
-        reason = std::move(text);
-        return ArrayError::bad_archive;
-    }
-
-    ByteSource& source_;
-};
-
-// The first `want` bytes of a deflated stream of at most `available` bytes
-// at `at`. The output room is `want` plus the longest stored block, so that
-// when puff stops for want of room (which it does before a stored block or
-// a match that would not fit) the first `want` bytes are all written; the
-// input grows from a small prefix until the bytes come out.
-// `budget` is what is left of the deflated bytes all the members may take.
-bool inflate_prefix(ByteSource& source, std::uint64_t at, std::uint64_t available, std::size_t want,
-                    std::uint64_t& budget, std::vector<std::uint8_t>& out, std::string& reason) {
-    constexpr std::uint64_t max_input = 4u << 20;
-    std::vector<std::uint8_t> room(want + 65536);
-    std::vector<std::uint8_t> input;
-    std::uint64_t take = std::min<std::uint64_t>(available, 2 * static_cast<std::uint64_t>(want) + 4096);
-    for (;;) {
-        if (take > budget) {
-            reason = "its members' headers take more than " + std::to_string(max_inflate_input >> 20) +
-                     " MiB of deflated bytes to read";
-            return false;
-        }
-        budget -= take;
-        if (!read_exact(source, at, static_cast<std::size_t>(take), input)) {
-            reason = "the file cannot be read";
-            return false;
-        }
-        unsigned long out_len = room.size();
-        unsigned long in_len = input.size();
-        const int status = puff(room.data(), &out_len, input.data(), &in_len);
-        if (status == 0 || status == 1) {
-            const std::size_t n = status == 0 ? std::min<std::size_t>(out_len, want) : want;
-            out.assign(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(n));
-            return true;
-        }
-        if (status < 0) {
-            reason = "its deflated data is broken (inflate error " + std::to_string(status) + ")";
-            return false;
-        }
-        if (take == available) {
-            reason = "its deflated data ends early";
-            return false;
-        }
-        if (take >= max_input) {
-            reason = "its header does not come out of the first " + std::to_string(max_input) + " deflated bytes";
-            return false;
-        }
-        take = std::min<std::uint64_t>({available, take * 4, max_input});
-    }
+    return valid_utf8(bytes);
 }
 
-ArraysResult fail(ArraysResult result, ArrayError error, const std::string& reason) {
+// The preamble: magic, version, header length. `start` is where the
+// header's text begins.
+ArrayError read_preamble(std::span<const std::uint8_t> bytes, unsigned& version, std::size_t& start,
+                         std::uint64_t& length, std::string& reason) {
+    if (bytes.size() < 6 || std::memcmp(bytes.data(), npy_magic, 6) != 0) {
+        return error(reason, ArrayError::not_arrays, "no npy magic");
+    }
+    if (bytes.size() < 8) return error(reason, ArrayError::bad_header, "the header is cut short");
+    version = bytes[6];
+    if (version < 1 || version > 3 || bytes[7] != 0) {
+        return error(reason, ArrayError::bad_header,
+                     "npy format version " + std::to_string(bytes[6]) + "." + std::to_string(bytes[7]) +
+                         " is not known");
+    }
+    start = version == 1 ? 10 : 12;
+    if (bytes.size() < start) return error(reason, ArrayError::bad_header, "the header is cut short");
+    length = version == 1 ? le16(bytes.data() + 8) : le32(bytes.data() + 8);
+    if (version < 3 && length > max_npy_header_chars) {
+        return error(reason, ArrayError::too_large,
+                     "a header of " + std::to_string(length) + " characters (numpy.load reads at most " +
+                         std::to_string(max_npy_header_chars) + ")");
+    }
+    if (length > max_npy_header_utf8) {
+        return error(reason, ArrayError::too_large,
+                     "a header of " + std::to_string(length) + " bytes (numpy.load reads at most " +
+                         std::to_string(max_npy_header_chars) + " characters)");
+    }
+    return ArrayError::none;
+}
+
+ArrayError judge_header(std::span<const std::uint8_t> bytes, NpyArray& out, std::string& reason) {
+    unsigned version = 0;
+    std::size_t start = 0;
+    std::uint64_t length = 0;
+    if (const ArrayError e = read_preamble(bytes, version, start, length, reason); e != ArrayError::none) return e;
+    if (length > bytes.size() - start) {
+        return error(reason, ArrayError::bad_header, "the header runs past the end of the data");
+    }
+    std::string text;
+    std::size_t chars = 0;
+    if (!decode_header(bytes.subspan(start, static_cast<std::size_t>(length)), version, text, chars)) {
+        return error(reason, ArrayError::bad_header, "the header is not UTF-8");
+    }
+    if (chars > max_npy_header_chars) {
+        return error(reason, ArrayError::too_large,
+                     "a header of " + std::to_string(chars) + " characters (numpy.load reads at most " +
+                         std::to_string(max_npy_header_chars) + ")");
+    }
+    HeaderFields fields;
+    switch (parse_header_text(text, version, fields, reason)) {
+    case HeaderVerdict::ok: break;
+    case HeaderVerdict::bad: return ArrayError::bad_header;
+    case HeaderVerdict::objects: return ArrayError::objects;
+    }
+    out.dtype = std::move(fields.dtype);
+    out.fortran_order = fields.fortran_order;
+    out.shape = std::move(fields.shape);
+    return ArrayError::none;
+}
+
+// What a source of a header's bytes gives: the first `want` bytes (fewer
+// where the data is shorter), an error, or `skipped`: nothing known (the
+// inflate budget is spent), which never leaves this file.
+using Prefix = std::function<ArrayError(std::size_t want, std::vector<std::uint8_t>& out, std::string& reason)>;
+constexpr auto skipped = static_cast<ArrayError>(0xff);
+
+// Reads an npy header through `prefix`: the preamble, then as many bytes as
+// it says (none when the length is past numpy's limit).
+ArrayError read_header(const Prefix& prefix, NpyArray& out, std::string& reason) {
+    std::vector<std::uint8_t> bytes;
+    if (const ArrayError e = prefix(12, bytes, reason); e != ArrayError::none) return e;
+    unsigned version = 0;
+    std::size_t start = 0;
+    std::uint64_t length = 0;
+    if (const ArrayError e = read_preamble(bytes, version, start, length, reason); e != ArrayError::none) return e;
+    const ArrayError e = prefix(static_cast<std::size_t>(start + length), bytes, reason);
+    if (e != ArrayError::none) return e;
+    return judge_header(bytes, out, reason);
+}
+
+// An array file numpy.load refuses as it reads it is still one: its
+// message says so (a header past numpy's size, Python objects).
+ArraysResult fail(ArraysResult result, ArrayError error, const std::string& reason, bool numpy_refuses = false) {
     result.arrays.clear();
     result.error = error;
-    result.message = "not an npy/npz file: " + reason;
+    result.message = (numpy_refuses ? "an npy/npz file numpy.load refuses: " : "not an npy/npz file: ") + reason;
     return result;
 }
 
-ArraysResult read_npz(ByteSource& source) {
+bool numpy_refuses(ArrayError e) { return e == ArrayError::objects || e == ArrayError::too_large; }
+
+ArrayError from_zip(ZipError e) {
+    switch (e) {
+    case ZipError::none: return ArrayError::none;
+    case ZipError::unreadable: return ArrayError::unreadable;
+    case ZipError::broken: return ArrayError::bad_archive;
+    case ZipError::unsupported: return ArrayError::unsupported;
+    case ZipError::too_many: return ArrayError::too_large;
+    }
+    return ArrayError::bad_archive;
+}
+
+// The header of a member whose data is the `available` bytes at `at`
+// (`array.header_read` false when the inflate budget is spent before it).
+ArrayError read_member(ByteSource& source, std::uint64_t& budget, const ZipEntry& e, std::uint64_t at,
+                       std::uint64_t available, NpyArray& array, std::string& reason) {
+    Inflater inflater(source, at, available, budget);
+    const Prefix prefix = [&](std::size_t want, std::vector<std::uint8_t>& out, std::string& why) {
+        // zipfile gives no more of a member than its stated size.
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(want, e.uncompressed));
+        if (e.method == 8) {
+            switch (inflater.fill(want, why)) {
+            case InflateStatus::ok: break;
+            case InflateStatus::broken: return ArrayError::bad_archive;
+            case InflateStatus::unreadable: return ArrayError::unreadable;
+            case InflateStatus::over_budget: return skipped;
+            }
+            const std::vector<std::uint8_t>& got = inflater.output();
+            out.assign(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(want, got.size())));
+            return ArrayError::none;
+        }
+        out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, available)));
+        if (!out.empty() && source.read(at, out) != out.size()) {
+            why = "the file cannot be read";
+            return ArrayError::unreadable;
+        }
+        return ArrayError::none;
+    };
+    const ArrayError error = read_header(prefix, array, reason);
+    if (error == skipped) {
+        array.header_read = false;
+        return ArrayError::none;
+    }
+    if (error == ArrayError::not_arrays) {
+        reason = "no npy magic (numpy.load gives its bytes, no array)";
+        return ArrayError::bad_archive;
+    }
+    return error;
+}
+
+struct Judged {
+    ArrayError error = ArrayError::none;
+    std::string reason;
+    NpyArray array;
+};
+
+// A member's verdict. Members whose data is the same bytes (an archive's
+// local headers can all lead to one stream) are judged once.
+class Members {
+public:
+    Members(ByteSource& source, std::uint64_t budget) : source_(source), budget_(budget) {}
+
+    Judged judge(const ZipEntry& e) {
+        Judged out;
+        std::uint64_t at = 0;
+        if (const ZipError z = zip_data_offset(source_, e, at, out.reason); z != ZipError::none) {
+            out.error = from_zip(z);
+            return out;
+        }
+        const std::uint64_t available = at >= source_.size() ? 0 : std::min(e.compressed, source_.size() - at);
+        const auto key = std::make_tuple(e.method, at, available, e.uncompressed);
+        auto found = judged_.find(key);
+        if (found == judged_.end()) {
+            out.error = read_member(source_, budget_, e, at, available, out.array, out.reason);
+            found = judged_.emplace(key, std::move(out)).first;
+        }
+        return found->second;
+    }
+
+private:
+    ByteSource& source_;
+    std::uint64_t budget_;
+    std::map<std::tuple<std::uint16_t, std::uint64_t, std::uint64_t, std::uint64_t>, Judged> judged_;
+};
+
+// numpy's NpzFile: a key per entry (its name without ".npy"), in the
+// directory's order; a key reads the member named the key itself when there
+// is one, else the key with ".npy"; a name reads the last entry of that name.
+ArraysResult read_npz(ByteSource& source, std::uint64_t inflate_budget) {
     ArraysResult result;
     result.archive = true;
-    Archive archive(source);
-    std::vector<Member> members;
+    std::vector<ZipEntry> entries;
     std::string reason;
-    std::uint64_t budget = max_inflate_input;
-    if (const ArrayError error = archive.members(members, reason); error != ArrayError::none) {
-        return fail(std::move(result), error, reason);
+    if (const ZipError z = read_zip_directory(source, max_archive_members, entries, reason); z != ZipError::none) {
+        return fail(std::move(result), from_zip(z), reason);
     }
-    for (const Member& m : members) {
-        NpyArray array;
-        array.name = m.name.size() >= 4 && m.name.ends_with(".npy") ? m.name.substr(0, m.name.size() - 4) : m.name;
-        if (m.flags & 1) return fail(std::move(result), ArrayError::unsupported, "member '" + m.name + "' is encrypted");
-        if (m.method != 0 && m.method != 8) {
-            return fail(std::move(result), ArrayError::unsupported,
-                        "member '" + m.name + "' uses compression method " + std::to_string(m.method));
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < entries.size(); ++i) last[entries[i].name] = i;
+    Members members(source, inflate_budget);
+    for (const ZipEntry& entry : entries) {
+        const std::string key = entry.name.ends_with(".npy") ? entry.name.substr(0, entry.name.size() - 4) : entry.name;
+        const ZipEntry& member = entries[last.count(key) ? last[key] : last[key + ".npy"]];
+        const Judged judged = members.judge(member);
+        if (judged.error != ArrayError::none) {
+            const std::string why = "member '" + member.name + "': " + judged.reason;
+            return fail(std::move(result), judged.error, why, numpy_refuses(judged.error));
         }
-        std::uint64_t at = 0;
-        if (!archive.data_offset(m, at, reason)) return fail(std::move(result), ArrayError::bad_archive, reason);
-        const std::uint64_t available = std::min(m.compressed, source.size() - at);
-        Prefix prefix = [&](std::size_t want, std::vector<std::uint8_t>& out, std::string& why) {
-            if (m.method == 8) return inflate_prefix(source, at, available, want, budget, out, why);
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, available));
-            if (!read_exact(source, at, n, out)) {
-                why = "the file cannot be read";
-                return false;
-            }
-            return true;
-        };
-        const ArrayError error = read_header(prefix, array, reason);
-        if (error != ArrayError::none) {
-            const ArrayError kind = error == ArrayError::not_arrays || error == ArrayError::unreadable ? ArrayError::bad_archive : error;
-            return fail(std::move(result), kind, "member '" + m.name + "': " + reason);
-        }
-        result.arrays.push_back(std::move(array));
+        result.arrays.push_back(judged.array);
+        result.arrays.back().name = key;
     }
     return result;
 }
@@ -424,34 +256,9 @@ ArraysResult read_npz(ByteSource& source) {
 }  // namespace
 
 bool parse_npy_header(std::span<const std::uint8_t> bytes, NpyArray& out, std::string& reason) {
-    if (bytes.size() < 6 || std::memcmp(bytes.data(), npy_magic, 6) != 0) {
-        reason = "no npy magic";
-        return false;
-    }
-    if (bytes.size() < 10) {
-        reason = "the header is cut short";
-        return false;
-    }
-    const unsigned major = bytes[6], minor = bytes[7];
-    if (major < 1 || major > 3 || minor != 0) {
-        reason = "npy format version " + std::to_string(major) + "." + std::to_string(minor) + " is not known";
-        return false;
-    }
-    const std::size_t start = major == 1 ? 10 : 12;
-    if (bytes.size() < start) {
-        reason = "the header is cut short";
-        return false;
-    }
-    const std::uint64_t length = major == 1 ? le16(bytes.data() + 8) : le32(bytes.data() + 8);
-    if (length > bytes.size() - start) {
-        reason = "the header runs past the end of the data";
-        return false;
-    }
-    const auto text_bytes = bytes.subspan(start, static_cast<std::size_t>(length));
-    const std::string text = major == 3 ? std::string(text_bytes.begin(), text_bytes.end()) : latin1_to_utf8(text_bytes);
     NpyArray parsed;
     parsed.name = out.name;
-    if (!Literal(text).parse(parsed, reason)) return false;
+    if (judge_header(bytes, parsed, reason) != ArrayError::none) return false;
     out = std::move(parsed);
     return true;
 }
@@ -465,33 +272,39 @@ std::string_view to_string(ArrayError error) {
     case ArrayError::bad_archive: return "bad_archive";
     case ArrayError::unsupported: return "unsupported";
     case ArrayError::too_large: return "too_large";
+    case ArrayError::objects: return "objects";
     }
     return "unknown";
 }
 
-ArraysResult read_arrays(ByteSource& source) {
-    std::vector<std::uint8_t> head;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(source.size(), 6));
-    if (!read_exact(source, 0, n, head)) return fail({}, ArrayError::unreadable, "the file cannot be read");
-    if (n >= 4 && head[0] == 'P' && head[1] == 'K' &&
-        ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
-        return read_npz(source);
+ArraysResult read_arrays(ByteSource& source, std::uint64_t inflate_budget) {
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(source.size(), 6)));
+    if (!head.empty() && source.read(0, head) != head.size()) {
+        return fail({}, ArrayError::unreadable, "the file cannot be read");
+    }
+    const std::size_t n = head.size();
+    // numpy.load opens a file that starts as a zip's local header or end record as an .npz.
+    const bool zip = n >= 4 && head[0] == 'P' && head[1] == 'K';
+    if (zip && ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6))) {
+        return read_npz(source, inflate_budget);
     }
     if (n < 6 || std::memcmp(head.data(), npy_magic, 6) != 0) {
-        return fail({}, ArrayError::not_arrays, source.size() == 0 ? "the file is empty" : "no npy magic and no zip signature");
+        const char* why = source.size() == 0 ? "the file is empty" : "no npy magic and no zip signature";
+        return fail({}, ArrayError::not_arrays, why);
     }
     ArraysResult result;
     NpyArray array;
     std::string reason;
     const Prefix prefix = [&](std::size_t want, std::vector<std::uint8_t>& out, std::string& why) {
-        if (!read_exact(source, 0, static_cast<std::size_t>(std::min<std::uint64_t>(want, source.size())), out)) {
+        out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, source.size())));
+        if (source.read(0, out) != out.size()) {
             why = "the file cannot be read";
-            return false;
+            return ArrayError::unreadable;
         }
-        return true;
+        return ArrayError::none;
     };
-    if (const ArrayError error = read_header(prefix, array, reason); error != ArrayError::none) {
-        return fail(std::move(result), error, reason);
+    if (const ArrayError e = read_header(prefix, array, reason); e != ArrayError::none) {
+        return fail(std::move(result), e, reason, numpy_refuses(e));
     }
     result.arrays.push_back(std::move(array));
     return result;

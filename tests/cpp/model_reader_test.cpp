@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "model/inflate.hpp"
 #include "model/npy.hpp"
+#include "model/npy_header.hpp"
 #include "model/onnx.hpp"
 
 namespace vora::model {
@@ -291,14 +293,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NpyCase{"as numpy writes it", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }      \n"), "<f4 C 2 3"},
         NpyCase{"scalar, another key order", npy(2, "{\"shape\": (), \"fortran_order\": True, \"descr\": '|b1'}\n"), "|b1 F"},
-        NpyCase{"one dimension, long suffix", npy(3, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"), ">i8 C 5"},
+        NpyCase{"one dimension, long suffix", npy(1, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
+                ">i8 C 5"},
+        NpyCase{"long suffix in version 3", npy(3, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
+                "error: the header is no Python literal (a malformed number)"},
         NpyCase{"structured descr kept as written",
                 npy(1, "{'descr': [('a', '<i4'), ('b]', '<f8', (2,))], 'fortran_order': False, 'shape': (1,)}"),
                 "[('a', '<i4'), ('b]', '<f8', (2,))] C 1"},
-        NpyCase{"largest dimension", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551615,)}"),
-                "u1 C 18446744073709551615"},
+        NpyCase{"largest dimension", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775807,)}"),
+                "u1 C 9223372036854775807"},
+        NpyCase{"dimension past int64",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775808,)}"),
+                "error: a dimension of the header's shape is too large"},
         NpyCase{"dimension overflow", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551616,)}"),
                 "error: a dimension of the header's shape is too large"},
+        NpyCase{"elements past int64",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 4294967296)}"),
+                "error: the header's shape has more than 2^63 - 1 elements"},
+        NpyCase{"elements past int64 but for a dimension 0",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 0, 4294967296)}"),
+                "error: the header's shape has more than 2^63 - 1 elements"},
+        NpyCase{"a dimension 0",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
+                "u1 C 2147483648 2147483648 0"},
+        NpyCase{"bytes past int64 but for a dimension 0",
+                npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
+                "error: the array would take more than 2^63 - 1 bytes"},
         NpyCase{"too many dimensions", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (" + [] {
                     std::string s;
                     for (int i = 0; i < 65; ++i) s += "1,";
@@ -309,9 +329,54 @@ INSTANTIATE_TEST_SUITE_P(
         NpyCase{"extra key", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (), 'x': 1}"),
                 "error: the header has an unexpected key 'x'"},
         NpyCase{"negative dimension", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (-1,)}"),
+                "error: the header's shape has a negative dimension"},
+        NpyCase{"Python literal forms", npy(2, "\n{'de' \"scr\": r'<f4', # a comment\n 'fortran_order': (False),\\\n"
+                                             "'shape': (1_0, 0x1f, 0o7, 0b11, -0, +2,),}\n"),
+                "<f4 C 10 31 7 3 0 2"},
+        NpyCase{"escapes in strings", npy(1, "{'descr': '\\x3c\\u0066\\64', 'fortran_order': False, 'shape': ()}"),
+                "<f4 C"},
+        NpyCase{"a repeated key: the last holds", npy(1, "{'descr': 'bad', 'descr': '<i2', 'fortran_order': 0, "
+                                                       "'fortran_order': True, 'shape': (1,)}"),
+                "<i2 F 1"},
+        NpyCase{"shape an int", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (3)}"),
                 "error: the header's shape is not a tuple of integers"},
+        NpyCase{"shape of bools", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (True,)}"),
+                "error: the header's shape is not a tuple of integers"},
+        NpyCase{"leading zero", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (03,)}"),
+                "error: the header is no Python literal (a leading zero)"},
+        NpyCase{"indented first line", npy(1, "\n {'descr': '<f4', 'fortran_order': False, 'shape': ()}"),
+                "error: the header is no Python literal (an unexpected indent)"},
+        NpyCase{"a name", npy(1, "{'descr': float32, 'fortran_order': False, 'shape': ()}"),
+                "error: the header is no Python literal (a name)"},
+        NpyCase{"bytes key", npy(1, "{b'descr': '<f4', 'fortran_order': False, 'shape': ()}"),
+                "error: a key of the header is not a string"},
+        NpyCase{"unknown descr", npy(1, "{'descr': 'garbage', 'fortran_order': False, 'shape': ()}"),
+                "error: the header's descr 'garbage' is not a dtype numpy knows"},
+        NpyCase{"objects", npy(1, "{'descr': '<O', 'fortran_order': False, 'shape': ()}"),
+                "error: the array holds Python objects (descr '<O'), which numpy.load reads only with allow_pickle"},
+        NpyCase{"subarray", npy(1, "{'descr': ('<f4', (2,)), 'fortran_order': False, 'shape': (3,)}"),
+                "error: numpy.load reads no array of the subarray descr ('<f4', (2,)) (its elements do not match "
+                "the shape)"},
+        NpyCase{"subarray of one element", npy(1, "{'descr': '(1,)f4', 'fortran_order': False, 'shape': (3,)}"),
+                "(1,)f4 C 3"},
+        NpyCase{"structured, a name twice", npy(1, "{'descr': [('a', '<i4'), ('a', '<i4')], 'fortran_order': False, "
+                                                 "'shape': ()}"),
+                "error: the header's descr [('a', '<i4'), ('a', '<i4')] is not a dtype numpy knows"},
+        NpyCase{"10000 characters",
+                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9947, ' ')),
+                "<f4 C"},
+        NpyCase{"10001 characters",
+                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9948, ' ')),
+                "error: a header of 10001 characters (numpy.load reads at most 10000)"},
+        NpyCase{"version 3: characters, not bytes",
+                npy(3, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}#" + [] {
+                    std::string s;
+                    for (int i = 0; i < 5000; ++i) s += "\xc3\xa9";
+                    return s;
+                }()),
+                "<f4 C"},
         NpyCase{"not a dictionary", npy(1, "['descr']"), "error: the header is not a dictionary"},
-        NpyCase{"unclosed", npy(1, "{'descr': '<f4'"), "error: the header dictionary is not closed"},
+        NpyCase{"unclosed", npy(1, "{'descr': '<f4'"), "error: the header is no Python literal (an unclosed bracket)"},
         NpyCase{"version 4", npy(4, "{}"), "error: npy format version 4.0 is not known"},
         NpyCase{"length past the end", [] {
                     auto b = npy(1, "{}");
@@ -336,10 +401,11 @@ std::vector<std::uint8_t> end_record(std::uint16_t count, std::uint32_t size, st
 TEST(NpzArchive, BrokenDirectories) {
     const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
         {end_record(0, 0, 0), "ok 0"},
-        {end_record(1, 46, 0), "bad_archive: not an npy/npz file: the central directory lies past the end of the file"},
-        {end_record(3, 46, 0), "bad_archive: not an npy/npz file: the central directory lies past the end of the file"},
-        {end_record(2, 20, 0), "bad_archive: not an npy/npz file: the central directory is too short for its entries"},
-        {end_record(0xffff, 0, 0), "bad_archive: not an npy/npz file: no zip64 end of central directory locator"},
+        {end_record(1, 46, 0), "bad_archive: not an npy/npz file: the central directory would start before the file"},
+        {end_record(3, 46, 0), "bad_archive: not an npy/npz file: the central directory would start before the file"},
+        {end_record(2, 20, 0), "bad_archive: not an npy/npz file: the central directory would start before the file"},
+        // The count is not read (zipfile reads the directory to its size): an empty archive.
+        {end_record(0xffff, 0, 0), "ok 0"},
         {{'P', 'K', 3, 4, 0, 0}, "bad_archive: not an npy/npz file: no end of central directory record"},
     };
     for (const auto& [bytes, expected] : cases) {
@@ -374,6 +440,212 @@ TEST(FileSource, OpensRegularFilesOnlyAndNeverWaits) {
     ::unlink(fifo.c_str());
     ::unlink(file.c_str());
     ::rmdir(folder.c_str());
+}
+
+// ---- type strings, as numpy.dtype takes them ------------------------------------------
+
+TEST(NpyTypeString, AsNumpyTakesThem) {
+    // "ok", "objects" or "no", as numpy 2.4's numpy.dtype answers.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<f4", "ok"}, {">i8", "ok"}, {"|u1", "ok"}, {"=f4", "ok"}, {"f04", "ok"}, {"u001", "ok"}, {"b1", "ok"},
+        {"?", "ok"}, {"c", "ok"}, {"c32", "ok"}, {"g", "ok"}, {"S", "ok"}, {"S00", "ok"}, {"a5", "ok"},
+        {"U536870911", "ok"}, {"U536870912", "no"}, {"S2147483647", "ok"}, {"S2147483648", "no"}, {"V", "ok"},
+        {"float32", "ok"}, {"<float32", "no"}, {"int", "ok"}, {"void", "ok"}, {"<void", "no"}, {"bool8", "no"},
+        {"M8", "ok"}, {"M8[ns]", "ok"}, {"<m8[D]", "ok"}, {"M8[25ns]", "ok"}, {"M8[us/2]", "ok"}, {"M8[generic]", "ok"},
+        {"M8[\xce\xbcs]", "ok"}, {"M8[B]", "no"}, {"M8[]", "no"}, {"M[s]", "no"}, {"M16", "no"},
+        {"datetime64[ns]", "ok"},
+        {"O", "objects"}, {"|O", "objects"}, {"<O8", "objects"}, {"O16", "no"}, {"object", "objects"},
+        {"T", "objects"}, {"T4", "no"}, {"f4,O", "objects"},
+        {"u", "no"}, {"i0", "no"}, {"i16", "no"}, {"f12", "no"}, {"e2", "no"}, {"?1", "no"}, {"b2", "no"},
+        {"", "no"}, {" ", "no"}, {"f4 ", "no"}, {"<<f4", "no"}, {"<|f4", "no"}, {"garbage", "no"},
+        {"f4,i4", "ok"}, {"f4, i4", "ok"}, {"f4 ,i4", "ok"}, {"f4,", "ok"}, {"f4,,i4", "no"}, {",f4", "no"},
+        {"3f4", "ok"}, {"2 f4", "ok"}, {"(2,)f4", "ok"}, {"(2,3) f4", "ok"}, {"<2f4", "ok"}, {"2<f4", "ok"},
+        {"(2)f4", "no"}, {"(-1,)f4", "no"}, {"2", "no"},
+    };
+    for (const auto& [text, expected] : cases) {
+        bool objects = false;
+        const bool valid = valid_type_string(text, objects);
+        EXPECT_EQ(!valid ? "no" : objects ? "objects" : "ok", expected) << "'" << text << "'";
+    }
+}
+
+// ---- inflate -------------------------------------------------------------------------------
+
+class BitWriter {
+public:
+    void put(std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) bit((value >> i) & 1);
+    }
+    void code(std::uint32_t code, int length) {  // Huffman codes go from the high bit
+        for (int i = length - 1; i >= 0; --i) bit((code >> i) & 1);
+    }
+    void align() {
+        while (n_ % 8 != 0) bit(0);
+    }
+    std::vector<std::uint8_t> bytes;
+
+private:
+    void bit(std::uint32_t b) {
+        if (n_ % 8 == 0) bytes.push_back(0);
+        bytes.back() = static_cast<std::uint8_t>(bytes.back() | (b << (n_ % 8)));
+        ++n_;
+    }
+    std::size_t n_ = 0;
+};
+
+// A dynamic block that writes nothing (its only literal/length code is end-of-block).
+void empty_block(BitWriter& w) {
+    w.put(0, 1), w.put(2, 2), w.put(0, 5), w.put(0, 5), w.put(14, 4);
+    for (int symbol : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1}) {
+        w.put(symbol == 1 || symbol == 18, 3);
+    }
+    w.code(1, 1), w.put(127, 7), w.code(1, 1), w.put(107, 7), w.code(0, 1), w.code(0, 1), w.code(0, 1);
+}
+
+// Fixed-code literals, then a match of `length` at `distance` (both small), then end-of-block.
+void fixed_block(BitWriter& w, const std::string& literals, int length, int distance, bool last) {
+    w.put(last, 1), w.put(1, 2);
+    for (const unsigned char c : literals) c < 144 ? w.code(0x30 + c, 8) : w.code(0x190 + c - 144, 9);
+    if (length > 0) {
+        w.code(length - 3 + 1, 7);  // lengths 3 to 10 are codes 257 to 264, no extra bits
+        w.code(static_cast<std::uint32_t>(distance - 1), 5);  // distances 1 to 4, no extra bits
+    }
+    w.code(0, 7);
+}
+
+void stored_block(BitWriter& w, const std::string& content, bool last) {
+    w.put(last, 1), w.put(0, 2), w.align();
+    const auto n = static_cast<std::uint32_t>(content.size());
+    w.put(n, 16), w.put(~n & 0xffff, 16);
+    for (const unsigned char c : content) w.put(c, 8);
+}
+
+struct Inflated {
+    InflateStatus status;
+    std::string out;
+    std::uint64_t consumed;
+    std::string reason;
+};
+
+Inflated inflate(const std::vector<std::uint8_t>& stream, const std::vector<std::size_t>& wants,
+                 std::uint64_t budget = 1 << 20) {
+    MemorySource source(stream);
+    Inflater inflater(source, 0, stream.size(), budget);
+    Inflated r{InflateStatus::ok, "", 0, ""};
+    for (std::size_t want : wants) {
+        r.status = inflater.fill(want, r.reason);
+        if (r.status != InflateStatus::ok) break;
+    }
+    r.out.assign(inflater.output().begin(), inflater.output().end());
+    r.consumed = inflater.consumed();
+    return r;
+}
+
+TEST(Inflate, BlocksAsPuffReadsThem) {
+    BitWriter w;
+    fixed_block(w, "abc", 6, 3, false);  // abcabcabc
+    empty_block(w);
+    stored_block(w, "-stored-", false);
+    fixed_block(w, "\xff!", 4, 1, true);  // \xff!!!!!
+    std::vector<std::uint8_t> reference;
+    ASSERT_EQ(puff_whole(w.bytes, 100, reference), 0);
+    const Inflated whole = inflate(w.bytes, {1000});
+    EXPECT_EQ(whole.status, InflateStatus::ok);
+    EXPECT_EQ(whole.out, std::string(reference.begin(), reference.end()));
+    EXPECT_EQ(whole.out, "abcabcabc-stored-\xff!!!!!");
+    // Asked for in steps, the same bytes; a step stops inside a match or a stored block.
+    EXPECT_EQ(inflate(w.bytes, {4, 11, 30}).out, whole.out);
+    EXPECT_EQ(inflate(w.bytes, {4}).out, "abca");
+}
+
+TEST(Inflate, ReadsOnlyWhatTheBytesAskedForTake) {
+    BitWriter w;
+    stored_block(w, "header", false);
+    for (int i = 0; i < 40000; ++i) empty_block(w);  // 450 KB that write nothing
+    stored_block(w, "data", true);
+    const Inflated head = inflate(w.bytes, {6});
+    EXPECT_EQ(head.out, "header");
+    EXPECT_LE(head.consumed, 512u);  // the first read
+    const Inflated all = inflate(w.bytes, {6, 100});
+    EXPECT_EQ(all.out, "headerdata");
+    EXPECT_EQ(all.consumed, w.bytes.size());
+    // A budget spent is no verdict on the stream.
+    const Inflated spent = inflate(w.bytes, {100}, 100000);
+    EXPECT_EQ(spent.status, InflateStatus::over_budget);
+    EXPECT_EQ(spent.out, "header");
+}
+
+TEST(Inflate, BrokenStreams) {
+    auto with = [](auto write) {
+        BitWriter w;
+        write(w);
+        return inflate(w.bytes, {1000});
+    };
+    const std::vector<std::pair<Inflated, std::string>> cases = {
+        {with([](BitWriter& w) { w.put(1, 1), w.put(3, 2), w.put(0, 5); }),
+         "its deflated data is broken (a block of type 3)"},
+        {with([](BitWriter& w) { fixed_block(w, "ab", 3, 4, true); }),
+         "its deflated data is broken (a distance too far back)"},
+        {with([](BitWriter& w) { stored_block(w, "abc", true), w.bytes.pop_back(); }), "its deflated data ends early"},
+        {with([](BitWriter& w) { fixed_block(w, "abc", 0, 0, false); }), "its deflated data ends early"},
+        {with([](BitWriter& w) { w.put(1, 1), w.put(0, 2), w.align(), w.put(5, 16), w.put(5, 16); }),
+         "its deflated data is broken (a stored block's length is not checked by its complement)"},
+    };
+    for (const auto& [r, reason] : cases) {
+        EXPECT_EQ(r.status, InflateStatus::broken);
+        EXPECT_EQ(r.reason, reason);
+    }
+}
+
+// An archive of `members` deflated members whose local headers all lead to
+// one stream of `blocks` empty blocks and then `npy`.
+std::vector<std::uint8_t> shared_stream(int members, int blocks, const std::vector<std::uint8_t>& npy) {
+    BitWriter w;
+    for (int i = 0; i < blocks; ++i) empty_block(w);
+    stored_block(w, std::string(npy.begin(), npy.end()), true);
+    std::vector<std::uint8_t> out, central;
+    auto le = [](std::vector<std::uint8_t>& v, std::uint64_t x, int n) {
+        for (int i = 0; i < n; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+    };
+    const std::uint64_t start = static_cast<std::uint64_t>(members) * (30 + 6);
+    for (int i = 0; i < members; ++i) {
+        const std::string name = "a" + std::to_string(i % 10) + ".npy";
+        const std::uint64_t at = out.size();
+        for (auto* v : {&out, &central}) {
+            le(*v, v == &out ? 0x04034b50 : 0x02014b50, 4);
+            if (v == &central) le(*v, 20, 2);
+            le(*v, 20, 2), le(*v, 0, 2), le(*v, 8, 2), le(*v, 0, 4), le(*v, 0, 4);  // version, flags, method, time, crc
+            le(*v, w.bytes.size(), 4), le(*v, npy.size(), 4), le(*v, name.size(), 2);
+            le(*v, v == &out ? start - at - 30 - name.size() : 0, 2);
+            if (v == &central) le(*v, 0, 6), le(*v, 0, 4), le(*v, at, 4);  // comment, disk, attributes
+            v->insert(v->end(), name.begin(), name.end());
+        }
+    }
+    const std::uint64_t cd = start + w.bytes.size();
+    out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+    out.insert(out.end(), central.begin(), central.end());
+    le(out, 0x06054b50, 4), le(out, 0, 4), le(out, members, 2), le(out, members, 2);
+    le(out, central.size(), 4), le(out, cd, 4), le(out, 0, 2);
+    return out;
+}
+
+TEST(NpzArchive, MembersSharingAStreamInflateItOnce) {
+    const std::vector<std::uint8_t> npy_bytes = npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (1, 3)}");
+    const std::vector<std::uint8_t> archive = shared_stream(10, 4000, npy_bytes);
+    MemorySource source(archive);
+    const ArraysResult r = read_arrays(source);
+    ASSERT_TRUE(r.ok()) << r.message;
+    ASSERT_EQ(r.arrays.size(), 10u);
+    for (const NpyArray& a : r.arrays) {
+        EXPECT_EQ(a.shape, (std::vector<std::uint64_t>{1, 3}));
+        EXPECT_TRUE(a.header_read);
+    }
+    // With a budget the stream does not fit: nothing is refused, no header is judged.
+    const ArraysResult spent = read_arrays(source, 20000);
+    ASSERT_TRUE(spent.ok()) << spent.message;
+    ASSERT_EQ(spent.arrays.size(), 10u);
+    for (const NpyArray& a : spent.arrays) EXPECT_FALSE(a.header_read);
+    EXPECT_EQ(spent.arrays[9].name, "a9");
 }
 
 }  // namespace

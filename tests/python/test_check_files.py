@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from test_cli import cli, sarif_log  # noqa: F401  (cli is a fixture)
-from test_model_reader import TensorProto, graph, helper, onnx, tensor, weights
+from test_model_reader import TensorProto, graph, helper, npy_of, onnx, shared_stream, tensor, weights
 
 LOAD = '[load]\nmodel_type = "Onnx"\nmodel = "m.onnx"\n'
 
@@ -63,6 +63,7 @@ def npy(path, *shapes):
 
 
 E, W = "error", "warning"
+OBJECTS = b"\x93NUMPY\x01\x00\x76\x00{'descr': '|O', 'fortran_order': False, 'shape': (2,), }" + b" " * 61 + b"\n"
 # (model, lines after LOAD, files to make, expected [(line, marker, severity, code)])
 CASES = {
     "names of the graph": ("one input", 'inputs = ["images"]\noutputs = ["out0"]', {}, []),
@@ -97,6 +98,12 @@ CASES = {
                                   {"v.npz": [(1, 3, 4, 5), (1,)]}, [(5, '"v.npz"', E, "model-mismatch")]),
     "initial values not arrays": ("one input", 'input_initial_val_file = "v.npy"', {"v.npy": "text"},
                                   [(4, '"v.npy"', E, "bad-array-file")]),
+    "initial values of Python objects": ("one input", 'input_initial_val_file = "v.npy"', {"v.npy": OBJECTS},
+                                         [(4, '"v.npy"', E, "bad-array-file")]),
+    # 60 members that lead to one stream of 360,000 empty deflate blocks: read, not refused.
+    "initial values sharing a stream": ("one input", 'input_initial_val_file = "v.npz"',
+                                        {"v.npz": shared_stream(60, 360_000, npy_of(np.zeros((1, 3), "<f4")))},
+                                        [(4, '"v.npz"', E, "model-mismatch")]),
     "initial values not there": ("one input", 'input_initial_val_file = "v.npy"', {},
                                  [(4, '"v.npy"', W, "missing-file")]),
     "dataset entries": ("one input", '[build]\ndataset = "d/list.txt"',
@@ -125,6 +132,8 @@ def make_files(tmp_path, files):
         path.parent.mkdir(parents=True, exist_ok=True)
         if isinstance(content, list):
             npy(path, *content)
+        elif isinstance(content, bytes):
+            path.write_bytes(content)
         else:
             path.write_text(content)
 
