@@ -8,6 +8,7 @@
 //   vora-config plan [--format text|json] [--python 3.X] FILE
 //   vora-config schema
 //   vora-config init [--output FILE]
+//   vora-config rule [--format text|json] CODE | --all
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
@@ -29,6 +30,7 @@
 #include "cli/init.hpp"
 #include "cli/plan.hpp"
 #include "cli/report.hpp"
+#include "cli/rule.hpp"
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
@@ -58,6 +60,7 @@ constexpr std::string_view kUsage =
     "       vora-config plan [--format text|json] [--python 3.X] FILE\n"
     "       vora-config schema\n"
     "       vora-config init [--output FILE]\n"
+    "       vora-config rule [--format text|json] CODE | --all\n"
     "       vora-config COMMAND --help | --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -69,6 +72,7 @@ constexpr std::string_view kHelp =
     "  plan FILE        print the converter calls rust_convert would make, with their arguments\n"
     "  schema           print the JSON Schema (draft-07) of the configuration file\n"
     "  init             print a starting file, every section and key commented out\n"
+    "  rule CODE        what a finding code catches, why it matters, an example and its fix\n"
     "\n"
     "`vora-config COMMAND --help` tells more of each.\n"
     "\n"
@@ -146,6 +150,20 @@ constexpr std::string_view kPlanHelp =
     "                      is 3.13). Each escapes the characters its Unicode version has not assigned:\n"
     "                      3.8 Unicode 12.1, 3.9 and 3.10 13.0, 3.11 14.0, 3.12 15.0, 3.13 15.1,\n"
     "                      3.14 16.0, 3.15 17.0\n";
+
+constexpr std::string_view kRuleHelp =
+    "usage: vora-config rule [--format text|json] CODE\n"
+    "       vora-config rule [--format text|json] --all\n"
+    "\n"
+    "Prints what the finding code CODE of check catches, when it is an error and when a warning,\n"
+    "why it matters to a conversion, an example and what to write instead, and what --fix does of\n"
+    "it; --all lists every code with its severity and description, one a line.\n"
+    "\n"
+    "options:\n"
+    "  --format F          text (the default) or json: an object per code, with its \"code\",\n"
+    "                      \"severity\", \"description\", \"explanation\", \"example\", \"instead\" and\n"
+    "                      \"fix\" (null where it has none); with --all, a list of them\n"
+    "  -h, --help          print this help\n";
 
 constexpr std::string_view kInitHelp =
     "usage: vora-config init [--output FILE]\n"
@@ -626,6 +644,8 @@ int schema(const std::vector<std::string_view>& args) {
 
 int init(const std::vector<std::string_view>& args) { return cli::init(args, usage_error); }
 
+int rule(const std::vector<std::string_view>& args) { return cli::rule(args, usage_error); }
+
 struct Command {
     std::string_view name;
     int (*run)(const std::vector<std::string_view>&);
@@ -638,6 +658,7 @@ constexpr Command kCommands[] = {
     {"plan", plan, kPlanHelp},
     {"schema", schema, kSchemaHelp},
     {"init", init, kInitHelp},
+    {"rule", rule, kRuleHelp},
 };
 
 const Command* find_command(std::string_view name) {
