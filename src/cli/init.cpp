@@ -11,6 +11,7 @@
 #include "configuration/schema.hpp"
 #include "configuration/structs.hpp"
 #include "text/format.hpp"
+#include "text/lines.hpp"
 #include "io/output.hpp"
 #include "io/read_file.hpp"
 
@@ -83,15 +84,7 @@ std::string example_value(const F& f) {
 }
 
 // "# " before each line of a comment.
-void comment(std::string& out, std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        out += "# ";
-        out += text.substr(0, end);
-        out += '\n';
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    }
-}
+void comment(std::string& out, std::string_view text) { append_prefixed_lines(out, "# ", text); }
 
 // One commented-out key: its description, the choices it lists, its line.
 void key_lines(std::string& out, std::string_view key, std::string_view description, const Choices& choices,

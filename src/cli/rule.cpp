@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <optional>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 
 #include "io/output.hpp"
 #include "lint/codes.hpp"
 #include "lint/suggest.hpp"
 #include "text/json_string.hpp"
+#include "text/lines.hpp"
 
 namespace vora::cli {
 
@@ -16,17 +17,6 @@ namespace {
 
 void out(std::string_view text) { write_whole(STDOUT_FILENO, text); }
 
-// Each line of `lines` after four spaces.
-void append_indented(std::string& out, std::string_view lines) {
-    while (!lines.empty()) {
-        const std::size_t feed = lines.find('\n');
-        out += "    ";
-        out += lines.substr(0, feed);
-        out += '\n';
-        if (feed == std::string_view::npos) break;
-        lines.remove_prefix(feed + 1);
-    }
-}
 
 std::string rule_text(const lint::CodeInfo& info) {
     std::string out;
@@ -40,9 +30,9 @@ std::string rule_text(const lint::CodeInfo& info) {
     out += '\n';
     if (!info.example.empty()) {
         out += "example:\n";
-        append_indented(out, info.example);
+        append_prefixed_lines(out, "    ", info.example);
         out += "instead:\n";
-        append_indented(out, info.instead);
+        append_prefixed_lines(out, "    ", info.instead);
     }
     out += "--fix: ";
     out += info.fix.empty() ? std::string_view("does not fix it") : info.fix;
