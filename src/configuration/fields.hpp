@@ -68,6 +68,16 @@ enum class Pass {
     NumpyArrays,     // the value names a numpy file; the keyword gets its arrays
 };
 
+// What the checks of `vora-config check` need to know of a key beyond its
+// type: a set of these.
+enum Role : unsigned {
+    kNoRole = 0,
+    // A list of files the conversion reads, as long as the user makes it:
+    // the file checks read its entries from the document, so a mapping for
+    // the checks keeps none of them.
+    kInputFileList = 1u << 0,
+};
+
 template <class Record, class T>
 struct Field {
     using record_type = Record;
@@ -86,6 +96,7 @@ struct Field {
     // default or an empty one; the one its description gives in "(e.g. ...)"
     // when it gives one.
     std::string_view example{};
+    unsigned roles = kNoRole;
 
     const T& get(const Record& r) const { return r.*member; }
     T& get(Record& r) const { return r.*member; }
@@ -114,6 +125,12 @@ constexpr F with_choices(F f, Choices choices) {
 template <class F>
 constexpr F with_example(F f, std::string_view example) {
     f.example = example;
+    return f;
+}
+
+template <class F>
+constexpr F with_roles(F f, unsigned roles) {
+    f.roles = roles;
     return f;
 }
 

@@ -21,12 +21,15 @@ namespace {
 // mapping meets them, so the first is always the one loading reports.
 class Errors {
 public:
-    explicit Errors(bool all) : all_(all) {}
+    explicit Errors(bool all, bool lean = false) : all_(all), lean_(lean) {}
 
     void add(LoadError error) { list_.push_back(std::move(error)); }
     // Whether the mapping stops here: after an error, unless collecting.
     bool stop() const { return !all_ && !list_.empty(); }
     bool collecting() const { return all_; }
+    // Whether the values of input file lists are left unmapped (their errors
+    // still found).
+    bool lean() const { return lean_; }
     std::size_t count() const { return list_.size(); }
     // Puts `key` in front of the path of each error from `first` on.
     void under(std::size_t first, std::string_view key) {
@@ -40,6 +43,7 @@ private:
     }
 
     bool all_;
+    bool lean_;
     std::vector<LoadError> list_;
 };
 
@@ -164,7 +168,15 @@ constexpr auto field_converters() {
         return std::array<FieldConverter<R>, sizeof...(I)>{+[](toml::Value v, R& out, Errors& errors) {
             constexpr const auto& f = std::get<I>(fields_of<R>);
             const std::size_t before = errors.count();
-            convert(v, f.get(out), errors);
+            if ((f.roles & kInputFileList) && errors.lean() && !errors.collecting()) {
+                // Checked element by element, kept nowhere: the first error
+                // is the one a whole mapping stops at.
+                Errors checked(true);
+                convert(v, f.get(out), checked);
+                if (checked.count()) errors.add(std::move(checked.list().front()));
+            } else {
+                convert(v, f.get(out), errors);
+            }
             errors.under(before, f.key);
         }...};
     }(std::make_index_sequence<field_count<R>()>{});
@@ -288,8 +300,8 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
 
 }  // namespace
 
-std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out) {
-    Errors errors(false);
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean) {
+    Errors errors(false, lean);
     map_table(document.root_table(), out, errors);
     if (!errors.count()) return std::nullopt;
     LoadError& err = errors.list().front();

@@ -31,7 +31,10 @@ std::optional<LoadError> parse_configuration(std::string_view text, Configuratio
 // of a read document.
 LoadError syntax_error(toml::Error error, std::string_view text);
 LoadResult map_configuration(const toml::Document& document);
-std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out);
+// With `lean`, the values of lists declared kInputFileList are not kept
+// (their errors are found the same): for checks that read them from the
+// document.
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean = false);
 
 // Every type and value error of a read document, for `check`: the mapping
 // goes on past each error, and the first in the list is exactly the error

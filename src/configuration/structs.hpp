@@ -153,7 +153,9 @@ struct AccuracyAnalysisConfig {
     static constexpr auto fields() {
         using R = AccuracyAnalysisConfig;
         return std::tuple{
-            with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
+            with_roles(with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."),
+                                    "[\"image.jpg\"]"),
+                       kInputFileList),
             with_example(field("output_dir", &R::output_dir,
                                "Directory where accuracy snapshots and analysis files are written."),
                          "\"snapshot\""),

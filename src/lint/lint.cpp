@@ -645,10 +645,12 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         load_findings(document, errors, findings);
         lint_document(document, findings);
     } else {
-        // Mapped as loading maps it, which the checks of `more` read; only a
-        // file that does not load is mapped again for all its errors.
+        // Mapped as loading maps it, which the checks of `more` read (but the
+        // input file lists, which they read from the document: a list of
+        // 863,635 paths took 111 MB mapped, 19 MB of text); only a file that
+        // does not load is mapped again for all its errors.
         Configuration configuration;
-        const bool loads = !map_configuration(document, configuration);
+        const bool loads = !map_configuration(document, configuration, /*lean=*/true);
         if (!loads) {
             std::vector<LoadError> errors = mapping_errors(document);
             load_findings(document, errors, findings);

@@ -344,7 +344,7 @@ public:
             check_dataset(get(section("build"), "dataset"), *configuration_.build.dataset, slots.size());
         }
         if (configuration_.accuracy_analysis) {
-            check_inputs(get(section("accuracy_analysis"), "inputs"), configuration_.accuracy_analysis->inputs);
+            check_inputs(get(section("accuracy_analysis"), "inputs"));
         }
         if (configuration_.exports.export_path) check_export(get(section("export"), "export_path"));
     }
@@ -387,13 +387,15 @@ private:
 
     // Each entry of accuracy_analysis.inputs a file: the first entries that
     // are not reported one by one, the rest counted at the first of them.
-    void check_inputs(toml::Value inputs, const std::vector<Text>& paths) {
+    void check_inputs(toml::Value inputs) {
         if (!inputs || !inputs.is_array()) return;
-        std::size_t i = 0, missing = 0;
+        std::size_t missing = 0;
         toml::Value first_counted;
+        // The entries as the document holds them: the mapping for the checks
+        // keeps no input file list (the file loads, so each is a string).
         for (const toml::Value entry : inputs.as_array()) {
-            if (i >= paths.size()) break;
-            const Text& path = paths[i++];
+            if (!entry.is_string()) return;
+            const std::string_view path = entry.as_string();
             if (path.empty()) continue;  // empty-value tells of it
             if (missing < kMostMissingEntries) {
                 if (!expect_file("accuracy_analysis.inputs", entry, path)) ++missing;

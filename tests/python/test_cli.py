@@ -1010,6 +1010,7 @@ def test_taplo_lints_with_the_schema_and_the_examples_header(client_files, tmp_p
 @pytest.mark.parametrize("text", [
     '[load]\nmodel_type = "Onnx"\ninput_size_list = [[1], "x", [2, -1]]\n',
     "[accuracy_analysis]\ninputs = [1, 2]\n[config]\nfoo = 1\n",
+    '[accuracy_analysis]\ninputs = ["a.jpg", 3, "b.jpg"]\n',  # an input file list, kept unmapped for the file checks
     '[config]\nmean_values = ["a", 1.5]\nstd_values = 2\n[build]\nvora_batch_size = 1e3\n',
     '[load]\nmodel = 1\n[load.model_type]\nx = 2\n',
 ])
