@@ -131,8 +131,9 @@ Timing time_case(const std::function<std::string()>& make_text, int reps) {
 int reps_for(std::size_t mb) { return mb <= 1 ? 7 : mb <= 10 ? 3 : 2; }
 
 void rule() {
-    std::printf("---------------------------------+--------+-----------+-----------+----------+-------------+"
-                "-------------\n");
+    std::printf(
+        "---------------------------------+--------+-----------+-----------+----------+-------------+"
+        "-------------\n");
 }
 
 }  // namespace
@@ -170,8 +171,9 @@ int main(int argc, char** argv) {
     std::printf("MB/s = file size / best time (1 MB: best of %d, 10 MB: best of %d, 100 MB: best of %d).\n",
                 reps_for(1), reps_for(10), reps_for(100));
     std::printf("overhead = loader time / bare time - 1.\n");
-    std::printf("peak = growth of VmHWM during one call, as a multiple of the file size (the text itself and\n"
-                "the program not included); in parentheses the whole process's VmHWM / file size.\n\n");
+    std::printf(
+        "peak = growth of VmHWM during one call, as a multiple of the file size (the text itself and\n"
+        "the program not included); in parentheses the whole process's VmHWM / file size.\n\n");
     std::printf("%-32s | %6s | %9s | %9s | %8s | %11s | %11s\n", "case", "MB", "loader", "bare", "overhead",
                 "loader peak", "bare peak");
     std::printf("%-32s | %6s | %9s | %9s | %8s | %11s | %11s\n", "", "", "MB/s", "MB/s", "", "x size", "x size");

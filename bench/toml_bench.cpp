@@ -155,8 +155,8 @@ Timing time_case(const Case& c) {
     const std::size_t calls = c.bytes_hint >= MB ? 1 : std::max<std::size_t>(1, 20 * MB / 2 / c.bytes_hint);
     const auto out = bench::in_child(3, [&] {
         const std::string text = c.make();
-        const auto best = bench::best_times({[&] { return run_reader(text); }, [&] { return run_loader(text); }},
-                                            reps, calls);
+        const auto best =
+            bench::best_times({[&] { return run_reader(text); }, [&] { return run_loader(text); }}, reps, calls);
         return std::vector<double>{best[0], best[1], static_cast<double>(text.size())};
     });
     return {out[0], out[1], out[2]};
@@ -171,8 +171,9 @@ std::string goal_text(double goal, double measured, bool at_most) {
 }
 
 void rule() {
-    std::printf("-----------------------------------+----------+----------+----------+-------------------+"
-                "-------------+-------------+---------------\n");
+    std::printf(
+        "-----------------------------------+----------+----------+----------+-------------------+"
+        "-------------+-------------+---------------\n");
 }
 
 }  // namespace
@@ -221,22 +222,25 @@ int main(int argc, char** argv) {
     }
 
     std::printf("toml_bench: the reader (vora::toml::parse) and the loader (vora::parse_configuration)\n");
-    std::printf("MB/s = file size / best time of one call. peak = growth of VmHWM during one call / file size\n"
-                "(measured on files of 1 MB and more; the text itself not included). Goals: loader >= 200 MB/s\n"
-                "on the string list, >= 60 MB/s on unknown keys; loader peak <= %g x the file size.\n\n",
-                peak_goal);
+    std::printf(
+        "MB/s = file size / best time of one call. peak = growth of VmHWM during one call / file size\n"
+        "(measured on files of 1 MB and more; the text itself not included). Goals: loader >= 200 MB/s\n"
+        "on the string list, >= 60 MB/s on unknown keys; loader peak <= %g x the file size.\n\n",
+        peak_goal);
     std::printf("%-34s | %8s | %8s | %8s | %-17s | %11s | %11s | %-13s\n", "case", "size", "reader", "loader",
                 "loader goal", "reader peak", "loader peak", "peak goal");
-    std::printf("%-34s | %8s | %8s | %8s | %-17s | %11s | %11s | %-13s\n", "", "", "MB/s", "MB/s", "MB/s",
-                "x size", "x size", "x size");
+    std::printf("%-34s | %8s | %8s | %8s | %-17s | %11s | %11s | %-13s\n", "", "", "MB/s", "MB/s", "MB/s", "x size",
+                "x size", "x size");
     rule();
     for (const Case& c : cases) {
         if (c.name.find(only) == std::string::npos) continue;
         const Timing t = time_case(c);
         const double size_mb = t.bytes / MB;
         char size[16];
-        if (t.bytes < MB) std::snprintf(size, sizeof size, "%.0f B", t.bytes);
-        else std::snprintf(size, sizeof size, "%.1f MB", size_mb);
+        if (t.bytes < MB)
+            std::snprintf(size, sizeof size, "%.0f B", t.bytes);
+        else
+            std::snprintf(size, sizeof size, "%.1f MB", size_mb);
         const double reader_mb_s = size_mb / t.reader_s, loader_mb_s = size_mb / t.loader_s;
         char reader_peak[24] = "-", loader_peak[24] = "-";
         std::string peak_goal_text;
@@ -247,9 +251,9 @@ int main(int argc, char** argv) {
             std::snprintf(loader_peak, sizeof loader_peak, "%.2f", lp.call_bytes / t.bytes);
             peak_goal_text = goal_text(peak_goal, lp.call_bytes / t.bytes, true);
         }
-        std::printf("%-34s | %8s | %8.1f | %8.1f | %-17s | %11s | %11s | %-13s\n", c.name.c_str(), size,
-                    reader_mb_s, loader_mb_s, goal_text(c.goal.loader_mb_s, loader_mb_s, false).c_str(), reader_peak,
-                    loader_peak, peak_goal_text.c_str());
+        std::printf("%-34s | %8s | %8.1f | %8.1f | %-17s | %11s | %11s | %-13s\n", c.name.c_str(), size, reader_mb_s,
+                    loader_mb_s, goal_text(c.goal.loader_mb_s, loader_mb_s, false).c_str(), reader_peak, loader_peak,
+                    peak_goal_text.c_str());
         std::fflush(stdout);
     }
     rule();

@@ -77,7 +77,8 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
         }
         if (span) inside(*span);
         for (const vora::lint::Related& related : finding.related()) {
-            require(related.begin <= related.end && related.end <= text.size(), "a related range lies outside the text");
+            require(related.begin <= related.end && related.end <= text.size(),
+                    "a related range lies outside the text");
             inside(finding.span(related, index));
         }
         if (const std::optional<vora::lint::Fix> fix = finding.proposed_fix()) {
@@ -102,7 +103,8 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
     const std::string shown = vora::cli::render(vora::cli::Format::Text, {report});
     require(fuzz::valid_utf8(shown), "check report is not UTF-8");
     const std::string json = vora::cli::render(vora::cli::Format::Json, {report});
-    require(nlohmann::ordered_json::parse(json).dump(2) + "\n" == json, "check's JSON is not laid out as dump(2) lays it out");
+    require(nlohmann::ordered_json::parse(json).dump(2) + "\n" == json,
+            "check's JSON is not laid out as dump(2) lays it out");
     sink = sink + fuzz::touch(shown) + fuzz::touch(json) +
            fuzz::touch(vora::cli::render(vora::cli::Format::Github, {report})) +
            fuzz::touch(vora::cli::render(vora::cli::Format::Sarif, {report}));

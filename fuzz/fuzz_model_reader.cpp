@@ -35,8 +35,8 @@ void check(bool condition) {
 
 void check_values(const std::vector<ValueInfo>& values, bool everything) {
     for (const ValueInfo& info : values) {
-        check(info.dims.size() <= info.rank && (everything ? info.dims.size() == info.rank
-                                                           : info.dims.size() <= max_kept_dims));
+        check(info.dims.size() <= info.rank &&
+              (everything ? info.dims.size() == info.rank : info.dims.size() <= max_kept_dims));
         check(info.has_shape || info.rank == 0);
     }
 }

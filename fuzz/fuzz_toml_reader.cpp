@@ -71,10 +71,14 @@ std::optional<std::uint32_t> hex_digits(std::string_view s) {
     std::uint32_t v = 0;
     for (char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         v = v * 16 + static_cast<std::uint32_t>(d);
     }
     return v;
@@ -258,7 +262,8 @@ void check_date_time(const toml::Value& v, std::string_view s) {
     }
     if (pos < s.size()) {
         has_time = true;
-        require(dt.hour == digits_at(s, pos, 2) && dt.minute == digits_at(s, pos + 3, 2), "time differs from its source");
+        require(dt.hour == digits_at(s, pos, 2) && dt.minute == digits_at(s, pos + 3, 2),
+                "time differs from its source");
         pos += 5;
         const bool seconds = pos < s.size() && s[pos] == ':';
         require(dt.has_seconds == seconds, "has_seconds differs from the source");

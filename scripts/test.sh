@@ -19,6 +19,9 @@ VENV="${VORA_VENV:-$PWD/.venv}"
 export PATH="$VENV/bin:$PATH"
 PYTHON="$VENV/bin/python"
 
+# The C++ laid out by .clang-format (scripts/format.sh lays it out).
+scripts/format.sh --check
+
 build=build/ci-tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORA_BUILD_MODULE=OFF -DVORA_BUILD_TESTS=ON \
     -DVORA_SANITIZE=ON -DVORA_WERROR=ON >/dev/null

@@ -33,9 +33,7 @@ PyObject* module_object = nullptr;
 constexpr std::string_view kWriterBusy =
     "rust_explain called while this thread is writing a summary (from a signal handler); nothing was printed";
 
-void raise_runtime_error(const std::string& message) {
-    PyErr_SetString(PyExc_RuntimeError, message.c_str());
-}
+void raise_runtime_error(const std::string& message) { PyErr_SetString(PyExc_RuntimeError, message.c_str()); }
 
 void raise_panic(const std::string& message) {
     const std::string report = "vora_convert_inner: internal fault: " + message + "\n";
@@ -163,7 +161,8 @@ bool load_file(std::string_view path, Configuration& configuration) {
     std::optional<ReadError> read_error;
     // Opening and reading may block for as long as a writer keeps a FIFO or
     // a terminal silent.
-    read_error = without_interpreter_lock([&](InterruptCheck check) { return read_text_file(path, text, kDocumentLimit, check); });
+    read_error = without_interpreter_lock(
+        [&](InterruptCheck check) { return read_text_file(path, text, kDocumentLimit, check); });
     if (read_error) {
         raise_runtime_error(read_error->message);
         return false;
@@ -255,15 +254,7 @@ PyMethodDef function_defs[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "vora_convert_inner",
-    "",
-    0,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "vora_convert_inner", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // Whether the import runs in the main interpreter.
@@ -286,8 +277,7 @@ PyObject* initialise() {
     // a sub-interpreter that tries first does not use up the main
     // interpreter's import.
     if (!in_main_interpreter() || (module_object && was_imported(module_object))) {
-        PyErr_SetString(PyExc_ImportError,
-                        "vora_convert_inner may only be initialized once per interpreter process");
+        PyErr_SetString(PyExc_ImportError, "vora_convert_inner may only be initialized once per interpreter process");
         return nullptr;
     }
     if (module_object) return py::new_ref(module_object);

@@ -24,9 +24,13 @@ struct InternalFault : std::runtime_error {
 // destructors. VORA_CATCH_ALL(handler) is a catch-all where libstdc++ lets
 // one be, and nothing with libc++.
 #if defined(__GLIBCXX__)
-#define VORA_CATCH_ALL(handler)                \
-    catch (abi::__forced_unwind&) { throw; } \
-    catch (...) { handler; }
+#define VORA_CATCH_ALL(handler)     \
+    catch (abi::__forced_unwind&) { \
+        throw;                      \
+    }                               \
+    catch (...) {                   \
+        handler;                    \
+    }
 #else
 #define VORA_CATCH_ALL(handler)
 #endif

@@ -35,9 +35,8 @@ std::string range(std::size_t first, std::size_t count) {
 // escapes when it holds a control character or begins with a quote, else as
 // it is, with a tab after it when it holds a space (the tab ends the name).
 std::string header_name(std::string_view name) {
-    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
+    const bool control =
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
     if (!control && !name.starts_with('"')) {
         return std::string(name) + (name.find(' ') != std::string_view::npos ? "\t" : "");
     }

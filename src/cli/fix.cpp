@@ -28,7 +28,6 @@ std::vector<lint::Edit> ordered_edits(std::string_view text, const std::vector<l
     return kept;
 }
 
-
 }  // namespace
 
 std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>& findings) {
@@ -60,7 +59,8 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
     std::ptrdiff_t shift = 0;
     for (const lint::Edit& edit : edits) {
         keys.push_back(static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(edit.begin) + shift));
-        shift += static_cast<std::ptrdiff_t>(edit.replacement.size()) - static_cast<std::ptrdiff_t>(edit.end - edit.begin);
+        shift +=
+            static_cast<std::ptrdiff_t>(edit.replacement.size()) - static_cast<std::ptrdiff_t>(edit.end - edit.begin);
     }
     for (const LoadError& error : mapping_errors(*document)) {
         std::optional<toml::Table> table = document->root_table();
@@ -68,7 +68,8 @@ std::vector<const lint::Edit*> renames_that_break_loading(std::string_view after
             const std::optional<toml::Member> member = table ? table->member(key) : std::nullopt;
             if (!member) break;
             const auto at = std::find(keys.begin(), keys.end(), member->key_offsets().first);
-            if (at != keys.end() && std::find(breaking.begin(), breaking.end(), &edits[at - keys.begin()]) == breaking.end()) {
+            if (at != keys.end() &&
+                std::find(breaking.begin(), breaking.end(), &edits[at - keys.begin()]) == breaking.end()) {
                 breaking.push_back(&edits[at - keys.begin()]);
             }
             table = member->value.is_table() ? std::optional(member->value.as_table()) : std::nullopt;
@@ -131,7 +132,7 @@ private:
         std::ptrdiff_t begin, end;  // in the original text
         std::ptrdiff_t length;      // of the replacement
     };
-    std::vector<Made> made_;           // in the order of their offsets
+    std::vector<Made> made_;            // in the order of their offsets
     std::vector<std::size_t> offsets_;  // of each change, in the original text
 };
 
@@ -219,8 +220,7 @@ FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std
             result.edits = 0;
             result.values = 0;
             result.changes.clear();
-            file_findings.push_back(
-                lint::Finding{lint::Severity::Error, lint::kWriteError, std::move(*error)});
+            file_findings.push_back(lint::Finding{lint::Severity::Error, lint::kWriteError, std::move(*error)});
             return result;
         }
     }

@@ -111,8 +111,7 @@ void section_keys(std::string& out) {
         // An empty default ("" or []) is what the converter gets when the
         // key is left out: uncommented, the line gives a real value instead.
         const bool shown = !value.is_null() && !((value.is_string() || value.is_array()) && value.empty());
-        key_lines(out, f.key, f.description, f.choices,
-                  std::is_same_v<typename innermost<T>::type, std::string>,
+        key_lines(out, f.key, f.description, f.choices, std::is_same_v<typename innermost<T>::type, std::string>,
                   shown ? toml_value(value) : example_value<T>(f));
     });
 }

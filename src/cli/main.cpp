@@ -198,8 +198,8 @@ std::variant<std::string, ReadError> read_input(std::string_view path) {
 // "--name=VALUE". Empty when `arg` is not the option; an error text when
 // the value is missing.
 std::optional<std::variant<std::string_view, std::string>> option_value(std::string_view name,
-                                                                         const std::vector<std::string_view>& args,
-                                                                         std::size_t& i) {
+                                                                        const std::vector<std::string_view>& args,
+                                                                        std::size_t& i) {
     const std::string_view arg = args[i];
     if (arg == name) {
         if (i + 1 == args.size()) return std::string(name) + " needs a value";
@@ -269,9 +269,7 @@ struct CheckOptions {
     Color color = Color::Auto;
     std::vector<std::string_view> paths;
 
-    cli::FixMode fix_mode() const {
-        return diff ? cli::FixMode::Diff : fix ? cli::FixMode::Fix : cli::FixMode::Off;
-    }
+    cli::FixMode fix_mode() const { return diff ? cli::FixMode::Diff : fix ? cli::FixMode::Fix : cli::FixMode::Off; }
     // With --fix, /dev/stdin is standard input: the text is printed fixed,
     // not written to whatever file is behind it.
     std::string_view input_path(std::string_view path) const {
@@ -280,8 +278,8 @@ struct CheckOptions {
     // Whether the fixed text of standard input goes to standard output, and
     // the findings to standard error.
     bool fixes_stdin() const {
-        return fix && std::any_of(paths.begin(), paths.end(),
-                                  [&](std::string_view path) { return input_path(path) == "-"; });
+        return fix &&
+               std::any_of(paths.begin(), paths.end(), [&](std::string_view path) { return input_path(path) == "-"; });
     }
 };
 
@@ -305,15 +303,15 @@ std::optional<Color> color_named(std::string_view when) {
 // Takes the option args[i] that has a value (--format, --color), moving i
 // past its value. Nothing when args[i] is neither; else the usage error's
 // exit status, or 0 when it was taken.
-std::optional<int> take_value_option(const std::vector<std::string_view>& args, std::size_t& i,
-                                     CheckOptions& options) {
+std::optional<int> take_value_option(const std::vector<std::string_view>& args, std::size_t& i, CheckOptions& options) {
     if (const auto value = option_value("--format", args, i)) {
         if (const auto* problem = std::get_if<std::string>(&*value)) {
             return usage_error(*problem + ": text, json, github or sarif");
         }
         const std::string_view name = std::get<std::string_view>(*value);
         const std::optional<cli::Format> format = format_named(name);
-        if (!format) return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
+        if (!format)
+            return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
         options.format = *format;
         options.format_name = name;
         return 0;
@@ -331,7 +329,7 @@ std::optional<int> take_value_option(const std::vector<std::string_view>& args, 
     if (const auto value = option_value("--base", args, i)) {
         if (const auto* problem = std::get_if<std::string>(&*value)) return usage_error(*problem + ": a folder");
         const std::string_view base = std::get<std::string_view>(*value);
-        struct stat st {};
+        struct stat st{};
         if (base.empty() || ::stat(std::string(base).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             return usage_error("check: --base '" + std::string(base) + "' is not a folder");
         }
@@ -452,8 +450,7 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
 // Reads, lints and fixes the file given as `given` ("-": standard input).
 CheckedFile check_file(const CheckOptions& options, std::string_view given, std::string_view name) {
     const std::string_view path = options.input_path(given);
-    std::variant<std::string, ReadError> read =
-        options.fix && path == "-" ? read_stdin_to_fix() : read_input(path);
+    std::variant<std::string, ReadError> read = options.fix && path == "-" ? read_stdin_to_fix() : read_input(path);
     if (auto* text = std::get_if<std::string>(&read)) return lint_and_fix(options, path, name, std::move(*text));
     CheckedFile file;
     file.findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError, std::get<ReadError>(read).message});
@@ -653,12 +650,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"check", check, kCheckHelp},
-    {"explain", explain, kExplainHelp},
-    {"plan", plan, kPlanHelp},
-    {"schema", schema, kSchemaHelp},
-    {"init", init, kInitHelp},
-    {"rule", rule, kRuleHelp},
+    {"check", check, kCheckHelp},    {"explain", explain, kExplainHelp}, {"plan", plan, kPlanHelp},
+    {"schema", schema, kSchemaHelp}, {"init", init, kInitHelp},          {"rule", rule, kRuleHelp},
 };
 
 const Command* find_command(std::string_view name) {

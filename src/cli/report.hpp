@@ -68,8 +68,8 @@ private:
 };
 
 struct RenderOptions {
-    bool color = false;           // text: ANSI colours for severity, code and carets
-    std::string_view version;     // sarif: the tool's version
+    bool color = false;        // text: ANSI colours for severity, code and carets
+    std::string_view version;  // sarif: the tool's version
 };
 
 class Renderer {

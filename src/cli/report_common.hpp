@@ -84,7 +84,8 @@ public:
 
 private:
     void room(std::size_t bytes) {
-        if (bytes > static_cast<std::size_t>(end_ - at_)) [[unlikely]] grow(bytes);
+        if (bytes > static_cast<std::size_t>(end_ - at_)) [[unlikely]]
+            grow(bytes);
     }
     [[gnu::noinline, gnu::cold]] void grow(std::size_t bytes) {
         const std::size_t used = static_cast<std::size_t>(at_ - buffer_.get());

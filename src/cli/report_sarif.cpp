@@ -25,8 +25,8 @@ std::string uri_of(std::string_view path) {
     std::string out;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~' || c == '/') {
             out += c;
         } else {
             out += '%';
@@ -93,7 +93,8 @@ public:
     explicit SarifRenderer(std::string_view version) {
         head_ =
             "{\n  \"version\": \"2.1.0\",\n"
-            "  \"$schema\": \"https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json\",\n"
+            "  \"$schema\": "
+            "\"https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json\",\n"
             "  \"runs\": [\n    {\n      \"tool\": {\n        \"driver\": {\n"
             "          \"name\": \"vora-config\",\n          \"version\": ";
         append_json_string(head_, version, MalformedUtf8::Replace);
@@ -105,7 +106,8 @@ public:
             append_json_string(head_, lint::kCodeTable[i].description);
             head_ += "\n              }\n            }";
         }
-        head_ += "\n          ]\n        }\n      },\n      \"columnKind\": \"unicodeCodePoints\",\n      \"results\": [";
+        head_ +=
+            "\n          ]\n        }\n      },\n      \"columnKind\": \"unicodeCodePoints\",\n      \"results\": [";
     }
 
     void begin(Output& out) override { out.buffer() += head_; }
@@ -124,8 +126,8 @@ public:
             const std::optional<std::string_view> help = finding.help();
             markdown_.clear();
             if (help) {
-                markdown_ = markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) +
-                            markdown_text(*help);
+                markdown_ =
+                    markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) + markdown_text(*help);
             }
             const std::span<const lint::Related> related = finding.related();
             const std::optional<lint::Fix> fix = finding.proposed_fix();
@@ -147,8 +149,8 @@ public:
     }
 
 private:
-    void write(const Finding& finding, SourceIndex& index, std::string_view uri,
-               std::span<const lint::Related> related, const std::optional<lint::Fix>& fix, Writer& o) {
+    void write(const Finding& finding, SourceIndex& index, std::string_view uri, std::span<const lint::Related> related,
+               const std::optional<lint::Fix>& fix, Writer& o) {
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
         o.put("\n          \"ruleId\": ");
@@ -182,8 +184,9 @@ private:
         }
         if (fix) put_fix(o, uri, *fix);
         if (finding.silenced()) {
-            o.put(",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n"
-                  "            }\n          ]");
+            o.put(
+                ",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n"
+                "            }\n          ]");
         }
         o.put("\n        }");
     }

@@ -134,8 +134,8 @@ private:
     // a window around them when it is long, between gutter lines, and
     // carets under them (cut at the end of the line, at least one).
     // Returns the gutter's width.
-    static std::size_t snippet(std::string& o, SourceIndex& index, std::uint32_t line, std::size_t from,
-                               std::size_t to, const Style& style) {
+    static std::size_t snippet(std::string& o, SourceIndex& index, std::uint32_t line, std::size_t from, std::size_t to,
+                               const Style& style) {
         const std::string_view content = index.line(line);
         const std::size_t start = index.line_start(line);
         const std::size_t begin = std::min(from > start ? from - start : 0, content.size());
@@ -193,8 +193,8 @@ std::string shown_error(const LoadError& error) {
         return out;
     }
     const Span& span = *place;
-    out += "TOML parse error at line " + integer_text(span.begin.line) + ", column " +
-           integer_text(span.begin.column) + '\n';
+    out += "TOML parse error at line " + integer_text(span.begin.line) + ", column " + integer_text(span.begin.column) +
+           '\n';
     // The line as render() shows it; a second byte-order mark that starts
     // it is shown apart, the carets placed after it.
     SourceIndex index(error.text);
@@ -206,8 +206,8 @@ std::string shown_error(const LoadError& error) {
     // the carriage return a line may end in is a column past it.
     const std::size_t from = error.range->begin > start ? error.range->begin - start : 0;
     const std::size_t begin = std::min(from, content.size());
-    const std::size_t end = std::max(begin, std::min<std::size_t>(error.range->end > start ? error.range->end - start : 0,
-                                                                   content.size()));
+    const std::size_t end =
+        std::max(begin, std::min<std::size_t>(error.range->end > start ? error.range->end - start : 0, content.size()));
     const std::size_t past = from - begin;
     const std::size_t gutter = append_line_head(out, span.begin.line);
     out += mark;

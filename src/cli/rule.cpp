@@ -17,7 +17,6 @@ namespace {
 
 void out(std::string_view text) { write_whole(STDOUT_FILENO, text); }
 
-
 std::string rule_text(const lint::CodeInfo& info) {
     std::string out;
     out += info.name;

@@ -43,18 +43,13 @@ namespace {
 // A value as type and value errors name what was found.
 std::string found_text(toml::Value v) {
     switch (v.type()) {
-        case toml::Type::String:
-            return "string " + quoted_text(v.as_string());
+        case toml::Type::String: return "string " + quoted_text(v.as_string());
         case toml::Type::Integer:
             return "integer `" + (v.is_wide() ? std::to_string(v.as_unsigned()) : std::to_string(v.as_signed())) + "`";
-        case toml::Type::Float:
-            return "floating point `" + format_display_double(v.as_float()) + "`";
-        case toml::Type::Boolean:
-            return v.as_boolean() ? "boolean `true`" : "boolean `false`";
-        case toml::Type::Array:
-            return "sequence";
-        default:
-            return "map";
+        case toml::Type::Float: return "floating point `" + format_display_double(v.as_float()) + "`";
+        case toml::Type::Boolean: return v.as_boolean() ? "boolean `true`" : "boolean `false`";
+        case toml::Type::Array: return "sequence";
+        default: return "map";
     }
 }
 
@@ -77,12 +72,8 @@ std::string message_of(LoadErrorKind kind, const Expected& expected, std::string
     std::string_view head;
     std::string_view tail = ", expected ";
     switch (kind) {
-        case LoadErrorKind::InvalidType:
-            head = "invalid type: ";
-            break;
-        case LoadErrorKind::InvalidValue:
-            head = "invalid value: ";
-            break;
+        case LoadErrorKind::InvalidType: head = "invalid type: "; break;
+        case LoadErrorKind::InvalidValue: head = "invalid value: "; break;
         case LoadErrorKind::MissingField:
             head = "missing field ";
             tail = {};
@@ -91,8 +82,7 @@ std::string message_of(LoadErrorKind kind, const Expected& expected, std::string
             head = "unknown variant `";
             tail = "`, expected ";
             break;
-        case LoadErrorKind::Syntax:
-            break;
+        case LoadErrorKind::Syntax: break;
     }
     std::string message(head);
     found_at = message.size();

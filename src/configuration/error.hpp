@@ -70,7 +70,7 @@ struct ByteRange {
 };
 
 struct LoadError {
-    std::string message;  // rendered from kind, expected and found (of a syntax error: the reader's)
+    std::string message;            // rendered from kind, expected and found (of a syntax error: the reader's)
     std::vector<std::string> path;  // outermost key first
     std::string text;               // the source text as read, attached for rendering
     // Where the key at fault is written, as byte offsets, when `range` is its

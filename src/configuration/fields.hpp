@@ -62,10 +62,10 @@ constexpr Choices for_example(const S&... items) {
 
 // How a key reaches the converter call of its section.
 enum class Pass {
-    Keyword,         // keyword argument; an absent optional value is left out
-    KeywordOrNone,   // keyword argument; an absent optional value is passed as None
-    Positional,      // the call's positional argument
-    NumpyArrays,     // the value names a numpy file; the keyword gets its arrays
+    Keyword,        // keyword argument; an absent optional value is left out
+    KeywordOrNone,  // keyword argument; an absent optional value is passed as None
+    Positional,     // the call's positional argument
+    NumpyArrays,    // the value names a numpy file; the keyword gets its arrays
 };
 
 // What the checks of `vora-config check` need to know of a key beyond its
@@ -84,7 +84,7 @@ struct Field {
     using value_type = T;
 
     std::string_view key;
-    T Record::*member;
+    T Record::* member;
     std::string_view description{};
     Limits limits{};
     Pass pass = Pass::Keyword;
@@ -104,7 +104,7 @@ struct Field {
 };
 
 template <class Record, class T>
-constexpr Field<Record, T> field(std::string_view key, T Record::*member, std::string_view description = {},
+constexpr Field<Record, T> field(std::string_view key, T Record::* member, std::string_view description = {},
                                  Limits limits = {}) {
     return Field<Record, T>{key, member, description, limits};
 }

@@ -33,13 +33,15 @@ public:
     std::size_t count() const { return list_.size(); }
     // Puts `key` in front of the path of each error from `first` on.
     void under(std::size_t first, std::string_view key) {
-        if (first < list_.size()) [[unlikely]] prefix(first, key);
+        if (first < list_.size()) [[unlikely]]
+            prefix(first, key);
     }
     std::vector<LoadError>& list() { return list_; }
 
 private:
     void prefix(std::size_t first, std::string_view key) {
-        for (std::size_t i = first; i < list_.size(); ++i) list_[i].path.insert(list_[i].path.begin(), std::string(key));
+        for (std::size_t i = first; i < list_.size(); ++i)
+            list_[i].path.insert(list_[i].path.begin(), std::string(key));
     }
 
     bool all_;
@@ -208,7 +210,8 @@ void map_table(toml::Table table, R& out, Errors& errors) {
         for (std::size_t j = k; j > 0 && entries[j].at < entries[j - 1].at; --j) std::swap(entries[j], entries[j - 1]);
     }
     static constexpr auto converters = field_converters<R>();
-    for (std::size_t k = 0; k < present && !errors.stop(); ++k) converters[entries[k].field](entries[k].value, out, errors);
+    for (std::size_t k = 0; k < present && !errors.stop(); ++k)
+        converters[entries[k].field](entries[k].value, out, errors);
 }
 
 // Maps the elements of `array`, from `first` on, onto the record's keys in

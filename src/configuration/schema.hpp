@@ -69,8 +69,8 @@ json type_schema() {
     } else if constexpr (std::is_same_v<T, std::string>) {
         return json{{"type", "string"}};
     } else if constexpr (std::is_same_v<T, std::uint8_t>) {
-        return json{{"type", "integer"}, {"format", "uint8"}, {"minimum", unsigned_json(0)},
-                    {"maximum", unsigned_json(255)}};
+        return json{
+            {"type", "integer"}, {"format", "uint8"}, {"minimum", unsigned_json(0)}, {"maximum", unsigned_json(255)}};
     } else if constexpr (std::is_same_v<T, std::int32_t>) {
         return json{{"type", "integer"}, {"format", "int32"}};
     } else if constexpr (std::is_same_v<T, float>) {

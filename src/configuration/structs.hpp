@@ -153,9 +153,9 @@ struct AccuracyAnalysisConfig {
     static constexpr auto fields() {
         using R = AccuracyAnalysisConfig;
         return std::tuple{
-            with_roles(with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."),
-                                    "[\"image.jpg\"]"),
-                       kInputFileList),
+            with_roles(
+                with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
+                kInputFileList),
             with_example(field("output_dir", &R::output_dir,
                                "Directory where accuracy snapshots and analysis files are written."),
                          "\"snapshot\""),
@@ -195,10 +195,8 @@ struct Configuration {
     static constexpr auto fields() {
         using R = Configuration;
         return std::tuple{
-            field("config", &R::config),
-            field("load", &R::load),
-            field("build", &R::build),
-            field("accuracy_analysis", &R::accuracy_analysis),
+            field("config", &R::config),  field("load", &R::load),
+            field("build", &R::build),    field("accuracy_analysis", &R::accuracy_analysis),
             field("export", &R::exports),
         };
     }

@@ -129,9 +129,9 @@ bool same_json_form(const T& a, const T& b) {
             if (!same_json_form(a[i], b[i])) return false;
         }
         return true;
-    } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string> ||
-                         std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint64_t> ||
-                         std::is_same_v<T, std::int32_t> || std::is_same_v<T, float>) {
+    } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string> || std::is_same_v<T, std::uint8_t> ||
+                         std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::int32_t> ||
+                         std::is_same_v<T, float>) {
         return a == b;
     } else {
         static_assert(json_form::unsupported_type<T>, "no JSON form for this field type");

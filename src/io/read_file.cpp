@@ -85,7 +85,7 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, cons
     const auto too_large = [&] { return ReadError{std::string(size_limit.message)}; };
     const auto not_utf8 = [] { return ReadError{"stream did not contain valid UTF-8"}; };
     content.clear();
-    struct stat info {};
+    struct stat info{};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (regular && static_cast<std::uint64_t>(info.st_size) > limit) return too_large();
     // A regular file's text with the byte that shows its end; nothing when
@@ -99,7 +99,7 @@ std::optional<ReadError> read_text_descriptor(int fd, std::string& content, cons
     // mebibyte read (Ctrl-C ends it, which reads that return data would
     // never show; a read that blocks is interrupted by the signal itself).
     constexpr std::size_t stream_read = std::size_t{1} << 20;
-    std::size_t checked = 0;  // of a stream's text, the bytes found whole UTF-8
+    std::size_t checked = 0;   // of a stream's text, the bytes found whole UTF-8
     std::size_t asked_at = 0;  // the size of the text when `check` was last asked
     for (;;) {
         // Read straight into the string's spare capacity, grown by doubling

@@ -30,7 +30,7 @@ std::string os_error_text(int error_number);
 // block (a FIFO, a terminal); a signal that interrupts them asks `check`,
 // and Interrupted is thrown when it gives up.
 std::variant<std::string, ReadError> read_text_file(std::string_view path, const SizeLimit& limit,
-                                                      InterruptCheck check = {});
+                                                    InterruptCheck check = {});
 
 // Reads what the open file descriptor `fd` holds to its end (a pipe or
 // standard input as well as a file) and checks that it is valid UTF-8.

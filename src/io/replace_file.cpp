@@ -61,7 +61,7 @@ private:
 class TemporaryRemovedOnSignals {
 public:
     TemporaryRemovedOnSignals() {
-        struct sigaction action {};
+        struct sigaction action{};
         action.sa_handler = remove_temporary_and_die;
         sigemptyset(&action.sa_mask);
         for (const int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
@@ -97,13 +97,13 @@ public:
     static void forget() { temporary_made = 0; }
 
 private:
-    struct sigaction old_[std::size(kEndingSignals)] {};
-    bool installed_[std::size(kEndingSignals)] {};
+    struct sigaction old_[std::size(kEndingSignals)]{};
+    bool installed_[std::size(kEndingSignals)]{};
 };
 
 // Whether the open file holds `original` exactly.
 bool holds(int fd, std::string_view original) {
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) != original.size()) return false;
     char buffer[65536];
     std::size_t at = 0;
@@ -135,8 +135,7 @@ std::string changed_text(const std::string& target) {
 
 // A file with more than one name, written over in place: every name sees
 // the new text.
-std::optional<std::string> write_in_place(const std::string& target, std::string_view original,
-                                          std::string_view text) {
+std::optional<std::string> write_in_place(const std::string& target, std::string_view original, std::string_view text) {
     const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return error_text("open", target);
     std::optional<std::string> error;
@@ -188,7 +187,8 @@ std::optional<std::string> copy_attributes(const std::string& from, int to, cons
         } while (got < 0 && errno == ERANGE);
         const bool user = std::strncmp(name, "user.", 5) == 0;
         if (got < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
-            if (user && errno != ENOTSUP) return error_text("copy the extended attribute " + std::string(name) + " to", to_name);
+            if (user && errno != ENOTSUP)
+                return error_text("copy the extended attribute " + std::string(name) + " to", to_name);
         }
     }
     return std::nullopt;
@@ -216,7 +216,7 @@ std::optional<std::string> replace_file(const std::string& path, std::string_vie
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr) return error_text("resolve", path);
     const std::string target(resolved);
-    struct stat old {};
+    struct stat old{};
     if (::stat(target.c_str(), &old) != 0) return error_text("read the mode of", target);
     // A device or a pipe is not replaced by a file.
     if (!S_ISREG(old.st_mode)) return "cannot replace " + target + ": not a regular file";
@@ -250,7 +250,7 @@ std::optional<std::string> replace_file(const std::string& path, std::string_vie
         // The file is still the one read, just before it is replaced: a
         // write made to it meanwhile is not lost.
         EndingSignalsBlocked blocked;
-        struct stat now {};
+        struct stat now{};
         const int current = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
         const bool same = current >= 0 && ::fstat(current, &now) == 0 && now.st_dev == old.st_dev &&
                           now.st_ino == old.st_ino && holds(current, original);

@@ -46,71 +46,79 @@ struct CodeInfo {
 
 inline constexpr CodeInfo kCodeTable[] = {
     {CodeId::read_error, "read-error", "error", "The file cannot be read, or is not UTF-8 text",
-     "Neither the converter nor the checks can read the file.",
-     "", "", ""},
+     "Neither the converter nor the checks can read the file.", "", "", ""},
     {CodeId::write_error, "write-error", "error", "The fixed file cannot be written",
-     "`check --fix` found changes to make but could not write them; the file is left as it was.",
-     "", "", ""},
+     "`check --fix` found changes to make but could not write them; the file is left as it was.", "", "", ""},
     {CodeId::parse_error, "parse-error", "error", "The file is not a TOML 1.1.0 document",
-     "The module refuses the file with this error: nothing is converted.",
-     "[config]\ntarget_platform = vora-m1", "[config]\ntarget_platform = \"vora-m1\"", ""},
+     "The module refuses the file with this error: nothing is converted.", "[config]\ntarget_platform = vora-m1",
+     "[config]\ntarget_platform = \"vora-m1\"", ""},
     {CodeId::load_error, "load-error", "error",
      "A value does not map onto the configuration, so the file does not load",
      "The module refuses the file with this error (a value of the wrong type or range): nothing is converted.",
-     "[load]\nmodel_type = \"onnx\"", "[load]\nmodel_type = \"Onnx\"", "corrects a `model_type` written in other letter case or one slip from `Onnx`"},
+     "[load]\nmodel_type = \"onnx\"", "[load]\nmodel_type = \"Onnx\"",
+     "corrects a `model_type` written in other letter case or one slip from `Onnx`"},
     {CodeId::unknown_section, "unknown-section", "error", "A section the configuration does not have",
      "The converter ignores the section: its keys take their defaults, so the conversion runs without them.",
-     "[Load]\nmodel_type = \"Onnx\"", "[load]\nmodel_type = \"Onnx\"", "renames the section when the section meant is certain (other letter case, or the single nearest section)"},
+     "[Load]\nmodel_type = \"Onnx\"", "[load]\nmodel_type = \"Onnx\"",
+     "renames the section when the section meant is certain (other letter case, or the single nearest section)"},
     {CodeId::unknown_key, "unknown-key", "error", "A key the configuration does not have",
      "The converter ignores the key: the key meant takes its default, so the conversion runs without the value.",
-     "[config]\noptimisation_level = 2", "[config]\noptimization_level = 2", "renames the key when the key meant is certain (other letter case, or the single nearest key of its table, not set there already) and its value loads under it"},
+     "[config]\noptimisation_level = 2", "[config]\noptimization_level = 2",
+     "renames the key when the key meant is certain (other letter case, or the single nearest key of its table, not "
+     "set there already) and its value loads under it"},
     {CodeId::out_of_range, "out-of-range", "warning",
      "A number below the minimum or above the maximum its key documents",
-     "The file loads, but the converter documents no meaning for the value.",
-     "[build]\nvora_batch_size = 0", "[build]\nvora_batch_size = 1", ""},
+     "The file loads, but the converter documents no meaning for the value.", "[build]\nvora_batch_size = 0",
+     "[build]\nvora_batch_size = 1", ""},
     {CodeId::too_short, "too-short", "warning", "A text or list shorter than its key allows",
-     "The file loads, but the converter needs more than the value holds.",
-     "", "", ""},
+     "The file loads, but the converter needs more than the value holds.", "", "", ""},
     {CodeId::unknown_choice, "unknown-choice", "warning", "A text outside the choices its key documents",
-     "The file loads, but the converter knows only the listed choices.",
-     "[config]\nquantized_algorithm = \"mmsee\"", "[config]\nquantized_algorithm = \"mmse\"", "corrects a choice written in other letter case or nearest to a single choice"},
+     "The file loads, but the converter knows only the listed choices.", "[config]\nquantized_algorithm = \"mmsee\"",
+     "[config]\nquantized_algorithm = \"mmse\"",
+     "corrects a choice written in other letter case or nearest to a single choice"},
     {CodeId::empty_value, "empty-value", "warning",
      "An empty text or list, which the converter receives instead of the default",
      "An empty value is passed as written, not replaced by the default: remove the line to leave the key unset.",
      "[build]\ndataset = \"\"", "[build]\n# dataset unset: the converter takes its default", ""},
     {CodeId::count_mismatch, "count-mismatch", "warning", "Lists that go together, of different lengths",
      "Lists that are paired by position (inputs and their shapes, means and deviations) cannot be paired.",
-     "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395]", "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395, 57.12, 57.375]", ""},
+     "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395]",
+     "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395, 57.12, 57.375]", ""},
     {CodeId::control_character, "control-character", "error in a path, else warning",
      "A control character made by an escape in a text",
      "An escape such as \\b or \\e in a basic string becomes a control character: a Windows path in double "
      "quotes names another file.",
-     "[export]\nexport_path = \"D:\\exports\\build\\net.vora\"", "[export]\nexport_path = 'D:\\exports\\build\\net.vora'", ""},
+     "[export]\nexport_path = \"D:\\exports\\build\\net.vora\"",
+     "[export]\nexport_path = 'D:\\exports\\build\\net.vora'", ""},
     {CodeId::missing_file, "missing-file", "warning", "A file or folder the configuration names is not there",
      "The conversion reads the file (or writes into the folder) and fails without it.",
-     "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/nte.onnx\"", "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/net.onnx\"", ""},
+     "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/nte.onnx\"",
+     "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/net.onnx\"", ""},
     {CodeId::model_mismatch, "model-mismatch", "error (a channel count: warning)",
      "Input or output names, shapes or arrays that the model does not have",
      "The converter feeds the model by these names and shapes: ones the model does not have fail the "
      "conversion or convert another graph.",
      "[load]\nmodel_type = \"Onnx\"\ninputs = [\"image\"]", "[load]\nmodel_type = \"Onnx\"\ninputs = [\"images\"]", ""},
     {CodeId::not_a_model, "not-a-model", "error", "The model file is not an ONNX model",
-     "The converter's model loader refuses the file.",
-     "[load]\nmodel_type = \"Onnx\"\nmodel = \"net.vora\"", "[load]\nmodel_type = \"Onnx\"\nmodel = \"net.onnx\"", ""},
+     "The converter's model loader refuses the file.", "[load]\nmodel_type = \"Onnx\"\nmodel = \"net.vora\"",
+     "[load]\nmodel_type = \"Onnx\"\nmodel = \"net.onnx\"", ""},
     {CodeId::bad_array_file, "bad-array-file", "error", "The initial values file is not an npy or npz file",
      "The converter's array loader refuses the file.",
-     "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.txt\"", "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.npy\"", ""},
+     "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.txt\"",
+     "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.npy\"", ""},
     {CodeId::unknown_code, "unknown-code", "warning", "A suppression comment lists a code that is none of these",
-     "The comment silences nothing under that name.",
-     "optimisation_level = 2  # vora-config: ignore[unknown-keys]", "optimisation_level = 2  # vora-config: ignore[unknown-key]", ""},
+     "The comment silences nothing under that name.", "optimisation_level = 2  # vora-config: ignore[unknown-keys]",
+     "optimisation_level = 2  # vora-config: ignore[unknown-key]", ""},
 };
 
-static_assert([] {
-    for (std::size_t i = 0; i < std::size(kCodeTable); ++i) {
-        if (static_cast<std::size_t>(kCodeTable[i].id) != i) return false;
-    }
-    return true;
-}(), "the code table lists every code once, in the order of CodeId");
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < std::size(kCodeTable); ++i) {
+            if (static_cast<std::size_t>(kCodeTable[i].id) != i) return false;
+        }
+        return true;
+    }(),
+    "the code table lists every code once, in the order of CodeId");
 
 // The names of the codes, in the table's order.
 inline constexpr auto kCodeNames = [] {

@@ -69,9 +69,9 @@ public:
     }
 
     struct Found {
-        std::optional<std::size_t> exact;        // the index of the key of `section` written so
-        std::optional<std::size_t> same;         // the index of the key of `section` differing in case only
-        std::optional<std::string_view> other;   // the first declared other section having the key (exactly so first)
+        std::optional<std::size_t> exact;       // the index of the key of `section` written so
+        std::optional<std::size_t> same;        // the index of the key of `section` differing in case only
+        std::optional<std::string_view> other;  // the first declared other section having the key (exactly so first)
     };
 
     Found find(std::string_view key, std::string_view section) const {
@@ -391,19 +391,19 @@ private:
         if (!value.is_table()) return;
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
-        out_.reserve(out_.size() + table.size());  // most often one finding at most a key
+        out_.reserve(out_.size() + table.size());             // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
-        const std::string where = " of " + header(name);  // the end of an unknown key's message
+        const std::string where = " of " + header(name);      // the end of an unknown key's message
         section_ = name;
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
             const bool known = found.exact && any_field<Record>([&](const auto& f, std::size_t i) {
-                if (first + i != *found.exact) return false;
-                using T = typename std::remove_cvref_t<decltype(f)>::value_type;
-                check_value<T>(f, member.value, true);
-                return true;
-            });
+                                   if (first + i != *found.exact) return false;
+                                   using T = typename std::remove_cvref_t<decltype(f)>::value_type;
+                                   check_value<T>(f, member.value, true);
+                                   return true;
+                               });
             if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
@@ -414,8 +414,7 @@ private:
     // Two lists that the converter takes pair by pair, of other lengths: a
     // warning at the second, the first a related place. An empty one has
     // its own warning.
-    void same_count(const toml::Table& table, std::string_view first, std::string_view second,
-                    std::string_view item) {
+    void same_count(const toml::Table& table, std::string_view first, std::string_view second, std::string_view item) {
         const toml::Value a = table.get(first);
         const toml::Value b = table.get(second);
         if (!a || !b || !a.is_array() || !b.is_array()) return;
@@ -423,8 +422,8 @@ private:
         const std::size_t n = b.as_array().size();
         if (m == n || m == 0 || n == 0) return;
         warn(kCountMismatch,
-             backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") + " and " +
-                 backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
+             backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
+                 " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
              b);
         out_.back().add_related(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
     }
@@ -432,8 +431,8 @@ private:
     // Whether a key of the current section names a file or folder.
     bool path_key(std::string_view key) const {
         static constexpr std::pair<std::string_view, std::string_view> paths[] = {
-            {"load", "model"},          {"load", "input_initial_val_file"}, {"build", "dataset"},
-            {"export", "export_path"},  {"accuracy_analysis", "output_dir"}, {"accuracy_analysis", "inputs"}};
+            {"load", "model"},         {"load", "input_initial_val_file"},  {"build", "dataset"},
+            {"export", "export_path"}, {"accuracy_analysis", "output_dir"}, {"accuracy_analysis", "inputs"}};
         return std::find(std::begin(paths), std::end(paths), std::pair{section_, key}) != std::end(paths);
     }
 

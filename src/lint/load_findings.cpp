@@ -109,9 +109,9 @@ bool same_failure(const LoadError& a, const LoadError& b) {
 // place.
 void load_findings(const toml::Document& document, std::vector<LoadError>& errors, std::vector<Finding>& out) {
     const std::string_view text = document.text();
-    SourceIndex index(text);  // the errors come in file order
+    SourceIndex index(text);                                       // the errors come in file order
     std::size_t header = std::string_view::npos, header_line = 0;  // the last table's line, kept
-    std::vector<toml::Value> lists;  // of the errors at one key: the list each one's value is an element of
+    std::vector<toml::Value> lists;    // of the errors at one key: the list each one's value is an element of
     std::size_t run = 0, run_end = 0;  // those errors, [run, run_end)
     for (std::size_t first = 0; first < errors.size();) {
         if (first >= run_end) {
@@ -136,9 +136,9 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
         if (!whole) last = first + 1;
         LoadError& error = errors[first];
         const ByteRange table = error.range.value_or(ByteRange{});
-        const ByteRange range = whole ? ByteRange{static_cast<std::uint32_t>(list.offset()),
-                                                  static_cast<std::uint32_t>(list.end_offset())}
-                                      : value_at(error);
+        const ByteRange range =
+            whole ? ByteRange{static_cast<std::uint32_t>(list.offset()), static_cast<std::uint32_t>(list.end_offset())}
+                  : value_at(error);
         Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
         if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
             error.path[1] == LoadConfig::tag_key) {

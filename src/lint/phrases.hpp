@@ -72,7 +72,8 @@ inline bool bare(std::string_view key) {
     for (; i + 8 <= key.size(); i += 8) {
         const std::uint64_t w = word::load(key.data() + i);
         if (word::high(w) != 0) return false;
-        const std::uint64_t allowed = in(w, 'a', 'z') | in(w, 'A', 'Z') | in(w, '0', '9') | in(w, '_', '_') | in(w, '-', '-');
+        const std::uint64_t allowed =
+            in(w, 'a', 'z') | in(w, 'A', 'Z') | in(w, '0', '9') | in(w, '_', '_') | in(w, '-', '-');
         if (allowed != word::highs) return false;
     }
     static constexpr std::array<bool, 256> allowed = [] {

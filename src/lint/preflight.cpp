@@ -94,7 +94,7 @@ std::string dims_list(const Dims& dims, std::uint64_t rank, Text text) {
 
 // The name of a TensorProto element type.
 std::string_view element_type(std::int32_t type) {
-    static constexpr std::string_view names[] = {"",       "float32", "uint8",     "int8",       "uint16", "int16",
+    static constexpr std::string_view names[] = {"",       "float32", "uint8",     "int8",       "uint16",  "int16",
                                                  "int32",  "int64",   "string",    "bool",       "float16", "float64",
                                                  "uint32", "uint64",  "complex64", "complex128", "bfloat16"};
     return type > 0 && static_cast<std::size_t>(type) < std::size(names) ? names[type] : std::string_view{};
@@ -150,7 +150,8 @@ std::vector<std::string_view> dataset_entries(std::string_view line, std::size_t
     std::vector<std::string_view> items;
     if (inputs <= 1) {
         const std::size_t first = line.find_first_not_of(" \t");
-        if (first != std::string_view::npos) items.push_back(line.substr(first, line.find_last_not_of(" \t") + 1 - first));
+        if (first != std::string_view::npos)
+            items.push_back(line.substr(first, line.find_last_not_of(" \t") + 1 - first));
         return items;
     }
     std::size_t i = 0;
@@ -185,7 +186,7 @@ struct Found {
 // nothing is opened.
 Found look_up(const std::string& path) {
     if (path.find('\0') != std::string::npos) return {Kind::nul};
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.empty() ? "." : path.c_str(), &st) != 0) return {Kind::none};
     if (S_ISDIR(st.st_mode)) return {Kind::folder};
     if (S_ISREG(st.st_mode)) return {Kind::file};
@@ -267,7 +268,7 @@ private:
 // values: a name of `inputs`, or else a graph input, in order.
 struct Slot {
     std::string_view name;
-    const model::ValueInfo* info = nullptr;   // the graph's, when the name is a value with a type
+    const model::ValueInfo* info = nullptr;    // the graph's, when the name is a value with a type
     const std::vector<Size>* shape = nullptr;  // of input_size_list, when given
     toml::Value shape_value;                   // and its place
 };
@@ -597,8 +598,7 @@ private:
             *help += ", one per channel of input " + shown(slot.name);
             add(Severity::Warning, kModelMismatch, value,
                 ticked(key) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
-                    std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) +
-                    " in its last",
+                    std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) + " in its last",
                 std::move(help));
             return;
         }

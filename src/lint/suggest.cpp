@@ -174,7 +174,7 @@ Vocabulary::Match Vocabulary::match(std::string_view word) const {
     const std::size_t limit = std::max<std::size_t>(1, n / 3);
     Scratch<char32_t, inline_length> word_buffer;
     Scratch<std::size_t, 3 * (inline_length + 1)> rows;
-    char32_t* folded = nullptr;  // the word's characters, once a word is measured
+    char32_t* folded = nullptr;   // the word's characters, once a word is measured
     std::size_t folded_size = 0;  // n, unless the word is not well-formed UTF-8
     Match found;
     std::size_t best = limit + 1;

@@ -12,14 +12,14 @@ namespace {
 
 constexpr std::uint64_t first_chunk = 512, chunk_size = 64 * 1024;
 
-constexpr std::uint16_t length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19, 23, 27,
+constexpr std::uint16_t length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                            31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr std::uint8_t length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::uint16_t distance_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                             33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
+constexpr std::uint16_t distance_base[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                             33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::uint8_t distance_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3,  3,  4,  4,  5,  5,  6,
+constexpr std::uint8_t distance_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr std::uint8_t code_length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -67,12 +67,12 @@ InflateStatus Inflater::broken(std::string& reason, const char* what) {
 
 InflateStatus Inflater::failed(Bits status, std::string& reason) {
     switch (status) {
-    case Bits::ok: break;
-    case Bits::ran_out: reason = "its deflated data ends early"; return InflateStatus::broken;
-    case Bits::unreadable: reason = "the file cannot be read"; return InflateStatus::unreadable;
-    case Bits::over_budget:
-        reason = "the deflated bytes its members' headers take are past the budget";
-        return InflateStatus::over_budget;
+        case Bits::ok: break;
+        case Bits::ran_out: reason = "its deflated data ends early"; return InflateStatus::broken;
+        case Bits::unreadable: reason = "the file cannot be read"; return InflateStatus::unreadable;
+        case Bits::over_budget:
+            reason = "the deflated bytes its members' headers take are past the budget";
+            return InflateStatus::over_budget;
     }
     return InflateStatus::ok;
 }
@@ -136,24 +136,24 @@ InflateStatus Inflater::block_header(std::string& reason) {
     if (const Bits b = need(3); b != Bits::ok) return failed(b, reason);
     last_ = take_bits(1) != 0;
     switch (take_bits(2)) {
-    case 0: {
-        take_bits(bit_count_ % 8);  // to the byte
-        if (const Bits b = need(32); b != Bits::ok) return failed(b, reason);
-        const std::uint32_t len = take_bits(16), complement = take_bits(16);
-        if (len != (~complement & 0xffff)) {
-            return broken(reason, "a stored block's length is not checked by its complement");
+        case 0: {
+            take_bits(bit_count_ % 8);  // to the byte
+            if (const Bits b = need(32); b != Bits::ok) return failed(b, reason);
+            const std::uint32_t len = take_bits(16), complement = take_bits(16);
+            if (len != (~complement & 0xffff)) {
+                return broken(reason, "a stored block's length is not checked by its complement");
+            }
+            stored_left_ = len;
+            step_ = Step::stored;
+            return InflateStatus::ok;
         }
-        stored_left_ = len;
-        step_ = Step::stored;
-        return InflateStatus::ok;
-    }
-    case 1:
-        lengths_ = fixed_table(false);
-        distances_ = fixed_table(true);
-        step_ = Step::codes;
-        return InflateStatus::ok;
-    case 2: return dynamic_tables(reason);
-    default: return broken(reason, "a block of type 3");
+        case 1:
+            lengths_ = fixed_table(false);
+            distances_ = fixed_table(true);
+            step_ = Step::codes;
+            return InflateStatus::ok;
+        case 2: return dynamic_tables(reason);
+        default: return broken(reason, "a block of type 3");
     }
 }
 
@@ -252,10 +252,10 @@ InflateStatus Inflater::fill(std::size_t want, std::string& reason) {
     while (out_.size() < want && step_ != Step::end) {
         InflateStatus status = InflateStatus::ok;
         switch (step_) {
-        case Step::block: status = block_header(reason); break;
-        case Step::stored: status = stored_bytes(want, reason); break;
-        case Step::codes: status = symbols(want, reason); break;
-        case Step::end: break;
+            case Step::block: status = block_header(reason); break;
+            case Step::stored: status = stored_bytes(want, reason); break;
+            case Step::codes: status = symbols(want, reason); break;
+            case Step::end: break;
         }
         if (status != InflateStatus::ok) return status;
     }

@@ -60,9 +60,9 @@ ArrayError read_preamble(std::span<const std::uint8_t> bytes, unsigned& version,
     if (bytes.size() < 8) return error(reason, ArrayError::bad_header, "the header is cut short");
     version = bytes[6];
     if (version < 1 || version > 3 || bytes[7] != 0) {
-        return error(reason, ArrayError::bad_header,
-                     "npy format version " + std::to_string(bytes[6]) + "." + std::to_string(bytes[7]) +
-                         " is not known");
+        return error(
+            reason, ArrayError::bad_header,
+            "npy format version " + std::to_string(bytes[6]) + "." + std::to_string(bytes[7]) + " is not known");
     }
     start = version == 1 ? 10 : 12;
     if (bytes.size() < start) return error(reason, ArrayError::bad_header, "the header is cut short");
@@ -100,9 +100,9 @@ ArrayError judge_header(std::span<const std::uint8_t> bytes, NpyArray& out, std:
     }
     HeaderFields fields;
     switch (parse_header_text(text, version, fields, reason)) {
-    case HeaderVerdict::ok: break;
-    case HeaderVerdict::bad: return ArrayError::bad_header;
-    case HeaderVerdict::objects: return ArrayError::objects;
+        case HeaderVerdict::ok: break;
+        case HeaderVerdict::bad: return ArrayError::bad_header;
+        case HeaderVerdict::objects: return ArrayError::objects;
     }
     out.dtype = std::move(fields.dtype);
     out.fortran_order = fields.fortran_order;
@@ -143,11 +143,11 @@ bool numpy_refuses(ArrayError e) { return e == ArrayError::objects || e == Array
 
 ArrayError from_zip(ZipError e) {
     switch (e) {
-    case ZipError::none: return ArrayError::none;
-    case ZipError::unreadable: return ArrayError::unreadable;
-    case ZipError::broken: return ArrayError::bad_archive;
-    case ZipError::unsupported: return ArrayError::unsupported;
-    case ZipError::too_many: return ArrayError::too_large;
+        case ZipError::none: return ArrayError::none;
+        case ZipError::unreadable: return ArrayError::unreadable;
+        case ZipError::broken: return ArrayError::bad_archive;
+        case ZipError::unsupported: return ArrayError::unsupported;
+        case ZipError::too_many: return ArrayError::too_large;
     }
     return ArrayError::bad_archive;
 }
@@ -162,10 +162,10 @@ ArrayError read_member(ByteSource& source, std::uint64_t& budget, const ZipEntry
         want = static_cast<std::size_t>(std::min<std::uint64_t>(want, e.uncompressed));
         if (e.method == 8) {
             switch (inflater.fill(want, why)) {
-            case InflateStatus::ok: break;
-            case InflateStatus::broken: return ArrayError::bad_archive;
-            case InflateStatus::unreadable: return ArrayError::unreadable;
-            case InflateStatus::over_budget: return skipped;
+                case InflateStatus::ok: break;
+                case InflateStatus::broken: return ArrayError::bad_archive;
+                case InflateStatus::unreadable: return ArrayError::unreadable;
+                case InflateStatus::over_budget: return skipped;
             }
             const std::vector<std::uint8_t>& got = inflater.output();
             out.assign(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(want, got.size())));
@@ -265,14 +265,14 @@ bool parse_npy_header(std::span<const std::uint8_t> bytes, NpyArray& out, std::s
 
 std::string_view to_string(ArrayError error) {
     switch (error) {
-    case ArrayError::none: return "none";
-    case ArrayError::unreadable: return "unreadable";
-    case ArrayError::not_arrays: return "not_arrays";
-    case ArrayError::bad_header: return "bad_header";
-    case ArrayError::bad_archive: return "bad_archive";
-    case ArrayError::unsupported: return "unsupported";
-    case ArrayError::too_large: return "too_large";
-    case ArrayError::objects: return "objects";
+        case ArrayError::none: return "none";
+        case ArrayError::unreadable: return "unreadable";
+        case ArrayError::not_arrays: return "not_arrays";
+        case ArrayError::bad_header: return "bad_header";
+        case ArrayError::bad_archive: return "bad_archive";
+        case ArrayError::unsupported: return "unsupported";
+        case ArrayError::too_large: return "too_large";
+        case ArrayError::objects: return "objects";
     }
     return "unknown";
 }

@@ -14,7 +14,18 @@ namespace {
 
 struct Value {
     enum class Kind : std::uint8_t {
-        str, bytes, integer, boolean, none, real, complex, ellipsis, tuple, list, dict, set
+        str,
+        bytes,
+        integer,
+        boolean,
+        none,
+        real,
+        complex,
+        ellipsis,
+        tuple,
+        list,
+        dict,
+        set
     };
     Kind kind = Kind::none;
     std::string text;             // str (UTF-8) or bytes
@@ -279,22 +290,28 @@ private:
         const char c = peek(1);
         i_ += 2;
         auto put = [&](std::uint32_t v) {
-            if (bytes) out += static_cast<char>(v & 0xff);
-            else put_utf8(out, v);
+            if (bytes)
+                out += static_cast<char>(v & 0xff);
+            else
+                put_utf8(out, v);
             return true;
         };
         switch (c) {
-        case '\n': return true;
-        case '\r': if (peek() == '\n') ++i_; return true;
-        case '\\': case '\'': case '"': return put(static_cast<std::uint32_t>(c));
-        case 'a': return put(7);
-        case 'b': return put(8);
-        case 'f': return put(12);
-        case 'n': return put(10);
-        case 'r': return put(13);
-        case 't': return put(9);
-        case 'v': return put(11);
-        default: break;
+            case '\n': return true;
+            case '\r':
+                if (peek() == '\n') ++i_;
+                return true;
+            case '\\':
+            case '\'':
+            case '"': return put(static_cast<std::uint32_t>(c));
+            case 'a': return put(7);
+            case 'b': return put(8);
+            case 'f': return put(12);
+            case 'n': return put(10);
+            case 'r': return put(13);
+            case 't': return put(9);
+            case 'v': return put(11);
+            default: break;
         }
         if (c >= '0' && c <= '7') {
             std::uint32_t v = static_cast<std::uint32_t>(c - '0');
@@ -404,26 +421,47 @@ private:
 
 // The names numpy.dtype takes for a type (without a byte order).
 constexpr std::array<std::string_view, 52> type_names = {
-    "bool", "bool_", "byte", "bytes", "bytes_", "cdouble", "clongdouble", "complex", "complex128", "complex256",
-    "complex64", "csingle", "datetime64", "double", "float", "float128", "float16", "float32", "float64", "half",
-    "int", "int16", "int32", "int64", "int8", "int_", "intc", "intp", "long", "longdouble", "longlong", "object",
-    "object_", "short", "single", "str", "str_", "timedelta64", "ubyte", "uint", "uint16", "uint32", "uint64",
-    "uint8", "uintc", "uintp", "ulong", "ulonglong", "unicode", "ushort", "void", "a"};
+    "bool",       "bool_",      "byte",      "bytes",   "bytes_",     "cdouble",     "clongdouble", "complex",
+    "complex128", "complex256", "complex64", "csingle", "datetime64", "double",      "float",       "float128",
+    "float16",    "float32",    "float64",   "half",    "int",        "int16",       "int32",       "int64",
+    "int8",       "int_",       "intc",      "intp",    "long",       "longdouble",  "longlong",    "object",
+    "object_",    "short",      "single",    "str",     "str_",       "timedelta64", "ubyte",       "uint",
+    "uint16",     "uint32",     "uint64",    "uint8",   "uintc",      "uintp",       "ulong",       "ulonglong",
+    "unicode",    "ushort",     "void",      "a"};
 
 // The sizes a type character takes after it ("" for none); S, U, V and a
 // take any count up to their limit instead.
 std::string_view sizes_of(char c) {
     switch (c) {
-    case 'b': return ",1";
-    case 'c': return ",8,16,32";
-    case 'f': return ",2,4,8,16";
-    case 'i': return ",1,2,4,8";
-    case 'u': return "1,2,4,8";
-    case 'm': case 'M': return ",8";
-    case 'O': return ",4,8";
-    case 'd': case 'e': case 'g': case 'h': case 'l': case 'n': case 'p': case 'q': case 'B': case 'D': case 'F':
-    case 'G': case 'H': case 'I': case 'L': case 'N': case 'P': case 'Q': case '?': case 'T': return "";
-    default: return "-";  // no type
+        case 'b': return ",1";
+        case 'c': return ",8,16,32";
+        case 'f': return ",2,4,8,16";
+        case 'i': return ",1,2,4,8";
+        case 'u': return "1,2,4,8";
+        case 'm':
+        case 'M': return ",8";
+        case 'O': return ",4,8";
+        case 'd':
+        case 'e':
+        case 'g':
+        case 'h':
+        case 'l':
+        case 'n':
+        case 'p':
+        case 'q':
+        case 'B':
+        case 'D':
+        case 'F':
+        case 'G':
+        case 'H':
+        case 'I':
+        case 'L':
+        case 'N':
+        case 'P':
+        case 'Q':
+        case '?':
+        case 'T': return "";
+        default: return "-";  // no type
     }
 }
 
@@ -510,13 +548,28 @@ std::uint64_t item_size(std::string_view s) {
     const char c = s[0];
     if (s.size() > 1) return std::max<std::uint64_t>(count_of(s.substr(1)) * (c == 'U' ? 4 : 1), 1);
     switch (c) {
-    case 'd': case 'l': case 'n': case 'p': case 'q': case 'L': case 'N': case 'P': case 'Q': case 'm': case 'M':
-    case 'F': return 8;
-    case 'e': case 'h': case 'H': return 2;
-    case 'f': case 'i': case 'I': return 4;
-    case 'g': case 'D': return 16;
-    case 'G': return 32;
-    default: return 1;
+        case 'd':
+        case 'l':
+        case 'n':
+        case 'p':
+        case 'q':
+        case 'L':
+        case 'N':
+        case 'P':
+        case 'Q':
+        case 'm':
+        case 'M':
+        case 'F': return 8;
+        case 'e':
+        case 'h':
+        case 'H': return 2;
+        case 'f':
+        case 'i':
+        case 'I': return 4;
+        case 'g':
+        case 'D': return 16;
+        case 'G': return 32;
+        default: return 1;
     }
 }
 
@@ -651,24 +704,24 @@ bool valid_fields(const Value& v, DescrCheck& check) {
 
 bool valid_descr(const Value& v, DescrCheck& check) {
     switch (v.kind) {
-    case Value::Kind::str: {
-        bool single = true;
-        const bool valid = comma_form(v.text) ? valid_comma_string(v.text, check.objects, single)
-                                              : valid_simple_type(v.text, check.objects);
-        check.single_element = check.single_element && single;
-        return valid;
-    }
-    case Value::Kind::list: {
-        DescrCheck fields;
-        const bool valid = valid_fields(v, fields);
-        check.objects = check.objects || fields.objects;
-        return valid;
-    }
-    case Value::Kind::tuple:
-        if (v.items.size() < 2 || !valid_descr(v.items[0], check) || !valid_dims(v.items[1])) return false;
-        check.single_element = check.single_element && single_element_dims(v.items[1]);
-        return true;
-    default: return false;
+        case Value::Kind::str: {
+            bool single = true;
+            const bool valid = comma_form(v.text) ? valid_comma_string(v.text, check.objects, single)
+                                                  : valid_simple_type(v.text, check.objects);
+            check.single_element = check.single_element && single;
+            return valid;
+        }
+        case Value::Kind::list: {
+            DescrCheck fields;
+            const bool valid = valid_fields(v, fields);
+            check.objects = check.objects || fields.objects;
+            return valid;
+        }
+        case Value::Kind::tuple:
+            if (v.items.size() < 2 || !valid_descr(v.items[0], check) || !valid_dims(v.items[1])) return false;
+            check.single_element = check.single_element && single_element_dims(v.items[1]);
+            return true;
+        default: return false;
     }
 }
 

@@ -13,8 +13,8 @@ namespace vora::model {
 
 namespace {
 
-using wire::Type;
 using schema::Msg;
+using wire::Type;
 
 // Field numbers of onnx.proto.
 namespace field {
@@ -41,7 +41,7 @@ struct Tensor {
     std::string name;
     bool named = false;  // the name was read
     bool external = false;
-    std::string data_file;  // the last "location" of external_data
+    std::string data_file;       // the last "location" of external_data
     std::string offset, length;  // its last "offset" and "length"
     bool has_offset = false, has_length = false;
 };
@@ -223,7 +223,7 @@ private:
     std::vector<std::string> sample_;
     std::unordered_set<std::string_view> input_names_;  // of all_inputs_, once read
     std::unordered_set<std::uint64_t> input_lengths_;
-    std::unordered_set<std::string_view> initialized_;  // the input names that are initializers, of input_names_
+    std::unordered_set<std::string_view> initialized_;    // the input names that are initializers, of input_names_
     std::unordered_map<std::string, std::size_t> files_;  // index in data_files
 };
 
@@ -272,16 +272,12 @@ private:
         const schema::Rule* rule = schema::rule(msg, number);
         if (!rule || type != Type::length) return in_.skip(end, type, number);
         switch (rule->kind) {
-        case schema::Kind::message:
-            return message(end, type, number, [&](std::uint64_t e) { return check(e, rule->target); });
-        case schema::Kind::packed_varint:
-            return packed(end, 0);
-        case schema::Kind::packed_fixed32:
-            return packed(end, 4);
-        case schema::Kind::packed_fixed64:
-            return packed(end, 8);
-        default:
-            return in_.skip(end, type, number);
+            case schema::Kind::message:
+                return message(end, type, number, [&](std::uint64_t e) { return check(e, rule->target); });
+            case schema::Kind::packed_varint: return packed(end, 0);
+            case schema::Kind::packed_fixed32: return packed(end, 4);
+            case schema::Kind::packed_fixed64: return packed(end, 8);
+            default: return in_.skip(end, type, number);
         }
     }
 
@@ -297,9 +293,10 @@ private:
         if (!in_.length(end, run_end)) return false;
         if (size != 0) {
             if ((run_end - in_.pos()) % size != 0) {
-                return in_.fail(wire::Failure::malformed, "a packed field of " + std::to_string(run_end - in_.pos()) +
-                                                              " bytes is no whole number of " + std::to_string(size) +
-                                                              "-byte values", at);
+                return in_.fail(wire::Failure::malformed,
+                                "a packed field of " + std::to_string(run_end - in_.pos()) +
+                                    " bytes is no whole number of " + std::to_string(size) + "-byte values",
+                                at);
             }
             in_.seek(run_end);
             return true;
@@ -359,24 +356,20 @@ private:
 
     bool graph(std::uint64_t end) {
         return fields(end, [&](std::uint64_t number, Type type) {
-            return pass_ == Pass::interface ? interface_field(end, number, type)
-                                            : initializer_field(end, number, type);
+            return pass_ == Pass::interface ? interface_field(end, number, type) : initializer_field(end, number, type);
         });
     }
 
     bool interface_field(std::uint64_t end, std::uint64_t number, Type type) {
         switch (number) {
-        case field::graph_node:
-            return message(end, type, number, [&](std::uint64_t e) { return node(e); });
-        case field::graph_input:
-        case field::graph_output:
-        case field::graph_value_info:
-            return message(end, type, number, [&](std::uint64_t e) { return value(e, number); });
-        case field::graph_initializer:
-        case field::graph_sparse_initializer:
-            return in_.skip(end, type, number);  // read in the second pass
-        default:
-            return other(end, type, number, Msg::graph);
+            case field::graph_node: return message(end, type, number, [&](std::uint64_t e) { return node(e); });
+            case field::graph_input:
+            case field::graph_output:
+            case field::graph_value_info:
+                return message(end, type, number, [&](std::uint64_t e) { return value(e, number); });
+            case field::graph_initializer:
+            case field::graph_sparse_initializer: return in_.skip(end, type, number);  // read in the second pass
+            default: return other(end, type, number, Msg::graph);
         }
     }
 
@@ -428,24 +421,23 @@ private:
     bool tensor(std::uint64_t end, Tensor& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::tensor_name: {
-                const auto wanted = [&](std::uint64_t n) { return keeper_.reads_initializer(n); };
-                return name(end, type, number, out.name, out.named, wanted);
-            }
-            case field::tensor_data_location: {
-                std::uint64_t v = 0;
-                bool read = false;
-                if (!this->number(end, type, number, v, read)) return false;
-                const auto location = static_cast<std::uint32_t>(v);
-                if (read && (location == location_default || location == location_external)) {
-                    out.external = location == location_external;
+                case field::tensor_name: {
+                    const auto wanted = [&](std::uint64_t n) { return keeper_.reads_initializer(n); };
+                    return name(end, type, number, out.name, out.named, wanted);
                 }
-                return true;
-            }
-            case field::tensor_external_data:
-                return message(end, type, number, [&](std::uint64_t e) { return external_entry(e, out); });
-            default:
-                return other(end, type, number, Msg::tensor);
+                case field::tensor_data_location: {
+                    std::uint64_t v = 0;
+                    bool read = false;
+                    if (!this->number(end, type, number, v, read)) return false;
+                    const auto location = static_cast<std::uint32_t>(v);
+                    if (read && (location == location_default || location == location_external)) {
+                        out.external = location == location_external;
+                    }
+                    return true;
+                }
+                case field::tensor_external_data:
+                    return message(end, type, number, [&](std::uint64_t e) { return external_entry(e, out); });
+                default: return other(end, type, number, Msg::tensor);
             }
         });
     }
@@ -457,12 +449,11 @@ private:
         bool known = false, valued = false;  // the key has the length of one of those; a value was read
         const bool ok = fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::entry_key:
-                return name(end, type, number, key, known, [](std::uint64_t n) { return n == 8 || n == 6; });
-            case field::entry_value:
-                return name(end, type, number, value, valued, [](std::uint64_t) { return true; });
-            default:
-                return other(end, type, number, Msg::string_string_entry);
+                case field::entry_key:
+                    return name(end, type, number, key, known, [](std::uint64_t n) { return n == 8 || n == 6; });
+                case field::entry_value:
+                    return name(end, type, number, value, valued, [](std::uint64_t) { return true; });
+                default: return other(end, type, number, Msg::string_string_entry);
             }
         });
         if (!ok || !known) return ok;
@@ -489,12 +480,10 @@ private:
         kept_dims_ = 0;
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::value_info_name:
-                return name(end, type, number, out.name);
-            case field::value_info_type:
-                return message(end, type, number, [&](std::uint64_t e) { return type_proto(e, out); });
-            default:
-                return other(end, type, number, Msg::value_info);
+                case field::value_info_name: return name(end, type, number, out.name);
+                case field::value_info_type:
+                    return message(end, type, number, [&](std::uint64_t e) { return type_proto(e, out); });
+                default: return other(end, type, number, Msg::value_info);
             }
         });
     }
@@ -505,13 +494,13 @@ private:
         return fields(end, [&](std::uint64_t number, Type type) {
             TypeKind kind = TypeKind::none;
             switch (number) {
-            case field::type_tensor: kind = TypeKind::tensor; break;
-            case field::type_sparse_tensor: kind = TypeKind::sparse_tensor; break;
-            case field::type_sequence: kind = TypeKind::sequence; break;
-            case field::type_map: kind = TypeKind::map; break;
-            case field::type_optional: kind = TypeKind::optional; break;
-            case field::type_opaque: kind = TypeKind::opaque; break;
-            default: return other(end, type, number, Msg::type);
+                case field::type_tensor: kind = TypeKind::tensor; break;
+                case field::type_sparse_tensor: kind = TypeKind::sparse_tensor; break;
+                case field::type_sequence: kind = TypeKind::sequence; break;
+                case field::type_map: kind = TypeKind::map; break;
+                case field::type_optional: kind = TypeKind::optional; break;
+                case field::type_opaque: kind = TypeKind::opaque; break;
+                default: return other(end, type, number, Msg::type);
             }
             if (type != Type::length) return in_.skip(end, type, number);
             if (out.kind != kind) {
@@ -531,20 +520,20 @@ private:
     bool tensor_type(std::uint64_t end, ValueInfo& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::tensor_type_elem_type: {
-                std::uint64_t v = 0;
-                bool read = false;
-                if (!this->number(end, type, number, v, read)) return false;
-                if (read) out.elem_type = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-                return true;
-            }
-            case field::tensor_type_shape:
-                return message(end, type, number, [&](std::uint64_t e) {
-                    out.has_shape = true;
-                    return shape(e, out);
-                });
-            default:  // TypeProto.SparseTensor has the fields of TypeProto.Tensor
-                return other(end, type, number, Msg::type_tensor);
+                case field::tensor_type_elem_type: {
+                    std::uint64_t v = 0;
+                    bool read = false;
+                    if (!this->number(end, type, number, v, read)) return false;
+                    if (read) out.elem_type = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+                    return true;
+                }
+                case field::tensor_type_shape:
+                    return message(end, type, number, [&](std::uint64_t e) {
+                        out.has_shape = true;
+                        return shape(e, out);
+                    });
+                default:  // TypeProto.SparseTensor has the fields of TypeProto.Tensor
+                    return other(end, type, number, Msg::type_tensor);
             }
         });
     }
@@ -569,24 +558,23 @@ private:
     bool dimension(std::uint64_t end, Dim& out) {
         return fields(end, [&](std::uint64_t number, Type type) {
             switch (number) {
-            case field::dim_value: {
-                std::uint64_t v = 0;
-                bool read = false;
-                if (!this->number(end, type, number, v, read)) return false;
-                if (read) {
-                    out.kind = DimKind::value;
-                    out.value = static_cast<std::int64_t>(v);
-                    out.param.clear();
+                case field::dim_value: {
+                    std::uint64_t v = 0;
+                    bool read = false;
+                    if (!this->number(end, type, number, v, read)) return false;
+                    if (read) {
+                        out.kind = DimKind::value;
+                        out.value = static_cast<std::int64_t>(v);
+                        out.param.clear();
+                    }
+                    return true;
                 }
-                return true;
-            }
-            case field::dim_param: {
-                if (type != Type::length) return in_.skip(end, type, number);
-                out.kind = DimKind::param;
-                return name(end, type, number, out.param);
-            }
-            default:
-                return other(end, type, number, Msg::tensor_shape_dimension);
+                case field::dim_param: {
+                    if (type != Type::length) return in_.skip(end, type, number);
+                    out.kind = DimKind::param;
+                    return name(end, type, number, out.param);
+                }
+                default: return other(end, type, number, Msg::tensor_shape_dimension);
             }
         });
     }
@@ -600,10 +588,10 @@ private:
 
 ModelError error_of(wire::Failure failure) {
     switch (failure) {
-    case wire::Failure::unreadable: return ModelError::unreadable;
-    case wire::Failure::truncated: return ModelError::truncated;
-    case wire::Failure::too_large: return ModelError::too_large;
-    default: return ModelError::malformed;
+        case wire::Failure::unreadable: return ModelError::unreadable;
+        case wire::Failure::truncated: return ModelError::truncated;
+        case wire::Failure::too_large: return ModelError::too_large;
+        default: return ModelError::malformed;
     }
 }
 
@@ -611,12 +599,12 @@ ModelError error_of(wire::Failure failure) {
 
 std::string_view to_string(ModelError error) {
     switch (error) {
-    case ModelError::none: return "none";
-    case ModelError::unreadable: return "unreadable";
-    case ModelError::truncated: return "truncated";
-    case ModelError::malformed: return "malformed";
-    case ModelError::no_graph: return "no_graph";
-    case ModelError::too_large: return "too_large";
+        case ModelError::none: return "none";
+        case ModelError::unreadable: return "unreadable";
+        case ModelError::truncated: return "truncated";
+        case ModelError::malformed: return "malformed";
+        case ModelError::no_graph: return "no_graph";
+        case ModelError::too_large: return "too_large";
     }
     return "unknown";
 }
@@ -638,10 +626,11 @@ ModelResult refused(const wire::Reader& in) {
 
 ModelResult read_onnx(ByteSource& source, const ReadOptions& options) {
     if (source.size() > max_model_bytes) {
-        return refused(ModelError::too_large,
-                       "it is " + std::to_string(source.size()) + " bytes, over protobuf's limit of 2 GiB (" +
-                           std::to_string(max_model_bytes) + " bytes); a model that large keeps its weights in "
-                           "external data files");
+        return refused(ModelError::too_large, "it is " + std::to_string(source.size()) +
+                                                  " bytes, over protobuf's limit of 2 GiB (" +
+                                                  std::to_string(max_model_bytes) +
+                                                  " bytes); a model that large keeps its weights in "
+                                                  "external data files");
     }
     ModelResult result;
     Keeper keeper(options, result.model);
@@ -685,7 +674,7 @@ std::string_view problem_of(const DataFile& file, const std::string& path) {
     if (location.empty()) return "is no file: the location is empty";
     if (location.starts_with('/')) return "is an absolute path, which onnx does not load";
     if (leads_out(location)) return "is outside the model's folder, which onnx does not load";
-    struct stat st {};
+    struct stat st{};
     if (::lstat(path.c_str(), &st) != 0) return "does not exist";
     if (S_ISLNK(st.st_mode)) return "is a symbolic link, which onnx does not follow";
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file";

@@ -42,9 +42,9 @@ struct ValueInfo {
 
 // A file initializers keep their data in, and what they read of it.
 struct DataFile {
-    std::string location;     // as external_data gives it, relative to the model's folder
-    std::uint64_t end = 0;    // the bytes they read: the largest offset + length (saturated)
-    bool bad_range = false;   // an offset or length that is no whole number, or negative
+    std::string location;    // as external_data gives it, relative to the model's folder
+    std::uint64_t end = 0;   // the bytes they read: the largest offset + length (saturated)
+    bool bad_range = false;  // an offset or length that is no whole number, or negative
     bool operator==(const DataFile&) const = default;
 };
 

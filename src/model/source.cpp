@@ -43,7 +43,7 @@ FileSource::FileSource(const std::string& path) {
         error_ = std::strerror(errno);
         return;
     }
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd_, &st) != 0) {
         error_ = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {

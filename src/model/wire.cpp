@@ -130,23 +130,22 @@ bool Reader::skip(std::uint64_t end, Type type, std::uint64_t field) {
     const std::uint64_t at = pos_;
     std::uint64_t ignored = 0;
     switch (type) {
-    case Type::varint:
-        return varint(end, ignored);
-    case Type::length:
-        if (!length(end, ignored)) return false;
-        pos_ = ignored;
-        return true;
-    case Type::fixed64:
-    case Type::fixed32: {
-        const std::uint64_t n = type == Type::fixed64 ? 8 : 4;
-        if (n > end - pos_) return fail(Failure::truncated, "a fixed-size field runs past the end of its message", at);
-        pos_ += n;
-        return true;
-    }
-    case Type::group_start:
-        return skip_group(end, field);
-    default:
-        return fail(Failure::malformed, "a group of field " + std::to_string(field) + " ends where none began", at);
+        case Type::varint: return varint(end, ignored);
+        case Type::length:
+            if (!length(end, ignored)) return false;
+            pos_ = ignored;
+            return true;
+        case Type::fixed64:
+        case Type::fixed32: {
+            const std::uint64_t n = type == Type::fixed64 ? 8 : 4;
+            if (n > end - pos_)
+                return fail(Failure::truncated, "a fixed-size field runs past the end of its message", at);
+            pos_ += n;
+            return true;
+        }
+        case Type::group_start: return skip_group(end, field);
+        default:
+            return fail(Failure::malformed, "a group of field " + std::to_string(field) + " ends where none began", at);
     }
 }
 
@@ -163,8 +162,8 @@ bool Reader::skip_group(std::uint64_t end, std::uint64_t field) {
     while (!open.empty()) {
         if (pos_ >= end) {
             depth_ = depth;
-            return fail(Failure::truncated, end >= size_ ? "the file ends inside a group"
-                                                         : "a group runs past the end of its message");
+            return fail(Failure::truncated,
+                        end >= size_ ? "the file ends inside a group" : "a group runs past the end of its message");
         }
         const std::uint64_t at = pos_;
         std::uint64_t number = 0;
@@ -172,8 +171,9 @@ bool Reader::skip_group(std::uint64_t end, std::uint64_t field) {
         if (!any_tag(end, number, wire)) break;
         if (wire == 4) {
             if (number != open.back()) {
-                fail(Failure::malformed, "a group of field " + std::to_string(open.back()) + " ends with field " +
-                                             std::to_string(number), at);
+                fail(Failure::malformed,
+                     "a group of field " + std::to_string(open.back()) + " ends with field " + std::to_string(number),
+                     at);
                 break;
             }
             open.pop_back();

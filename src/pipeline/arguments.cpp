@@ -1,6 +1,5 @@
 #include "pipeline/arguments.hpp"
 
-
 namespace vora::pipeline {
 
 CallArguments::~CallArguments() {
@@ -14,7 +13,8 @@ bool CallArguments::finish() noexcept {
     if (keywords == 0) return true;
     PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(keywords));
     if (!tuple) return false;
-    for (std::size_t i = 0; i < keywords; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), py::new_ref(names_[i]));
+    for (std::size_t i = 0; i < keywords; ++i)
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), py::new_ref(names_[i]));
     kwnames_ = tuple;
     return true;
 }

@@ -152,7 +152,7 @@ bool call_arguments(const R& record, CallArguments& arguments) {
     static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
 
     const auto& interned = keyword_names<R>();
-    std::array<PyObject*, count> keywords{};  // by call order; null when left out
+    std::array<PyObject*, count> keywords{};    // by call order; null when left out
     std::array<std::size_t, count> field_at{};  // the field index of each keyword
     bool failed = false;
     for_each_field<R>([&](const auto& f, std::size_t index) {

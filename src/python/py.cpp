@@ -54,8 +54,8 @@ void Error::print_traceback() {
     Ref module(PyImport_ImportModule("traceback"));
     Ref printed;
     if (module) {
-        printed = Ref(PyObject_CallMethod(module.get(), "print_exception", "OOO", t ? t : Py_None,
-                                          v ? v : Py_None, tb ? tb : Py_None));
+        printed = Ref(PyObject_CallMethod(module.get(), "print_exception", "OOO", t ? t : Py_None, v ? v : Py_None,
+                                          tb ? tb : Py_None));
     }
     if (!printed) PyErr_Clear();
 }
@@ -106,7 +106,8 @@ Result<Ref> call(PyObject* callable, PyObject* args, PyObject* kwargs) {
 
 std::string to_utf8_lossy(PyObject* str) {
     Py_ssize_t size = 0;
-    if (const char* data = PyUnicode_AsUTF8AndSize(str, &size)) return std::string(data, static_cast<std::size_t>(size));
+    if (const char* data = PyUnicode_AsUTF8AndSize(str, &size))
+        return std::string(data, static_cast<std::size_t>(size));
     PyErr_Clear();
     // Lone surrogates: take the raw bytes and replace every maximal
     // ill-formed subsequence by U+FFFD.
@@ -121,9 +122,11 @@ std::string to_utf8_lossy(PyObject* str) {
     std::size_t i = 0;
     while (i < raw.size()) {
         const auto c = static_cast<unsigned char>(raw[i]);
-        std::size_t len = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-                                                                   : (c >= 0xF0 && c <= 0xF4)   ? 4
-                                                                                                : 0;
+        std::size_t len = c < 0x80                   ? 1
+                          : (c >= 0xC2 && c <= 0xDF) ? 2
+                          : (c >= 0xE0 && c <= 0xEF) ? 3
+                          : (c >= 0xF0 && c <= 0xF4) ? 4
+                                                     : 0;
         std::size_t k = 1;
         for (; len && k < len && i + k < raw.size(); ++k) {
             const auto b = static_cast<unsigned char>(raw[i + k]);

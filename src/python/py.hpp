@@ -118,13 +118,13 @@ std::string qualified_name(PyObject* type);
 
 // Evaluates a Result-returning expression; on error returns the error from
 // the enclosing function, else binds the value to `var`.
-#define VORA_TRY(var, expr)                                \
-    auto var##_result = (expr);                            \
+#define VORA_TRY(var, expr)                                   \
+    auto var##_result = (expr);                               \
     if (!var##_result.ok()) return var##_result.take_error(); \
     auto var = var##_result.take()
 
-#define VORA_CHECK(expr)                                   \
-    do {                                                   \
-        auto vora_status_ = (expr);                        \
+#define VORA_CHECK(expr)                                          \
+    do {                                                          \
+        auto vora_status_ = (expr);                               \
         if (!vora_status_.ok()) return vora_status_.take_error(); \
     } while (0)

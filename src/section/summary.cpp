@@ -4,8 +4,7 @@ namespace vora {
 
 namespace summary_detail {
 
-void add_key_row(TableForm& form, std::string_view key, std::string_view default_text,
-                 std::string_view description) {
+void add_key_row(TableForm& form, std::string_view key, std::string_view default_text, std::string_view description) {
     form.add_row({{key, "", default_text, "Yes", description}, {key, "", default_text, "No", description}});
 }
 

@@ -65,12 +65,10 @@ void add_key_value(FormCells& cells, const Record& record, const Record& default
 }
 
 // The heading row; "Value" heads the open column, given with each drawing.
-inline constexpr std::array<std::string_view, 5> kHeadings = {"Key", "Value", "Default", "Set by User?",
-                                                             "Description"};
+inline constexpr std::array<std::string_view, 5> kHeadings = {"Key", "Value", "Default", "Set by User?", "Description"};
 
 // Adds a key's row to a section's form, in the variants kSet and kNotSet.
-void add_key_row(TableForm& form, std::string_view key, std::string_view default_text,
-                 std::string_view description);
+void add_key_row(TableForm& form, std::string_view key, std::string_view default_text, std::string_view description);
 
 template <class Record>
 const Record& defaults() {

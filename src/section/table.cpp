@@ -19,8 +19,7 @@ namespace {
 
 bool is_white_space(std::uint32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // A rule's fill character repeated: rules copy their runs from here.
@@ -216,8 +215,10 @@ struct FixedLines {
     void before(const std::vector<LaidOut>* cells, std::size_t k) {
         put(out, kDoubleVertical);
         for (std::size_t c = 0; c < open; ++c) {
-            if (cells) put_padded(out, (*cells)[c], k, widths[c]);
-            else out.put_spaces(widths[c]);
+            if (cells)
+                put_padded(out, (*cells)[c], k, widths[c]);
+            else
+                out.put_spaces(widths[c]);
             put(out, kColumnLine);
         }
     }
@@ -225,8 +226,10 @@ struct FixedLines {
     void after(const std::vector<LaidOut>* cells, std::size_t k) {
         for (std::size_t c = open + 1; c < widths.size(); ++c) {
             put(out, kColumnLine);
-            if (cells) put_padded(out, (*cells)[c], k, widths[c]);
-            else out.put_spaces(widths[c]);
+            if (cells)
+                put_padded(out, (*cells)[c], k, widths[c]);
+            else
+                out.put_spaces(widths[c]);
         }
         put(out, kDoubleVertical);
         out.put("\n");
@@ -461,8 +464,7 @@ std::size_t FormCells::drawn_size() {
     const auto rule = [&](int kind) {
         return form.rules_[kind].before_size + width * kFrameBytes + form.rules_[kind].after_size;
     };
-    size_ = fixed_ + extra_ + drawn_lines_ * width + rule(kTop) + (rows_.size() - 1) * rule(kMiddle) +
-            rule(kBottom);
+    size_ = fixed_ + extra_ + drawn_lines_ * width + rule(kTop) + (rows_.size() - 1) * rule(kMiddle) + rule(kBottom);
     return size_;
 }
 
@@ -494,8 +496,7 @@ void FormCells::draw(Sink& out) const {
         }
     };
     // The open cell's line and its padding up to the line's after part.
-    const auto open_line = [&](const char* data, std::size_t size, std::size_t padding,
-                               const TableForm::Parts& parts) {
+    const auto open_line = [&](const char* data, std::size_t size, std::size_t padding, const TableForm::Parts& parts) {
         pieces.text(data, size);
         if (padding <= kPadRoom) {
             fixed(parts.after - padding, padding + parts.after_size);

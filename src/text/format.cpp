@@ -123,8 +123,8 @@ char* write_exponent(char* out, char* end, const Decimal& d) {
 // shortest. Null, the end untouched, for any other value.
 char* write_short_exact(char* out, char* end, double value) {
     static constexpr std::uint64_t kPow5[11] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125, 9765625};
-    static constexpr std::uint64_t kPow10[11] = {1,         10,         100,         1000,         10000, 100000,
-                                                 1000000,   10000000,   100000000,   1000000000,   10000000000};
+    static constexpr std::uint64_t kPow10[11] = {1,       10,       100,       1000,       10000,      100000,
+                                                 1000000, 10000000, 100000000, 1000000000, 10000000000};
     constexpr std::uint64_t kBelow = 1000000000000000;  // 10^15: at most 15 digits
     const double magnitude = std::fabs(value);
     if (!(magnitude < 0x1p43)) return nullptr;  // NaN included

@@ -190,7 +190,8 @@ void append_json_characters(std::string& out, std::string_view text, MalformedUt
     const std::size_t at = out.size();
     out.resize(at + (malformed == MalformedUtf8::Keep ? json_string_size(text) : json_string_room(text)) - 2);
     char* const begin = out.data();
-    out.resize(static_cast<std::size_t>(write_json_characters(begin + at, begin + out.size(), text, malformed) - begin));
+    out.resize(
+        static_cast<std::size_t>(write_json_characters(begin + at, begin + out.size(), text, malformed) - begin));
 }
 
 void append_json_string(std::string& out, std::string_view text, MalformedUtf8 malformed) {

@@ -49,9 +49,9 @@ private:
     void find_starts();
 
     std::string_view text_;
-    std::size_t first_;  // 3 after a byte-order mark, else 0
-    std::size_t at_;     // the offset asked for last
-    LineColumn place_;   // its position
+    std::size_t first_;                  // 3 after a byte-order mark, else 0
+    std::size_t at_;                     // the offset asked for last
+    LineColumn place_;                   // its position
     std::vector<std::uint32_t> starts_;  // of every line, once asked for
 };
 

@@ -133,7 +133,8 @@ std::uint32_t Parser::add_entry(NodeId table, const Segment& k, NodeId value, st
         // The table has grown past a walk along its list: index all of it.
         for (std::uint32_t x = t.v.r.first; x != no_node; x = doc_.entries_[x].next) {
             const Entry& entry = doc_.entries_[x];
-            index_entry(table, x, static_cast<std::uint32_t>(hash_key(table, doc_.stored(entry.name, entry.name_len)) >> 32));
+            index_entry(table, x,
+                        static_cast<std::uint32_t>(hash_key(table, doc_.stored(entry.name, entry.name_len)) >> 32));
         }
         return id;
     }

@@ -169,7 +169,9 @@ std::uint64_t Parser::radix_digits(std::size_t& j, unsigned base, const char* wh
                 overflow = true;
         }
     }
-    if (!any) fail(j, std::string("invalid ") + what + " integer: expected a digit after `0" + s_[j - 1] + "`, found " + found(j));
+    if (!any)
+        fail(j, std::string("invalid ") + what + " integer: expected a digit after `0" + s_[j - 1] + "`, found " +
+                    found(j));
     return value;
 }
 
@@ -232,7 +234,8 @@ NodeId Parser::decimal_number(std::size_t begin, std::size_t i, bool negative) {
     }
     if (j < n_) {
         const char d = s_[j];
-        if (is_digit(d) || is_ascii_letter(d) || d == '_' || d == '.') fail(j, "invalid number: unexpected " + found(j));
+        if (is_digit(d) || is_ascii_letter(d) || d == '_' || d == '.')
+            fail(j, "invalid number: unexpected " + found(j));
         if ((d == ':' || d == '-') && !is_float)
             fail(j, "invalid number: unexpected " + found(j) + " (dates are written YYYY-MM-DD, times HH:MM)");
     }
@@ -300,8 +303,8 @@ unsigned Parser::two_digits(std::size_t at, const char* what) {
 // YYYY-MM-DD at s_[i] (four digits and `-` seen); i ends after it, and
 // after the `T`, `t` or space of a time that follows, which it returns.
 bool Parser::read_date(std::size_t& i, std::size_t begin, DateTime& dt) {
-    const unsigned year = static_cast<unsigned>((s_[i] - '0') * 1000 + (s_[i + 1] - '0') * 100 + (s_[i + 2] - '0') * 10 +
-                                                (s_[i + 3] - '0'));
+    const unsigned year = static_cast<unsigned>((s_[i] - '0') * 1000 + (s_[i + 1] - '0') * 100 +
+                                                (s_[i + 2] - '0') * 10 + (s_[i + 3] - '0'));
     i += 5;
     const unsigned month = two_digits(i, "month");
     if (month < 1 || month > 12) fail(i, "invalid date: the month must be 01 to 12", i + 2);
@@ -399,8 +402,8 @@ NodeId Parser::parse_date_time(std::size_t begin, bool date) {
             fail(i, "invalid date-time: unexpected " + found(i));
     }
     pos_ = i;
-    const Type type = !date       ? Type::LocalTime
-                      : !has_time ? Type::LocalDate
+    const Type type = !date        ? Type::LocalTime
+                      : !has_time  ? Type::LocalDate
                       : has_offset ? Type::OffsetDateTime
                                    : Type::LocalDateTime;
     const NodeId id = new_node(type, span(begin, i));

@@ -246,7 +246,8 @@ std::size_t Parser::closing_quotes(char quote, bool copied) {
         return std::string::npos;
     }
     if (run > 5)
-        fail(pos_ + 5, std::string("too many quotes: a multi-line string ends at the third of at most five `") + quote + "`");
+        fail(pos_ + 5,
+             std::string("too many quotes: a multi-line string ends at the third of at most five `") + quote + "`");
     if (copied) scratch_.append(run - 3, quote);
     const std::size_t content_end = pos_ + run - 3;
     pos_ += run;
@@ -485,19 +486,24 @@ NodeId Parser::dotted_parent(NodeId table, std::uint32_t depth, std::uint32_t* o
         if (nd.type == Type::Table) {
             const std::uint8_t st = state(v);
             if (st == header_table)
-                fail(k.begin, "cannot add keys to table " + key_path(i + 1, within_header) + " here: it is defined by its own [" +
-                                  key_path(i + 1, within_header) + "] header",
+                fail(k.begin,
+                     "cannot add keys to table " + key_path(i + 1, within_header) +
+                         " here: it is defined by its own [" + key_path(i + 1, within_header) + "] header",
                      k.end);
             if (st == inline_table)
-                fail(k.begin, "cannot add keys to " + key_path(i + 1, within_header) + ": it is an inline table, closed when written",
+                fail(k.begin,
+                     "cannot add keys to " + key_path(i + 1, within_header) +
+                         ": it is an inline table, closed when written",
                      k.end);
             if (st == implicit_table) set_state(v, dotted_table);
             cur = v;
             continue;
         }
         if (nd.type == Type::Array && (nd.flags & array_of_tables))
-            fail(k.begin, "cannot add keys to " + key_path(i + 1, within_header) + " with a dotted key: it is an array of tables",
-                 k.end);
+            fail(
+                k.begin,
+                "cannot add keys to " + key_path(i + 1, within_header) + " with a dotted key: it is an array of tables",
+                k.end);
         fail(k.begin, "cannot use " + key_path(i + 1, within_header) + " as a table: it already holds a value", k.end);
     }
     *out_depth = depth;
@@ -577,7 +583,8 @@ inline NodeId Parser::header_table_of(NodeId cur, std::size_t i, bool array, Ran
             fail(k.begin, "cannot add to " + key_path(i + 1) + ": it is an inline table, closed when written", k.end);
         if (last) {
             if (array)
-                fail(k.begin, "cannot define " + key_path(i + 1) + " as an array of tables: it is already a table", k.end);
+                fail(k.begin, "cannot define " + key_path(i + 1) + " as an array of tables: it is already a table",
+                     k.end);
             if (st != implicit_table) table_twice(i, nd);
             set_state(v, header_table);
             node(v).begin = header_span.begin;

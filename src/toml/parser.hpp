@@ -120,8 +120,8 @@ public:
         // per 24 (the densest file of bench/reader_ir.py, small_tables.toml,
         // has a node per 12.4 and an entry per 16.5; config_819.toml a node
         // per 20 and an entry per 31.5), without a pass over the text.
-        const Bound most = text.size() < (64u << 10) ? Bound{text.size() / 12 + 16, text.size() / 24 + 16}
-                                                      : arena_bound(text);
+        const Bound most =
+            text.size() < (64u << 10) ? Bound{text.size() / 12 + 16, text.size() / 24 + 16} : arena_bound(text);
         doc_.nodes_.reserve(most.nodes);
         doc_.entries_.reserve(most.entries);
     }
@@ -424,7 +424,7 @@ private:
     std::vector<std::uint32_t> pending_;  // the entries of open inline tables awaiting their value
     std::size_t indexed_ = 0;             // entries in the index
     std::string scratch_;
-    std::optional<ErrorPlace> related_;   // the error's other place, set on the way to fail()
+    std::optional<ErrorPlace> related_;  // the error's other place, set on the way to fail()
 
     // Errors with another place (parser.cpp), out of line: the reading
     // of a valid document does not pay for them.

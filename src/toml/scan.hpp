@@ -56,8 +56,16 @@ inline std::size_t bare_key_end(const char* s, std::size_t i, std::size_t n) {
 }
 
 // Character classes for the string scanners: 0 is an ordinary character.
-enum : std::uint8_t { plain = 0, cls_quote = 1, cls_apostrophe = 2, cls_backslash = 3, cls_newline = 4, cls_cr = 5,
-                      cls_control = 6, cls_high = 7 };
+enum : std::uint8_t {
+    plain = 0,
+    cls_quote = 1,
+    cls_apostrophe = 2,
+    cls_backslash = 3,
+    cls_newline = 4,
+    cls_cr = 5,
+    cls_control = 6,
+    cls_high = 7
+};
 
 struct Classes {
     std::uint8_t c[256];

@@ -62,9 +62,9 @@ struct DateTime {
     std::uint8_t minute = 0;
     std::uint8_t second = 0;
     bool has_seconds = false;
-    std::uint32_t nanosecond = 0;     // fractional digits beyond nine are truncated
-    std::int16_t offset_minutes = 0;  // offset date-times only; `Z` is 0
-    std::uint8_t fraction_digits = 0; // digits written after the decimal point, at most 255 counted
+    std::uint32_t nanosecond = 0;      // fractional digits beyond nine are truncated
+    std::int16_t offset_minutes = 0;   // offset date-times only; `Z` is 0
+    std::uint8_t fraction_digits = 0;  // digits written after the decimal point, at most 255 counted
 };
 
 using NodeId = std::uint32_t;
@@ -107,8 +107,8 @@ public:
     // (parse refuses any other). `is_wide` tells a value above the signed
     // range, held by `as_unsigned`.
     bool is_wide() const;
-    std::int64_t as_signed() const;    // precondition: !is_wide()
-    std::uint64_t as_unsigned() const; // precondition: is_wide() or as_signed() >= 0
+    std::int64_t as_signed() const;     // precondition: !is_wide()
+    std::uint64_t as_unsigned() const;  // precondition: is_wide() or as_signed() >= 0
     DateTime as_date_time() const;
 
 private:
@@ -276,7 +276,7 @@ private:
     std::string_view text_;
     std::vector<detail::Node> nodes_;
     std::vector<detail::Entry> entries_;
-    std::string buffer_;             // unescaped strings and keys
+    std::string buffer_;  // unescaped strings and keys
     std::vector<DateTime> date_times_;
     // Open-addressing index of the entries by (table, key).
     struct Slot {
@@ -323,7 +323,7 @@ struct ErrorPlace {
 // The first error in the document, in file order.
 struct Error {
     std::string message;
-    Span span;  // where the offending text starts (and, where known, ends)
+    Span span;                         // where the offending text starts (and, where known, ends)
     std::uint32_t begin = 0, end = 0;  // the same as byte offsets into the text
     std::optional<ErrorPlace> related{};
 };

@@ -34,11 +34,12 @@ TEST_P(Shown, TextAndColumns) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Shown,
                          ::testing::Values(ShownCase{"key = 1", "key = 1", 7}, ShownCase{"\ta\t", "    a    ", 9},
-                                           ShownCase{"\xE4\xB8\xAD\xEF\xBC\xA1", "\xE4\xB8\xAD\xEF\xBC\xA1", 4},  // CJK, fullwidth A
-                                           ShownCase{"e\xCC\x81", "e\xCC\x81", 1},                 // a combining accent
+                                           ShownCase{"\xE4\xB8\xAD\xEF\xBC\xA1", "\xE4\xB8\xAD\xEF\xBC\xA1",
+                                                     4},                            // CJK, fullwidth A
+                                           ShownCase{"e\xCC\x81", "e\xCC\x81", 1},  // a combining accent
                                            ShownCase{"\x1b]0;t\x07", "\\u{1b}]0;t\\u{7}", 15},
-                                           ShownCase{"\x7f\xC2\x9B", "\\u{7f}\\u{9b}", 12},        // DEL and CSI
-                                           ShownCase{"\xE2\x80\xAE", "\\u{202e}", 8},             // a bidirectional override
+                                           ShownCase{"\x7f\xC2\x9B", "\\u{7f}\\u{9b}", 12},  // DEL and CSI
+                                           ShownCase{"\xE2\x80\xAE", "\\u{202e}", 8},        // a bidirectional override
                                            ShownCase{"a\xFF", "a\\x{ff}", 7}));
 
 // A message's text: append_escaped keeps its line feeds, append_one_line
@@ -61,11 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Escaped,
     ::testing::Values(EscapedCase{"`x`", "`x`", "`x`"}, EscapedCase{"a\tb", "a\tb", "a\tb"},
                       EscapedCase{"a\nb", "a\nb", "a\\u{a}b"}, EscapedCase{"a\r\nb", "a\\u{d}\nb", "a\\u{d}\\u{a}b"},
-                      EscapedCase{"\x1b]0;t\x07\x1b[2J", "\\u{1b}]0;t\\u{7}\\u{1b}[2J",
-                                  "\\u{1b}]0;t\\u{7}\\u{1b}[2J"},
+                      EscapedCase{"\x1b]0;t\x07\x1b[2J", "\\u{1b}]0;t\\u{7}\\u{1b}[2J", "\\u{1b}]0;t\\u{7}\\u{1b}[2J"},
                       // CSI, a bidirectional override, DEL
-                      EscapedCase{"\xC2\x9B" "2J\xE2\x80\xAE\x7F", "\\u{9b}2J\\u{202e}\\u{7f}",
-                                  "\\u{9b}2J\\u{202e}\\u{7f}"},
+                      EscapedCase{"\xC2\x9B"
+                                  "2J\xE2\x80\xAE\x7F",
+                                  "\\u{9b}2J\\u{202e}\\u{7f}", "\\u{9b}2J\\u{202e}\\u{7f}"},
                       EscapedCase{"\xFF\n", "\\x{ff}\n", "\\x{ff}\\u{a}"},
                       EscapedCase{std::string_view("a\0b", 3), "a\\u{0}b", "a\\u{0}b"}));
 
@@ -74,9 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
 // characters, in a multi-line string; walked from the text's start, and
 // from the line starts once a line has been asked for.
 TEST(SourceIndex, GivesTheReadersPositions) {
-    for (const std::string_view text : {std::string_view("a = 1\nb = 2"),
-                                        std::string_view("\xEF\xBB\xBF[config]\r\nk = '\xC3\xA9\xE4\xB8\xAD'\r\nx = 1\r\n"),
-                                        std::string_view("s = \"\"\"\nline\n\xF0\x9F\x98\x80 two\"\"\"\nt = 2\n")}) {
+    for (const std::string_view text :
+         {std::string_view("a = 1\nb = 2"),
+          std::string_view("\xEF\xBB\xBF[config]\r\nk = '\xC3\xA9\xE4\xB8\xAD'\r\nx = 1\r\n"),
+          std::string_view("s = \"\"\"\nline\n\xF0\x9F\x98\x80 two\"\"\"\nt = 2\n")}) {
         auto parsed = toml::parse(text);
         const toml::Document& document = std::get<toml::Document>(parsed);
         for (const bool lines : {false, true}) {
@@ -133,15 +135,21 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, KeyFinding,
     ::testing::Values(
         KeyCase{"[config]\nOPTIMIZATION_LEVEL = 2\n",
-                "`OPTIMIZATION_LEVEL` is not a key of [config]; the converter ignores it; did you mean `optimization_level`?",
+                "`OPTIMIZATION_LEVEL` is not a key of [config]; the converter ignores it; did you mean "
+                "`optimization_level`?",
                 "optimization_level", "optimization_level", 1, 19},
-        KeyCase{"[config]\n'Mean_Values' = [1]\n", "`Mean_Values` is not a key of [config]; the converter ignores it; did you mean `mean_values`?",
+        KeyCase{"[config]\n'Mean_Values' = [1]\n",
+                "`Mean_Values` is not a key of [config]; the converter ignores it; did you mean `mean_values`?",
                 "mean_values", "mean_values", 1, 14},  // quoted in the file: the message held whole
-        KeyCase{"[config]\ndataset = 'd'\n", "`dataset` is not a key of [config]; the converter ignores it; it is a key of [build]", "[build]",
+        KeyCase{"[config]\ndataset = 'd'\n",
+                "`dataset` is not a key of [config]; the converter ignores it; it is a key of [build]", "[build]",
                 std::nullopt, 1, 8},
-        KeyCase{"[config]\n\"a b\" = 1\n", "`\"a b\"` is not a key of [config]; the converter ignores it", std::nullopt, std::nullopt, 1, 6},
-        KeyCase{"\n[confg]\n", "[confg] is not a section; the converter ignores it; did you mean [config]?", "config", "config", 2, 7},
-        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "`key` is not a key at the top level; the converter ignores it", std::nullopt, std::nullopt, 1, 4}));
+        KeyCase{"[config]\n\"a b\" = 1\n", "`\"a b\"` is not a key of [config]; the converter ignores it", std::nullopt,
+                std::nullopt, 1, 6},
+        KeyCase{"\n[confg]\n", "[confg] is not a section; the converter ignores it; did you mean [config]?", "config",
+                "config", 2, 7},
+        KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "`key` is not a key at the top level; the converter ignores it",
+                std::nullopt, std::nullopt, 1, 4}));
 
 }  // namespace
 }  // namespace vora

@@ -95,12 +95,15 @@ ignored = true
 TEST(Load, SectionForms) {
     // Inline tables over several lines (TOML 1.1), dotted keys, arrays read by
     // position, and date-times giving the defaults.
-    Configuration c = load_ok("config = {\n  optimization_level = 1,\n  custom_string = \"\\e\\x41\",\n}\n"
-                              "build.dataset = \"d\"\n"
-                              "load = [\"Onnx\", \"m.onnx\", [\"in\"]]\n"
-                              "export = 1979-05-27T07:32:00Z\n");
+    Configuration c = load_ok(
+        "config = {\n  optimization_level = 1,\n  custom_string = \"\\e\\x41\",\n}\n"
+        "build.dataset = \"d\"\n"
+        "load = [\"Onnx\", \"m.onnx\", [\"in\"]]\n"
+        "export = 1979-05-27T07:32:00Z\n");
     EXPECT_EQ(c.config.optimization_level, 1);
-    EXPECT_EQ(*c.config.custom_string, "\x1b" "A");
+    EXPECT_EQ(*c.config.custom_string,
+              "\x1b"
+              "A");
     EXPECT_EQ(*c.build.dataset, "d");
     EXPECT_EQ(c.load.onnx().model, "m.onnx");
     EXPECT_EQ(*c.load.onnx().inputs, std::vector<std::string>{"in"});
@@ -280,7 +283,8 @@ TEST(Load, KeysOnOneLongLineAreCheckedInLinearTime) {
 TEST(Load, WideIntegersAreExactAndLinear) {
     // Many unsigned-only literals in one file: every one keeps its exact value.
     std::string text = "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [\n";
-    for (int i = 0; i < 20000; ++i) text += "  [18446744073709551615, " + std::to_string(i) + ", 9223372036854775808],\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "  [18446744073709551615, " + std::to_string(i) + ", 9223372036854775808],\n";
     text += "]\nunknown = [0xFFFF_FFFF_FFFF_FFFF, \"18446744073709551615 = x\"]\n";
     text += "18446744073709551615 = 'a digit key stays a key'\n";
     const Configuration c = load_ok(text);
@@ -290,12 +294,16 @@ TEST(Load, WideIntegersAreExactAndLinear) {
 }
 
 TEST(Load, ByteOrderMarkKeepsPositionsInOneFrame) {
-    const Configuration c = load_ok("\xEF\xBB\xBF" "config.mean_values = [18446744073709551615]\n");
+    const Configuration c = load_ok(
+        "\xEF\xBB\xBF"
+        "config.mean_values = [18446744073709551615]\n");
     EXPECT_EQ((*c.config.mean_values)[0], 18446744073709551615.0f);
-    EXPECT_EQ(load_error("\xEF\xBB\xBF" "build = 1\n"),
+    EXPECT_EQ(load_error("\xEF\xBB\xBF"
+                         "build = 1\n"),
               "TOML parse error at line 1, column 9\n  |\n1 | build = 1\n  |         ^\n"
               "invalid type: integer `1`, expected struct BuildConfig\n");
-    EXPECT_EQ(load_error("\xEF\xBB\xBF" "x = [0x1.0p0]\n"),
+    EXPECT_EQ(load_error("\xEF\xBB\xBF"
+                         "x = [0x1.0p0]\n"),
               "TOML parse error at line 1, column 6\n  |\n1 | x = [0x1.0p0]\n  |      ^^^^^^^\n"
               "hexadecimal floats are not allowed\n");
 }
@@ -345,10 +353,10 @@ TEST(Load, SyntaxErrorsAndKeysAtFaultHoldByteRanges) {
         std::uint32_t begin, end;
         std::optional<std::pair<std::uint32_t, std::uint32_t>> key;
     };
-    for (const Case& c : {Case{"a = \n", 4, 5, std::nullopt}, Case{"\xEF\xBB\xBFk = 'x\xC3\xA9", 7, 11, std::nullopt},
-                          Case{"[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n", 0, 6,
-                               std::pair(27u, 42u)},
-                          Case{"\xEF\xBB\xBF[load]\nmodel_type = \"Onnx\"\n'inputs' = 1\n", 3, 9, std::pair(30u, 38u)}}) {
+    for (const Case& c :
+         {Case{"a = \n", 4, 5, std::nullopt}, Case{"\xEF\xBB\xBFk = 'x\xC3\xA9", 7, 11, std::nullopt},
+          Case{"[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n", 0, 6, std::pair(27u, 42u)},
+          Case{"\xEF\xBB\xBF[load]\nmodel_type = \"Onnx\"\n'inputs' = 1\n", 3, 9, std::pair(30u, 38u)}}) {
         const LoadError error = std::get<LoadError>(parse_configuration(c.text));
         ASSERT_TRUE(error.range) << c.text;
         EXPECT_EQ(std::pair(error.range->begin, error.range->end), std::pair(c.begin, c.end)) << c.text;
@@ -362,26 +370,26 @@ TEST(Load, SyntaxErrorsAndKeysAtFaultHoldByteRanges) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LoadErrorData,
-    ::testing::Values(
-        DataCase{"out_of_range", "[config]\noptimization_level = 300\n", LoadErrorKind::InvalidValue, "u8",
-                 "an integer from 0 to 255", "integer `300`", 30, 33, "config.optimization_level"},
-        DataCase{"float_for_i32", "build.vora_batch_size = 2.5", LoadErrorKind::InvalidType, "i32",
-                 "an integer from -2147483648 to 2147483647", "floating point `2.5`", 24, 27, "build.vora_batch_size"},
-        DataCase{"size_in_list", "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n",
-                 LoadErrorKind::InvalidValue, "usize", "a whole number ≥ 0", "integer `-2`", 0, 6,
-                 "load.input_size_list"},
-        DataCase{"string_for_bool", "build.auto_hybrid = \"yes\"", LoadErrorKind::InvalidType, "a boolean",
-                 std::nullopt, "string \"yes\"", 20, 25, "build.auto_hybrid"},
-        DataCase{"section_not_table", "export = 1", LoadErrorKind::InvalidType, "struct ExportConfig", "a table",
-                 "integer `1`", 9, 10, "export"},
-        DataCase{"load_not_table", "load = [\"Onnx\", 1]", LoadErrorKind::InvalidType, "a string", std::nullopt,
-                 "integer `1`", 7, 18, "load.model"},
-        DataCase{"missing_tag", "[load]\nmodel = \"m\"\n", LoadErrorKind::MissingField, "`model_type`",
-                 std::nullopt, "", 0, 6, "load"},
-        DataCase{"tag_not_string", "load.model_type = 1", LoadErrorKind::InvalidType, "variant identifier",
-                 "the string \"Onnx\"", "integer `1`", 18, 19, "load.model_type"},
-        DataCase{"unknown_variant", "load.model_type = \"Tf\"", LoadErrorKind::UnknownVariant, "`Onnx`",
-                 std::nullopt, "Tf", 18, 22, "load.model_type"}),
+    ::testing::Values(DataCase{"out_of_range", "[config]\noptimization_level = 300\n", LoadErrorKind::InvalidValue,
+                               "u8", "an integer from 0 to 255", "integer `300`", 30, 33, "config.optimization_level"},
+                      DataCase{"float_for_i32", "build.vora_batch_size = 2.5", LoadErrorKind::InvalidType, "i32",
+                               "an integer from -2147483648 to 2147483647", "floating point `2.5`", 24, 27,
+                               "build.vora_batch_size"},
+                      DataCase{"size_in_list", "[load]\nmodel_type = \"Onnx\"\ninput_size_list = [[1, -2]]\n",
+                               LoadErrorKind::InvalidValue, "usize", "a whole number ≥ 0", "integer `-2`", 0, 6,
+                               "load.input_size_list"},
+                      DataCase{"string_for_bool", "build.auto_hybrid = \"yes\"", LoadErrorKind::InvalidType,
+                               "a boolean", std::nullopt, "string \"yes\"", 20, 25, "build.auto_hybrid"},
+                      DataCase{"section_not_table", "export = 1", LoadErrorKind::InvalidType, "struct ExportConfig",
+                               "a table", "integer `1`", 9, 10, "export"},
+                      DataCase{"load_not_table", "load = [\"Onnx\", 1]", LoadErrorKind::InvalidType, "a string",
+                               std::nullopt, "integer `1`", 7, 18, "load.model"},
+                      DataCase{"missing_tag", "[load]\nmodel = \"m\"\n", LoadErrorKind::MissingField, "`model_type`",
+                               std::nullopt, "", 0, 6, "load"},
+                      DataCase{"tag_not_string", "load.model_type = 1", LoadErrorKind::InvalidType,
+                               "variant identifier", "the string \"Onnx\"", "integer `1`", 18, 19, "load.model_type"},
+                      DataCase{"unknown_variant", "load.model_type = \"Tf\"", LoadErrorKind::UnknownVariant, "`Onnx`",
+                               std::nullopt, "Tf", 18, 22, "load.model_type"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Load, NoPositionRendersMessageAndPath) {
@@ -395,8 +403,21 @@ TEST(Load, NoPositionRendersMessageAndPath) {
 
 // Inputs that once aborted or misbehaved inside the parser, and hostile input.
 TEST(Load, HostileInputsAreRejectedCleanly) {
-    std::vector<std::string> inputs = {"[", "[!]", "[.]", "[..]", "[[[", "[[", "]", "=", "\"", "'''", "a = {",
-                                       "a = [", "a.", "\xEF\xBB\xBF[", std::string("a = \"\0\"", 7)};
+    std::vector<std::string> inputs = {"[",
+                                       "[!]",
+                                       "[.]",
+                                       "[..]",
+                                       "[[[",
+                                       "[[",
+                                       "]",
+                                       "=",
+                                       "\"",
+                                       "'''",
+                                       "a = {",
+                                       "a = [",
+                                       "a.",
+                                       "\xEF\xBB\xBF[",
+                                       std::string("a = \"\0\"", 7)};
     inputs.push_back(std::string(100000, '['));
     inputs.push_back("a = " + std::string(100000, '[') + std::string(100000, ']'));
     inputs.push_back("a = " + std::string(100000, '{'));
@@ -459,13 +480,13 @@ TEST(Utf8, Validity) {
         {"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", true},  // é 中 😀
         {"\xEF\xBF\xBD", true},                          // U+FFFD written out
         {"\xF4\x8F\xBF\xBF", true},                      // U+10FFFF
-        {"\xC0\xAF", false},                              // overlong '/'
-        {"\xE0\x80\xAF", false},                          // overlong, three bytes
-        {"\xED\xA0\x80", false},                          // a surrogate
-        {"\xF4\x90\x80\x80", false},                      // above U+10FFFF
-        {"abcdefgh\xC3", false},                          // truncated at the end
-        {"\xC3(", false},                                 // bad continuation
-        {"\x80", false},                                  // lone continuation
+        {"\xC0\xAF", false},                             // overlong '/'
+        {"\xE0\x80\xAF", false},                         // overlong, three bytes
+        {"\xED\xA0\x80", false},                         // a surrogate
+        {"\xF4\x90\x80\x80", false},                     // above U+10FFFF
+        {"abcdefgh\xC3", false},                         // truncated at the end
+        {"\xC3(", false},                                // bad continuation
+        {"\x80", false},                                 // lone continuation
         {"\xFF", false},
     };
     for (const auto& [bytes, ok] : cases) EXPECT_EQ(utf8::valid(bytes), ok) << bytes;
@@ -551,9 +572,13 @@ TEST(Load, ValuesReachTheRecordAsWritten) {
     // A line-ending backslash drops spaces, tabs and line breaks only: a
     // no-break space at the start of the next line stays. A float of any
     // number of digits reads as the nearest double.
-    const Configuration c = load_ok("[config]\ncustom_string = \"\"\"a \\\n\xC2\xA0" "b\"\"\"\nmean_values = [0." +
-                                    std::string(200, '5') + "]\n");
-    EXPECT_EQ(*c.config.custom_string, "a \xC2\xA0" "b");
+    const Configuration c = load_ok(
+        "[config]\ncustom_string = \"\"\"a \\\n\xC2\xA0"
+        "b\"\"\"\nmean_values = [0." +
+        std::string(200, '5') + "]\n");
+    EXPECT_EQ(*c.config.custom_string,
+              "a \xC2\xA0"
+              "b");
     EXPECT_EQ((*c.config.mean_values)[0], 0.5555555555555556f);
     // An integer of any length beyond both 64-bit ranges is refused where it
     // stands, under a key the configuration ignores as much as under a known one.

@@ -27,7 +27,9 @@ std::string varint(std::uint64_t v) {
     } while (v != 0);
     return out;
 }
-std::string len(std::uint64_t field, const std::string& payload) { return varint(field << 3 | 2) + varint(payload.size()) + payload; }
+std::string len(std::uint64_t field, const std::string& payload) {
+    return varint(field << 3 | 2) + varint(payload.size()) + payload;
+}
 std::string num(std::uint64_t field, std::uint64_t v) { return varint(field << 3) + varint(v); }
 
 std::string dim(std::int64_t v) { return len(1, num(1, static_cast<std::uint64_t>(v))); }
@@ -114,19 +116,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "in a:1/7 | out b:1/9[] | vi | init | node | names a b"},
         OnnxCase{"negative and large dims", model(len(13, tensor_vi("v", 1, dim(-1) + dim(INT64_MAX)))),
                  "in | out | vi v:1/1[-1,9223372036854775807,] | init | node | names v"},
-        OnnxCase{"initializer inputs left out, tensor data skipped",
-                 model(len(5, num(1, 4) + len(9, std::string(5000, '\1')) + len(8, "w")) +
-                       len(11, tensor_vi("w", 1, "")) + len(11, tensor_vi("x", 1, "")) +
-                       len(15, len(1, len(8, "s") + num(14, 1)))),
-                 "in x:1/1[] | out | vi | init w s | node | names s w x"},
+        OnnxCase{
+            "initializer inputs left out, tensor data skipped",
+            model(len(5, num(1, 4) + len(9, std::string(5000, '\1')) + len(8, "w")) + len(11, tensor_vi("w", 1, "")) +
+                  len(11, tensor_vi("x", 1, "")) + len(15, len(1, len(8, "s") + num(14, 1)))),
+            "in x:1/1[] | out | vi | init w s | node | names s w x"},
         OnnxCase{"node outputs, attributes checked and let go",
                  model(len(1, len(1, "x") + len(2, "y") +
-                              len(5, len(1, "value") + len(4, std::string(300, 'z')) + len(5, len(9, "\xff\xff"))) +
-                              len(2, "z"))),
+                                  len(5, len(1, "value") + len(4, std::string(300, 'z')) + len(5, len(9, "\xff\xff"))) +
+                                  len(2, "z"))),
                  "in | out | vi | init | node y z | names y z"},
         OnnxCase{"merged fields: the last name, the last type kind",
                  model(len(13, len(1, "a") + len(2, len(1, num(1, 1) + len(2, dim(2)))) + len(1, "b") +
-                               len(2, len(4, len(1, "")))) +
+                                   len(2, len(4, len(1, "")))) +
                        len(11, tensor_vi("c", 1, dim(1)) + len(2, len(1, len(2, dim(2)))))),
                  "in c:1/1[1,2,] | out | vi b:2/0 | init | node | names b c"},
         OnnxCase{"unknown fields of every wire type",
@@ -135,13 +137,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "in | out o:1/2[] | vi | init | node | names o"},
         OnnxCase{"empty file", "", "no_graph: not an ONNX model: the file is empty"},
         OnnxCase{"no graph", num(1, 8) + len(2, "producer"), "no_graph: not an ONNX model: it has no graph"},
-        OnnxCase{"graph past the end", "\x3a\x05\x08", "truncated: not an ONNX model: a length of 5 bytes runs past the end of the file (at byte 1)"},
+        OnnxCase{"graph past the end", "\x3a\x05\x08",
+                 "truncated: not an ONNX model: a length of 5 bytes runs past the end of the file (at byte 1)"},
         OnnxCase{"input past its graph", model("\x5a\x09" + len(1, "x")) + num(1, 1),
                  "truncated: not an ONNX model: a length of 9 bytes runs past the end of its message (at byte 5)"},
         OnnxCase{"tag cut", "\x3a\x80", "truncated: not an ONNX model: the file ends inside a field (at byte 2)"},
         OnnxCase{"varint of 11 bytes", "\x08" + std::string(10, '\xff') + "\x01",
                  "malformed: not an ONNX model: a varint longer than 10 bytes (at byte 1)"},
-        OnnxCase{"field number 0", std::string(1, '\0'), "malformed: not an ONNX model: field number 0 is out of range (at byte 0)"},
+        OnnxCase{"field number 0", std::string(1, '\0'),
+                 "malformed: not an ONNX model: field number 0 is out of range (at byte 0)"},
         OnnxCase{"group not closed", "\x0b", "truncated: not an ONNX model: the file ends inside a group (at byte 1)"},
         OnnxCase{"groups skipped as unknown fields",
                  group(60, num(1, 5) + group(61, len(2, "x")) + varint(3 << 3 | 1) + std::string(8, 'f')) +
@@ -169,8 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A field of another wire type than its declaration's is an unknown field.
         OnnxCase{"graph as varint", num(7, 1), "no_graph: not an ONNX model: it has no graph"},
         OnnxCase{"elem_type as bytes, names as varints",
-                 model(len(11, len(1, "x") + len(2, len(1, len(1, "f") + num(1, 3)))) + len(1, num(2, 7)) +
-                       num(11, 1) + len(12, num(1, 4) + len(1, "y"))),
+                 model(len(11, len(1, "x") + len(2, len(1, len(1, "f") + num(1, 3)))) + len(1, num(2, 7)) + num(11, 1) +
+                       len(12, num(1, 4) + len(1, "y"))),
                  "in x:1/3 | out y:0/0 | vi | init | node | names x y"},
         OnnxCase{"name of 65537 bytes", model(len(1, len(2, big_name))),
                  "in | out | vi | init | node " + big_name + " | names " + big_name},
@@ -180,16 +184,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "in | out | vi | init a b c d e | node | names a b c d e | files w.bin[0] c.bin[0]"},
         OnnxCase{"external data: the last location, an unknown location value ignored",
                  model(len(5, len(8, "a") + num(14, 1) + len(13, len(1, "location") + len(2, "x") + len(2, "y")) +
-                              len(13, len(1, "offset") + len(2, "0")) + num(14, 9)) +
+                                  len(13, len(1, "offset") + len(2, "0")) + num(14, 9)) +
                        len(15, len(1, len(8, "s") + num(14, 1) + len(13, len(1, "location") + len(2, "s"))))),
                  "in | out | vi | init a s | node | names a s | files y[0]"},
         OnnxCase{"external data: what is read of each file, as onnx reads offsets and lengths",
                  model(len(5, len(8, "a") + entry("location", "w.bin") + entry("offset", "100") +
-                              entry("length", "50") + num(14, 1)) +
+                                  entry("length", "50") + num(14, 1)) +
                        len(5, len(8, "b") + entry("location", "w.bin") + entry("offset", " +1_0\t") +
-                              entry("length", "5") + num(14, 1)) +
+                                  entry("length", "5") + num(14, 1)) +
                        len(5, len(8, "c") + entry("location", "v.bin") + entry("length", "99999999999999999999") +
-                              num(14, 1)) +
+                                  num(14, 1)) +
                        len(5, len(8, "d") + entry("location", "u.bin") + entry("offset", "-0") + num(14, 1)) +
                        len(5, len(8, "e") + entry("location", "u.bin") + entry("offset", "1__0") + num(14, 1)) +
                        len(5, len(8, "f") + entry("location", "t.bin") + entry("length", "-1") + num(14, 1))),
@@ -291,8 +295,10 @@ TEST_P(NpyHeader, Parses) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, NpyHeader,
     ::testing::Values(
-        NpyCase{"as numpy writes it", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }      \n"), "<f4 C 2 3"},
-        NpyCase{"scalar, another key order", npy(2, "{\"shape\": (), \"fortran_order\": True, \"descr\": '|b1'}\n"), "|b1 F"},
+        NpyCase{"as numpy writes it", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }      \n"),
+                "<f4 C 2 3"},
+        NpyCase{"scalar, another key order", npy(2, "{\"shape\": (), \"fortran_order\": True, \"descr\": '|b1'}\n"),
+                "|b1 F"},
         NpyCase{"one dimension, long suffix", npy(1, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
                 ">i8 C 5"},
         NpyCase{"long suffix in version 3", npy(3, "{'descr': '>i8', 'fortran_order': False, 'shape': (5L,)}"),
@@ -305,7 +311,8 @@ INSTANTIATE_TEST_SUITE_P(
         NpyCase{"dimension past int64",
                 npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (9223372036854775808,)}"),
                 "error: a dimension of the header's shape is too large"},
-        NpyCase{"dimension overflow", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551616,)}"),
+        NpyCase{"dimension overflow",
+                npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (18446744073709551616,)}"),
                 "error: a dimension of the header's shape is too large"},
         NpyCase{"elements past int64",
                 npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (4294967296, 4294967296)}"),
@@ -319,24 +326,32 @@ INSTANTIATE_TEST_SUITE_P(
         NpyCase{"bytes past int64 but for a dimension 0",
                 npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (2147483648, 2147483648, 0)}"),
                 "error: the array would take more than 2^63 - 1 bytes"},
-        NpyCase{"too many dimensions", npy(1, "{'descr': 'u1', 'fortran_order': False, 'shape': (" + [] {
-                    std::string s;
-                    for (int i = 0; i < 65; ++i) s += "1,";
-                    return s;
-                }() + ")}"),
+        NpyCase{"too many dimensions",
+                npy(
+                    1, "{'descr': 'u1', 'fortran_order': False, 'shape': (" +
+                           [] {
+                               std::string s;
+                               for (int i = 0; i < 65; ++i) s += "1,";
+                               return s;
+                           }() +
+                           ")}"),
                 "error: the header's shape has more than 64 dimensions"},
         NpyCase{"missing key", npy(1, "{'descr': '<f4', 'shape': ()}"), "error: the header has no fortran_order"},
         NpyCase{"extra key", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (), 'x': 1}"),
                 "error: the header has an unexpected key 'x'"},
         NpyCase{"negative dimension", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (-1,)}"),
                 "error: the header's shape has a negative dimension"},
-        NpyCase{"Python literal forms", npy(2, "\n{'de' \"scr\": r'<f4', # a comment\n 'fortran_order': (False),\\\n"
-                                             "'shape': (1_0, 0x1f, 0o7, 0b11, -0, +2,),}\n"),
+        NpyCase{"Python literal forms",
+                npy(2,
+                    "\n{'de' \"scr\": r'<f4', # a comment\n 'fortran_order': (False),\\\n"
+                    "'shape': (1_0, 0x1f, 0o7, 0b11, -0, +2,),}\n"),
                 "<f4 C 10 31 7 3 0 2"},
         NpyCase{"escapes in strings", npy(1, "{'descr': '\\x3c\\u0066\\64', 'fortran_order': False, 'shape': ()}"),
                 "<f4 C"},
-        NpyCase{"a repeated key: the last holds", npy(1, "{'descr': 'bad', 'descr': '<i2', 'fortran_order': 0, "
-                                                       "'fortran_order': True, 'shape': (1,)}"),
+        NpyCase{"a repeated key: the last holds",
+                npy(1,
+                    "{'descr': 'bad', 'descr': '<i2', 'fortran_order': 0, "
+                    "'fortran_order': True, 'shape': (1,)}"),
                 "<i2 F 1"},
         NpyCase{"shape an int", npy(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (3)}"),
                 "error: the header's shape is not a tuple of integers"},
@@ -359,32 +374,37 @@ INSTANTIATE_TEST_SUITE_P(
                 "the shape)"},
         NpyCase{"subarray of one element", npy(1, "{'descr': '(1,)f4', 'fortran_order': False, 'shape': (3,)}"),
                 "(1,)f4 C 3"},
-        NpyCase{"structured, a name twice", npy(1, "{'descr': [('a', '<i4'), ('a', '<i4')], 'fortran_order': False, "
-                                                 "'shape': ()}"),
+        NpyCase{"structured, a name twice",
+                npy(1,
+                    "{'descr': [('a', '<i4'), ('a', '<i4')], 'fortran_order': False, "
+                    "'shape': ()}"),
                 "error: the header's descr [('a', '<i4'), ('a', '<i4')] is not a dtype numpy knows"},
         NpyCase{"10000 characters",
-                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9947, ' ')),
-                "<f4 C"},
+                npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9947, ' ')), "<f4 C"},
         NpyCase{"10001 characters",
                 npy(2, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}" + std::string(9948, ' ')),
                 "error: a header of 10001 characters (numpy.load reads at most 10000)"},
         NpyCase{"version 3: characters, not bytes",
-                npy(3, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}#" + [] {
-                    std::string s;
-                    for (int i = 0; i < 5000; ++i) s += "\xc3\xa9";
-                    return s;
-                }()),
+                npy(
+                    3, "{'descr': '<f4', 'fortran_order': False, 'shape': ()}#" +
+                           [] {
+                               std::string s;
+                               for (int i = 0; i < 5000; ++i) s += "\xc3\xa9";
+                               return s;
+                           }()),
                 "<f4 C"},
         NpyCase{"not a dictionary", npy(1, "['descr']"), "error: the header is not a dictionary"},
         NpyCase{"unclosed", npy(1, "{'descr': '<f4'"), "error: the header is no Python literal (an unclosed bracket)"},
         NpyCase{"version 4", npy(4, "{}"), "error: npy format version 4.0 is not known"},
-        NpyCase{"length past the end", [] {
+        NpyCase{"length past the end",
+                [] {
                     auto b = npy(1, "{}");
                     b[8] = 200;
                     return b;
                 }(),
                 "error: the header runs past the end of the data"},
-        NpyCase{"cut in the preamble", {0x93, 'N', 'U', 'M', 'P', 'Y', 2, 0, 1, 0, 0}, "error: the header is cut short"},
+        NpyCase{
+            "cut in the preamble", {0x93, 'N', 'U', 'M', 'P', 'Y', 2, 0, 1, 0, 0}, "error: the header is cut short"},
         NpyCase{"no magic", {'N', 'U', 'M', 'P', 'Y', 1, 0, 0, 0, 0}, "error: no npy magic"}));
 
 // ---- zip structure -------------------------------------------------------------
@@ -447,20 +467,79 @@ TEST(FileSource, OpensRegularFilesOnlyAndNeverWaits) {
 TEST(NpyTypeString, AsNumpyTakesThem) {
     // "ok", "objects" or "no", as numpy 2.4's numpy.dtype answers.
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"<f4", "ok"}, {">i8", "ok"}, {"|u1", "ok"}, {"=f4", "ok"}, {"f04", "ok"}, {"u001", "ok"}, {"b1", "ok"},
-        {"?", "ok"}, {"c", "ok"}, {"c32", "ok"}, {"g", "ok"}, {"S", "ok"}, {"S00", "ok"}, {"a5", "ok"},
-        {"U536870911", "ok"}, {"U536870912", "no"}, {"S2147483647", "ok"}, {"S2147483648", "no"}, {"V", "ok"},
-        {"float32", "ok"}, {"<float32", "no"}, {"int", "ok"}, {"void", "ok"}, {"<void", "no"}, {"bool8", "no"},
-        {"M8", "ok"}, {"M8[ns]", "ok"}, {"<m8[D]", "ok"}, {"M8[25ns]", "ok"}, {"M8[us/2]", "ok"}, {"M8[generic]", "ok"},
-        {"M8[\xce\xbcs]", "ok"}, {"M8[B]", "no"}, {"M8[]", "no"}, {"M[s]", "no"}, {"M16", "no"},
+        {"<f4", "ok"},
+        {">i8", "ok"},
+        {"|u1", "ok"},
+        {"=f4", "ok"},
+        {"f04", "ok"},
+        {"u001", "ok"},
+        {"b1", "ok"},
+        {"?", "ok"},
+        {"c", "ok"},
+        {"c32", "ok"},
+        {"g", "ok"},
+        {"S", "ok"},
+        {"S00", "ok"},
+        {"a5", "ok"},
+        {"U536870911", "ok"},
+        {"U536870912", "no"},
+        {"S2147483647", "ok"},
+        {"S2147483648", "no"},
+        {"V", "ok"},
+        {"float32", "ok"},
+        {"<float32", "no"},
+        {"int", "ok"},
+        {"void", "ok"},
+        {"<void", "no"},
+        {"bool8", "no"},
+        {"M8", "ok"},
+        {"M8[ns]", "ok"},
+        {"<m8[D]", "ok"},
+        {"M8[25ns]", "ok"},
+        {"M8[us/2]", "ok"},
+        {"M8[generic]", "ok"},
+        {"M8[\xce\xbcs]", "ok"},
+        {"M8[B]", "no"},
+        {"M8[]", "no"},
+        {"M[s]", "no"},
+        {"M16", "no"},
         {"datetime64[ns]", "ok"},
-        {"O", "objects"}, {"|O", "objects"}, {"<O8", "objects"}, {"O16", "no"}, {"object", "objects"},
-        {"T", "objects"}, {"T4", "no"}, {"f4,O", "objects"},
-        {"u", "no"}, {"i0", "no"}, {"i16", "no"}, {"f12", "no"}, {"e2", "no"}, {"?1", "no"}, {"b2", "no"},
-        {"", "no"}, {" ", "no"}, {"f4 ", "no"}, {"<<f4", "no"}, {"<|f4", "no"}, {"garbage", "no"},
-        {"f4,i4", "ok"}, {"f4, i4", "ok"}, {"f4 ,i4", "ok"}, {"f4,", "ok"}, {"f4,,i4", "no"}, {",f4", "no"},
-        {"3f4", "ok"}, {"2 f4", "ok"}, {"(2,)f4", "ok"}, {"(2,3) f4", "ok"}, {"<2f4", "ok"}, {"2<f4", "ok"},
-        {"(2)f4", "no"}, {"(-1,)f4", "no"}, {"2", "no"},
+        {"O", "objects"},
+        {"|O", "objects"},
+        {"<O8", "objects"},
+        {"O16", "no"},
+        {"object", "objects"},
+        {"T", "objects"},
+        {"T4", "no"},
+        {"f4,O", "objects"},
+        {"u", "no"},
+        {"i0", "no"},
+        {"i16", "no"},
+        {"f12", "no"},
+        {"e2", "no"},
+        {"?1", "no"},
+        {"b2", "no"},
+        {"", "no"},
+        {" ", "no"},
+        {"f4 ", "no"},
+        {"<<f4", "no"},
+        {"<|f4", "no"},
+        {"garbage", "no"},
+        {"f4,i4", "ok"},
+        {"f4, i4", "ok"},
+        {"f4 ,i4", "ok"},
+        {"f4,", "ok"},
+        {"f4,,i4", "no"},
+        {",f4", "no"},
+        {"3f4", "ok"},
+        {"2 f4", "ok"},
+        {"(2,)f4", "ok"},
+        {"(2,3) f4", "ok"},
+        {"<2f4", "ok"},
+        {"2<f4", "ok"},
+        {"(2)f4", "no"},
+        {"(-1,)f4", "no"},
+        {"2", "no"},
     };
     for (const auto& [text, expected] : cases) {
         bool objects = false;
@@ -507,7 +586,7 @@ void fixed_block(BitWriter& w, const std::string& literals, int length, int dist
     w.put(last, 1), w.put(1, 2);
     for (const unsigned char c : literals) c < 144 ? w.code(0x30 + c, 8) : w.code(0x190 + c - 144, 9);
     if (length > 0) {
-        w.code(length - 3 + 1, 7);  // lengths 3 to 10 are codes 257 to 264, no extra bits
+        w.code(length - 3 + 1, 7);                            // lengths 3 to 10 are codes 257 to 264, no extra bits
         w.code(static_cast<std::uint32_t>(distance - 1), 5);  // distances 1 to 4, no extra bits
     }
     w.code(0, 7);

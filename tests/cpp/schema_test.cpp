@@ -158,8 +158,9 @@ TEST(RecordJson, DefaultsOfEverySection) {
               R"("mean_values":null,"optimization_level":3,"quant_img_RGB2BGR":false,"quantized_algorithm":"normal",)"
               R"("quantized_dtype":"asymmetric_quantized-8","quantized_method":"channel","remove_weight":false,)"
               R"("single_core_mode":false,"std_values":null,"target_platform":null})");
-    EXPECT_EQ(record_json(OnnxLoadConfig{}).dump(),
-              R"({"input_initial_val_file":null,"input_size_list":null,"inputs":null,"model":"model.onnx","outputs":null})");
+    EXPECT_EQ(
+        record_json(OnnxLoadConfig{}).dump(),
+        R"({"input_initial_val_file":null,"input_size_list":null,"inputs":null,"model":"model.onnx","outputs":null})");
     EXPECT_EQ(record_json(BuildConfig{}).dump(),
               R"({"auto_hybrid":false,"dataset":null,"do_quantization":true,"vora_batch_size":null})");
     EXPECT_EQ(record_json(AccuracyAnalysisConfig{}).dump(),
@@ -170,9 +171,9 @@ TEST(RecordJson, DefaultsOfEverySection) {
 TEST(RecordJson, NumberRepresentations) {
     ConfigConfig config;
     config.mean_values = std::vector<float>{0.1f, 0.5f, -2.0f};
-    config.std_values = std::vector<float>{std::numeric_limits<float>::infinity(),
-                                           -std::numeric_limits<float>::infinity(),
-                                           std::numeric_limits<float>::quiet_NaN(), 255.0f};
+    config.std_values =
+        std::vector<float>{std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(), 255.0f};
     config.optimization_level = 255;
     const json form = record_json(config);
     const json& mean = form["mean_values"];

@@ -52,20 +52,21 @@ TEST(SectionSummary, BuildSectionExample) {
     BuildConfig build;
     build.do_quantization = false;
     build.dataset = "./dataset.txt";
-    EXPECT_EQ(section_summary("build", build),
-              "[build]\n"
-              "╔═══════════════╤═════════════╤═══════╤════════════╤═════════════════════════════════════════════════════╗\n"
-              "║Key            │Value        │Default│Set by User?│Description                                          ║\n"
-              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
-              "║auto_hybrid    │false        │false  │No          │Enable automatic hybrid quantization (default: false)║\n"
-              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
-              "║dataset        │./dataset.txt│null   │Yes         │Path to dataset file for quantization (default: None)║\n"
-              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
-              "║do_quantization│false        │true   │Yes         │Whether to quantize the model (default: true)        ║\n"
-              "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
-              "║vora_batch_size│null         │null   │No          │Batch size for inference (default: None)             ║\n"
-              "╚═══════════════╧═════════════╧═══════╧════════════╧═════════════════════════════════════════════════════╝\n"
-              "\n");
+    EXPECT_EQ(
+        section_summary("build", build),
+        "[build]\n"
+        "╔═══════════════╤═════════════╤═══════╤════════════╤═════════════════════════════════════════════════════╗\n"
+        "║Key            │Value        │Default│Set by User?│Description                                          ║\n"
+        "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+        "║auto_hybrid    │false        │false  │No          │Enable automatic hybrid quantization (default: false)║\n"
+        "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+        "║dataset        │./dataset.txt│null   │Yes         │Path to dataset file for quantization (default: None)║\n"
+        "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+        "║do_quantization│false        │true   │Yes         │Whether to quantize the model (default: true)        ║\n"
+        "╟───────────────┼─────────────┼───────┼────────────┼─────────────────────────────────────────────────────╢\n"
+        "║vora_batch_size│null         │null   │No          │Batch size for inference (default: None)             ║\n"
+        "╚═══════════════╧═════════════╧═══════╧════════════╧═════════════════════════════════════════════════════╝\n"
+        "\n");
 }
 
 TEST(SectionSummary, ExportSection) {
@@ -80,8 +81,7 @@ TEST(SectionSummary, ExportSection) {
 }
 
 TEST(SectionSummary, DefaultConfigSection) {
-    const std::string target =
-        "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]";
+    const std::string target = "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]";
     const Rows expected = {
         kHeader,
         {"compress_weight", "false", "false", "No", "Compress the model weights."},
@@ -158,29 +158,40 @@ AccuracyAnalysisConfig with_accuracy_inputs(std::vector<std::string> inputs) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SummaryRow,
     ::testing::Values(
-        RowCase{"mean_values_single_float", section_summary("config", with_mean_values()),
+        RowCase{"mean_values_single_float",
+                section_summary("config", with_mean_values()),
                 {"mean_values", "[0.10000000149011612]", "null", "Yes", "Mean values for normalization."}},
-        RowCase{"std_values_exact_floats", section_summary("config", with_mean_values()),
+        RowCase{"std_values_exact_floats",
+                section_summary("config", with_mean_values()),
                 {"std_values", "[0.5,57.375]", "null", "Yes", "Standard deviation values for normalization."}},
-        RowCase{"optimization_level_changed", section_summary("config", with_mean_values()),
+        RowCase{"optimization_level_changed",
+                section_summary("config", with_mean_values()),
                 {"optimization_level", "2", "3", "Yes", "Optimization level [0, 1, 2, 3]"}},
-        RowCase{"float_dtype_written_as_default", section_summary("config", with_mean_values()),
+        RowCase{"float_dtype_written_as_default",
+                section_summary("config", with_mean_values()),
                 {"float_dtype", "float16", "float16", "No", "float_dtype [float16, float32, bfloat16]"}},
-        RowCase{"target_platform_set", section_summary("config", with_mean_values()),
+        RowCase{"target_platform_set",
+                section_summary("config", with_mean_values()),
                 {"target_platform", "vora-m2", "null", "Yes",
                  "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]"}},
-        RowCase{"load_inputs_empty_differs_from_null", section_summary("load", with_load_lists()),
+        RowCase{"load_inputs_empty_differs_from_null",
+                section_summary("load", with_load_lists()),
                 {"inputs", "[]", "null", "Yes", "Optional list of input names (e.g. [\"input0\"])"}},
-        RowCase{"load_outputs_quoted_and_escaped", section_summary("load", with_load_lists()),
+        RowCase{"load_outputs_quoted_and_escaped",
+                section_summary("load", with_load_lists()),
                 {"outputs", R"(["out\"0","out\\1"])", "null", "Yes", "Optional list of output names"}},
-        RowCase{"load_input_size_list", section_summary("load", with_load_lists()),
+        RowCase{"load_input_size_list",
+                section_summary("load", with_load_lists()),
                 {"input_size_list", "[[1,3,224,224]]", "null", "Yes",
                  "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"}},
-        RowCase{"load_model_default", section_summary("load", with_load_lists()),
+        RowCase{"load_model_default",
+                section_summary("load", with_load_lists()),
                 {"model", "model.onnx", "model.onnx", "No", "Path to the ONNX model file"}},
-        RowCase{"accuracy_inputs_empty_is_default", section_summary("accuracy_analysis", with_accuracy_inputs({})),
+        RowCase{"accuracy_inputs_empty_is_default",
+                section_summary("accuracy_analysis", with_accuracy_inputs({})),
                 {"inputs", "[]", "[]", "No", "Input file paths for accuracy analysis."}},
-        RowCase{"accuracy_inputs_set", section_summary("accuracy_analysis", with_accuracy_inputs({"a.jpg"})),
+        RowCase{"accuracy_inputs_set",
+                section_summary("accuracy_analysis", with_accuracy_inputs({"a.jpg"})),
                 {"inputs", R"(["a.jpg"])", "[]", "Yes", "Input file paths for accuracy analysis."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -190,9 +201,9 @@ TEST(SectionSummary, KeyOrderOfEverySection) {
         for (const auto& row : table_cells(summary)) out.push_back(row[0]);
         return out;
     };
-    EXPECT_EQ(keys(section_summary("load", OnnxLoadConfig{})),
-              (std::vector<std::string>{"Key", "input_initial_val_file", "input_size_list", "inputs", "model",
-                                        "outputs"}));
+    EXPECT_EQ(
+        keys(section_summary("load", OnnxLoadConfig{})),
+        (std::vector<std::string>{"Key", "input_initial_val_file", "input_size_list", "inputs", "model", "outputs"}));
     EXPECT_EQ(keys(section_summary("accuracy_analysis", AccuracyAnalysisConfig{})),
               (std::vector<std::string>{"Key", "device_id", "inputs", "output_dir", "target"}));
 }
@@ -215,23 +226,21 @@ TEST(ForEachSection, KeysRecordsAndMethodsInOrder) {
                                         "build BuildConfig build", "export ExportConfig export_vora"}));
     configuration.accuracy_analysis.emplace();
     EXPECT_EQ(sections_of(configuration),
-              (std::vector<std::string>{"config ConfigConfig config", "load OnnxLoadConfig load_onnx",
-                                        "build BuildConfig build",
-                                        "accuracy_analysis AccuracyAnalysisConfig accuracy_analysis",
-                                        "export ExportConfig export_vora"}));
+              (std::vector<std::string>{
+                  "config ConfigConfig config", "load OnnxLoadConfig load_onnx", "build BuildConfig build",
+                  "accuracy_analysis AccuracyAnalysisConfig accuracy_analysis", "export ExportConfig export_vora"}));
 
     // The records handed out are the configuration's own.
     std::vector<const void*> records;
     for_each_section(configuration, [&](std::string_view, const auto& record) { records.push_back(&record); });
-    EXPECT_EQ(records, (std::vector<const void*>{&configuration.config, &configuration.load.onnx(),
-                                                 &configuration.build, &*configuration.accuracy_analysis,
-                                                 &configuration.exports}));
+    EXPECT_EQ(records,
+              (std::vector<const void*>{&configuration.config, &configuration.load.onnx(), &configuration.build,
+                                        &*configuration.accuracy_analysis, &configuration.exports}));
 }
 
 TEST(ConfigurationSummary, SectionsInOrder) {
     Configuration without_accuracy;
-    const std::string expected_without = "\n[Configuration Summary]\n\n" +
-                                         section_summary("config", ConfigConfig{}) +
+    const std::string expected_without = "\n[Configuration Summary]\n\n" + section_summary("config", ConfigConfig{}) +
                                          section_summary("load", OnnxLoadConfig{}) +
                                          section_summary("build", BuildConfig{}) +
                                          section_summary("export", ExportConfig{});
@@ -241,8 +250,7 @@ TEST(ConfigurationSummary, SectionsInOrder) {
     with_accuracy.accuracy_analysis = with_accuracy_inputs({"x.png"});
     with_accuracy.build.auto_hybrid = true;
     with_accuracy.exports.export_path = "out.vora";
-    const std::string expected_with = "\n[Configuration Summary]\n\n" +
-                                      section_summary("config", ConfigConfig{}) +
+    const std::string expected_with = "\n[Configuration Summary]\n\n" + section_summary("config", ConfigConfig{}) +
                                       section_summary("load", OnnxLoadConfig{}) +
                                       section_summary("build", with_accuracy.build) +
                                       section_summary("accuracy_analysis", *with_accuracy.accuracy_analysis) +
@@ -284,7 +292,8 @@ struct OddRecord {
         using R = OddRecord;
         return std::tuple{
             field("zeta", &R::plain, "Ends\tthe table"),
-            field("\u043a\u043b\u044e\u0447", &R::lines, "\u041e\u043f\u0438\u0441\u0430\u043d\u0438\u0435\non two lines\n"),
+            field("\u043a\u043b\u044e\u0447", &R::lines,
+                  "\u041e\u043f\u0438\u0441\u0430\u043d\u0438\u0435\non two lines\n"),
             field("a\tkey", &R::list),
             field("flag", &R::flag, "   indented\u3000wide\u00A0space"),
             field("number", &R::number, "a\r\n\r\nb"),
@@ -387,9 +396,12 @@ TEST(ConfigurationSummary, DrawnThroughSmallBuffers) {
         for (const Configuration* configuration : {&small, &large, &small, &odd, &large}) {
             std::vector<std::string> pieces;
             std::vector<char> buffer(buffer_size);
-            Sink sink(buffer, [](void* to, std::string_view bytes) {
-                static_cast<std::vector<std::string>*>(to)->emplace_back(bytes);
-            }, &pieces);
+            Sink sink(
+                buffer,
+                [](void* to, std::string_view bytes) {
+                    static_cast<std::vector<std::string>*>(to)->emplace_back(bytes);
+                },
+                &pieces);
             draw_configuration_summary(*configuration, sink);
             sink.finish();
             std::string whole;

@@ -68,9 +68,7 @@ void PrintTo(const RenderCase& c, std::ostream* os) { *os << c.name; }
 
 class TableRenderCases : public ::testing::TestWithParam<RenderCase> {};
 
-TEST_P(TableRenderCases, DrawsExactly) {
-    EXPECT_EQ(draw(GetParam().rows), join_lines(GetParam().lines));
-}
+TEST_P(TableRenderCases, DrawsExactly) { EXPECT_EQ(draw(GetParam().rows), join_lines(GetParam().lines)); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cells, TableRenderCases,
@@ -84,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"only_lf_is_one_empty_line", {{"\n", "x"}}, {"╔╤═╗", "║│x║", "╚╧═╝"}},
         RenderCase{"two_lf_leave_empty_middle_line", {{"a\n\nb"}}, {"╔═╗", "║a║", "║ ║", "║b║", "╚═╝"}},
         RenderCase{"two_trailing_lf_leave_one_empty_line", {{"a\n\n"}}, {"╔═╗", "║a║", "║ ║", "╚═╝"}},
-        RenderCase{"empty_text_is_padded_line", {{"", "x"}, {"abc", "y"}},
+        RenderCase{"empty_text_is_padded_line",
+                   {{"", "x"}, {"abc", "y"}},
                    {"╔═══╤═╗", "║   │x║", "╟───┼─╢", "║abc│y║", "╚═══╧═╝"}},
         RenderCase{"tab_between_words_becomes_space", {{"a\tb"}}, {"╔═══╗", "║a b║", "╚═══╝"}},
         RenderCase{"two_spaces_between_words_stay", {{"a  b"}}, {"╔════╗", "║a  b║", "╚════╝"}},
@@ -100,38 +99,38 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"next_line_after_word", {{"a\u0085b"}}, {"╔═══╗", "║a b║", "╚═══╝"}},
         RenderCase{"ogham_space_after_word", {{"a\u1680b"}}, {"╔═══╗", "║a b║", "╚═══╝"}},
         RenderCase{"en_quad_and_hair_space_after_words", {{"a\u2000b\u200Ac"}}, {"╔═════╗", "║a b c║", "╚═════╝"}},
-        RenderCase{"line_and_paragraph_separators_after_words", {{"a\u2028b\u2029c"}},
-                   {"╔═════╗", "║a b c║", "╚═════╝"}},
+        RenderCase{
+            "line_and_paragraph_separators_after_words", {{"a\u2028b\u2029c"}}, {"╔═════╗", "║a b c║", "╚═════╝"}},
         RenderCase{"narrow_and_math_spaces_after_words", {{"a\u202Fb\u205Fc"}}, {"╔═════╗", "║a b c║", "╚═════╝"}},
         RenderCase{"ideographic_space_after_word", {{"a\u3000b"}}, {"╔═══╗", "║a b║", "╚═══╝"}},
         RenderCase{"ideographic_space_at_start_stays", {{"\u3000a"}}, {"╔══╗", "║\u3000a║", "╚══╝"}},
         RenderCase{"ideographic_space_after_space_stays", {{"a \u3000b"}}, {"╔════╗", "║a \u3000b║", "╚════╝"}},
         RenderCase{"zero_width_space_is_not_white_space", {{"a\u200Bb"}}, {"╔═══╗", "║a\u200Bb║", "╚═══╝"}},
-        RenderCase{"widths_count_scalar_values", {{"é"}, {"中文"}, {"abc"}},
+        RenderCase{"widths_count_scalar_values",
+                   {{"é"}, {"中文"}, {"abc"}},
                    {"╔═══╗", "║é  ║", "╟───╢", "║中文 ║", "╟───╢", "║abc║", "╚═══╝"}},
-        RenderCase{"four_byte_scalar_counts_one", {{"\U0001F600"}, {"ab"}},
-                   {"╔══╗", "║\U0001F600 ║", "╟──╢", "║ab║", "╚══╝"}},
+        RenderCase{
+            "four_byte_scalar_counts_one", {{"\U0001F600"}, {"ab"}}, {"╔══╗", "║\U0001F600 ║", "╟──╢", "║ab║", "╚══╝"}},
         RenderCase{"escape_character_copied_and_counted", {{"\x1b[1m"}}, {"╔════╗", "║\x1b[1m║", "╚════╝"}},
-        RenderCase{"zero_width_middle_column", {{"a", "", "b"}, {"c", "", "d"}},
+        RenderCase{"zero_width_middle_column",
+                   {{"a", "", "b"}, {"c", "", "d"}},
                    {"╔═╤╤═╗", "║a││b║", "╟─┼┼─╢", "║c││d║", "╚═╧╧═╝"}},
         RenderCase{"zero_width_last_column", {{"a", ""}}, {"╔═╤╗", "║a│║", "╚═╧╝"}},
         RenderCase{"single_empty_cell", {{""}}, {"╔╗", "║║", "╚╝"}},
-        RenderCase{"short_row_drawn_with_empty_cells", {{"a", "bb", "c"}, {"d"}},
+        RenderCase{"short_row_drawn_with_empty_cells",
+                   {{"a", "bb", "c"}, {"d"}},
                    {"╔═╤══╤═╗", "║a│bb│c║", "╟─┼──┼─╢", "║d│  │ ║", "╚═╧══╧═╝"}},
-        RenderCase{"longer_later_row_adds_columns", {{"a"}, {"b", "c"}},
-                   {"╔═╤═╗", "║a│ ║", "╟─┼─╢", "║b│c║", "╚═╧═╝"}},
-        RenderCase{"text_sits_at_top_of_row", {{"1\n2\n3", "x\ny"}},
-                   {"╔═╤═╗", "║1│x║", "║2│y║", "║3│ ║", "╚═╧═╝"}},
-        RenderCase{"rows_keep_insertion_order", {{"b"}, {"a"}, {"c"}},
-                   {"╔═╗", "║b║", "╟─╢", "║a║", "╟─╢", "║c║", "╚═╝"}}),
+        RenderCase{"longer_later_row_adds_columns", {{"a"}, {"b", "c"}}, {"╔═╤═╗", "║a│ ║", "╟─┼─╢", "║b│c║", "╚═╧═╝"}},
+        RenderCase{"text_sits_at_top_of_row", {{"1\n2\n3", "x\ny"}}, {"╔═╤═╗", "║1│x║", "║2│y║", "║3│ ║", "╚═╧═╝"}},
+        RenderCase{
+            "rows_keep_insertion_order", {{"b"}, {"a"}, {"c"}}, {"╔═╗", "║b║", "╟─╢", "║a║", "╟─╢", "║c║", "╚═╝"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TableRender, MalformedUtf8CountsEachBadByteOnce) {
     // A stray continuation byte, a truncated three-byte sequence at the end
     // and an overlong form: each byte is copied unchanged and counts one.
     const std::string text = std::string("\x80") + "a" + "\xC0\xAF" + "\xE2\x82";
-    EXPECT_EQ(draw({{text}, {"b"}}),
-              join_lines({"╔══════╗", "║" + text + "║", "╟──────╢", "║b     ║", "╚══════╝"}));
+    EXPECT_EQ(draw({{text}, {"b"}}), join_lines({"╔══════╗", "║" + text + "║", "╟──────╢", "║b     ║", "╚══════╝"}));
 }
 
 TEST(TableRender, RefusesEmptyTables) {
@@ -197,8 +196,8 @@ TEST(TableRender, WhitespaceFoundAtEveryPositionOfLongLines) {
 TEST(TableRender, LongCellText) {
     Table wide;
     wide.add_row({repeat("a\t", 50000)});
-    EXPECT_EQ(render(wide), "╔" + repeat("═", 100000) + "╗\n║" + repeat("a ", 50000) + "║\n╚" +
-                                repeat("═", 100000) + "╝");
+    EXPECT_EQ(render(wide),
+              "╔" + repeat("═", 100000) + "╗\n║" + repeat("a ", 50000) + "║\n╚" + repeat("═", 100000) + "╝");
 
     Table tall;
     tall.add_row({repeat("x\r\n", 100000), "y"});

@@ -31,7 +31,9 @@ namespace {
 
 using nlohmann::json;
 
-std::string corpus_path(std::string_view relative) { return std::string(VORA_TOML_TEST_DIR) + "/" + std::string(relative); }
+std::string corpus_path(std::string_view relative) {
+    return std::string(VORA_TOML_TEST_DIR) + "/" + std::string(relative);
+}
 
 std::string file_bytes(std::string_view relative) {
     std::ifstream in(corpus_path(relative), std::ios::binary);
@@ -243,9 +245,9 @@ std::string integer_literal_value(std::string_view s) {
     unsigned __int128 value = 0;
     for (char c : s) {
         if (c == '_') continue;
-        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+        const int d = std::isdigit(static_cast<unsigned char>(c))    ? c - '0'
                       : std::isxdigit(static_cast<unsigned char>(c)) ? std::tolower(c) - 'a' + 10
-                                                                      : 99;
+                                                                     : 99;
         if (d >= static_cast<int>(base)) return "";
         value = value * base + static_cast<unsigned>(d);
     }
@@ -354,8 +356,8 @@ TEST_P(TomlReaderValid, DecodesToItsJsonTwin) {
     EXPECT_EQ(doc.text().data(), buffer.view().data());
     ASSERT_TRUE(doc.root().is_table());
     const json actual = testing::to_tagged_json<json>(doc.root());
-    EXPECT_EQ(difference(actual, expected), "") << name << "\ngot:      " << actual.dump()
-                                                << "\nexpected: " << expected.dump();
+    EXPECT_EQ(difference(actual, expected), "")
+        << name << "\ngot:      " << actual.dump() << "\nexpected: " << expected.dump();
     EXPECT_EQ(check_document(doc, buffer.view()), "") << name;
     const Bound bound = arena_bound(buffer.view());
     EXPECT_LE(doc.node_count(), bound.nodes) << name;

@@ -67,13 +67,15 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"array_unclosed_before_a_header", "a = [1, 2\n[build]\n",
                    "2:1 expected `,` or `]` after an array element, found `[`", "[4, 5) opened here"},
         // An array that is closed later has no note.
-        SyntaxCase{"inline_separator", "a = {x = 1 y = 2}", "1:12 expected `,` or `}` after a value in an inline table, found `y`"},
+        SyntaxCase{"inline_separator", "a = {x = 1 y = 2}",
+                   "1:12 expected `,` or `}` after a value in an inline table, found `y`"},
         SyntaxCase{"array_element_missing", "a = [\n  1,\n  ,\n]", "3:3 expected a value, found `,`"},
         SyntaxCase{"non_ascii_bare_key", "[t]\n\"μ\".a = 1\nμ.b = 2\n",
                    "3:1 a bare key may only hold ASCII letters, digits, `-` and `_`, found `μ`; put keys with other "
                    "characters in quotes"},
-        SyntaxCase{"plus_in_header_key", "[a+b]", "1:3 a bare key may only hold ASCII letters, digits, `-` and `_`, "
-                                                  "found `+`; put keys with other characters in quotes"},
+        SyntaxCase{"plus_in_header_key", "[a+b]",
+                   "1:3 a bare key may only hold ASCII letters, digits, `-` and `_`, "
+                   "found `+`; put keys with other characters in quotes"},
         SyntaxCase{"hex_float", "a = [1, 0x1p3]", "1:9 hexadecimal floats are not allowed"},
         SyntaxCase{"signed_hex", "a = -0x10", "1:5 a hexadecimal, octal or binary integer may not have a sign"},
         SyntaxCase{"leading_zero", "a = 007", "1:5 invalid number: leading zeros are not allowed"},
@@ -82,14 +84,18 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"below_i64", "a = -9223372036854775809", "1:5 integer number overflowed"},
         SyntaxCase{"above_u64", "a = 0x1_0000_0000_0000_0000", "1:5 integer number overflowed"},
         SyntaxCase{"float_overflow", "a = 1e309", "1:5 floating-point number overflowed"},
-        SyntaxCase{"bad_escape", "a = \"x\\qy\"", "1:7 invalid escape sequence `\\q`; the escapes are \\b \\t \\n \\f "
-                                                "\\r \\e \\\" \\\\ \\xHH \\uHHHH \\UHHHHHHHH"},
-        SyntaxCase{"surrogate_escape", "a = \"\\uDC00\"", "1:6 invalid escape sequence: \\uDC00 is not a Unicode scalar value"},
-        SyntaxCase{"unterminated", "a = \"abc\nb = 1", "1:5 unterminated string: expected `\"` before the end of the line"},
+        SyntaxCase{"bad_escape", "a = \"x\\qy\"",
+                   "1:7 invalid escape sequence `\\q`; the escapes are \\b \\t \\n \\f "
+                   "\\r \\e \\\" \\\\ \\xHH \\uHHHH \\UHHHHHHHH"},
+        SyntaxCase{"surrogate_escape", "a = \"\\uDC00\"",
+                   "1:6 invalid escape sequence: \\uDC00 is not a Unicode scalar value"},
+        SyntaxCase{"unterminated", "a = \"abc\nb = 1",
+                   "1:5 unterminated string: expected `\"` before the end of the line"},
         SyntaxCase{"control_in_string", "a = \"\x01\"", "1:6 the control character U+0001 must be escaped in a string"},
         SyntaxCase{"control_in_comment", "a = 1 # \x7F", "1:9 comments may not hold the control character U+007F"},
-        SyntaxCase{"lone_cr", "a = 1\r", "1:6 expected a line break or a comment after the value, found the control "
-                                         "character U+000D"},
+        SyntaxCase{"lone_cr", "a = 1\r",
+                   "1:6 expected a line break or a comment after the value, found the control "
+                   "character U+000D"},
         SyntaxCase{"multiline_key", "\"\"\"a\"\"\" = 1", "1:1 a key may not be a multi-line string"},
         SyntaxCase{"feb_29", "d = 2023-02-29", "1:13 invalid date: 2023-02-29 does not exist"},
         SyntaxCase{"hour", "t = 24:00", "1:5 invalid time: the hour must be 00 to 23"},
@@ -104,11 +110,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "[2, 3) first defined here"},
         SyntaxCase{"header_then_dotted", "[a.b]\n[a]\nb.c = 1",
                    "3:1 cannot add keys to table a.b here: it is defined by its own [a.b] header"},
-        SyntaxCase{"extend_inline", "a = {b = 1}\n[a.c]", "2:2 cannot add to a: it is an inline table, closed when written"},
+        SyntaxCase{"extend_inline", "a = {b = 1}\n[a.c]",
+                   "2:2 cannot add to a: it is an inline table, closed when written"},
         SyntaxCase{"extend_inline_dotted", "x = {a = {b = 1}, a.c = 2}",
                    "1:19 cannot add keys to a: it is an inline table, closed when written"},
         SyntaxCase{"array_then_table", "a = []\n[[a]]", "2:3 cannot add to a: it is an array written as a value"},
-        SyntaxCase{"table_then_array", "[a]\n[[a]]", "2:3 cannot define a as an array of tables: it is already a table"},
+        SyntaxCase{"table_then_array", "[a]\n[[a]]",
+                   "2:3 cannot define a as an array of tables: it is already a table"},
         SyntaxCase{"value_as_table", "a = 1\n[a.b]", "2:2 cannot use a as a table: it already holds a value"},
         // The first error in the text wins, whatever kind it is.
         SyntaxCase{"first_in_file_order", "a = 1\nb = 0x1.0p1\nc = [\nd = 99999999999999999999\n",
@@ -119,11 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Reader, TableRulesThatHold) {
     // Reopening and extending tables the ways TOML allows.
     for (std::string_view text : {
-             "[a.b.c]\n[a]\nd = 1\n",               // a header defines an implicitly opened table
-             "[a.b.c]\n[a]\nb.d = 1\n",             // a dotted key extends a table opened by a header path
-             "a.b = 1\n[a.c]\n",                    // a header adds a sub-table to a dotted table
-             "[[a]]\n[a.b]\nx = 1\n[[a]]\n[a.b]\n", // each element of an array of tables has its own sub-tables
-             "x = {a.b = 1, a.c = 2}\n",            // dotted keys extend each other inside one inline table
+             "[a.b.c]\n[a]\nd = 1\n",                // a header defines an implicitly opened table
+             "[a.b.c]\n[a]\nb.d = 1\n",              // a dotted key extends a table opened by a header path
+             "a.b = 1\n[a.c]\n",                     // a header adds a sub-table to a dotted table
+             "[[a]]\n[a.b]\nx = 1\n[[a]]\n[a.b]\n",  // each element of an array of tables has its own sub-tables
+             "x = {a.b = 1, a.c = 2}\n",             // dotted keys extend each other inside one inline table
              "x = {\n  a = 1, # comment\n  b = 2,\n}\n",
          }) {
         EXPECT_EQ(located(parse(text)), "accepted") << text;
@@ -131,7 +139,8 @@ TEST(Reader, TableRulesThatHold) {
 }
 
 TEST(Reader, SpansOfKeysAndValues) {
-    const std::string text = "\xEF\xBB\xBF# é\r\n[t.\"ü\"]\r\nkey = \"vä\"\r\nl = [1, { x = 2 }]\n[[aot]]\nn.m = 1979-05-27\n";
+    const std::string text =
+        "\xEF\xBB\xBF# é\r\n[t.\"ü\"]\r\nkey = \"vä\"\r\nl = [1, { x = 2 }]\n[[aot]]\nn.m = 1979-05-27\n";
     auto result = parse(text);
     ASSERT_TRUE(std::holds_alternative<Document>(result)) << located(result);
     const Document& doc = std::get<Document>(result);
@@ -165,11 +174,15 @@ TEST(Reader, SpansOfKeysAndValues) {
 
 TEST(Reader, ExactValues) {
     const std::string long_float = "0." + std::string(300, '3') + "e1";
-    const std::string text = "u = 18446744073709551615\ns = -9223372036854775808\nh = 0xFFFF_FFFF_FFFF_FFFF\n"
-                             "b = +9223372036854775808\nf = " + long_float + "\nsub = 5e-324\nunder = -1e-400\n"
-                             "ml = \"\"\"\\\n   a\\\n\xC2\xA0" "b\\ \t\r\n\r\n  c\"\"\"\n"
-                             "crlf = '''\r\nx\r\ny'''\nq = \"\"\"\"\"a\"\"\"\"\"\nesc = \"\\e\\x41\\u00e9\\U0001F600\"\n"
-                             "t = 07:32\nodt = 1979-05-27 07:32:00.9999999999-07:30\n";
+    const std::string text =
+        "u = 18446744073709551615\ns = -9223372036854775808\nh = 0xFFFF_FFFF_FFFF_FFFF\n"
+        "b = +9223372036854775808\nf = " +
+        long_float +
+        "\nsub = 5e-324\nunder = -1e-400\n"
+        "ml = \"\"\"\\\n   a\\\n\xC2\xA0"
+        "b\\ \t\r\n\r\n  c\"\"\"\n"
+        "crlf = '''\r\nx\r\ny'''\nq = \"\"\"\"\"a\"\"\"\"\"\nesc = \"\\e\\x41\\u00e9\\U0001F600\"\n"
+        "t = 07:32\nodt = 1979-05-27 07:32:00.9999999999-07:30\n";
     auto result = parse(text);
     ASSERT_TRUE(std::holds_alternative<Document>(result)) << located(result);
     const Table root = std::get<Document>(result).root_table();
@@ -182,10 +195,14 @@ TEST(Reader, ExactValues) {
     EXPECT_EQ(root.get("sub").as_float(), 5e-324);
     EXPECT_TRUE(std::signbit(root.get("under").as_float()) && root.get("under").as_float() == 0.0);
     // A line-ending backslash drops spaces, tabs and line breaks only.
-    EXPECT_EQ(root.get("ml").as_string(), "a\xC2\xA0" "bc");
+    EXPECT_EQ(root.get("ml").as_string(),
+              "a\xC2\xA0"
+              "bc");
     EXPECT_EQ(root.get("crlf").as_string(), "x\ny");
     EXPECT_EQ(root.get("q").as_string(), "\"\"a\"\"");
-    EXPECT_EQ(root.get("esc").as_string(), "\x1B" "A\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(root.get("esc").as_string(),
+              "\x1B"
+              "A\xC3\xA9\xF0\x9F\x98\x80");
     const DateTime t = root.get("t").as_date_time();
     EXPECT_EQ(root.get("t").type(), Type::LocalTime);
     EXPECT_EQ(t.hour * 100 + t.minute, 732);
@@ -237,15 +254,14 @@ TEST_P(ArenaBound, HoldsTheDocument) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reader, ArenaBound,
-    ::testing::Values(
-        BoundCase{"elements", "a = [1" + repeated(",1", 100) + "]", 103, 1},
-        BoundCase{"nested_arrays", "a = " + repeated("[", 100) + repeated("]", 100), 101, 1},
-        BoundCase{"inline_tables", "x = [" + repeated("{a = 1},", 100) + "]", 202, 101},
-        BoundCase{"dotted_key", "a" + repeated(".b", 100) + " = 1", 102, 101},
-        BoundCase{"table_arrays", repeated("[[t]]\n", 100), 102, 1},
-        BoundCase{"headers", "[t.u]\n[t.u.v]\n" + repeated("[[s.x]]\n", 100), 106, 5},
-        // Past 64 KiB the parser reserves the bound itself.
-        BoundCase{"large", "a = [[1]" + repeated(", [1]", 20000) + "]", 40004, 1}),
+    ::testing::Values(BoundCase{"elements", "a = [1" + repeated(",1", 100) + "]", 103, 1},
+                      BoundCase{"nested_arrays", "a = " + repeated("[", 100) + repeated("]", 100), 101, 1},
+                      BoundCase{"inline_tables", "x = [" + repeated("{a = 1},", 100) + "]", 202, 101},
+                      BoundCase{"dotted_key", "a" + repeated(".b", 100) + " = 1", 102, 101},
+                      BoundCase{"table_arrays", repeated("[[t]]\n", 100), 102, 1},
+                      BoundCase{"headers", "[t.u]\n[t.u.v]\n" + repeated("[[s.x]]\n", 100), 106, 5},
+                      // Past 64 KiB the parser reserves the bound itself.
+                      BoundCase{"large", "a = [[1]" + repeated(", [1]", 20000) + "]", 40004, 1}),
     [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -89,7 +89,7 @@ EVERY_CHARACTER = "".join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0
 REPR = "import sys; sys.stdout.buffer.write(repr(sys.stdin.buffer.read().decode('utf-8')).encode('utf-8'))"
 
 
-@functools.cache
+@functools.lru_cache(maxsize=None)
 def every_character_file():
     """A [config] whose custom_string holds EVERY_CHARACTER, its controls, quote and backslash escaped."""
     escaped = "".join(f"\\u{ord(c):04x}" if c < " " or c in '"\\\x7f' else c for c in EVERY_CHARACTER)

@@ -25,13 +25,13 @@ using namespace vora::model;
 
 const char* kind_name(TypeKind kind) {
     switch (kind) {
-    case TypeKind::none: return "none";
-    case TypeKind::tensor: return "tensor";
-    case TypeKind::sequence: return "sequence";
-    case TypeKind::map: return "map";
-    case TypeKind::optional: return "optional";
-    case TypeKind::sparse_tensor: return "sparse_tensor";
-    case TypeKind::opaque: return "opaque";
+        case TypeKind::none: return "none";
+        case TypeKind::tensor: return "tensor";
+        case TypeKind::sequence: return "sequence";
+        case TypeKind::map: return "map";
+        case TypeKind::optional: return "optional";
+        case TypeKind::sparse_tensor: return "sparse_tensor";
+        case TypeKind::opaque: return "opaque";
     }
     return "?";
 }
@@ -43,9 +43,12 @@ json values(const std::vector<ValueInfo>& infos) {
         if (v.has_shape) {
             shape = json::array();
             for (const auto& d : v.dims) {
-                if (d.kind == DimKind::value) shape.push_back(d.value);
-                else if (d.kind == DimKind::param) shape.push_back(d.param);
-                else shape.push_back(nullptr);
+                if (d.kind == DimKind::value)
+                    shape.push_back(d.value);
+                else if (d.kind == DimKind::param)
+                    shape.push_back(d.param);
+                else
+                    shape.push_back(nullptr);
             }
         }
         out.push_back({{"name", v.name}, {"kind", kind_name(v.kind)}, {"elem_type", v.elem_type}, {"shape", shape}});
@@ -99,7 +102,8 @@ json arrays_json(const std::string& path, std::uint64_t& read) {
     if (!r.ok()) return {{"ok", false}, {"error", std::string(to_string(r.error))}, {"message", r.message}};
     json arrays = json::array();
     for (const auto& a : r.arrays) {
-        arrays.push_back({{"name", a.name}, {"dtype", a.dtype}, {"fortran_order", a.fortran_order}, {"shape", a.shape}});
+        arrays.push_back(
+            {{"name", a.name}, {"dtype", a.dtype}, {"fortran_order", a.fortran_order}, {"shape", a.shape}});
     }
     return {{"ok", true}, {"archive", r.archive}, {"arrays", arrays}};
 }
@@ -110,8 +114,10 @@ int main(int argc, char** argv) {
     bool stats = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--stats") stats = true;
-        else args.emplace_back(argv[i]);
+        if (std::string(argv[i]) == "--stats")
+            stats = true;
+        else
+            args.emplace_back(argv[i]);
     }
     if (args.size() < 2 || (args[0] != "onnx" && args[0] != "arrays")) {
         std::cerr << "usage: model_dump [--stats] onnx|arrays FILE...\n";
