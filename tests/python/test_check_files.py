@@ -472,7 +472,7 @@ def test_naming_every_input_of_a_large_model_is_quick(cli, tmp_path):  # noqa: F
 
 
 def test_messages_cut_long_lists_names_and_shapes(cli, tmp_path):  # noqa: F811
-    inputs = {f"in{i}": [1] for i in range(12)} | {"n" * 65_537: [2] * 1000}
+    inputs = {**{f"in{i}": [1] for i in range(12)}, "n" * 65_537: [2] * 1000}
     write_model(tmp_path, inputs, nodes=["y" * 200])
     found, size = messages(cli, tmp_path, "inputs = [" + ", ".join(['"wrong"'] * 500 + [f'"{"n" * 65_537}"'] * 200) +
                            "]\ninput_size_list = [" + ", ".join(["[1]"] * 700) + "]")
