@@ -8,6 +8,7 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
 import zipfile
 
 import numpy as np
@@ -402,9 +403,9 @@ def version_of(module):
     return tuple(int(part) for part in re.findall(r"\d+", module.__version__)[:2])
 
 
-# The rules the readers follow are those of numpy 2 and of onnx 1.18 on (external data kept inside the
+# The rules the readers follow are those of numpy 2 and of onnx 1.20 on (external data kept inside the
 # model's folder, no links); older releases, which the oldest Pythons get, judge some files otherwise.
-OLD_ONNX = pytest.mark.skipif(version_of(onnx) < (1, 18), reason="onnx before 1.18 judges external data otherwise")
+OLD_ONNX = pytest.mark.skipif(version_of(onnx) < (1, 20), reason="onnx before 1.20 judges external data otherwise")
 OLD_NUMPY = pytest.mark.skipif(version_of(np) < (2, 0), reason="numpy 1 reads files numpy 2 refuses (33 dimensions)")
 
 
@@ -580,6 +581,33 @@ def npy_cases():
     return cases
 
 
+LEADING_BLANKS = "  \t{'descr': '<f4', 'fortran_order': False, 'shape': (3,)}"
+SHARED_STREAM = "three members share a stream (deflated)"
+
+
+def judged_otherwise():
+    """The generated files that this numpy and this Python judge otherwise than those the readers follow
+    (numpy 2.4; Python 3.10 to 3.14's ast.literal_eval and zipfile): numpy before 2.3 reads a negative
+    dimension of a version-1 header, numpy 2.5 refuses the type code 'a'; Python 3.9's literal_eval refuses
+    a header's leading blanks; a zipfile that refuses members sharing their bytes (3.15, and the security
+    releases that have it) refuses the archive of a shared stream."""
+    names = set()
+    if version_of(np) < (2, 3):
+        names.add("shape (-1,) v1")
+    if version_of(np) >= (2, 5):
+        names.add("descr 'a5'")
+    if sys.version_info < (3, 10):
+        at = DICTS.index(LEADING_BLANKS)
+        names |= {f"dict {at}", f"member with dict {at} (stored)", f"member with dict {at} (deflated)"}
+    try:
+        with zipfile.ZipFile(io.BytesIO(npz_cases()[SHARED_STREAM])) as archive:
+            for name in archive.namelist():
+                archive.read(name)
+    except zipfile.BadZipFile:
+        names.add(SHARED_STREAM)
+    return names
+
+
 @OLD_NUMPY
 def test_npy_headers_agree_with_numpy(model_dump, tmp_path):
     files = {}
@@ -599,7 +627,8 @@ def test_npy_headers_agree_with_numpy(model_dump, tmp_path):
         files[name] = tmp_path / f"b{i}.npy"
         files[name].write_bytes(data)
     assert len(files) > 150
-    assert [name for name, _, _ in disagreements(model_dump, files)] == [f"dict {DICTS.index(NAMED_ESCAPE)}"]
+    found = [name for name, _, _ in disagreements(model_dump, files)]
+    assert set(found) - judged_otherwise() == {f"dict {DICTS.index(NAMED_ESCAPE)}"}
 
 
 class Bits:
@@ -780,7 +809,8 @@ def test_npz_archives_agree_with_numpy(model_dump, tmp_path):
         files[name] = tmp_path / f"{i}.npz"
         files[name].write_bytes(data)
     assert len(files) > 150
-    assert [name for name, _, _ in disagreements(model_dump, files)] == []
+    found = [name for name, _, _ in disagreements(model_dump, files)]
+    assert set(found) - judged_otherwise() == set()
 
 
 # ---- the faults a hostile run found, each reproduced ------------------------------------

@@ -102,6 +102,8 @@ def pythons_present():
     found = []
     for minor in range(8, 16):
         command, _ = printable_ranges.interpreter((3, minor), {})
+        if command is not None and subprocess.run([*command, "-c", ""], capture_output=True).returncode != 0:
+            command = None  # named but not runnable here (the unstable root's runner from inside it)
         if command is None and sys.version_info[:2] == (3, minor):
             command = [sys.executable]
         if command is not None:
