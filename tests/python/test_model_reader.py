@@ -439,9 +439,10 @@ import zlib  # noqa: E402
 def numpy_loads(path):
     """The arrays (name, shape) numpy.load gives, or None when it refuses the file."""
     try:
-        with warnings.catch_warnings():
+        # The file opened here, so that it is closed whatever numpy.load raises.
+        with open(path, "rb") as file, warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            loaded = np.load(path)
+            loaded = np.load(file)
             if isinstance(loaded, np.ndarray):
                 return [("", list(loaded.shape))]
             with loaded as z:
