@@ -76,6 +76,11 @@ enum Role : unsigned {
     // the file checks read its entries from the document, so a mapping for
     // the checks keeps none of them.
     kInputFileList = 1u << 0,
+    // Names a file or folder the conversion reads or writes: a control
+    // character made by an escape is an error, an empty text a warning.
+    kPath = 1u << 1,
+    // A count: one at least (the schema leaves the key open).
+    kCount = 1u << 2,
 };
 
 template <class Record, class T>

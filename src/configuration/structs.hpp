@@ -86,7 +86,7 @@ struct OnnxLoadConfig {
     static constexpr auto fields() {
         using R = OnnxLoadConfig;
         return std::tuple{
-            with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional),
+            with_roles(with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional), kPath),
             with_rank(with_example(field("inputs", &R::inputs, "Optional list of input names (e.g. [\"input0\"])"),
                                    "[\"input0\"]"),
                       0),
@@ -94,11 +94,14 @@ struct OnnxLoadConfig {
                                          "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
                                    "[[1, 3, 224, 224]]"),
                       2),
-            with_rank(with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
-                                                   "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
-                                             Pass::NumpyArrays, "input_initial_val"),
-                                   "\"input_initial_val.npy\""),
-                      3),
+            with_roles(
+                with_rank(
+                    with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
+                                                 "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
+                                           Pass::NumpyArrays, "input_initial_val"),
+                                 "\"input_initial_val.npy\""),
+                    3),
+                kPath),
             with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"), "[\"output0\"]"), 1),
         };
     }
@@ -129,10 +132,14 @@ struct BuildConfig {
         using R = BuildConfig;
         return std::tuple{
             field("do_quantization", &R::do_quantization, "Whether to quantize the model (default: true)"),
-            with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
-                         "\"dataset.txt\""),
-            with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
-                         "1"),
+            with_roles(
+                with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
+                             "\"dataset.txt\""),
+                kPath),
+            with_roles(
+                with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
+                             "1"),
+                kCount),
             field("auto_hybrid", &R::auto_hybrid, "Enable automatic hybrid quantization (default: false)"),
         };
     }
@@ -155,10 +162,11 @@ struct AccuracyAnalysisConfig {
         return std::tuple{
             with_roles(
                 with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
-                kInputFileList),
-            with_example(field("output_dir", &R::output_dir,
-                               "Directory where accuracy snapshots and analysis files are written."),
-                         "\"snapshot\""),
+                kInputFileList | kPath),
+            with_roles(with_example(field("output_dir", &R::output_dir,
+                                          "Directory where accuracy snapshots and analysis files are written."),
+                                    "\"snapshot\""),
+                       kPath),
             with_example(field("target", &R::target, "Optional target hardware platform for board-side analysis."),
                          "\"vora-m1\""),
             with_example(field("device_id", &R::device_id, "Optional target device ID."), "\"0\""),
@@ -175,7 +183,9 @@ struct ExportConfig {
     static constexpr auto fields() {
         using R = ExportConfig;
         return std::tuple{
-            with_example(with_pass(field("export_path", &R::export_path), Pass::Positional), "\"model.vora\""),
+            with_roles(
+                with_example(with_pass(field("export_path", &R::export_path), Pass::Positional), "\"model.vora\""),
+                kPath),
         };
     }
 };

@@ -429,12 +429,6 @@ private:
     }
 
     // Whether a key of the current section names a file or folder.
-    bool path_key(std::string_view key) const {
-        static constexpr std::pair<std::string_view, std::string_view> paths[] = {
-            {"load", "model"},         {"load", "input_initial_val_file"},  {"build", "dataset"},
-            {"export", "export_path"}, {"accuracy_analysis", "output_dir"}, {"accuracy_analysis", "inputs"}};
-        return std::find(std::begin(paths), std::end(paths), std::pair{section_, key}) != std::end(paths);
-    }
 
     void empty_value(std::string_view key, toml::Value value, std::string_view written) {
         warn(kEmptyValue,
@@ -556,9 +550,10 @@ private:
     void check_text(const F& f, toml::Value value, bool top) {
         if (!value.is_string()) return;
         const std::string_view text = value.as_string();
-        const bool path = path_key(f.key);
+        const bool path = f.roles & kPath;
         control_characters(f.key, value, path);
-        if (top && text.empty() && (path || f.key == "target_platform")) return empty_value(f.key, value, "\"\"");
+        // A path, or a text its key wants not empty, is passed as written.
+        if (top && text.empty() && (path || f.limits.min_length)) return empty_value(f.key, value, "\"\"");
         if (top && f.limits.min_length &&
             static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
             const auto n = *f.limits.min_length;
@@ -595,9 +590,9 @@ private:
         }
         const std::string shown =
             value.is_wide() ? std::to_string(value.as_unsigned()) : std::to_string(value.as_signed());
-        // A batch holds one item at least; the schema leaves the key open.
+        // A count is one at least; the schema leaves the key open.
         const std::optional<std::int64_t> minimum =
-            section_ == "build" && f.key == "vora_batch_size" ? std::optional<std::int64_t>(1) : f.limits.minimum;
+            (f.roles & kCount) ? std::optional<std::int64_t>(1) : f.limits.minimum;
         const bool below = minimum && !value.is_wide() && value.as_signed() < *minimum;
         const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
         if (!below && !above) return;
