@@ -27,7 +27,7 @@ zig="$(ls "$root"/build/wheels/tools/lib/python3*/site-packages/ziglang/zig)"
 
 sources=(bench/reader_ir.cpp src/configuration/*.cpp src/toml/*.cpp src/text/utf8.cpp src/text/format.cpp src/text/json_string.cpp
          src/text/source_index.cpp src/text/display.cpp
-         src/io/*.cpp src/section/*.cpp src/lint/*.cpp src/cli/report*.cpp)
+         src/io/*.cpp src/summary/*.cpp src/lint/*.cpp src/cli/report*.cpp)
 flags=(-std=c++20 -O3 -DNDEBUG -Isrc -isystem third_party)
 g++ "${flags[@]}" "${sources[@]}" -o "$out/reader_ir-gxx"
 "$zig" c++ -target x86_64-linux-gnu.2.17 "${flags[@]}" "${sources[@]}" -o "$out/reader_ir-wheel"

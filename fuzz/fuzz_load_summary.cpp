@@ -33,7 +33,7 @@
 #include "cli/report.hpp"
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 #include "text_index.hpp"
 #include "toml/toml.hpp"
 

@@ -16,7 +16,7 @@
 #include "io/output.hpp"
 #include "pipeline/driver.hpp"
 #include "io/read_file.hpp"
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 
 namespace vora {
 

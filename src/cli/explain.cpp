@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "configuration/value_json.hpp"
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 #include "text/display.hpp"
 #include "text/utf8.hpp"
 

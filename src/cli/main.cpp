@@ -37,7 +37,7 @@
 #include "lint/preflight.hpp"
 #include "io/output.hpp"
 #include "io/read_file.hpp"
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 #include "text/display.hpp"
 #include "text/integer.hpp"
 #include "text/python_repr.hpp"

@@ -2,7 +2,7 @@
 
 #include "configuration/call_plan.hpp"
 #include "configuration/value_json.hpp"
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 
 namespace vora::cli {
 

@@ -1,4 +1,4 @@
-#include "section/summary.hpp"
+#include "summary/summary.hpp"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // TableForm and FormCells draw exactly what render draws for the Table of the
 // same cells; TableCells drawn straight, and reused, likewise.
-#include "section/table.hpp"
+#include "summary/table.hpp"
 
 #include <cstddef>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "section/table.hpp"
+#include "summary/table.hpp"
 
 #include <string>
 #include <string_view>

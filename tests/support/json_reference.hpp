@@ -1,7 +1,7 @@
 // Reference forms on JSON values, for the tests only: the summary cell's
 // text and the equality that decides whether a key was set, defined on the
 // JSON form of a value as a JSON library holds it, and the JSON form of a
-// whole record. The forms in section/cell_text.hpp must give what these give.
+// whole record. The forms in configuration/value_json.hpp must give what these give.
 #pragma once
 
 #include <string>

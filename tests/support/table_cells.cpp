@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "base/fault.hpp"
-#include "section/table_drawing.hpp"
+#include "summary/table_drawing.hpp"
 
 namespace vora {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "io/output.hpp"
-#include "section/table.hpp"
+#include "summary/table.hpp"
 
 namespace vora {
 

@@ -1,4 +1,4 @@
-#include "section/table.hpp"
+#include "summary/table.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "base/fault.hpp"
-#include "section/table_drawing.hpp"
+#include "summary/table_drawing.hpp"
 #include "text/utf8.hpp"
 #include "text/word.hpp"
 

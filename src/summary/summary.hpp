@@ -15,7 +15,7 @@
 
 #include "configuration/structs.hpp"
 #include "configuration/value_json.hpp"
-#include "section/table.hpp"
+#include "summary/table.hpp"
 
 namespace vora {
 
