@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "model/inflate.hpp"
+#include "support/puff_reference.hpp"
 #include "model/npy.hpp"
 #include "model/onnx.hpp"
 

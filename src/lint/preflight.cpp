@@ -418,11 +418,11 @@ private:
         const std::string path = resolved(onnx.model);
         if (value) {
             if (!expect_file("model", value, onnx.model)) return std::nullopt;
-        } else if (kind_of(path) != Kind::file) {
+        } else if (const Found found = look_up(path); found.kind != Kind::file) {
             const auto [begin, end] = header(load);
             add(Severity::Warning, kMissingFile, begin, end,
                 "`model` is not set: the converter loads its default, " + ticked(OnnxLoadConfig{}.model) + ", and " +
-                    ticked(path) + no_file(look_up(path), false));
+                    ticked(path) + no_file(found, false));
             return std::nullopt;
         }
         // Of the graph's values, those `inputs` and `outputs` name (and a

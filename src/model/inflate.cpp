@@ -1,7 +1,4 @@
-// The prefix inflater, and the vendored puff (third_party/puff) compiled as
-// part of vora_model as its reference.
-#include "puff/puff.c"
-
+// The prefix inflater.
 #include <algorithm>
 
 #include "model/inflate.hpp"
@@ -260,14 +257,6 @@ InflateStatus Inflater::fill(std::size_t want, std::string& reason) {
         if (status != InflateStatus::ok) return status;
     }
     return InflateStatus::ok;
-}
-
-int puff_whole(std::span<const std::uint8_t> in, std::size_t room, std::vector<std::uint8_t>& out) {
-    out.resize(room);
-    unsigned long out_len = room, in_len = in.size();
-    const int status = puff(out.data(), &out_len, in.data(), &in_len);
-    out.resize(status == 0 ? out_len : 0);
-    return status == 0 ? 0 : -1;
 }
 
 }  // namespace vora::model

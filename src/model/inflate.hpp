@@ -69,8 +69,4 @@ private:
     Huffman lengths_, distances_;
 };
 
-// A whole stream through the vendored puff (at most `room` bytes out): the
-// reference the fuzz target holds Inflater to. -1 when puff refuses it.
-int puff_whole(std::span<const std::uint8_t> in, std::size_t room, std::vector<std::uint8_t>& out);
-
 }  // namespace vora::model

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "model/inflate.hpp"
+#include "support/puff_reference.hpp"
 #include "model/npy.hpp"
 #include "model/npy_header.hpp"
 #include "model/onnx.hpp"
