@@ -139,8 +139,8 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommandHelp[] = {
-    {"check", kCheckHelp}, {"explain", kExplainHelp}, {"plan", kPlanHelp},
-    {"schema", kSchemaHelp}, {"init", kInitHelp}, {"rule", kRuleHelp},
+    {"check", kCheckHelp},   {"explain", kExplainHelp}, {"plan", kPlanHelp},
+    {"schema", kSchemaHelp}, {"init", kInitHelp},       {"rule", kRuleHelp},
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "configuration/call_arguments.hpp"
 #include "configuration/structs.hpp"
 #include "configuration/value_json.hpp"
 #include "text/python_repr.hpp"
@@ -56,65 +57,34 @@ void append_repr(std::string& out, const T& value, PythonVersion python) {
 }
 
 template <class T>
-PlannedArgument planned(std::string_view keyword, const T& value, PythonVersion python) {
-    PlannedArgument argument{keyword, {}, {}};
+PlannedArgument planned(const T& value, PythonVersion python) {
+    PlannedArgument argument{{}, {}, {}};
     append_repr(argument.repr, value, python);
     json_form::append_json(argument.json, value);
     return argument;
 }
 
-inline PlannedArgument planned_none(std::string_view keyword) { return {keyword, "None", "null"}; }
+inline PlannedArgument planned(NoneArgument, PythonVersion) { return {{}, "None", "null"}; }
 
 // The keyword of a numpy file: the converter gets the file's arrays, which
 // only the module loads (through numpy); shown by the file's path.
-inline PlannedArgument planned_numpy_file(std::string_view keyword, const std::string& path, PythonVersion python) {
-    PlannedArgument argument{keyword, "<the arrays of numpy.load(", "{\"numpy_load\":"};
-    append_python_str(argument.repr, path, python);
+inline PlannedArgument planned(const NumpyFileArgument& file, PythonVersion python) {
+    PlannedArgument argument{{}, "<the arrays of numpy.load(", "{\"numpy_load\":"};
+    append_python_str(argument.repr, file.path, python);
     argument.repr += "), not loaded here>";
-    json_form::append_json(argument.json, path);
+    json_form::append_json(argument.json, file.path);
     argument.json += "}";
     return argument;
 }
 
-// The call of one section record: positional fields in declaration order,
-// keywords in call order, an absent optional left out unless the field
-// passes it as None.
 template <class R>
 PlannedCall planned_call(const R& record, PythonVersion python) {
-    constexpr std::size_t count = field_count<R>();
     PlannedCall call{R::method, {}};
-    std::vector<PlannedArgument> keywords(count);
-    std::vector<bool> given(count, false);
-    for_each_field<R>([&](const auto& f, std::size_t index) {
-        const auto& value = f.get(record);
-        using T = std::remove_cvref_t<decltype(value)>;
-        PlannedArgument argument;
-        if constexpr (is_optional<T>::value) {
-            if (!value) {
-                if (leaves_out_absent(f.pass)) return;
-                argument = planned_none(f.call_name());
-            } else if (f.pass == Pass::NumpyArrays) {
-                if constexpr (std::is_same_v<typename T::value_type, std::string>) {
-                    argument = planned_numpy_file(f.call_name(), *value, python);
-                }
-            } else {
-                argument = planned(f.call_name(), *value, python);
-            }
-        } else {
-            argument = planned(f.call_name(), value, python);
-        }
-        if (f.pass == Pass::Positional) {
-            argument.keyword = {};
-            call.arguments.push_back(std::move(argument));
-            return;
-        }
-        const std::size_t position = call_order(f, index);
-        keywords[position] = std::move(argument);
-        given[position] = true;
+    for_each_call_argument(record, [&](const auto& f, std::size_t, const auto& value) {
+        PlannedArgument argument = planned(value, python);
+        if (f.pass != Pass::Positional) argument.keyword = f.call_name();
+        call.arguments.push_back(std::move(argument));
     });
-    for (std::size_t position = 0; position < count; ++position) {
-        if (given[position]) call.arguments.push_back(std::move(keywords[position]));
-    }
     return call;
 }
 

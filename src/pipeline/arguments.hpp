@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "configuration/call_arguments.hpp"
 #include "configuration/structs.hpp"
 #include "python/py.hpp"
 
@@ -87,31 +88,15 @@ PyObject* to_python(const std::vector<T>& values) {
 // a one-element list.
 py::Result<py::Ref> load_numpy_arrays(const std::string& path);
 
-// The argument value of one field as a new reference; `left_out` (a
-// borrowed marker, never passed) when the keyword is left out; null with
-// the exception set on failure.
-inline PyObject* const left_out = Py_Ellipsis;
+inline PyObject* to_python(NoneArgument) { return py::new_ref(Py_None); }
 
-template <class F, class R>
-PyObject* argument_value(const F& f, const R& record) {
-    const auto& value = f.get(record);
-    using T = std::remove_cvref_t<decltype(value)>;
-    if constexpr (is_optional<T>::value) {
-        if (!value) return leaves_out_absent(f.pass) ? left_out : py::new_ref(Py_None);
-        if constexpr (std::is_same_v<typename T::value_type, std::string>) {
-            if (f.pass == Pass::NumpyArrays) {
-                auto arrays = load_numpy_arrays(*value);
-                if (!arrays.ok()) {
-                    arrays.take_error().restore();
-                    return nullptr;
-                }
-                return arrays.take().release();
-            }
-        }
-        return to_python(*value);
-    } else {
-        return to_python(value);
+inline PyObject* to_python(const NumpyFileArgument& file) {
+    auto arrays = load_numpy_arrays(file.path);
+    if (!arrays.ok()) {
+        arrays.take_error().restore();
+        return nullptr;
     }
+    return arrays.take().release();
 }
 
 }  // namespace arguments_detail
@@ -141,38 +126,25 @@ bool make_keyword_names() {
     return !failed;
 }
 
-// Fills `arguments` with the positional values and keywords of the record's
-// converter call: positional fields in declaration order, keywords in call
-// order (which is declaration order unless a field says otherwise), an
-// absent value left out unless the field passes it as None. The values are
-// made in declaration order. False with the exception set on failure.
+// Fills `arguments` with the values of the record's converter call, in the
+// order for_each_call_argument gives them. False with the exception set on
+// failure; the values made so far are owned by `arguments`.
 template <class R>
 bool call_arguments(const R& record, CallArguments& arguments) {
-    constexpr std::size_t count = field_count<R>();
-    static_assert(count <= CallArguments::kMost, "a record with more keys than a call takes");
-
+    static_assert(field_count<R>() <= CallArguments::kMost, "a record with more keys than a call takes");
     const auto& interned = keyword_names<R>();
-    std::array<PyObject*, count> keywords{};    // by call order; null when left out
-    std::array<std::size_t, count> field_at{};  // the field index of each keyword
     bool failed = false;
-    for_each_field<R>([&](const auto& f, std::size_t index) {
+    for_each_call_argument(record, [&](const auto& f, std::size_t index, const auto& value) {
         if (failed) return;
-        PyObject* value = arguments_detail::argument_value(f, record);
-        if (!value) {
+        PyObject* made = arguments_detail::to_python(value);
+        if (!made) {
             failed = true;
         } else if (f.pass == Pass::Positional) {
-            arguments.add_positional(value == arguments_detail::left_out ? py::new_ref(Py_None) : value);
-        } else if (value != arguments_detail::left_out) {
-            const std::size_t position = call_order(f, index);
-            keywords[position] = value;
-            field_at[position] = index;
+            arguments.add_positional(made);
+        } else {
+            arguments.add_keyword(made, interned[index]);
         }
     });
-    // The keywords made so far pass to `arguments`, which releases them
-    // whatever happens.
-    for (std::size_t position = 0; position < count; ++position) {
-        if (keywords[position]) arguments.add_keyword(keywords[position], interned[field_at[position]]);
-    }
     if (failed) return false;
     return arguments.finish();
 }
