@@ -32,6 +32,8 @@
 #include <variant>
 #include <vector>
 
+#include "support/toml_spans.hpp"
+#include "text/source_index.hpp"
 #include "text_index.hpp"
 #include "toml/parser.hpp"
 #include "toml/toml.hpp"
@@ -333,11 +335,9 @@ void check_span(const Walk& w, const toml::Span& s) {
 }
 
 void check_scalar(const Walk& w, const toml::Value& v) {
-    const toml::Span span = v.span();
-    const auto begin = w.lines.offset(span.begin.line, span.begin.column);
-    const auto end = w.lines.offset(span.end.line, span.end.column);
-    require(begin && end && *begin < *end, "scalar span covers no text");
-    const std::string_view src = w.text.substr(*begin, *end - *begin);
+    const std::size_t begin = v.offset(), end = v.end_offset();
+    require(begin < end && end <= w.text.size(), "scalar span covers no text");
+    const std::string_view src = w.text.substr(begin, end - begin);
     sink = sink + fuzz::touch(src);
 
     switch (v.type()) {
@@ -365,16 +365,17 @@ void check_scalar(const Walk& w, const toml::Value& v) {
     }
 }
 
-// Document::position against the line index, at the first bytes, around
-// every 256th byte, and at the end of the text.
-void check_positions(const toml::Document& doc, std::string_view text, const fuzz::LineIndex& lines) {
+// The positions reports give (SourceIndex) against the line index, at the
+// first bytes, around every 256th byte, and at the end of the text.
+void check_positions(std::string_view text, const fuzz::LineIndex& lines) {
+    vora::SourceIndex index(text);
     const std::size_t first = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
     auto check = [&](std::size_t offset) {
         if (offset < first || offset > text.size()) return;
         if (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) return;
-        const toml::Position p = doc.position(static_cast<std::uint32_t>(offset));
+        const vora::LineColumn p = index.at(offset);
         const auto [line, column] = lines.position(offset);
-        require(p.line == line && p.column == column, "Document::position differs from the text");
+        require(p.line == line && p.column == column, "SourceIndex differs from the text");
     };
     for (std::size_t o = 0; o < 8; ++o) check(o);
     for (std::size_t mark = 256; mark <= text.size() + 1; mark += 256) {
@@ -401,9 +402,9 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
         require(v.id() < doc.node_count(), "node id beyond the arena");
         require(!seen[v.id()], "node reached twice");
         seen[v.id()] = true;
-        check_span(w, v.span());
-        require(doc.position(v.offset()) == v.span().begin, "value offset and span begin disagree");
-        require(lines.offset(v.span().begin.line, v.span().begin.column) == v.offset(),
+        const toml::Span span = vora::toml_test::span(doc, v);
+        check_span(w, span);
+        require(lines.offset(span.begin.line, span.begin.column) == v.offset(),
                 "value offset is not where its span begins");
         if (v.is_table()) {
             require(depth <= max_depth, "table nested deeper than the bound");
@@ -416,11 +417,11 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
                 ++entries;
                 require(fuzz::valid_utf8(m.key), "key is not UTF-8");
                 sink = sink + fuzz::touch(m.key);
-                check_span(w, m.key_span());
+                check_span(w, vora::toml_test::key_span(m));
                 require(t.get(m.key).id() == m.value.id(), "key lookup finds another value");
                 const auto found = t.member(m.key);
                 require(found.has_value() && found->value.id() == m.value.id() && found->key == m.key &&
-                            found->key_span() == m.key_span(),
+                            found->key_offsets() == m.key_offsets(),
                         "member lookup finds another entry");
                 stack.emplace_back(m.value, depth + 1);
             }
@@ -443,7 +444,7 @@ std::uint32_t walk_document(const toml::Document& doc, std::string_view text, co
         }
     }
     require(entries <= doc.entry_count(), "more members than entries in the arena");
-    check_positions(doc, text, lines);
+    check_positions(text, lines);
     // Lookups of keys that no table holds find nothing.
     require(!doc.root_table().get("\x01missing").operator bool(), "lookup of a missing key finds a value");
     return w.deepest;

@@ -14,10 +14,6 @@ using detail::in_buffer;
 using detail::Node;
 
 Type Value::type() const { return doc_->node(id_).type; }
-Span Value::span() const {
-    const Node& n = doc_->node(id_);
-    return doc_->span_of(n.begin, n.end);
-}
 std::uint32_t Value::offset() const { return doc_->node(id_).begin; }
 std::uint32_t Value::end_offset() const { return doc_->node(id_).end; }
 bool Value::is_date_time() const {
@@ -40,10 +36,6 @@ DateTime Value::as_date_time() const { return doc_->date_times_[doc_->node(id_).
 Member Table::iterator::operator*() const {
     const Entry& e = doc_->entries_[entry_];
     return Member{doc_->stored(e.name, e.name_len), Value(doc_, e.value), doc_, entry_};
-}
-Span Member::key_span() const {
-    const Entry& e = doc->entries_[entry];
-    return doc->span_of(e.key_begin, e.key_end);
 }
 
 std::pair<std::uint32_t, std::uint32_t> Member::key_offsets() const {

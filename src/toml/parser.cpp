@@ -639,7 +639,6 @@ void Parser::run() {
     if (s_.starts_with("\xEF\xBB\xBF")) {
         pos_ = 3;
         bom_ = true;
-        doc_.first_ = 3;
     }
     const NodeId root = new_node(Type::Table, span(pos_, pos_));
     set_state(root, header_table);
@@ -659,7 +658,6 @@ void Parser::run() {
         }
     }
     node(root).end = static_cast<std::uint32_t>(n_);
-    doc_.marks_ = std::make_shared<Document::Marks>();
 }
 
 // The errors that name another place, kept out of the way of the reading.

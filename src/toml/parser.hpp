@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "toml/positions.hpp"
+#include "text/source_index.hpp"
 #include "toml/scan.hpp"
 #include "toml/toml.hpp"
 

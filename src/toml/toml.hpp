@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,11 +82,9 @@ public:
     explicit operator bool() const { return doc_ != nullptr && id_ != no_node; }
     NodeId id() const { return id_; }
     Type type() const;
-    Span span() const;
-    // The byte offset in the text where the value starts (its span's
-    // start), for ordering values without working out positions.
+    // The byte offsets in the text where the value starts and ends: its
+    // literal, or for a table the header or key that opened it.
     std::uint32_t offset() const;
-    // The byte offset where its span ends.
     std::uint32_t end_offset() const;
 
     bool is_table() const { return type() == Type::Table; }
@@ -124,7 +121,6 @@ struct Member {
     const Document* doc = nullptr;
     std::uint32_t entry = 0;
 
-    Span key_span() const;
     // The byte offsets of the key as first written: [first, second).
     std::pair<std::uint32_t, std::uint32_t> key_offsets() const;
 };
@@ -253,10 +249,6 @@ public:
     std::size_t node_count() const { return nodes_.size(); }
     std::size_t entry_count() const { return entries_.size(); }
 
-    // The position of a byte offset of the text (at a character boundary).
-    Position position(std::uint32_t offset) const;
-    Span span_of(std::uint32_t begin, std::uint32_t end) const;
-
 private:
     friend class Value;
     friend class Table;
@@ -285,22 +277,6 @@ private:
         std::uint32_t tag;  // the key's hash: picks its home slot, and passes over other keys unread
     };
     std::vector<Slot> slots_;
-    // The position of every 256th byte (of the first character after a
-    // byte-order mark for the first block), so that finding a position reads
-    // at most one block of text. Made when the first position is asked for:
-    // most reads never ask. Copies of a document share it.
-    struct Mark {
-        std::uint32_t line;
-        std::uint32_t column;
-    };
-    struct Marks {
-        std::once_flag made;
-        std::vector<Mark> marks;
-    };
-    const std::vector<Mark>& marks() const;
-    void index_positions(std::vector<Mark>& marks) const;
-    std::shared_ptr<Marks> marks_;
-    std::uint32_t first_ = 0;  // where the document starts: after a byte-order mark
 };
 
 // The largest document `parse` reads, in bytes (offsets into it are 32-bit),
