@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "text/utf8.hpp"
-#include "text/word.hpp"
 
 namespace vora::py {
 
@@ -63,12 +62,8 @@ void Error::print_traceback() {
 namespace {
 
 bool is_ascii(std::string_view text) {
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        if (word::high(word::load(text.data() + i))) return false;
-    }
-    for (; i < text.size(); ++i) {
-        if (static_cast<unsigned char>(text[i]) & 0x80) return false;
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) & 0x80) return false;
     }
     return true;
 }

@@ -9,7 +9,6 @@
 #include "base/fault.hpp"
 #include "summary/table_drawing.hpp"
 #include "text/utf8.hpp"
-#include "text/word.hpp"
 
 namespace vora {
 
@@ -85,34 +84,8 @@ namespace table_drawing {
 // line feed included) and no non-ASCII byte, which might start a non-ASCII
 // whitespace character.
 bool is_plain(std::string_view text) {
-    const char* p = text.data();
-    std::size_t n = text.size();
-    // Eight bytes at a time.
-    const auto plain_chunk = [](std::uint64_t chunk) {
-        return word::high(chunk) == 0 && word::in_ascii_range(chunk, 0x09, 0x0D) == 0;
-    };
-    const auto plain_word = [&](const char* at) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, at, 8);
-        return plain_chunk(chunk);
-    };
-    if (n >= 8) {
-        for (; n > 8; p += 8, n -= 8) {
-            if (!plain_word(p)) return false;
-        }
-        // The last eight bytes, some of them looked at already.
-        return plain_word(p + n - 8);
-    }
-    if (n >= 4) {
-        // The first four and the last four bytes, which may overlap, as one word.
-        std::uint32_t first;
-        std::uint32_t last;
-        std::memcpy(&first, p, 4);
-        std::memcpy(&last, p + n - 4, 4);
-        return plain_chunk(first | static_cast<std::uint64_t>(last) << 32);
-    }
-    for (; n > 0; ++p, --n) {
-        const auto c = static_cast<unsigned char>(*p);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x80 || (c >= 0x09 && c <= 0x0D)) return false;
     }
     return true;

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "text/word.hpp"
-
 namespace vora::utf8 {
 
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
@@ -18,13 +16,8 @@ bool valid(std::string_view bytes);
 
 // Number of code points in valid UTF-8 text (counts lead bytes).
 inline std::size_t count_code_points(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = 0;
     std::size_t continuations = 0;
-    // Eight bytes at a time.
-    for (; i + 8 <= text.size(); i += 8)
-        continuations += static_cast<std::size_t>(std::popcount(word::continuation(word::load(p + i))));
-    for (; i < text.size(); ++i) continuations += (p[i] & 0xC0) == 0x80;
+    for (const char c : text) continuations += (static_cast<unsigned char>(c) & 0xC0) == 0x80;
     return text.size() - continuations;
 }
 
