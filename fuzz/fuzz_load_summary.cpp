@@ -34,6 +34,7 @@
 #include "configuration/load.hpp"
 #include "lint/lint.hpp"
 #include "summary/summary.hpp"
+#include "support/summary_text.hpp"
 #include "text_index.hpp"
 #include "toml/toml.hpp"
 
@@ -137,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     require(!std::holds_alternative<vora::toml::Error>(vora::toml::parse(text)),
             "loader accepts a text the reader refuses");
-    const std::string summary = vora::configuration_summary(std::get<vora::Configuration>(loaded));
+    const std::string summary = vora::summary_test::configuration_summary(std::get<vora::Configuration>(loaded));
     require(summary.starts_with("\n[Configuration Summary]\n\n"), "summary without its banner");
     require(fuzz::valid_utf8(summary), "summary is not UTF-8");
     sink = sink + fuzz::touch(summary);

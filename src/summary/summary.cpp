@@ -43,12 +43,4 @@ void draw_configuration_summary(const Configuration& configuration, Sink& out) {
     keep.done = true;
 }
 
-std::string configuration_summary(const Configuration& configuration) {
-    std::string out;
-    StringSink sink(out);
-    draw_configuration_summary(configuration, sink);
-    sink.finish();
-    return out;
-}
-
 }  // namespace vora

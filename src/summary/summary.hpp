@@ -123,26 +123,13 @@ void draw_framed(Sink& out, std::string_view section_name, FormCells& cells);
 
 }  // namespace summary_detail
 
-// The printed text of one section: "[name]\n", the drawn table, a line feed
-// and an empty line. Keys come in ascending byte order; a key counts as set
-// when its value's JSON form differs from the default's (json_equal).
-template <class Record>
-std::string section_summary(std::string_view section_name, const Record& record) {
-    FormCells cells;
-    summary_detail::lay_out_section(cells, record);
-    std::string out;
-    StringSink sink(out);
-    summary_detail::draw_framed(sink, section_name, cells);
-    sink.finish();
-    return out;
-}
-
 // The banner "\n[Configuration Summary]\n\n" followed by the sections in the
-// order of Configuration::fields() (accuracy_analysis only when present).
-std::string configuration_summary(const Configuration& configuration);
-
-// configuration_summary put into `out` as it is drawn, section by section:
-// no more of it is held at once than one section's value cells.
+// order of Configuration::fields() (accuracy_analysis only when present),
+// put into `out` as it is drawn, section by section: no more of it is held
+// at once than one section's value cells. Each section is "[name]\n", the
+// drawn table, a line feed and an empty line; keys come in ascending byte
+// order, and a key counts as set when its value's JSON form differs from the
+// default's (json_equal).
 void draw_configuration_summary(const Configuration& configuration, Sink& out);
 
 }  // namespace vora

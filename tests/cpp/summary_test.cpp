@@ -11,10 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/summary_text.hpp"
+
 #include "support/table_cells.hpp"
 
 namespace vora {
 namespace {
+
+using summary_test::configuration_summary;
+using summary_test::section_summary;
 
 // The cell texts of a drawn summary, one vector per table row (single-line
 // cells only), trailing padding removed.
