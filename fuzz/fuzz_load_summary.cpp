@@ -45,7 +45,7 @@ using fuzz::require;
 volatile std::size_t sink;
 
 void check_findings(std::string_view text, const vora::LoadResult& loaded) {
-    const std::vector<vora::lint::Finding> findings = vora::lint::check_text(text);
+    const vora::lint::Findings findings = vora::lint::check_text(text);
     const vora::cli::FileReport report{"fuzz.toml", text, findings};
     const auto* err = std::get_if<vora::LoadError>(&loaded);
     std::size_t errors = 0;
@@ -58,31 +58,31 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
         require(lines.contains(s.end.line, s.end.column), "finding ends outside the text");
     };
     for (const vora::lint::Finding& finding : report.findings) {
-        const std::optional<vora::Span> span = finding.span(text);
+        const std::optional<vora::Span> span = vora::lint::span(finding, text);
         // The errors of a file that loads all the same (unknown keys, say,
         // or a misspelled section's values mapped as the section meant) are
         // not loading's.
         vora::SourceIndex index(text);
         if (finding.code == vora::lint::kParseError ||
-            (finding.code == vora::lint::kLoadError && !finding.as_section())) {
+            (finding.code == vora::lint::kLoadError && !finding.as_section)) {
             ++errors;
             require(err != nullptr, "check reports an error that loading does not");
-            const auto related = finding.related();
+            const auto& related = finding.related;
             const bool around = span && loading_span && fuzz::before_or_same(span->begin, loading_span->begin) &&
                                 fuzz::before_or_same(loading_span->end, span->end);
             const bool at_loadings = around || std::any_of(related.begin(), related.end(), [&](const auto& r) {
-                                         return loading_span && finding.span(r, index) == *loading_span;
+                                         return loading_span && vora::lint::span(finding, r, index) == *loading_span;
                                      });
             loading_error_found =
-                loading_error_found || (finding.message(text).starts_with(err->message) && at_loadings);
+                loading_error_found || (finding.message.starts_with(err->message) && at_loadings);
         }
         if (span) inside(*span);
-        for (const vora::lint::Related& related : finding.related()) {
+        for (const vora::lint::Related& related : finding.related) {
             require(related.begin <= related.end && related.end <= text.size(),
                     "a related range lies outside the text");
-            inside(finding.span(related, index));
+            inside(vora::lint::span(finding, related, index));
         }
-        if (const std::optional<vora::lint::Fix> fix = finding.proposed_fix()) {
+        if (const std::optional<vora::lint::Fix>& fix = finding.fix) {
             require(fix->edit.begin < fix->edit.end && fix->edit.end <= text.size(),
                     "a proposed fix is empty or lies outside the text");
         }
@@ -91,14 +91,14 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
     require(!err || loading_error_found, "check does not report loading's error");
     std::size_t fixed_until = 0;
     for (const vora::lint::Finding& finding : report.findings) {
-        const std::optional<vora::lint::Edit> fix = finding.fix();
-        if (!fix) continue;
+        if (!vora::lint::certain(finding)) continue;
+        const vora::lint::Edit* fix = &finding.fix->edit;
         require(fixed_until <= fix->begin && fix->begin < fix->end && fix->end <= text.size(),
                 "fixes overlap, are empty or lie outside the text");
         fixed_until = fix->end;
     }
     if (fixed_until > 0) {
-        const std::string fixed = vora::cli::apply_fixes(text, report.findings);
+        const std::string fixed = vora::lint::apply_fixes(text, report.findings);
         require(std::holds_alternative<vora::toml::Document>(vora::toml::parse(fixed)), "a fix breaks the TOML");
     }
     const std::string shown = vora::cli::render(vora::cli::Format::Text, {report});

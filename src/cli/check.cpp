@@ -42,25 +42,25 @@ void pass_through(int fd) {
 
 // Why --diff shows nothing for a file with an error: the first error, on
 // one line; empty when the file has none.
-std::string nothing_to_show(std::string_view name, std::string_view text, const std::vector<lint::Finding>& findings) {
+std::string nothing_to_show(std::string_view name, std::string_view text, const lint::Findings& findings) {
     // Unknown keys are errors too, but a file with them loads: the errors
     // that stop it are those of reading, syntax and mapping.
     const auto error = std::find_if(findings.begin(), findings.end(), [](const lint::Finding& finding) {
         // (a mapping error of a misspelled section's value is not: loading ignores the section)
         return finding.code == lint::kReadError || finding.code == lint::kParseError ||
-               (finding.code == lint::kLoadError && !finding.as_section());
+               (finding.code == lint::kLoadError && !finding.as_section);
     });
     if (error == findings.end()) return {};
     std::string why = "vora-config: " + std::string(name) + ": nothing to show: ";
-    if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message(text) + "\n";
+    if (error->code == lint::kReadError) return why + "the file cannot be read: " + error->message + "\n";
     why += "the file does not load: ";
-    if (const std::optional<toml::Span> span = error->span(text)) {
+    if (const std::optional<toml::Span> span = lint::span(*error, text)) {
         append_integer(why, span->begin.line);
         why += ':';
         append_integer(why, span->begin.column);
         why += ": ";
     }
-    return why + error->message(text) + "\n";
+    return why + error->message + "\n";
 }
 
 // Colour on a terminal, unless NO_COLOR is set to anything but nothing.
@@ -211,7 +211,7 @@ std::variant<std::string, ReadError> read_stdin_to_fix() {
 // and whether a diff of it was printed.
 struct CheckedFile {
     std::string text;
-    std::vector<lint::Finding> findings;
+    lint::Findings findings;
     bool changed = false;
 };
 
@@ -229,7 +229,6 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
         };
     }
     file.findings = lint::check_text(file.text, files);
-    if (mode == FixMode::Off && options.format == Format::Sarif) settle_fixes(file.text, file.findings);
     const FileFix fixed = fix_file(mode, path, name, file.text, file.findings);
     if (!fixed.diff.empty()) {
         out(fixed.diff);

@@ -1,7 +1,6 @@
 // `vora-config check --fix` and `--diff`: the certain edits of a file's
-// findings, settled over rounds (a rename that would break loading stays a
-// suggestion), applied to its text, shown as a unified diff
-// (cli/diff.hpp), or written back whole (io/replace_file.hpp).
+// findings (as check_text settles them) made over rounds, shown as a
+// unified diff (cli/diff.hpp), or written back whole (io/replace_file.hpp).
 #pragma once
 
 #include <cstdint>
@@ -15,11 +14,6 @@
 #include "lint/lint.hpp"
 
 namespace vora::cli {
-
-// The text with the edits that the findings carry made; every other byte
-// as it was. Edits are applied in the order of their offsets; one that
-// overlaps an earlier one is left out.
-std::string apply_fixes(std::string_view text, const std::vector<lint::Finding>& findings);
 
 enum class FixMode { Off, Fix, Diff };
 
@@ -43,17 +37,12 @@ struct FileFix {
 };
 
 // Fixes one checked file (`path` as given, "-" for standard input; `name`
-// as reports show it) in `mode`. A rename is made only when the value still
-// loads under the new key; others stay suggestions. Fix rewrites the file when an edit applies,
+// as reports show it) in `mode`: the certain fixes of `findings`, then
+// those of the fixed text, until none is left. Fix rewrites the file when an edit applies,
 // and `text` and `findings` become those of the fixed text (a failed rewrite
 // adds a "write-error" and leaves them as they were); standard input is not
 // written but given back fixed. Diff only makes the diff. Off does nothing.
 FileFix fix_file(FixMode mode, std::string_view path, std::string_view name, std::string& text,
-                 std::vector<lint::Finding>& findings);
-
-// Leaves certain only the fixes of `findings` (of `text`) that --fix makes
-// in its first round: a rename under whose new key the text would not load
-// stays a suggestion. For reports that carry fixes (SARIF).
-void settle_fixes(std::string_view text, std::vector<lint::Finding>& findings);
+                 lint::Findings& findings);
 
 }  // namespace vora::cli

@@ -17,12 +17,12 @@
 namespace vora::cli {
 
 // One checked file: its name as given (standard input as "<stdin>"), its
-// text, and what was found in it (the findings read the text: the one they
-// were found in). A file that cannot be read has one error without a span.
+// text (the one the findings' offsets are into), and what was found in it.
+// A file that cannot be read has one error without a span.
 struct FileReport {
     std::string_view name;
     std::string_view text;
-    const std::vector<lint::Finding>& findings;
+    const lint::Findings& findings;
 };
 
 enum class Format { Text, Json, Github, Sarif };
@@ -34,11 +34,12 @@ struct Totals {
     std::size_t silenced = 0;  // by suppression comments: neither errors nor warnings
 
     // Counts one checked file and its findings.
-    void add(const std::vector<lint::Finding>& findings) {
+    void add(const lint::Findings& findings) {
         ++files;
-        for (const lint::Finding& finding : findings) {
-            (finding.silenced() ? silenced : finding.severity == lint::Severity::Error ? errors : warnings) += 1;
-        }
+        const lint::Findings::Counts counts = findings.counts();
+        errors += counts.errors;
+        warnings += counts.warnings;
+        silenced += counts.silenced;
     }
 };
 

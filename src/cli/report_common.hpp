@@ -36,11 +36,20 @@ inline void append_position(std::string& out, const toml::Position& position) {
 // The mark of a finding of a key in a misspelled section, checked as the
 // section meant: " (as [config])", at the end of its message.
 inline void append_as_section(std::string& out, const lint::Finding& finding) {
-    if (const std::optional<std::string_view> section = finding.as_section()) {
+    if (const std::optional<std::string>& section = finding.as_section) {
         out += " (as [";
         out += *section;
         out += "])";
     }
+}
+
+// The finding's message, and the mark of append_as_section when it has
+// one (made in `buffer`).
+inline std::string_view message_of(const lint::Finding& finding, std::string& buffer) {
+    if (!finding.as_section) return finding.message;
+    buffer = finding.message;
+    append_as_section(buffer, finding);
+    return buffer;
 }
 
 // Collects a finding's text in a buffer of its own that grows as it needs

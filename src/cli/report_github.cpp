@@ -59,12 +59,12 @@ public:
         const std::string name = file_property(file.name);
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
-            if (finding.silenced()) continue;
+            if (finding.silenced) continue;
             std::string& o = out.buffer();
             o += "::";
             o += severity_name(finding.severity);
             o += " file=" + name;
-            if (const std::optional<toml::Span> place = finding.span(index)) {
+            if (const std::optional<toml::Span> place = lint::span(finding, index)) {
                 const toml::Span& span = *place;
                 o += ",line=";
                 append_integer(o, span.begin.line);
@@ -78,21 +78,18 @@ public:
             o += ",title=" + escape_annotation("vora-config " + std::string(finding.code.text()), true);
             // Each text escaped as one line: the only line break is the
             // one before the help, which the annotation's escaping keeps.
-            raw_.clear();
-            finding.append_message(raw_, file.text);
-            append_as_section(raw_, finding);
-            std::string message = one_line(raw_);
-            for (const lint::Related& related : finding.related()) {
+            std::string message = one_line(message_of(finding, raw_));
+            for (const lint::Related& related : finding.related) {
                 message += " (";
                 display::append_one_line(message, related.message);
                 message += " at ";
-                append_position(message, finding.span(related, index).begin);
+                append_position(message, lint::span(finding, related, index).begin);
                 message += ')';
             }
             // The help on a line of its own under the message.
-            if (const std::optional<std::string_view> help = finding.help()) {
+            if (const std::optional<std::string>& help = finding.help) {
                 message += "\nhelp: ";
-                message += finding.help_lead();
+                message += finding.help_lead;
                 display::append_one_line(message, *help);
             }
             o += "::" + escape_annotation(message, false) + "\n";

@@ -75,7 +75,7 @@ void put_span(Writer& o, const char (&indent)[N], const std::optional<toml::Span
     o.number(span->end.column);
 }
 
-void put_optional(Writer& o, const std::optional<std::string_view>& text) {
+void put_optional(Writer& o, const std::optional<std::string>& text) {
     if (text) {
         o.json_string(*text);
     } else {
@@ -95,8 +95,6 @@ public:
         code_ = {};
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
-            message_.clear();
-            finding.append_message(message_, file.text);
             write(finding, index, head, out.buffer());
             any_ = true;
             out.spill();
@@ -107,7 +105,7 @@ public:
 
 private:
     void write(const Finding& finding, SourceIndex& index, std::string_view head, std::string& buffer) {
-        const std::optional<toml::Span> span = finding.span(index);
+        const std::optional<toml::Span> span = lint::span(finding, index);
         Writer& o = writer_;
         if (any_) o.put(',');
         o.put(head);
@@ -125,27 +123,27 @@ private:
         }
         o.put(code_json_);
         o.put(",\n    \"message\": ");
-        o.json_string(message_);
-        if (const std::optional<std::string_view> section = finding.as_section()) {
+        o.json_string(finding.message);
+        if (const std::optional<std::string>& section = finding.as_section) {
             o.put(",\n    \"as_section\": ");
             o.json_string(*section);
         }
         o.put(",\n    \"suggestion\": ");
-        put_optional(o, finding.suggestion());
+        put_optional(o, finding.suggestion);
         o.put(",\n    \"related\": [");
-        const std::span<const lint::Related> related = finding.related();
+        const std::vector<lint::Related>& related = finding.related;
         for (std::size_t i = 0; i < related.size(); ++i) {
             if (i > 0) o.put(',');
             o.put("\n      {\n        \"message\": ");
             o.json_string(related[i].message);
             o.put(',');
-            put_span(o, "\n        ", finding.span(related[i], index));
+            put_span(o, "\n        ", lint::span(finding, related[i], index));
             o.put("\n      }");
         }
         if (!related.empty()) o.put("\n    ");
         o.put("],\n    \"help\": ");
-        put_optional(o, finding.help());
-        if (finding.silenced()) o.put(",\n    \"silenced\": true");
+        put_optional(o, finding.help);
+        if (finding.silenced) o.put(",\n    \"silenced\": true");
         o.put("\n  }");
         o.move_to(buffer);
     }
@@ -156,7 +154,6 @@ private:
     // while they are written: the same bytes where the same view.
     std::string_view code_;
     std::string code_json_;  // and it as a JSON string
-    std::string message_;    // the finding's, reused
 };
 
 }  // namespace

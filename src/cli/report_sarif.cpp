@@ -120,17 +120,15 @@ public:
         append_json_string(uri, path);
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
-            message_.clear();
-            finding.append_message(message_, file.text);
-            append_as_section(message_, finding);
-            const std::optional<std::string_view> help = finding.help();
+            message_ = message_of(finding, buffer_);
+            const std::optional<std::string>& help = finding.help;
             markdown_.clear();
             if (help) {
                 markdown_ =
-                    markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead()) + markdown_text(*help);
+                    markdown_text(message_) + "\n\nhelp: " + std::string(finding.help_lead) + markdown_text(*help);
             }
-            const std::span<const lint::Related> related = finding.related();
-            const std::optional<lint::Fix> fix = finding.proposed_fix();
+            const std::vector<lint::Related>& related = finding.related;
+            const std::optional<lint::Fix>& fix = finding.fix;
             if (fix) {
                 fix_text_ = "Write `";
                 fix_text_ += fix->edit.replacement;
@@ -149,8 +147,8 @@ public:
     }
 
 private:
-    void write(const Finding& finding, SourceIndex& index, std::string_view uri, std::span<const lint::Related> related,
-               const std::optional<lint::Fix>& fix, Writer& o) {
+    void write(const Finding& finding, SourceIndex& index, std::string_view uri,
+               const std::vector<lint::Related>& related, const std::optional<lint::Fix>& fix, Writer& o) {
         const bool help = !markdown_.empty();
         o.put(any_ ? ",\n        {" : "\n        {");
         o.put("\n          \"ruleId\": ");
@@ -166,7 +164,7 @@ private:
             o.json_string(markdown_);
         }
         o.put("\n          },\n          \"locations\": [\n            {\n              \"physicalLocation\": ");
-        put_physical(o, "              ", uri, finding.span(index));
+        put_physical(o, "              ", uri, lint::span(finding, index));
         o.put("\n            }\n          ]");
         if (!related.empty()) {
             o.put(",\n          \"relatedLocations\": [");
@@ -175,7 +173,7 @@ private:
                 o.put("\n              \"id\": ");
                 o.number(static_cast<std::uint32_t>(i));
                 o.put(",\n              \"physicalLocation\": ");
-                put_physical(o, "              ", uri, finding.span(related[i], index));
+                put_physical(o, "              ", uri, lint::span(finding, related[i], index));
                 o.put(",\n              \"message\": {\n                \"text\": ");
                 o.json_string(related[i].message);
                 o.put("\n              }\n            }");
@@ -183,7 +181,7 @@ private:
             o.put("\n          ]");
         }
         if (fix) put_fix(o, uri, *fix);
-        if (finding.silenced()) {
+        if (finding.silenced) {
             o.put(
                 ",\n          \"suppressions\": [\n            {\n              \"kind\": \"inSource\"\n"
                 "            }\n          ]");
@@ -239,7 +237,9 @@ private:
     std::string fix_text_;  // the fix's description, reused
     std::string head_;
     bool any_ = false;
-    std::string message_, markdown_;  // the finding's, reused
+    std::string buffer_;              // a finding's message with its mark, reused
+    std::string_view message_;        // the finding's message, while it is written
+    std::string markdown_;            // and it with its help, reused
 };
 
 }  // namespace

@@ -71,34 +71,31 @@ public:
     void file(const FileReport& file, Output& out) override {
         SourceIndex index(file.text);
         for (const Finding& finding : file.findings) {
-            if (finding.silenced()) continue;
+            if (finding.silenced) continue;
             std::string& o = out.buffer();
             const Style style = styled(finding.severity == lint::Severity::Error ? "\x1b[1;31m" : "\x1b[1;33m");
             std::string label(severity_name(finding.severity));
             label += '[';
             label += finding.code.text();
             label += ']';
-            const std::optional<toml::Span> span = finding.span(index);
-            message_.clear();
-            finding.append_message(message_, file.text);
-            append_as_section(message_, finding);
-            headline(o, file.name, span, label, style, message_);
+            const std::optional<toml::Span> span = lint::span(finding, index);
+            headline(o, file.name, span, label, style, message_of(finding, message_));
             std::size_t gutter = 2;
-            if (span) gutter = snippet(o, index, span->begin.line, *finding.begin(), *finding.end(), style);
+            if (span) gutter = snippet(o, index, span->begin.line, finding.range->begin, finding.range->end, style);
             const Style note = styled("\x1b[1;36m");
-            for (const lint::Related& related : finding.related()) {
-                const toml::Span place = finding.span(related, index);
+            for (const lint::Related& related : finding.related) {
+                const toml::Span place = lint::span(finding, related, index);
                 headline(o, file.name, place, "note", note, related.message);
                 snippet(o, index, place.begin.line, related.begin, related.end, note);
             }
-            if (const std::optional<std::string_view> help = finding.help()) {
+            if (const std::optional<std::string>& help = finding.help) {
                 o.append(gutter, ' ');
                 o += "= ";
                 o += note.on;
                 o += "help";
                 o += note.off;
                 o += ": ";
-                o += finding.help_lead();
+                o += finding.help_lead;
                 display::append_one_line(o, *help);
                 o += '\n';
             }

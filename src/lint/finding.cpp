@@ -1,186 +1,81 @@
-#include <array>
-#include <cstdint>
-#include <memory>
+#include "lint/finding.hpp"
 
-#include "lint/lint.hpp"
-#include "lint/phrases.hpp"
+#include <algorithm>
+#include <utility>
 
 namespace vora::lint {
 
-Phrases& phrases() {
-    static Phrases table;
-    return table;
-}
-
-// ---------------------------------------------------------------------------
-// Findings.
-// ---------------------------------------------------------------------------
-
-// A million findings take 24 MB.
-static_assert(sizeof(Finding) == 24);
-
-Finding::Finding(Severity severity, Code code, std::string message, std::optional<std::string> suggestion)
-    : severity(severity), code(code) {
-    Extra& more = extra();
-    more.message = std::move(message);
-    more.suggestion = std::move(suggestion);
-}
-
-Finding::Finding(Severity severity, Code code, std::size_t begin, std::size_t end)
-    : severity(severity),
-      code(code),
-      begin_(static_cast<std::uint32_t>(begin)),
-      end_(static_cast<std::uint32_t>(end)),
-      flags_(kOffsets) {}
-
-Finding::Extra& Finding::extra() {
-    if (!extra_) extra_ = std::make_unique<Extra>();
-    return *extra_;
-}
-
-void Finding::append_message(std::string& out, std::string_view text) const {
-    if (!(flags_ & kComposed)) {
-        if (extra_) out += extra_->message;
-        return;
-    }
-    const std::string_view key = text.substr(begin_, end_ - begin_);
-    if (flags_ & kSection) {
-        out += '[';
-        out += key;
-        out += ']';
-        out += kNotASection;
-    } else {
-        out += '`';
-        out += key;
-        out += '`';
-        out += kNotAKey;
-        out += phrases().at(where_).first;
-    }
-    out += kIgnored;
-    if (hint_) out += phrases().at(hint_).first;
-}
-
-std::string Finding::message(std::string_view text) const {
-    std::string out;
-    append_message(out, text);
-    return out;
-}
-
-std::optional<std::string_view> Finding::suggestion() const {
-    if (flags_ & kComposed) {
-        if (!hint_) return std::nullopt;
-        return std::string_view(phrases().at(hint_).second);
-    }
-    if (extra_ && extra_->suggestion) return std::string_view(*extra_->suggestion);
-    return std::nullopt;
-}
-
-std::optional<toml::Span> Finding::span(SourceIndex& index) const {
-    if (!(flags_ & kOffsets)) return std::nullopt;
-    const LineColumn begin = index.at(begin_);
-    const LineColumn end = index.after(begin, begin_, end_);
+std::optional<toml::Span> span(const Finding& finding, SourceIndex& index) {
+    if (!finding.range) return std::nullopt;
+    const LineColumn begin = index.at(finding.range->begin);
+    const LineColumn end = index.after(begin, finding.range->begin, finding.range->end);
     return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
 }
 
-std::optional<toml::Span> Finding::span(std::string_view text) const {
+std::optional<toml::Span> span(const Finding& finding, std::string_view text) {
     SourceIndex index(text);
-    return span(index);
+    return span(finding, index);
 }
 
-std::optional<std::size_t> Finding::begin() const {
-    if (flags_ & kOffsets) return begin_;
-    return std::nullopt;
-}
-
-std::optional<std::size_t> Finding::end() const {
-    if (flags_ & kOffsets) return end_;
-    return std::nullopt;
-}
-
-std::span<const Related> Finding::related() const {
-    if (!extra_) return {};
-    return extra_->related;
-}
-
-toml::Span Finding::span(const Related& related, SourceIndex& index) const {
-    const LineColumn begin = (flags_ & kOffsets) && related.begin >= begin_
-                                 ? index.after(index.at(begin_), begin_, related.begin)
+toml::Span span(const Finding& finding, const Related& related, SourceIndex& index) {
+    const std::optional<Range>& own = finding.range;
+    const LineColumn begin = own && related.begin >= own->begin
+                                 ? index.after(index.at(own->begin), own->begin, related.begin)
                                  : index.at(related.begin);
     const LineColumn end = index.after(begin, related.begin, related.end);
     return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
 }
 
-std::optional<std::string_view> Finding::help() const {
-    if (extra_ && extra_->help) return std::string_view(*extra_->help);
-    return std::nullopt;
-}
+Findings::Findings(std::vector<Finding> findings)
+    : findings_(std::move(findings)), before_(findings_.size(), 0) {}
 
-std::optional<Edit> Finding::fix() const {
-    if (flags_ & kSilenced) return std::nullopt;
-    if (flags_ & kFixToHint) return Edit{begin_, end_, phrases().at(hint_).second};
-    if (extra_ && extra_->fix) {
-        return Edit{extra_->fix->begin, extra_->fix->end, extra_->replacement, extra_->fix->value};
+std::vector<Finding> Findings::list() const { return std::vector<Finding>(begin(), end()); }
+
+Findings::Counts Findings::counts() const {
+    Counts counts;
+    for (const Finding& finding : findings_) {
+        (finding.silenced ? counts.silenced : finding.severity == Severity::Error ? counts.errors : counts.warnings)++;
     }
-    return std::nullopt;
+    for (const Name& name : names_) (name.flags & kSilenced ? counts.silenced : counts.errors)++;  // errors all
+    return counts;
 }
 
-std::optional<Fix> Finding::proposed_fix() const {
-    if (const std::optional<Edit> certain = fix()) return Fix{Applicability::Certain, *certain};
-    if (!(flags_ & kComposed) || hint_ == 0) return std::nullopt;
-    const std::string_view target = phrases().at(hint_).second;
-    if (target.empty() || !bare(target)) return std::nullopt;
-    return Fix{Applicability::Suggestion, Edit{begin_, end_, target}};
+void Findings::push_back(Finding finding) {
+    findings_.push_back(std::move(finding));
+    before_.push_back(static_cast<std::uint32_t>(names_.size()));
 }
 
-void Finding::set_message(std::string message) {
-    flags_ &= static_cast<std::uint8_t>(~(kComposed | kSection | kFixToHint));
-    extra().message = std::move(message);
+void Findings::merge(std::vector<Finding> findings) {
+    for (Finding& finding : findings) findings_.push_back(std::move(finding));
+    sort();
 }
 
-void Finding::set_suggestion(std::string suggestion) { extra().suggestion = std::move(suggestion); }
-
-void Finding::set_help(std::optional<std::string> help) {
-    if (help || extra_) extra().help = std::move(help);
+void Findings::sort() {
+    // Most often in file order already: the walk follows the file.
+    if (!std::is_sorted(findings_.begin(), findings_.end(), in_file_order))
+        std::stable_sort(findings_.begin(), findings_.end(), in_file_order);
+    const auto by_place = [](const Name& a, const Name& b) { return a.begin < b.begin; };
+    if (!std::is_sorted(names_.begin(), names_.end(), by_place))
+        std::stable_sort(names_.begin(), names_.end(), by_place);
+    // A record goes after the findings at its place: those are made before
+    // the document's walk (loading's), or at other places than keys.
+    before_.resize(findings_.size());
+    std::size_t name = 0;
+    for (std::size_t i = 0; i < findings_.size(); ++i) {
+        if (const std::optional<Range>& range = findings_[i].range) {
+            while (name < names_.size() && names_[name].begin < range->begin) ++name;
+        }
+        before_[i] = static_cast<std::uint32_t>(name);
+    }
 }
 
-void Finding::set_help_sentence(std::string help) {
-    Extra& more = extra();
-    more.help = std::move(help);
-    more.help_sentence = true;
-}
-
-std::string_view Finding::help_lead() const {
-    return extra_ && extra_->help_sentence ? std::string_view{} : std::string_view("expected ");
-}
-
-void Finding::add_related(Related related) { extra().related.push_back(std::move(related)); }
-
-void Finding::clear_related() {
-    if (extra_) extra_->related.clear();
-}
-
-void Finding::set_fix(std::size_t begin, std::size_t end, std::string replacement, bool value) {
-    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
-    Extra& more = extra();
-    more.replacement = std::move(replacement);
-    more.fix = Edit{begin, end, {}, value};
-}
-
-void Finding::set_as_section(std::string_view section) {
-    extra().as_section = section;
-    flags_ |= kAsSection;
-}
-
-void Finding::drop_fix() {
-    flags_ &= static_cast<std::uint8_t>(~kFixToHint);
-    if (extra_) extra_->fix.reset();
-}
-
-void Finding::compose(bool section, std::uint8_t where, std::uint16_t hint) {
-    flags_ |= kComposed;
-    if (section) flags_ |= kSection;
-    where_ = where;
-    hint_ = hint;
+const Finding& Findings::Iterator::operator*() const {
+    if (!at_name()) return findings_->findings_[whole_];
+    if (!made_) {
+        read_name(*findings_, findings_->names_[name_], made_finding_);
+        made_ = true;
+    }
+    return made_finding_;
 }
 
 }  // namespace vora::lint

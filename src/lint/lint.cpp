@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -20,6 +18,128 @@
 #include "text/utf8.hpp"
 
 namespace vora::lint {
+
+// The unknown-name check's records (Findings::Name), and the table of their
+// fixed texts that this check's run owns: the ends of their messages
+// (" is not a key of [config]; the converter ignores it" and a hint's
+// tail), the hints' suggestions and the sections checked as. They come from
+// the configuration's names, so there are few of them.
+class UnknownNames {
+public:
+    // `text`: the checked text, whose size bounds the keys' bytes.
+    UnknownNames(Findings& findings, std::string_view text) : findings_(findings), text_size_(text.size()) {}
+
+    // Room for `count` more records.
+    void reserve(std::size_t count) { findings_.names_.reserve(findings_.names_.size() + count); }
+
+    // Keeps the finding of the unknown key `key`, written bare at `begin`:
+    // of a section (`section`), or of a key ending its message with `where`.
+    // False (nothing kept) when the table of texts is full.
+    bool add(std::string_view key, std::size_t begin, bool section, std::string_view where,
+             const std::optional<Hint>& hint) {
+        Findings::Name name;
+        name.begin = static_cast<std::uint32_t>(begin);
+        name.end = static_cast<std::uint32_t>(begin + key.size());
+        name.key = static_cast<std::uint32_t>(findings_.keys_.size());
+        name.flags = section ? Findings::kSection : 0;
+        if (hint) {
+            name.tail = index(tail(section, where, hint->tail));
+            name.suggestion = index(hint->suggestion);
+        } else {
+            // Most often the one of the key before.
+            if (section != section_ || where != where_) {
+                section_ = section;
+                where_.assign(where);
+                tail_ = index(tail(section, where, {}));
+            }
+            name.tail = tail_;
+        }
+        if (!as_section_.empty()) name.as_section = as_index_;
+        if (name.tail == 0 || (hint && name.suggestion == 0) || (!as_section_.empty() && name.as_section == 0))
+            return false;
+        // Room for every key at the first: the keys are distinct bytes of
+        // the text, and room never written is never resident. (Grown as it
+        // filled, a million keys' 10 MB raised check's peak by 16 MB.)
+        if (findings_.keys_.capacity() < text_size_) findings_.keys_.reserve(text_size_);
+        findings_.keys_ += key;
+        findings_.names_.push_back(name);
+        return true;
+    }
+
+    // Marks the records kept from now on as of keys checked as `section`'s
+    // (none when empty).
+    void check_as(std::string_view section) {
+        as_section_ = section;
+        as_index_ = section.empty() ? 0 : index(section);
+    }
+
+private:
+    // What follows the key in the message: " is not a key" and `where`, or
+    // " is not a section", then "; the converter ignores it" and the hint's
+    // tail.
+    static std::string tail(bool section, std::string_view where, std::string_view hint) {
+        std::string out(section ? kNotASection : kNotAKey);
+        if (!section) out += where;
+        out += kIgnored;
+        out += hint;
+        return out;
+    }
+
+    // The index of the text, added when new; 0 when the table is full.
+    std::uint16_t index(std::string_view text) {
+        if (const auto found = index_.find(text); found != index_.end()) return found->second;
+        std::vector<std::string>& texts = findings_.texts_;
+        if (texts.size() >= kMost) return 0;
+        texts.emplace_back(text);
+        const auto at = static_cast<std::uint16_t>(texts.size());
+        index_.emplace(std::string(text), at);
+        return at;
+    }
+
+    static constexpr std::size_t kMost = 0xFFFF;  // an index is 16 bits
+    Findings& findings_;
+    std::size_t text_size_;
+    std::map<std::string, std::uint16_t, std::less<>> index_;  // of each text
+    bool section_ = false;                                       // the last record without a hint: of a section
+    std::string where_;                                          // its end of a key's message
+    std::uint16_t tail_ = 0;                                     // and its tail
+    std::string_view as_section_;                                // the section keys are checked as
+    std::uint16_t as_index_ = 0;                                 // and its index
+};
+
+void Findings::read_name(const Findings& findings, const Name& name, Finding& out) {
+    const auto text = [&](std::uint16_t at) -> const std::string& { return findings.texts_[at - 1]; };
+    const bool section = name.flags & kSection;
+    out.severity = Severity::Error;
+    out.code = section ? kUnknownSection : kUnknownKey;
+    out.range = Range{name.begin, name.end};
+    // "`KEY`" or "[KEY]", then the tail: made in place, as a record is read
+    // for every finding written.
+    const std::size_t length = name.end - name.begin;
+    const std::string& tail = text(name.tail);
+    out.message.resize(length + 2 + tail.size());
+    char* at = out.message.data();
+    *at++ = section ? '[' : '`';
+    std::memcpy(at, findings.keys_.data() + name.key, length);
+    at += length;
+    *at++ = section ? ']' : '`';
+    std::memcpy(at, tail.data(), tail.size());
+    if (name.suggestion) {
+        out.suggestion = text(name.suggestion);
+    } else {
+        out.suggestion.reset();
+    }
+    out.fix.reset();
+    out.related.clear();
+    out.help.reset();
+    out.help_lead = kExpectedLead;
+    out.silenced = name.flags & kSilenced;
+    if (name.as_section) {
+        out.as_section = text(name.as_section);
+    } else {
+        out.as_section.reset();
+    }
+}
 
 namespace {
 
@@ -246,7 +366,7 @@ std::optional<std::uint32_t> escaped_code(std::string_view raw, std::size_t at, 
 
 class Linter {
 public:
-    explicit Linter(std::vector<Finding>& out) : out_(out) {}
+    Linter(std::vector<Finding>& out, UnknownNames& names) : out_(out), names_(names) {}
 
     void root(toml::Table table) {
         std::vector<Rename> renames;
@@ -268,31 +388,29 @@ private:
         Finding& finding = out_.emplace_back(Severity::Warning, code, value.offset(), value.end_offset());
         if (hint) {
             message += hint->tail;
-            finding.set_suggestion(std::move(hint->suggestion));
+            finding.suggestion = std::move(hint->suggestion);
         }
-        finding.set_message(std::move(message));
+        finding.message = std::move(message);
     }
 
     // An error of an unknown key (or section, when `section`): "`KEY` is
     // not a key" and `where`, or "[KEY] is not a section", then "; the
-    // converter ignores it" and the hint's tail. Composed from the key's bytes in the text when it is written
-    // bare there, else held whole.
-    void warn_key(const toml::Member& member, bool section, std::string_view where, std::optional<Hint>&& hint) {
+    // converter ignores it" and the hint's tail. Its fix renames the key to
+    // `target`, the key the hint names: certain when `certain`. A key
+    // written bare, with no fix, is kept as a record of the unknown names.
+    void warn_key(const toml::Member& member, bool section, std::string_view where, std::optional<Hint>&& hint,
+                  std::optional<std::string_view> target = {}, bool certain = false) {
         const auto [begin, end] = member.key_offsets();
+        const std::string_view text = member.doc->text();
+        if (!target && bare(member.key) && text.substr(begin, end - begin) == member.key &&
+            names_.add(member.key, begin, section, where, hint)) {
+            return;
+        }
         // What the converter never sees is an error: the module ignores it.
         Finding& finding = out_.emplace_back(Severity::Error, section ? kUnknownSection : kUnknownKey, begin, end);
-        const std::string_view text = member.doc->text();
-        if (bare(member.key) && text.substr(begin, end - begin) == member.key) {
-            if (!section && where != where_) {
-                where_.assign(where);
-                where_index_ = phrases().index(where, {});
-            }
-            const std::uint16_t at = section ? 1 : where_index_;  // a section's message has no where
-            const std::uint16_t tail = hint ? phrases().index(hint->tail, hint->suggestion) : 0;
-            if (at != 0 && (tail != 0 || !hint)) {
-                finding.compose(section, static_cast<std::uint8_t>(section ? 0 : at), tail);
-                return;
-            }
+        if (target) {
+            const Applicability applicability = certain ? Applicability::Certain : Applicability::Suggestion;
+            finding.fix = Fix{applicability, Edit{begin, end, key_text(*target)}};
         }
         std::string message;
         message.reserve(member.key.size() + where.size() + 40);
@@ -307,9 +425,9 @@ private:
         message += kIgnored;
         if (hint) {
             message += hint->tail;
-            finding.set_suggestion(std::move(hint->suggestion));
+            finding.suggestion = std::move(hint->suggestion);
         }
-        finding.set_message(std::move(message));
+        finding.message = std::move(message);
     }
 
     // A section name is renamed when its value is a table (a section's
@@ -325,11 +443,12 @@ private:
         } else if (const auto other = key_index().find(member.key, {}).other) {
             hint = key_of(*other);
         }
-        warn_key(member, table, " at the top level"sv, std::move(hint));
-        if (near && match.single && member.value.is_table()) {
-            rename(root, member, names[*near], renames);
-            section_as(names[*near], member.value, *member.doc);
-        }
+        const bool single = near && match.single && member.value.is_table();
+        const std::optional<std::string_view> target = near ? std::optional(names[*near]) : std::nullopt;
+        const bool certain = single && renamable(root, member, *target);
+        if (certain) renames.push_back(Rename{out_.size(), *target});  // a finding with a fix is held whole
+        warn_key(member, table, " at the top level"sv, std::move(hint), target, certain);
+        if (single) section_as(names[*near], member.value, *member.doc);
     }
 
     // The keys of a section whose name is a certain misspelling of `name`,
@@ -343,10 +462,11 @@ private:
         const std::size_t mapped = out_.size();
         if (!errors.empty()) load_findings(document, errors, out_);
         for (std::size_t i = mapped; i < out_.size(); ++i) {
-            out_[i].clear_related();  // where the converter would report it: it does not read the section
-            out_[i].set_as_section(name);
+            out_[i].related.clear();  // where the converter would report it: it does not read the section
+            out_[i].as_section = std::string(name);
         }
         const std::size_t first = out_.size();
+        names_.check_as(name);
         const std::string_view outer = section_;
         any_field<Configuration>([&](const auto& f, std::size_t) {
             if (f.key != name) return false;
@@ -355,23 +475,17 @@ private:
         });
         section_ = outer;
         for (std::size_t i = first; i < out_.size(); ++i) {
-            out_[i].drop_fix();
-            out_[i].set_as_section(name);
+            if (out_[i].fix) out_[i].fix->applicability = Applicability::Suggestion;
+            out_[i].as_section = std::string(name);
         }
+        names_.check_as({});
     }
 
-    // Makes the last finding's fix: `member`'s key renamed to `target`,
-    // unless `target` is set in the table already or the key may be written
+    // Whether `member`'s key may be renamed to `target` for certain: not
+    // when `target` is set in the table already or the key may be written
     // in more places than the one the reader keeps.
-    void rename(const toml::Table& table, const toml::Member& member, std::string_view target,
-                std::vector<Rename>& renames) {
-        if (table.get(target) || !written_once(member)) return;
-        Finding& finding = out_.back();
-        if (finding.suggestion() != target || !bare(target) || !finding.fix_to_hint()) {
-            const auto [begin, end] = member.key_offsets();
-            finding.set_fix(begin, end, key_text(target));
-        }
-        renames.push_back(Rename{out_.size() - 1, target});
+    static bool renamable(const toml::Table& table, const toml::Member& member, std::string_view target) {
+        return !table.get(target) && written_once(member);
     }
 
     // Two keys of a table renamed to one would make a duplicate: neither is
@@ -380,7 +494,7 @@ private:
         std::map<std::string_view, std::size_t> count;
         for (const Rename& rename : renames) ++count[rename.target];
         for (const Rename& rename : renames) {
-            if (count[rename.target] > 1) out_[rename.finding].drop_fix();
+            if (count[rename.target] > 1) out_[rename.finding].fix->applicability = Applicability::Suggestion;
         }
     }
 
@@ -391,7 +505,7 @@ private:
         if (!value.is_table()) return;
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
-        out_.reserve(out_.size() + table.size());             // most often one finding at most a key
+        names_.reserve(table.size());  // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         const std::string where = " of " + header(name);      // the end of an unknown key's message
         section_ = name;
@@ -425,7 +539,7 @@ private:
              backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
                  " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
              b);
-        out_.back().add_related(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
+        out_.back().related.push_back(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
     }
 
     // Whether a key of the current section names a file or folder.
@@ -477,12 +591,12 @@ private:
             if (!multi && inner.find_first_of("'\n\r") == std::string_view::npos) {
                 std::string literal = "'" + std::string(inner) + "'";
                 message += "; write the path as a literal string, " + literal + ", or with forward slashes";
-                finding.set_suggestion(std::move(literal));
+                finding.suggestion = std::move(literal);
             } else {
                 message += "; write the path with forward slashes";
             }
         }
-        finding.set_message(std::move(message));
+        finding.message = std::move(message);
     }
 
     // The key meant: one of the same table in other letter case, a key of
@@ -507,8 +621,10 @@ private:
         } else if (other) {
             hint = key_of(*other);
         }
-        warn_key(member, false, where, std::move(hint));
-        if (single) rename(table, member, keys[*single], renames);
+        const std::optional<std::string_view> target = near ? std::optional(keys[*near]) : std::nullopt;
+        const bool certain = single && renamable(table, member, keys[*single]);
+        if (certain) renames.push_back(Rename{out_.size(), *target});
+        warn_key(member, false, where, std::move(hint), target, certain);
     }
 
     // The value of a known key, checked against the key's limits (at the top
@@ -604,32 +720,33 @@ private:
     }
 
     std::vector<Finding>& out_;
-    std::string_view text_;          // the checked text
-    std::string_view section_;       // the section whose keys are checked
-    std::string where_;              // the last end of an unknown key's message
-    std::uint16_t where_index_ = 0;  // and its phrase
+    UnknownNames& names_;
+    std::string_view text_;     // the checked text
+    std::string_view section_;  // the section whose keys are checked
 };
 
 }  // namespace
 
-void lint_document(const toml::Document& document, std::vector<Finding>& out) {
-    Linter(out).root(document.root_table());
+void lint_document(const toml::Document& document, std::vector<Finding>& out, Findings& names) {
+    UnknownNames records(names, document.text());
+    Linter(out, records).root(document.root_table());
 }
 
-std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more) {
+Findings unsettled_findings(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        Finding& finding = findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end);
-        finding.set_message(std::move(syntax->message));
+        Finding& finding = findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end,
+                                                 std::move(syntax->message));
         if (syntax->related) {
             const toml::ErrorPlace& place = *syntax->related;
-            finding.add_related(Related{std::string(place.label), place.begin, place.end});
+            finding.related.push_back(Related{std::string(place.label), place.begin, place.end});
         }
-        if (std::optional<std::string> help = unquoted_text_help(text, syntax->begin))
-            finding.set_help_sentence(std::move(*help));
-        return findings;
+        finding.help = unquoted_text_help(text, syntax->begin);
+        finding.help_lead = {};  // a sentence of its own
+        return Findings(std::move(findings));
     }
+    Findings all;
     const toml::Document& document = std::get<toml::Document>(parsed);
     if (!more) {
         // Nothing reads the mapped values: the file's errors alone are
@@ -637,7 +754,7 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         // mapped as loading maps it held 280 MB).
         std::vector<LoadError> errors = mapping_errors(document);
         load_findings(document, errors, findings);
-        lint_document(document, findings);
+        lint_document(document, findings, all);
     } else {
         // Mapped as loading maps it, which the checks of `more` read (but the
         // input file lists, which they read from the document: a list of
@@ -649,13 +766,17 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
             std::vector<LoadError> errors = mapping_errors(document);
             load_findings(document, errors, findings);
         }
-        lint_document(document, findings);
+        lint_document(document, findings, all);
         if (loads) more(document, configuration, findings);
     }
-    // Most often already in file order: the walk follows the file.
-    if (!std::is_sorted(findings.begin(), findings.end(), in_file_order))
-        std::stable_sort(findings.begin(), findings.end(), in_file_order);
-    silence(text, findings);
+    all.merge(std::move(findings));
+    silence(text, all);
+    return all;
+}
+
+Findings check_text(std::string_view text, const DocumentCheck& more) {
+    Findings findings = unsettled_findings(text, more);
+    settle_fixes(text, findings);
     return findings;
 }
 

@@ -30,7 +30,7 @@ void correct_text(Finding& finding, std::string_view text, std::size_t begin, st
     if (raw.substr(1, raw.size() - 2) != value) return;
     const std::string_view forbidden = raw.front() == '"' ? "\"\\\n\r"sv : "'\n\r"sv;
     if (meant.find_first_of(forbidden) != std::string_view::npos) return;
-    finding.set_fix(begin + 1, end - 1, std::string(meant), true);
+    finding.fix = Fix{Applicability::Certain, Edit{begin + 1, end - 1, std::string(meant), true}};
 }
 
 namespace {
@@ -86,10 +86,13 @@ void tag_hint(Finding& finding, std::string_view text, const LoadError& error, B
     static constexpr std::string_view tags[] = {LoadConfig::onnx_tag};
     const std::string_view written = error.found();
     const std::optional<std::size_t> near = nearest(written, tags);
-    if (!near) return finding.set_message(error.message);
+    if (!near) {
+        finding.message = error.message;
+        return;
+    }
     const Hint hint = did_you_mean(quoted_text(tags[*near]), tags[*near]);
-    finding.set_message(error.message + hint.tail);
-    finding.set_suggestion(hint.suggestion);
+    finding.message = error.message + hint.tail;
+    finding.suggestion = hint.suggestion;
     if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
 }
 
@@ -144,23 +147,23 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
             error.path[1] == LoadConfig::tag_key) {
             tag_hint(finding, text, error, range);
         } else {
-            finding.set_message(std::move(error.message));
+            finding.message = std::move(error.message);
         }
         if (error.value_range) {
             if (header != table.begin) {
                 header = table.begin;
                 header_line = index.at(header).line;
             }
-            finding.add_related(Related{"the converter reports it at [load], line " + std::to_string(header_line),
-                                        table.begin, table.end});
+            finding.related.push_back(Related{
+                "the converter reports it at [load], line " + std::to_string(header_line), table.begin, table.end});
         } else if (error.key) {
-            finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
+            finding.related.push_back(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         }
         if (whole && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
             error.path.back() == "input_size_list") {
-            finding.set_help("a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]");
+            finding.help = "a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]";
         } else {
-            finding.set_help(error.expected.in_words());
+            finding.help = error.expected.in_words();
         }
         first = last;
     }

@@ -364,9 +364,8 @@ private:
 
     Finding& add(Severity severity, Code code, std::uint32_t begin, std::uint32_t end, std::string message,
                  std::optional<std::string> help = {}) {
-        Finding& finding = out_.emplace_back(severity, code, begin, end);
-        finding.set_message(std::move(message));
-        if (help) finding.set_help(std::move(help));
+        Finding& finding = out_.emplace_back(severity, code, begin, end, std::move(message));
+        finding.help = std::move(help);
         return finding;
     }
 
@@ -487,7 +486,7 @@ private:
                 const std::string_view meant = suggester.meant(name, suggestions_left_);
                 if (!meant.empty()) message += "; did you mean " + ticked(meant) + "?";
                 Finding& finding = add(Severity::Error, kModelMismatch, entry, std::move(message));
-                if (!meant.empty()) finding.set_suggestion(std::string(meant));
+                if (!meant.empty()) finding.suggestion = std::string(meant);
             }
         };
         check("inputs", onnx.inputs, inputs, "inputs");

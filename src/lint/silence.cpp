@@ -91,8 +91,8 @@ void suppression_of(std::string_view text, std::size_t begin, std::size_t end, S
 
 }  // namespace
 
-std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
-    std::size_t silenced = 0;
+std::size_t silence(std::string_view text, Findings& findings) {
+    std::size_t count = 0;
     std::vector<Finding> unknown;
     // The findings are in file order: the line of each is read once, from
     // where its first finding starts, and only when a `#` stands on it (the
@@ -101,13 +101,11 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
     bool read = false;
     std::size_t next_hash = std::string_view::npos;  // not looked for yet
     Suppression suppression;
-    for (Finding& finding : findings) {
-        const std::optional<std::size_t> begin = finding.begin();
-        if (!begin || finding.code == kParseError || finding.code == kReadError || finding.code == kWriteError)
-            continue;
+    findings.visit_places([&](std::optional<std::size_t> begin, Code code, bool& silenced) {
+        if (!begin || code == kParseError || code == kReadError || code == kWriteError) return true;
         if (next_hash == std::string_view::npos || next_hash < *begin)
             next_hash = find_byte(text, *begin, text.size(), '#');
-        if (next_hash == text.size()) break;  // no comment from here on
+        if (next_hash == text.size()) return false;  // no comment from here on
         if (!read || *begin > line_end) {
             read = true;
             line_end = find_byte(text, *begin, text.size(), '\n');
@@ -125,21 +123,19 @@ std::size_t silence(std::string_view text, std::vector<Finding>& findings) {
                 message += "` is not a code of vora-config check; it silences nothing";
                 if (const std::optional<std::size_t> near = nearest(listed.code, kCodeNames)) {
                     message += "; did you mean `" + std::string(kCodeNames[*near]) + "`?";
-                    warning.set_suggestion(std::string(kCodeNames[*near]));
+                    warning.suggestion = std::string(kCodeNames[*near]);
                 }
-                warning.set_message(std::move(message));
+                warning.message = std::move(message);
             }
         }
-        if (suppression.found && suppression.silences(finding.code)) {
-            finding.silence();
-            ++silenced;
+        if (suppression.found && suppression.silences(code)) {
+            silenced = true;
+            ++count;
         }
-    }
-    if (!unknown.empty()) {
-        for (Finding& warning : unknown) findings.push_back(std::move(warning));
-        std::stable_sort(findings.begin(), findings.end(), in_file_order);
-    }
-    return silenced;
+        return true;
+    });
+    if (!unknown.empty()) findings.merge(std::move(unknown));
+    return count;
 }
 
 std::optional<std::string> unquoted_text_help(std::string_view text, std::size_t at) {

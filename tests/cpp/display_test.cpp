@@ -123,17 +123,17 @@ struct KeyCase {
 class KeyFinding : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(KeyFinding, ReadsAsWritten) {
-    const std::vector<lint::Finding> findings = lint::check_text(GetParam().text);
+    const std::vector<lint::Finding> findings = lint::check_text(GetParam().text).list();
     ASSERT_EQ(findings.size(), 1u);
     const lint::Finding& finding = findings[0];
-    EXPECT_EQ(finding.message(GetParam().text), GetParam().message);
-    EXPECT_EQ(finding.suggestion(), GetParam().suggestion);
-    const std::optional<toml::Span> span = finding.span(GetParam().text);
+    EXPECT_EQ(finding.message, GetParam().message);
+    EXPECT_EQ(finding.suggestion, GetParam().suggestion);
+    const std::optional<toml::Span> span = lint::span(finding, GetParam().text);
     ASSERT_TRUE(span);
     EXPECT_EQ(std::tuple(span->begin.line, span->begin.column, span->end.column),
               std::tuple(2u, GetParam().column, GetParam().end_column));
-    const std::optional<lint::Edit> fix = finding.fix();
-    EXPECT_EQ(fix ? std::optional(fix->replacement) : std::nullopt, GetParam().replacement);
+    EXPECT_EQ(lint::certain(finding) ? std::optional(finding.fix->edit.replacement) : std::nullopt,
+              GetParam().replacement);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -154,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"\n[confg]\n", "[confg] is not a section; the converter ignores it; did you mean [config]?", "config",
                 "config", 2, 7},
         KeyCase{"\xEF\xBB\xBF\nkey = 1\n", "`key` is not a key at the top level; the converter ignores it",
-                std::nullopt, std::nullopt, 1, 4}));
+                std::nullopt, std::nullopt, 1, 4},
+        KeyCase{"\n[zzzz]\n", "[zzzz] is not a section; the converter ignores it", std::nullopt, std::nullopt, 2, 6}));
 
 }  // namespace
 }  // namespace vora

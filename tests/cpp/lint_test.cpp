@@ -1,7 +1,10 @@
-// The edit distance behind the suggestions, and the choice among candidates.
+// The edit distance behind the suggestions, and the choice among candidates;
+// the findings of check_text in file order and their settled fixes.
 #include "lint/suggest.hpp"
 
 #include "lint/codes.hpp"
+#include "lint/lint.hpp"
+#include "lint/phrases.hpp"
 
 #include <array>
 #include <optional>
@@ -112,6 +115,124 @@ TEST(CodeNamed, EveryNameAndNoOther) {
     for (const std::string_view name : {"", "typo", "unknown-keys", "Unknown-Key", "unknown_key", "unknown-key "}) {
         EXPECT_FALSE(lint::code_named(name)) << name;
     }
+}
+
+// A finding in a line of its own: "code@begin", its fix ("certain:" or
+// "suggestion:" and the replacement), the section it was checked as and
+// whether it is silenced.
+std::string described(const lint::Finding& finding) {
+    std::string out(finding.code.text());
+    if (finding.range) out += "@" + std::to_string(finding.range->begin);
+    if (finding.fix) {
+        out += lint::certain(finding) ? " certain:" : " suggestion:";
+        out += finding.fix->edit.replacement;
+    }
+    if (finding.as_section) out += " as " + *finding.as_section;
+    if (finding.silenced) out += " silenced";
+    return out;
+}
+
+std::vector<std::string> described(const lint::Findings& findings) {
+    std::vector<std::string> out;
+    for (const lint::Finding& finding : findings) out.push_back(described(finding));
+    return out;
+}
+
+struct SettledCase {
+    std::string_view text;
+    std::vector<std::string> findings;
+};
+
+class Settled : public ::testing::TestWithParam<SettledCase> {};
+
+// Every caller of check_text sees the fixes `check --fix` makes as certain,
+// and the rest as suggestions, whatever format it writes.
+TEST_P(Settled, FixesAreDecidedWhereTheFindingsAreMade) {
+    EXPECT_EQ(described(lint::check_text(GetParam().text)), GetParam().findings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Settled,
+    ::testing::Values(
+        SettledCase{"[config]\nOptimization_Level = 2\nfoo = 1\n",
+                    {"unknown-key@9 certain:optimization_level", "unknown-key@32"}},
+        // Under the key meant the value would not load: only a suggestion.
+        SettledCase{"[config]\nOptimization_Level = 'high'\n", {"unknown-key@9 suggestion:optimization_level"}},
+        // Two keys renamed to one, and the key meant set already.
+        SettledCase{"[config]\nMean_Values = [1]\nmean_value = [2]\n",
+                    {"unknown-key@9 suggestion:mean_values", "unknown-key@27 suggestion:mean_values"}},
+        SettledCase{"[config]\nmean_value = [1]\nmean_values = [2]\n", {"unknown-key@9 suggestion:mean_values"}},
+        // Near two keys alike; written quoted.
+        SettledCase{"[config]\n'med_values' = [1]\n", {"unknown-key@9 suggestion:mean_values"}},
+        SettledCase{"[config]\n'Mean_Values' = [1]\n", {"unknown-key@9 certain:mean_values"}},
+        // A silenced finding's fix is never made.
+        SettledCase{"[config]\nOptimization_Level = 2 # vora-config: ignore\n",
+                    {"unknown-key@9 suggestion:optimization_level silenced"}},
+        SettledCase{"[config]\nquantized_algorithm = 'MMSE' # vora-config: ignore\n",
+                    {"unknown-choice@31 suggestion:mmse silenced"}},
+        // The keys of a misspelled section wait for its rename; its values'
+        // corrections that loading needs are made with it.
+        SettledCase{"[CONFIG]\nOptimization_Level = 2\nquantized_algorithm = 'MMSE'\nzz = 1\n",
+                    {"unknown-section@1 certain:config", "unknown-key@9 suggestion:optimization_level as config",
+                     "unknown-choice@54 suggestion:mmse as config", "unknown-key@61 as config"}},
+        SettledCase{"[Load]\nmodel_type = 'onnx'\n",
+                    {"unknown-section@1 certain:load", "load-error@20 certain:Onnx as load"}},
+        SettledCase{"a = [\n", {"parse-error@6"}}));
+
+// The records of unknown names go among the findings held whole in file
+// order, though the walk of the tree meets [config.sub] before [build]; an
+// error of writing comes last.
+TEST(Findings, RecordsAndWholeFindingsInFileOrder) {
+    constexpr std::string_view text =
+        "[config]\nk1 = 1\n[build]\nvora_batch_size = 0 # vora-config: ignore[nope]\nk2 = 1\n[config.sub]\n";
+    lint::Findings findings = lint::check_text(text);
+    findings.push_back(lint::Finding{lint::Severity::Error, lint::kWriteError, "cannot write"});
+    const std::vector<std::string> expected{"unknown-key@9",  "out-of-range@42", "unknown-code@66",
+                                            "unknown-key@72", "unknown-key@87",  "write-error"};
+    EXPECT_EQ(described(findings), expected);
+    std::vector<std::string> listed;
+    for (const lint::Finding& finding : findings.list()) listed.push_back(described(finding));
+    EXPECT_EQ(listed, expected);
+    const lint::Findings::Counts counts = findings.counts();
+    EXPECT_EQ(std::tuple(counts.errors, counts.warnings, counts.silenced), std::tuple(4u, 2u, 0u));
+    const std::vector<lint::Finding> all = findings.list();
+    EXPECT_EQ(all[4].message, "`sub` is not a key of [config]; the converter ignores it");
+    EXPECT_EQ(all[4].range->end, 90u);
+}
+
+// A record's finding is silenced like any other, and counted so.
+TEST(Findings, RecordsSilencedAndCounted) {
+    const lint::Findings findings =
+        lint::check_text("[config]\nk1 = 1 # vora-config: ignore[unknown-key]\nk2 = 1\nk3 = 1 # vora-config: ignore\n");
+    EXPECT_EQ(described(findings),
+              (std::vector<std::string>{"unknown-key@9 silenced", "unknown-key@51", "unknown-key@58 silenced"}));
+    const lint::Findings::Counts counts = findings.counts();
+    EXPECT_EQ(std::tuple(counts.errors, counts.warnings, counts.silenced), std::tuple(1u, 0u, 2u));
+}
+
+// Of edits at one place only the first is made; one outside the text or of
+// a silenced finding is none: the rest stay suggestions, and applying the
+// fixes makes only the certain ones.
+TEST(Findings, SettlingLeavesOverlapsAndSilencedOnesSuggestions) {
+    constexpr std::string_view text = "[config]\nx = 1\ny = 2\n";
+    std::vector<lint::Finding> made;
+    const auto add = [&](std::size_t begin, std::size_t end, std::string replacement, bool silenced = false) {
+        lint::Finding& finding = made.emplace_back(lint::Severity::Error, lint::kUnknownKey, begin, end);
+        finding.fix = lint::Fix{lint::Applicability::Certain, lint::Edit{begin, end, std::move(replacement)}};
+        finding.silenced = silenced;
+    };
+    add(9, 10, "a");
+    add(9, 10, "b");  // the same bytes again
+    add(15, 16, "c");
+    add(15, 16, "d", true);
+    add(30, 31, "e");  // past the end
+    lint::Findings findings(std::move(made));
+    lint::settle_fixes(text, findings);
+    EXPECT_EQ(described(findings),
+              (std::vector<std::string>{"unknown-key@9 certain:a", "unknown-key@9 suggestion:b",
+                                        "unknown-key@15 certain:c", "unknown-key@15 suggestion:d silenced",
+                                        "unknown-key@30 suggestion:e"}));
+    EXPECT_EQ(lint::apply_fixes(text, findings), "[config]\na = 1\nc = 2\n");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ FIXES = [
      "[config]\nmean_values = [1] # kept\n\n\n\n\n\n\n\n[load]\nmodel_type = 'Onnx'\nmodel = 'm'\n", []),
     ("[config]\n'Mean_Values' = [1]\n\"std value\" = [2]\n", "[config]\nmean_values = [1]\nstd_values = [2]\n", []),
     ("[config]\nmed_values = [1]\n", None, [(2, 1, "unknown-key", "mean_values")]),  # as near to std_values
+    ("[config]\n'med_values' = [1]\n", None, [(2, 1, "unknown-key", "mean_values")]),
     ("[config]\nmean_value = [1]\nmean_values = [2]\n", None, [(2, 1, "unknown-key", "mean_values")]),
     ("[config]\nMean_Values = [1]\nmean_value = [2]\n", None,  # two keys for one
      [(2, 1, "unknown-key", "mean_values"), (3, 1, "unknown-key", "mean_values")]),
@@ -105,6 +106,24 @@ def test_sarif_fixes_are_the_certain_renames_and_the_suggested_ones(cli, tmp_pat
     # What is left suggests renames to the bare keys its messages name.
     assert [r["insertedContent"]["text"] for kind, _, _, r in fixes if kind == "suggestion"] == [
         s for _, _, code, s in remaining if code in ("unknown-key", "unknown-section") and s and not s.startswith("[")]
+
+
+@pytest.mark.parametrize("text, options, fixes", [
+    ("[config]\nOptimization_Level = 2\n", [], [("certain", "optimization_level")]),
+    ("[config]\n'med_values' = [1]\n", [], [("suggestion", "mean_values")]),  # near two keys; written quoted
+    # A fix --fix does not make is a suggestion: of a silenced finding, of a misspelled section's value.
+    ("[config]\nquantized_algorithm = 'MMSE' # vora-config: ignore\n", [], [("suggestion", "mmse")]),
+    ("[CONFIG]\nquantized_algorithm = 'MMSE'\n", [], [("certain", "config"), ("suggestion", "mmse")]),
+    # What is left after --fix, the files the configuration names checked again: the rename it refused.
+    ("[config]\nOptimization_Level = 'high'\nmean_value = [1]\n", ["--fix"], [("suggestion", "optimization_level")]),
+])
+def test_sarif_fixes_are_those_fix_makes_whatever_the_options(cli, tmp_path, text, options, fixes):
+    path = tmp_path / "vora.toml"
+    path.write_text(text)
+    done = run(cli, "check", *options, "--format", "sarif", str(path))
+    assert [(fix["properties"]["applicability"], r["insertedContent"]["text"])
+            for result in sarif_log(done.stdout)["runs"][0]["results"] for fix in result.get("fixes", [])
+            for change in fix["artifactChanges"] for r in change["replacements"]] == fixes
 
 
 def test_fix_replaces_the_link_target_whole_and_keeps_its_mode(cli, tmp_path):
