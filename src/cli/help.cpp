@@ -6,8 +6,9 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
-    "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
-    "                         [--base DIR] [--no-files] FILE...\n"
+    "                         [--format text|concise|json|github|sarif] [--color auto|always|never]\n"
+    "                         [--base DIR|config] [--no-files] [--select CODES] [--ignore CODES]\n"
+    "                         [--exclude GLOB] [--config FILE | --isolated] [--verbose] PATH...\n"
     "       vora-config explain [--format text|json|list] FILE\n"
     "       vora-config plan [--format text|json] [--python 3.X] FILE\n"
     "       vora-config schema\n"
@@ -19,7 +20,7 @@ constexpr std::string_view kHelp =
     "Checks, explains and describes the configuration files of a VORA model conversion.\n"
     "\n"
     "commands:\n"
-    "  check FILE...    report every error and warning of each file, in file order\n"
+    "  check PATH...    report every error and warning of each file, in file order\n"
     "  explain FILE     print the configuration summary, exactly as rust_explain prints it\n"
     "  plan FILE        print the converter calls rust_convert would make, with their arguments\n"
     "  schema           print the JSON Schema (draft-07) of the configuration file\n"
@@ -33,8 +34,9 @@ constexpr std::string_view kHelp =
 
 constexpr std::string_view kCheckHelp =
     "usage: vora-config check [--strict] [--quiet] [--fix] [--diff]\n"
-    "                         [--format text|json|github|sarif] [--color auto|always|never]\n"
-    "                         [--base DIR] [--no-files] FILE...\n"
+    "                         [--format text|concise|json|github|sarif] [--color auto|always|never]\n"
+    "                         [--base DIR|config] [--no-files] [--select CODES] [--ignore CODES]\n"
+    "                         [--exclude GLOB] [--config FILE | --isolated] [--verbose] PATH...\n"
     "\n"
     "Loads each file as the converter front end does and reports, in file order, every error that\n"
     "stops it loading (a file that is not TOML gets its one syntax error), errors for keys and\n"
@@ -48,13 +50,30 @@ constexpr std::string_view kCheckHelp =
     "`# vora-config: ignore` or `# vora-config: ignore[CODE, ...]`, silences the findings (of those\n"
     "codes) that start on it: they are counted apart and fail nothing.\n"
     "\n"
+    "A PATH that is a folder is walked (hidden folders, build, node_modules and __pycache__ left\n"
+    "out; names in byte order; a folder that cannot be read is reported as a read-error) and each\n"
+    "*.toml in it that is a configuration is checked: one whose top level has a section the\n"
+    "converter reads and no [project], [tool], [package], [build-system] or [workspace]. Other TOML\n"
+    "files are counted in the closing line as skipped. A FILE named is always checked.\n"
+    "\n"
+    "Settings: the nearest vora-config.toml, or pyproject.toml with a [tool.vora-config] table,\n"
+    "in the file's folder or above it (vora-config.toml first) holds for each file: select,\n"
+    "ignore (lists of codes), per-file-ignores (glob = [codes], the glob matched against the path\n"
+    "below the settings' folder or the file's name), strict, files (false: as --no-files), base\n"
+    "(\"config\" or a folder from the settings' folder) and exclude (globs). An option given\n"
+    "wins over the file. A code selected away or ignored is dropped: not shown, not counted, not\n"
+    "fixed (unlike a suppression comment, which silences it); read and parse errors never are.\n"
+    "A fault in the settings is a finding of the settings file (bad-setting, unknown-code).\n"
+    "\n"
     "options:\n"
     "  --strict            exit with status 1 on warnings too\n"
-    "  --format F          text (the default: each finding with its source line), json (one array\n"
-    "                      of findings), github (workflow annotation lines) or sarif (SARIF 2.1.0)\n"
+    "  --format F          text (the default: each finding with its source line), concise (one line\n"
+    "                      each: file:line:column: severity[code] message), json (one array of\n"
+    "                      findings), github (workflow annotation lines) or sarif (SARIF 2.1.0)\n"
     "  --color WHEN        colours in the text format: auto (the default: on a terminal, unless\n"
     "                      NO_COLOR is set), always or never\n"
     "  -q, --quiet         print only the closing summary line\n"
+    "  -v, --verbose       name on standard error each TOML file skipped as no configuration\n"
     "  --fix               rename in place each unknown key whose intended key is certain (a case-only\n"
     "                      difference, or the one nearest key of its table when that is not set there)\n"
     "                      and correct each choice written in other case or one slip from a single\n"
@@ -64,8 +83,15 @@ constexpr std::string_view kCheckHelp =
     "                      status 1 when there is something to change); not with --fix, nor with\n"
     "                      a --format other than text\n"
     "  --base DIR          take relative paths in the files from DIR, as the converter run there\n"
-    "                      would (default: the current directory)\n"
+    "                      would (default: the current directory); --base config: from each\n"
+    "                      file's own folder\n"
     "  --no-files          read none of the files a configuration names (for CI without models)\n"
+    "  --select CODES      report only these codes (comma-separated), in place of the settings'\n"
+    "  --ignore CODES      drop these codes (comma-separated), in place of the settings'\n"
+    "  --exclude GLOB      walk past files and folders whose name or path below the folder given\n"
+    "                      matches GLOB (more than once: any of them), beside the settings' exclude\n"
+    "  --config FILE       take the settings from FILE for every file, looking for no other\n"
+    "  --isolated          read no settings file\n"
     "  -h, --help          print this help\n"
     "\n"
     "exit status: 0 when no file has an error, 1 when one has (or, with --strict, a warning),\n"
@@ -139,8 +165,8 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommandHelp[] = {
-    {"check", kCheckHelp}, {"explain", kExplainHelp}, {"plan", kPlanHelp},
-    {"schema", kSchemaHelp}, {"init", kInitHelp}, {"rule", kRuleHelp},
+    {"check", kCheckHelp},   {"explain", kExplainHelp}, {"plan", kPlanHelp},
+    {"schema", kSchemaHelp}, {"init", kInitHelp},       {"rule", kRuleHelp},
 };
 
 }  // namespace

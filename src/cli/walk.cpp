@@ -1,0 +1,153 @@
+#include "cli/walk.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <set>
+#include <sys/stat.h>
+#include <utility>
+#include <variant>
+
+#include "configuration/structs.hpp"
+#include "io/read_file.hpp"
+
+namespace vora::cli {
+
+namespace {
+
+constexpr std::string_view kOtherTools[] = {"project", "tool", "package", "build-system", "workspace"};
+constexpr std::string_view kSkippedFolders[] = {"build", "node_modules", "__pycache__"};
+
+bool is_section(std::string_view key) {
+    bool found = false;
+    for_each_field<Configuration>([&](const auto& field, std::size_t) { found = found || field.key == key; });
+    return found;
+}
+
+// The names in `folder`, sorted; or the error of opening it.
+std::variant<std::vector<std::string>, std::string> names_in(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return os_error_text(errno);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) return os_error_text(error);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A name below a folder: below "." the name alone, as the current folder's
+// files are named.
+std::string joined(std::string_view folder, std::string_view name) {
+    if (folder == ".") return std::string(name);
+    std::string path(folder);
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path += name;
+}
+
+// Depth first with an explicit stack of open folders, so a deep tree uses
+// no call stack; each folder's names in order, a subfolder walked at its
+// name's place.
+class Walk {
+public:
+    Walk(const std::vector<std::string>& exclude, const std::function<void(const WalkEntry&)>& visit)
+        : exclude_(exclude), visit_(visit) {}
+
+    void run(std::string_view root) {
+        open(std::string(root), "");
+        while (!stack_.empty()) {
+            Folder& folder = stack_.back();
+            if (folder.next == folder.names.size()) {
+                stack_.pop_back();
+                continue;
+            }
+            const std::string& name = folder.names[folder.next++];
+            std::string path = joined(folder.path, name);
+            std::string relative = folder.relative.empty() ? name : joined(folder.relative, name);
+            if (excluded(exclude_, name, relative)) continue;
+            struct stat st{};
+            if (::stat(path.c_str(), &st) != 0) continue;  // a dangling link
+            if (S_ISDIR(st.st_mode) && !skipped_folder(name)) {
+                open(std::move(path), std::move(relative));  // `folder` is not used past here
+            } else if (S_ISREG(st.st_mode) && name.ends_with(".toml")) {
+                visit_(WalkEntry{std::move(path), {}});
+            }
+        }
+    }
+
+private:
+    struct Folder {
+        std::string path;
+        std::string relative;
+        std::vector<std::string> names;
+        std::size_t next = 0;
+    };
+
+    // Lists a folder to walk next; one entered before (a link back into
+    // the tree) is left.
+    void open(std::string path, std::string relative) {
+        struct stat st{};
+        if (::stat(path.c_str(), &st) == 0 && !seen_.insert({st.st_dev, st.st_ino}).second) return;
+        auto listed = names_in(path);
+        if (auto* error = std::get_if<std::string>(&listed)) {
+            visit_(WalkEntry{std::move(path), std::move(*error)});
+            return;
+        }
+        stack_.push_back({std::move(path), std::move(relative), std::move(std::get<0>(listed)), 0});
+    }
+
+    const std::vector<std::string>& exclude_;
+    const std::function<void(const WalkEntry&)>& visit_;
+    std::set<std::pair<dev_t, ino_t>> seen_;
+    std::vector<Folder> stack_;
+};
+
+}  // namespace
+
+bool is_configuration(const toml::Document& document) {
+    bool section = false;
+    for (const toml::Member member : document.root_table()) {
+        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), member.key) != std::end(kOtherTools)) {
+            return false;
+        }
+        section = section || is_section(member.key);
+    }
+    return section;
+}
+
+bool is_configuration_text(std::string_view text) {
+    const toml::Result read = toml::parse(text);
+    const auto* document = std::get_if<toml::Document>(&read);
+    return document == nullptr || is_configuration(*document);
+}
+
+bool skipped_folder(std::string_view name) {
+    return name.starts_with('.') ||
+           std::find(std::begin(kSkippedFolders), std::end(kSkippedFolders), name) != std::end(kSkippedFolders);
+}
+
+bool excluded(const std::vector<std::string>& globs, std::string_view name, std::string_view relative) {
+    const std::string own(name), below(relative);
+    return std::any_of(globs.begin(), globs.end(), [&](const std::string& glob) {
+        return ::fnmatch(glob.c_str(), own.c_str(), 0) == 0 || ::fnmatch(glob.c_str(), below.c_str(), 0) == 0;
+    });
+}
+
+void walk_toml_files(std::string_view folder, const std::vector<std::string>& exclude,
+                     const std::function<void(const WalkEntry&)>& visit) {
+    Walk(exclude, visit).run(folder);
+}
+
+bool is_folder(std::string_view path) {
+    struct stat st{};
+    return ::stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace vora::cli
