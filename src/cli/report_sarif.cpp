@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cli/report_common.hpp"
+#include "cli/rule_text.hpp"
 
 namespace vora::cli {
 
@@ -104,6 +105,12 @@ public:
             append_json_string(head_, lint::kCodeTable[i].name);
             head_ += ",\n              \"shortDescription\": {\n                \"text\": ";
             append_json_string(head_, lint::kCodeTable[i].description);
+            head_ += "\n              },\n              \"fullDescription\": {\n                \"text\": ";
+            append_json_string(head_, lint::kCodeTable[i].explanation);
+            head_ += "\n              },\n              \"help\": {\n                \"text\": ";
+            append_json_string(head_, rule_text(lint::kCodeTable[i]));
+            head_ += ",\n                \"markdown\": ";
+            append_json_string(head_, rule_markdown(lint::kCodeTable[i]));
             head_ += "\n              }\n            }";
         }
         head_ +=
