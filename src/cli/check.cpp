@@ -213,6 +213,8 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
             options.verbose = true;
         } else if (arg == "--isolated") {
             options.overrides.isolated = true;
+        } else if (arg == "--force-exclude") {
+            options.overrides.force_exclude = true;
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
         } else if (arg == "--fix") {

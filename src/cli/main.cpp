@@ -4,7 +4,7 @@
 //   vora-config check [--strict] [--quiet] [--fix] [--diff]
 //                     [--format text|concise|json|github|sarif] [--color auto|always|never]
 //                     [--base DIR|config] [--no-files] [--select CODES] [--ignore CODES]
-//                     [--exclude GLOB] [--config FILE | --isolated] [--verbose] PATH...
+//                     [--exclude GLOB] [--config FILE | --isolated] [--force-exclude] [--verbose] PATH...
 //   vora-config explain [--format text|json|list] FILE
 //   vora-config plan [--format text|json] [--python 3.X] FILE
 //   vora-config schema

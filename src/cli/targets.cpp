@@ -1,6 +1,7 @@
 #include "cli/targets.hpp"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <variant>
 
 #include "cli/walk.hpp"
@@ -13,6 +14,11 @@ namespace {
 
 // Whether a glob of `globs` matches a path below the settings' folder, or
 // one of the folders on the way to it.
+bool is_regular_file(std::string_view path) {
+    struct stat st{};
+    return ::stat(std::string(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool excluded_below(const std::vector<std::string>& globs, std::string_view relative) {
     if (globs.empty()) return false;
     for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
@@ -69,30 +75,38 @@ FileRules Targets::rules_for(std::string_view path, const SettingsFile* settings
     return rules;
 }
 
+void Targets::consider(const std::string& path, const Visitor& visitor) {
+    const SettingsFile* settings = settings_for(path, visitor);
+    if (settings && excluded_below(settings->settings.exclude, relative_to(absolute_path(path), settings->folder))) {
+        return;
+    }
+    const std::optional<ReadError> error = read_text_file(path, text_, kDocumentLimit);
+    if (!error && !is_configuration_text(text_)) {
+        visitor.skipped(path);
+        return;
+    }
+    // A file that cannot be read is checked: it reports why.
+    visitor.check(path, error ? nullptr : &text_, rules_for(path, settings));
+}
+
 void Targets::run(std::string_view argument, const Visitor& visitor) {
     if (argument == "-" || !is_folder(argument)) {
+        // --force-exclude: a regular file named is taken as the walk takes
+        // the files it meets (pre-commit names every TOML file touched).
+        if (overrides_.force_exclude && is_regular_file(argument)) {
+            if (!excluded_below(overrides_.exclude, argument)) consider(std::string(argument), visitor);
+            return;
+        }
         const SettingsFile* settings = settings_for(argument, visitor);
         visitor.check(argument, nullptr, rules_for(argument, settings));
         return;
     }
-    std::string text;
     walk_toml_files(argument, overrides_.exclude, [&](const WalkEntry& entry) {
-        if (!entry.error.empty()) {
+        if (entry.error.empty()) {
+            consider(entry.path, visitor);
+        } else {
             visitor.unreadable(entry.path, entry.error);
-            return;
         }
-        const SettingsFile* settings = settings_for(entry.path, visitor);
-        if (settings &&
-            excluded_below(settings->settings.exclude, relative_to(absolute_path(entry.path), settings->folder))) {
-            return;
-        }
-        const std::optional<ReadError> error = read_text_file(entry.path, text, kDocumentLimit);
-        if (!error && !is_configuration_text(text)) {
-            visitor.skipped(entry.path);
-            return;
-        }
-        // A file that cannot be read is checked: it reports why.
-        visitor.check(entry.path, error ? nullptr : &text, rules_for(entry.path, settings));
     });
 }
 

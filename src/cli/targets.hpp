@@ -23,6 +23,7 @@ struct Overrides {
     std::vector<std::string> exclude;   // added to the settings' own
     bool isolated = false;              // read no settings file
     std::optional<std::string> config;  // the one settings file for every file
+    bool force_exclude = false;         // a file named is skipped as the walk would skip it
 };
 
 // The rules one file is checked under.
@@ -57,6 +58,9 @@ public:
     void run(std::string_view argument, const Visitor& visitor);
 
 private:
+    // A file the walk met (or one named, with --force-exclude): checked
+    // unless excluded or no configuration.
+    void consider(const std::string& path, const Visitor& visitor);
     const SettingsFile* settings_for(std::string_view path, const Visitor& visitor);
     FileRules rules_for(std::string_view path, const SettingsFile* settings) const;
 
@@ -64,6 +68,7 @@ private:
     SettingsLookup lookup_;
     std::optional<std::optional<SettingsFile>> config_;  // --config's, read once
     std::vector<const SettingsFile*> reported_;
+    std::string text_;  // the file last read, its room reused
 };
 
 }  // namespace vora::cli
