@@ -266,7 +266,10 @@ bool check_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
         PyObject* name = PyTuple_GET_ITEM(kwnames, i);
         PyObject* value = args[nargs + i];
         const auto is = [&](const char* key) { return PyUnicode_CompareWithASCIIString(name, key) == 0; };
-        if (is("path") && !out.path) {
+        if (is("path") && out.path) {
+            PyErr_SetString(PyExc_TypeError, "check() got multiple values for argument 'path'");
+            return false;
+        } else if (is("path")) {
             out.path = value;
         } else if (is("files") && PyBool_Check(value)) {
             out.files = value == Py_True;

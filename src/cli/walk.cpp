@@ -109,6 +109,25 @@ private:
     std::vector<Folder> stack_;
 };
 
+// For a text that does not read as TOML: whether its headers (lines that
+// start with `[`, the name up to `]`, `.` or the line's end) name a section
+// the converter reads and no other tool's table.
+bool headers_of_a_configuration(std::string_view text) {
+    bool section = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        if (!line.starts_with('[')) continue;
+        line.remove_prefix(line.starts_with("[[") ? 2 : 1);
+        const std::string_view name = line.substr(0, line.find_first_of("]. \t\r"));
+        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), name) != std::end(kOtherTools)) return false;
+        section = section || is_section(name);
+    }
+    return section;
+}
+
 }  // namespace
 
 bool is_configuration(const toml::Document& document) {
@@ -124,8 +143,8 @@ bool is_configuration(const toml::Document& document) {
 
 bool is_configuration_text(std::string_view text) {
     const toml::Result read = toml::parse(text);
-    const auto* document = std::get_if<toml::Document>(&read);
-    return document == nullptr || is_configuration(*document);
+    if (const auto* document = std::get_if<toml::Document>(&read)) return is_configuration(*document);
+    return headers_of_a_configuration(text);
 }
 
 bool skipped_folder(std::string_view name) {

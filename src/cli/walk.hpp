@@ -18,8 +18,9 @@ namespace vora::cli {
 // [workspace].
 bool is_configuration(const toml::Document& document);
 
-// The same of a text; a text that does not read as TOML counts as one (its
-// syntax error is then reported rather than the file skipped unseen).
+// The same of a text. Of a text that does not read as TOML, its header
+// lines tell: one with a section the converter reads and none of another
+// tool's is checked, so that its syntax error is reported, not skipped.
 bool is_configuration_text(std::string_view text);
 
 // What the walk meets: a `*.toml` regular file (symbolic links followed),
