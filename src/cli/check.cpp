@@ -14,6 +14,7 @@
 #include "cli/fix.hpp"
 #include "cli/report.hpp"
 #include "cli/targets.hpp"
+#include "cli/walk.hpp"
 #include "configuration/load.hpp"
 #include "io/read_file.hpp"
 #include "lint/lint.hpp"
@@ -78,7 +79,6 @@ bool color_wanted() {
 enum class Color { Auto, Always, Never };
 
 struct CheckOptions {
-    bool strict = false;
     bool quiet = false;
     bool fix = false;
     bool diff = false;
@@ -258,6 +258,7 @@ struct CheckedFile {
     std::string text;
     std::vector<lint::Finding> findings;
     bool changed = false;
+    bool other = false;  // no configuration, and rules.skip_others: neither reported nor fixed
 };
 
 // Lints `text` and fixes it as the options say: prints its diff or its
@@ -269,13 +270,19 @@ CheckedFile lint_and_fix(const CheckOptions& options, const FileRules& rules, st
     // The files named are read for what is reported: not for a diff.
     lint::DocumentCheck files;
     const lint::FileCheckOptions file_options{rules.base};
-    if (rules.files && mode != FixMode::Diff) {
-        files = [&file_options](const toml::Document& document, const Configuration& configuration,
-                                std::vector<lint::Finding>& out) {
-            lint::check_files(document, configuration, file_options, out);
+    const bool check_files = rules.files && mode != FixMode::Diff;
+    bool loaded = false;  // a document that loads is told from another tool's by the one parse
+    if (check_files || rules.skip_others) {
+        files = [&](const toml::Document& document, const Configuration& configuration,
+                    std::vector<lint::Finding>& out) {
+            loaded = true;
+            file.other = rules.skip_others && !is_configuration(document);
+            if (check_files && !file.other) lint::check_files(document, configuration, file_options, out);
         };
     }
     file.findings = lint::check_text(file.text, files);
+    if (rules.skip_others && !loaded) file.other = !is_configuration_text(file.text);
+    if (file.other) return file;
     rules.drop_ignored(file.findings);  // neither shown nor fixed
     if (mode == FixMode::Off && options.format == Format::Sarif) settle_fixes(file.text, file.findings);
     const FileFix fixed = fix_file(mode, path, name, file.text, file.findings);
@@ -287,7 +294,7 @@ CheckedFile lint_and_fix(const CheckOptions& options, const FileRules& rules, st
     }
     if (fixed.fixed_text) out(*fixed.fixed_text);
     // A fixed file is checked again, without its files: check them too.
-    if (mode == FixMode::Fix && fixed.edits > 0 && files) {
+    if (mode == FixMode::Fix && fixed.edits > 0 && check_files) {
         file.findings = lint::check_text(file.text, files);
         rules.drop_ignored(file.findings);
     }
@@ -397,16 +404,17 @@ int check(const std::vector<std::string_view>& args) {
     bool changed = false;
     Targets targets(options.overrides);
     Targets::Visitor visitor;
+    const auto skipped = [&](std::string_view path) {
+        report.skipped();
+        if (options.verbose) err("vora-config: " + std::string(path) + ": skipped: not a configuration\n");
+    };
     visitor.check = [&](std::string_view given, std::string* text, const FileRules& rules) {
         const std::string_view name = given == "-" ? "<stdin>" : given;
         const CheckedFile checked = text ? lint_and_fix(options, rules, given, name, std::move(*text))
                                          : check_file(options, rules, given, name);
+        if (checked.other) return skipped(given);
         changed = changed || checked.changed;
         report.file(name, checked.text, checked.findings, rules.strict);
-    };
-    visitor.skipped = [&](std::string_view path) {
-        report.skipped();
-        if (options.verbose) err("vora-config: " + std::string(path) + ": skipped: not a configuration\n");
     };
     visitor.settings = [&](const SettingsFile& settings) {
         report.file(settings.path, settings.text, settings.findings, false, false);

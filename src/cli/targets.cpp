@@ -81,12 +81,10 @@ void Targets::consider(const std::string& path, const Visitor& visitor) {
         return;
     }
     const std::optional<ReadError> error = read_text_file(path, text_, kDocumentLimit);
-    if (!error && !is_configuration_text(text_)) {
-        visitor.skipped(path);
-        return;
-    }
+    FileRules rules = rules_for(path, settings);
+    rules.skip_others = true;
     // A file that cannot be read is checked: it reports why.
-    visitor.check(path, error ? nullptr : &text_, rules_for(path, settings));
+    visitor.check(path, error ? nullptr : &text_, rules);
 }
 
 void Targets::run(std::string_view argument, const Visitor& visitor) {

@@ -33,6 +33,10 @@ struct FileRules {
     std::string base;  // the folder its relative paths are taken from ("": the current one)
     CodeFilter filter;
     std::string relative;  // its path below the settings' folder, for per-file-ignores
+    // A file of a folder (or named, with --force-exclude): one that is no
+    // configuration (is_configuration) is skipped, told from the one parse
+    // of its check.
+    bool skip_others = false;
 
     // Drops the findings the filter leaves out.
     void drop_ignored(std::vector<lint::Finding>& findings) const;
@@ -42,10 +46,9 @@ class Targets {
 public:
     struct Visitor {
         // A file to check: `text` is null for a file named (the caller reads
-        // it: standard input, a FIFO), else the text the walk read.
+        // it: standard input, a FIFO) or one that cannot be read, else the
+        // text the walk read.
         std::function<void(std::string_view path, std::string* text, const FileRules&)> check;
-        // A TOML file of a folder that is no configuration.
-        std::function<void(std::string_view path)> skipped;
         // A settings file with findings, once, before the first file it holds for.
         std::function<void(const SettingsFile&)> settings;
         // A folder the walk cannot read, and why.
@@ -59,7 +62,7 @@ public:
 
 private:
     // A file the walk met (or one named, with --force-exclude): checked
-    // unless excluded or no configuration.
+    // unless excluded, skipped when no configuration.
     void consider(const std::string& path, const Visitor& visitor);
     const SettingsFile* settings_for(std::string_view path, const Visitor& visitor);
     FileRules rules_for(std::string_view path, const SettingsFile* settings) const;
