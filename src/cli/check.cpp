@@ -353,10 +353,9 @@ public:
     // as one checked (a settings file's findings do not).
     void file(std::string_view name, std::string_view text, const std::vector<lint::Finding>& findings, bool strict,
               bool configuration = true) {
+        const Totals before = totals_;
         totals_.add(findings, configuration);
-        failed_ = failed_ || std::any_of(findings.begin(), findings.end(), [&](const lint::Finding& f) {
-                      return !f.silenced() && (f.severity == lint::Severity::Error || strict);
-                  });
+        failed_ = failed_ || totals_.errors > before.errors || (strict && totals_.warnings > before.warnings);
         if (options_.quiet) return;
         renderer_->file(FileReport{name, text, findings}, output_);
         output_.flush();

@@ -33,6 +33,7 @@ bool excluded_below(const std::vector<std::string>& globs, std::string_view rela
 }  // namespace
 
 void FileRules::drop_ignored(std::vector<lint::Finding>& findings) const {
+    if (!filter.select && filter.ignore.empty() && filter.per_file_ignores.empty()) return;
     std::erase_if(findings, [&](const lint::Finding& finding) { return !filter.keeps(finding.code, relative); });
 }
 
