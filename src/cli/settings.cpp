@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
 
@@ -226,7 +227,9 @@ const SettingsFile* SettingsLookup::for_absolute(const std::string& folder) {
     const SettingsFile* found = nullptr;
     for (const std::string_view name : {"vora-config.toml", "pyproject.toml"}) {
         const std::string path = folder == "/" ? "/" + std::string(name) : folder + "/" + std::string(name);
-        if (::access(path.c_str(), F_OK) != 0) continue;
+        // A FIFO or a device of that name is never opened: it could block or never end.
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         std::optional<SettingsFile> file = load_settings(relative_to(path, current_folder()));
         if (!file) continue;
         files_.push_back(std::make_unique<SettingsFile>(std::move(*file)));

@@ -81,6 +81,7 @@ def test_a_link_loop_a_fifo_and_an_unreadable_folder_neither_hang_nor_stop_the_w
     (tmp_path / "a" / "up").symlink_to("..")
     (tmp_path / "a" / "dangling.toml").symlink_to("nowhere.toml")
     os.mkfifo(tmp_path / "a" / "pipe.toml")
+    os.mkfifo(tmp_path / "a" / "vora-config.toml")  # no settings file: never opened
     (tmp_path / "a" / "closed").mkdir()
     (tmp_path / "a" / "closed").chmod(0)
     try:
