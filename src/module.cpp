@@ -335,8 +335,7 @@ PyMethodDef function_defs[] = {
     {"rust_explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rust_explain)),
      METH_FASTCALL | METH_KEYWORDS, "rust_explain(path)\n--\n\n"},
     {"check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check)), METH_FASTCALL | METH_KEYWORDS,
-     "check(path, *, files=True, base=None)\n--\n\n"
-     "The findings of `vora-config check --isolated --format json path`, as a list of dicts."},
+     "check(path, *, files=True, base=None)\n--\n\n"},
 };
 
 PyModuleDef module_def = {
