@@ -86,7 +86,7 @@ constexpr std::string_view kCheckHelp =
     "                      a --format other than text\n"
     "  --base DIR          take relative paths in the files from DIR, as the converter run there\n"
     "                      would (default: the current directory); --base config: from each\n"
-    "                      file's own folder\n"
+    "                      file's own folder (a folder named config: --base ./config)\n"
     "  --no-files          read none of the files a configuration names (for CI without models)\n"
     "  --select CODES      report only these codes (comma-separated), in place of the settings'\n"
     "  --ignore CODES      drop these codes (comma-separated), in place of the settings'\n"

@@ -66,8 +66,9 @@ FileRules Targets::rules_for(std::string_view path, const SettingsFile* settings
     if (base == "config") {
         rules.base = path == "-" ? "" : folder_of(path);
     } else if (base) {
-        // A folder the settings name is taken from the settings' folder.
-        rules.base = overrides_.base || !settings ? *base : absolute_path(settings->folder + "/" + *base);
+        // A relative folder the settings name is taken from the settings' folder.
+        const bool own = overrides_.base || !settings || base->starts_with('/');
+        rules.base = own ? *base : absolute_path(settings->folder + "/" + *base);
     }
     rules.filter = s.codes;
     if (overrides_.select) rules.filter.select = overrides_.select;

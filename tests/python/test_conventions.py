@@ -200,6 +200,8 @@ def write_model(folder, name):
                 "two/c.toml:3:9: warning[missing-file] `model` names `m.onnx`, which does not exist"]),
     (["--base", "config"], None, []),
     ([], 'base = "config"\n', []),
+    ([], 'base = "TMP/one"\n', ["two/c.toml:4:11: error[model-mismatch] `inputs` names `b`, which is no value of "
+                               "the model; its inputs are a; did you mean `a`?"]),
     ([], 'base = "one"\n', ["two/c.toml:4:11: error[model-mismatch] `inputs` names `b`, which is no value of the "
                            "model; its inputs are a; did you mean `a`?"]),
     (["--base", "two"], 'base = "one"\n', ["one/c.toml:4:11: error[model-mismatch] `inputs` names `a`, which is "
@@ -210,7 +212,7 @@ def test_base_config_takes_each_files_paths_from_its_folder(cli, tmp_path, args,
         write(tmp_path, {f"{folder}/c.toml": MODEL + f'inputs = ["{name}"]\n'})
         write_model(tmp_path / folder, name)
     if settings:
-        write(tmp_path, {"vora-config.toml": settings})
+        write(tmp_path, {"vora-config.toml": settings.replace("TMP", str(tmp_path))})
     status, shown, _ = run(cli, tmp_path, "--format", "concise", *args, "one", "two")
     assert (status, shown[:-1]) == (int(any("error" in s for s in out)), out)
 
