@@ -1,6 +1,8 @@
 #include "cli/walk.hpp"
 
 #include <algorithm>
+#include <array>
+#include <tuple>
 #include <cerrno>
 #include <dirent.h>
 #include <fnmatch.h>
@@ -11,6 +13,7 @@
 
 #include "configuration/structs.hpp"
 #include "io/read_file.hpp"
+#include "lint/suggest.hpp"
 
 namespace vora::cli {
 
@@ -19,11 +22,17 @@ namespace {
 constexpr std::string_view kOtherTools[] = {"project", "tool", "package", "build-system", "workspace"};
 constexpr std::string_view kSkippedFolders[] = {"build", "node_modules", "__pycache__"};
 
-bool is_section(std::string_view key) {
-    bool found = false;
-    for_each_field<Configuration>([&](const auto& field, std::size_t) { found = found || field.key == key; });
-    return found;
-}
+// The sections the converter reads, from the declaration.
+constexpr auto kSections = [] {
+    std::array<std::string_view, std::tuple_size_v<decltype(Configuration::fields())>> names{};
+    for_each_field<Configuration>([&](const auto& field, std::size_t i) { names[i] = field.key; });
+    return names;
+}();
+
+// A section the converter reads, or one that check takes for a misspelling
+// of one ([Load], [confg]): a file whose one section is misspelled is still
+// a configuration, and its error is reported, not skipped.
+bool is_section(std::string_view key) { return lint::nearest(key, kSections).has_value(); }
 
 // The names in `folder`, sorted; or the error of opening it.
 std::variant<std::vector<std::string>, std::string> names_in(const std::string& folder) {

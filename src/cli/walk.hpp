@@ -13,9 +13,9 @@
 namespace vora::cli {
 
 // A TOML document is a configuration when its top level holds at least one
-// section the converter reads (Configuration's fields) and no table that
-// marks another tool's file: [project], [tool], [package], [build-system],
-// [workspace].
+// section the converter reads (Configuration's fields), or a name check
+// takes for its misspelling ([Load]), and no table that marks another tool's
+// file: [project], [tool], [package], [build-system], [workspace].
 bool is_configuration(const toml::Document& document);
 
 // The same of a text. Of a text that does not read as TOML, its header

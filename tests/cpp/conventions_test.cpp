@@ -29,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KindCase{"[config]\noptimization_level = 1\n", true}, KindCase{"[export]\n", true},
                       KindCase{"accuracy_analysis.inputs = []\n", true},  // a dotted key makes the table
                       KindCase{"", false}, KindCase{"title = 'x'\n", false},
-                      KindCase{"[Config]\n", false},  // a misspelled section alone: another file
+                      KindCase{"[Config]\n", true},  // a misspelled section: its error is reported
+                      KindCase{"[confg]\n", true}, KindCase{"[dependencies]\n", false},
                       KindCase{"[config]\n[tool.x]\n", false}, KindCase{"[project]\n[load]\n", false},
                       KindCase{"[[package]]\nname = 'x'\n[build]\n", false}, KindCase{"[build-system]\n", false},
                       KindCase{"[workspace]\n", false},

@@ -27,6 +27,7 @@ TREE = {
     "Cargo.lock": '[[package]]\nname = "x"\n',
     "sub/mixed.toml": "[config]\noptimization_level = 1\n[tool.other]\nx = 1\n",
     "sub/notes.toml": 'title = "notes"\n',
+    "sub/typo.toml": "[Load]\nmodel_type = 'Onnx'\n",  # its one section misspelled: a configuration
     **{f"{folder}/c.toml": BROKEN for folder in (".git", ".venv", ".hidden", "build", "node_modules", "__pycache__")},
 }
 
@@ -50,18 +51,20 @@ def summary(files, errors, warnings, skipped=0):
 
 B = f"sub/b.toml:2:22: warning[out-of-range] {ABOVE}"
 PARSE = "sub/deep/broken.toml:1:8: error[parse-error] expected `]` to close the header, found a line break"
+TYPO = "sub/typo.toml:1:2: error[unknown-section] [Load] is not a section; the converter ignores it; " \
+       "did you mean [load]?"
 
 
 @pytest.mark.parametrize("args, status, out, err", [
-    (["."], 1, [UNKNOWN_KEY, B, PARSE, summary(3, 2, 1, 4)], []),
-    (["-v", "."], 1, [UNKNOWN_KEY, B, PARSE, summary(3, 2, 1, 4)],
+    (["."], 1, [UNKNOWN_KEY, B, PARSE, TYPO, summary(4, 3, 1, 4)], []),
+    (["-v", "."], 1, [UNKNOWN_KEY, B, PARSE, TYPO, summary(4, 3, 1, 4)],
      [f"vora-config: {name}: skipped: not a configuration"
       for name in ("Cargo.toml", "pyproject.toml", "sub/mixed.toml", "sub/notes.toml")]),
-    (["sub"], 1, [B, PARSE, summary(2, 1, 1, 2)], []),
-    (["sub/"], 1, [B, PARSE, summary(2, 1, 1, 2)], []),
-    (["--exclude", "deep", "--exclude", "a.*", "."], 0, [B, summary(1, 0, 1, 4)], []),
+    (["sub"], 1, [B, PARSE, TYPO, summary(3, 2, 1, 2)], []),
+    (["sub/"], 1, [B, PARSE, TYPO, summary(3, 2, 1, 2)], []),
+    (["--exclude", "deep", "--exclude", "a.*", "--exclude", "sub/t*", "."], 0, [B, summary(1, 0, 1, 4)], []),
     (["--exclude", "sub/*", "."], 1, [UNKNOWN_KEY, summary(1, 1, 0, 2)], []),
-    (["--strict", "--exclude", "deep", "sub"], 1, [B, summary(1, 0, 1, 2)], []),
+    (["--strict", "--exclude", "deep", "--exclude", "typo.toml", "sub"], 1, [B, summary(1, 0, 1, 2)], []),
     # A file named is checked whatever it is; with --force-exclude it is taken as the walk takes it.
     (["pyproject.toml", "sub/notes.toml"], 1, [
         "pyproject.toml:1:2: error[unknown-section] [project] is not a section; the converter ignores it",
@@ -69,7 +72,7 @@ PARSE = "sub/deep/broken.toml:1:8: error[parse-error] expected `]` to close the 
         summary(2, 2, 0)], []),
     (["--force-exclude", "pyproject.toml", "sub/notes.toml", "a.toml"], 1, [UNKNOWN_KEY, summary(1, 1, 0, 2)], []),
     (["--force-exclude", "--exclude", "a.toml", "a.toml"], 0, [summary(0, 0, 0)], []),
-    (["-q", "."], 1, [summary(3, 2, 1, 4)], []),
+    (["-q", "."], 1, [summary(4, 3, 1, 4)], []),
 ])
 def test_folders_are_walked_for_their_configurations(cli, tmp_path, args, status, out, err):  # noqa: F811
     write(tmp_path, TREE)
