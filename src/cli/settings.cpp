@@ -20,6 +20,16 @@ constexpr SizeLimit kSettingsLimit{std::size_t{1} << 20, "the settings file is l
 constexpr std::string_view kSettingNames[] = {"select", "ignore", "per-file-ignores", "strict",
                                               "files",  "base",   "exclude"};
 
+// "`NAME`" and `rest`. Appended, not "`" + std::string(...): GCC 12 warns
+// falsely (-Wrestrict) about the inlined operator+.
+std::string backticked(std::string_view name, std::string_view rest) {
+    std::string text = "`";
+    text.append(name);
+    text += '`';
+    text.append(rest);
+    return text;
+}
+
 bool never_dropped(lint::Code code) { return code == lint::kReadError || code == lint::kParseError; }
 
 bool has(const std::vector<lint::Code>& codes, lint::Code code) {
@@ -52,7 +62,7 @@ public:
                 per_file_ignores(value);
             } else if (key == "strict" || key == "files") {
                 if (!value.is_boolean()) {
-                    fault(value, "`" + std::string(key) + "` takes true or false");
+                    fault(value, backticked(key, " takes true or false"));
                 } else {
                     (key == "strict" ? s.strict : s.files) = value.as_boolean();
                 }
@@ -83,7 +93,7 @@ private:
     }
 
     void unknown(const toml::Member& member) {
-        std::string message = "`" + std::string(member.key) + "` is not a setting of vora-config check";
+        std::string message = backticked(member.key, " is not a setting of vora-config check");
         std::optional<std::string> suggestion;
         if (const std::optional<std::size_t> near = lint::nearest(member.key, kSettingNames)) {
             suggestion = std::string(kSettingNames[*near]);
@@ -100,7 +110,7 @@ private:
             for (const toml::Value item : value.as_array()) items.push_back(item);
         }
         if (!value.is_array() || !std::all_of(items.begin(), items.end(), [](auto& v) { return v.is_string(); })) {
-            fault(value, "`" + std::string(key) + "` takes a list of texts");
+            fault(value, backticked(key, " takes a list of texts"));
             return std::nullopt;
         }
         return items;
@@ -125,7 +135,7 @@ private:
                 codes.push_back(*code);
                 continue;
             }
-            std::string message = "`" + std::string(name) + "` is not a code of vora-config check";
+            std::string message = backticked(name, " is not a code of vora-config check");
             std::optional<std::string> suggestion;
             if (const std::optional<std::size_t> near = lint::nearest(name, lint::kCodeNames)) {
                 suggestion = std::string(lint::kCodeNames[*near]);
@@ -226,7 +236,9 @@ const SettingsFile* SettingsLookup::for_absolute(const std::string& folder) {
     if (const auto known = folders_.find(folder); known != folders_.end()) return known->second;
     const SettingsFile* found = nullptr;
     for (const std::string_view name : {"vora-config.toml", "pyproject.toml"}) {
-        const std::string path = folder == "/" ? "/" + std::string(name) : folder + "/" + std::string(name);
+        std::string path = folder;  // appended: GCC 12 warns falsely (-Wrestrict) of "/" + std::string
+        if (!path.ends_with('/')) path += '/';
+        path.append(name);
         // A FIFO or a device of that name is never opened: it could block or never end.
         struct stat st{};
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
