@@ -73,8 +73,7 @@ void check_findings(std::string_view text, const vora::LoadResult& loaded) {
             const bool at_loadings = around || std::any_of(related.begin(), related.end(), [&](const auto& r) {
                                          return loading_span && vora::lint::span(finding, r, index) == *loading_span;
                                      });
-            loading_error_found =
-                loading_error_found || (finding.message.starts_with(err->message) && at_loadings);
+            loading_error_found = loading_error_found || (finding.message.starts_with(err->message) && at_loadings);
         }
         if (span) inside(*span);
         for (const vora::lint::Related& related : finding.related) {

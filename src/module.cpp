@@ -1,5 +1,5 @@
-// The module vora_convert_inner: initialisation and the two exported
-// functions, rust_convert(path) and rust_explain(path).
+// The module vora_convert_inner: initialisation and the exported functions,
+// rust_convert(path), rust_explain(path) and check(path, *, files, base).
 #include "python/py.hpp"
 
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "cli/check_json.hpp"
 #include "configuration/load.hpp"
 #include "base/fault.hpp"
 #include "io/output.hpp"
@@ -246,11 +247,95 @@ PyObject* rust_explain(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return entry<explain>("rust_explain", args, nargs, kwnames);
 }
 
+// check()'s arguments: `path` (positional or keyword), and the keywords
+// `files` (a bool) and `base` (a str or None).
+struct CheckArguments {
+    PyObject* path = nullptr;
+    bool files = true;
+    std::string base;
+};
+
+bool check_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, CheckArguments& out) {
+    if (nargs > 1) {
+        PyErr_Format(PyExc_TypeError, "check() takes 1 positional argument but %zd were given", nargs);
+        return false;
+    }
+    out.path = nargs == 1 ? args[0] : nullptr;
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject* name = PyTuple_GET_ITEM(kwnames, i);
+        PyObject* value = args[nargs + i];
+        const auto is = [&](const char* key) { return PyUnicode_CompareWithASCIIString(name, key) == 0; };
+        if (is("path") && out.path) {
+            PyErr_SetString(PyExc_TypeError, "check() got multiple values for argument 'path'");
+            return false;
+        } else if (is("path")) {
+            out.path = value;
+        } else if (is("files") && PyBool_Check(value)) {
+            out.files = value == Py_True;
+        } else if (is("files")) {
+            PyErr_SetString(PyExc_TypeError, "check(): argument 'files' must be a bool");
+            return false;
+        } else if (is("base") && (value == Py_None || PyUnicode_Check(value))) {
+            if (value == Py_None) continue;
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+            if (!text) return false;
+            out.base.assign(text, static_cast<std::size_t>(size));
+        } else if (is("base")) {
+            PyErr_SetString(PyExc_TypeError, "check(): argument 'base' must be a str or None");
+            return false;
+        } else {
+            PyErr_Format(PyExc_TypeError, "check() got an unexpected keyword argument '%S'", name);
+            return false;
+        }
+    }
+    if (!out.path || !PyUnicode_Check(out.path)) {
+        PyErr_SetString(PyExc_TypeError, out.path ? "check(): argument 'path' must be a str"
+                                                  : "check() missing 1 required argument: 'path'");
+        return false;
+    }
+    return true;
+}
+
+// check(path, *, files=True, base=None): the findings of `vora-config check
+// --isolated --format json path`, as a list of dicts (json.loads of the same
+// text). The interpreter lock is released while the file and the files it
+// names are read and checked.
+PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    try {
+        CheckArguments arguments;
+        if (!check_arguments(args, nargs, kwnames, arguments)) return nullptr;
+        Py_ssize_t size = 0;
+        const char* path = PyUnicode_AsUTF8AndSize(arguments.path, &size);
+        if (!path) return nullptr;
+        const std::string_view file(path, static_cast<std::size_t>(size));
+        const std::string json = without_interpreter_lock([&](InterruptCheck interrupt) {
+            return cli::check_as_json(file, arguments.files, arguments.base, interrupt);
+        });
+        py::Ref module(PyImport_ImportModule("json"));
+        if (!module) return nullptr;
+        py::Ref text(PyUnicode_DecodeUTF8(json.data(), static_cast<Py_ssize_t>(json.size()), "surrogateescape"));
+        if (!text) return nullptr;
+        return PyObject_CallMethod(module.get(), "loads", "O", text.get());
+    } catch (const Interrupted&) {
+        // A signal handler's exception, already set, ends the call.
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    }
+    VORA_CATCH_ALL(raise_panic("unknown internal fault"))
+    return nullptr;
+}
+
 PyMethodDef function_defs[] = {
     {"rust_convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rust_convert)),
      METH_FASTCALL | METH_KEYWORDS, "rust_convert(path)\n--\n\n"},
     {"rust_explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rust_explain)),
      METH_FASTCALL | METH_KEYWORDS, "rust_explain(path)\n--\n\n"},
+    {"check", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check)), METH_FASTCALL | METH_KEYWORDS,
+     "check(path, *, files=True, base=None)\n--\n\n"},
 };
 
 PyModuleDef module_def = {

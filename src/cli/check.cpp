@@ -13,6 +13,8 @@
 #include "cli/command_line.hpp"
 #include "cli/fix.hpp"
 #include "cli/report.hpp"
+#include "cli/targets.hpp"
+#include "cli/walk.hpp"
 #include "configuration/load.hpp"
 #include "io/read_file.hpp"
 #include "lint/lint.hpp"
@@ -77,12 +79,11 @@ bool color_wanted() {
 enum class Color { Auto, Always, Never };
 
 struct CheckOptions {
-    bool strict = false;
     bool quiet = false;
     bool fix = false;
     bool diff = false;
-    bool files = true;  // check the files a configuration names
-    lint::FileCheckOptions file_options;
+    bool verbose = false;
+    Overrides overrides;  // what wins over the settings files
     Format format = Format::Text;
     std::string_view format_name = "text";
     Color color = Color::Auto;
@@ -108,6 +109,7 @@ std::optional<Format> format_named(std::string_view name) {
     if (name == "json") return Format::Json;
     if (name == "github") return Format::Github;
     if (name == "sarif") return Format::Sarif;
+    if (name == "concise") return Format::Concise;
     return std::nullopt;
 }
 
@@ -119,18 +121,55 @@ std::optional<Color> color_named(std::string_view when) {
     return std::nullopt;
 }
 
+// Takes the options args[i] that have a value and say what settings files
+// would: --select, --ignore, --exclude, --config.
+std::optional<int> take_settings_option(const std::vector<std::string_view>& args, std::size_t& i,
+                                        Overrides& overrides) {
+    for (const std::string_view name : {"--select", "--ignore"}) {
+        const auto value = option_value(name, args, i);
+        if (!value) continue;
+        if (const auto* problem = std::get_if<std::string>(&*value))
+            return usage_error(*problem + ": codes, comma-separated");
+        auto codes = codes_listed(std::get<std::string_view>(*value));
+        if (const auto* unknown = std::get_if<std::string>(&codes)) {
+            return usage_error("check: " + std::string(name) + ": '" + *unknown +
+                               "' is not a code (vora-config rule --all lists them)");
+        }
+        (name == "--select" ? overrides.select : overrides.ignore) =
+            std::get<std::vector<lint::Code>>(std::move(codes));
+        return 0;
+    }
+    if (const auto value = option_value("--exclude", args, i)) {
+        if (const auto* problem = std::get_if<std::string>(&*value)) return usage_error(*problem + ": a glob");
+        overrides.exclude.emplace_back(std::get<std::string_view>(*value));
+        return 0;
+    }
+    if (const auto value = option_value("--config", args, i)) {
+        if (const auto* problem = std::get_if<std::string>(&*value)) return usage_error(*problem + ": a settings file");
+        const std::string path(std::get<std::string_view>(*value));
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            return usage_error("check: --config '" + path + "' is not a file");
+        }
+        overrides.config = path;
+        return 0;
+    }
+    return std::nullopt;
+}
+
 // Takes the option args[i] that has a value (--format, --color), moving i
 // past its value. Nothing when args[i] is neither; else the usage error's
 // exit status, or 0 when it was taken.
 std::optional<int> take_value_option(const std::vector<std::string_view>& args, std::size_t& i, CheckOptions& options) {
     if (const auto value = option_value("--format", args, i)) {
         if (const auto* problem = std::get_if<std::string>(&*value)) {
-            return usage_error(*problem + ": text, json, github or sarif");
+            return usage_error(*problem + ": text, concise, json, github or sarif");
         }
         const std::string_view name = std::get<std::string_view>(*value);
         const std::optional<Format> format = format_named(name);
         if (!format)
-            return usage_error("unknown format '" + std::string(name) + "': choose text, json, github or sarif");
+            return usage_error("unknown format '" + std::string(name) +
+                               "': choose text, concise, json, github or sarif");
         options.format = *format;
         options.format_name = name;
         return 0;
@@ -149,13 +188,13 @@ std::optional<int> take_value_option(const std::vector<std::string_view>& args, 
         if (const auto* problem = std::get_if<std::string>(&*value)) return usage_error(*problem + ": a folder");
         const std::string_view base = std::get<std::string_view>(*value);
         struct stat st{};
-        if (base.empty() || ::stat(std::string(base).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (base != "config" && (base.empty() || ::stat(std::string(base).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
             return usage_error("check: --base '" + std::string(base) + "' is not a folder");
         }
-        options.file_options.base = base;
+        options.overrides.base = std::string(base);
         return 0;
     }
-    return std::nullopt;
+    return take_settings_option(args, i, options.overrides);
 }
 
 // check's options, or the exit status of a usage error.
@@ -169,7 +208,13 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
         } else if (arg == "--") {
             more_options = false;
         } else if (arg == "--strict") {
-            options.strict = true;
+            options.overrides.strict = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if (arg == "--isolated") {
+            options.overrides.isolated = true;
+        } else if (arg == "--force-exclude") {
+            options.overrides.force_exclude = true;
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
         } else if (arg == "--fix") {
@@ -177,7 +222,7 @@ std::variant<CheckOptions, int> parse_check(const std::vector<std::string_view>&
         } else if (arg == "--diff") {
             options.diff = true;
         } else if (arg == "--no-files") {
-            options.files = false;
+            options.overrides.no_files = true;
         } else if (const std::optional<int> status = take_value_option(args, i, options)) {
             if (*status != 0) return *status;
         } else {
@@ -213,22 +258,32 @@ struct CheckedFile {
     std::string text;
     lint::Findings findings;
     bool changed = false;
+    bool other = false;  // no configuration, and rules.skip_others: neither reported nor fixed
 };
 
 // Lints `text` and fixes it as the options say: prints its diff or its
 // fixed text, and tells on standard error of the keys renamed.
-CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std::string_view name, std::string text) {
+CheckedFile lint_and_fix(const CheckOptions& options, const FileRules& rules, std::string_view path,
+                         std::string_view name, std::string text) {
     CheckedFile file{std::move(text), {}, false};
     const FixMode mode = options.fix_mode();
     // The files named are read for what is reported: not for a diff.
     lint::DocumentCheck files;
-    if (options.files && mode != FixMode::Diff) {
-        files = [&options](const toml::Document& document, const Configuration& configuration,
-                           std::vector<lint::Finding>& out) {
-            lint::check_files(document, configuration, options.file_options, out);
+    const lint::FileCheckOptions file_options{rules.base};
+    const bool check_files = rules.files && mode != FixMode::Diff;
+    bool loaded = false;  // a document that loads is told from another tool's by the one parse
+    if (check_files || rules.skip_others) {
+        files = [&](const toml::Document& document, const Configuration& configuration,
+                    std::vector<lint::Finding>& out) {
+            loaded = true;
+            file.other = rules.skip_others && !is_configuration(document);
+            if (check_files && !file.other) lint::check_files(document, configuration, file_options, out);
         };
     }
     file.findings = lint::check_text(file.text, files);
+    if (rules.skip_others && !loaded) file.other = !is_configuration_text(file.text);
+    if (file.other) return file;
+    rules.drop_ignored(file.findings);  // neither shown nor fixed
     const FileFix fixed = fix_file(mode, path, name, file.text, file.findings);
     if (!fixed.diff.empty()) {
         out(fixed.diff);
@@ -238,7 +293,10 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
     }
     if (fixed.fixed_text) out(*fixed.fixed_text);
     // A fixed file is checked again, without its files: check them too.
-    if (mode == FixMode::Fix && fixed.edits > 0 && files) file.findings = lint::check_text(file.text, files);
+    if (mode == FixMode::Fix && fixed.edits > 0 && check_files) {
+        file.findings = lint::check_text(file.text, files);
+        rules.drop_ignored(file.findings);
+    }
     if (mode == FixMode::Fix && fixed.edits > 0) {
         std::string lines;
         for (const Change& change : fixed.changes) {
@@ -266,10 +324,11 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
 }
 
 // Reads, lints and fixes the file given as `given` ("-": standard input).
-CheckedFile check_file(const CheckOptions& options, std::string_view given, std::string_view name) {
+CheckedFile check_file(const CheckOptions& options, const FileRules& rules, std::string_view given,
+                       std::string_view name) {
     const std::string_view path = options.input_path(given);
     std::variant<std::string, ReadError> read = options.fix && path == "-" ? read_stdin_to_fix() : read_input(path);
-    if (auto* text = std::get_if<std::string>(&read)) return lint_and_fix(options, path, name, std::move(*text));
+    if (auto* text = std::get_if<std::string>(&read)) return lint_and_fix(options, rules, path, name, std::move(*text));
     CheckedFile file;
     file.findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError, std::get<ReadError>(read).message});
     if (options.diff) err(nothing_to_show(name, file.text, file.findings));
@@ -289,10 +348,15 @@ public:
         if (!options_.quiet) renderer_->begin(output_);
     }
 
-    void file(std::string_view name, const CheckedFile& checked) {
-        totals_.add(checked.findings);
+    // `strict`: a warning fails the check. `configuration`: the file counts
+    // as one checked (a settings file's findings do not).
+    void file(std::string_view name, std::string_view text, const lint::Findings& findings, bool strict,
+              bool configuration = true) {
+        const Totals before = totals_;
+        totals_.add(findings, configuration);
+        failed_ = failed_ || totals_.errors > before.errors || (strict && totals_.warnings > before.warnings);
         if (options_.quiet) return;
-        renderer_->file(FileReport{name, checked.text, checked.findings}, output_);
+        renderer_->file(FileReport{name, text, findings}, output_);
         output_.flush();
     }
 
@@ -306,9 +370,12 @@ public:
         output_.flush();
     }
 
-    // Whether the files so far fail the check: an error, or with --strict
-    // a warning.
-    bool failed() const { return totals_.errors > 0 || (options_.strict && totals_.warnings > 0); }
+    // A TOML file of a folder that is no configuration.
+    void skipped() { ++totals_.skipped; }
+
+    // Whether the files so far fail the check: an error, or where strict
+    // holds for the file a warning.
+    bool failed() const { return failed_; }
 
 private:
     static RenderOptions render_options(const CheckOptions& options) {
@@ -322,6 +389,7 @@ private:
     std::unique_ptr<Renderer> renderer_;
     Output output_;
     Totals totals_;
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -332,12 +400,29 @@ int check(const std::vector<std::string_view>& args) {
     const CheckOptions& options = std::get<CheckOptions>(parsed);
     CheckReport report(options);
     bool changed = false;
-    for (const std::string_view given : options.paths) {
+    Targets targets(options.overrides);
+    Targets::Visitor visitor;
+    const auto skipped = [&](std::string_view path) {
+        report.skipped();
+        if (options.verbose) err("vora-config: " + std::string(path) + ": skipped: not a configuration\n");
+    };
+    visitor.check = [&](std::string_view given, std::string* text, const FileRules& rules) {
         const std::string_view name = given == "-" ? "<stdin>" : given;
-        const CheckedFile checked = check_file(options, given, name);
+        const CheckedFile checked = text ? lint_and_fix(options, rules, given, name, std::move(*text))
+                                         : check_file(options, rules, given, name);
+        if (checked.other) return skipped(given);
         changed = changed || checked.changed;
-        report.file(name, checked);
-    }
+        report.file(name, checked.text, checked.findings, rules.strict);
+    };
+    visitor.settings = [&](const SettingsFile& settings) {
+        report.file(settings.path, settings.text, lint::Findings(settings.findings), false, false);
+    };
+    visitor.unreadable = [&](std::string_view path, std::string_view error) {
+        lint::Findings findings;
+        findings.push_back(lint::Finding{lint::Severity::Error, lint::kReadError, std::string(error)});
+        report.file(path, "", findings, false);
+    };
+    for (const std::string_view given : options.paths) targets.run(given, visitor);
     report.end();
     return changed || report.failed() ? 1 : 0;
 }

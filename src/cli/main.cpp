@@ -2,8 +2,9 @@
 // command line, with the same core as the module.
 //
 //   vora-config check [--strict] [--quiet] [--fix] [--diff]
-//                     [--format text|json|github|sarif] [--color auto|always|never]
-//                     [--base DIR] [--no-files] FILE...
+//                     [--format text|concise|json|github|sarif] [--color auto|always|never]
+//                     [--base DIR|config] [--no-files] [--select CODES] [--ignore CODES]
+//                     [--exclude GLOB] [--config FILE | --isolated] [--force-exclude] [--verbose] PATH...
 //   vora-config explain [--format text|json|list] FILE
 //   vora-config plan [--format text|json] [--python 3.X] FILE
 //   vora-config schema

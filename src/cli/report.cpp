@@ -10,6 +10,7 @@ namespace vora::cli {
 std::unique_ptr<Renderer> make_renderer(Format format, const RenderOptions& options) {
     switch (format) {
         case Format::Text: return make_text_renderer(options.color);
+        case Format::Concise: return make_concise_renderer();
         case Format::Json: return make_json_renderer();
         case Format::Github: return make_github_renderer();
         case Format::Sarif: return make_sarif_renderer(options.version);

@@ -25,17 +25,19 @@ struct FileReport {
     const lint::Findings& findings;
 };
 
-enum class Format { Text, Json, Github, Sarif };
+enum class Format { Text, Concise, Json, Github, Sarif };
 
 struct Totals {
     std::size_t files = 0;
     std::size_t errors = 0;
     std::size_t warnings = 0;
     std::size_t silenced = 0;  // by suppression comments: neither errors nor warnings
+    std::size_t skipped = 0;   // TOML files of the folders checked that are no configurations
 
-    // Counts one checked file and its findings.
-    void add(const lint::Findings& findings) {
-        ++files;
+    // Counts one checked file (unless `file` is false: a settings file's
+    // findings) and its findings.
+    void add(const lint::Findings& findings, bool file = true) {
+        files += file ? 1 : 0;
         const lint::Findings::Counts counts = findings.counts();
         errors += counts.errors;
         warnings += counts.warnings;
@@ -44,8 +46,9 @@ struct Totals {
 };
 
 // "2 files checked: 1 error, 0 warnings", with its line feed (and ", 3
-// silenced" before it when findings were): the text format's closing line,
-// and all that --quiet prints.
+// silenced" before it when findings were, then "; 2 TOML files skipped: not
+// configurations" when files were): the text and concise formats' closing
+// line, and all that --quiet prints.
 std::string summary_line(const Totals& totals);
 
 // Where a renderer's bytes go: a buffer handed to `sink` when it grows past
@@ -88,6 +91,9 @@ public:
 //   "note" of the same shape for each related place, a "= help:" line when
 //   the message names a type; an empty line. Closes with summary_line.
 //   Silenced findings are left out (counted in the summary line).
+// concise: per finding "name:line:column: severity[code] message" (a finding
+//   without a place "name: severity[code] message"), no source line; the
+//   texts escaped as the text format escapes them. Closes with summary_line.
 // Each format but json and sarif leaves out silenced findings: json writes
 //   them with "silenced": true after "help", sarif with an in-source
 //   suppression.

@@ -112,6 +112,7 @@ private:
 };
 
 std::unique_ptr<Renderer> make_text_renderer(bool color);
+std::unique_ptr<Renderer> make_concise_renderer();
 std::unique_ptr<Renderer> make_json_renderer();
 std::unique_ptr<Renderer> make_github_renderer();
 std::unique_ptr<Renderer> make_sarif_renderer(std::string_view version);

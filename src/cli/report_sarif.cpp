@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cli/report_common.hpp"
+#include "cli/rule_text.hpp"
 
 namespace vora::cli {
 
@@ -104,6 +105,12 @@ public:
             append_json_string(head_, lint::kCodeTable[i].name);
             head_ += ",\n              \"shortDescription\": {\n                \"text\": ";
             append_json_string(head_, lint::kCodeTable[i].description);
+            head_ += "\n              },\n              \"fullDescription\": {\n                \"text\": ";
+            append_json_string(head_, lint::kCodeTable[i].explanation);
+            head_ += "\n              },\n              \"help\": {\n                \"text\": ";
+            append_json_string(head_, rule_text(lint::kCodeTable[i]));
+            head_ += ",\n                \"markdown\": ";
+            append_json_string(head_, rule_markdown(lint::kCodeTable[i]));
             head_ += "\n              }\n            }";
         }
         head_ +=
@@ -237,9 +244,9 @@ private:
     std::string fix_text_;  // the fix's description, reused
     std::string head_;
     bool any_ = false;
-    std::string buffer_;              // a finding's message with its mark, reused
-    std::string_view message_;        // the finding's message, while it is written
-    std::string markdown_;            // and it with its help, reused
+    std::string buffer_;        // a finding's message with its mark, reused
+    std::string_view message_;  // the finding's message, while it is written
+    std::string markdown_;      // and it with its help, reused
 };
 
 }  // namespace

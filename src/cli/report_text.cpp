@@ -170,6 +170,7 @@ std::string summary_line(const Totals& totals) {
     std::string line = plural(totals.files, "file") + " checked: " + plural(totals.errors, "error") + ", " +
                        plural(totals.warnings, "warning");
     if (totals.silenced > 0) line += ", " + integer_text(totals.silenced) + " silenced";
+    if (totals.skipped > 0) line += "; " + plural(totals.skipped, "TOML file") + " skipped: not configurations";
     return line + "\n";
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "cli/rule_text.hpp"
 #include "io/output.hpp"
 #include "lint/codes.hpp"
 #include "lint/suggest.hpp"
@@ -16,28 +17,6 @@ namespace vora::cli {
 namespace {
 
 void out(std::string_view text) { write_whole(STDOUT_FILENO, text); }
-
-std::string rule_text(const lint::CodeInfo& info) {
-    std::string out;
-    out += info.name;
-    out += ": ";
-    out += info.description;
-    out += "\nseverity: ";
-    out += info.severity;
-    out += "\nwhy: ";
-    out += info.explanation;
-    out += '\n';
-    if (!info.example.empty()) {
-        out += "example:\n";
-        append_prefixed_lines(out, "    ", info.example);
-        out += "instead:\n";
-        append_prefixed_lines(out, "    ", info.instead);
-    }
-    out += "--fix: ";
-    out += info.fix.empty() ? std::string_view("does not fix it") : info.fix;
-    out += '\n';
-    return out;
-}
 
 void append_json_field(std::string& out, std::string_view name, std::string_view value, bool null_when_empty) {
     out += ", ";

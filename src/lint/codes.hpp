@@ -31,6 +31,7 @@ enum class CodeId : std::uint8_t {
     not_a_model,
     bad_array_file,
     unknown_code,
+    bad_setting,
 };
 
 struct CodeInfo {
@@ -109,6 +110,11 @@ inline constexpr CodeInfo kCodeTable[] = {
     {CodeId::unknown_code, "unknown-code", "warning", "A suppression comment lists a code that is none of these",
      "The comment silences nothing under that name.", "optimisation_level = 2  # vora-config: ignore[unknown-keys]",
      "optimisation_level = 2  # vora-config: ignore[unknown-key]", ""},
+    {CodeId::bad_setting, "bad-setting", "error",
+     "A settings file holds a setting that is none, or a value of the wrong type",
+     "vora-config check leaves the setting out: the files are checked as if it were not written (a misspelled "
+     "`ignore` reports what it meant to drop).",
+     "", "", ""},
 };
 
 static_assert(
@@ -166,5 +172,6 @@ inline constexpr Code kModelMismatch = CodeId::model_mismatch;
 inline constexpr Code kNotAModel = CodeId::not_a_model;
 inline constexpr Code kBadArrayFile = CodeId::bad_array_file;
 inline constexpr Code kUnknownCode = CodeId::unknown_code;
+inline constexpr Code kBadSetting = CodeId::bad_setting;
 
 }  // namespace vora::lint

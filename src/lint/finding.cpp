@@ -26,8 +26,7 @@ toml::Span span(const Finding& finding, const Related& related, SourceIndex& ind
     return toml::Span{{begin.line, begin.column}, {end.line, end.column}};
 }
 
-Findings::Findings(std::vector<Finding> findings)
-    : findings_(std::move(findings)), before_(findings_.size(), 0) {}
+Findings::Findings(std::vector<Finding> findings) : findings_(std::move(findings)), before_(findings_.size(), 0) {}
 
 std::vector<Finding> Findings::list() const { return std::vector<Finding>(begin(), end()); }
 

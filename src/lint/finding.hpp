@@ -144,6 +144,14 @@ public:
     // already at its place).
     void merge(std::vector<Finding> findings);
     // The findings held whole, in order: the only ones that carry fixes.
+    // Drops the findings whose code `drop(code)` tells to.
+    template <class Drop>
+    void drop_codes(Drop&& drop) {
+        std::erase_if(findings_, [&](const Finding& finding) { return drop(finding.code); });
+        std::erase_if(names_,
+                      [&](const Name& name) { return drop(name.flags & kSection ? kUnknownSection : kUnknownKey); });
+        sort();
+    }
     std::vector<Finding>& whole() { return findings_; }
     const std::vector<Finding>& whole() const { return findings_; }
 
@@ -214,9 +222,7 @@ public:
         ++*this;
         return was;
     }
-    friend bool operator==(const Iterator& a, const Iterator& b) {
-        return a.whole_ == b.whole_ && a.name_ == b.name_;
-    }
+    friend bool operator==(const Iterator& a, const Iterator& b) { return a.whole_ == b.whole_ && a.name_ == b.name_; }
 
 private:
     // Whether the next finding is a record: one comes before the next

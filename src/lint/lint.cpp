@@ -100,11 +100,11 @@ private:
     Findings& findings_;
     std::size_t text_size_;
     std::map<std::string, std::uint16_t, std::less<>> index_;  // of each text
-    bool section_ = false;                                       // the last record without a hint: of a section
-    std::string where_;                                          // its end of a key's message
-    std::uint16_t tail_ = 0;                                     // and its tail
-    std::string_view as_section_;                                // the section keys are checked as
-    std::uint16_t as_index_ = 0;                                 // and its index
+    bool section_ = false;                                     // the last record without a hint: of a section
+    std::string where_;                                        // its end of a key's message
+    std::uint16_t tail_ = 0;                                   // and its tail
+    std::string_view as_section_;                              // the section keys are checked as
+    std::uint16_t as_index_ = 0;                               // and its index
 };
 
 void Findings::read_name(const Findings& findings, const Name& name, Finding& out) {
@@ -505,7 +505,7 @@ private:
         if (!value.is_table()) return;
         const toml::Table table = value.as_table();
         std::vector<Rename> renames;
-        names_.reserve(table.size());  // most often one finding at most a key
+        names_.reserve(table.size());                         // most often one finding at most a key
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         const std::string where = " of " + header(name);      // the end of an unknown key's message
         section_ = name;
@@ -736,8 +736,8 @@ Findings unsettled_findings(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
     if (auto* syntax = std::get_if<toml::Error>(&parsed)) {
-        Finding& finding = findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end,
-                                                 std::move(syntax->message));
+        Finding& finding =
+            findings.emplace_back(Severity::Error, kParseError, syntax->begin, syntax->end, std::move(syntax->message));
         if (syntax->related) {
             const toml::ErrorPlace& place = *syntax->related;
             finding.related.push_back(Related{std::string(place.label), place.begin, place.end});

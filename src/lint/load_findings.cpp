@@ -154,8 +154,8 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
                 header = table.begin;
                 header_line = index.at(header).line;
             }
-            finding.related.push_back(Related{
-                "the converter reports it at [load], line " + std::to_string(header_line), table.begin, table.end});
+            finding.related.push_back(Related{"the converter reports it at [load], line " + std::to_string(header_line),
+                                              table.begin, table.end});
         } else if (error.key) {
             finding.related.push_back(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         }

@@ -228,10 +228,10 @@ TEST(Findings, SettlingLeavesOverlapsAndSilencedOnesSuggestions) {
     add(30, 31, "e");  // past the end
     lint::Findings findings(std::move(made));
     lint::settle_fixes(text, findings);
-    EXPECT_EQ(described(findings),
-              (std::vector<std::string>{"unknown-key@9 certain:a", "unknown-key@9 suggestion:b",
-                                        "unknown-key@15 certain:c", "unknown-key@15 suggestion:d silenced",
-                                        "unknown-key@30 suggestion:e"}));
+    EXPECT_EQ(
+        described(findings),
+        (std::vector<std::string>{"unknown-key@9 certain:a", "unknown-key@9 suggestion:b", "unknown-key@15 certain:c",
+                                  "unknown-key@15 suggestion:d silenced", "unknown-key@30 suggestion:e"}));
     EXPECT_EQ(lint::apply_fixes(text, findings), "[config]\na = 1\nc = 2\n");
 }
 

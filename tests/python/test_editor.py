@@ -260,6 +260,7 @@ def system_hooks(cli, tmp_path_factory):
             (work / ".pre-commit-config.yaml").write_text(
                 f"repos:\n- repo: {source}\n  rev: {git(source, 'rev-parse', 'HEAD')}\n  hooks:\n"
                 "  - id: vora-config-check-system\n    args: [--strict, --no-files]\n"
+                "  - {id: vora-config-check-system, alias: settings}\n"
                 "- repo: local\n  hooks:\n  - id: vora-config-check\n    name: vora-config check\n"
                 "    entry: vora-config check\n    language: system\n    types: [toml]\n    args: [--strict, --no-files]\n")
         git(repository, "add", "-A")
@@ -279,3 +280,34 @@ def test_system_hook_passes_a_clean_file_and_fails_a_misspelled_key(system_hooks
                           capture_output=True, text=True, timeout=600)
     (work / "convert.toml").unlink()
     assert (done.returncode, shown in re.sub(r"\.{4,}", "....", done.stdout)) == (status, True), done.stdout + done.stderr
+
+
+@pytest.mark.parametrize("settings, files, status, shown", [
+    ("strict = true\nfiles = false\n", {"convert.toml": "[config]\noptimization_level = 7\n"}, 1,
+     "convert.toml:2:22: warning[out-of-range]"),
+    ("strict = true\nfiles = false\nignore = [\"out-of-range\"]\n",
+     {"convert.toml": "[config]\noptimization_level = 7\n"}, 0, "vora-config check....Passed"),
+    ("files = false\n", {"convert.toml": "[config]\noptimization_level = 7\n", "Cargo.toml": "[package]\n"}, 0,
+     "vora-config check....Passed"),
+    ("files = false\nexclude = [\"legacy\"]\n", {"legacy/old.toml": "[config]\noptimisation_level = 2\n",
+                                                "convert.toml": EXAMPLE.read_text(encoding="utf-8")}, 0,
+     "vora-config check....Passed"),
+    ("[tool.vora-config]\nfiles = false\n", {"convert.toml": "[config]\noptimisation_level = 2\n"}, 1,
+     "`optimisation_level` is not a key of [config]"),
+], ids=["strict", "ignored", "other-tool", "excluded", "pyproject"])
+def test_system_hook_takes_its_settings_from_the_settings_file(system_hooks, settings, files, status, shown):
+    """The hook with no arguments: the settings file beside the files says what the long argument list did, and
+    the other TOML files pre-commit names (pyproject.toml, Cargo.toml) are skipped."""
+    work, env = system_hooks
+    name = "pyproject.toml" if settings.startswith("[tool") else "vora-config.toml"
+    written = {name: settings, **files}
+    for path, text in written.items():
+        (work / path).parent.mkdir(exist_ok=True)
+        (work / path).write_text(text, encoding="utf-8")
+    try:
+        done = subprocess.run([tool("pre-commit"), "run", "settings", "--files", *written], cwd=work, env=env,
+                              capture_output=True, text=True, timeout=600)
+    finally:
+        for path in written:
+            (work / path).unlink()
+    assert (done.returncode, shown in re.sub(r"\.{4,}", "....", done.stdout)) == (status, True), done.stdout

@@ -36,9 +36,10 @@ def explain_output(path):
 def test_module_surface():
     m = vora_convert_inner
     assert m.__doc__ == ""
-    assert [n for n in dir(m) if not n.startswith("__")] == ["rust_convert", "rust_explain"]
-    for f in (m.rust_convert, m.rust_explain):
-        assert f.__text_signature__ == "(path)"
+    assert [n for n in dir(m) if not n.startswith("__")] == ["check", "rust_convert", "rust_explain"]
+    assert m.check.__text_signature__ == "(path, *, files=True, base=None)"
+    for f in (m.rust_convert, m.rust_explain, m.check):
+        assert f.__text_signature__ in ("(path)", "(path, *, files=True, base=None)")
         assert f.__doc__ is None
         assert f.__module__ == "vora_convert_inner"
         assert f.__self__ is m

@@ -26,8 +26,16 @@ def test_rule_all_agrees_with_the_readme_and_the_sarif_rules(cli, tmp_path):  # 
     (tmp_path / "c.toml").write_text("")
     sarif = subprocess.run([cli, "check", "--format", "sarif", "c.toml"], capture_output=True, text=True,
                            cwd=tmp_path, timeout=60).stdout
-    assert [(r["id"], r["shortDescription"]["text"]) for r in sarif_log(sarif)["runs"][0]["tool"]["driver"]["rules"]] \
-        == [(r["code"], r["description"]) for r in table]
+    sarif_rules = sarif_log(sarif)["runs"][0]["tool"]["driver"]["rules"]
+    assert [(r["id"], r["shortDescription"]["text"], r["fullDescription"]["text"]) for r in sarif_rules] \
+        == [(r["code"], r["description"], r["explanation"]) for r in table]
+    # Each rule's help is what `rule CODE` prints, and in Markdown its example and what to write instead.
+    for rule, code in zip(sarif_rules, table):
+        shown = subprocess.run([cli, "rule", code["code"]], capture_output=True, text=True, timeout=60).stdout
+        assert rule["help"]["text"] == shown
+        blocks = re.findall(r"```toml\n(.*?)\n```", rule["help"]["markdown"], re.S)
+        assert blocks == ([code["example"], code["instead"]] if code["example"] else []), code["code"]
+        assert rule["help"]["markdown"].endswith(f"`--fix`: {code['fix'] or 'does not fix it'}\n")
     listed = subprocess.run([cli, "rule", "--all"], capture_output=True, text=True, timeout=60).stdout.splitlines()
     assert [line.split()[0] for line in listed] == [r["code"] for r in table]
 

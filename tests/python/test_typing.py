@@ -48,7 +48,10 @@ def test_stubs_match_the_module(tmp_path):
     ('rust_convert("a.toml", "b.toml")', 'Too many arguments for "rust_convert"  [call-arg]'),
     ('rust_explain(source="convert.toml")',
      'Unexpected keyword argument "source" for "rust_explain"  [call-arg]'),
-], ids=["str", "str-keyword", "Path", "Path-keyword", "no-argument", "two-arguments", "other-keyword"])
+    ('check("convert.toml", files=False, base=None)[0]["line"]', None),
+    ('check("convert.toml")[0]["lines"]', 'TypedDict "_Finding" has no key "lines"  [typeddict-item]'),
+], ids=["str", "str-keyword", "Path", "Path-keyword", "no-argument", "two-arguments", "other-keyword", "check",
+        "check-field"])
 def test_user_code_is_checked_against_the_stubs(tmp_path, call, error):
     (tmp_path / "user.py").write_text(textwrap.dedent(f"""\
         from pathlib import Path
