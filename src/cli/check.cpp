@@ -223,9 +223,9 @@ CheckedFile lint_and_fix(const CheckOptions& options, std::string_view path, std
     // The files named are read for what is reported: not for a diff.
     lint::DocumentCheck files;
     if (options.files && mode != FixMode::Diff) {
-        files = [&options](const toml::Document& document, const Configuration& configuration,
+        files = [&options](const toml::Document&, const Configuration& configuration, const Places& places,
                            std::vector<lint::Finding>& out) {
-            lint::check_files(document, configuration, options.file_options, out);
+            lint::check_files(configuration, places, options.file_options, out);
         };
     }
     file.findings = lint::check_text(file.text, files);

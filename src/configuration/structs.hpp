@@ -41,10 +41,12 @@ struct ConfigConfig {
     static constexpr auto fields() {
         using R = ConfigConfig;
         return std::tuple{
-            with_example(field("mean_values", &R::mean_values, "Mean values for normalization."),
-                         "[123.675, 116.28, 103.53]"),
-            with_example(field("std_values", &R::std_values, "Standard deviation values for normalization."),
-                         "[58.395, 57.12, 57.375]"),
+            with_roles(with_example(field("mean_values", &R::mean_values, "Mean values for normalization."),
+                                    "[123.675, 116.28, 103.53]"),
+                       kPerChannel),
+            with_roles(with_example(field("std_values", &R::std_values, "Standard deviation values for normalization."),
+                                    "[58.395, 57.12, 57.375]"),
+                       kPerChannel),
             with_choices(field("quantized_dtype", &R::quantized_dtype, "Quantized dtype. [asymmetric_quantized-8]"),
                          one_of("asymmetric_quantized-8")),
             with_choices(field("quantized_algorithm", &R::quantized_algorithm, "Quantized algorithm. [normal, mmse]"),
@@ -86,14 +88,18 @@ struct OnnxLoadConfig {
     static constexpr auto fields() {
         using R = OnnxLoadConfig;
         return std::tuple{
-            with_roles(with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional), kPath),
-            with_rank(with_example(field("inputs", &R::inputs, "Optional list of input names (e.g. [\"input0\"])"),
-                                   "[\"input0\"]"),
-                      0),
-            with_rank(with_example(field("input_size_list", &R::input_size_list,
-                                         "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
-                                   "[[1, 3, 224, 224]]"),
-                      2),
+            with_roles(with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional),
+                       kPath | kNonEmpty | kModelFile),
+            with_roles(
+                with_rank(with_example(field("inputs", &R::inputs, "Optional list of input names (e.g. [\"input0\"])"),
+                                       "[\"input0\"]"),
+                          0),
+                kInputNames),
+            with_roles(with_rank(with_example(field("input_size_list", &R::input_size_list,
+                                                    "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
+                                              "[[1, 3, 224, 224]]"),
+                                 2),
+                       kShapes),
             with_roles(
                 with_rank(
                     with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
@@ -101,8 +107,11 @@ struct OnnxLoadConfig {
                                            Pass::NumpyArrays, "input_initial_val"),
                                  "\"input_initial_val.npy\""),
                     3),
-                kPath),
-            with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"), "[\"output0\"]"), 1),
+                kPath | kNonEmpty | kInitialValuesFile),
+            with_roles(
+                with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"), "[\"output0\"]"),
+                          1),
+                kOutputNames),
         };
     }
 };
@@ -135,7 +144,7 @@ struct BuildConfig {
             with_roles(
                 with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
                              "\"dataset.txt\""),
-                kPath),
+                kPath | kNonEmpty | kDatasetFile),
             with_roles(
                 with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
                              "1"),
@@ -162,11 +171,11 @@ struct AccuracyAnalysisConfig {
         return std::tuple{
             with_roles(
                 with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
-                kInputFileList | kPath),
+                kInputFileList | kPath | kNonEmpty),
             with_roles(with_example(field("output_dir", &R::output_dir,
                                           "Directory where accuracy snapshots and analysis files are written."),
                                     "\"snapshot\""),
-                       kPath),
+                       kPath | kNonEmpty),
             with_example(field("target", &R::target, "Optional target hardware platform for board-side analysis."),
                          "\"vora-m1\""),
             with_example(field("device_id", &R::device_id, "Optional target device ID."), "\"0\""),
@@ -185,7 +194,7 @@ struct ExportConfig {
         return std::tuple{
             with_roles(
                 with_example(with_pass(field("export_path", &R::export_path), Pass::Positional), "\"model.vora\""),
-                kPath),
+                kPath | kNonEmpty | kOutputPath),
         };
     }
 };

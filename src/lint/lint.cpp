@@ -395,6 +395,7 @@ private:
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         const std::string where = " of " + header(name);      // the end of an unknown key's message
         section_ = name;
+        Paired names, per_channel;  // the lists paired by position
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
@@ -402,21 +403,45 @@ private:
                                    if (first + i != *found.exact) return false;
                                    using T = typename std::remove_cvref_t<decltype(f)>::value_type;
                                    check_value<T>(f, member.value, true);
+                                   if (f.roles & (kInputNames | kShapes)) names.add(i, f.key, member.value);
+                                   if (f.roles & kPerChannel) per_channel.add(i, f.key, member.value);
                                    return true;
                                });
             if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
-        if (name == "config") same_count(table, "mean_values", "std_values", "value");
-        if (name == "load") same_count(table, "inputs", "input_size_list", "item");
+        same_count(per_channel, "value");
+        same_count(names, "item");
     }
+
+    // Two lists of a table that the converter takes pair by pair (the input
+    // names and their shapes, the per-channel values), in declaration
+    // order, when both are written.
+    struct Paired {
+        std::array<std::string_view, 2> keys{};
+        std::array<toml::Value, 2> values{};
+        std::array<std::size_t, 2> indices{};  // of the keys in their record
+
+        void add(std::size_t index, std::string_view key, toml::Value value) {
+            const std::size_t at = values[0] && indices[0] < index ? 1 : 0;
+            if (at == 0 && values[0]) {
+                keys[1] = keys[0];
+                values[1] = values[0];
+                indices[1] = indices[0];
+            }
+            keys[at] = key;
+            values[at] = value;
+            indices[at] = index;
+        }
+    };
 
     // Two lists that the converter takes pair by pair, of other lengths: a
     // warning at the second, the first a related place. An empty one has
     // its own warning.
-    void same_count(const toml::Table& table, std::string_view first, std::string_view second, std::string_view item) {
-        const toml::Value a = table.get(first);
-        const toml::Value b = table.get(second);
+    void same_count(const Paired& pair, std::string_view item) {
+        const toml::Value a = pair.values[0];
+        const toml::Value b = pair.values[1];
+        const std::string_view first = pair.keys[0], second = pair.keys[1];
         if (!a || !b || !a.is_array() || !b.is_array()) return;
         const std::size_t m = a.as_array().size();
         const std::size_t n = b.as_array().size();
@@ -553,7 +578,8 @@ private:
         const bool path = f.roles & kPath;
         control_characters(f.key, value, path);
         // A path, or a text its key wants not empty, is passed as written.
-        if (top && text.empty() && (path || f.limits.min_length)) return empty_value(f.key, value, "\"\"");
+        if (top && text.empty() && ((f.roles & kNonEmpty) || f.limits.min_length))
+            return empty_value(f.key, value, "\"\"");
         if (top && f.limits.min_length &&
             static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
             const auto n = *f.limits.min_length;
@@ -644,13 +670,14 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         // 863,635 paths took 111 MB mapped, 19 MB of text); only a file that
         // does not load is mapped again for all its errors.
         Configuration configuration;
-        const bool loads = !map_configuration(document, configuration, /*lean=*/true);
+        Places places;
+        const bool loads = !map_configuration(document, configuration, /*lean=*/true, &places);
         if (!loads) {
             std::vector<LoadError> errors = mapping_errors(document);
             load_findings(document, errors, findings);
         }
         lint_document(document, findings);
-        if (loads) more(document, configuration, findings);
+        if (loads) more(document, configuration, places, findings);
     }
     // Most often already in file order: the walk follows the file.
     if (!std::is_sorted(findings.begin(), findings.end(), in_file_order))

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "configuration/load.hpp"
@@ -93,6 +94,28 @@ void tag_hint(Finding& finding, std::string_view text, const LoadError& error, B
     if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
 }
 
+// The section whose record its tag selects.
+std::string_view tagged_section() {
+    std::string_view name;
+    for_each_field<Configuration>([&](const auto& f, std::size_t) {
+        if (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) name = f.key;
+    });
+    return name;
+}
+
+// The roles of the key at `path` (a section and one of its keys), as declared.
+unsigned roles_at(const std::vector<std::string>& path) {
+    unsigned roles = kNoRole;
+    if (path.size() != 2) return roles;
+    for_each_field<Configuration>([&](const auto& s, std::size_t) {
+        if (s.key != path[0]) return;
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) {
+            if (f.key == path[1]) roles = f.roles;
+        });
+    });
+    return roles;
+}
+
 // Whether two errors fail the same way at the same key: of one kind, the
 // same expected, a value of the same type found.
 bool same_failure(const LoadError& a, const LoadError& b) {
@@ -140,8 +163,8 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
             whole ? ByteRange{static_cast<std::uint32_t>(list.offset()), static_cast<std::uint32_t>(list.end_offset())}
                   : value_at(error);
         Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
-        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
-            error.path[1] == LoadConfig::tag_key) {
+        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 &&
+            error.path[0] == tagged_section() && error.path[1] == LoadConfig::tag_key) {
             tag_hint(finding, text, error, range);
         } else {
             finding.set_message(std::move(error.message));
@@ -157,7 +180,7 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
             finding.add_related(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         }
         if (whole && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
-            error.path.back() == "input_size_list") {
+            (roles_at(error.path) & kShapes)) {
             finding.set_help("a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]");
         } else {
             finding.set_help(error.expected.in_words());

@@ -325,41 +325,115 @@ private:
     std::optional<Vocabulary> side_words_, other_words_;
 };
 
+// A key the file checks look at, found by its role in the declaration:
+// how messages name it, where it and its section are written, its value.
+struct Key {
+    std::string name;                // `inputs`; `accuracy_analysis.inputs` where an earlier section has the key too
+    const Place* place = nullptr;    // where the key is written, when it is (in a table)
+    const Place* section = nullptr;  // where its section is written, when it is
+    const std::string* text = nullptr;                      // a text's value, when set
+    const std::vector<Text>* texts = nullptr;               // a list of texts, when set (and mapped)
+    const std::vector<std::vector<Size>>* shapes = nullptr;  // a list of shapes, when set
+    const std::vector<float>* numbers = nullptr;            // a list of numbers, when set
+    std::string default_text;                               // a text key's default
+
+    toml::Value value() const { return place ? place->value : toml::Value{}; }
+    // Whether its section is written as a table (the form the checks read).
+    bool in_table() const { return section && section->value.is_table(); }
+};
+
+template <class T>
+void hold(Key& key, const T& value) {
+    if constexpr (is_optional<T>::value) {
+        if (value) hold(key, *value);
+    } else if constexpr (std::is_same_v<T, Text>) {
+        key.text = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<Text>>) {
+        key.texts = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<std::vector<Size>>>) {
+        key.shapes = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<float>>) {
+        key.numbers = &value;
+    }
+}
+
+// Whether a section declared before the one at `section` has a key named `key`.
+bool declared_before(std::size_t section, std::string_view key) {
+    bool found = false;
+    for_each_field<Configuration>([&](const auto& s, std::size_t index) {
+        if (index >= section) return;
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) { found |= f.key == key; });
+    });
+    return found;
+}
+
+// The keys declared with `role`, in the sections the configuration holds,
+// in declaration order.
+std::vector<Key> keys_with(unsigned role, const Configuration& configuration, const Places& places) {
+    std::vector<Key> keys;
+    for_each_field<Configuration>([&](const auto& s, std::size_t section) {
+        using Record = section_record_t<decltype(s)>;
+        const auto& held = s.get(configuration);
+        const Record* record = nullptr;
+        if constexpr (is_optional<std::remove_cvref_t<decltype(held)>>::value) {
+            if (held) record = &section_record(*held);
+        } else {
+            record = &section_record(held);
+        }
+        if (!record) return;
+        for_each_field<Record>([&](const auto& f, std::size_t index) {
+            if (!(f.roles & role)) return;
+            Key& key = keys.emplace_back();
+            key.name = declared_before(section, f.key) ? std::string(s.key) + "." + std::string(f.key)
+                                                        : std::string(f.key);
+            key.place = places.find<Record>(index);
+            key.section = places.find<Configuration>(section);
+            hold(key, f.get(*record));
+            if constexpr (std::is_same_v<typename std::remove_cvref_t<decltype(f)>::value_type, Text>)
+                key.default_text = f.get(Record{});
+        });
+    });
+    return keys;
+}
+
+// The first key declared with `role`; an empty one when there is none.
+Key key_with(unsigned role, const Configuration& configuration, const Places& places) {
+    std::vector<Key> keys = keys_with(role, configuration, places);
+    return keys.empty() ? Key{} : std::move(keys.front());
+}
+
 class FileChecker {
 public:
-    FileChecker(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+    FileChecker(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                 std::vector<Finding>& out)
-        : root_(document.root_table()), configuration_(configuration), options_(options), out_(out) {}
+        : options_(options),
+          out_(out),
+          model_(key_with(kModelFile, configuration, places)),
+          initial_values_(key_with(kInitialValuesFile, configuration, places)),
+          dataset_(key_with(kDatasetFile, configuration, places)),
+          input_files_(keys_with(kInputFileList, configuration, places)),
+          exports_(keys_with(kOutputPath, configuration, places)),
+          input_names_(key_with(kInputNames, configuration, places)),
+          output_names_(key_with(kOutputNames, configuration, places)),
+          shapes_(key_with(kShapes, configuration, places)),
+          per_channel_(keys_with(kPerChannel, configuration, places)) {}
 
     void run() {
-        const toml::Value load = section("load");
-        const OnnxLoadConfig& onnx = configuration_.load.onnx();
         std::optional<model::ModelResult> graph;
-        if (load) graph = read_model(load, onnx);
+        if (model_.in_table()) graph = read_model();
         const model::Model* model = graph && graph->ok() ? &graph->model : nullptr;
-        if (model) check_names(load, onnx, *model);
-        const std::vector<Slot> slots = pair_inputs(load, onnx, model);
-        if (model) check_shapes(load, onnx, *model, slots);
-        if (load && onnx.input_initial_val_file) check_arrays(get(load, "input_initial_val_file"), onnx, slots);
-        if (configuration_.build.dataset) {
-            check_dataset(get(section("build"), "dataset"), *configuration_.build.dataset, slots.size());
+        if (model) check_names(*model);
+        const std::vector<Slot> slots = pair_inputs(model);
+        if (model) check_shapes(*model, slots);
+        if (initial_values_.text) check_arrays(initial_values_.value(), slots);
+        if (dataset_.text) check_dataset(dataset_.value(), *dataset_.text, slots.size());
+        for (const Key& files : input_files_) check_inputs(files);
+        for (const Key& path : exports_) {
+            if (path.text) check_export(path);
         }
-        if (configuration_.accuracy_analysis) {
-            check_inputs(get(section("accuracy_analysis"), "inputs"));
-        }
-        if (configuration_.exports.export_path) check_export(get(section("export"), "export_path"));
     }
 
 private:
-    toml::Value section(std::string_view name) const {
-        const toml::Value value = root_.get(name);
-        return value && value.is_table() ? value : toml::Value{};
-    }
-
-    static toml::Value get(toml::Value table, std::string_view key) {
-        return table && table.is_table() ? table.as_table().get(key) : toml::Value{};
-    }
-
     std::string resolved(std::string_view path) const { return joined(options_.base, path); }
 
     Finding& add(Severity severity, Code code, std::uint32_t begin, std::uint32_t end, std::string message,
@@ -377,7 +451,7 @@ private:
 
     // A warning when no regular file is at the path `key` names (nothing, a
     // folder, a FIFO or a device, a name with a NUL byte); whether one is.
-    bool expect_file(std::string_view key, toml::Value at, std::string_view path) {
+    bool expect_file(const std::string& key, toml::Value at, std::string_view path) {
         if (path.empty()) return false;  // empty-value tells of it
         const std::string where = resolved(path);
         const Found found = look_up(where);
@@ -386,9 +460,10 @@ private:
         return false;
     }
 
-    // Each entry of accuracy_analysis.inputs a file: the first entries that
+    // Each entry of a list of input files a file: the first entries that
     // are not reported one by one, the rest counted at the first of them.
-    void check_inputs(toml::Value inputs) {
+    void check_inputs(const Key& files) {
+        const toml::Value inputs = files.value();
         if (!inputs || !inputs.is_array()) return;
         std::size_t missing = 0;
         toml::Value first_counted;
@@ -399,7 +474,7 @@ private:
             const std::string_view path = entry.as_string();
             if (path.empty()) continue;  // empty-value tells of it
             if (missing < kMostMissingEntries) {
-                if (!expect_file("accuracy_analysis.inputs", entry, path)) ++missing;
+                if (!expect_file(files.name, entry, path)) ++missing;
             } else if (kind_of(resolved(path)) != Kind::file && missing++ == kMostMissingEntries) {
                 first_counted = entry;
             }
@@ -407,37 +482,38 @@ private:
         if (missing > kMostMissingEntries) {
             const std::size_t more = missing - kMostMissingEntries;
             add(Severity::Warning, kMissingFile, first_counted,
-                std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") +
-                    " of `accuracy_analysis.inputs` name no file, from this one on");
+                std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") + " of " + ticked(files.name) +
+                    " name no file, from this one on");
         }
     }
 
-    // The model `model` names, or its default at the [load] header.
-    std::optional<model::ModelResult> read_model(toml::Value load, const OnnxLoadConfig& onnx) {
-        const toml::Value value = get(load, "model");
-        const std::string path = resolved(onnx.model);
+    // The model the model key names, or its default at its section's header.
+    std::optional<model::ModelResult> read_model() {
+        const toml::Value value = model_.value();
+        const std::string path = resolved(*model_.text);
         if (value) {
-            if (!expect_file("model", value, onnx.model)) return std::nullopt;
+            if (!expect_file(model_.name, value, *model_.text)) return std::nullopt;
         } else if (const Found found = look_up(path); found.kind != Kind::file) {
-            const auto [begin, end] = header(load);
-            add(Severity::Warning, kMissingFile, begin, end,
-                "`model` is not set: the converter loads its default, " + ticked(OnnxLoadConfig{}.model) + ", and " +
-                    ticked(path) + no_file(found, false));
+            const ByteRange header = model_.section->key;
+            add(Severity::Warning, kMissingFile, header.begin, header.end,
+                ticked(model_.name) + " is not set: the converter loads its default, " + ticked(model_.default_text) +
+                    ", and " + ticked(path) + no_file(found, false));
             return std::nullopt;
         }
-        // Of the graph's values, those `inputs` and `outputs` name (and a
-        // sample of the others) are read, not all.
+        // Of the graph's values, those the input and output names name (and
+        // a sample of the others) are read, not all.
         std::vector<std::string> wanted;
-        for (const auto* names : {&onnx.inputs, &onnx.outputs}) {
-            if (*names) wanted.insert(wanted.end(), (*names)->begin(), (*names)->end());
+        for (const std::vector<Text>* names : {input_names_.texts, output_names_.texts}) {
+            if (names) wanted.insert(wanted.end(), names->begin(), names->end());
         }
         model::ModelResult result = model::read_onnx_file(path, model::ReadOptions{&wanted});
-        const auto [begin, end] = value ? std::pair(value.offset(), value.end_offset()) : header(load);
+        const ByteRange at = value ? model_.place->value_range() : model_.section->key;
         if (!result.ok()) {
-            add(Severity::Error, kNotAModel, begin, end,
-                (value ? ticked(path) : "the default `model`, " + ticked(path) + ",") + " is " + result.message);
+            add(Severity::Error, kNotAModel, at.begin, at.end,
+                (value ? ticked(path) : "the default " + ticked(model_.name) + ", " + ticked(path) + ",") + " is " +
+                    result.message);
         } else {
-            check_data_files(begin, end, path, result.model);
+            check_data_files(at.begin, at.end, path, result.model);
         }
         return result;
     }
@@ -455,43 +531,28 @@ private:
         add(Severity::Warning, kMissingFile, begin, end, std::move(message));
     }
 
-    // The bytes of the [load] header ([load] itself), or of the key where
-    // the table is made otherwise (`load = {...}`, `load.model_type = ...`).
-    std::pair<std::uint32_t, std::uint32_t> header(toml::Value load) const {
-        const std::optional<toml::Member> member = root_.member("load");
-        const std::string_view text = member->doc->text();
-        const auto [key_begin, key_end] = member->key_offsets();
-        const std::uint32_t begin = load.offset();
-        if (begin < text.size() && text[begin] == '[' && begin <= key_begin) {
-            const std::size_t close = text.find(']', key_end);
-            if (close != std::string_view::npos) return {begin, static_cast<std::uint32_t>(close + 1)};
-        }
-        return {key_begin, key_end};
-    }
-
-    // Each name of `inputs` and `outputs` must be a value of the graph.
-    void check_names(toml::Value load, const OnnxLoadConfig& onnx, const model::Model& model) {
+    // Each name of the input and output names must be a value of the graph.
+    void check_names(const model::Model& model) {
         Suggester inputs(model.inputs, model.names), outputs(model.outputs, model.names);
-        const auto check = [&](std::string_view key, const std::optional<std::vector<Text>>& names,
-                               Suggester& suggester, std::string_view what) {
-            const toml::Value list = get(load, key);
-            if (!names || !list || !list.is_array()) return;
+        const auto check = [&](const Key& key, Suggester& suggester, std::string_view side) {
+            const toml::Value list = key.value();
+            if (!key.texts || !list || !list.is_array()) return;
+            const std::vector<Text>& names = *key.texts;
             std::size_t i = 0;
             for (const toml::Value entry : list.as_array()) {
-                if (i >= names->size()) break;
-                const std::string& name = (*names)[i++];
+                if (i >= names.size()) break;
+                const std::string& name = names[i++];
                 if (std::binary_search(model.names.begin(), model.names.end(), name)) continue;
-                std::string message = ticked(key) + " names " + ticked(name) +
-                                      ", which is no value of the model; its " + std::string(what) + " are " +
-                                      suggester.listed();
+                std::string message = ticked(key.name) + " names " + ticked(name) +
+                                      ", which is no value of the model; " + std::string(side) + suggester.listed();
                 const std::string_view meant = suggester.meant(name, suggestions_left_);
                 if (!meant.empty()) message += "; did you mean " + ticked(meant) + "?";
                 Finding& finding = add(Severity::Error, kModelMismatch, entry, std::move(message));
                 if (!meant.empty()) finding.set_suggestion(std::string(meant));
             }
         };
-        check("inputs", onnx.inputs, inputs, "inputs");
-        check("outputs", onnx.outputs, outputs, "outputs");
+        check(input_names_, inputs, "its inputs are ");
+        check(output_names_, outputs, "its outputs are ");
     }
 
     // The value a name of `inputs` is: the first graph input, value_info
@@ -504,26 +565,26 @@ private:
         return values;
     }
 
-    // The inputs the converter feeds: those `inputs` names, else the
-    // graph's (when the model was read), each with its shape of
-    // input_size_list.
-    std::vector<Slot> pair_inputs(toml::Value load, const OnnxLoadConfig& onnx, const model::Model* model) const {
+    // The inputs the converter feeds: those the input names name, else the
+    // graph's (when the model was read), each with its shape of the list of
+    // shapes.
+    std::vector<Slot> pair_inputs(const model::Model* model) const {
         std::vector<Slot> slots;
-        if (onnx.inputs) {
+        if (input_names_.texts) {
             const auto values = model ? values_of(*model) : decltype(values_of(*model)){};
-            for (const Text& name : *onnx.inputs) {
+            for (const Text& name : *input_names_.texts) {
                 const auto found = values.find(name);
                 slots.push_back(Slot{name, found == values.end() ? nullptr : found->second, nullptr, {}});
             }
         } else if (model) {
             for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info, nullptr, {}});
         }
-        const toml::Value shapes = get(load, "input_size_list");
-        if (onnx.input_size_list && shapes && shapes.is_array()) {
+        const toml::Value shapes = shapes_.value();
+        if (shapes_.shapes && shapes && shapes.is_array()) {
             std::size_t i = 0;
             for (const toml::Value shape : shapes.as_array()) {
-                if (i >= slots.size() || i >= onnx.input_size_list->size()) break;
-                slots[i].shape = &(*onnx.input_size_list)[i];
+                if (i >= slots.size() || i >= shapes_.shapes->size()) break;
+                slots[i].shape = &(*shapes_.shapes)[i];
                 slots[i].shape_value = shape;
                 ++i;
             }
@@ -531,17 +592,16 @@ private:
         return slots;
     }
 
-    // input_size_list against the graph's inputs: their number (when
-    // `inputs` does not choose them: count-mismatch tells of `inputs`),
-    // each shape's rank and fixed dimensions; mean_values and std_values
-    // against the channels of 4-D inputs.
-    void check_shapes(toml::Value load, const OnnxLoadConfig& onnx, const model::Model& model,
-                      const std::vector<Slot>& slots) {
-        const toml::Value shapes = get(load, "input_size_list");
+    // The shapes against the graph's inputs: their number (when the input
+    // names do not choose them: count-mismatch tells of those), each shape's
+    // rank and fixed dimensions; the per-channel values against the
+    // channels of 4-D inputs.
+    void check_shapes(const model::Model& model, const std::vector<Slot>& slots) {
+        const toml::Value shapes = shapes_.value();
         bool paired = true;
-        if (onnx.input_size_list && !onnx.inputs && onnx.input_size_list->size() != model.inputs.size() && shapes) {
+        if (shapes_.shapes && !input_names_.texts && shapes_.shapes->size() != model.inputs.size() && shapes) {
             add(Severity::Error, kModelMismatch, shapes,
-                "`input_size_list` holds " + plural(onnx.input_size_list->size(), "shape") + " and the model has " +
+                ticked(shapes_.name) + " holds " + plural(shapes_.shapes->size(), "shape") + " and the model has " +
                     plural(model.inputs.size(), "input") +
                     (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"));
             paired = false;
@@ -570,17 +630,15 @@ private:
                 ++d;
             }
         }
-        check_channels("mean_values", configuration_.config.mean_values, slots);
-        check_channels("std_values", configuration_.config.std_values, slots);
+        for (const Key& values : per_channel_) check_channels(values, slots);
     }
 
     // A list of one value per channel: its length must be dimension 1 or
     // the last dimension of each 4-D input (NCHW or NHWC).
-    void check_channels(std::string_view key, const std::optional<std::vector<float>>& values,
-                        const std::vector<Slot>& slots) {
-        const toml::Value value = get(section("config"), key);
-        if (!values || values->empty() || !value) return;
-        const std::uint64_t n = values->size();
+    void check_channels(const Key& key, const std::vector<Slot>& slots) {
+        const toml::Value value = key.value();
+        if (!key.numbers || key.numbers->empty() || !value) return;
+        const std::uint64_t n = key.numbers->size();
         for (const Slot& slot : slots) {
             std::optional<std::uint64_t> channels, last;
             if (slot.shape && slot.shape->size() == 4) {
@@ -597,7 +655,7 @@ private:
             if (*last != *channels) *help += " or " + std::to_string(*last);
             *help += ", one per channel of input " + shown(slot.name);
             add(Severity::Warning, kModelMismatch, value,
-                ticked(key) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
+                ticked(key.name) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
                     std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) + " in its last",
                 std::move(help));
             return;
@@ -605,9 +663,9 @@ private:
     }
 
     // The arrays of input_initial_val_file, one per input, of its shape.
-    void check_arrays(toml::Value at, const OnnxLoadConfig& onnx, const std::vector<Slot>& slots) {
-        if (!at || !expect_file("input_initial_val_file", at, *onnx.input_initial_val_file)) return;
-        const std::string path = resolved(*onnx.input_initial_val_file);
+    void check_arrays(toml::Value at, const std::vector<Slot>& slots) {
+        if (!at || !expect_file(initial_values_.name, at, *initial_values_.text)) return;
+        const std::string path = resolved(*initial_values_.text);
         const model::ArraysResult arrays = model::read_arrays_file(path);
         if (!arrays.ok()) {
             add(Severity::Error, kBadArrayFile, at, ticked(path) + " is " + arrays.message);
@@ -616,7 +674,8 @@ private:
         if (slots.empty()) return;  // nothing known to compare with
         if (arrays.arrays.size() != slots.size()) {
             add(Severity::Error, kModelMismatch, at,
-                "`input_initial_val_file` holds " + plural(arrays.arrays.size(), "array") + " and the model takes " +
+                ticked(initial_values_.name) + " holds " + plural(arrays.arrays.size(), "array") +
+                    " and the model takes " +
                     plural(slots.size(), "input"));
             return;
         }
@@ -628,7 +687,7 @@ private:
             std::string expected;
             if (slot.shape) {
                 same = shape == *slot.shape;
-                expected = shape_text(*slot.shape) + " (input_size_list)";
+                expected = shape_text(*slot.shape) + " (" + shapes_.name + ")";
             } else if (slot.info && slot.info->has_shape) {
                 const std::vector<model::Dim>& dims = slot.info->dims;  // the first of rank
                 same = slot.info->rank == shape.size();
@@ -644,7 +703,7 @@ private:
             const std::string& member = arrays.arrays[i].name;
             add(Severity::Error, kModelMismatch, at,
                 "array " + std::to_string(i) + (member.empty() ? "" : " (" + ticked(member) + ")") +
-                    " of `input_initial_val_file` has the shape " + shape_text(shape) + " and input " +
+                    " of " + ticked(initial_values_.name) + " has the shape " + shape_text(shape) + " and input " +
                     shown(slot.name) + " " + expected);
         }
     }
@@ -655,7 +714,7 @@ private:
     // on a FIFO and refuses what is not a regular file) and read no further
     // than its size.
     void check_dataset(toml::Value at, const Text& dataset, std::size_t inputs) {
-        if (!at || !expect_file("dataset", at, dataset)) return;
+        if (!at || !expect_file(dataset_.name, at, dataset)) return;
         const std::string path = resolved(dataset);
         model::FileSource file(path);
         if (!file.error().empty()) {
@@ -722,34 +781,37 @@ private:
 
     // The folder the export is written into must be there, and the path
     // must be one a file can have (no NUL byte).
-    void check_export(toml::Value at) {
-        if (!at || configuration_.exports.export_path->empty()) return;
-        const std::string path = resolved(*configuration_.exports.export_path);
+    void check_export(const Key& key) {
+        const toml::Value at = key.value();
+        if (!at || key.text->empty()) return;
+        const std::string path = resolved(*key.text);
         if (path.find('\0') != std::string::npos) {
             add(Severity::Warning, kMissingFile, at,
-                "`export_path` names " + ticked(path) + no_file({Kind::nul}, true));
+                ticked(key.name) + " names " + ticked(path) + no_file({Kind::nul}, true));
             return;
         }
         const std::string folder = folder_of(path);
         const Kind kind = kind_of(folder);
         if (kind == Kind::folder) return;
         add(Severity::Warning, kMissingFile, at,
-            "`export_path` would be written into " + ticked(folder.empty() ? "." : folder) +
+            ticked(key.name) + " would be written into " + ticked(folder.empty() ? "." : folder) +
                 (kind == Kind::none ? ", which does not exist" : ", which is not a folder"));
     }
 
-    toml::Table root_;
-    const Configuration& configuration_;
     const FileCheckOptions& options_;
     std::vector<Finding>& out_;
+    const Key model_, initial_values_, dataset_;
+    const std::vector<Key> input_files_, exports_;
+    const Key input_names_, output_names_, shapes_;
+    const std::vector<Key> per_channel_;
     std::size_t suggestions_left_ = Suggester::kMostSuggestions;
 };
 
 }  // namespace
 
-void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+void check_files(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                  std::vector<Finding>& out) {
-    FileChecker(document, configuration, options, out).run();
+    FileChecker(configuration, places, options, out).run();
 }
 
 }  // namespace vora::lint
