@@ -102,6 +102,8 @@ enum Role : unsigned {
     // A text the converter takes as written, empty too (where empty names
     // nothing): an empty one is a warning.
     kNonEmpty = 1u << 11,
+    // Numbers the converter divides by: 0 is an error.
+    kDivisor = 1u << 12,
 };
 
 // Other names people give a key (for did-you-mean): a few per key.

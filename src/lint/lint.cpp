@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
@@ -123,6 +125,27 @@ private:
 const KeyIndex& key_index() {
     static const KeyIndex index;
     return index;
+}
+
+// A name in backticks, as a message shows it: one of more than 100 bytes
+// cut (not inside a character), with its length.
+std::string shown_name(std::string_view name) {
+    constexpr std::size_t kLongest = 100;
+    if (name.size() <= kLongest) return "`" + std::string(name) + "`";
+    std::size_t end = kLongest;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return "`" + std::string(name.substr(0, end)) + "...` (" + std::to_string(name.size()) + " bytes)";
+}
+
+// Whether two names are the same but for ASCII letter case and `_` for `-`.
+bool same_spelling(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) {
+        if (c == '_') return '-';
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return fold(x) == fold(y);
+           });
 }
 
 // A key as it would be written: bare when it can be, else quoted.
@@ -265,7 +288,12 @@ public:
 private:
     // A finding of a value, its message held whole.
     void warn(Code code, std::string&& message, toml::Value value, std::optional<Hint>&& hint = {}) {
-        Finding& finding = out_.emplace_back(Severity::Warning, code, value.offset(), value.end_offset());
+        report(Severity::Warning, code, std::move(message), value, std::move(hint));
+    }
+
+    void report(Severity severity, Code code, std::string&& message, toml::Value value,
+                std::optional<Hint>&& hint = {}) {
+        Finding& finding = out_.emplace_back(severity, code, value.offset(), value.end_offset());
         if (hint) {
             message += hint->tail;
             finding.set_suggestion(std::move(hint->suggestion));
@@ -407,11 +435,21 @@ private:
                                    if (f.roles & kPerChannel) per_channel.add(i, f.key, member.value);
                                    return true;
                                });
-            if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
+            if (!known) {
+                std::optional<std::size_t> alias;  // the key of Record (by its index in known_keys) so named
+                any_field<Record>([&](const auto& f, std::size_t i) {
+                    const auto names = f.aliases.items();
+                    const auto named = [&](std::string_view a) { return same_spelling(a, member.key); };
+                    if (std::none_of(names.begin(), names.end(), named)) return false;
+                    alias = first + i;
+                    return true;
+                });
+                unknown_key(where, table, member, known_keys<Field>(), found, alias, renames);
+            }
         }
         keep_distinct(renames);
-        same_count(per_channel, "value");
-        same_count(names, "item");
+        same_count(per_channel, "value", Severity::Warning);
+        same_count(names, "item", Severity::Error);
     }
 
     // Two lists of a table that the converter takes pair by pair (the input
@@ -438,19 +476,31 @@ private:
     // Two lists that the converter takes pair by pair, of other lengths: a
     // warning at the second, the first a related place. An empty one has
     // its own warning.
-    void same_count(const Paired& pair, std::string_view item) {
+    // Of lists that hold an error (a value that does not load), nothing is
+    // said: the error tells.
+    void same_count(const Paired& pair, std::string_view item, Severity severity) {
         const toml::Value a = pair.values[0];
         const toml::Value b = pair.values[1];
         const std::string_view first = pair.keys[0], second = pair.keys[1];
-        if (!a || !b || !a.is_array() || !b.is_array()) return;
+        if (!a || !b || !a.is_array() || !b.is_array() || holds_error(a) || holds_error(b)) return;
         const std::size_t m = a.as_array().size();
         const std::size_t n = b.as_array().size();
         if (m == n || m == 0 || n == 0) return;
-        warn(kCountMismatch,
-             backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
-                 " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
-             b);
+        report(severity, kCountMismatch,
+               backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
+                   " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
+               b);
         out_.back().add_related(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
+        out_.back().set_help_sentence("write " + std::to_string(m) + " " + std::string(item) + (m == 1 ? "" : "s") +
+                                      ", one for each of " + backticked(first));
+    }
+
+    // Whether an error found before (of loading) lies in the value.
+    bool holds_error(toml::Value value) const {
+        return std::any_of(out_.begin(), out_.end(), [&](const Finding& finding) {
+            const std::optional<std::size_t> at = finding.begin();
+            return finding.severity == Severity::Error && at && *at >= value.offset() && *at < value.end_offset();
+        });
     }
 
     // Whether a key of the current section names a file or folder.
@@ -510,16 +560,30 @@ private:
         finding.set_message(std::move(message));
     }
 
+    // Backslashes in a path (after the escapes): no folder separator on the
+    // system the converter runs on, but a byte of the name. check_files
+    // makes the forward-slash form its fix when a file is there.
+    void backslashes(std::string_view key, toml::Value value) {
+        std::string forward(value.as_string());
+        std::replace(forward.begin(), forward.end(), '\\', '/');
+        warn(kBackslashPath,
+             backticked(key) + " holds backslashes, which the converter reads as part of a name, not as folder "
+                 "separators",
+             value);
+        out_.back().set_help_sentence("write the path with forward slashes: " + quoted_text(forward));
+    }
+
     // The key meant: one of the same table in other letter case, a key of
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
     // only or is the single nearest (and not a key of another section).
     // `where` ends the message: " of [section]".
     void unknown_key(std::string_view where, const toml::Table& table, const toml::Member& member,
-                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
+                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::optional<std::size_t> alias,
+                     std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = found.same;
+        std::optional<std::size_t> near = found.same ? found.same : alias;
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
@@ -554,6 +618,75 @@ private:
             check_text(f, value, top);
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             check_integer<T>(f, value, top);
+        } else if constexpr (std::is_same_v<T, float>) {
+            check_float(f, value);
+        }
+    }
+
+    // A number the converter's 32-bit float holds as something else: inf
+    // for one beyond its range, 0 for one too near 0 (one that only loses
+    // digits is what the file means); 0 where it is divided by.
+    template <class F>
+    void check_float(const F& f, toml::Value value) {
+        if (!value.is_float() && !value.is_integer()) return;
+        const double number = value.is_float() ? value.as_float()
+                              : value.is_wide()  ? static_cast<double>(value.as_unsigned())
+                                                 : static_cast<double>(value.as_signed());
+        const float held = static_cast<float>(number);
+        const std::string written(text_.substr(value.offset(), value.end_offset() - value.offset()));
+        std::string_view message, help;
+        if (std::isfinite(number) && std::isinf(held)) {
+            message = ": the converter's 32-bit float makes it inf";
+            help = "write a number of at most 3.4e38 in size";
+        } else if (number != 0 && held == 0) {
+            message = ": the converter's 32-bit float makes it 0";
+            help = "write 0, or a number of at least 1.4e-45 in size";
+        } else if ((f.roles & kDivisor) && number == 0) {
+            message = ": normalisation divides by it";
+            help = "write a deviation above 0; 1 leaves the channel as it is";
+        } else {
+            return;
+        }
+        report(Severity::Error, kOutOfRange, backticked(f.key) + " holds " + written + std::string(message), value);
+        out_.back().set_help_sentence(std::string(help));
+    }
+
+    // Names of a list the converter takes once each: the second of a name
+    // given twice is an error.
+    template <class F>
+    void check_distinct(const F& f, toml::Array array) {
+        std::unordered_map<std::string_view, toml::Value> seen;
+        for (const toml::Value element : array) {
+            if (!element.is_string() || element.as_string().empty()) continue;  // empty-value, load-error tell
+            const auto [first, added] = seen.emplace(element.as_string(), element);
+            if (added) continue;
+            report(Severity::Error, kDuplicateName,
+                   backticked(f.key) + " names " + shown_name(element.as_string()) + " twice", element);
+            out_.back().add_related(Related{"first named here", first->second.offset(), first->second.end_offset()});
+            out_.back().set_help_sentence("remove this one: the converter takes each name once");
+        }
+    }
+
+    // Sizes of a shape of 0: no tensor of the model has such a dimension.
+    template <class F>
+    void check_sizes(const F& f, toml::Array shapes) {
+        std::size_t s = 0;
+        for (const toml::Value shape : shapes) {
+            std::size_t d = 0;
+            if (shape.is_array()) {
+                for (const toml::Value size : shape.as_array()) {
+                    if (size.is_integer() && !size.is_wide() && size.as_signed() == 0) {
+                        report(Severity::Error, kOutOfRange,
+                               "dimension " + std::to_string(d) + " of shape " + std::to_string(s) + " of " +
+                                   backticked(f.key) + " is 0",
+                               size);
+                        out_.back().set_help_sentence("write the size of dimension " + std::to_string(d) +
+                                                      " of input " + std::to_string(s) + ", 1 at least");
+                    }
+                    ++d;
+                }
+            }
+            ++s;
         }
     }
 
@@ -569,6 +702,9 @@ private:
                  value);
         }
         for (const toml::Value element : array) check_value<Element>(f, element, false);
+        if (!top) return;
+        if (f.roles & (kInputNames | kOutputNames)) check_distinct(f, array);
+        if (f.roles & kShapes) check_sizes(f, array);
     }
 
     template <class F>
@@ -577,6 +713,7 @@ private:
         const std::string_view text = value.as_string();
         const bool path = f.roles & kPath;
         control_characters(f.key, value, path);
+        if (path && text.find('\\') != std::string_view::npos) backslashes(f.key, value);
         // A path, or a text its key wants not empty, is passed as written.
         if (top && text.empty() && ((f.roles & kNonEmpty) || f.limits.min_length))
             return empty_value(f.key, value, "\"\"");
@@ -589,6 +726,7 @@ private:
                  value);
             return;
         }
+        if (f.choices.open) return check_open_choice(f, value);
         if (!f.choices.closed()) return;
         const std::span<const std::string_view> choices = f.choices.items();
         if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
@@ -599,6 +737,22 @@ private:
              std::move(hint));
         if (near) {
             if (const auto single = single_nearest(text, choices)) correct_text(value, choices[*single]);
+        }
+    }
+
+    // An open list of choices takes other texts too; one that differs from
+    // a listed one only in letter case or `_` for `-` was meant to be it.
+    template <class F>
+    void check_open_choice(const F& f, toml::Value value) {
+        const std::string_view text = value.as_string();
+        for (const std::string_view choice : f.choices.items()) {
+            if (choice == text || !same_spelling(choice, text)) continue;
+            warn(kUnknownChoice,
+                 backticked(f.key) + " = " + quoted_text(text) + " is written otherwise than the listed " +
+                     quoted_text(choice),
+                 value, did_you_mean(quoted_text(choice), choice));
+            correct_text(value, choice);
+            return;
         }
     }
 
@@ -622,11 +776,13 @@ private:
         const bool below = minimum && !value.is_wide() && value.as_signed() < *minimum;
         const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
         if (!below && !above) return;
-        warn(kOutOfRange,
-             backticked(f.key) + " = " + shown +
-                 (below ? " is below the minimum of " + std::to_string(*minimum)
-                        : " is above the maximum of " + std::to_string(*f.limits.maximum)),
-             value);
+        // A count below one fails the conversion; other values out of their
+        // documented range have no documented meaning.
+        report((f.roles & kCount) && below ? Severity::Error : Severity::Warning, kOutOfRange,
+               backticked(f.key) + " = " + shown +
+                   (below ? " is below the minimum of " + std::to_string(*minimum)
+                          : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+               value);
     }
 
     std::vector<Finding>& out_;
@@ -642,6 +798,38 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out) {
     Linter(out).root(document.root_table());
 }
 
+namespace {
+
+// Whether a key of some section, named `key`, names a file or folder.
+bool path_key(std::string_view key) {
+    bool path = false;
+    for_each_field<Configuration>([&](const auto& s, std::size_t) {
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) {
+            path |= f.key == key && (f.roles & kPath);
+        });
+    });
+    return path;
+}
+
+// For a parse error of an escape at `at` in the value of a path key (a
+// Windows path in a basic string, `"C:\models\x.onnx"`): how to write paths.
+std::optional<std::string> escape_in_path_help(std::string_view text, std::size_t at, std::string_view message) {
+    if (!message.starts_with("invalid escape sequence") || at > text.size()) return std::nullopt;
+    const std::size_t line = text.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::size_t start = line == std::string_view::npos ? 0 : line + 1;
+    const std::size_t equals = text.find('=', start);
+    if (equals == std::string_view::npos || equals > at) return std::nullopt;
+    std::string_view key = text.substr(start, equals - start);
+    key = key.substr(key.find_last_of('.') == std::string_view::npos ? 0 : key.find_last_of('.') + 1);
+    while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) key.remove_prefix(1);
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+    if (!path_key(key)) return std::nullopt;
+    return std::string("write paths as literal strings, in single quotes ('C:\\models\\x.onnx'), or with "
+                       "forward slashes");
+}
+
+}  // namespace
+
 std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
@@ -654,6 +842,8 @@ std::vector<Finding> check_text(std::string_view text, const DocumentCheck& more
         }
         if (std::optional<std::string> help = unquoted_text_help(text, syntax->begin))
             finding.set_help_sentence(std::move(*help));
+        else if (std::optional<std::string> path = escape_in_path_help(text, syntax->begin, finding.message(text)))
+            finding.set_help_sentence(std::move(*path));
         return findings;
     }
     const toml::Document& document = std::get<toml::Document>(parsed);

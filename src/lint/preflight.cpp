@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "model/npy.hpp"
 #include "model/onnx.hpp"
 #include "model/source.hpp"
+#include "text/format.hpp"
 
 namespace vora::lint {
 
@@ -406,7 +408,8 @@ class FileChecker {
 public:
     FileChecker(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                 std::vector<Finding>& out)
-        : options_(options),
+        : places_(places),
+          options_(options),
           out_(out),
           model_(key_with(kModelFile, configuration, places)),
           initial_values_(key_with(kInitialValuesFile, configuration, places)),
@@ -421,6 +424,7 @@ public:
     void run() {
         std::optional<model::ModelResult> graph;
         if (model_.in_table()) graph = read_model();
+        if (!model_.section) no_model_section();
         const model::Model* model = graph && graph->ok() ? &graph->model : nullptr;
         if (model) check_names(*model);
         const std::vector<Slot> slots = pair_inputs(model);
@@ -449,14 +453,45 @@ private:
         return add(severity, code, at.offset(), at.end_offset(), std::move(message), std::move(help));
     }
 
-    // A warning when no regular file is at the path `key` names (nothing, a
+    // The finding of `code` found before at the value `at`, if any.
+    Finding* finding_at(Code code, toml::Value at) {
+        for (Finding& finding : out_) {
+            if (finding.code == code && finding.begin() == at.offset()) return &finding;
+        }
+        return nullptr;
+    }
+
+    // Whether an error found before (a control character made by an
+    // escape, say) lies in the value `at`: what follows from it is not told.
+    bool holds_error(toml::Value at) const {
+        return std::any_of(out_.begin(), out_.end(), [&](const Finding& finding) {
+            const std::optional<std::size_t> begin = finding.begin();
+            return finding.severity == Severity::Error && begin && *begin >= at.offset() && *begin < at.end_offset();
+        });
+    }
+
+    // A path with backslashes whose forward-slash form names a file: that
+    // form is the fix of its backslash-path warning.
+    void fix_backslashes(toml::Value at, std::string_view path) {
+        if (path.find('\\') == std::string_view::npos) return;
+        std::string forward(path);
+        std::replace(forward.begin(), forward.end(), '\\', '/');
+        Finding* finding = finding_at(kBackslashPath, at);
+        if (!finding || kind_of(resolved(forward)) != Kind::file) return;
+        finding->set_fix(at.offset(), at.end_offset(), quoted_text(forward), true);
+        finding->set_help_sentence("write the path with forward slashes: " + ticked(resolved(forward)) + " is there");
+    }
+
+    // An error when no regular file is at the path `key` names (nothing, a
     // folder, a FIFO or a device, a name with a NUL byte); whether one is.
+    // Nothing is said of a path that holds an error already.
     bool expect_file(const std::string& key, toml::Value at, std::string_view path) {
-        if (path.empty()) return false;  // empty-value tells of it
+        if (path.empty() || holds_error(at)) return false;  // empty-value, control-character tell of it
+        fix_backslashes(at, path);
         const std::string where = resolved(path);
         const Found found = look_up(where);
         if (found.kind == Kind::file) return true;
-        add(Severity::Warning, kMissingFile, at, ticked(key) + " names " + ticked(where) + no_file(found, true));
+        add(Severity::Error, kMissingFile, at, ticked(key) + " names " + ticked(where) + no_file(found, true));
         return false;
     }
 
@@ -481,10 +516,38 @@ private:
         }
         if (missing > kMostMissingEntries) {
             const std::size_t more = missing - kMostMissingEntries;
-            add(Severity::Warning, kMissingFile, first_counted,
+            add(Severity::Error, kMissingFile, first_counted,
                 std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") + " of " + ticked(files.name) +
                     " name no file, from this one on");
         }
+    }
+
+    // Sections without the model's: the converter loads its default model,
+    // told at the first section's header, with whether it is there. A file
+    // of the settings alone ([config]) is left alone: it reads as settings
+    // to convert with, not as a conversion of the default model.
+    void no_model_section() {
+        const Place* first = nullptr;
+        bool converts = false;  // a section of a step after the settings: the file means a conversion
+        for_each_field<Configuration>([&](const auto& f, std::size_t index) {
+            const Place* place = places_.find<Configuration>(index);
+            if (!place) return;
+            if (!first || place->key.begin < first->key.begin) first = place;
+            converts |= !std::is_same_v<section_record_t<decltype(f)>, ConfigConfig>;
+        });
+        if (!first || !converts) return;
+        std::string_view section;
+        for_each_field<Configuration>([&](const auto& f, std::size_t) {
+            if (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) section = f.key;
+        });
+        const std::string path = resolved(model_.default_text);
+        const Found found = look_up(path);
+        std::string message = "the file has no [" + std::string(section) + "] section: the converter loads its " +
+                              "default model, " + ticked(path);
+        if (found.kind != Kind::file) message += no_file(found, true);
+        add(Severity::Warning, kMissingSection, first->key.begin, first->key.end, std::move(message))
+            .set_help_sentence("add [" + std::string(section) + "] with " + std::string(LoadConfig::tag_key) + " = " +
+                               quoted_text(LoadConfig::onnx_tag) + " and the model's path");
     }
 
     // The model the model key names, or its default at its section's header.
@@ -495,7 +558,7 @@ private:
             if (!expect_file(model_.name, value, *model_.text)) return std::nullopt;
         } else if (const Found found = look_up(path); found.kind != Kind::file) {
             const ByteRange header = model_.section->key;
-            add(Severity::Warning, kMissingFile, header.begin, header.end,
+            add(Severity::Error, kMissingFile, header.begin, header.end,
                 ticked(model_.name) + " is not set: the converter loads its default, " + ticked(model_.default_text) +
                     ", and " + ticked(path) + no_file(found, false));
             return std::nullopt;
@@ -528,7 +591,7 @@ private:
         if (problems.size() > 1) {
             message += "; " + std::to_string(problems.size() - 1) + " more of its data files cannot be loaded";
         }
-        add(Severity::Warning, kMissingFile, begin, end, std::move(message));
+        add(Severity::Error, kMissingFile, begin, end, std::move(message));
     }
 
     // Each name of the input and output names must be a value of the graph.
@@ -553,6 +616,25 @@ private:
         };
         check(input_names_, inputs, "its inputs are ");
         check(output_names_, outputs, "its outputs are ");
+        some_graph_inputs(model);
+    }
+
+    // Input names that name some of the graph's inputs and leave others
+    // out: the converter feeds only those named.
+    void some_graph_inputs(const model::Model& model) {
+        const toml::Value list = input_names_.value();
+        if (!input_names_.texts || !list) return;
+        const std::unordered_set<std::string_view> names(input_names_.texts->begin(), input_names_.texts->end());
+        std::vector<model::ValueInfo> left;
+        for (const model::ValueInfo& input : model.inputs) {
+            if (!names.contains(input.name)) left.push_back(input);
+        }
+        if (left.empty() || left.size() == model.inputs.size()) return;
+        add(Severity::Warning, kModelMismatch, list,
+            ticked(input_names_.name) + " names " + std::to_string(model.inputs.size() - left.size()) + " of the " +
+                plural(model.inputs.size(), "input") + " of the model and leaves out " + listed(left))
+            .set_help_sentence("name every input of the model, or remove " + ticked(input_names_.name) +
+                               " to feed them all");
     }
 
     // The value a name of `inputs` is: the first graph input, value_info
@@ -593,17 +675,20 @@ private:
     }
 
     // The shapes against the graph's inputs: their number (when the input
-    // names do not choose them: count-mismatch tells of those), each shape's
+    // names do not choose them: the value checks count against those, by
+    // the same rule), each shape's
     // rank and fixed dimensions; the per-channel values against the
     // channels of 4-D inputs.
     void check_shapes(const model::Model& model, const std::vector<Slot>& slots) {
         const toml::Value shapes = shapes_.value();
         bool paired = true;
         if (shapes_.shapes && !input_names_.texts && shapes_.shapes->size() != model.inputs.size() && shapes) {
-            add(Severity::Error, kModelMismatch, shapes,
+            add(Severity::Error, kCountMismatch, shapes,
                 ticked(shapes_.name) + " holds " + plural(shapes_.shapes->size(), "shape") + " and the model has " +
                     plural(model.inputs.size(), "input") +
-                    (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"));
+                    (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"))
+                .set_help_sentence("write " + plural(model.inputs.size(), "shape") +
+                                   ", one for each input of the model");
             paired = false;
         }
         for (const Slot& slot : slots) {
@@ -621,7 +706,9 @@ private:
             for (const toml::Value size : slot.shape_value.as_array()) {
                 if (d >= dims.size()) break;
                 const std::optional<std::uint64_t> want = fixed(dims[d]);
-                if (want && *want != shape[d]) {
+                if (shape[d] == 0) {
+                    zero_size_help(size, slot, d);
+                } else if (want && *want != shape[d]) {
                     add(Severity::Error, kModelMismatch, size,
                         "dimension " + std::to_string(d) + " of input " + shown(slot.name) + " is " +
                             std::to_string(shape[d]) + " here and " + std::to_string(*want) + " in the model",
@@ -630,34 +717,87 @@ private:
                 ++d;
             }
         }
+        if (!shapes_.shapes || (paired && shapes_.shapes->size() >= slots.size())) unfixed_dimensions(slots);
         for (const Key& values : per_channel_) check_channels(values, slots);
     }
 
-    // A list of one value per channel: its length must be dimension 1 or
-    // the last dimension of each 4-D input (NCHW or NHWC).
+    // A size of 0 has its error from the value checks: its help is what the
+    // model has there.
+    void zero_size_help(toml::Value size, const Slot& slot, std::size_t d) {
+        Finding* finding = finding_at(kOutOfRange, size);
+        if (!finding) return;
+        const model::Dim& dim = slot.info->dims[d];
+        std::string help = "write the size of dimension " + std::to_string(d) + " of input " + shown(slot.name);
+        if (const std::optional<std::uint64_t> want = fixed(dim)) {
+            help = "write " + std::to_string(*want) + ", the size of dimension " + std::to_string(d) + " of input " +
+                   shown(slot.name) + " in the model";
+        } else if (dim.kind == model::DimKind::param) {
+            help += " (`" + cut(dim.param, kLongestShownName) + "` in the model), 1 at least";
+        }
+        finding->set_help_sentence(std::move(help));
+    }
+
+    // The inputs fed with the model's own shape whose shape has symbolic
+    // or unknown dimensions: the converter needs sizes there. Told at the
+    // model key (or its section's header).
+    void unfixed_dimensions(const std::vector<Slot>& slots) {
+        const ByteRange at = model_.place ? model_.place->value_range() : model_.section->key;
+        for (const Slot& slot : slots) {
+            if (slot.shape || !slot.info || !slot.info->has_shape) continue;
+            const std::vector<model::Dim>& dims = slot.info->dims;
+            const auto open = std::find_if(dims.begin(), dims.end(), [](const model::Dim& dim) { return !fixed(dim); });
+            if (open == dims.end()) continue;
+            add(Severity::Warning, kModelMismatch, at.begin, at.end,
+                "input " + shown(slot.name) + " of the model has the shape " + dims_text(*slot.info) + ", and no " +
+                    ticked(shapes_.name) + " entry gives the size of its dimension " +
+                    std::to_string(open - dims.begin()),
+                std::string("a shape for each input, e.g. ") + ticked(shapes_.name) + " = [" +
+                    fixed_example(*slot.info) + "]");
+        }
+    }
+
+    // The model's shape of an input, its open dimensions made 1: a shape to start from.
+    static std::string fixed_example(const model::ValueInfo& info) {
+        std::string out = "[";
+        for (std::size_t d = 0; d < info.dims.size(); ++d) {
+            if (d) out += ", ";
+            const std::optional<std::uint64_t> size = fixed(info.dims[d]);
+            out += size ? std::to_string(*size) : "1";
+        }
+        return out + "]";
+    }
+
+    // A list of one value per channel: one for all channels, or as many as
+    // the channel dimension of each 4-D input holds: dimension 1 (NCHW) or
+    // the last (NHWC), the one of 1, 3 or 4 (dimension 1 first).
     void check_channels(const Key& key, const std::vector<Slot>& slots) {
         const toml::Value value = key.value();
-        if (!key.numbers || key.numbers->empty() || !value) return;
+        if (!key.numbers || key.numbers->empty() || !value || holds_error(value)) return;
         const std::uint64_t n = key.numbers->size();
+        if (n == 1) return;
         for (const Slot& slot : slots) {
-            std::optional<std::uint64_t> channels, last;
+            std::optional<std::uint64_t> second, last;
             if (slot.shape && slot.shape->size() == 4) {
-                channels = (*slot.shape)[1];
+                second = (*slot.shape)[1];
                 last = (*slot.shape)[3];
             } else if (!slot.shape && slot.info && slot.info->has_shape && slot.info->rank == 4) {
-                channels = fixed(slot.info->dims[1]);
+                second = fixed(slot.info->dims[1]);
                 last = fixed(slot.info->dims[3]);
             } else {
                 continue;
             }
-            if (!channels || !last || *channels == n || *last == n) continue;
-            std::optional<std::string> help = plural(*channels, "value");
-            if (*last != *channels) *help += " or " + std::to_string(*last);
-            *help += ", one per channel of input " + shown(slot.name);
+            const auto channel_like = [](std::optional<std::uint64_t> size) {
+                return size && (*size == 1 || *size == 3 || *size == 4);
+            };
+            const bool nchw = channel_like(second);
+            if (!nchw && !channel_like(last)) continue;  // no dimension reads as channels
+            const std::uint64_t channels = nchw ? *second : *last;
+            if (channels == n) continue;
             add(Severity::Warning, kModelMismatch, value,
                 ticked(key.name) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
-                    std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) + " in its last",
-                std::move(help));
+                    plural(channels, "channel") + " (its " + (nchw ? "dimension 1" : "last dimension") + ")",
+                "1 value for all channels, or " + std::to_string(channels) + ", one per channel of input " +
+                    shown(slot.name));
             return;
         }
     }
@@ -718,7 +858,7 @@ private:
         const std::string path = resolved(dataset);
         model::FileSource file(path);
         if (!file.error().empty()) {
-            add(Severity::Warning, kMissingFile, at, ticked(path) + " cannot be read: " + file.error());
+            add(Severity::Error, kMissingFile, at, ticked(path) + " cannot be read: " + file.error());
             return;
         }
         const std::string folder = folder_of(path);
@@ -728,32 +868,67 @@ private:
             ++number;
             std::string_view rest = *line;
             if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-            for (const std::string_view item : dataset_entries(rest, inputs)) {
-                ++entries;
-                if (dataset_entry_is_there(item, folder) || ++missing > kMostMissingEntries) continue;
-                add(Severity::Warning, kMissingFile, at, missing_entry(number, item, folder));
-            }
+            const std::vector<std::string_view> items = dataset_entries(rest, inputs);
+            entries += items.size();
+            if (items.empty()) continue;
+            std::optional<std::pair<Severity, Code>> kind;
+            std::string message = dataset_line(number, rest, items, inputs, folder, kind);
+            if (!kind || ++missing > kMostMissingEntries) continue;
+            add(kind->first, kind->second, at, std::move(message));
         }
         if (lines.too_long()) {
             // No file list has such a line: a binary file, say.
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 ticked(path) + " is no list of files: line " + std::to_string(number + 1) + " is longer than " +
                     std::to_string(kLongestLine) + " bytes");
             return;
         }
         if (lines.failed()) {
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 ticked(path) + " cannot be read after line " + std::to_string(number));
             return;
         }
         if (missing > kMostMissingEntries) {
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 std::to_string(missing - kMostMissingEntries) + " more " +
                     (missing - kMostMissingEntries == 1 ? "entry" : "entries") + " of the dataset do not exist");
         }
         if (entries == 0) {
             add(Severity::Warning, kEmptyValue, at, "the dataset " + ticked(path) + " lists no sample");
         }
+    }
+
+    // What is wrong with the line `number` of a dataset, of `items` (as
+    // dataset_entries gives them), its finding's severity and code into
+    // `kind`; one finding a line at most. A line starting with `#` is no
+    // comment: it is a sample that names files; a line of another number of
+    // files than the converter feeds inputs (of one input: a line that is no
+    // file, of words that each are) does not pair with them.
+    std::string dataset_line(std::size_t number, std::string_view line, const std::vector<std::string_view>& items,
+                             std::size_t inputs, const std::string& folder,
+                             std::optional<std::pair<Severity, Code>>& kind) const {
+        const std::string lead = "line " + std::to_string(number) + " of the dataset";
+        if (items.front().starts_with('#')) {
+            kind = {Severity::Warning, kDatasetComment};
+            return lead + " starts with `#`: the converter reads every line as a sample, this one too";
+        }
+        std::vector<std::string_view> files = items;
+        if (inputs == 1 && !dataset_entry_is_there(items.front(), folder)) {
+            const std::vector<std::string_view> words = dataset_entries(line, 2);
+            const auto there = [&](std::string_view word) { return dataset_entry_is_there(word, folder); };
+            if (words.size() > 1 && std::all_of(words.begin(), words.end(), there)) files = words;
+        }
+        if (inputs >= 1 && files.size() != inputs) {
+            kind = {Severity::Error, kCountMismatch};
+            return lead + " names " + plural(files.size(), "file") + " and the converter feeds " +
+                   plural(inputs, "input") + ", a file each";
+        }
+        for (const std::string_view item : files) {
+            if (dataset_entry_is_there(item, folder)) continue;
+            kind = {Severity::Error, kMissingFile};
+            return missing_entry(number, item, folder);
+        }
+        return {};
     }
 
     // Whether a dataset entry names a regular file, next to the dataset or
@@ -783,21 +958,28 @@ private:
     // must be one a file can have (no NUL byte).
     void check_export(const Key& key) {
         const toml::Value at = key.value();
-        if (!at || key.text->empty()) return;
+        if (!at || key.text->empty() || holds_error(at)) return;
         const std::string path = resolved(*key.text);
         if (path.find('\0') != std::string::npos) {
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 ticked(key.name) + " names " + ticked(path) + no_file({Kind::nul}, true));
             return;
         }
-        const std::string folder = folder_of(path);
-        const Kind kind = kind_of(folder);
-        if (kind == Kind::folder) return;
-        add(Severity::Warning, kMissingFile, at,
-            ticked(key.name) + " would be written into " + ticked(folder.empty() ? "." : folder) +
-                (kind == Kind::none ? ", which does not exist" : ", which is not a folder"));
+        // The conversion makes the folders that are not there yet: the one
+        // nearest that is must be a folder.
+        std::string folder = folder_of(path);
+        Kind kind = kind_of(folder);
+        while (kind == Kind::none && !folder.empty() && folder != "/") {
+            folder = folder_of(folder);
+            kind = kind_of(folder);
+        }
+        if (kind == Kind::folder || kind == Kind::none) return;
+        add(Severity::Error, kMissingFile, at,
+            ticked(key.name) + " would be written below " + ticked(folder.empty() ? "." : folder) +
+                ", which is not a folder");
     }
 
+    const Places& places_;
     const FileCheckOptions& options_;
     std::vector<Finding>& out_;
     const Key model_, initial_values_, dataset_;

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from conftest import REPO
+from conftest import REPO, write_example_files
 from test_cli import EXAMPLE, SCHEMA_FILE, cli, run, tool  # noqa: F401 (cli: a fixture)
 
 SECTIONS = json.loads(SCHEMA_FILE.read_text(encoding="utf-8"))["properties"]
@@ -201,6 +201,7 @@ def pre_commit():
     (work / ".pre-commit-config.yaml").write_text(f"repos:\n- repo: {source}\n  rev: {commit(source)}\n  hooks:\n"
                                                   "  - {id: vora-config-check, alias: plain}\n"
                                                   "  - {id: vora-config-check, alias: strict, args: [--strict]}\n")
+    write_example_files(work)  # what the example names: it checks clean with its files
     commit(work)
     for command in ("gc", "install-hooks"):
         done = subprocess.run([tool("pre-commit"), command], cwd=work, env=env, capture_output=True, text=True,
