@@ -65,6 +65,16 @@ public:
                 for (char& c : folded) c = fold(c);
                 entries.push_back(Entry{std::move(folded), keys[i], f.key, i});
             }
+            // The names people give the keys, found the same way (in the
+            // buckets, not by a walk over the declaration per unknown key).
+            constexpr std::size_t first = tagged<decltype(f)> ? 1 : 0;
+            for_each_field<section_record_t<decltype(f)>>([&](const auto& k, std::size_t i) {
+                for (const std::string_view alias : k.aliases.items()) {
+                    std::string folded(alias);
+                    for (char& c : folded) c = fold(c);
+                    entries.push_back(Entry{std::move(folded), alias, f.key, first + i, true});
+                }
+            });
         });
         // In declaration order within each bucket.
         for (Entry& entry : entries) buckets_[bucket(entry.key)].push_back(std::move(entry));
@@ -74,6 +84,7 @@ public:
         std::optional<std::size_t> exact;       // the index of the key of `section` written so
         std::optional<std::size_t> same;        // the index of the key of `section` differing in case only
         std::optional<std::string_view> other;  // the first declared other section having the key (exactly so first)
+        std::optional<std::size_t> alias;       // the index of the key of `section` that has it as another name
     };
 
     Found find(std::string_view key, std::string_view section) const {
@@ -82,6 +93,10 @@ public:
         std::optional<std::string_view> exact;
         for (const Entry& entry : buckets_[bucket(key)]) {
             if (!same_folded(key, entry.folded)) continue;
+            if (entry.alias) {
+                if (entry.section == section && !found.alias) found.alias = entry.index;
+                continue;
+            }
             if (entry.section == section) {
                 if (entry.key == key) found.exact = entry.index;
                 if (!found.same) found.same = entry.index;
@@ -117,6 +132,7 @@ private:
         std::string_view key;
         std::string_view section;
         std::size_t index;  // in its section's keys
+        bool alias = false;  // `key` is another name of the key at `index`
     };
     static constexpr std::size_t kBuckets = 64;
     std::array<std::vector<Entry>, kBuckets> buckets_;
@@ -435,17 +451,7 @@ private:
                                    if (f.roles & kPerChannel) per_channel.add(i, f.key, member.value);
                                    return true;
                                });
-            if (!known) {
-                std::optional<std::size_t> alias;  // the key of Record (by its index in known_keys) so named
-                any_field<Record>([&](const auto& f, std::size_t i) {
-                    const auto names = f.aliases.items();
-                    const auto named = [&](std::string_view a) { return same_spelling(a, member.key); };
-                    if (std::none_of(names.begin(), names.end(), named)) return false;
-                    alias = first + i;
-                    return true;
-                });
-                unknown_key(where, table, member, known_keys<Field>(), found, alias, renames);
-            }
+            if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
         same_count(per_channel, "value", Severity::Warning);
@@ -579,11 +585,10 @@ private:
     // only or is the single nearest (and not a key of another section).
     // `where` ends the message: " of [section]".
     void unknown_key(std::string_view where, const toml::Table& table, const toml::Member& member,
-                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::optional<std::size_t> alias,
-                     std::vector<Rename>& renames) {
+                     const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = found.same ? found.same : alias;
+        std::optional<std::size_t> near = found.same ? found.same : found.alias;
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {

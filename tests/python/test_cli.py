@@ -180,7 +180,7 @@ GATE = [
     ('[Config]\nquantized_algorithm = "fp16"\n', "warning", "unknown-choice", (2, 23, 2, 29),
      '`quantized_algorithm` = "fp16" is not one of normal, mmse (as [config])', None),
     ("[CONFIG]\noptimization_level = 'high'\n", "error", "load-error", (2, 22, 2, 28),
-     "invalid type: string \"high\", expected u8 (as [config])", None, "an integer from 0 to 255"),
+     "invalid type: string \"high\", expected u8 (as [config])", None, "an integer from 0 to 3"),
     ("[expor]\nxport_path = 'a'\n", "error", "unknown-key", (2, 1, 2, 11),
      f"`xport_path` is not a key of [export]{IGNORED}; did you mean `export_path`? (as [export])", None),
     ('[load]\nmodel_type = "Onnx"\ninputs = 1\n', "error", "load-error", (3, 10, 3, 11),
@@ -385,12 +385,12 @@ def test_github_and_sarif_carry_the_help_line(cli, tmp_path, format):
     if format == "github":
         assert done.stdout.decode().splitlines() == [
             "::error file=h.toml,line=2,col=22,endLine=2,endColumn=25,title=vora-config load-error::"
-            f"{message}%0Ahelp: expected an integer from 0 to 255",
+            f"{message}%0Ahelp: expected an integer from 0 to 3",
             "::error file=h.toml,line=3,col=1,endLine=3,endColumn=3,title=vora-config unknown-key::"
             "`_x` is not a key of [config]; the converter ignores it"]
     else:
         assert [r["message"] for r in sarif_log(done.stdout)["runs"][0]["results"]] == [
-            {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 255"},
+            {"text": message, "markdown": f"{message}\n\nhelp: expected an integer from 0 to 3"},
             {"text": "`_x` is not a key of [config]; the converter ignores it"}]
 
 
@@ -501,11 +501,12 @@ def test_read_errors_are_findings_of_their_file(cli, tmp_path):
 EVERY_ERROR = [
     # (file, [(line, column, message, related (message, line, column) or None, help)])
     ("[config]\noptimization_level = 300\nmean_values = ['a', 1, 2.5, true]\nfoo = 1\n[build]\nvora_batch_size = '8'\n",
-     [(2, 22, "invalid value: integer `300`, expected u8", None, "an integer from 0 to 255"),
+     [(2, 22, "invalid value: integer `300`, expected u8", None, "an integer from 0 to 3"),
       (3, 16, 'invalid type: string "a", expected f32', None, "a number"),
       (3, 29, "invalid type: boolean `true`, expected f32", None, "a number"),
       (4, 1, "`foo` is not a key of [config]; the converter ignores it", None, None),
-      (6, 19, 'invalid type: string "8", expected i32', None, "an integer from -2147483648 to 2147483647")]),
+      (6, 19, 'invalid type: string "8", expected i32', None,
+       "an integer from -2147483648 to 2147483647 without quotes")]),
     ("[load]\nmodel_type = 'Onnx'\ninputs = 1\ninput_size_list = [[-1]]\n",
      [(3, 10, "invalid type: integer `1`, expected a sequence", (AT_LOAD, 1, 1), None),
       (4, 21, "invalid value: integer `-1`, expected usize", (AT_LOAD, 1, 1), "a whole number ≥ 0")]),
@@ -523,7 +524,8 @@ EVERY_ERROR = [
      [(2, 19, 'invalid type: string "a", expected f32', None, "a number"),
       (3, 15, 'invalid type: string "a", expected f32', None, "a number"),
       (3, 20, "invalid type: boolean `true`, expected f32", None, "a number"),
-      (5, 19, 'invalid type: string "8", expected i32', None, "an integer from -2147483648 to 2147483647")]),
+      (5, 19, 'invalid type: string "8", expected i32', None,
+       "an integer from -2147483648 to 2147483647 without quotes")]),
     ("[load]\nmodel_type = 'Onnx'\ninput_size_list = [[1, 2], [3, 4]]\n", []),
     ("[load]\nmodel_type = 'Onnx'\ninput_size_list = [['a', 'b'], ['c']]\n",
      [(3, 20, 'invalid type: string "a", expected usize', (AT_LOAD, 1, 1), "a whole number ≥ 0"),
