@@ -605,7 +605,10 @@ private:
             for (const toml::Value entry : list.as_array()) {
                 if (i >= names.size()) break;
                 const std::string& name = names[i++];
-                if (std::binary_search(model.names.begin(), model.names.end(), name)) continue;
+                if (std::binary_search(model.names.begin(), model.names.end(), name)) {
+                    if (&key == &input_names_) weight_named(entry, name, model);
+                    continue;
+                }
                 std::string message = ticked(key.name) + " names " + ticked(name) +
                                       ", which is no value of the model; " + std::string(side) + suggester.listed();
                 const std::string_view meant = suggester.meant(name, suggestions_left_);
@@ -617,6 +620,20 @@ private:
         check(input_names_, inputs, "its inputs are ");
         check(output_names_, outputs, "its outputs are ");
         some_graph_inputs(model);
+    }
+
+    // An input name that names a weight of the model: the converter would
+    // feed a constant.
+    void weight_named(toml::Value entry, const std::string& name, const model::Model& model) {
+        const auto& weights = model.initializers;
+        if (std::find(weights.begin(), weights.end(), name) == weights.end()) return;
+        const auto input = std::find_if(model.inputs.begin(), model.inputs.end(),
+                                        [&](const model::ValueInfo& info) { return info.name == name; });
+        if (input != model.inputs.end()) return;
+        add(Severity::Warning, kModelMismatch, entry,
+            ticked(input_names_.name) + " names " + shown(name) +
+                ", a weight of the model (an initializer), not a graph input or a value a node makes")
+            .set_help_sentence("name an input of the model: " + listed(model.inputs));
     }
 
     // Input names that name some of the graph's inputs and leave others

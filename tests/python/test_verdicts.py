@@ -66,6 +66,8 @@ ROWS = {
     "inputs naming some of the graph's": ("two inputs, symbolic",
                                           LOAD + 'inputs = ["images"]\ninput_size_list = [[1, 3, 8, 8]]', {}, True,
                                           [(4, "[", W, "model-mismatch")]),
+    "inputs naming a weight": ("big initializer first", LOAD + 'inputs = ["w"]', {}, True,
+                               [(4, '"w"', W, "model-mismatch")]),
     "a listed platform in other case": ("one input", LOAD + T + '"VORA_M1"', {}, False,
                                         [(5, '"', W, "unknown-choice")]),
     "a platform not listed": ("one input", LOAD + T + '"vora-q9"', {}, False, []),
