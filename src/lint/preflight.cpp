@@ -419,7 +419,8 @@ public:
           input_names_(key_with(kInputNames, configuration, places)),
           output_names_(key_with(kOutputNames, configuration, places)),
           shapes_(key_with(kShapes, configuration, places)),
-          per_channel_(keys_with(kPerChannel, configuration, places)) {}
+          per_channel_(keys_with(kPerChannel, configuration, places)),
+          error_starts_(error_starts(out)) {}
 
     void run() {
         std::optional<model::ModelResult> graph;
@@ -464,10 +465,19 @@ private:
     // Whether an error found before (a control character made by an
     // escape, say) lies in the value `at`: what follows from it is not told.
     bool holds_error(toml::Value at) const {
-        return std::any_of(out_.begin(), out_.end(), [&](const Finding& finding) {
-            const std::optional<std::size_t> begin = finding.begin();
-            return finding.severity == Severity::Error && begin && *begin >= at.offset() && *begin < at.end_offset();
-        });
+        const auto first = std::lower_bound(error_starts_.begin(), error_starts_.end(), at.offset());
+        return first != error_starts_.end() && *first < at.end_offset();
+    }
+
+    // Where the errors found before the file checks start, in order: looked
+    // up for each path (a list of paths may be long, and so may the findings).
+    static std::vector<std::size_t> error_starts(const std::vector<Finding>& findings) {
+        std::vector<std::size_t> starts;
+        for (const Finding& finding : findings) {
+            if (finding.severity == Severity::Error && finding.begin()) starts.push_back(*finding.begin());
+        }
+        std::sort(starts.begin(), starts.end());
+        return starts;
     }
 
     // A path with backslashes whose forward-slash form names a file: that
@@ -1003,6 +1013,7 @@ private:
     const std::vector<Key> input_files_, exports_;
     const Key input_names_, output_names_, shapes_;
     const std::vector<Key> per_channel_;
+    const std::vector<std::size_t> error_starts_;
     std::size_t suggestions_left_ = Suggester::kMostSuggestions;
 };
 
