@@ -419,8 +419,7 @@ public:
           input_names_(key_with(kInputNames, configuration, places)),
           output_names_(key_with(kOutputNames, configuration, places)),
           shapes_(key_with(kShapes, configuration, places)),
-          per_channel_(keys_with(kPerChannel, configuration, places)),
-          error_starts_(error_starts(out)) {}
+          per_channel_(keys_with(kPerChannel, configuration, places)) {}
 
     void run() {
         std::optional<model::ModelResult> graph;
@@ -464,9 +463,10 @@ private:
 
     // Whether an error found before (a control character made by an
     // escape, say) lies in the value `at`: what follows from it is not told.
-    bool holds_error(toml::Value at) const {
-        const auto first = std::lower_bound(error_starts_.begin(), error_starts_.end(), at.offset());
-        return first != error_starts_.end() && *first < at.end_offset();
+    bool holds_error(toml::Value at) {
+        if (!error_starts_) error_starts_ = error_starts(out_);  // made when first asked: most files name no path
+        const auto first = std::lower_bound(error_starts_->begin(), error_starts_->end(), at.offset());
+        return first != error_starts_->end() && *first < at.end_offset();
     }
 
     // Where the errors found before the file checks start, in order: looked
@@ -1013,7 +1013,9 @@ private:
     const std::vector<Key> input_files_, exports_;
     const Key input_names_, output_names_, shapes_;
     const std::vector<Key> per_channel_;
-    const std::vector<std::size_t> error_starts_;
+    // Where the errors found before the file checks start, sorted (the file
+    // checks add none that these look up).
+    std::optional<std::vector<std::size_t>> error_starts_;
     std::size_t suggestions_left_ = Suggester::kMostSuggestions;
 };
 
