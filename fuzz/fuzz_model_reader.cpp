@@ -82,6 +82,10 @@ void check_wanted(MemorySource& source, const ModelResult& all) {
     for (const ValueInfo& info : s.value_info) {
         check(std::find(wanted.begin(), wanted.end(), info.name) != wanted.end());
     }
+    for (const std::string& name : s.initializers) {
+        check(std::find(wanted.begin(), wanted.end(), name) != wanted.end());
+        check(std::find(a.initializers.begin(), a.initializers.end(), name) != a.initializers.end());
+    }
     check(s.data_files == a.data_files && s.more_data_files == a.more_data_files);
 }
 

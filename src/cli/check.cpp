@@ -273,11 +273,11 @@ CheckedFile lint_and_fix(const CheckOptions& options, const FileRules& rules, st
     const bool check_files = rules.files && mode != FixMode::Diff;
     bool loaded = false;  // a document that loads is told from another tool's by the one parse
     if (check_files || rules.skip_others) {
-        files = [&](const toml::Document& document, const Configuration& configuration,
+        files = [&](const toml::Document& document, const Configuration& configuration, const Places& places,
                     std::vector<lint::Finding>& out) {
             loaded = true;
             file.other = rules.skip_others && !is_configuration(document);
-            if (check_files && !file.other) lint::check_files(document, configuration, file_options, out);
+            if (check_files && !file.other) lint::check_files(configuration, places, file_options, out);
         };
     }
     file.findings = lint::check_text(file.text, files);

@@ -20,9 +20,9 @@ std::string check_as_json(std::string_view path, bool files, const std::string& 
         lint::DocumentCheck more;
         const lint::FileCheckOptions options{base};
         if (files) {
-            more = [&options](const toml::Document& document, const Configuration& configuration,
+            more = [&options](const toml::Document&, const Configuration& configuration, const Places& places,
                               std::vector<lint::Finding>& out) {
-                lint::check_files(document, configuration, options, out);
+                lint::check_files(configuration, places, options, out);
             };
         }
         findings = lint::check_text(text, more);

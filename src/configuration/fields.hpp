@@ -77,10 +77,43 @@ enum Role : unsigned {
     // the checks keeps none of them.
     kInputFileList = 1u << 0,
     // Names a file or folder the conversion reads or writes: a control
-    // character made by an escape is an error, an empty text a warning.
+    // character made by an escape is an error.
     kPath = 1u << 1,
     // A count: one at least (the schema leaves the key open).
     kCount = 1u << 2,
+    // The ONNX model the conversion loads (its default when the key is left out).
+    kModelFile = 1u << 3,
+    // A npy/npz file of arrays, one per input the converter feeds.
+    kInitialValuesFile = 1u << 4,
+    // A text file of samples, a line each: a file per input.
+    kDatasetFile = 1u << 5,
+    // A file the conversion writes: the folder it goes into must be one.
+    kOutputPath = 1u << 6,
+    // Names of the graph's values the converter feeds (inputs) or reads
+    // out (outputs).
+    kInputNames = 1u << 7,
+    kOutputNames = 1u << 8,
+    // One shape per input the converter feeds, paired by position with
+    // the input names when those are given.
+    kShapes = 1u << 9,
+    // One value per channel of each input (or one for all); the lists of
+    // this role of a record are paired by position with each other.
+    kPerChannel = 1u << 10,
+    // A text the converter takes as written, empty too (where empty names
+    // nothing): an empty one is a warning.
+    kNonEmpty = 1u << 11,
+    // Numbers the converter divides by: 0 is an error.
+    kDivisor = 1u << 12,
+};
+
+// Other names people give a key (for did-you-mean): a few per key.
+struct Aliases {
+    static constexpr std::size_t kMost = 4;
+
+    std::array<std::string_view, kMost> list{};
+    std::size_t count = 0;
+
+    constexpr std::span<const std::string_view> items() const { return {list.data(), count}; }
 };
 
 template <class Record, class T>
@@ -102,6 +135,7 @@ struct Field {
     // when it gives one.
     std::string_view example{};
     unsigned roles = kNoRole;
+    Aliases aliases{};
 
     const T& get(const Record& r) const { return r.*member; }
     T& get(Record& r) const { return r.*member; }
@@ -136,6 +170,13 @@ constexpr F with_example(F f, std::string_view example) {
 template <class F>
 constexpr F with_roles(F f, unsigned roles) {
     f.roles = roles;
+    return f;
+}
+
+template <class F, class... S>
+constexpr F with_aliases(F f, const S&... names) {
+    static_assert(sizeof...(S) <= Aliases::kMost);
+    ((f.aliases.list[f.aliases.count++] = std::string_view(names)), ...);
     return f;
 }
 

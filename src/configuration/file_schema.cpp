@@ -55,16 +55,17 @@ json section_object(std::string_view section) {
 json file_schema() {
     json sections = json::object();
     for_each_field<Configuration>([&](const auto& f, std::size_t) {
-        sections[std::string(f.key)] = section_object<section_record_t<decltype(f)>>(f.key);
+        json& section = sections[std::string(f.key)] = section_object<section_record_t<decltype(f)>>(f.key);
+        if constexpr (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) {
+            // The tag of the section: required, with its one accepted value.
+            const std::string tag(LoadConfig::tag_key);
+            section["properties"][tag] = json{{"type", "string"},
+                                              {"const", std::string(LoadConfig::onnx_tag)},
+                                              {"enum", json::array({std::string(LoadConfig::onnx_tag)})},
+                                              {"description", std::string(LoadConfig::tag_description)}};
+            section["required"] = json::array({tag});
+        }
     });
-    // The tag of [load]: required, with its one accepted value.
-    json& load = sections.at("load");
-    const std::string tag(LoadConfig::tag_key);
-    load["properties"][tag] = json{{"type", "string"},
-                                   {"const", std::string(LoadConfig::onnx_tag)},
-                                   {"enum", json::array({std::string(LoadConfig::onnx_tag)})},
-                                   {"description", std::string(LoadConfig::tag_description)}};
-    load["required"] = json::array({tag});
 
     json document = json{{"$schema", std::string(kFileSchemaDialect)},
                          {"title", "VORA conversion configuration"},

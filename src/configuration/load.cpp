@@ -1,6 +1,7 @@
 #include "configuration/load.hpp"
 
 #include <array>
+#include <type_traits>
 #include <limits>
 #include <string>
 #include <utility>
@@ -21,7 +22,7 @@ namespace {
 // mapping meets them, so the first is always the one loading reports.
 class Errors {
 public:
-    explicit Errors(bool all, bool lean = false) : all_(all), lean_(lean) {}
+    explicit Errors(bool all, bool lean = false, Places* places = nullptr) : all_(all), lean_(lean), places_(places) {}
 
     void add(LoadError error) { list_.push_back(std::move(error)); }
     // Whether the mapping stops here: after an error, unless collecting.
@@ -30,6 +31,8 @@ public:
     // Whether the values of input file lists are left unmapped (their errors
     // still found).
     bool lean() const { return lean_; }
+    // Where the places of the keys mapped are kept, if anywhere.
+    Places* places() const { return places_; }
     std::size_t count() const { return list_.size(); }
     // Puts `key` in front of the path of each error from `first` on.
     void under(std::size_t first, std::string_view key) {
@@ -46,6 +49,7 @@ private:
 
     bool all_;
     bool lean_;
+    Places* places_;
     std::vector<LoadError> list_;
 };
 
@@ -184,6 +188,32 @@ constexpr auto field_converters() {
     }(std::make_index_sequence<field_count<R>()>{});
 }
 
+// The bytes of a section's header (`[load]` itself) when `member` is written
+// as one, else of its key (`load = {...}`, `load.model_type = ...`).
+ByteRange header_of(const toml::Member& member) {
+    const std::string_view text = member.doc->text();
+    const auto [key_begin, key_end] = member.key_offsets();
+    const std::uint32_t begin = member.value.offset();
+    if (begin < text.size() && text[begin] == '[' && begin <= key_begin) {
+        const std::size_t close = text.find(']', key_end);
+        if (close != std::string_view::npos) return ByteRange{begin, static_cast<std::uint32_t>(close + 1)};
+    }
+    return ByteRange{key_begin, key_end};
+}
+
+// Keeps where the key `index` of R and its value are written.
+template <class R>
+void keep_place(Places& places, std::size_t index, const toml::Member& member) {
+    ByteRange key;
+    if constexpr (std::is_same_v<R, Configuration>) {
+        key = header_of(member);
+    } else {
+        const auto [begin, end] = member.key_offsets();
+        key = ByteRange{begin, end};
+    }
+    places.set<R>(index, Place{key, member.value});
+}
+
 // Maps the entries of `table` onto the record's keys; unknown keys are ignored.
 template <class R>
 void map_table(toml::Table table, R& out, Errors& errors) {
@@ -202,6 +232,7 @@ void map_table(toml::Table table, R& out, Errors& errors) {
         any_field<R>([&](const auto& f, std::size_t index) {
             if (f.key.size() != member.key.size() || f.key != member.key) return false;
             entries[present++] = Entry{member.value.offset(), index, member.value};
+            if (errors.places()) keep_place<R>(*errors.places(), index, member);
             return true;
         });
     }
@@ -303,8 +334,9 @@ void convert(toml::Value v, LoadConfig& out, Errors& errors) {
 
 }  // namespace
 
-std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean) {
-    Errors errors(false, lean);
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean,
+                                           Places* places) {
+    Errors errors(false, lean, places);
     map_table(document.root_table(), out, errors);
     if (!errors.count()) return std::nullopt;
     LoadError& err = errors.list().front();

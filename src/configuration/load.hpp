@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "configuration/error.hpp"
+#include "configuration/places.hpp"
 #include "configuration/structs.hpp"
 #include "io/read_file.hpp"
 #include "toml/toml.hpp"
@@ -33,8 +34,10 @@ LoadError syntax_error(toml::Error error, std::string_view text);
 LoadResult map_configuration(const toml::Document& document);
 // With `lean`, the values of lists declared kInputFileList are not kept
 // (their errors are found the same): for checks that read them from the
-// document.
-std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean = false);
+// document. With `places`, where each key mapped from a table is written
+// is kept there.
+std::optional<LoadError> map_configuration(const toml::Document& document, Configuration& out, bool lean = false,
+                                           Places* places = nullptr);
 
 // Every type and value error of a read document, for `check`: the mapping
 // goes on past each error, and the first in the list is exactly the error

@@ -41,28 +41,38 @@ struct ConfigConfig {
     static constexpr auto fields() {
         using R = ConfigConfig;
         return std::tuple{
-            with_example(field("mean_values", &R::mean_values, "Mean values for normalization."),
-                         "[123.675, 116.28, 103.53]"),
-            with_example(field("std_values", &R::std_values, "Standard deviation values for normalization."),
-                         "[58.395, 57.12, 57.375]"),
+            with_aliases(
+                with_roles(with_example(field("mean_values", &R::mean_values, "Mean values for normalization."),
+                                        "[123.675, 116.28, 103.53]"),
+                           kPerChannel),
+                "mean", "means"),
+            with_aliases(with_roles(with_example(field("std_values", &R::std_values,
+                                                       "Standard deviation values for normalization."),
+                                                 "[58.395, 57.12, 57.375]"),
+                                    kPerChannel | kDivisor),
+                         "std", "stds"),
             with_choices(field("quantized_dtype", &R::quantized_dtype, "Quantized dtype. [asymmetric_quantized-8]"),
                          one_of("asymmetric_quantized-8")),
             with_choices(field("quantized_algorithm", &R::quantized_algorithm, "Quantized algorithm. [normal, mmse]"),
                          one_of("normal", "mmse")),
             with_choices(field("quantized_method", &R::quantized_method, "Quantized method. [channel, group, layers]"),
                          one_of("channel", "group", "layers")),
-            with_choices(
-                with_pass(field("target_platform", &R::target_platform,
-                                "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]",
-                                Limits{.min_length = 1, .min_items = 1}),
-                          Pass::KeywordOrNone),
-                for_example("vora-s1", "vora-s2", "vora-m1", "vora-m2", "vora-l1", "vora-l2", "vora-x1")),
+            with_aliases(
+                with_choices(
+                    with_pass(
+                        field("target_platform", &R::target_platform,
+                              "target platform [vora-s1, vora-s2, vora-m1, vora-m2, vora-l1, vora-l2, vora-x1, ...]",
+                              Limits{.min_length = 1, .min_items = 1}),
+                        Pass::KeywordOrNone),
+                    for_example("vora-s1", "vora-s2", "vora-m1", "vora-m2", "vora-l1", "vora-l2", "vora-x1")),
+                "platform"),
             field("quant_img_RGB2BGR", &R::quant_img_RGB2BGR, "BGR channel order instead of RGB"),
             with_choices(field("float_dtype", &R::float_dtype, "float_dtype [float16, float32, bfloat16]"),
                          one_of("float16", "float32", "bfloat16")),
-            with_choices(field("optimization_level", &R::optimization_level, "Optimization level [0, 1, 2, 3]",
-                               Limits{.minimum = 0, .maximum = 3}),
-                         one_of("0", "1", "2", "3")),
+            with_aliases(with_choices(field("optimization_level", &R::optimization_level,
+                                            "Optimization level [0, 1, 2, 3]", Limits{.minimum = 0, .maximum = 3}),
+                                      one_of("0", "1", "2", "3")),
+                         "opt_level", "optimisation_level"),
             with_example(field("custom_string", &R::custom_string, "A custom string to add to the model."),
                          "\"converted by vora-config\""),
             field("remove_weight", &R::remove_weight, "Remove the weights from the model."),
@@ -86,23 +96,40 @@ struct OnnxLoadConfig {
     static constexpr auto fields() {
         using R = OnnxLoadConfig;
         return std::tuple{
-            with_roles(with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional), kPath),
-            with_rank(with_example(field("inputs", &R::inputs, "Optional list of input names (e.g. [\"input0\"])"),
-                                   "[\"input0\"]"),
-                      0),
-            with_rank(with_example(field("input_size_list", &R::input_size_list,
-                                         "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
-                                   "[[1, 3, 224, 224]]"),
-                      2),
-            with_roles(
-                with_rank(
-                    with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
-                                                 "Path to a `.npy` or `.npz` file containing a list of NumPy arrays"),
-                                           Pass::NumpyArrays, "input_initial_val"),
-                                 "\"input_initial_val.npy\""),
-                    3),
-                kPath),
-            with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"), "[\"output0\"]"), 1),
+            with_aliases(
+                with_roles(with_pass(field("model", &R::model, "Path to the ONNX model file"), Pass::Positional),
+                           kPath | kNonEmpty | kModelFile),
+                "model_path", "onnx", "path"),
+            with_aliases(with_roles(with_rank(with_example(field("inputs", &R::inputs,
+                                                                 "Optional list of input names (e.g. [\"input0\"])"),
+                                                           "[\"input0\"]"),
+                                              0),
+                                    kInputNames),
+                         "input_names"),
+            with_aliases(
+                with_roles(
+                    with_rank(with_example(field("input_size_list", &R::input_size_list,
+                                                 "Optional shape list matching each input (e.g. [[1, 3, 224, 224]])"),
+                                           "[[1, 3, 224, 224]]"),
+                              2),
+                    kShapes),
+                "input_size", "input_sizes", "input_shapes", "input_shape"),
+            with_aliases(
+                with_roles(
+                    with_rank(with_example(with_pass(field("input_initial_val_file", &R::input_initial_val_file,
+                                                           "Path to a `.npy` or `.npz` file containing a list of NumPy "
+                                                           "arrays"),
+                                                     Pass::NumpyArrays, "input_initial_val"),
+                                           "\"input_initial_val.npy\""),
+                              3),
+                    kPath | kNonEmpty | kInitialValuesFile),
+                "input_initial_val"),
+            with_aliases(
+                with_roles(with_rank(with_example(field("outputs", &R::outputs, "Optional list of output names"),
+                                                  "[\"output0\"]"),
+                                     1),
+                           kOutputNames),
+                "output_names"),
         };
     }
 };
@@ -132,14 +159,16 @@ struct BuildConfig {
         using R = BuildConfig;
         return std::tuple{
             field("do_quantization", &R::do_quantization, "Whether to quantize the model (default: true)"),
-            with_roles(
-                with_example(field("dataset", &R::dataset, "Path to dataset file for quantization (default: None)"),
-                             "\"dataset.txt\""),
-                kPath),
-            with_roles(
-                with_example(field("vora_batch_size", &R::vora_batch_size, "Batch size for inference (default: None)"),
-                             "1"),
-                kCount),
+            with_aliases(with_roles(with_example(field("dataset", &R::dataset,
+                                                       "Path to dataset file for quantization (default: None)"),
+                                                 "\"dataset.txt\""),
+                                    kPath | kNonEmpty | kDatasetFile),
+                         "dataset_path", "calibration_dataset"),
+            with_aliases(with_roles(with_example(field("vora_batch_size", &R::vora_batch_size,
+                                                       "Batch size for inference (default: None)"),
+                                                 "1"),
+                                    kCount),
+                         "batch_size", "batch"),
             field("auto_hybrid", &R::auto_hybrid, "Enable automatic hybrid quantization (default: false)"),
         };
     }
@@ -162,11 +191,11 @@ struct AccuracyAnalysisConfig {
         return std::tuple{
             with_roles(
                 with_example(field("inputs", &R::inputs, "Input file paths for accuracy analysis."), "[\"image.jpg\"]"),
-                kInputFileList | kPath),
+                kInputFileList | kPath | kNonEmpty),
             with_roles(with_example(field("output_dir", &R::output_dir,
                                           "Directory where accuracy snapshots and analysis files are written."),
                                     "\"snapshot\""),
-                       kPath),
+                       kPath | kNonEmpty),
             with_example(field("target", &R::target, "Optional target hardware platform for board-side analysis."),
                          "\"vora-m1\""),
             with_example(field("device_id", &R::device_id, "Optional target device ID."), "\"0\""),
@@ -183,9 +212,10 @@ struct ExportConfig {
     static constexpr auto fields() {
         using R = ExportConfig;
         return std::tuple{
-            with_roles(
-                with_example(with_pass(field("export_path", &R::export_path), Pass::Positional), "\"model.vora\""),
-                kPath),
+            with_aliases(with_roles(with_example(with_pass(field("export_path", &R::export_path), Pass::Positional),
+                                                 "\"model.vora\""),
+                                    kPath | kNonEmpty | kOutputPath),
+                         "path", "output", "output_path"),
         };
     }
 };
@@ -204,11 +234,8 @@ struct Configuration {
 
     static constexpr auto fields() {
         using R = Configuration;
-        return std::tuple{
-            field("config", &R::config),  field("load", &R::load),
-            field("build", &R::build),    field("accuracy_analysis", &R::accuracy_analysis),
-            field("export", &R::exports),
-        };
+        return std::tuple{field("config", &R::config), field("load", &R::load), field("build", &R::build),
+                          field("accuracy_analysis", &R::accuracy_analysis), field("export", &R::exports)};
     }
 };
 

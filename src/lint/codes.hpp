@@ -3,6 +3,11 @@
 // when it is an error or a warning, a one-line description, and why it
 // matters to a conversion. Reports, suppression and the rules of SARIF read
 // this table.
+//
+// An error: the converter will fail, or will convert something other than
+// what the file says or the model needs. A warning: likely a mistake, but a
+// conversion may mean it. Nothing: what is fine, even if unusual. The same
+// whether or not `inputs` is set and whether or not the model was read.
 #pragma once
 
 #include <array>
@@ -30,6 +35,10 @@ enum class CodeId : std::uint8_t {
     model_mismatch,
     not_a_model,
     bad_array_file,
+    duplicate_name,
+    missing_section,
+    dataset_comment,
+    backslash_path,
     unknown_code,
     bad_setting,
 };
@@ -67,10 +76,13 @@ inline constexpr CodeInfo kCodeTable[] = {
      "[config]\noptimisation_level = 2", "[config]\noptimization_level = 2",
      "renames the key when the key meant is certain (other letter case, or the single nearest key of its table, not "
      "set there already) and its value loads under it"},
-    {CodeId::out_of_range, "out-of-range", "warning",
+    {CodeId::out_of_range, "out-of-range",
+     "error (a count below one, a dimension of 0, a deviation of 0, a float a 32-bit float cannot hold), else warning",
      "A number below the minimum or above the maximum its key documents",
-     "The file loads, but the converter documents no meaning for the value.", "[build]\nvora_batch_size = 0",
-     "[build]\nvora_batch_size = 1", ""},
+     "The file loads, but the converter fails on a count below one, a size of 0 or a division by a deviation of 0, "
+     "and a 32-bit float makes inf or 0 of a number beyond its range; it documents no meaning for other values "
+     "out of range.",
+     "[build]\nvora_batch_size = 0", "[build]\nvora_batch_size = 1", ""},
     {CodeId::too_short, "too-short", "warning", "A text or list shorter than its key allows",
      "The file loads, but the converter needs more than the value holds.", "", "", ""},
     {CodeId::unknown_choice, "unknown-choice", "warning", "A text outside the choices its key documents",
@@ -81,7 +93,8 @@ inline constexpr CodeInfo kCodeTable[] = {
      "An empty text or list, which the converter receives instead of the default",
      "An empty value is passed as written, not replaced by the default: remove the line to leave the key unset.",
      "[build]\ndataset = \"\"", "[build]\n# dataset unset: the converter takes its default", ""},
-    {CodeId::count_mismatch, "count-mismatch", "warning", "Lists that go together, of different lengths",
+    {CodeId::count_mismatch, "count-mismatch", "error (shapes and input names), warning (per-channel values)",
+     "Lists that go together, of different lengths",
      "Lists that are paired by position (inputs and their shapes, means and deviations) cannot be paired.",
      "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395]",
      "[config]\nmean_values = [123.675, 116.28, 103.53]\nstd_values = [58.395, 57.12, 57.375]", ""},
@@ -91,8 +104,9 @@ inline constexpr CodeInfo kCodeTable[] = {
      "quotes names another file.",
      "[export]\nexport_path = \"D:\\exports\\build\\net.vora\"",
      "[export]\nexport_path = 'D:\\exports\\build\\net.vora'", ""},
-    {CodeId::missing_file, "missing-file", "warning", "A file or folder the configuration names is not there",
-     "The conversion reads the file (or writes into the folder) and fails without it.",
+    {CodeId::missing_file, "missing-file", "error", "A file or folder the configuration names is not there",
+     "The conversion reads the file (or writes below the folder) and fails without it. A folder the export goes "
+     "into that does not exist yet is created.",
      "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/nte.onnx\"",
      "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/net.onnx\"", ""},
     {CodeId::model_mismatch, "model-mismatch", "error (a channel count: warning)",
@@ -107,6 +121,26 @@ inline constexpr CodeInfo kCodeTable[] = {
      "The converter's array loader refuses the file.",
      "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.txt\"",
      "[load]\nmodel_type = \"Onnx\"\ninput_initial_val_file = \"init.npy\"", ""},
+    {CodeId::duplicate_name, "duplicate-name", "error", "The same name twice in a list of input or output names",
+     "The converter feeds each input (reads each output) once: a name given twice makes the lists that pair with "
+     "the names (shapes, initial values, dataset entries) one too long.",
+     "[load]\nmodel_type = \"Onnx\"\ninputs = [\"images\", \"images\"]",
+     "[load]\nmodel_type = \"Onnx\"\ninputs = [\"images\"]", ""},
+    {CodeId::missing_section, "missing-section", "warning", "Sections of a conversion without the [load] section",
+     "Without [load] the converter loads its default model, `model.onnx` in the folder it runs in: the file checks "
+     "tell whether it is there (missing-file when not).",
+     "[build]\nvora_batch_size = 1",
+     "[load]\nmodel_type = \"Onnx\"\nmodel = \"model.onnx\"\n\n[build]\nvora_batch_size = 1", ""},
+    {CodeId::dataset_comment, "dataset-comment", "warning", "A line of the dataset that starts with #",
+     "The converter reads every line of the dataset as a sample: a line meant as a comment names files that are "
+     "not there, and the conversion fails on it.",
+     "", "", ""},
+    {CodeId::backslash_path, "backslash-path", "warning", "A path that holds backslashes",
+     "The converter runs where `/` separates folders: a backslash is a byte of the file's name, and a path written "
+     "for Windows names no file.",
+     "[load]\nmodel_type = \"Onnx\"\nmodel = 'models\\net.onnx'",
+     "[load]\nmodel_type = \"Onnx\"\nmodel = \"models/net.onnx\"",
+     "writes the path with forward slashes when a file is there"},
     {CodeId::unknown_code, "unknown-code", "warning", "A suppression comment lists a code that is none of these",
      "The comment silences nothing under that name.", "optimisation_level = 2  # vora-config: ignore[unknown-keys]",
      "optimisation_level = 2  # vora-config: ignore[unknown-key]", ""},
@@ -171,6 +205,10 @@ inline constexpr Code kMissingFile = CodeId::missing_file;
 inline constexpr Code kModelMismatch = CodeId::model_mismatch;
 inline constexpr Code kNotAModel = CodeId::not_a_model;
 inline constexpr Code kBadArrayFile = CodeId::bad_array_file;
+inline constexpr Code kDuplicateName = CodeId::duplicate_name;
+inline constexpr Code kMissingSection = CodeId::missing_section;
+inline constexpr Code kDatasetComment = CodeId::dataset_comment;
+inline constexpr Code kBackslashPath = CodeId::backslash_path;
 inline constexpr Code kUnknownCode = CodeId::unknown_code;
 inline constexpr Code kBadSetting = CodeId::bad_setting;
 

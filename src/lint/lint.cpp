@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
@@ -183,6 +185,16 @@ public:
                 for (char& c : folded) c = fold(c);
                 entries.push_back(Entry{std::move(folded), keys[i], f.key, i});
             }
+            // The names people give the keys, found the same way (in the
+            // buckets, not by a walk over the declaration per unknown key).
+            constexpr std::size_t first = tagged<decltype(f)> ? 1 : 0;
+            for_each_field<section_record_t<decltype(f)>>([&](const auto& k, std::size_t i) {
+                for (const std::string_view alias : k.aliases.items()) {
+                    std::string folded(alias);
+                    for (char& c : folded) c = fold(c);
+                    entries.push_back(Entry{std::move(folded), alias, f.key, first + i, true});
+                }
+            });
         });
         // In declaration order within each bucket.
         for (Entry& entry : entries) buckets_[bucket(entry.key)].push_back(std::move(entry));
@@ -192,6 +204,7 @@ public:
         std::optional<std::size_t> exact;       // the index of the key of `section` written so
         std::optional<std::size_t> same;        // the index of the key of `section` differing in case only
         std::optional<std::string_view> other;  // the first declared other section having the key (exactly so first)
+        std::optional<std::size_t> alias;       // the index of the key of `section` that has it as another name
     };
 
     Found find(std::string_view key, std::string_view section) const {
@@ -200,6 +213,10 @@ public:
         std::optional<std::string_view> exact;
         for (const Entry& entry : buckets_[bucket(key)]) {
             if (!same_folded(key, entry.folded)) continue;
+            if (entry.alias) {
+                if (entry.section == section && !found.alias) found.alias = entry.index;
+                continue;
+            }
             if (entry.section == section) {
                 if (entry.key == key) found.exact = entry.index;
                 if (!found.same) found.same = entry.index;
@@ -234,7 +251,8 @@ private:
         std::string folded;
         std::string_view key;
         std::string_view section;
-        std::size_t index;  // in its section's keys
+        std::size_t index;   // in its section's keys
+        bool alias = false;  // `key` is another name of the key at `index`
     };
     static constexpr std::size_t kBuckets = 64;
     std::array<std::vector<Entry>, kBuckets> buckets_;
@@ -243,6 +261,26 @@ private:
 const KeyIndex& key_index() {
     static const KeyIndex index;
     return index;
+}
+
+// A name in backticks, as a message shows it: one of more than 100 bytes
+// cut (not inside a character), with its length.
+std::string shown_name(std::string_view name) {
+    constexpr std::size_t kLongest = 100;
+    if (name.size() <= kLongest) return "`" + std::string(name) + "`";
+    std::size_t end = kLongest;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return "`" + std::string(name.substr(0, end)) + "...` (" + std::to_string(name.size()) + " bytes)";
+}
+
+// Whether two names are the same but for ASCII letter case and `_` for `-`.
+bool same_spelling(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) {
+        if (c == '_') return '-';
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 // A key as it would be written: bare when it can be, else quoted.
@@ -385,7 +423,12 @@ public:
 private:
     // A finding of a value, its message held whole.
     void warn(Code code, std::string&& message, toml::Value value, std::optional<Hint>&& hint = {}) {
-        Finding& finding = out_.emplace_back(Severity::Warning, code, value.offset(), value.end_offset());
+        report(Severity::Warning, code, std::move(message), value, std::move(hint));
+    }
+
+    void report(Severity severity, Code code, std::string&& message, toml::Value value,
+                std::optional<Hint>&& hint = {}) {
+        Finding& finding = out_.emplace_back(severity, code, value.offset(), value.end_offset());
         if (hint) {
             message += hint->tail;
             finding.suggestion = std::move(hint->suggestion);
@@ -509,6 +552,7 @@ private:
         constexpr std::size_t first = tagged<Field> ? 1 : 0;  // the index of the record's first key
         const std::string where = " of " + header(name);      // the end of an unknown key's message
         section_ = name;
+        Paired names, per_channel;  // the lists paired by position
         for (const toml::Member member : table) {
             if (tagged<Field> && member.key == LoadConfig::tag_key) continue;  // loading checks the tag
             const KeyIndex::Found found = key_index().find(member.key, name);
@@ -516,30 +560,68 @@ private:
                                    if (first + i != *found.exact) return false;
                                    using T = typename std::remove_cvref_t<decltype(f)>::value_type;
                                    check_value<T>(f, member.value, true);
+                                   if (f.roles & (kInputNames | kShapes)) names.add(i, f.key, member.value);
+                                   if (f.roles & kPerChannel) per_channel.add(i, f.key, member.value);
                                    return true;
                                });
             if (!known) unknown_key(where, table, member, known_keys<Field>(), found, renames);
         }
         keep_distinct(renames);
-        if (name == "config") same_count(table, "mean_values", "std_values", "value");
-        if (name == "load") same_count(table, "inputs", "input_size_list", "item");
+        same_count(per_channel, "value", Severity::Warning);
+        same_count(names, "item", Severity::Error);
     }
+
+    // Two lists of a table that the converter takes pair by pair (the input
+    // names and their shapes, the per-channel values), in declaration
+    // order, when both are written.
+    struct Paired {
+        std::array<std::string_view, 2> keys{};
+        std::array<toml::Value, 2> values{};
+        std::array<std::size_t, 2> indices{};  // of the keys in their record
+
+        void add(std::size_t index, std::string_view key, toml::Value value) {
+            const std::size_t at = values[0] && indices[0] < index ? 1 : 0;
+            if (at == 0 && values[0]) {
+                keys[1] = keys[0];
+                values[1] = values[0];
+                indices[1] = indices[0];
+            }
+            keys[at] = key;
+            values[at] = value;
+            indices[at] = index;
+        }
+    };
 
     // Two lists that the converter takes pair by pair, of other lengths: a
     // warning at the second, the first a related place. An empty one has
     // its own warning.
-    void same_count(const toml::Table& table, std::string_view first, std::string_view second, std::string_view item) {
-        const toml::Value a = table.get(first);
-        const toml::Value b = table.get(second);
-        if (!a || !b || !a.is_array() || !b.is_array()) return;
+    // Of lists that hold an error (a value that does not load), nothing is
+    // said: the error tells.
+    void same_count(const Paired& pair, std::string_view item, Severity severity) {
+        const toml::Value a = pair.values[0];
+        const toml::Value b = pair.values[1];
+        const std::string_view first = pair.keys[0], second = pair.keys[1];
+        if (!a || !b || !a.is_array() || !b.is_array() || holds_error(a) || holds_error(b)) return;
         const std::size_t m = a.as_array().size();
         const std::size_t n = b.as_array().size();
         if (m == n || m == 0 || n == 0) return;
-        warn(kCountMismatch,
-             backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
-                 " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
-             b);
+        report(severity, kCountMismatch,
+               backticked(second) + " holds " + std::to_string(n) + " " + std::string(item) + (n == 1 ? "" : "s") +
+                   " and " + backticked(first) + " " + std::to_string(m) + "; the converter pairs them one to one",
+               b);
         out_.back().related.push_back(Related{backticked(first) + " is here", a.offset(), a.end_offset()});
+        out_.back().help = "write " + std::to_string(m) + " " + std::string(item) + (m == 1 ? "" : "s") +
+                           ", one for each of " + backticked(first);
+        out_.back().help_lead = {};  // a sentence of its own
+    }
+
+    // Whether an error found before (of loading) lies in the value.
+    bool holds_error(toml::Value value) const {
+        return std::any_of(out_.begin(), out_.end(), [&](const Finding& finding) {
+            const std::optional<Range>& range = finding.range;
+            return finding.severity == Severity::Error && range && range->begin >= value.offset() &&
+                   range->begin < value.end_offset();
+        });
     }
 
     // Whether a key of the current section names a file or folder.
@@ -599,6 +681,21 @@ private:
         finding.message = std::move(message);
     }
 
+    // Backslashes in a path (after the escapes): no folder separator on the
+    // system the converter runs on, but a byte of the name. check_files
+    // makes the forward-slash form its fix when a file is there.
+    void backslashes(std::string_view key, toml::Value value) {
+        std::string forward(value.as_string());
+        std::replace(forward.begin(), forward.end(), '\\', '/');
+        warn(kBackslashPath,
+             backticked(key) +
+                 " holds backslashes, which the converter reads as part of a name, not as folder "
+                 "separators",
+             value);
+        out_.back().help = "write the path with forward slashes: " + quoted_text(forward);
+        out_.back().help_lead = {};
+    }
+
     // The key meant: one of the same table in other letter case, a key of
     // another section, or the nearest of the same table.
     // The rename is certain, and made a fix, when the key differs in case
@@ -608,7 +705,7 @@ private:
                      const Vocabulary& vocabulary, const KeyIndex::Found& found, std::vector<Rename>& renames) {
         const std::span<const std::string_view> keys = vocabulary.words();
         std::optional<Hint> hint;
-        std::optional<std::size_t> near = found.same;
+        std::optional<std::size_t> near = found.same ? found.same : found.alias;
         std::optional<std::size_t> single = near;
         const auto other = near ? std::nullopt : found.other;
         if (!near && !other) {
@@ -645,6 +742,79 @@ private:
             check_text(f, value, top);
         } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
             check_integer<T>(f, value, top);
+        } else if constexpr (std::is_same_v<T, float>) {
+            check_float(f, value);
+        }
+    }
+
+    // A number the converter's 32-bit float holds as something else: inf
+    // for one beyond its range, 0 for one too near 0 (one that only loses
+    // digits is what the file means); 0 where it is divided by.
+    template <class F>
+    void check_float(const F& f, toml::Value value) {
+        if (!value.is_float() && !value.is_integer()) return;
+        const double number = value.is_float()  ? value.as_float()
+                              : value.is_wide() ? static_cast<double>(value.as_unsigned())
+                                                : static_cast<double>(value.as_signed());
+        const float held = static_cast<float>(number);
+        const std::string written(text_.substr(value.offset(), value.end_offset() - value.offset()));
+        std::string_view message, help;
+        if (std::isfinite(number) && std::isinf(held)) {
+            message = ": the converter's 32-bit float makes it inf";
+            help = "write a number of at most 3.4e38 in size";
+        } else if (number != 0 && held == 0) {
+            message = ": the converter's 32-bit float makes it 0";
+            help = "write 0, or a number of at least 1.4e-45 in size";
+        } else if ((f.roles & kDivisor) && number == 0) {
+            message = ": normalisation divides by it";
+            help = "write a deviation above 0; 1 leaves the channel as it is";
+        } else {
+            return;
+        }
+        report(Severity::Error, kOutOfRange, backticked(f.key) + " holds " + written + std::string(message), value);
+        out_.back().help = std::string(help);
+        out_.back().help_lead = {};
+    }
+
+    // Names of a list the converter takes once each: the second of a name
+    // given twice is an error.
+    template <class F>
+    void check_distinct(const F& f, toml::Array array) {
+        std::unordered_map<std::string_view, toml::Value> seen;
+        for (const toml::Value element : array) {
+            if (!element.is_string() || element.as_string().empty()) continue;  // empty-value, load-error tell
+            const auto [first, added] = seen.emplace(element.as_string(), element);
+            if (added) continue;
+            report(Severity::Error, kDuplicateName,
+                   backticked(f.key) + " names " + shown_name(element.as_string()) + " twice", element);
+            out_.back().related.push_back(
+                Related{"first named here", first->second.offset(), first->second.end_offset()});
+            out_.back().help = "remove this one: the converter takes each name once";
+            out_.back().help_lead = {};
+        }
+    }
+
+    // Sizes of a shape of 0: no tensor of the model has such a dimension.
+    template <class F>
+    void check_sizes(const F& f, toml::Array shapes) {
+        std::size_t s = 0;
+        for (const toml::Value shape : shapes) {
+            std::size_t d = 0;
+            if (shape.is_array()) {
+                for (const toml::Value size : shape.as_array()) {
+                    if (size.is_integer() && !size.is_wide() && size.as_signed() == 0) {
+                        report(Severity::Error, kOutOfRange,
+                               "dimension " + std::to_string(d) + " of shape " + std::to_string(s) + " of " +
+                                   backticked(f.key) + " is 0",
+                               size);
+                        out_.back().help = "write the size of dimension " + std::to_string(d) + " of input " +
+                                           std::to_string(s) + ", 1 at least";
+                        out_.back().help_lead = {};
+                    }
+                    ++d;
+                }
+            }
+            ++s;
         }
     }
 
@@ -660,6 +830,9 @@ private:
                  value);
         }
         for (const toml::Value element : array) check_value<Element>(f, element, false);
+        if (!top) return;
+        if (f.roles & (kInputNames | kOutputNames)) check_distinct(f, array);
+        if (f.roles & kShapes) check_sizes(f, array);
     }
 
     template <class F>
@@ -668,8 +841,10 @@ private:
         const std::string_view text = value.as_string();
         const bool path = f.roles & kPath;
         control_characters(f.key, value, path);
+        if (path && text.find('\\') != std::string_view::npos) backslashes(f.key, value);
         // A path, or a text its key wants not empty, is passed as written.
-        if (top && text.empty() && (path || f.limits.min_length)) return empty_value(f.key, value, "\"\"");
+        if (top && text.empty() && ((f.roles & kNonEmpty) || f.limits.min_length))
+            return empty_value(f.key, value, "\"\"");
         if (top && f.limits.min_length &&
             static_cast<std::int64_t>(utf8::count_code_points(text)) < *f.limits.min_length) {
             const auto n = *f.limits.min_length;
@@ -679,6 +854,7 @@ private:
                  value);
             return;
         }
+        if (f.choices.open) return check_open_choice(f, value);
         if (!f.choices.closed()) return;
         const std::span<const std::string_view> choices = f.choices.items();
         if (std::find(choices.begin(), choices.end(), text) != choices.end()) return;
@@ -689,6 +865,22 @@ private:
              std::move(hint));
         if (near) {
             if (const auto single = single_nearest(text, choices)) correct_text(value, choices[*single]);
+        }
+    }
+
+    // An open list of choices takes other texts too; one that differs from
+    // a listed one only in letter case or `_` for `-` was meant to be it.
+    template <class F>
+    void check_open_choice(const F& f, toml::Value value) {
+        const std::string_view text = value.as_string();
+        for (const std::string_view choice : f.choices.items()) {
+            if (choice == text || !same_spelling(choice, text)) continue;
+            warn(kUnknownChoice,
+                 backticked(f.key) + " = " + quoted_text(text) + " is written otherwise than the listed " +
+                     quoted_text(choice),
+                 value, did_you_mean(quoted_text(choice), choice));
+            correct_text(value, choice);
+            return;
         }
     }
 
@@ -712,11 +904,13 @@ private:
         const bool below = minimum && !value.is_wide() && value.as_signed() < *minimum;
         const bool above = f.limits.maximum && (value.is_wide() || value.as_signed() > *f.limits.maximum);
         if (!below && !above) return;
-        warn(kOutOfRange,
-             backticked(f.key) + " = " + shown +
-                 (below ? " is below the minimum of " + std::to_string(*minimum)
-                        : " is above the maximum of " + std::to_string(*f.limits.maximum)),
-             value);
+        // A count below one fails the conversion; other values out of their
+        // documented range have no documented meaning.
+        report((f.roles & kCount) && below ? Severity::Error : Severity::Warning, kOutOfRange,
+               backticked(f.key) + " = " + shown +
+                   (below ? " is below the minimum of " + std::to_string(*minimum)
+                          : " is above the maximum of " + std::to_string(*f.limits.maximum)),
+               value);
     }
 
     std::vector<Finding>& out_;
@@ -732,6 +926,38 @@ void lint_document(const toml::Document& document, std::vector<Finding>& out, Fi
     Linter(out, records).root(document.root_table());
 }
 
+namespace {
+
+// Whether a key of some section, named `key`, names a file or folder.
+bool path_key(std::string_view key) {
+    bool path = false;
+    for_each_field<Configuration>([&](const auto& s, std::size_t) {
+        for_each_field<section_record_t<decltype(s)>>(
+            [&](const auto& f, std::size_t) { path |= f.key == key && (f.roles & kPath); });
+    });
+    return path;
+}
+
+// For a parse error of an escape at `at` in the value of a path key (a
+// Windows path in a basic string, `"C:\models\x.onnx"`): how to write paths.
+std::optional<std::string> escape_in_path_help(std::string_view text, std::size_t at, std::string_view message) {
+    if (!message.starts_with("invalid escape sequence") || at > text.size()) return std::nullopt;
+    const std::size_t line = text.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::size_t start = line == std::string_view::npos ? 0 : line + 1;
+    const std::size_t equals = text.find('=', start);
+    if (equals == std::string_view::npos || equals > at) return std::nullopt;
+    std::string_view key = text.substr(start, equals - start);
+    key = key.substr(key.find_last_of('.') == std::string_view::npos ? 0 : key.find_last_of('.') + 1);
+    while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) key.remove_prefix(1);
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+    if (!path_key(key)) return std::nullopt;
+    return std::string(
+        "write paths as literal strings, in single quotes ('C:\\models\\x.onnx'), or with "
+        "forward slashes");
+}
+
+}  // namespace
+
 Findings unsettled_findings(std::string_view text, const DocumentCheck& more) {
     std::vector<Finding> findings;
     auto parsed = toml::parse(text);
@@ -743,6 +969,7 @@ Findings unsettled_findings(std::string_view text, const DocumentCheck& more) {
             finding.related.push_back(Related{std::string(place.label), place.begin, place.end});
         }
         finding.help = unquoted_text_help(text, syntax->begin);
+        if (!finding.help) finding.help = escape_in_path_help(text, syntax->begin, finding.message);
         finding.help_lead = {};  // a sentence of its own
         return Findings(std::move(findings));
     }
@@ -761,13 +988,14 @@ Findings unsettled_findings(std::string_view text, const DocumentCheck& more) {
         // 863,635 paths took 111 MB mapped, 19 MB of text); only a file that
         // does not load is mapped again for all its errors.
         Configuration configuration;
-        const bool loads = !map_configuration(document, configuration, /*lean=*/true);
+        Places places;
+        const bool loads = !map_configuration(document, configuration, /*lean=*/true, &places);
         if (!loads) {
             std::vector<LoadError> errors = mapping_errors(document);
             load_findings(document, errors, findings);
         }
         lint_document(document, findings, all);
-        if (loads) more(document, configuration, findings);
+        if (loads) more(document, configuration, places, findings);
     }
     all.merge(std::move(findings));
     silence(text, all);

@@ -17,6 +17,7 @@
 
 namespace vora {
 struct Configuration;
+class Places;
 }  // namespace vora
 
 namespace vora::lint {
@@ -27,8 +28,10 @@ namespace vora::lint {
 void lint_document(const toml::Document& document, std::vector<Finding>& out, Findings& names);
 
 // Further checks of a document that loads (vora-config's of the files it
-// names), given what it maps to and the findings so far to append to.
-using DocumentCheck = std::function<void(const toml::Document&, const Configuration&, std::vector<Finding>&)>;
+// names), given what it maps to, where its keys are written, and the
+// findings so far to append to.
+using DocumentCheck =
+    std::function<void(const toml::Document&, const Configuration&, const Places&, std::vector<Finding>&)>;
 
 // Everything found in the text of a configuration file, in file order: the
 // error that loading reports (its message and position exactly as loading

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "configuration/load.hpp"
@@ -96,6 +97,81 @@ void tag_hint(Finding& finding, std::string_view text, const LoadError& error, B
     if (single_nearest(written, tags)) correct_text(finding, text, range.begin, range.end, written, tags[*near]);
 }
 
+// The section whose record its tag selects.
+std::string_view tagged_section() {
+    std::string_view name;
+    for_each_field<Configuration>([&](const auto& f, std::size_t) {
+        if (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) name = f.key;
+    });
+    return name;
+}
+
+// The roles of the key at `path` (a section and one of its keys), as declared.
+unsigned roles_at(const std::vector<std::string>& path) {
+    unsigned roles = kNoRole;
+    if (path.size() != 2) return roles;
+    for_each_field<Configuration>([&](const auto& s, std::size_t) {
+        if (s.key != path[0]) return;
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) {
+            if (f.key == path[1]) roles = f.roles;
+        });
+    });
+    return roles;
+}
+
+// The documented limits of the key at `path` (a section and one of its keys).
+Limits limits_at(const std::vector<std::string>& path) {
+    Limits limits;
+    if (path.size() != 2) return limits;
+    for_each_field<Configuration>([&](const auto& s, std::size_t) {
+        if (s.key != path[0]) return;
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) {
+            if (f.key == path[1]) limits = f.limits;
+        });
+    });
+    return limits;
+}
+
+// Whether `text` reads as a TOML number (of an integer kind: an integer).
+bool reads_as_number(std::string_view text, bool integer) {
+    if (text.empty()) return false;
+    std::size_t i = text.front() == '+' || text.front() == '-' ? 1 : 0;
+    bool digit = false, other = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c == '_' || (!integer && (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'))) {
+            other = true;
+        } else {
+            return false;
+        }
+    }
+    return digit && (!integer || !other || text.find('_') != std::string_view::npos);
+}
+
+// What a type error expected, in words: of an integer with a documented
+// range, that range (not the type's); of a value written as a string that
+// reads as what was expected, the same "without quotes".
+std::optional<std::string> help_of(const LoadError& error) {
+    const Expected::Kind kind = error.expected.kind;
+    const bool integer = kind == Expected::Kind::U8 || kind == Expected::Kind::I32 || kind == Expected::Kind::Usize;
+    std::optional<std::string> words = error.expected.in_words();
+    if (kind == Expected::Kind::Boolean) words = "true or false";
+    const Limits limits = limits_at(error.path);
+    if (integer && limits.minimum && limits.maximum) {
+        words = "an integer from " + std::to_string(*limits.minimum) + " to " + std::to_string(*limits.maximum);
+    }
+    const std::string_view found = error.found();
+    if (!words || error.kind != LoadErrorKind::InvalidType || !found.starts_with("string \"") || !found.ends_with('"'))
+        return words;
+    const std::string_view quoted = found.substr(8, found.size() - 9);
+    const bool same = kind == Expected::Kind::Boolean          ? quoted == "true" || quoted == "false"
+                      : integer || kind == Expected::Kind::F32 ? reads_as_number(quoted, integer)
+                                                               : false;
+    return same ? *words + " without quotes" : words;
+}
+
 // Whether two errors fail the same way at the same key: of one kind, the
 // same expected, a value of the same type found.
 bool same_failure(const LoadError& a, const LoadError& b) {
@@ -142,9 +218,10 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
         const ByteRange range =
             whole ? ByteRange{static_cast<std::uint32_t>(list.offset()), static_cast<std::uint32_t>(list.end_offset())}
                   : value_at(error);
+        std::optional<std::string> help = help_of(error);  // before the message is moved out
         Finding& finding = out.emplace_back(Severity::Error, kLoadError, range.begin, range.end);
-        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 && error.path[0] == "load" &&
-            error.path[1] == LoadConfig::tag_key) {
+        if (error.kind == LoadErrorKind::UnknownVariant && error.path.size() == 2 &&
+            error.path[0] == tagged_section() && error.path[1] == LoadConfig::tag_key) {
             tag_hint(finding, text, error, range);
         } else {
             finding.message = std::move(error.message);
@@ -160,10 +237,14 @@ void load_findings(const toml::Document& document, std::vector<LoadError>& error
             finding.related.push_back(Related{"in `" + join_path(error.path) + "`", error.key->begin, error.key->end});
         }
         if (whole && error.kind == LoadErrorKind::InvalidType && error.expected.kind == Expected::Kind::Sequence &&
-            error.path.back() == "input_size_list") {
+            (roles_at(error.path) & kShapes)) {
             finding.help = "a list of shapes, one per model input, e.g. [[1, 3, 224, 224]]";
+        } else if (error.kind == LoadErrorKind::MissingField && error.expected.name == LoadConfig::tag_key) {
+            finding.help = "write " + std::string(LoadConfig::tag_key) + " = " + quoted_text(LoadConfig::onnx_tag) +
+                           " in [" + std::string(tagged_section()) + "]";
+            finding.help_lead = {};
         } else {
-            finding.help = error.expected.in_words();
+            finding.help = std::move(help);
         }
         first = last;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "model/npy.hpp"
 #include "model/onnx.hpp"
 #include "model/source.hpp"
+#include "text/format.hpp"
 
 namespace vora::lint {
 
@@ -325,41 +327,117 @@ private:
     std::optional<Vocabulary> side_words_, other_words_;
 };
 
+// A key the file checks look at, found by its role in the declaration:
+// how messages name it, where it and its section are written, its value.
+struct Key {
+    std::string name;                   // `inputs`; `accuracy_analysis.inputs` where an earlier section has the key too
+    const Place* place = nullptr;       // where the key is written, when it is (in a table)
+    const Place* section = nullptr;     // where its section is written, when it is
+    const std::string* text = nullptr;  // a text's value, when set
+    const std::vector<Text>* texts = nullptr;                // a list of texts, when set (and mapped)
+    const std::vector<std::vector<Size>>* shapes = nullptr;  // a list of shapes, when set
+    const std::vector<float>* numbers = nullptr;             // a list of numbers, when set
+    std::string default_text;                                // a text key's default
+
+    toml::Value value() const { return place ? place->value : toml::Value{}; }
+    // Whether its section is written as a table (the form the checks read).
+    bool in_table() const { return section && section->value.is_table(); }
+};
+
+template <class T>
+void hold(Key& key, const T& value) {
+    if constexpr (is_optional<T>::value) {
+        if (value) hold(key, *value);
+    } else if constexpr (std::is_same_v<T, Text>) {
+        key.text = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<Text>>) {
+        key.texts = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<std::vector<Size>>>) {
+        key.shapes = &value;
+    } else if constexpr (std::is_same_v<T, std::vector<float>>) {
+        key.numbers = &value;
+    }
+}
+
+// Whether a section declared before the one at `section` has a key named `key`.
+bool declared_before(std::size_t section, std::string_view key) {
+    bool found = false;
+    for_each_field<Configuration>([&](const auto& s, std::size_t index) {
+        if (index >= section) return;
+        for_each_field<section_record_t<decltype(s)>>([&](const auto& f, std::size_t) { found |= f.key == key; });
+    });
+    return found;
+}
+
+// The keys declared with `role`, in the sections the configuration holds,
+// in declaration order.
+std::vector<Key> keys_with(unsigned role, const Configuration& configuration, const Places& places) {
+    std::vector<Key> keys;
+    for_each_field<Configuration>([&](const auto& s, std::size_t section) {
+        using Record = section_record_t<decltype(s)>;
+        const auto& held = s.get(configuration);
+        const Record* record = nullptr;
+        if constexpr (is_optional<std::remove_cvref_t<decltype(held)>>::value) {
+            if (held) record = &section_record(*held);
+        } else {
+            record = &section_record(held);
+        }
+        if (!record) return;
+        for_each_field<Record>([&](const auto& f, std::size_t index) {
+            if (!(f.roles & role)) return;
+            Key& key = keys.emplace_back();
+            key.name =
+                declared_before(section, f.key) ? std::string(s.key) + "." + std::string(f.key) : std::string(f.key);
+            key.place = places.find<Record>(index);
+            key.section = places.find<Configuration>(section);
+            hold(key, f.get(*record));
+            if constexpr (std::is_same_v<typename std::remove_cvref_t<decltype(f)>::value_type, Text>)
+                key.default_text = f.get(Record{});
+        });
+    });
+    return keys;
+}
+
+// The first key declared with `role`; an empty one when there is none.
+Key key_with(unsigned role, const Configuration& configuration, const Places& places) {
+    std::vector<Key> keys = keys_with(role, configuration, places);
+    return keys.empty() ? Key{} : std::move(keys.front());
+}
+
 class FileChecker {
 public:
-    FileChecker(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+    FileChecker(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                 std::vector<Finding>& out)
-        : root_(document.root_table()), configuration_(configuration), options_(options), out_(out) {}
+        : places_(places),
+          options_(options),
+          out_(out),
+          model_(key_with(kModelFile, configuration, places)),
+          initial_values_(key_with(kInitialValuesFile, configuration, places)),
+          dataset_(key_with(kDatasetFile, configuration, places)),
+          input_files_(keys_with(kInputFileList, configuration, places)),
+          exports_(keys_with(kOutputPath, configuration, places)),
+          input_names_(key_with(kInputNames, configuration, places)),
+          output_names_(key_with(kOutputNames, configuration, places)),
+          shapes_(key_with(kShapes, configuration, places)),
+          per_channel_(keys_with(kPerChannel, configuration, places)) {}
 
     void run() {
-        const toml::Value load = section("load");
-        const OnnxLoadConfig& onnx = configuration_.load.onnx();
         std::optional<model::ModelResult> graph;
-        if (load) graph = read_model(load, onnx);
+        if (model_.in_table()) graph = read_model();
+        if (!model_.section) no_model_section();
         const model::Model* model = graph && graph->ok() ? &graph->model : nullptr;
-        if (model) check_names(load, onnx, *model);
-        const std::vector<Slot> slots = pair_inputs(load, onnx, model);
-        if (model) check_shapes(load, onnx, *model, slots);
-        if (load && onnx.input_initial_val_file) check_arrays(get(load, "input_initial_val_file"), onnx, slots);
-        if (configuration_.build.dataset) {
-            check_dataset(get(section("build"), "dataset"), *configuration_.build.dataset, slots.size());
+        if (model) check_names(*model);
+        const std::vector<Slot> slots = pair_inputs(model);
+        if (model) check_shapes(*model, slots);
+        if (initial_values_.text) check_arrays(initial_values_.value(), slots);
+        if (dataset_.text) check_dataset(dataset_.value(), *dataset_.text, slots.size());
+        for (const Key& files : input_files_) check_inputs(files);
+        for (const Key& path : exports_) {
+            if (path.text) check_export(path);
         }
-        if (configuration_.accuracy_analysis) {
-            check_inputs(get(section("accuracy_analysis"), "inputs"));
-        }
-        if (configuration_.exports.export_path) check_export(get(section("export"), "export_path"));
     }
 
 private:
-    toml::Value section(std::string_view name) const {
-        const toml::Value value = root_.get(name);
-        return value && value.is_table() ? value : toml::Value{};
-    }
-
-    static toml::Value get(toml::Value table, std::string_view key) {
-        return table && table.is_table() ? table.as_table().get(key) : toml::Value{};
-    }
-
     std::string resolved(std::string_view path) const { return joined(options_.base, path); }
 
     Finding& add(Severity severity, Code code, std::uint32_t begin, std::uint32_t end, std::string message,
@@ -374,20 +452,63 @@ private:
         return add(severity, code, at.offset(), at.end_offset(), std::move(message), std::move(help));
     }
 
-    // A warning when no regular file is at the path `key` names (nothing, a
+    // The finding of `code` found before at the value `at`, if any.
+    Finding* finding_at(Code code, toml::Value at) {
+        for (Finding& finding : out_) {
+            if (finding.code == code && finding.range && finding.range->begin == at.offset()) return &finding;
+        }
+        return nullptr;
+    }
+
+    // Whether an error found before (a control character made by an
+    // escape, say) lies in the value `at`: what follows from it is not told.
+    bool holds_error(toml::Value at) {
+        if (!error_starts_) error_starts_ = error_starts(out_);  // made when first asked: most files name no path
+        const auto first = std::lower_bound(error_starts_->begin(), error_starts_->end(), at.offset());
+        return first != error_starts_->end() && *first < at.end_offset();
+    }
+
+    // Where the errors found before the file checks start, in order: looked
+    // up for each path (a list of paths may be long, and so may the findings).
+    static std::vector<std::size_t> error_starts(const std::vector<Finding>& findings) {
+        std::vector<std::size_t> starts;
+        for (const Finding& finding : findings) {
+            if (finding.severity == Severity::Error && finding.range) starts.push_back(finding.range->begin);
+        }
+        std::sort(starts.begin(), starts.end());
+        return starts;
+    }
+
+    // A path with backslashes whose forward-slash form names a file: that
+    // form is the fix of its backslash-path warning.
+    void fix_backslashes(toml::Value at, std::string_view path) {
+        if (path.find('\\') == std::string_view::npos) return;
+        std::string forward(path);
+        std::replace(forward.begin(), forward.end(), '\\', '/');
+        Finding* finding = finding_at(kBackslashPath, at);
+        if (!finding || kind_of(resolved(forward)) != Kind::file) return;
+        finding->fix = Fix{Applicability::Certain, Edit{at.offset(), at.end_offset(), quoted_text(forward), true}};
+        finding->help = "write the path with forward slashes: " + ticked(resolved(forward)) + " is there";
+        finding->help_lead = {};
+    }
+
+    // An error when no regular file is at the path `key` names (nothing, a
     // folder, a FIFO or a device, a name with a NUL byte); whether one is.
-    bool expect_file(std::string_view key, toml::Value at, std::string_view path) {
-        if (path.empty()) return false;  // empty-value tells of it
+    // Nothing is said of a path that holds an error already.
+    bool expect_file(const std::string& key, toml::Value at, std::string_view path) {
+        if (path.empty() || holds_error(at)) return false;  // empty-value, control-character tell of it
+        fix_backslashes(at, path);
         const std::string where = resolved(path);
         const Found found = look_up(where);
         if (found.kind == Kind::file) return true;
-        add(Severity::Warning, kMissingFile, at, ticked(key) + " names " + ticked(where) + no_file(found, true));
+        add(Severity::Error, kMissingFile, at, ticked(key) + " names " + ticked(where) + no_file(found, true));
         return false;
     }
 
-    // Each entry of accuracy_analysis.inputs a file: the first entries that
+    // Each entry of a list of input files a file: the first entries that
     // are not reported one by one, the rest counted at the first of them.
-    void check_inputs(toml::Value inputs) {
+    void check_inputs(const Key& files) {
+        const toml::Value inputs = files.value();
         if (!inputs || !inputs.is_array()) return;
         std::size_t missing = 0;
         toml::Value first_counted;
@@ -398,45 +519,75 @@ private:
             const std::string_view path = entry.as_string();
             if (path.empty()) continue;  // empty-value tells of it
             if (missing < kMostMissingEntries) {
-                if (!expect_file("accuracy_analysis.inputs", entry, path)) ++missing;
+                if (!expect_file(files.name, entry, path)) ++missing;
             } else if (kind_of(resolved(path)) != Kind::file && missing++ == kMostMissingEntries) {
                 first_counted = entry;
             }
         }
         if (missing > kMostMissingEntries) {
             const std::size_t more = missing - kMostMissingEntries;
-            add(Severity::Warning, kMissingFile, first_counted,
-                std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") +
-                    " of `accuracy_analysis.inputs` name no file, from this one on");
+            add(Severity::Error, kMissingFile, first_counted,
+                std::to_string(more) + " more " + (more == 1 ? "entry" : "entries") + " of " + ticked(files.name) +
+                    " name no file, from this one on");
         }
     }
 
-    // The model `model` names, or its default at the [load] header.
-    std::optional<model::ModelResult> read_model(toml::Value load, const OnnxLoadConfig& onnx) {
-        const toml::Value value = get(load, "model");
-        const std::string path = resolved(onnx.model);
+    // Sections without the model's: the converter loads its default model,
+    // told at the first section's header, with whether it is there. A file
+    // of the settings alone ([config]) is left alone: it reads as settings
+    // to convert with, not as a conversion of the default model.
+    void no_model_section() {
+        const Place* first = nullptr;
+        bool converts = false;  // a section of a step after the settings: the file means a conversion
+        for_each_field<Configuration>([&](const auto& f, std::size_t index) {
+            const Place* place = places_.find<Configuration>(index);
+            if (!place) return;
+            if (!first || place->key.begin < first->key.begin) first = place;
+            converts |= !std::is_same_v<section_record_t<decltype(f)>, ConfigConfig>;
+        });
+        if (!first || !converts) return;
+        std::string_view section;
+        for_each_field<Configuration>([&](const auto& f, std::size_t) {
+            if (std::is_same_v<section_value_t<decltype(f)>, LoadConfig>) section = f.key;
+        });
+        const std::string path = resolved(model_.default_text);
+        const Found found = look_up(path);
+        std::string message = "the file has no [" + std::string(section) + "] section: the converter loads its " +
+                              "default model, " + ticked(path);
+        if (found.kind != Kind::file) message += no_file(found, true);
+        Finding& added = add(Severity::Warning, kMissingSection, first->key.begin, first->key.end, std::move(message));
+        added.help = "add [" + std::string(section) + "] with " + std::string(LoadConfig::tag_key) + " = " +
+                     quoted_text(LoadConfig::onnx_tag) + " and the model's path";
+        added.help_lead = {};
+    }
+
+    // The model the model key names, or its default at its section's header.
+    std::optional<model::ModelResult> read_model() {
+        const toml::Value value = model_.value();
+        const std::string path = resolved(*model_.text);
         if (value) {
-            if (!expect_file("model", value, onnx.model)) return std::nullopt;
+            if (!expect_file(model_.name, value, *model_.text)) return std::nullopt;
         } else if (const Found found = look_up(path); found.kind != Kind::file) {
-            const auto [begin, end] = header(load);
-            add(Severity::Warning, kMissingFile, begin, end,
-                "`model` is not set: the converter loads its default, " + ticked(OnnxLoadConfig{}.model) + ", and " +
-                    ticked(path) + no_file(found, false));
+            const ByteRange header = model_.section->key;
+            add(Severity::Error, kMissingFile, header.begin, header.end,
+                ticked(model_.name) + " is not set: the converter loads its default, " + ticked(model_.default_text) +
+                    ", and " + ticked(path) + no_file(found, false));
             return std::nullopt;
         }
-        // Of the graph's values, those `inputs` and `outputs` name (and a
-        // sample of the others) are read, not all.
+        // Of the graph's values, those the input and output names name (and
+        // a sample of the others) are read, not all.
         std::vector<std::string> wanted;
-        for (const auto* names : {&onnx.inputs, &onnx.outputs}) {
-            if (*names) wanted.insert(wanted.end(), (*names)->begin(), (*names)->end());
+        for (const std::vector<Text>* names : {input_names_.texts, output_names_.texts}) {
+            if (names) wanted.insert(wanted.end(), names->begin(), names->end());
         }
         model::ModelResult result = model::read_onnx_file(path, model::ReadOptions{&wanted});
-        const auto [begin, end] = value ? std::pair(value.offset(), value.end_offset()) : header(load);
+        const ByteRange at = value ? model_.place->value_range() : model_.section->key;
         if (!result.ok()) {
-            add(Severity::Error, kNotAModel, begin, end,
-                (value ? ticked(path) : "the default `model`, " + ticked(path) + ",") + " is " + result.message);
+            add(Severity::Error, kNotAModel, at.begin, at.end,
+                (value ? ticked(path) : "the default " + ticked(model_.name) + ", " + ticked(path) + ",") + " is " +
+                    result.message);
         } else {
-            check_data_files(begin, end, path, result.model);
+            check_data_files(at.begin, at.end, path, result.model);
         }
         return result;
     }
@@ -451,46 +602,69 @@ private:
         if (problems.size() > 1) {
             message += "; " + std::to_string(problems.size() - 1) + " more of its data files cannot be loaded";
         }
-        add(Severity::Warning, kMissingFile, begin, end, std::move(message));
+        add(Severity::Error, kMissingFile, begin, end, std::move(message));
     }
 
-    // The bytes of the [load] header ([load] itself), or of the key where
-    // the table is made otherwise (`load = {...}`, `load.model_type = ...`).
-    std::pair<std::uint32_t, std::uint32_t> header(toml::Value load) const {
-        const std::optional<toml::Member> member = root_.member("load");
-        const std::string_view text = member->doc->text();
-        const auto [key_begin, key_end] = member->key_offsets();
-        const std::uint32_t begin = load.offset();
-        if (begin < text.size() && text[begin] == '[' && begin <= key_begin) {
-            const std::size_t close = text.find(']', key_end);
-            if (close != std::string_view::npos) return {begin, static_cast<std::uint32_t>(close + 1)};
-        }
-        return {key_begin, key_end};
-    }
-
-    // Each name of `inputs` and `outputs` must be a value of the graph.
-    void check_names(toml::Value load, const OnnxLoadConfig& onnx, const model::Model& model) {
+    // Each name of the input and output names must be a value of the graph.
+    void check_names(const model::Model& model) {
         Suggester inputs(model.inputs, model.names), outputs(model.outputs, model.names);
-        const auto check = [&](std::string_view key, const std::optional<std::vector<Text>>& names,
-                               Suggester& suggester, std::string_view what) {
-            const toml::Value list = get(load, key);
-            if (!names || !list || !list.is_array()) return;
+        const auto check = [&](const Key& key, Suggester& suggester, std::string_view side) {
+            const toml::Value list = key.value();
+            if (!key.texts || !list || !list.is_array()) return;
+            const std::vector<Text>& names = *key.texts;
             std::size_t i = 0;
             for (const toml::Value entry : list.as_array()) {
-                if (i >= names->size()) break;
-                const std::string& name = (*names)[i++];
-                if (std::binary_search(model.names.begin(), model.names.end(), name)) continue;
-                std::string message = ticked(key) + " names " + ticked(name) +
-                                      ", which is no value of the model; its " + std::string(what) + " are " +
-                                      suggester.listed();
+                if (i >= names.size()) break;
+                const std::string& name = names[i++];
+                if (std::binary_search(model.names.begin(), model.names.end(), name)) {
+                    if (&key == &input_names_) weight_named(entry, name, model);
+                    continue;
+                }
+                std::string message = ticked(key.name) + " names " + ticked(name) +
+                                      ", which is no value of the model; " + std::string(side) + suggester.listed();
                 const std::string_view meant = suggester.meant(name, suggestions_left_);
                 if (!meant.empty()) message += "; did you mean " + ticked(meant) + "?";
                 Finding& finding = add(Severity::Error, kModelMismatch, entry, std::move(message));
                 if (!meant.empty()) finding.suggestion = std::string(meant);
             }
         };
-        check("inputs", onnx.inputs, inputs, "inputs");
-        check("outputs", onnx.outputs, outputs, "outputs");
+        check(input_names_, inputs, "its inputs are ");
+        check(output_names_, outputs, "its outputs are ");
+        some_graph_inputs(model);
+    }
+
+    // An input name that names a weight of the model: the converter would
+    // feed a constant.
+    void weight_named(toml::Value entry, const std::string& name, const model::Model& model) {
+        const auto& weights = model.initializers;
+        if (std::find(weights.begin(), weights.end(), name) == weights.end()) return;
+        const auto input = std::find_if(model.inputs.begin(), model.inputs.end(),
+                                        [&](const model::ValueInfo& info) { return info.name == name; });
+        if (input != model.inputs.end()) return;
+        Finding& added = add(Severity::Warning, kModelMismatch, entry,
+                             ticked(input_names_.name) + " names " + shown(name) +
+                                 ", a weight of the model (an initializer), not a graph input or a value a node makes");
+        added.help = "name an input of the model: " + listed(model.inputs);
+        added.help_lead = {};
+    }
+
+    // Input names that name some of the graph's inputs and leave others
+    // out: the converter feeds only those named.
+    void some_graph_inputs(const model::Model& model) {
+        const toml::Value list = input_names_.value();
+        if (!input_names_.texts || !list) return;
+        const std::unordered_set<std::string_view> names(input_names_.texts->begin(), input_names_.texts->end());
+        std::vector<model::ValueInfo> left;
+        for (const model::ValueInfo& input : model.inputs) {
+            if (!names.contains(input.name)) left.push_back(input);
+        }
+        if (left.empty() || left.size() == model.inputs.size()) return;
+        Finding& added =
+            add(Severity::Warning, kModelMismatch, list,
+                ticked(input_names_.name) + " names " + std::to_string(model.inputs.size() - left.size()) + " of the " +
+                    plural(model.inputs.size(), "input") + " of the model and leaves out " + listed(left));
+        added.help = "name every input of the model, or remove " + ticked(input_names_.name) + " to feed them all";
+        added.help_lead = {};
     }
 
     // The value a name of `inputs` is: the first graph input, value_info
@@ -503,26 +677,26 @@ private:
         return values;
     }
 
-    // The inputs the converter feeds: those `inputs` names, else the
-    // graph's (when the model was read), each with its shape of
-    // input_size_list.
-    std::vector<Slot> pair_inputs(toml::Value load, const OnnxLoadConfig& onnx, const model::Model* model) const {
+    // The inputs the converter feeds: those the input names name, else the
+    // graph's (when the model was read), each with its shape of the list of
+    // shapes.
+    std::vector<Slot> pair_inputs(const model::Model* model) const {
         std::vector<Slot> slots;
-        if (onnx.inputs) {
+        if (input_names_.texts) {
             const auto values = model ? values_of(*model) : decltype(values_of(*model)){};
-            for (const Text& name : *onnx.inputs) {
+            for (const Text& name : *input_names_.texts) {
                 const auto found = values.find(name);
                 slots.push_back(Slot{name, found == values.end() ? nullptr : found->second, nullptr, {}});
             }
         } else if (model) {
             for (const model::ValueInfo& info : model->inputs) slots.push_back(Slot{info.name, &info, nullptr, {}});
         }
-        const toml::Value shapes = get(load, "input_size_list");
-        if (onnx.input_size_list && shapes && shapes.is_array()) {
+        const toml::Value shapes = shapes_.value();
+        if (shapes_.shapes && shapes && shapes.is_array()) {
             std::size_t i = 0;
             for (const toml::Value shape : shapes.as_array()) {
-                if (i >= slots.size() || i >= onnx.input_size_list->size()) break;
-                slots[i].shape = &(*onnx.input_size_list)[i];
+                if (i >= slots.size() || i >= shapes_.shapes->size()) break;
+                slots[i].shape = &(*shapes_.shapes)[i];
                 slots[i].shape_value = shape;
                 ++i;
             }
@@ -530,19 +704,21 @@ private:
         return slots;
     }
 
-    // input_size_list against the graph's inputs: their number (when
-    // `inputs` does not choose them: count-mismatch tells of `inputs`),
-    // each shape's rank and fixed dimensions; mean_values and std_values
-    // against the channels of 4-D inputs.
-    void check_shapes(toml::Value load, const OnnxLoadConfig& onnx, const model::Model& model,
-                      const std::vector<Slot>& slots) {
-        const toml::Value shapes = get(load, "input_size_list");
+    // The shapes against the graph's inputs: their number (when the input
+    // names do not choose them: the value checks count against those, by
+    // the same rule), each shape's
+    // rank and fixed dimensions; the per-channel values against the
+    // channels of 4-D inputs.
+    void check_shapes(const model::Model& model, const std::vector<Slot>& slots) {
+        const toml::Value shapes = shapes_.value();
         bool paired = true;
-        if (onnx.input_size_list && !onnx.inputs && onnx.input_size_list->size() != model.inputs.size() && shapes) {
-            add(Severity::Error, kModelMismatch, shapes,
-                "`input_size_list` holds " + plural(onnx.input_size_list->size(), "shape") + " and the model has " +
-                    plural(model.inputs.size(), "input") +
-                    (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"));
+        if (shapes_.shapes && !input_names_.texts && shapes_.shapes->size() != model.inputs.size() && shapes) {
+            Finding& added = add(Severity::Error, kCountMismatch, shapes,
+                                 ticked(shapes_.name) + " holds " + plural(shapes_.shapes->size(), "shape") +
+                                     " and the model has " + plural(model.inputs.size(), "input") +
+                                     (model.inputs.empty() ? "" : " (" + listed(model.inputs) + ")"));
+            added.help = "write " + plural(model.inputs.size(), "shape") + ", one for each input of the model";
+            added.help_lead = {};
             paired = false;
         }
         for (const Slot& slot : slots) {
@@ -560,7 +736,9 @@ private:
             for (const toml::Value size : slot.shape_value.as_array()) {
                 if (d >= dims.size()) break;
                 const std::optional<std::uint64_t> want = fixed(dims[d]);
-                if (want && *want != shape[d]) {
+                if (shape[d] == 0) {
+                    zero_size_help(size, slot, d);
+                } else if (want && *want != shape[d]) {
                     add(Severity::Error, kModelMismatch, size,
                         "dimension " + std::to_string(d) + " of input " + shown(slot.name) + " is " +
                             std::to_string(shape[d]) + " here and " + std::to_string(*want) + " in the model",
@@ -569,44 +747,96 @@ private:
                 ++d;
             }
         }
-        check_channels("mean_values", configuration_.config.mean_values, slots);
-        check_channels("std_values", configuration_.config.std_values, slots);
+        if (!shapes_.shapes || (paired && shapes_.shapes->size() >= slots.size())) unfixed_dimensions(slots);
+        for (const Key& values : per_channel_) check_channels(values, slots);
     }
 
-    // A list of one value per channel: its length must be dimension 1 or
-    // the last dimension of each 4-D input (NCHW or NHWC).
-    void check_channels(std::string_view key, const std::optional<std::vector<float>>& values,
-                        const std::vector<Slot>& slots) {
-        const toml::Value value = get(section("config"), key);
-        if (!values || values->empty() || !value) return;
-        const std::uint64_t n = values->size();
+    // A size of 0 has its error from the value checks: its help is what the
+    // model has there.
+    void zero_size_help(toml::Value size, const Slot& slot, std::size_t d) {
+        Finding* finding = finding_at(kOutOfRange, size);
+        if (!finding) return;
+        const model::Dim& dim = slot.info->dims[d];
+        std::string help = "write the size of dimension " + std::to_string(d) + " of input " + shown(slot.name);
+        if (const std::optional<std::uint64_t> want = fixed(dim)) {
+            help = "write " + std::to_string(*want) + ", the size of dimension " + std::to_string(d) + " of input " +
+                   shown(slot.name) + " in the model";
+        } else if (dim.kind == model::DimKind::param) {
+            help += " (`" + cut(dim.param, kLongestShownName) + "` in the model), 1 at least";
+        }
+        finding->help = std::move(help);
+        finding->help_lead = {};
+    }
+
+    // The inputs fed with the model's own shape whose shape has symbolic
+    // or unknown dimensions: the converter needs sizes there. Told at the
+    // model key (or its section's header).
+    void unfixed_dimensions(const std::vector<Slot>& slots) {
+        const ByteRange at = model_.place ? model_.place->value_range() : model_.section->key;
         for (const Slot& slot : slots) {
-            std::optional<std::uint64_t> channels, last;
+            if (slot.shape || !slot.info || !slot.info->has_shape) continue;
+            const std::vector<model::Dim>& dims = slot.info->dims;
+            const auto open = std::find_if(dims.begin(), dims.end(), [](const model::Dim& dim) { return !fixed(dim); });
+            if (open == dims.end()) continue;
+            add(Severity::Warning, kModelMismatch, at.begin, at.end,
+                "input " + shown(slot.name) + " of the model has the shape " + dims_text(*slot.info) + ", and no " +
+                    ticked(shapes_.name) + " entry gives the size of its dimension " +
+                    std::to_string(open - dims.begin()),
+                std::string("a shape for each input, e.g. ") + ticked(shapes_.name) + " = [" +
+                    fixed_example(*slot.info) + "]");
+        }
+    }
+
+    // The model's shape of an input, its open dimensions made 1: a shape to start from.
+    static std::string fixed_example(const model::ValueInfo& info) {
+        std::string out = "[";
+        for (std::size_t d = 0; d < info.dims.size(); ++d) {
+            if (d) out += ", ";
+            const std::optional<std::uint64_t> size = fixed(info.dims[d]);
+            out += size ? std::to_string(*size) : "1";
+        }
+        return out + "]";
+    }
+
+    // A list of one value per channel: one for all channels, or as many as
+    // the channel dimension of each 4-D input holds: dimension 1 (NCHW) or
+    // the last (NHWC), the one of 1, 3 or 4 (dimension 1 first).
+    void check_channels(const Key& key, const std::vector<Slot>& slots) {
+        const toml::Value value = key.value();
+        if (!key.numbers || key.numbers->empty() || !value || holds_error(value)) return;
+        const std::uint64_t n = key.numbers->size();
+        if (n == 1) return;
+        for (const Slot& slot : slots) {
+            std::optional<std::uint64_t> second, last;
             if (slot.shape && slot.shape->size() == 4) {
-                channels = (*slot.shape)[1];
+                second = (*slot.shape)[1];
                 last = (*slot.shape)[3];
             } else if (!slot.shape && slot.info && slot.info->has_shape && slot.info->rank == 4) {
-                channels = fixed(slot.info->dims[1]);
+                second = fixed(slot.info->dims[1]);
                 last = fixed(slot.info->dims[3]);
             } else {
                 continue;
             }
-            if (!channels || !last || *channels == n || *last == n) continue;
-            std::optional<std::string> help = plural(*channels, "value");
-            if (*last != *channels) *help += " or " + std::to_string(*last);
-            *help += ", one per channel of input " + shown(slot.name);
+            const auto channel_like = [](std::optional<std::uint64_t> size) {
+                return size && (*size == 1 || *size == 3 || *size == 4);
+            };
+            const bool nchw = channel_like(second);
+            if (!nchw && !channel_like(last)) continue;  // no dimension reads as channels
+            const std::uint64_t channels = nchw ? *second : *last;
+            if (channels == n) continue;
             add(Severity::Warning, kModelMismatch, value,
-                ticked(key) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
-                    std::to_string(*channels) + " in dimension 1 and " + std::to_string(*last) + " in its last",
-                std::move(help));
+                ticked(key.name) + " holds " + plural(n, "value") + " and input " + shown(slot.name) + " has " +
+                    plural(channels, "channel") + " (its " + (nchw ? "dimension 1" : "last dimension") + ")",
+                "1 value for all channels, or " + std::to_string(channels) + ", one per channel of input " +
+                    shown(slot.name));
             return;
         }
     }
 
     // The arrays of input_initial_val_file, one per input, of its shape.
-    void check_arrays(toml::Value at, const OnnxLoadConfig& onnx, const std::vector<Slot>& slots) {
-        if (!at || !expect_file("input_initial_val_file", at, *onnx.input_initial_val_file)) return;
-        const std::string path = resolved(*onnx.input_initial_val_file);
+    void check_arrays(toml::Value at, const std::vector<Slot>& slots) {
+        if (!at || !expect_file(initial_values_.name, at, *initial_values_.text)) return;
+        const std::string path = resolved(*initial_values_.text);
         const model::ArraysResult arrays = model::read_arrays_file(path);
         if (!arrays.ok()) {
             add(Severity::Error, kBadArrayFile, at, ticked(path) + " is " + arrays.message);
@@ -615,8 +845,8 @@ private:
         if (slots.empty()) return;  // nothing known to compare with
         if (arrays.arrays.size() != slots.size()) {
             add(Severity::Error, kModelMismatch, at,
-                "`input_initial_val_file` holds " + plural(arrays.arrays.size(), "array") + " and the model takes " +
-                    plural(slots.size(), "input"));
+                ticked(initial_values_.name) + " holds " + plural(arrays.arrays.size(), "array") +
+                    " and the model takes " + plural(slots.size(), "input"));
             return;
         }
         for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -627,7 +857,7 @@ private:
             std::string expected;
             if (slot.shape) {
                 same = shape == *slot.shape;
-                expected = shape_text(*slot.shape) + " (input_size_list)";
+                expected = shape_text(*slot.shape) + " (" + shapes_.name + ")";
             } else if (slot.info && slot.info->has_shape) {
                 const std::vector<model::Dim>& dims = slot.info->dims;  // the first of rank
                 same = slot.info->rank == shape.size();
@@ -642,8 +872,8 @@ private:
             if (same) continue;
             const std::string& member = arrays.arrays[i].name;
             add(Severity::Error, kModelMismatch, at,
-                "array " + std::to_string(i) + (member.empty() ? "" : " (" + ticked(member) + ")") +
-                    " of `input_initial_val_file` has the shape " + shape_text(shape) + " and input " +
+                "array " + std::to_string(i) + (member.empty() ? "" : " (" + ticked(member) + ")") + " of " +
+                    ticked(initial_values_.name) + " has the shape " + shape_text(shape) + " and input " +
                     shown(slot.name) + " " + expected);
         }
     }
@@ -654,11 +884,11 @@ private:
     // on a FIFO and refuses what is not a regular file) and read no further
     // than its size.
     void check_dataset(toml::Value at, const Text& dataset, std::size_t inputs) {
-        if (!at || !expect_file("dataset", at, dataset)) return;
+        if (!at || !expect_file(dataset_.name, at, dataset)) return;
         const std::string path = resolved(dataset);
         model::FileSource file(path);
         if (!file.error().empty()) {
-            add(Severity::Warning, kMissingFile, at, ticked(path) + " cannot be read: " + file.error());
+            add(Severity::Error, kMissingFile, at, ticked(path) + " cannot be read: " + file.error());
             return;
         }
         const std::string folder = folder_of(path);
@@ -668,32 +898,67 @@ private:
             ++number;
             std::string_view rest = *line;
             if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-            for (const std::string_view item : dataset_entries(rest, inputs)) {
-                ++entries;
-                if (dataset_entry_is_there(item, folder) || ++missing > kMostMissingEntries) continue;
-                add(Severity::Warning, kMissingFile, at, missing_entry(number, item, folder));
-            }
+            const std::vector<std::string_view> items = dataset_entries(rest, inputs);
+            entries += items.size();
+            if (items.empty()) continue;
+            std::optional<std::pair<Severity, Code>> kind;
+            std::string message = dataset_line(number, rest, items, inputs, folder, kind);
+            if (!kind || ++missing > kMostMissingEntries) continue;
+            add(kind->first, kind->second, at, std::move(message));
         }
         if (lines.too_long()) {
             // No file list has such a line: a binary file, say.
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 ticked(path) + " is no list of files: line " + std::to_string(number + 1) + " is longer than " +
                     std::to_string(kLongestLine) + " bytes");
             return;
         }
         if (lines.failed()) {
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 ticked(path) + " cannot be read after line " + std::to_string(number));
             return;
         }
         if (missing > kMostMissingEntries) {
-            add(Severity::Warning, kMissingFile, at,
+            add(Severity::Error, kMissingFile, at,
                 std::to_string(missing - kMostMissingEntries) + " more " +
                     (missing - kMostMissingEntries == 1 ? "entry" : "entries") + " of the dataset do not exist");
         }
         if (entries == 0) {
             add(Severity::Warning, kEmptyValue, at, "the dataset " + ticked(path) + " lists no sample");
         }
+    }
+
+    // What is wrong with the line `number` of a dataset, of `items` (as
+    // dataset_entries gives them), its finding's severity and code into
+    // `kind`; one finding a line at most. A line starting with `#` is no
+    // comment: it is a sample that names files; a line of another number of
+    // files than the converter feeds inputs (of one input: a line that is no
+    // file, of words that each are) does not pair with them.
+    std::string dataset_line(std::size_t number, std::string_view line, const std::vector<std::string_view>& items,
+                             std::size_t inputs, const std::string& folder,
+                             std::optional<std::pair<Severity, Code>>& kind) const {
+        const std::string lead = "line " + std::to_string(number) + " of the dataset";
+        if (items.front().starts_with('#')) {
+            kind = {Severity::Warning, kDatasetComment};
+            return lead + " starts with `#`: the converter reads every line as a sample, this one too";
+        }
+        std::vector<std::string_view> files = items;
+        if (inputs == 1 && !dataset_entry_is_there(items.front(), folder)) {
+            const std::vector<std::string_view> words = dataset_entries(line, 2);
+            const auto there = [&](std::string_view word) { return dataset_entry_is_there(word, folder); };
+            if (words.size() > 1 && std::all_of(words.begin(), words.end(), there)) files = words;
+        }
+        if (inputs >= 1 && files.size() != inputs) {
+            kind = {Severity::Error, kCountMismatch};
+            return lead + " names " + plural(files.size(), "file") + " and the converter feeds " +
+                   plural(inputs, "input") + ", a file each";
+        }
+        for (const std::string_view item : files) {
+            if (dataset_entry_is_there(item, folder)) continue;
+            kind = {Severity::Error, kMissingFile};
+            return missing_entry(number, item, folder);
+        }
+        return {};
     }
 
     // Whether a dataset entry names a regular file, next to the dataset or
@@ -721,34 +986,47 @@ private:
 
     // The folder the export is written into must be there, and the path
     // must be one a file can have (no NUL byte).
-    void check_export(toml::Value at) {
-        if (!at || configuration_.exports.export_path->empty()) return;
-        const std::string path = resolved(*configuration_.exports.export_path);
+    void check_export(const Key& key) {
+        const toml::Value at = key.value();
+        if (!at || key.text->empty() || holds_error(at)) return;
+        const std::string path = resolved(*key.text);
         if (path.find('\0') != std::string::npos) {
-            add(Severity::Warning, kMissingFile, at,
-                "`export_path` names " + ticked(path) + no_file({Kind::nul}, true));
+            add(Severity::Error, kMissingFile, at,
+                ticked(key.name) + " names " + ticked(path) + no_file({Kind::nul}, true));
             return;
         }
-        const std::string folder = folder_of(path);
-        const Kind kind = kind_of(folder);
-        if (kind == Kind::folder) return;
-        add(Severity::Warning, kMissingFile, at,
-            "`export_path` would be written into " + ticked(folder.empty() ? "." : folder) +
-                (kind == Kind::none ? ", which does not exist" : ", which is not a folder"));
+        // The conversion makes the folders that are not there yet: the one
+        // nearest that is must be a folder.
+        std::string folder = folder_of(path);
+        Kind kind = kind_of(folder);
+        while (kind == Kind::none && !folder.empty() && folder != "/") {
+            folder = folder_of(folder);
+            kind = kind_of(folder);
+        }
+        if (kind == Kind::folder || kind == Kind::none) return;
+        add(Severity::Error, kMissingFile, at,
+            ticked(key.name) + " would be written below " + ticked(folder.empty() ? "." : folder) +
+                ", which is not a folder");
     }
 
-    toml::Table root_;
-    const Configuration& configuration_;
+    const Places& places_;
     const FileCheckOptions& options_;
     std::vector<Finding>& out_;
+    const Key model_, initial_values_, dataset_;
+    const std::vector<Key> input_files_, exports_;
+    const Key input_names_, output_names_, shapes_;
+    const std::vector<Key> per_channel_;
+    // Where the errors found before the file checks start, sorted (the file
+    // checks add none that these look up).
+    std::optional<std::vector<std::size_t>> error_starts_;
     std::size_t suggestions_left_ = Suggester::kMostSuggestions;
 };
 
 }  // namespace
 
-void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+void check_files(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                  std::vector<Finding>& out) {
-    FileChecker(document, configuration, options, out).run();
+    FileChecker(configuration, places, options, out).run();
 }
 
 }  // namespace vora::lint

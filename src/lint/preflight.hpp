@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "configuration/places.hpp"
 #include "lint/lint.hpp"
 #include "toml/toml.hpp"
 
@@ -22,10 +23,10 @@ struct FileCheckOptions {
 };
 
 // The findings of the files named by a document that loads, appended to
-// `out` (not in file order: check_text sorts them with the rest). Each is
-// placed at the value that names the file, or at the [load] header for the
-// default model.
-void check_files(const toml::Document& document, const Configuration& configuration, const FileCheckOptions& options,
+// `out` (not in file order: check_text sorts them with the rest), given
+// where the mapping found its keys. Each is placed at the value that names
+// the file, or at the model's section header for the default model.
+void check_files(const Configuration& configuration, const Places& places, const FileCheckOptions& options,
                  std::vector<Finding>& out);
 
 }  // namespace vora::lint

@@ -142,9 +142,9 @@ public:
         if (tensor.external) data_file(tensor);
         if (!tensor.named) return;
         if (const auto it = input_names_.find(tensor.name); it != input_names_.end()) initialized_.insert(*it);
-        if (everything_) {
+        if (everything_ || saw(tensor.name)) {
             model_.initializers.push_back(std::move(tensor.name));
-        } else if (!saw(tensor.name)) {
+        } else {
             sample(tensor.name);
         }
     }

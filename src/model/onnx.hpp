@@ -66,7 +66,8 @@ struct Model {
 // What a check needs of a model, instead of every value: the names it
 // looks for (`wanted`). Then each value keeps its first max_kept_dims
 // dimensions (and its rank), `value_info` holds the first entry of each
-// wanted name, `initializers` and `node_outputs` stay empty, and `names`
+// wanted name, `initializers` the wanted names that are initializers (a
+// weight named where an input was meant), `node_outputs` stays empty, and `names`
 // holds the names of the inputs and outputs, the wanted names that are
 // values of the graph and a sample of at most max_sample_names other value
 // names (each of at most max_sample_bytes) for suggestions. A name neither

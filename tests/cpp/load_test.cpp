@@ -589,3 +589,66 @@ TEST(Load, ValuesReachTheRecordAsWritten) {
 
 }  // namespace
 }  // namespace vora
+
+namespace vora {
+namespace {
+
+// Where the mapping keeps each key: the bytes of the key (a section's whole
+// header when it has one) and of its value, for the checks that place
+// findings there.
+struct PlaceCase {
+    const char* name;
+    std::string_view text;
+    const Place* (*find)(const Places&);
+    std::string_view key;    // nothing kept when empty
+    std::string_view value;  // not compared when empty
+};
+
+const Place* model_place(const Places& p) { return p.find<OnnxLoadConfig>(0); }
+const Place* load_place(const Places& p) { return p.find<Configuration>(1); }
+const Place* mean_place(const Places& p) { return p.find<ConfigConfig>(0); }
+const Place* accuracy_inputs_place(const Places& p) { return p.find<AccuracyAnalysisConfig>(0); }
+
+class MappedPlaces : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(MappedPlaces, KeyAndValueBytes) {
+    const PlaceCase& c = GetParam();
+    auto parsed = toml::parse(c.text);
+    ASSERT_TRUE(std::holds_alternative<toml::Document>(parsed));
+    Configuration configuration;
+    Places places;
+    ASSERT_FALSE(map_configuration(std::get<toml::Document>(parsed), configuration, /*lean=*/true, &places));
+    const Place* place = c.find(places);
+    if (c.key.empty()) {
+        EXPECT_EQ(place, nullptr);
+        return;
+    }
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(c.text.substr(place->key.begin, place->key.end - place->key.begin), c.key);
+    const ByteRange value = place->value_range();
+    if (!c.value.empty()) {
+        EXPECT_EQ(c.text.substr(value.begin, value.end - value.begin), c.value);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Load, MappedPlaces,
+    ::testing::Values(
+        PlaceCase{"model_in_a_table", "[load]\nmodel_type = \"Onnx\"\nmodel = \"m.onnx\"\n", model_place, "model",
+                  "\"m.onnx\""},
+        PlaceCase{"header_of_a_section", "# c\n[load]  # l\nmodel_type = \"Onnx\"\n", load_place, "[load]", ""},
+        PlaceCase{"header_with_blanks", "[ load ]\nmodel_type = \"Onnx\"\n", load_place, "[ load ]", ""},
+        PlaceCase{"inline_section", "load = { model_type = \"Onnx\", model = \"x\" }\n", load_place, "load",
+                  "{ model_type = \"Onnx\", model = \"x\" }"},
+        PlaceCase{"key_of_an_inline_section", "load = { model_type = \"Onnx\", model = \"x\" }\n", model_place, "model",
+                  "\"x\""},
+        PlaceCase{"no_model_key", "[load]\nmodel_type = \"Onnx\"\n", model_place, "", ""},
+        PlaceCase{"array_form_keeps_no_key", "load = [\"Onnx\", \"m.onnx\"]\n", model_place, "", ""},
+        PlaceCase{"list_of_numbers", "[config]\nmean_values = [1, 2.5]\n", mean_place, "mean_values", "[1, 2.5]"},
+        PlaceCase{"input_file_list_unmapped_but_placed", "[accuracy_analysis]\ninputs = [\"a.jpg\", \"b.jpg\"]\n",
+                  accuracy_inputs_place, "inputs", "[\"a.jpg\", \"b.jpg\"]"},
+        PlaceCase{"no_section", "", load_place, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vora

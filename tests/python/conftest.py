@@ -124,3 +124,19 @@ def model_dump():
     """Path of the model_dump tool (the model-file readers' findings as JSON);
     VORA_MODEL_DUMP names it, else it is built as toml_dump is."""
     return _test_tool("model_dump", "VORA_MODEL_DUMP")
+
+
+def write_example_files(folder):
+    """The files examples/example.toml names, in `folder`: a model of its input and output, its dataset and the
+    image that dataset and accuracy_analysis list."""
+    from onnx import TensorProto, helper
+
+    shape = [1, 3, 224, 224]
+    graph = helper.make_graph([helper.make_node("Identity", ["input"], ["output"])], "g",
+                              [helper.make_tensor_value_info("input", TensorProto.FLOAT, shape)],
+                              [helper.make_tensor_value_info("output", TensorProto.FLOAT, shape)])
+    (folder / "models").mkdir()
+    (folder / "models" / "mobilenet_v2.onnx").write_bytes(helper.make_model(graph).SerializeToString())
+    (folder / "data" / "images").mkdir(parents=True)
+    (folder / "data" / "images" / "cat.jpg").write_bytes(b"")
+    (folder / "data" / "calibration.txt").write_text("images/cat.jpg\n")

@@ -111,7 +111,7 @@ def line(name, rest):
 W = "2:22: warning[out-of-range] " + ABOVE
 K = "2:1: error[unknown-key] `optimisation_level` is not a key of [config]; the converter ignores it; " \
     "did you mean `optimization_level`?"
-M = "3:9: warning[missing-file] `model` names `m.onnx`, which does not exist"
+M = "3:9: error[missing-file] `model` names `m.onnx`, which does not exist"
 
 # (files, arguments, exit status, concise output): each setting and flag.
 SETTINGS = [
@@ -199,8 +199,8 @@ def write_model(folder, name):
 
 
 @pytest.mark.parametrize("args, settings, out", [
-    ([], None, ["one/c.toml:3:9: warning[missing-file] `model` names `m.onnx`, which does not exist",
-                "two/c.toml:3:9: warning[missing-file] `model` names `m.onnx`, which does not exist"]),
+    ([], None, ["one/c.toml:3:9: error[missing-file] `model` names `m.onnx`, which does not exist",
+                "two/c.toml:3:9: error[missing-file] `model` names `m.onnx`, which does not exist"]),
     (["--base", "config"], None, []),
     ([], 'base = "config"\n', []),
     ([], 'base = "TMP/one"\n', ["two/c.toml:4:11: error[model-mismatch] `inputs` names `b`, which is no value of "

@@ -42,12 +42,15 @@ def test_rule_all_agrees_with_the_readme_and_the_sarif_rules(cli, tmp_path):  # 
 
 def files_for(code, folder):
     """What an example of `code` needs beside it to show the code with the file checks on."""
-    if code == "model-mismatch":
+    if code in ("model-mismatch", "missing-section"):
         (folder / "model.onnx").write_bytes(graph([tensor("images", TensorProto.FLOAT, [1])]).SerializeToString())
     elif code == "not-a-model":
         (folder / "net.vora").write_bytes(b"VORA")
     elif code == "bad-array-file":
         (folder / "init.txt").write_text("1 2 3\n")
+    elif code == "backslash-path":
+        (folder / "models").mkdir()
+        (folder / "models" / "net.onnx").write_bytes(graph([tensor("images", TensorProto.FLOAT, [1])]).SerializeToString())
 
 
 def test_each_example_has_its_code_and_its_fix_gives_what_to_write_instead(cli, tmp_path):  # noqa: F811
