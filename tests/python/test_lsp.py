@@ -1,0 +1,272 @@
+"""vora-config lsp: the language server through a real client (pytest-lsp) and at the protocol's byte level."""
+
+import asyncio
+import json
+import subprocess
+
+import pytest
+
+from test_cli import cli  # noqa: F401  (a fixture)
+
+# The client side (Python 3.10 and later): the suite is skipped without it.
+pytest_lsp = pytest.importorskip("pytest_lsp")
+pytest_asyncio = pytest.importorskip("pytest_asyncio")
+t = pytest.importorskip("lsprotocol.types")
+
+CONFIG = (
+    "[config]\n"
+    "optimisation_level = 2\n"
+    'quantized_algorithm = "mmsee"\n'
+    "[build]\n"
+    "vora_batch_size = 0\n"
+)
+# One line, each encoding counting the emoji and the accented letter otherwise.
+NON_ASCII = 'config = { custom_string = "\U0001F600", quantized_algorithm = "mms\u00e9" }\n'
+
+
+# --- the byte level: framing, lifecycle, malformed messages ------------------------------------------------------
+
+
+def frame(message):
+    body = message if isinstance(message, bytes) else json.dumps(message).encode()
+    return b"Content-Length: %d\r\n\r\n" % len(body) + body
+
+
+def request(id, method, params=None):
+    return {"jsonrpc": "2.0", "id": id, "method": method, **({} if params is None else {"params": params})}
+
+
+def notification(method, params=None):
+    return {"jsonrpc": "2.0", "method": method, **({} if params is None else {"params": params})}
+
+
+INITIALIZE = request(1, "initialize", {"capabilities": {}})
+
+
+def converse(cli, *messages):  # noqa: F811
+    """The server's exit status and the messages it wrote, for `messages` written at once (messages framed, bytes
+    written as they are)."""
+    done = subprocess.run([cli, "lsp"], input=b"".join(m if isinstance(m, bytes) else frame(m) for m in messages),
+                          capture_output=True, timeout=60)
+    out, replies = done.stdout, []
+    while out:
+        header, _, rest = out.partition(b"\r\n\r\n")
+        assert header.startswith(b"Content-Length: "), out[:80]
+        length = int(header.split(b":")[1])
+        replies.append(json.loads(rest[:length]))
+        out = rest[length:]
+    return done.returncode, replies
+
+
+def answers(replies):
+    """The replies to requests, by id (null ids in order under None)."""
+    return [(r.get("id"), r.get("error", {}).get("code"), r.get("result")) for r in replies if "method" not in r]
+
+
+def logs(replies):
+    return [r["params"]["message"] for r in replies if r.get("method") == "window/logMessage"]
+
+
+LIFECYCLES = {
+    "shutdown then exit": ([INITIALIZE, request(2, "shutdown"), notification("exit")], 0, [(2, None, None)]),
+    "exit without shutdown": ([INITIALIZE, notification("exit")], 1, []),
+    "the input ends after shutdown": ([INITIALIZE, request(2, "shutdown")], 0, [(2, None, None)]),
+    "the input ends": ([INITIALIZE], 1, []),
+    "a request before initialize": ([request(5, "textDocument/hover", {}), INITIALIZE, notification("exit")], 1,
+                                    [(5, -32002, None)]),
+    "initialize twice": ([INITIALIZE, request(2, "initialize", {"capabilities": {}})], 1, [(2, -32600, None)]),
+    "a request after shutdown": ([INITIALIZE, request(2, "shutdown"), request(3, "textDocument/hover", {}),
+                                  notification("exit")], 0, [(2, None, None), (3, -32600, None)]),
+    "a method not implemented": ([INITIALIZE, request(2, "textDocument/rename", {}),
+                                  notification("workspace/didRenameFiles", {})], 1, [(2, -32601, None)]),
+    "invalid params": ([INITIALIZE, request(2, "textDocument/hover", {"textDocument": 3})], 1, [(2, -32602, None)]),
+    "a cancelled request": ([INITIALIZE, request(7, "textDocument/hover", {}),
+                             notification("$/cancelRequest", {"id": 7})], 1, [(7, -32800, None)]),
+}
+
+
+@pytest.mark.parametrize("messages, status, expected", LIFECYCLES.values(), ids=LIFECYCLES.keys())
+def test_lifecycle(cli, messages, status, expected):  # noqa: F811
+    code, replies = converse(cli, *messages)
+    assert code == status
+    assert [a for a in answers(replies) if a[0] != 1] == expected
+
+
+MALFORMED = {
+    "not JSON": (frame(b"{oops"), [(None, -32700, None)], []),
+    "not an object": (frame(b"[1, 2]"), [(None, -32600, None)], []),
+    "no method": (frame({"jsonrpc": "2.0", "id": 4}), [(4, -32600, None)], []),
+    "an id that is an object": (frame({"jsonrpc": "2.0", "id": {}, "method": "x"}), [(None, -32600, None)], []),
+    "no Content-Length": (b"Content-Type: x\r\n\r\n", [], ["vora-config: a message refused: a header without a "
+                                                           "valid Content-Length"]),
+    "a length that is no number": (b"Content-Length: 1x\r\n\r\n", [], ["vora-config: a message refused: a header "
+                                                                      "without a valid Content-Length"]),
+    "a header over the limit": (b"X-Filler: " + b"a" * 9000 + b"\r\n\r\n", [],
+                                ["vora-config: a message refused: a header of more than 8192 bytes"]),
+    "a body over the limit": (b"Content-Length: 67108865\r\n\r\n" + b" " * 67108865, [],
+                              ["vora-config: a message refused: a body of 67108865 bytes (at most 67108864)"]),
+    "a notification of bad params": (frame(notification("textDocument/didOpen", {"textDocument": {}})), [],
+                                     ["vora-config: textDocument/didOpen: invalid params: [json.exception.out_of_range"
+                                      ".403] key 'uri' not found"]),
+}
+
+
+@pytest.mark.parametrize("bad, expected, logged", MALFORMED.values(), ids=MALFORMED.keys())
+def test_malformed_messages_are_answered_or_logged_and_survived(cli, bad, expected, logged):  # noqa: F811
+    code, replies = converse(cli, INITIALIZE, bad, request(9, "shutdown"), notification("exit"))
+    assert code == 0
+    assert answers(replies)[1:] == expected + [(9, None, None)]
+    assert logs(replies) == logged
+
+
+def test_a_message_cut_off_by_the_end_of_input_is_logged(cli):  # noqa: F811
+    code, replies = converse(cli, INITIALIZE, b"Content-Length: 50\r\n\r\n{")
+    assert code == 1
+    assert logs(replies) == ["vora-config: a message refused: the input ended inside a body"]
+
+
+# --- through a client -------------------------------------------------------------------------------------------
+
+
+def capabilities(encodings=("utf-16",), pull=False, watch=False):
+    return t.ClientCapabilities(
+        general=t.GeneralClientCapabilities(position_encodings=list(encodings)),
+        text_document=t.TextDocumentClientCapabilities(
+            diagnostic=t.DiagnosticClientCapabilities(dynamic_registration=False) if pull else None,
+            publish_diagnostics=t.PublishDiagnosticsClientCapabilities(related_information=True)),
+        workspace=t.WorkspaceClientCapabilities(
+            did_change_watched_files=t.DidChangeWatchedFilesClientCapabilities(dynamic_registration=watch)),
+    )
+
+
+@pytest_asyncio.fixture
+async def start(cli):  # noqa: F811
+    """Starts a server and initializes it with the capabilities given; each is shut down at the end, and its exit
+    status checked."""
+    clients = []
+
+    async def started(**options):
+        client = await pytest_lsp.ClientServerConfig(server_command=[cli, "lsp"]).start()
+        result = await client.initialize_session(t.InitializeParams(capabilities=capabilities(**options)))
+        clients.append(client)
+        return client, result
+
+    yield started
+    for client in clients:
+        await client.shutdown_session()
+        assert client._server.returncode == 0
+        await client.stop()
+
+
+def open_document(client, path, text):
+    path.write_text(text, encoding="utf-8")
+    uri = path.as_uri()
+    client.text_document_did_open(t.DidOpenTextDocumentParams(t.TextDocumentItem(uri, "toml", 1, text)))
+    return uri
+
+
+async def pushed(client, uri):
+    """The next diagnostics pushed for `uri`."""
+    while True:
+        params = await asyncio.wait_for(client.wait_for_notification("textDocument/publishDiagnostics"), 30)
+        if params.uri == uri:
+            return list(params.diagnostics)
+
+
+def summary(diagnostics):
+    return [(d.code, d.severity, (d.range.start.line, d.range.start.character, d.range.end.line,
+                                  d.range.end.character), d.message) for d in diagnostics]
+
+
+E, W = t.DiagnosticSeverity.Error, t.DiagnosticSeverity.Warning
+CONFIG_DIAGNOSTICS = [
+    ("unknown-key", E, (1, 0, 1, 18),
+     "`optimisation_level` is not a key of [config]; the converter ignores it; did you mean `optimization_level`?"),
+    ("unknown-choice", W, (2, 22, 2, 29),
+     '`quantized_algorithm` = "mmsee" is not one of normal, mmse; did you mean "mmse"?'),
+    ("out-of-range", W, (4, 18, 4, 19), "`vora_batch_size` = 0 is below the minimum of 1"),
+]
+
+
+@pytest.mark.asyncio
+async def test_diagnostics_pushed_on_open_and_pulled(start, tmp_path):
+    client, result = await start()
+    assert result.capabilities.position_encoding == "utf-16"
+    assert result.capabilities.diagnostic_provider is None
+    uri = open_document(client, tmp_path / "c.toml", CONFIG)
+    diagnostics = await pushed(client, uri)
+    assert summary(diagnostics) == CONFIG_DIAGNOSTICS
+    assert {(d.source, d.code_description.href) for d in diagnostics} == {("vora-config", "README.md#finding-codes")}
+
+    puller, result = await start(pull=True)
+    assert result.capabilities.diagnostic_provider.inter_file_dependencies is False
+    uri = open_document(puller, tmp_path / "c.toml", CONFIG)
+    report = await puller.text_document_diagnostic_async(t.DocumentDiagnosticParams(t.TextDocumentIdentifier(uri)))
+    assert summary(report.items) == CONFIG_DIAGNOSTICS
+
+
+@pytest.mark.parametrize("encodings, chosen, start_character, end_character", [
+    (["utf-16"], "utf-16", 55, 61),
+    (["utf-8", "utf-16"], "utf-8", 57, 64),
+    (["utf-32"], "utf-16", 55, 61),
+])
+@pytest.mark.asyncio
+async def test_position_encodings_with_non_ascii_text(start, tmp_path, encodings, chosen, start_character,
+                                                      end_character):
+    client, result = await start(encodings=encodings)
+    assert result.capabilities.position_encoding == chosen
+    uri = open_document(client, tmp_path / "c.toml", NON_ASCII)
+    [(code, _, place, _)] = summary(await pushed(client, uri))
+    assert (code, place) == ("unknown-choice", (0, start_character, 0, end_character))
+
+
+@pytest.mark.parametrize("encodings, begin, end", [(["utf-16"], 55, 61), (["utf-8"], 57, 64)])
+@pytest.mark.asyncio
+async def test_incremental_edits_after_non_ascii_text(start, tmp_path, encodings, begin, end):
+    client, _ = await start(encodings=encodings)
+    uri = open_document(client, tmp_path / "c.toml", NON_ASCII)
+    await pushed(client, uri)
+    # "mmsé" (its last letter two bytes, one UTF-16 unit) becomes "mmse", then an unknown key is typed after it.
+    edit = t.TextDocumentContentChangePartial(t.Range(t.Position(0, begin + 4), t.Position(0, end - 1)), "e")
+    client.text_document_did_change(t.DidChangeTextDocumentParams(
+        t.VersionedTextDocumentIdentifier(2, uri), [edit]))
+    assert summary(await pushed(client, uri)) == []
+    typed = [t.TextDocumentContentChangePartial(t.Range(t.Position(1, 0), t.Position(1, 0)), "[export]\nexport_pth = 1\n")]
+    client.text_document_did_change(t.DidChangeTextDocumentParams(t.VersionedTextDocumentIdentifier(3, uri),
+                                                                  typed))
+    assert [d[:3] for d in summary(await pushed(client, uri))] == [("unknown-key", E, (2, 0, 2, 10))]
+    whole = [t.TextDocumentContentChangeWholeDocument("[build]\nvora_batch_size = -1\n")]
+    client.text_document_did_change(t.DidChangeTextDocumentParams(t.VersionedTextDocumentIdentifier(4, uri), whole))
+    assert [d[:3] for d in summary(await pushed(client, uri))] == [("out-of-range", W, (1, 18, 1, 20))]
+
+
+@pytest.mark.parametrize("text", [
+    '[project]\nname = "x"\n[config]\noptimisation_level = 2\n',
+    '[tool.poetry]\nname = "x"\n',
+    'title = "another file"\n[owner]\nname = "x"\n',
+])
+@pytest.mark.asyncio
+async def test_another_tools_toml_file_gets_nothing(start, tmp_path, text):
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "pyproject.toml", text)
+    assert await pushed(client, uri) == []
+
+
+@pytest.mark.asyncio
+async def test_silenced_findings_are_left_out_and_a_close_clears(start, tmp_path):
+    client, _ = await start()
+    text = CONFIG.replace('"mmsee"\n', '"mmsee"  # vora-config: ignore[unknown-choice]\n')
+    uri = open_document(client, tmp_path / "c.toml", text)
+    assert [d[0] for d in summary(await pushed(client, uri))] == ["unknown-key", "out-of-range"]
+    client.text_document_did_close(t.DidCloseTextDocumentParams(t.TextDocumentIdentifier(uri)))
+    assert await pushed(client, uri) == []
+
+
+@pytest.mark.asyncio
+async def test_a_parse_error_has_its_related_place(start, tmp_path):
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", "[config]\nremove_weight = true\nremove_weight = false\n")
+    [diagnostic] = await pushed(client, uri)
+    assert (diagnostic.code, diagnostic.range.start.line) == ("parse-error", 2)
+    [related] = diagnostic.related_information
+    assert (related.location.uri, related.location.range.start.line, related.message) == (uri, 1, "first defined here")
