@@ -128,15 +128,16 @@ std::optional<TextEdit> silence_edit(std::string_view text, const Problem& probl
     const std::size_t end = line_end(text, problem.begin);
     const std::string_view rest = text.substr(problem.begin, end - problem.begin);
     if (opens_multiline_string(rest)) return std::nullopt;
+    const std::size_t start = text.rfind('\n', problem.begin == 0 ? 0 : problem.begin - 1);
+    const std::size_t line_start = start == std::string_view::npos || problem.begin == 0 ? 0 : start + 1;
+    const std::string_view line = trimmed_end(text.substr(line_start, end - line_start));
     TextEdit edit;
-    const std::string_view line = trimmed_end(rest);
-    const std::size_t marker = line.rfind("# vora-config: ignore[");
-    if (marker != std::string_view::npos && line.ends_with(']')) {
+    if (line.rfind("# vora-config: ignore[") != std::string_view::npos && line.ends_with(']')) {
         // The list extended: before its closing bracket.
-        const std::size_t close = problem.begin + line.size() - 1;
+        const std::size_t close = line_start + line.size() - 1;
         edit = TextEdit{close, close, ", " + problem.code};
     } else {
-        const std::size_t at = problem.begin + line.size();
+        const std::size_t at = line_start + line.size();
         edit = TextEdit{at, end, "  # vora-config: ignore[" + problem.code + "]"};
     }
     // Kept only when the comment reads as one that silences the finding.

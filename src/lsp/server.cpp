@@ -375,8 +375,10 @@ json Server::code_actions(const json& params) {
     const auto position = [](const json& p) {
         return Position{p.at("line").get<std::uint32_t>(), p.at("character").get<std::uint32_t>()};
     };
-    const std::size_t from = document.offset(position(wanted.at("start")), encoding_);
-    const std::size_t to = document.offset(position(wanted.at("end")), encoding_);
+    // The findings on the lines asked about: a cursor anywhere on a line
+    // has the actions of the line's findings.
+    const std::uint32_t from = document.line_of(document.offset(position(wanted.at("start")), encoding_));
+    const std::uint32_t to = document.line_of(document.offset(position(wanted.at("end")), encoding_));
     const json context = params.value("context", json::object());
     const auto action = [&](std::string title, std::string_view kind, const TextEdit& edit) {
         return json{{"title", std::move(title)},
@@ -386,7 +388,10 @@ json Server::code_actions(const json& params) {
     if (kind_wanted(context, "quickfix")) {
         const Checked fixes = check_document(text, settings_for(uri), true);
         for (const Problem& problem : fixes.problems) {
-            if (problem.silenced || !problem.placed || problem.begin > to || problem.end < from) continue;
+            if (problem.silenced || !problem.placed || document.line_of(problem.begin) > to ||
+                document.line_of(problem.end) < from) {
+                continue;
+            }
             const json diagnostics = json::array({diagnostic(uri, document, problem)});
             if (problem.fix) {
                 json fix = action("Replace with `" + problem.fix->text + "`", "quickfix", *problem.fix);

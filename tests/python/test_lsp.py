@@ -270,3 +270,116 @@ async def test_a_parse_error_has_its_related_place(start, tmp_path):
     assert (diagnostic.code, diagnostic.range.start.line) == ("parse-error", 2)
     [related] = diagnostic.related_information
     assert (related.location.uri, related.location.range.start.line, related.message) == (uri, 1, "first defined here")
+
+
+# --- code actions -----------------------------------------------------------------------------------------------
+
+
+def offset(text, position):
+    """The index into `text` of a UTF-16 position."""
+    line_start = sum(len(line) + 1 for line in text.split("\n")[:position.line])
+    line, units = text.split("\n")[position.line], 0
+    for i, c in enumerate(line):
+        if units >= position.character:
+            return line_start + i
+        units += 2 if ord(c) > 0xFFFF else 1
+    return line_start + len(line)
+
+
+def applied(text, action, uri):
+    """`text` with the edits of a code action made."""
+    for edit in sorted(action.edit.changes[uri], key=lambda e: (e.range.start.line, e.range.start.character),
+                       reverse=True):
+        text = text[:offset(text, edit.range.start)] + edit.new_text + text[offset(text, edit.range.end):]
+    return text
+
+
+async def actions_at(client, uri, line, only=None):
+    return await client.text_document_code_action_async(t.CodeActionParams(
+        t.TextDocumentIdentifier(uri), t.Range(t.Position(line, 0), t.Position(line, 0)),
+        t.CodeActionContext(diagnostics=[], only=only)))
+
+
+FIX_ALL = "source.fixAll.vora-config"
+# (text, line asked at, [(title, kind, preferred, the text after it)])
+ACTIONS = {
+    "a certain rename": ("[config]\noptimisation_level = 2\n", 1, [
+        ("Replace with `optimization_level`", "quickfix", True, "[config]\noptimization_level = 2\n"),
+        ("Silence unknown-key on this line", "quickfix", None,
+         "[config]\noptimisation_level = 2  # vora-config: ignore[unknown-key]\n"),
+        ("Fix all vora-config findings", FIX_ALL, None, "[config]\noptimization_level = 2\n"),
+    ]),
+    "a rename under which the value does not load is a suggestion": ('[config]\noptimisation_level = "x"\n', 1, [
+        ("Replace with `optimization_level`", "quickfix", False, '[config]\noptimization_level = "x"\n'),
+        ("Silence unknown-key on this line", "quickfix", None,
+         '[config]\noptimisation_level = "x"  # vora-config: ignore[unknown-key]\n'),
+    ]),
+    "a suppression comment extended, CRLF kept": ("[config]\r\noptimisation_level = 2 # vora-config: ignore[out-of-range] \r\n",
+                                                  1, [
+        ("Replace with `optimization_level`", "quickfix", True,
+         "[config]\r\noptimization_level = 2 # vora-config: ignore[out-of-range] \r\n"),
+        ("Silence unknown-key on this line", "quickfix", None,
+         "[config]\r\noptimisation_level = 2 # vora-config: ignore[out-of-range, unknown-key] \r\n"),
+        ("Fix all vora-config findings", FIX_ALL, None,
+         "[config]\r\noptimization_level = 2 # vora-config: ignore[out-of-range] \r\n"),
+    ]),
+    "an unknown code in a suppression is not silenced": ("[config]\nremove_weight = true # vora-config: ignore[x]\n",
+                                                         1, []),
+    "a syntax error is not silenced": ("[config]\nremove_weight = tru\n", 1, []),
+    "a multi-line string on the line": ('[config]\ncustom_string = """a\nb"""\noptimisation = 1\n', 1, []),
+    "the value of a non-ASCII line": ('[config]\nquantized_algorithm = "MMS\u00c9"\ncustom_string = "\U0001F600"\n', 1, [
+        ("Replace with `mmse`", "quickfix", True, '[config]\nquantized_algorithm = "mmse"\ncustom_string = "\U0001F600"\n'),
+        ('Silence unknown-choice on this line', "quickfix", None,
+         '[config]\nquantized_algorithm = "MMS\u00c9"  # vora-config: ignore[unknown-choice]\ncustom_string = '
+         '"\U0001F600"\n'),
+        ("Fix all vora-config findings", FIX_ALL, None,
+         '[config]\nquantized_algorithm = "mmse"\ncustom_string = "\U0001F600"\n'),
+    ]),
+}
+
+
+@pytest.mark.parametrize("text, line, expected", ACTIONS.values(), ids=ACTIONS.keys())
+@pytest.mark.asyncio
+async def test_code_actions(start, tmp_path, text, line, expected):
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", text)
+    actions = await actions_at(client, uri, line)
+    assert [(a.title, a.kind, a.is_preferred, applied(text, a, uri)) for a in actions] == expected
+    for action in actions:
+        if action.kind == "quickfix":
+            assert [d.code for d in action.diagnostics] == [action.title.split()[1]] if "Silence" in action.title \
+                else len(action.diagnostics) == 1
+
+
+@pytest.mark.parametrize("only, kinds", [
+    (["source.fixAll"], [FIX_ALL]),
+    (["source"], [FIX_ALL]),
+    (["quickfix"], ["quickfix"] * 5),
+    (["refactor"], []),
+])
+@pytest.mark.asyncio
+async def test_code_actions_of_the_kinds_asked_for(start, tmp_path, only, kinds):
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", CONFIG)
+    actions = await client.text_document_code_action_async(t.CodeActionParams(
+        t.TextDocumentIdentifier(uri), t.Range(t.Position(0, 0), t.Position(9, 0)),
+        t.CodeActionContext(diagnostics=[], only=only)))
+    assert [a.kind for a in actions] == kinds
+
+
+FIX_ALL_TEXTS = [
+    CONFIG,
+    '[Config]\nOptimization_Level = 2\nquantized_algorithm = "MMSE"\n[build]\nvora_batch_siz = 1\n',
+    "# \u00e9\U0001F600\n[CONFIG]\nfloat_dtype = 'Float16'\n[load]\nmodel_type = \"onnx\"\nmodle = \"m.onnx\"\n",
+]
+
+
+@pytest.mark.parametrize("text", FIX_ALL_TEXTS)
+@pytest.mark.asyncio
+async def test_fix_all_is_what_check_fix_writes(start, cli, tmp_path, text):  # noqa: F811
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", text)
+    [action] = await actions_at(client, uri, 0, only=[FIX_ALL])
+    fixed = subprocess.run([cli, "check", "--fix", "-"], input=text.encode(), capture_output=True).stdout.decode()
+    assert fixed != text
+    assert applied(text, action, uri) == fixed
