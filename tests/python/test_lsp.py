@@ -383,3 +383,61 @@ async def test_fix_all_is_what_check_fix_writes(start, cli, tmp_path, text):  # 
     fixed = subprocess.run([cli, "check", "--fix", "-"], input=text.encode(), capture_output=True).stdout.decode()
     assert fixed != text
     assert applied(text, action, uri) == fixed
+
+
+# --- hover ------------------------------------------------------------------------------------------------------
+
+LOADS = '[config]\noptimization_level = 2\n[load]\nmodel_type = "Onnx"\nmodel = "m.onnx"\ninputs = ["images"]\n'
+# (text, line, character, markdown or None, the range's characters on its line)
+HOVERS = {
+    "a key with its range, choices and argument": (LOADS, 1, 5, (
+        "**optimization_level** in [config]\n\nOptimization level [0, 1, 2, 3]\n\n- type: integer\n- default: `3`\n"
+        "- range: 0 to 3\n- one of: `0`, `1`, `2`, `3`\n- the converter receives: `config(optimization_level=2)`"),
+        (0, 18)),
+    "a positional argument": (LOADS, 4, 0, (
+        "**model** in [load]\n\nPath to the ONNX model file\n\n- type: text\n- default: `\"model.onnx\"`\n"
+        "- the converter receives: `load_onnx('m.onnx')`"), (0, 5)),
+    "a key left out of the call": ('[build]\ndataset = "d.txt"\nvora_batch_size = 1\n[load]\nmodel_type = "Onnx"\n',
+                                   2, 3, (
+        "**vora_batch_size** in [build]\n\nBatch size for inference (default: None)\n\n"
+        "- type: integer, may be left unset\n- default: unset\n- at least 1\n"
+        "- the converter receives: `build(vora_batch_size=1)`"), (0, 15)),
+    "the tag of [load]": (LOADS, 3, 0, (
+        "**model_type** in [load]\n\nFormat of the model to load; Onnx is the one format\n\n- type: text\n"
+        "- one of: `\"Onnx\"`"), (0, 10)),
+    "a file that does not load": ("[config]\nfloat_dtype = 1\n", 1, 0, (
+        "**float_dtype** in [config]\n\nfloat_dtype [float16, float32, bfloat16]\n\n- type: text, may be left unset\n"
+        "- default: `\"float16\"`\n- one of: `\"float16\"`, `\"float32\"`, `\"bfloat16\"`\n"
+        "- the converter receives nothing: the file does not load"), (0, 11)),
+    "the model's inputs and outputs": (LOADS, 5, 3, (
+        "**inputs** in [load]\n\nOptional list of input names (e.g. [\"input0\"])\n\n"
+        "- type: list of texts, may be left unset\n- default: unset\n"
+        "- the converter receives: `load_onnx(inputs=['images'])`\n\nmodel `{folder}/m.onnx`:\n"
+        "- input `images`: float32 [N, 3, H, W]\n- input `scale`: float32 [1]\n- output `out0`: float32 any shape\n"
+        "- output `out1`: float32 any shape"), (0, 6)),
+    "a section header": ("[export]\nexport_path = 'a.vora'\n", 0, 3, (
+        "**[export]**\n\nThe [export] section: the arguments of VORA.export_vora.\n\nkeys:\n"
+        "- `export_path`"), (1, 7)),
+    "a key of a dotted name at the top level": ("config.remove_weight = true\n", 0, 10, (
+        "**remove_weight** in [config]\n\nRemove the weights from the model.\n\n- type: boolean, may be left unset\n"
+        "- default: `false`\n- the converter receives: `config(remove_weight=True)`"), (7, 20)),
+    "a value": (LOADS, 1, 21, None, None),
+    "a key not declared": ("[config]\noptimisation_level = 2\n", 1, 3, None, None),
+}
+
+
+@pytest.mark.parametrize("text, line, character, markdown, span", HOVERS.values(), ids=HOVERS.keys())
+@pytest.mark.asyncio
+async def test_hover(start, tmp_path, text, line, character, markdown, span):
+    from test_check_files import save
+    save(tmp_path, "two inputs, symbolic")
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", text)
+    hover = await client.text_document_hover_async(t.HoverParams(t.TextDocumentIdentifier(uri),
+                                                                 t.Position(line, character)))
+    if markdown is None:
+        assert hover is None
+        return
+    assert (hover.contents.kind, hover.contents.value) == ("markdown", markdown.format(folder=tmp_path))
+    assert (hover.range.start.line, hover.range.start.character, hover.range.end.line, hover.range.end.character) \
+        == (line, span[0], line, span[1])
