@@ -11,7 +11,6 @@
 #include "configuration/load.hpp"
 #include "configuration/structs.hpp"
 #include "model/onnx.hpp"
-#include "toml/toml.hpp"
 
 namespace vora::lsp {
 
@@ -290,15 +289,39 @@ std::string shape(const model::ValueInfo& info) {
     return out + "]";
 }
 
-// The model file the text names ([load].model, else its default), under
-// the base folder.
+// The keys a section sets in the text: those of the lines under its
+// headers (and its dotted keys at the top level), with where each line is.
+std::vector<Place> key_lines(std::string_view text, std::string_view section) {
+    std::vector<Place> lines;
+    std::string current;  // the section of the lines read, from the headers
+    for (std::size_t begin = 0; begin < text.size();) {
+        Place place = place_at(text, begin, &current);
+        const std::size_t next = place.line_end + 1;
+        if (place.header) {
+            current = place.name.empty() ? std::string() : place.name.front().name;
+        } else if (place.section == section && place.name.size() == 1 && place.equals != std::string_view::npos) {
+            lines.push_back(std::move(place));
+        }
+        begin = next;
+    }
+    return lines;
+}
+
+// The model file the text names ([load].model written as a plain quoted
+// text, else its default), under the base folder. Read from the lines, so
+// that a text being edited that does not parse names its model still.
 std::string model_path(std::string_view text, const CheckSettings& settings) {
     std::string model = std::string(OnnxLoadConfig{}.model);
-    const toml::Result parsed = toml::parse(text);
-    if (const auto* document = std::get_if<toml::Document>(&parsed)) {
-        const toml::Value load = document->root_table().get("load");
-        const toml::Value named = load && load.is_table() ? load.as_table().get("model") : toml::Value();
-        if (named && named.is_string()) model = std::string(named.as_string());
+    for (const Place& place : key_lines(text, "load")) {
+        if (place.name.front().name != "model") continue;
+        std::size_t at = place.equals + 1;
+        while (at < place.line_end && blank(text[at])) ++at;
+        if (at == place.line_end || (text[at] != '"' && text[at] != '\'')) continue;
+        const std::size_t close = text.find(text[at], at + 1);
+        if (close >= place.line_end) continue;
+        const std::string_view written = text.substr(at + 1, close - at - 1);
+        if (text[at] == '"' && written.find('\\') != std::string_view::npos) continue;
+        model = std::string(written);
     }
     if (model.empty() || model.front() == '/' || settings.base.empty()) return model;
     return settings.base + "/" + model;
@@ -393,20 +416,9 @@ std::optional<Hover> hover_at(std::string_view text, std::size_t at, const Check
 
 namespace {
 
-// The keys a section sets in the text: those of the lines under its
-// headers (and its dotted keys at the top level).
 std::vector<std::string> keys_set(std::string_view text, std::string_view section) {
     std::vector<std::string> set;
-    std::string current;  // the section of the lines read, from the headers
-    for (std::size_t begin = 0; begin < text.size();) {
-        const Place place = place_at(text, begin, &current);
-        if (place.header) {
-            current = place.name.empty() ? std::string() : place.name.front().name;
-        } else if (place.section == section && place.name.size() == 1 && place.equals != std::string_view::npos) {
-            set.push_back(place.name.front().name);
-        }
-        begin = place.line_end + 1;
-    }
+    for (const Place& place : key_lines(text, section)) set.push_back(place.name.front().name);
     return set;
 }
 
@@ -422,7 +434,7 @@ void complete_sections(std::string_view text, std::size_t at, const Place& place
     for (const std::string_view name : section_names()) {
         const std::string insert = bracket ? std::string(name) : "[" + std::string(name) + "]";
         const std::string description = schema()["properties"][std::string(name)].value("description", "");
-        out.push_back(Completion{insert, kKindModule, description, {}, insert, false, from, at});
+        out.push_back(Completion{insert, kKindModule, description, {}, insert, false, {}, from, at});
     }
 }
 
@@ -442,7 +454,7 @@ void complete_keys(std::string_view text, std::size_t at, const Place& place, st
         if (key.section != place.section || std::find(set.begin(), set.end(), key.key) != set.end()) continue;
         std::string insert = std::string(key.key) + " = ${1:" + snippet_escaped(key.example) + "}";
         out.push_back(Completion{std::string(key.key), kKindField, key.type, key.description, std::move(insert), true,
-                                 from, at});
+                                 std::string(key.key) + " = " + key.example, from, at});
     }
 }
 
@@ -477,7 +489,7 @@ ValueSpot value_spot(std::string_view text, std::size_t equals, std::size_t at) 
 void add_value(std::vector<Completion>& out, std::string_view value, int kind, std::string detail,
                const ValueSpot& spot, std::size_t at, bool text) {
     const std::string insert = text && !spot.quoted ? "\"" + std::string(value) + "\"" : std::string(value);
-    out.push_back(Completion{std::string(value), kind, std::move(detail), {}, insert, false, spot.begin, at});
+    out.push_back(Completion{std::string(value), kind, std::move(detail), {}, insert, false, {}, spot.begin, at});
 }
 
 // Files and folders of the folder a path being written names, relative to

@@ -28,6 +28,7 @@ struct Completion {
     std::string documentation;
     std::string insert;      // replaces the bytes [begin, end)
     bool snippet = false;    // `insert` is a snippet (${1:...})
+    std::string plain;       // of a snippet: the text without its placeholder, for a client without snippets
     std::size_t begin = 0;
     std::size_t end = 0;
 };

@@ -191,6 +191,9 @@ json Server::initialize(const json& params) {
     const json text_document = capabilities.value("textDocument", json::object());
     const json workspace = capabilities.value("workspace", json::object());
     pull_ = text_document.contains("diagnostic");
+    snippets_ = text_document.value("completion", json::object())
+                    .value("completionItem", json::object())
+                    .value("snippetSupport", false);
     refresh_ = workspace.value("diagnostics", json::object()).value("refreshSupport", false);
     watch_ = workspace.value("didChangeWatchedFiles", json::object()).value("dynamicRegistration", false);
     json provided = {
@@ -455,8 +458,10 @@ json Server::completion(const json& params) {
         json item = {{"label", c.label}, {"kind", c.kind}};
         if (!c.detail.empty()) item["detail"] = c.detail;
         if (!c.documentation.empty()) item["documentation"] = {{"kind", "markdown"}, {"value", c.documentation}};
-        item["textEdit"] = {{"range", range(document, c.begin, c.end)}, {"newText", c.insert}};
-        if (c.snippet) item["insertTextFormat"] = 2;
+        const bool snippet = c.snippet && snippets_;
+        item["textEdit"] = {{"range", range(document, c.begin, c.end)}, {"newText", snippet || !c.snippet ? c.insert
+                                                                                                          : c.plain}};
+        if (snippet) item["insertTextFormat"] = 2;
         items.push_back(std::move(item));
     }
     return json{{"isIncomplete", false}, {"items", std::move(items)}};

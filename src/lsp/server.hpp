@@ -95,6 +95,7 @@ private:
     bool exited_ = false;
     Encoding encoding_ = Encoding::Utf16;
     bool pull_ = false;             // the client asks for diagnostics (textDocument/diagnostic)
+    bool snippets_ = false;         // the client takes snippets in completions
     bool refresh_ = false;          // the client takes workspace/diagnostic/refresh
     bool watch_ = false;            // the client registers file watchers on request
     long long next_request_ = 1;    // ids of the server's own requests

@@ -128,10 +128,14 @@ def test_a_message_cut_off_by_the_end_of_input_is_logged(cli):  # noqa: F811
 # --- through a client -------------------------------------------------------------------------------------------
 
 
-def capabilities(encodings=("utf-16",), pull=False, watch=False):
+def capabilities(encodings=("utf-16",), pull=False, watch=False, snippets=True):
+    markdown = [t.MarkupKind.Markdown]
     return t.ClientCapabilities(
         general=t.GeneralClientCapabilities(position_encodings=list(encodings)),
         text_document=t.TextDocumentClientCapabilities(
+            hover=t.HoverClientCapabilities(content_format=markdown),
+            completion=t.CompletionClientCapabilities(completion_item=t.ClientCompletionItemOptions(
+                snippet_support=snippets, documentation_format=markdown)),
             diagnostic=t.DiagnosticClientCapabilities(dynamic_registration=False) if pull else None,
             publish_diagnostics=t.PublishDiagnosticsClientCapabilities(related_information=True)),
         workspace=t.WorkspaceClientCapabilities(
@@ -441,3 +445,69 @@ async def test_hover(start, tmp_path, text, line, character, markdown, span):
     assert (hover.contents.kind, hover.contents.value) == ("markdown", markdown.format(folder=tmp_path))
     assert (hover.range.start.line, hover.range.start.character, hover.range.end.line, hover.range.end.character) \
         == (line, span[0], line, span[1])
+
+
+# --- completion -------------------------------------------------------------------------------------------------
+
+K = t.CompletionItemKind
+MODEL_LOAD = '[load]\nmodel_type = "Onnx"\nmodel = "m.onnx"\n'
+# (text, the cursor at "|", [(label, kind, text inserted, first character replaced)])
+COMPLETIONS = {
+    "keys not set yet, with their examples": ("[build]\ndo_quantization = true\n|", [
+        ("dataset", K.Field, 'dataset = ${1:"dataset.txt"}', 0),
+        ("vora_batch_size", K.Field, "vora_batch_size = ${1:1}", 0),
+        ("auto_hybrid", K.Field, "auto_hybrid = ${1:false}", 0),
+    ]),
+    "a key being typed": ("[export]\nexpo|", [("export_path", K.Field, 'export_path = ${1:"model.vora"}', 0)]),
+    "section names in a header": ("[build]\n[co|", [(name, K.Module, name, 1) for name in
+                                                   ("config", "load", "build", "accuracy_analysis", "export")]),
+    "section headers at the top level": ("|\n[build]\n", [(f"[{name}]", K.Module, f"[{name}]", 0) for name in
+                                                         ("config", "load", "build", "accuracy_analysis", "export")]),
+    "the choices of a closed key": ("[config]\nquantized_algorithm = |", [
+        ("normal", K.Value, '"normal"', 22), ("mmse", K.Value, '"mmse"', 22)]),
+    "the choices inside quotes": ('[config]\nquantized_method = "gr|"', [
+        ("channel", K.Value, "channel", 20), ("group", K.Value, "group", 20), ("layers", K.Value, "layers", 20)]),
+    "numbers to choose": ("[config]\noptimization_level = |", [
+        (n, K.Value, n, 21) for n in ("0", "1", "2", "3")]),
+    "an open list offers nothing": ("[config]\ntarget_platform = |", []),
+    "the model's inputs in a string": (MODEL_LOAD + 'inputs = ["images", "|', [
+        ("images", K.Value, "images", 21), ("scale", K.Value, "scale", 21)]),
+    "the model's outputs": (MODEL_LOAD + "outputs = [|", [
+        ("out0", K.Value, '"out0"', 11), ("out1", K.Value, '"out1"', 11)]),
+    "files and folders of a path": ('[build]\ndataset = "d/|"', [
+        ("a.txt", K.File, "a.txt", 13), ("sub", K.Folder, "sub/", 13)]),
+    "another tool's file": ("[tool.x]\n|", []),
+}
+
+
+def cursor(text):
+    before, _, after = text.partition("|")
+    lines = before.split("\n")
+    return before + after, t.Position(len(lines) - 1, len(lines[-1].encode("utf-16-le")) // 2)
+
+
+@pytest.mark.parametrize("text, expected", COMPLETIONS.values(), ids=COMPLETIONS.keys())
+@pytest.mark.asyncio
+async def test_completion(start, tmp_path, text, expected):
+    from test_check_files import save
+    save(tmp_path, "two inputs, symbolic")
+    (tmp_path / "d" / "sub").mkdir(parents=True)
+    (tmp_path / "d" / "a.txt").write_text("")
+    text, position = cursor(text)
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", text)
+    result = await client.text_document_completion_async(t.CompletionParams(t.TextDocumentIdentifier(uri), position))
+    items = result.items if result else []
+    assert [(i.label, i.kind, i.text_edit.new_text, i.text_edit.range.start.character) for i in items] == expected
+    for item in items:
+        assert item.text_edit.range.end == position
+        assert item.insert_text_format == (t.InsertTextFormat.Snippet if item.kind == K.Field else None)
+
+
+@pytest.mark.asyncio
+async def test_completion_without_snippets_inserts_the_example(start, tmp_path):
+    client, _ = await start(snippets=False)
+    text, position = cursor("[export]\n|")
+    uri = open_document(client, tmp_path / "c.toml", text)
+    result = await client.text_document_completion_async(t.CompletionParams(t.TextDocumentIdentifier(uri), position))
+    assert [(i.text_edit.new_text, i.insert_text_format) for i in result.items] == [('export_path = "model.vora"', None)]
