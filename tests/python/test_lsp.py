@@ -511,3 +511,58 @@ async def test_completion_without_snippets_inserts_the_example(start, tmp_path):
     uri = open_document(client, tmp_path / "c.toml", text)
     result = await client.text_document_completion_async(t.CompletionParams(t.TextDocumentIdentifier(uri), position))
     assert [(i.text_edit.new_text, i.insert_text_format) for i in result.items] == [('export_path = "model.vora"', None)]
+
+
+# --- the files named: read again when they change -----------------------------------------------------------------
+
+NAMES_A_MODEL = '[load]\nmodel_type = "Onnx"\nmodel = "m.onnx"\ninputs = ["image"]\n'
+
+
+def model_state(tmp_path, state):
+    from test_check_files import save
+    (tmp_path / "m.onnx").unlink(missing_ok=True)
+    save(tmp_path, state)
+
+
+MODEL_STATES = [
+    (None, [("missing-file", W, (2, 8, 2, 16))]),
+    ("one input", [("model-mismatch", E, (3, 10, 3, 17))]),
+    ("not a model", [("not-a-model", E, (2, 8, 2, 16))]),
+]
+
+
+@pytest.mark.asyncio
+async def test_a_model_changed_on_disk_is_read_again_when_the_client_says_so(start, tmp_path):
+    client, _ = await start(watch=True)
+    uri = open_document(client, tmp_path / "c.toml", NAMES_A_MODEL)
+    assert [d[:3] for d in summary(await pushed(client, uri))] == MODEL_STATES[0][1]
+    for state, expected in MODEL_STATES[1:]:
+        model_state(tmp_path, state)
+        client.workspace_did_change_watched_files(t.DidChangeWatchedFilesParams(
+            [t.FileEvent((tmp_path / "m.onnx").as_uri(), t.FileChangeType.Changed)]))
+        assert [d[:3] for d in summary(await pushed(client, uri))] == expected
+
+
+@pytest.mark.asyncio
+async def test_a_pull_reads_a_model_changed_on_disk(start, tmp_path):
+    client, _ = await start(pull=True)
+    uri = open_document(client, tmp_path / "c.toml", NAMES_A_MODEL)
+    for state, expected in MODEL_STATES:
+        model_state(tmp_path, state)
+        for _ in range(2):  # the second answered from what the first read
+            report = await client.text_document_diagnostic_async(
+                t.DocumentDiagnosticParams(t.TextDocumentIdentifier(uri)))
+            assert [d[:3] for d in summary(report.items)] == expected
+
+
+def test_the_files_named_are_watched_when_the_client_registers_watchers(cli):  # noqa: F811
+    watching = {"capabilities": {"workspace": {"didChangeWatchedFiles": {"dynamicRegistration": True}}}}
+    _, replies = converse(cli, request(1, "initialize", watching), notification("initialized", {}))
+    [registration] = [r for r in replies if r.get("method") == "client/registerCapability"]
+    [watch] = registration["params"]["registrations"]
+    assert watch["method"] == "workspace/didChangeWatchedFiles"
+    assert [w["globPattern"] for w in watch["registerOptions"]["watchers"]] == [
+        "**/*.onnx", "**/*.npy", "**/*.npz", "**/*.txt", "**/*.data", "**/*.bin", "**/pyproject.toml",
+        "**/vora-config.toml"]
+    _, replies = converse(cli, INITIALIZE, notification("initialized", {}))
+    assert [r for r in replies if "method" in r] == []
