@@ -2,6 +2,7 @@
 
 import asyncio
 import json
+import os
 import subprocess
 
 import pytest
@@ -566,3 +567,26 @@ def test_the_files_named_are_watched_when_the_client_registers_watchers(cli):  #
         "**/vora-config.toml"]
     _, replies = converse(cli, INITIALIZE, notification("initialized", {}))
     assert [r for r in replies if "method" in r] == []
+
+
+# --- in a real editor -------------------------------------------------------------------------------------------
+
+NVIM_TEXT = '# caf\u00e9 \U0001F600\n[config]\noptimisation_level = 2\n[build]\nvora_batch_size = 0\n'
+
+
+def test_neovim_applies_the_quick_fix_that_check_fix_makes(cli, tmp_path):  # noqa: F811
+    import shutil
+    nvim = shutil.which("nvim")
+    if not nvim:
+        pytest.skip("nvim is not installed (scripts/setup.sh installs it)")
+    path, out = tmp_path / "c.toml", tmp_path / "out.txt"
+    path.write_text(NVIM_TEXT, encoding="utf-8")
+    env = {**os.environ, "VORA_CONFIG": os.path.abspath(cli), "VORA_LSP_FILE": str(path), "VORA_LSP_OUT": str(out),
+           "XDG_CONFIG_HOME": str(tmp_path), "XDG_DATA_HOME": str(tmp_path), "XDG_STATE_HOME": str(tmp_path)}
+    script = os.path.join(os.path.dirname(__file__), "nvim_lsp.lua")
+    subprocess.run([nvim, "--headless", "--clean", "-n", "-c", f"luafile {script}"], env=env,
+                   stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    codes, *lines = out.read_text(encoding="utf-8").split("\n")[:-1]
+    assert codes == "unknown-key out-of-range"
+    fixed = subprocess.run([cli, "check", "--fix", "-"], input=NVIM_TEXT.encode(), capture_output=True).stdout
+    assert "\n".join(lines) + "\n" == fixed.decode()
