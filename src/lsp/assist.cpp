@@ -90,7 +90,8 @@ const std::vector<Key>& keys() {
             }
             for_each_field<Record>([&](const auto& f, std::size_t) {
                 using T = typename std::remove_cvref_t<decltype(f)>::value_type;
-                const json& declared = schema()["properties"][std::string(section.key)]["properties"][std::string(f.key)];
+                const json& declared =
+                    schema()["properties"][std::string(section.key)]["properties"][std::string(f.key)];
                 Key key{section.key, f.key, Record::method, f.pass == Pass::Positional ? "" : f.call_name(),
                         std::string(f.description), type_name<T>(), is_text<T>(), is_optional<T>::value,
                         std::string(f.example), f.choices, f.limits, f.roles};

@@ -64,6 +64,21 @@ void Framer::compact() {
     }
 }
 
+bool Framer::discard_header() {
+    const std::string_view unread = std::string_view(buffer_).substr(at_);
+    const std::size_t end = unread.find(kEndOfHeader);
+    if (end == std::string_view::npos) {
+        // Its last bytes may begin the end of the header.
+        at_ += unread.size() - std::min(unread.size(), kEndOfHeader.size() - 1);
+        compact();
+        return false;
+    }
+    at_ += end + kEndOfHeader.size();
+    discarding_ = false;
+    compact();
+    return true;
+}
+
 std::optional<Frame> Framer::next(bool ended) {
     if (skip_ > 0) {
         const std::size_t n = std::min(skip_, pending());
@@ -72,16 +87,15 @@ std::optional<Frame> Framer::next(bool ended) {
         compact();
         if (skip_ > 0) return ended ? std::optional(Frame{}) : std::nullopt;
     }
+    if (discarding_ && !discard_header()) return ended ? std::optional(Frame{}) : std::nullopt;
     if (pending() == 0) return ended ? std::optional(Frame{}) : std::nullopt;
     const std::string_view unread = std::string_view(buffer_).substr(at_);
     const std::size_t end = unread.substr(0, limits_.header + kEndOfHeader.size()).find(kEndOfHeader);
     if (end == std::string_view::npos) {
         if (unread.size() >= limits_.header + kEndOfHeader.size()) {
-            // Past the limit: the bytes up to the next header's end are let go.
-            const std::size_t next_end = unread.find(kEndOfHeader);
-            at_ += next_end == std::string_view::npos ? unread.size() - (kEndOfHeader.size() - 1)
-                                                      : next_end + kEndOfHeader.size();
-            compact();
+            // Past the limit: the bytes up to the header's end are let go.
+            discarding_ = true;
+            discard_header();
             std::string reason = "a header of more than ";
             append_integer(reason, limits_.header);
             return refuse(reason + " bytes");

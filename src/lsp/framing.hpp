@@ -41,12 +41,15 @@ public:
 private:
     std::optional<Frame> refuse(std::string reason);
     void compact();
+    // Lets go of the bytes of a header over the limit up to its end; false
+    // while its end has not come.
+    bool discard_header();
 
     FramingLimits limits_;
     std::string buffer_;
     std::size_t at_ = 0;
-    std::size_t skip_ = 0;  // bytes of a refused body still to skip
-    bool ended_ = false;
+    std::size_t skip_ = 0;     // bytes of a refused body still to skip
+    bool discarding_ = false;  // inside a header over the limit
 };
 
 // Reads frames from a descriptor (a pipe, a terminal: never blocks but in

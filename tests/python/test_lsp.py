@@ -236,7 +236,8 @@ async def test_incremental_edits_after_non_ascii_text(start, tmp_path, encodings
     client.text_document_did_change(t.DidChangeTextDocumentParams(
         t.VersionedTextDocumentIdentifier(2, uri), [edit]))
     assert summary(await pushed(client, uri)) == []
-    typed = [t.TextDocumentContentChangePartial(t.Range(t.Position(1, 0), t.Position(1, 0)), "[export]\nexport_pth = 1\n")]
+    typed = [t.TextDocumentContentChangePartial(t.Range(t.Position(1, 0), t.Position(1, 0)),
+                                                "[export]\nexport_pth = 1\n")]
     client.text_document_did_change(t.DidChangeTextDocumentParams(t.VersionedTextDocumentIdentifier(3, uri),
                                                                   typed))
     assert [d[:3] for d in summary(await pushed(client, uri))] == [("unknown-key", E, (2, 0, 2, 10))]
@@ -319,8 +320,8 @@ ACTIONS = {
         ("Silence unknown-key on this line", "quickfix", None,
          '[config]\noptimisation_level = "x"  # vora-config: ignore[unknown-key]\n'),
     ]),
-    "a suppression comment extended, CRLF kept": ("[config]\r\noptimisation_level = 2 # vora-config: ignore[out-of-range] \r\n",
-                                                  1, [
+    "a suppression comment extended, CRLF kept": (
+        "[config]\r\noptimisation_level = 2 # vora-config: ignore[out-of-range] \r\n", 1, [
         ("Replace with `optimization_level`", "quickfix", True,
          "[config]\r\noptimization_level = 2 # vora-config: ignore[out-of-range] \r\n"),
         ("Silence unknown-key on this line", "quickfix", None,
@@ -331,9 +332,14 @@ ACTIONS = {
     "an unknown code in a suppression is not silenced": ("[config]\nremove_weight = true # vora-config: ignore[x]\n",
                                                          1, []),
     "a syntax error is not silenced": ("[config]\nremove_weight = tru\n", 1, []),
-    "a multi-line string on the line": ('[config]\ncustom_string = """a\nb"""\noptimisation = 1\n', 1, []),
-    "the value of a non-ASCII line": ('[config]\nquantized_algorithm = "MMS\u00c9"\ncustom_string = "\U0001F600"\n', 1, [
-        ("Replace with `mmse`", "quickfix", True, '[config]\nquantized_algorithm = "mmse"\ncustom_string = "\U0001F600"\n'),
+    "no comment inside a multi-line string": ('[config]\ncustom_strin = """a\nb"""\n', 1, [
+        ("Replace with `custom_string`", "quickfix", True, '[config]\ncustom_string = """a\nb"""\n'),
+        ("Fix all vora-config findings", FIX_ALL, None, '[config]\ncustom_string = """a\nb"""\n'),
+    ]),
+    "the value of a non-ASCII line": ('[config]\nquantized_algorithm = "MMS\u00c9"\ncustom_string = "\U0001F600"\n',
+                                      1, [
+        ("Replace with `mmse`", "quickfix", True,
+         '[config]\nquantized_algorithm = "mmse"\ncustom_string = "\U0001F600"\n'),
         ('Silence unknown-choice on this line', "quickfix", None,
          '[config]\nquantized_algorithm = "MMS\u00c9"  # vora-config: ignore[unknown-choice]\ncustom_string = '
          '"\U0001F600"\n'),
@@ -511,7 +517,8 @@ async def test_completion_without_snippets_inserts_the_example(start, tmp_path):
     text, position = cursor("[export]\n|")
     uri = open_document(client, tmp_path / "c.toml", text)
     result = await client.text_document_completion_async(t.CompletionParams(t.TextDocumentIdentifier(uri), position))
-    assert [(i.text_edit.new_text, i.insert_text_format) for i in result.items] == [('export_path = "model.vora"', None)]
+    assert [(i.text_edit.new_text, i.insert_text_format) for i in result.items] == [
+        ('export_path = "model.vora"', None)]
 
 
 # --- the files named: read again when they change -----------------------------------------------------------------
