@@ -2,7 +2,7 @@
 """What `vora-config lsp` takes from an edit to its diagnostics on a 1 MB configuration: the time from writing a
 didChange (one character typed, sent as an incremental change) to reading the publishDiagnostics it causes, over
 a number of edits; for two shapes of file: a list of 1 MB of accuracy_analysis.inputs (files that are not there,
-each looked for), and 1 MB of sections of commented keys (the text checks alone).
+each looked for), and a list of 1 MB of mean_values (the text checks alone).
 
 usage: bench/lsp_latency.py [--vora-config PATH] [--size BYTES] [--edits N]
 
@@ -33,13 +33,16 @@ def inputs_shape(size):
     return "".join(lines) + "]\n"
 
 
-def sections_shape(size):
-    block = ("# A commented block, as a long file of notes has them: each key with its reason.\n"
-             "[build]\ndo_quantization = true  # the default, written out\nauto_hybrid = false\n\n")
-    text = HEAD
-    while len(text) < size:
-        text += block.replace("[build]", "[build]" if len(text) == len(HEAD) else "# [build]")
-    return text
+def means_shape(size):
+    """[config] with a list of 1 MB of means: read, mapped and checked whole."""
+    head, tail = HEAD.split("\n\n", 1)
+    lines = [head + "\nmean_values = [\n"]
+    written, n = len(lines[0]), 0
+    while written < size:
+        line = f"  {n % 256}.{n % 1000:03d},\n"
+        lines.append(line)
+        written, n = written + len(line), n + 1
+    return "".join(lines) + "]\n\n" + tail
 
 
 class Server:
@@ -107,7 +110,7 @@ def main():
         sys.exit("lsp_latency.py: no vora-config (give --vora-config PATH)")
     print(f"{'file':<34} {'MB':>6} {'open ms':>8} {'edit ms (median)':>17} {'edit ms (max)':>14}")
     with tempfile.TemporaryDirectory() as folder:
-        for name, shape in (("accuracy_analysis.inputs", inputs_shape), ("commented sections", sections_shape)):
+        for name, shape in (("accuracy_analysis.inputs", inputs_shape), ("mean_values", means_shape)):
             text = shape(args.size)
             opened, times = measure(args.vora_config, text, folder, args.edits)
             print(f"{name:<34} {len(text) / 1e6:>6.2f} {opened * 1e3:>8.1f} {statistics.median(times) * 1e3:>17.1f} "

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
 
 #include "cli/fix.hpp"
 #include "configuration/structs.hpp"
@@ -93,17 +94,146 @@ bool opens_multiline_string(std::string_view rest) {
     return quotes % 2 == 1;
 }
 
+// The values the checks of the files named read, as the text writes them
+// (a key absent, or of another section, reads as nothing).
+std::string values_read(const toml::Document& document) {
+    static constexpr std::pair<std::string_view, std::string_view> kRead[] = {
+        {"config", "mean_values"}, {"config", "std_values"},        {"build", "dataset"},
+        {"accuracy_analysis", "inputs"}, {"export", "export_path"},
+    };
+    const std::string_view text = document.text();
+    std::string read;
+    const auto add = [&](std::string_view key, const toml::Value& value) {
+        read += key;
+        read += '=';
+        read += text.substr(value.offset(), value.end_offset() - value.offset());
+        read += '\n';
+    };
+    const toml::Table root = document.root_table();
+    const toml::Value load = root.get("load");
+    if (load && load.is_table()) {
+        for (const toml::Member member : load.as_table()) add(member.key, member.value);
+    }
+    for (const auto& [section, key] : kRead) {
+        const toml::Value table = root.get(section);
+        const toml::Value value = table && table.is_table() ? table.as_table().get(key) : toml::Value();
+        if (value) add(key, value);
+    }
+    return read;
+}
+
 }  // namespace
 
-Checked check_document(std::string_view text, const CheckSettings& settings, bool with_fixes) {
+std::vector<Stamp> stamps_of(const std::vector<std::string>& paths) {
+    std::vector<Stamp> stamps;
+    stamps.reserve(paths.size());
+    for (const std::string& path : paths) {
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) {
+            stamps.push_back(Stamp{path});
+        } else {
+            stamps.push_back(Stamp{path, static_cast<long long>(st.st_size),
+                                   static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec});
+        }
+    }
+    return stamps;
+}
+
+// The cache's side of check_document.
+struct FileCheckCacheAccess {
+    // Moves a byte offset of the kept text to the new one, whose bytes
+    // before `head` and the last `tail` are the kept text's; nothing when
+    // the offset lies in or at the ends of what changed.
+    static std::optional<std::size_t> moved(std::size_t offset, std::size_t head, std::size_t tail, std::size_t old_size,
+                                            std::size_t new_size) {
+        if (offset < head) return offset;
+        if (offset > old_size - tail) return offset - old_size + new_size;
+        return std::nullopt;
+    }
+
+    // Appends the kept findings to `out`, moved to `text`; false (nothing
+    // appended) when they do not hold for it.
+    static bool replay(FileCheckCache& cache, std::string_view text, const std::string& read,
+                       std::vector<lint::Finding>& out) {
+        if (!cache.valid_ || cache.read_ != read || stamps_of(cache.paths_) != cache.stamps_) return false;
+        const std::string_view old = cache.text_;
+        const std::size_t most = std::min(old.size(), text.size());
+        const std::size_t head = static_cast<std::size_t>(
+            std::mismatch(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(most), text.begin()).first -
+            old.begin());
+        const std::size_t tail = static_cast<std::size_t>(
+            std::mismatch(old.rbegin(), old.rbegin() + static_cast<std::ptrdiff_t>(most - head), text.rbegin()).first -
+            old.rbegin());
+        const auto move = [&](std::size_t offset) { return moved(offset, head, tail, old.size(), text.size()); };
+        std::vector<lint::Finding> replayed;
+        for (const FileCheckCache::Kept& kept : cache.kept_) {
+            const auto begin = move(kept.begin), end = move(kept.end);
+            if (!begin || !end) return false;
+            lint::Finding& finding = replayed.emplace_back(
+                kept.error ? lint::Severity::Error : lint::Severity::Warning, *lint::code_named(kept.code), *begin,
+                *end);
+            finding.set_message(kept.message);
+            if (kept.suggestion) finding.set_suggestion(*kept.suggestion);
+            if (kept.help && kept.help_sentence) finding.set_help_sentence(*kept.help);
+            if (kept.help && !kept.help_sentence) finding.set_help(*kept.help);
+            for (const Note& note : kept.related) {
+                const auto note_begin = move(note.begin), note_end = move(note.end);
+                if (!note_begin || !note_end) return false;
+                finding.add_related(lint::Related{note.message, static_cast<std::uint32_t>(*note_begin),
+                                                  static_cast<std::uint32_t>(*note_end)});
+            }
+        }
+        for (lint::Finding& finding : replayed) out.push_back(std::move(finding));
+        cache.text_ = std::string(text);
+        for (FileCheckCache::Kept& kept : cache.kept_) {
+            kept.begin = *move(kept.begin);
+            kept.end = *move(kept.end);
+            for (Note& note : kept.related) note = Note{note.message, *move(note.begin), *move(note.end)};
+        }
+        return true;
+    }
+
+    // Keeps the findings out[first...) of `text`: all of them, or none when
+    // one has no place.
+    static void keep(FileCheckCache& cache, std::string_view text, std::string read, std::vector<std::string> paths,
+                     const std::vector<lint::Finding>& out, std::size_t first) {
+        cache.valid_ = false;
+        cache.kept_.clear();
+        for (std::size_t i = first; i < out.size(); ++i) {
+            const lint::Finding& finding = out[i];
+            if (!finding.begin()) return;
+            FileCheckCache::Kept kept{finding.severity == lint::Severity::Error, std::string(finding.code.text()),
+                                      *finding.begin(), finding.end().value_or(*finding.begin()),
+                                      finding.message(text), {}, {}, finding.help_lead().empty(), {}};
+            if (const auto suggestion = finding.suggestion()) kept.suggestion = std::string(*suggestion);
+            if (const auto help = finding.help()) kept.help = std::string(*help);
+            for (const lint::Related& related : finding.related()) {
+                kept.related.push_back(Note{related.message, related.begin, related.end});
+            }
+            cache.kept_.push_back(std::move(kept));
+        }
+        cache.valid_ = true;
+        cache.text_ = std::string(text);
+        cache.read_ = std::move(read);
+        cache.stamps_ = stamps_of(paths);
+        cache.paths_ = std::move(paths);
+    }
+};
+
+Checked check_document(std::string_view text, const CheckSettings& settings, bool with_fixes,
+                       FileCheckCache* cache) {
     Checked checked;
     const lint::FileCheckOptions options{settings.base};
     lint::DocumentCheck files;
     if (settings.files) {
         files = [&](const toml::Document& document, const Configuration& configuration,
                     std::vector<lint::Finding>& out) {
-            lint::check_files(document, configuration, options, out);
+            std::string read = values_read(document) + settings.base;
             checked.paths = named_paths(configuration, settings.base);
+            if (cache && FileCheckCacheAccess::replay(*cache, text, read, out)) return;
+            const std::size_t first = out.size();
+            lint::check_files(document, configuration, options, out);
+            if (cache) FileCheckCacheAccess::keep(*cache, text, std::move(read), checked.paths, out, first);
         };
     }
     std::vector<lint::Finding> findings = lint::check_text(text, files);
@@ -171,7 +301,7 @@ std::string_view first_segment(std::string_view s) {
 
 }  // namespace
 
-bool is_configuration(std::string_view text) {
+TomlKind toml_kind(std::string_view text) {
     static constexpr std::string_view kForeign[] = {"project", "tool", "package", "build-system", "workspace"};
     const std::vector<std::string_view> sections = section_names();
     bool known = false;
@@ -195,10 +325,10 @@ bool is_configuration(std::string_view text) {
             if (!dotted && !inline_table) name = {};
         }
         if (name.empty()) continue;
-        if (std::find(std::begin(kForeign), std::end(kForeign), name) != std::end(kForeign)) return false;
+        if (std::find(std::begin(kForeign), std::end(kForeign), name) != std::end(kForeign)) return TomlKind::OtherTool;
         known = known || std::find(sections.begin(), sections.end(), name) != sections.end();
     }
-    return known;
+    return known ? TomlKind::Configuration : TomlKind::Undecided;
 }
 
 }  // namespace vora::lsp

@@ -47,9 +47,53 @@ struct Checked {
     std::vector<std::string> paths;    // the files and folders the configuration names, as found under `base`
 };
 
+// A file the checks read: as it was when they ran.
+struct Stamp {
+    std::string path;
+    long long size = -1;  // -1: not there
+    long long mtime_ns = 0;
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+};
+
+std::vector<Stamp> stamps_of(const std::vector<std::string>& paths);
+
+// What the checks of the files named found in a text, kept for the next
+// check of the same document: an edit that changes none of the values they
+// read (the [load] table, the dataset, the accuracy inputs, the export path,
+// the means and deviations) and none of the places they point at takes
+// them over, moved by the edit, while the files named keep their size and
+// time. The cost of those checks grows with the files named (one look-up
+// each for a list of inputs), the text checks' with the text alone.
+class FileCheckCache {
+public:
+    void clear() { valid_ = false; }
+
+private:
+    friend struct FileCheckCacheAccess;
+    struct Kept {
+        bool error = false;
+        std::string code;
+        std::size_t begin = 0, end = 0;
+        std::string message;
+        std::optional<std::string> suggestion;
+        std::optional<std::string> help;
+        bool help_sentence = false;
+        std::vector<Note> related;
+    };
+    bool valid_ = false;
+    std::string text_;
+    std::string read_;  // the values the file checks read, as written
+    std::vector<std::string> paths_;
+    std::vector<Stamp> stamps_;
+    std::vector<Kept> kept_;
+};
+
 // Everything `check` finds in the text. With `with_fixes`, each finding's
-// proposed fix, settled as `check --format sarif` settles it.
-Checked check_document(std::string_view text, const CheckSettings& settings, bool with_fixes = false);
+// proposed fix, settled as `check --format sarif` settles it. With `cache`,
+// the findings of the files named are taken from it when they hold, and
+// kept in it.
+Checked check_document(std::string_view text, const CheckSettings& settings, bool with_fixes = false,
+                       FileCheckCache* cache = nullptr);
 
 // The text as `check --fix` leaves it.
 std::string fixed_text(std::string_view text, const CheckSettings& settings);
@@ -60,12 +104,16 @@ std::string fixed_text(std::string_view text, const CheckSettings& settings);
 // a place) or the edit would not silence it.
 std::optional<TextEdit> silence_edit(std::string_view text, const Problem& problem);
 
-// Whether a TOML document is a configuration: its top level holds a section
-// the configuration has, and no table of another tool's file ([project],
-// [tool], [package], [build-system], [workspace]). Read from the headers and
-// the top-level dotted keys, so that a document being edited that does not
-// parse yet is still told.
-bool is_configuration(std::string_view text);
+// What a TOML document is: a configuration when its top level holds a
+// section the configuration has and no table of another tool's file
+// ([project], [tool], [package], [build-system], [workspace]); another
+// tool's file when it holds such a table; else undecided (no table, or
+// only unknown ones). Read from the headers and the top-level dotted keys,
+// so that a document being edited that does not parse yet is still told.
+enum class TomlKind { Configuration, OtherTool, Undecided };
+TomlKind toml_kind(std::string_view text);
+
+inline bool is_configuration(std::string_view text) { return toml_kind(text) == TomlKind::Configuration; }
 
 // The section names of the configuration, in declaration order.
 std::vector<std::string_view> section_names();

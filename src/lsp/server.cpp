@@ -1,7 +1,6 @@
 #include "lsp/server.hpp"
 
 #include <csignal>
-#include <sys/stat.h>
 
 #include "io/output.hpp"
 #include "lsp/assist.hpp"
@@ -27,20 +26,6 @@ std::string dump(const json& value) { return value.dump(-1, ' ', false, json::er
 
 // The key of a request id in the set of cancelled ones.
 std::string id_key(const json& id) { return dump(id); }
-
-Stamp stamp_of(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return Stamp{path};
-    return Stamp{path, static_cast<long long>(st.st_size),
-                 static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-}
-
-std::vector<Stamp> stamps_of(const std::vector<std::string>& paths) {
-    std::vector<Stamp> stamps;
-    stamps.reserve(paths.size());
-    for (const std::string& path : paths) stamps.push_back(stamp_of(path));
-    return stamps;
-}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -167,7 +152,8 @@ void Server::dispatch(const std::string& method, const json& message, const json
         if (method == "textDocument/didChange") return did_change(params);
         if (method == "textDocument/didClose") return did_close(params);
         if (method == "workspace/didChangeWatchedFiles") return watched_files_changed();
-        return;  // didSave, $/cancelRequest, $/setTrace, and what is not implemented
+        if (method == "textDocument/didSave") return did_save(params);
+        return;  // $/cancelRequest, $/setTrace, and what is not implemented
     }
     if (method == "initialize") return respond_error(*id, kInvalidRequest, "initialize was already received");
     if (method == "shutdown") {
@@ -271,7 +257,10 @@ void Server::did_change(const json& params) {
         document.replace(std::min(begin, end), std::max(begin, end), text);
     }
     document.set_version(params.at("textDocument").value("version", document.version()));
-    open->configuration = is_configuration(document.text());
+    // A configuration being edited stays one while it holds no table of
+    // another tool's file: its one section misspelled is its error.
+    const TomlKind kind = toml_kind(document.text());
+    open->configuration = kind == TomlKind::Configuration || (open->configuration && kind == TomlKind::Undecided);
     dirty_.insert(params.at("textDocument").at("uri").get<std::string>());
 }
 
@@ -281,6 +270,14 @@ void Server::did_close(const json& params) {
     results_.erase(uri);
     dirty_.erase(uri);
     if (!pull_) notify("textDocument/publishDiagnostics", json{{"uri", uri}, {"diagnostics", json::array()}});
+}
+
+void Server::did_save(const json& params) {
+    // Saving reads the files named again (those no watcher tells of: the
+    // entries of a dataset, a list of inputs).
+    const std::string uri = params.at("textDocument").at("uri").get<std::string>();
+    results_.erase(uri);
+    if (open_.count(uri)) dirty_.insert(uri);
 }
 
 void Server::watched_files_changed() {
@@ -300,7 +297,7 @@ const Checked& Server::checked(const std::string& uri, const Open& open) {
     if (result.valid && result.text == text && result.stamps == stamps_of(result.checked.paths)) return result.checked;
     result.valid = true;
     result.text = text;
-    result.checked = check_document(text, settings_for(uri));
+    result.checked = check_document(text, settings_for(uri), false, &result.files);
     result.stamps = stamps_of(result.checked.paths);
     return result.checked;
 }

@@ -26,14 +26,6 @@ namespace vora::lsp {
 
 using json = nlohmann::json;
 
-// A file the checks of a document read: as it was when they ran.
-struct Stamp {
-    std::string path;
-    long long size = -1;  // -1: not there
-    long long mtime_ns = 0;
-    friend bool operator==(const Stamp&, const Stamp&) = default;
-};
-
 class Server {
 public:
     using Send = std::function<void(std::string_view body)>;
@@ -60,6 +52,7 @@ private:
         std::string text;
         std::vector<Stamp> stamps;
         Checked checked;
+        FileCheckCache files;
     };
 
     void handle_body(const std::string& body, const std::set<std::string>& cancelled);
@@ -74,6 +67,7 @@ private:
     void did_open(const json& params);
     void did_change(const json& params);
     void did_close(const json& params);
+    void did_save(const json& params);
     void watched_files_changed();
     json pull_diagnostics(const json& params);
     json code_actions(const json& params);

@@ -139,26 +139,31 @@ TEST(LspDocument, EditsKeepTheLinesInStep) {
 }
 
 TEST(LspConfiguration, IsToldByItsTopLevelTables) {
+    constexpr TomlKind C = TomlKind::Configuration, O = TomlKind::OtherTool, U = TomlKind::Undecided;
     struct Case {
         const char* text;
-        bool configuration;
+        TomlKind kind;
     };
     const Case cases[] = {
-        {"[config]\n", true},
-        {"  [[load]]\n", true},
-        {"[\"build\"]\n", true},
-        {"config.remove_weight = true\n", true},
-        {"export = { export_path = 'x' }\n", true},
-        {"[config\n", true},  // being typed: still one
-        {"", false},
-        {"[other]\nconfig = 1\n", false},
-        {"config = 1\n", false},
-        {"[config]\n[tool.x]\n", false},
-        {"[build-system]\n[build]\n", false},
-        {"[workspace]\n[load]\n", false},
-        {"project.name = 'x'\n[config]\n", false},
+        {"[config]\n", C},
+        {"  [[load]]\n", C},
+        {"[\"build\"]\n", C},
+        {"config.remove_weight = true\n", C},
+        {"export = { export_path = 'x' }\n", C},
+        {"[config\n", C},  // being typed: still one
+        {"", U},
+        {"[Load]\n", U},
+        {"[other]\nconfig = 1\n", U},
+        {"config = 1\n", U},
+        {"[config]\n[tool.x]\n", O},
+        {"[build-system]\n[build]\n", O},
+        {"[workspace]\n[load]\n", O},
+        {"project.name = 'x'\n[config]\n", O},
     };
-    for (const Case& c : cases) EXPECT_EQ(is_configuration(c.text), c.configuration) << c.text;
+    for (const Case& c : cases) {
+        EXPECT_EQ(toml_kind(c.text), c.kind) << c.text;
+        EXPECT_EQ(is_configuration(c.text), c.kind == C) << c.text;
+    }
 }
 
 }  // namespace

@@ -597,3 +597,41 @@ def test_neovim_applies_the_quick_fix_that_check_fix_makes(cli, tmp_path):  # no
     assert codes == "unknown-key out-of-range"
     fixed = subprocess.run([cli, "check", "--fix", "-"], input=NVIM_TEXT.encode(), capture_output=True).stdout
     assert "\n".join(lines) + "\n" == fixed.decode()
+
+
+# (an edit of NAMES_A_MODEL with the model "one input" there: line, start, end, text; the findings after it)
+EDITS_AFTER_FILE_CHECKS = {
+    "a line above: the model's finding moves": ((0, 0, 0, 0, "# note\n"), [("model-mismatch", E, (4, 10, 4, 17))]),
+    "on the line, after the value": ((3, 18, 3, 18, "  # a comment"), [("model-mismatch", E, (3, 10, 3, 17))]),
+    "the name the model has": ((3, 16, 3, 16, "s"), []),
+    "another model named": ((2, 9, 2, 10, "n"), [("missing-file", W, (2, 8, 2, 16))]),
+    "a section above [load]": ((0, 0, 0, 0, "[build]\nauto_hybrid = true\n"), [("model-mismatch", E, (5, 10, 5, 17))]),
+    "[load] misspelled: still a configuration": ((0, 1, 0, 2, "L"), [("unknown-section", E, (0, 1, 0, 5))]),
+}
+
+
+@pytest.mark.parametrize("edit, expected", EDITS_AFTER_FILE_CHECKS.values(), ids=EDITS_AFTER_FILE_CHECKS.keys())
+@pytest.mark.asyncio
+async def test_edits_after_the_files_were_checked(start, tmp_path, edit, expected):
+    model_state(tmp_path, "one input")
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", NAMES_A_MODEL)
+    assert [d[:3] for d in summary(await pushed(client, uri))] == MODEL_STATES[1][1]
+    line, begin, end_line, end, text = edit
+    change = t.TextDocumentContentChangePartial(t.Range(t.Position(line, begin), t.Position(end_line, end)), text)
+    client.text_document_did_change(t.DidChangeTextDocumentParams(t.VersionedTextDocumentIdentifier(2, uri),
+                                                                  [change]))
+    after = summary(await pushed(client, uri))
+    assert [d[:3] for d in after] == expected
+    # What a fresh server finds in the edited text.
+    fresh, _ = await start()
+    edited = tmp_path / "fresh" / "c.toml"
+    edited.parent.mkdir()
+    model_state(edited.parent, "one input")
+    lines = NAMES_A_MODEL.split("\n")
+    lines[line] = lines[line][:begin] + text + lines[line][end:]
+    found = summary(await pushed(fresh, open_document(fresh, edited, "\n".join(lines))))
+    if expected and expected[0][0] == "unknown-section":
+        assert found == []  # opened so, the file is no configuration
+    else:
+        assert [(*d[:3], d[3].replace(str(edited.parent), str(tmp_path))) for d in found] == after
