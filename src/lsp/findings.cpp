@@ -144,8 +144,8 @@ struct FileCheckCacheAccess {
     // Moves a byte offset of the kept text to the new one, whose bytes
     // before `head` and the last `tail` are the kept text's; nothing when
     // the offset lies in or at the ends of what changed.
-    static std::optional<std::size_t> moved(std::size_t offset, std::size_t head, std::size_t tail, std::size_t old_size,
-                                            std::size_t new_size) {
+    static std::optional<std::size_t> moved(std::size_t offset, std::size_t head, std::size_t tail,
+                                            std::size_t old_size, std::size_t new_size) {
         if (offset < head) return offset;
         if (offset > old_size - tail) return offset - old_size + new_size;
         return std::nullopt;
