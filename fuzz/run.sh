@@ -8,8 +8,9 @@
 # from the seed corpus: the TOML conformance files under tests/toml-test/valid
 # and tests/toml-test/invalid and examples/, with the dictionary
 # fuzz/toml.dict; the model-file reader from the small models and arrays
-# under fuzz/seeds/model/. New corpus entries are written only into a temporary
-# directory, removed at the end. A crashing input is kept as
+# under fuzz/seeds/model/; the language server from the sessions under
+# fuzz/seeds/lsp/ with fuzz/lsp.dict. New corpus entries are written only
+# into a temporary directory, removed at the end. A crashing input is kept as
 # build/fuzz/artifacts/<target>-crash-<hash>, and the script exits non-zero.
 #
 # Environment: VORA_FUZZ_BUILD (build directory, default build/fuzz),
@@ -20,7 +21,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 build="${VORA_FUZZ_BUILD:-build/fuzz}"
-targets=(fuzz_toml_reader fuzz_load_summary fuzz_model_reader)
+targets=(fuzz_toml_reader fuzz_load_summary fuzz_model_reader fuzz_lsp)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz/run.sh: clang++ not found (scripts/setup.sh installs it)" >&2
@@ -59,6 +60,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus_root/$target"
     seeds=(tests/toml-test/valid tests/toml-test/invalid examples -dict=fuzz/toml.dict)
     if [ "$target" = fuzz_model_reader ]; then seeds=(fuzz/seeds/model); fi
+    if [ "$target" = fuzz_lsp ]; then seeds=(fuzz/seeds/lsp -dict=fuzz/lsp.dict); fi
     if "$build/$target" "$corpus_root/$target" "${seeds[@]}" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
         -artifact_prefix="$artifacts/$target-" -print_final_stats=1 >"$log" 2>&1; then

@@ -17,7 +17,8 @@ BASE_PYTHON="${PYTHON:-python3}"
 VENV="${VORA_VENV:-$PWD/.venv}"
 
 # --- Debian packages: the compilers, GoogleTest, clang with its libFuzzer
-# runtime for fuzz/, patch (the tests apply `check --diff` with it); venv
+# runtime for fuzz/, patch (the tests apply `check --diff` with it), neovim
+# (the language server's test in a real editor, headless); venv
 # and headers only for a Debian Python.
 installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
 fuzzer_runtime() {
@@ -25,7 +26,7 @@ fuzzer_runtime() {
         compgen -G "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null
 }
 missing=()
-for package in g++ libgtest-dev clang patch; do
+for package in g++ libgtest-dev clang patch neovim; do
     installed "$package" || missing+=("$package")
 done
 fuzzer_runtime || missing+=(libclang-rt-dev)

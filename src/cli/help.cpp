@@ -15,6 +15,7 @@ constexpr std::string_view kUsage =
     "       vora-config schema\n"
     "       vora-config init [--output FILE]\n"
     "       vora-config rule [--format text|json] CODE | --all\n"
+    "       vora-config lsp\n"
     "       vora-config COMMAND --help | --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -27,6 +28,7 @@ constexpr std::string_view kHelp =
     "  schema           print the JSON Schema (draft-07) of the configuration file\n"
     "  init             print a starting file, every section and key commented out\n"
     "  rule CODE        what a finding code catches, why it matters, an example and its fix\n"
+    "  lsp              a language server on standard input and output, with check's findings\n"
     "\n"
     "`vora-config COMMAND --help` tells more of each.\n"
     "\n"
@@ -167,14 +169,27 @@ constexpr std::string_view kSchemaHelp =
     "\n"
     "Prints the JSON Schema (draft-07) of the configuration file, for editors and validators.\n";
 
+constexpr std::string_view kLspHelp =
+    "usage: vora-config lsp\n"
+    "\n"
+    "Runs a language server (Language Server Protocol 3.17) on standard input and output, for an\n"
+    "editor to start. In each open configuration (a TOML file whose top level holds a section of\n"
+    "the configuration and no [project], [tool], [package], [build-system] or [workspace] table)\n"
+    "it shows check's findings as you type, with their fixes, a fix of them all\n"
+    "(source.fixAll.vora-config: what check --fix makes) and a silencing comment as code actions;\n"
+    "hover tells a key's description, type, default and what the converter receives, and the\n"
+    "model's inputs and outputs; completion offers keys, sections, choices, the model's names and\n"
+    "files. Relative paths are taken from the configuration's folder. It exits with status 0 after\n"
+    "shutdown and exit, 1 when the input ends or exit comes without shutdown.\n";
+
 struct CommandHelp {
     std::string_view command;
     std::string_view help;
 };
 
 constexpr CommandHelp kCommandHelp[] = {
-    {"check", kCheckHelp},   {"explain", kExplainHelp}, {"plan", kPlanHelp},
-    {"schema", kSchemaHelp}, {"init", kInitHelp},       {"rule", kRuleHelp},
+    {"check", kCheckHelp}, {"explain", kExplainHelp}, {"plan", kPlanHelp}, {"schema", kSchemaHelp},
+    {"init", kInitHelp},   {"rule", kRuleHelp},       {"lsp", kLspHelp},
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 //   vora-config schema
 //   vora-config init [--output FILE]
 //   vora-config rule [--format text|json] CODE | --all
+//   vora-config lsp
 //
 // Exit status: 0 on success, 1 when a file has an error (or, with --strict,
 // a warning) or cannot be explained, 2 on a usage error.
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <unistd.h>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -33,6 +35,7 @@
 #include "configuration/file_schema.hpp"
 #include "configuration/load.hpp"
 #include "io/output.hpp"
+#include "lsp/server.hpp"
 #include "summary/summary.hpp"
 #include "text/integer.hpp"
 #include "text/python_repr.hpp"
@@ -169,13 +172,19 @@ int init(const std::vector<std::string_view>& args) { return cli::init(args, cli
 
 int rule(const std::vector<std::string_view>& args) { return cli::rule(args, cli::usage_error); }
 
+int lsp(const std::vector<std::string_view>& args) {
+    if (!args.empty()) return usage_error("lsp takes no arguments");
+    return lsp::run(STDIN_FILENO, STDOUT_FILENO, VORA_VERSION);
+}
+
 struct Command {
     std::string_view name;
     int (*run)(const std::vector<std::string_view>&);
 };
 
 constexpr Command kCommands[] = {
-    {"check", cli::check}, {"explain", explain}, {"plan", plan}, {"schema", schema}, {"init", init}, {"rule", rule},
+    {"check", cli::check}, {"explain", explain}, {"plan", plan}, {"schema", schema},
+    {"init", init},        {"rule", rule},       {"lsp", lsp},
 };
 
 const Command* find_command(std::string_view name) {
