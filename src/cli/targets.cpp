@@ -77,6 +77,12 @@ FileRules Targets::rules_for(std::string_view path, const SettingsFile* settings
     return rules;
 }
 
+FileRules Targets::rules_of(std::string_view path) {
+    Visitor quiet;
+    quiet.settings = [](const SettingsFile&) {};
+    return rules_for(path, settings_for(path, quiet));
+}
+
 void Targets::consider(const std::string& path, const Visitor& visitor) {
     const SettingsFile* settings = settings_for(path, visitor);
     if (settings && excluded_below(settings->settings.exclude, relative_to(absolute_path(path), settings->folder))) {

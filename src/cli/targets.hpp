@@ -60,6 +60,11 @@ public:
     // Checks `argument`: the file itself, or each configuration below the folder.
     void run(std::string_view argument, const Visitor& visitor);
 
+    // The rules of the file at `path` (an editor's document), from the
+    // settings file that holds for it; what that file says of itself is
+    // not reported.
+    FileRules rules_of(std::string_view path);
+
 private:
     // A file the walk met (or one named, with --force-exclude): checked
     // unless excluded, skipped when no configuration.

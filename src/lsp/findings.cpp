@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "cli/fix.hpp"
+#include "cli/walk.hpp"
 #include "configuration/structs.hpp"
 #include "lint/lint.hpp"
 #include "lint/preflight.hpp"
@@ -222,16 +223,18 @@ Checked check_document(std::string_view text, const CheckSettings& settings, boo
             if (cache) FileCheckCacheAccess::keep(*cache, text, std::move(read), checked.paths, out, first);
         };
     }
-    const lint::Findings findings = lint::check_text(text, files);
+    lint::Findings findings = lint::check_text(text, files);
+    if (settings.rules) settings.rules->drop_ignored(findings);
     checked.problems.reserve(findings.size());
     for (const lint::Finding& finding : findings) checked.problems.push_back(problem_of(finding, with_fixes));
     return checked;
 }
 
-std::string fixed_text(std::string_view text, const CheckSettings&) {
+std::string fixed_text(std::string_view text, const CheckSettings& settings) {
     // The checks of the files named carry no fixes: the text alone is checked.
     std::string fixed(text);
     lint::Findings findings = lint::check_text(fixed);
+    if (settings.rules) settings.rules->drop_ignored(findings);  // neither shown nor fixed
     cli::FileFix result = cli::fix_file(cli::FixMode::Fix, "-", "-", fixed, findings);
     return result.fixed_text ? std::move(*result.fixed_text) : fixed;
 }
@@ -287,9 +290,11 @@ std::string_view first_segment(std::string_view s) {
 }  // namespace
 
 TomlKind toml_kind(std::string_view text) {
+    // The rule of `check`'s walk decides; a text it does not take is
+    // another tool's when its headers say so, else undecided (a
+    // configuration whose only section is being typed).
+    if (cli::is_configuration_text(text)) return TomlKind::Configuration;
     static constexpr std::string_view kForeign[] = {"project", "tool", "package", "build-system", "workspace"};
-    const std::vector<std::string_view> sections = section_names();
-    bool known = false;
     bool in_header = false;  // a table header was seen: keys below it are no top-level names
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
@@ -309,11 +314,9 @@ TomlKind toml_kind(std::string_view text) {
             const bool inline_table = eq != std::string_view::npos && line.find('{', eq) != std::string_view::npos;
             if (!dotted && !inline_table) name = {};
         }
-        if (name.empty()) continue;
         if (std::find(std::begin(kForeign), std::end(kForeign), name) != std::end(kForeign)) return TomlKind::OtherTool;
-        known = known || std::find(sections.begin(), sections.end(), name) != sections.end();
     }
-    return known ? TomlKind::Configuration : TomlKind::Undecided;
+    return TomlKind::Undecided;
 }
 
 }  // namespace vora::lsp

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/targets.hpp"
 #include "lint/finding.hpp"
 
 namespace vora::lsp {
@@ -42,6 +43,9 @@ struct Problem {
 struct CheckSettings {
     std::string base;   // the folder relative paths are taken from
     bool files = true;  // read the files the configuration names
+    // The codes the settings file that holds for the document leaves out
+    // (select, ignore, per-file-ignores), as `check` leaves them out.
+    std::optional<cli::FileRules> rules;
 };
 
 struct Checked {

@@ -217,9 +217,14 @@ CheckSettings Server::settings_for(const std::string& uri) const {
         settings.files = false;
         return settings;
     }
-    // Relative paths are taken from the configuration's folder.
+    // The settings file that holds for the document, as for `check` of it
+    // (read anew each time: the user may be editing it); relative paths
+    // are taken from the configuration's folder unless it names a base.
+    cli::FileRules rules = cli::Targets(cli::Overrides{}).rules_of(*path);
     const std::size_t slash = path->rfind('/');
-    settings.base = slash == 0 ? "/" : path->substr(0, slash);
+    settings.base = rules.base.empty() ? (slash == 0 ? "/" : path->substr(0, slash)) : rules.base;
+    settings.files = rules.files;
+    settings.rules = std::move(rules);
     return settings;
 }
 

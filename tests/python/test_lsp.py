@@ -265,6 +265,22 @@ async def test_another_tools_toml_file_gets_nothing(start, tmp_path, text):
     assert await pushed(client, uri) == []
 
 
+@pytest.mark.parametrize("name, settings, codes", [
+    ("vora-config.toml", 'ignore = ["unknown-key"]\n', ["missing-section", "unknown-choice", "out-of-range"]),
+    ("vora-config.toml", "files = false\n", ["unknown-key", "unknown-choice", "out-of-range"]),
+    ("vora-config.toml", 'per-file-ignores = { "c.toml" = ["unknown-choice"] }\nfiles = false\n',
+     ["unknown-key", "out-of-range"]),
+    ("pyproject.toml", '[tool.vora-config]\nselect = ["out-of-range"]\n', ["out-of-range"]),
+])
+@pytest.mark.asyncio
+async def test_the_settings_file_of_the_document_holds(start, tmp_path, name, settings, codes):
+    """As `check` of the file: the nearest settings file's codes and files, read at each check."""
+    (tmp_path / name).write_text(settings, encoding="utf-8")
+    client, _ = await start()
+    uri = open_document(client, tmp_path / "c.toml", CONFIG)
+    assert [d[0] for d in summary(await pushed(client, uri))] == codes
+
+
 @pytest.mark.asyncio
 async def test_silenced_findings_are_left_out_and_a_close_clears(start, tmp_path):
     client, _ = await start()
@@ -588,21 +604,33 @@ def test_the_files_named_are_watched_when_the_client_registers_watchers(cli):  #
 NVIM_TEXT = '# caf\u00e9 \U0001F600\n[config]\noptimisation_level = 2\n[build]\nvora_batch_size = 0\n'
 
 
-def test_neovim_applies_the_quick_fix_that_check_fix_makes(cli, tmp_path):  # noqa: F811
+@pytest.mark.parametrize("with_tombi", [False, True], ids=["alone", "beside tombi"])
+def test_neovim_applies_the_quick_fix_that_check_fix_makes(cli, tmp_path, with_tombi):  # noqa: F811
+    """Neovim headless as the client: the diagnostics received, the preferred quick fix applied, the buffer as
+    check --fix writes it; beside tombi's server (the schema named in the file) attached to the same buffer,
+    which marks the misspelled key too."""
     import shutil
+    from test_cli import SCHEMA_FILE, tool
     nvim = shutil.which("nvim")
     if not nvim:
         pytest.skip("nvim is not installed (scripts/setup.sh installs it)")
+    text = ("#:schema ./vora-config.schema.json\n" if with_tombi else "") + NVIM_TEXT
     path, out = tmp_path / "c.toml", tmp_path / "out.txt"
-    path.write_text(NVIM_TEXT, encoding="utf-8")
+    path.write_text(text, encoding="utf-8")
     env = {**os.environ, "VORA_CONFIG": os.path.abspath(cli), "VORA_LSP_FILE": str(path), "VORA_LSP_OUT": str(out),
            "XDG_CONFIG_HOME": str(tmp_path), "XDG_DATA_HOME": str(tmp_path), "XDG_STATE_HOME": str(tmp_path)}
+    if with_tombi:
+        shutil.copy(SCHEMA_FILE, tmp_path)
+        env["VORA_LSP_ALSO"] = tool("tombi")
     script = os.path.join(os.path.dirname(__file__), "nvim_lsp.lua")
     subprocess.run([nvim, "--headless", "--clean", "-n", "-c", f"luafile {script}"], env=env,
                    stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
     codes, *lines = out.read_text(encoding="utf-8").split("\n")[:-1]
-    assert codes == "missing-section unknown-key out-of-range"
-    fixed = subprocess.run([cli, "check", "--fix", "-"], input=NVIM_TEXT.encode(), capture_output=True).stdout
+    assert codes == "missing-section unknown-key out-of-range", lines
+    if with_tombi:
+        also, *lines = lines
+        assert also.startswith("also: ") and int(also[6:]) >= 1
+    fixed = subprocess.run([cli, "check", "--fix", "-"], input=text.encode(), capture_output=True).stdout
     assert "\n".join(lines) + "\n" == fixed.decode()
 
 
@@ -638,7 +666,5 @@ async def test_edits_after_the_files_were_checked(start, tmp_path, edit, expecte
     lines = NAMES_A_MODEL.split("\n")
     lines[line] = lines[line][:begin] + text + lines[line][end:]
     found = summary(await pushed(fresh, open_document(fresh, edited, "\n".join(lines))))
-    if expected and expected[0][0] == "unknown-section":
-        assert found == []  # opened so, the file is no configuration
-    else:
-        assert [(*d[:3], d[3].replace(str(edited.parent), str(tmp_path))) for d in found] == after
+    # ([Load] alone opened so is a configuration too, by the rule of check's walk: a misspelled section.)
+    assert [(*d[:3], d[3].replace(str(edited.parent), str(tmp_path))) for d in found] == after
