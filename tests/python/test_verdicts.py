@@ -146,7 +146,7 @@ def test_the_example_with_its_model_and_data_gives_nothing(cli, tmp_path):  # no
 ])
 def test_help_says_what_to_write(cli, tmp_path, text, help):  # noqa: F811
     done = check(cli, tmp_path, text + "\n", "--no-files")
-    assert [line.removeprefix("  = help: ") for line in done.stdout.splitlines() if line.startswith("  = help: ")] == [
+    assert [line[len("  = help: "):] for line in done.stdout.splitlines() if line.startswith("  = help: ")] == [
         help]
 
 
