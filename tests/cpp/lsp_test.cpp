@@ -159,9 +159,10 @@ TEST(LspConfiguration, IsToldByItsTopLevelTables) {
         {"export = { export_path = 'x' }\n", C},
         {"[config\n", C},  // being typed: still one
         {"", U},
-        {"[Load]\n", U},
+        {"[Load]\n", C},  // check's rule: a misspelling of a section
+
         {"[other]\nconfig = 1\n", U},
-        {"config = 1\n", U},
+        {"config = 1\n", C},  // a section of the wrong type: check reports it
         {"[config]\n[tool.x]\n", O},
         {"[build-system]\n[build]\n", O},
         {"[workspace]\n[load]\n", O},
