@@ -217,13 +217,10 @@ PyObject* convert(std::string_view path) {
 }
 
 // The boundary: nothing thrown inside ever unwinds into the interpreter.
-template <PyObject* (*Body)(std::string_view)>
-PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+template <class Body>
+PyObject* guarded(Body&& body) {
     try {
-        Py_ssize_t size = 0;
-        const char* path = extract_path(function, args, nargs, kwnames, &size);
-        if (!path) return nullptr;
-        return Body(std::string_view(path, static_cast<std::size_t>(size)));
+        return body();
     } catch (const Interrupted&) {
         // A signal handler's exception, already set, ends the call.
     } catch (const WriterBusy&) {
@@ -237,6 +234,16 @@ PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, P
     }
     VORA_CATCH_ALL(raise_panic("unknown internal fault"))
     return nullptr;
+}
+
+template <PyObject* (*Body)(std::string_view)>
+PyObject* entry(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        Py_ssize_t size = 0;
+        const char* path = extract_path(function, args, nargs, kwnames, &size);
+        if (!path) return nullptr;
+        return Body(std::string_view(path, static_cast<std::size_t>(size)));
+    });
 }
 
 PyObject* rust_convert(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -303,7 +310,7 @@ bool check_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
 // text). The interpreter lock is released while the file and the files it
 // names are read and checked.
 PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    try {
+    return guarded([&]() -> PyObject* {
         CheckArguments arguments;
         if (!check_arguments(args, nargs, kwnames, arguments)) return nullptr;
         Py_ssize_t size = 0;
@@ -318,15 +325,7 @@ PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         py::Ref text(PyUnicode_DecodeUTF8(json.data(), static_cast<Py_ssize_t>(json.size()), "surrogateescape"));
         if (!text) return nullptr;
         return PyObject_CallMethod(module.get(), "loads", "O", text.get());
-    } catch (const Interrupted&) {
-        // A signal handler's exception, already set, ends the call.
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_panic(e.what());
-    }
-    VORA_CATCH_ALL(raise_panic("unknown internal fault"))
-    return nullptr;
+    });
 }
 
 PyMethodDef function_defs[] = {
