@@ -19,26 +19,37 @@ std::string resolved(const std::string& base, const std::string& path) {
     return base + (base.back() == '/' ? "" : "/") + path;
 }
 
-// The files and folders whose change changes what the file checks find.
-// A list of files as long as the user makes it (accuracy_analysis.inputs)
-// is followed for its first entries only: the editor's watch of the
-// folder tells of the others.
+// The files and folders whose change changes what the file checks find:
+// the values of the keys declared as files read or written (the folder of
+// one written). A list of files as long as the user makes it
+// (accuracy_analysis.inputs) is followed for its first entries only: the
+// editor's watch of the folder tells of the others.
 std::vector<std::string> named_paths(const Configuration& configuration, const std::string& base) {
     constexpr std::size_t kMostListed = 64;
+    constexpr unsigned kFiles = kModelFile | kInitialValuesFile | kDatasetFile | kInputFileList | kOutputPath;
     std::vector<std::string> paths;
-    const OnnxLoadConfig& load = configuration.load.onnx();
-    paths.push_back(resolved(base, load.model));
-    if (load.input_initial_val_file) paths.push_back(resolved(base, *load.input_initial_val_file));
-    if (configuration.build.dataset) paths.push_back(resolved(base, *configuration.build.dataset));
-    if (configuration.accuracy_analysis) {
-        const std::vector<Text>& inputs = configuration.accuracy_analysis->inputs;
-        for (std::size_t i = 0; i < inputs.size() && i < kMostListed; ++i) paths.push_back(resolved(base, inputs[i]));
-    }
-    if (configuration.exports.export_path) {
-        const std::string path = resolved(base, *configuration.exports.export_path);
-        const std::size_t slash = path.rfind('/');
-        paths.push_back(slash == std::string::npos ? "." : path.substr(0, slash + 1));
-    }
+    const auto add = [&](const std::string& value, unsigned roles) {
+        std::string path = resolved(base, value);
+        if (roles & kOutputPath) {
+            const std::size_t slash = path.rfind('/');
+            path = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        }
+        paths.push_back(std::move(path));
+    };
+    for_each_section(configuration, [&](std::string_view, const auto& record) {
+        for_each_field<std::remove_cvref_t<decltype(record)>>([&](const auto& f, std::size_t) {
+            if (!(f.roles & kFiles)) return;
+            const auto& value = f.get(record);
+            using T = std::remove_cvref_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, Text>) {
+                add(value, f.roles);
+            } else if constexpr (std::is_same_v<T, std::optional<Text>>) {
+                if (value) add(*value, f.roles);
+            } else if constexpr (std::is_same_v<T, std::vector<Text>>) {
+                for (std::size_t i = 0; i < value.size() && i < kMostListed; ++i) add(value[i], f.roles);
+            }
+        });
+    });
     return paths;
 }
 
