@@ -121,10 +121,9 @@ private:
     std::vector<Folder> stack_;
 };
 
-// For a text that does not read as TOML: whether its headers (lines that
-// start with `[`, the name up to `]`, `.` or the line's end) name a section
-// the converter reads and no other tool's table.
-bool headers_of_a_configuration(std::string_view text) {
+// For a text that does not read as TOML: what its headers (lines that
+// start with `[`, the name up to `]`, `.` or the line's end) say.
+TomlKind kind_of_headers(std::string_view text) {
     bool section = false;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
@@ -134,33 +133,40 @@ bool headers_of_a_configuration(std::string_view text) {
         if (!line.starts_with('[')) continue;
         line.remove_prefix(line.starts_with("[[") ? 2 : 1);
         const std::string_view name = line.substr(0, line.find_first_of("]. \t\r"));
-        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), name) != std::end(kOtherTools)) return false;
+        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), name) != std::end(kOtherTools)) {
+            return TomlKind::OtherTool;
+        }
         section = section || is_misspelled_section(name);
     }
-    return section;
+    return section ? TomlKind::Configuration : TomlKind::Neither;
+}
+
+TomlKind kind_of_document(const toml::Document& document) {
+    bool section = false;
+    for (const toml::Member member : document.root_table()) {
+        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), member.key) != std::end(kOtherTools)) {
+            return TomlKind::OtherTool;
+        }
+        section = section || is_section(member.key);
+    }
+    if (section) return TomlKind::Configuration;
+    const toml::Table top = document.root_table();
+    const bool misspelled = std::any_of(top.begin(), top.end(),
+                                        [](const toml::Member& member) { return is_misspelled_section(member.key); });
+    return misspelled ? TomlKind::Configuration : TomlKind::Neither;
 }
 
 }  // namespace
 
-bool is_configuration(const toml::Document& document) {
-    bool section = false;
-    for (const toml::Member member : document.root_table()) {
-        if (std::find(std::begin(kOtherTools), std::end(kOtherTools), member.key) != std::end(kOtherTools)) {
-            return false;
-        }
-        section = section || is_section(member.key);
-    }
-    if (section) return true;
-    const toml::Table top = document.root_table();
-    return std::any_of(top.begin(), top.end(),
-                       [](const toml::Member& member) { return is_misspelled_section(member.key); });
+bool is_configuration(const toml::Document& document) { return kind_of_document(document) == TomlKind::Configuration; }
+
+TomlKind toml_kind(std::string_view text) {
+    const toml::Result read = toml::parse(text);
+    if (const auto* document = std::get_if<toml::Document>(&read)) return kind_of_document(*document);
+    return kind_of_headers(text);
 }
 
-bool is_configuration_text(std::string_view text) {
-    const toml::Result read = toml::parse(text);
-    if (const auto* document = std::get_if<toml::Document>(&read)) return is_configuration(*document);
-    return headers_of_a_configuration(text);
-}
+bool is_configuration_text(std::string_view text) { return toml_kind(text) == TomlKind::Configuration; }
 
 bool skipped_folder(std::string_view name) {
     return name.starts_with('.') ||

@@ -23,6 +23,12 @@ bool is_configuration(const toml::Document& document);
 // tool's is checked, so that its syntax error is reported, not skipped.
 bool is_configuration_text(std::string_view text);
 
+// What a text is by that rule: a configuration, another tool's file (it has
+// one of those tables), or neither (no section the converter reads: an
+// empty file, or a configuration whose only section is being typed).
+enum class TomlKind { Configuration, OtherTool, Neither };
+TomlKind toml_kind(std::string_view text);
+
 // What the walk meets: a `*.toml` regular file (symbolic links followed),
 // or a folder it cannot read (`error` its system error text).
 struct WalkEntry {

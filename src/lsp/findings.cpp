@@ -1,7 +1,6 @@
 #include "lsp/findings.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <sys/stat.h>
 
 #include "cli/fix.hpp"
@@ -284,48 +283,14 @@ std::vector<std::string_view> section_names() {
     return names;
 }
 
-namespace {
-
-// The first segment of a key or header name: bare, or quoted.
-std::string_view first_segment(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    if (!s.empty() && (s.front() == '"' || s.front() == '\'')) {
-        const std::size_t close = s.find(s.front(), 1);
-        return close == std::string_view::npos ? std::string_view{} : s.substr(1, close - 1);
-    }
-    std::size_t n = 0;
-    while (n < s.size() && (std::isalnum(static_cast<unsigned char>(s[n])) || s[n] == '_' || s[n] == '-')) ++n;
-    return s.substr(0, n);
-}
-
-}  // namespace
-
 TomlKind toml_kind(std::string_view text) {
-    // The rule of `check`'s walk decides; a text it does not take is
-    // another tool's when its headers say so, else undecided (a
-    // configuration whose only section is being typed).
-    if (cli::is_configuration_text(text)) return TomlKind::Configuration;
-    static constexpr std::string_view kForeign[] = {"project", "tool", "package", "build-system", "workspace"};
-    bool in_header = false;  // a table header was seen: keys below it are no top-level names
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        std::string_view name;
-        if (line.starts_with('[')) {
-            in_header = true;
-            name = first_segment(line.substr(line.starts_with("[[") ? 2 : 1));
-        } else if (!in_header) {
-            // A top-level dotted key or inline table names a table too.
-            name = first_segment(line);
-            const std::size_t eq = line.find('=');
-            const bool dotted = line.find('.') < eq;
-            const bool inline_table = eq != std::string_view::npos && line.find('{', eq) != std::string_view::npos;
-            if (!dotted && !inline_table) name = {};
-        }
-        if (std::find(std::begin(kForeign), std::end(kForeign), name) != std::end(kForeign)) return TomlKind::OtherTool;
+    // The rule of `check`'s walk; a text it takes for neither a
+    // configuration nor another tool's file is undecided (a configuration
+    // whose only section is being typed stays one).
+    switch (cli::toml_kind(text)) {
+        case cli::TomlKind::Configuration: return TomlKind::Configuration;
+        case cli::TomlKind::OtherTool: return TomlKind::OtherTool;
+        case cli::TomlKind::Neither: break;
     }
     return TomlKind::Undecided;
 }
